@@ -1,0 +1,138 @@
+#include "sky/machine.h"
+
+#include <cstdlib>
+#include <system_error>
+
+#include "sky/text.h"
+
+namespace fs = std::filesystem;
+
+namespace sky::machine {
+
+namespace {
+
+fs::path defaultRoot() {
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        return fs::path(xdg) / "skyloom" / "machine";
+    const char* home = std::getenv("HOME");
+    return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "skyloom" / "machine";
+}
+
+// Finds the entry of `dir` whose name equals `name` ignoring case; the exact name wins.
+std::optional<fs::path> findNoCase(const fs::path& dir, const std::string& name) {
+    std::error_code ec;
+    if (fs::exists(dir / name, ec))
+        return dir / name;
+    const std::u16string wanted = widen(name);
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        if (equalNoCase(widen(it->path().filename().string()), wanted))
+            return it->path();
+    }
+    return std::nullopt;
+}
+
+// Appends the backslash- or slash-separated components of `rest` to `base`, matching existing
+// components case-insensitively.
+fs::path appendComponents(fs::path base, std::u16string_view rest) {
+    bool exists = true;
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        std::size_t end = rest.find_first_of(u"\\/", start);
+        if (end == std::u16string_view::npos)
+            end = rest.size();
+        const std::u16string_view part = rest.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == u".")
+            continue;
+        if (part == u"..") {
+            base = base.parent_path();
+            continue;
+        }
+        const std::string name = narrow(part);
+        if (exists) {
+            if (auto found = findNoCase(base, name)) {
+                base = *found;
+                continue;
+            }
+            exists = false;
+        }
+        base /= name;
+    }
+    return base;
+}
+
+bool isDriveLetter(WCHAR c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
+} // namespace
+
+fs::path root() {
+    const char* named = std::getenv("SKYLOOM_MACHINE");
+    fs::path dir = named && *named ? fs::path(named) : defaultRoot();
+    std::error_code ec;
+    fs::create_directories(dir / "drive_c", ec);
+    return dir;
+}
+
+fs::path driveC() {
+    return root() / "drive_c";
+}
+
+std::optional<fs::path> toHostPath(std::u16string_view path) {
+    if (!path.empty() && path[0] == u'/')
+        return fs::path(narrow(path));
+    if (path.size() >= 2 && isDriveLetter(path[0]) && path[1] == u':') {
+        const WCHAR drive = foldUpper(path[0]);
+        const std::u16string_view rest = path.substr(2);
+        if (drive == u'C')
+            return appendComponents(driveC(), rest);
+        if (drive == u'Z')
+            return appendComponents(fs::path("/"), rest);
+        return std::nullopt;
+    }
+    if (path.size() >= 2 && (path[0] == u'\\' || path[0] == u'/') &&
+        (path[1] == u'\\' || path[1] == u'/'))
+        return std::nullopt;
+    if (!path.empty() && path[0] == u'\\') {
+        // A path rooted on the current drive: drive C, as programs here start from it.
+        return appendComponents(driveC(), path);
+    }
+    std::error_code ec;
+    return appendComponents(fs::current_path(ec), path);
+}
+
+std::u16string toWindowsPath(const fs::path& hostPath) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(hostPath, ec).lexically_normal();
+    const fs::path drive = fs::weakly_canonical(driveC(), ec);
+    fs::path canonical = fs::weakly_canonical(absolute, ec);
+    if (ec)
+        canonical = absolute;
+    std::u16string out;
+    const fs::path relative = canonical.lexically_relative(drive);
+    if (!relative.empty() && *relative.begin() != "..") {
+        out = u"C:";
+        for (const auto& part : relative) {
+            if (part == ".")
+                continue;
+            out += u'\\';
+            out += widen(part.string());
+        }
+        if (out == u"C:")
+            out += u'\\';
+        return out;
+    }
+    out = u"Z:";
+    for (const auto& part : absolute.relative_path()) {
+        if (part.empty())
+            continue;
+        out += u'\\';
+        out += widen(part.string());
+    }
+    if (out == u"Z:")
+        out += u'\\';
+    return out;
+}
+
+} // namespace sky::machine

@@ -1,0 +1,37 @@
+// The emulated Windows machine: a directory that holds the registry hive, drive C and the
+// runtime state of services. SKYLOOM_MACHINE names it; the default is
+// $XDG_DATA_HOME/skyloom/machine (or ~/.local/share/skyloom/machine). It is created on first use.
+//
+// The environment variable is read on every call, so a test may point it at a fresh directory at
+// any time; everything that caches per machine (the registry's open hive, say) keys its cache by
+// the directory.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "win/types.h"
+
+namespace sky::machine {
+
+// The machine directory, created (with drive_c) if it does not exist yet.
+std::filesystem::path root();
+
+// <machine>/drive_c, the directory behind drive C:.
+std::filesystem::path driveC();
+
+// Maps a path as a program sees it to the host's file system:
+//   C:\dir\file   -> <machine>/drive_c/dir/file
+//   Z:\dir\file   -> /dir/file
+//   /dir/file     -> /dir/file (a Unix absolute path is taken as it is)
+//   dir\file      -> dir/file, relative to the current directory
+// Components that already exist are matched case-insensitively, as Windows would find them;
+// the rest are kept as written. Other drive letters and UNC paths give nullopt.
+std::optional<std::filesystem::path> toHostPath(std::u16string_view windowsPath);
+
+// The Windows form of a host path: C:\... under drive_c, Z:\... otherwise, with backslashes.
+std::u16string toWindowsPath(const std::filesystem::path& hostPath);
+
+} // namespace sky::machine

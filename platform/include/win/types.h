@@ -1,0 +1,90 @@
+// Basic Win32 data types as the programs see them. WCHAR is char16_t: strings are UTF-16, as on
+// Windows, whatever the host's wchar_t is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+#define STDMETHODCALLTYPE
+#define STDAPI extern "C" HRESULT
+#define STDAPI_(type) extern "C" type
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using INT = int;
+using BOOL = int;
+using BOOLEAN = BYTE;
+using CHAR = char;
+using SHORT = std::int16_t;
+using USHORT = std::uint16_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using LONGLONG = std::int64_t;
+using ULONGLONG = std::uint64_t;
+using FLOAT = float;
+using DOUBLE = double;
+using WCHAR = char16_t;
+using HRESULT = LONG;
+using SCODE = LONG;
+using LSTATUS = LONG;
+using LCID = DWORD;
+using LANGID = WORD;
+using REGSAM = DWORD;
+using ACCESS_MASK = DWORD;
+using SIZE_T = std::size_t;
+using INT_PTR = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using ULONG_PTR = std::uintptr_t;
+using DWORD_PTR = ULONG_PTR;
+
+using PVOID = void*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPBYTE = BYTE*;
+using LPDWORD = DWORD*;
+using LPLONG = LONG*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+using PWSTR = WCHAR*;
+using PCWSTR = const WCHAR*;
+
+using HANDLE = void*;
+using HLOCAL = void*;
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+struct HWND__;
+using HWND = HWND__*;
+struct HRSRC__;
+using HRSRC = HRSRC__*;
+using HGLOBAL = void*;
+using FARPROC = INT_PTR (*)();
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+#define MAX_PATH 260
+#define INFINITE 0xFFFFFFFFu
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
+
+#define MAKEWORD(a, b) (static_cast<WORD>((static_cast<BYTE>(a)) | ((static_cast<WORD>(static_cast<BYTE>(b))) << 8)))
+#define MAKELONG(a, b) (static_cast<LONG>((static_cast<WORD>(a)) | ((static_cast<DWORD>(static_cast<WORD>(b))) << 16)))
+#define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xffff))
+#define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xffff))
+#define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
+#define MAKEINTRESOURCEW(i) (reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
+#define IS_INTRESOURCE(r) ((reinterpret_cast<ULONG_PTR>(r) >> 16) == 0)

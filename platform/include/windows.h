@@ -1,0 +1,10 @@
+// The Win32 subset that the programs use, on POSIX. Every area has a header of its own under
+// win/; this one brings them all in, as <windows.h> does on Windows.
+#pragma once
+
+#include "win/types.h"
+#include "win/errors.h"
+#include "win/lasterror.h"
+#include "win/guid.h"
+#include "win/com.h"
+#include "win/oleauto.h"
