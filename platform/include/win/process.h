@@ -1,0 +1,4 @@
+// Starting programs.
+#pragma once
+
+#include "win/types.h"

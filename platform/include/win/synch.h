@@ -1,0 +1,4 @@
+// Events, waits and handles.
+#pragma once
+
+#include "win/types.h"

@@ -1,0 +1,4 @@
+// Type libraries: ITypeLib, ITypeInfo, loading and registration.
+#pragma once
+
+#include "win/types.h"

@@ -1,0 +1,4 @@
+// Message boxes.
+#pragma once
+
+#include "win/types.h"
