@@ -1,11 +1,13 @@
 // The forms as a user meets them: names, captions, places, keys and the Tools menu of each view.
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "core/admin_state.h"
@@ -15,6 +17,7 @@
 #include "shell/list_box.h"
 #include "shell/look.h"
 #include "shell/qt_test_app.h"
+#include "sky/machine.h"
 
 namespace brask {
 namespace {
@@ -104,6 +107,33 @@ TEST_F(FormsTest, LogonWindowLayout) {
     EXPECT_EQ(tabOrder(&login), (QStringList{"Server", "cmdCancel", "cmdPasstrough"}));
 }
 
+TEST_F(FormsTest, CancelAndEscapeCloseTheLogonWindow) {
+    {
+        frmLogin login;
+        login.show();
+        login.LoginSucceeded = true;
+        QTest::mouseClick(child<QPushButton>(&login, "cmdCancel"), Qt::LeftButton);
+        EXPECT_FALSE(login.isVisible());
+        EXPECT_FALSE(login.LoginSucceeded);
+    }
+    {
+        // Escape pressed in the text box: the cancel button answers it.
+        frmLogin login;
+        login.show();
+        login.LoginSucceeded = true;
+        QTest::keyClick(child<QLineEdit>(&login, "Server"), Qt::Key_Escape);
+        EXPECT_FALSE(login.isVisible());
+        EXPECT_FALSE(login.LoginSucceeded);
+    }
+    {
+        // The window sees the release of Escape before the control with the focus.
+        frmLogin login;
+        login.show();
+        QTest::keyRelease(child<QPushButton>(&login, "cmdPasstrough"), Qt::Key_Escape);
+        EXPECT_FALSE(login.isVisible());
+    }
+}
+
 TEST_F(FormsTest, MainWindowLayout) {
     AdminState state;
     frmMain main(state);
@@ -180,6 +210,60 @@ TEST_F(FormsTest, MenusWithAccessKeysAndShortcuts) {
     EXPECT_FALSE(content->isVisible());
     EXPECT_FALSE(content->isEnabled());
     EXPECT_EQ(visibleItems(child<QMenu>(&main, "mnuHelp")), (QStringList{"-", "&About"}));
+}
+
+TEST_F(FormsTest, ToolsMenuFollowsTheView) {
+    AdminState state;
+    frmMain main(state);
+    auto* tools = child<QMenu>(&main, "mnuTools");
+    auto* exportItem = child<QAction>(&main, "mnuToolsExport");
+    auto* importItem = child<QAction>(&main, "mnuToolsImport");
+
+    child<QAction>(&main, "mnuViewFarm")->trigger();
+    EXPECT_EQ(state.currentView, kFarmView);
+    EXPECT_EQ(visibleItems(tools), (QStringList{"&Import Farm", "&Export Farm"}));
+    EXPECT_EQ(child<QLabel>(&main, "lblView")->text(), "Server Farm");
+    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->text(),
+              "Import or export all applications and farm settings");
+    EXPECT_FALSE(child<ListBox>(&main, "lstFarm")->isHidden());
+
+    child<QAction>(&main, "mnuViewApps")->trigger();
+    EXPECT_EQ(state.currentView, kApplicationView);
+    EXPECT_EQ(visibleItems(tools), (QStringList{"&Publish", "&Unpublish", "&Options"}));
+    EXPECT_EQ(child<QLabel>(&main, "lblView")->text(), "Applications");
+    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->text(),
+              "Select applications to publish on new servers");
+    EXPECT_FALSE(child<ListBox>(&main, "lstApps")->isHidden());
+    EXPECT_TRUE(child<ListBox>(&main, "lstFarm")->isHidden());
+    // Hidden, the Export and Import items keep the captions the farm view gave them.
+    EXPECT_EQ(exportItem->text(), "&Export Farm");
+    EXPECT_EQ(importItem->text(), "&Import Farm");
+
+    child<QAction>(&main, "mnuViewServers")->trigger();
+    EXPECT_EQ(state.currentView, kServerView);
+    EXPECT_EQ(visibleItems(tools), (QStringList{"&Clone", "&Bring online", "&Take offline"}));
+    EXPECT_EQ(child<QLabel>(&main, "lblView")->text(), "Servers");
+    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->text(),
+              "Select server to bring online take offline or to clone applications from");
+    EXPECT_FALSE(child<ListBox>(&main, "lstServers")->isHidden());
+    EXPECT_TRUE(child<ListBox>(&main, "lstApps")->isHidden());
+
+    child<QAction>(&main, "mnuViewApps")->trigger();
+    EXPECT_EQ(exportItem->text(), "&Take offline");
+    EXPECT_EQ(importItem->text(), "&Bring online");
+    EXPECT_FALSE(exportItem->isVisible());
+}
+
+TEST_F(FormsTest, HelpContentSetsTheHelpFileBesideTheProgram) {
+    AdminState state;
+    frmMain main(state);
+    child<QAction>(&main, "mnuHelpContent")->setEnabled(true);
+    child<QAction>(&main, "mnuHelpContent")->trigger();
+    const std::u16string expected =
+        sky::machine::toWindowsPath(QCoreApplication::applicationDirPath().toStdString()) +
+        u"\\brasktool.chm";
+    EXPECT_EQ(state.helpFile, expected);
+    EXPECT_TRUE(state.helpFile.starts_with(u"Z:\\")) << "a Windows path";
 }
 
 TEST_F(FormsTest, AboutBoxNamesTheProgramAndItsVersion) {
