@@ -7,9 +7,11 @@
 #include <QDir>
 
 #include "core/admin_state.h"
+#include "core/messages.h"
 #include "shell/frm_about.h"
 #include "shell/frm_login.h"
 #include "shell/frm_main.h"
+#include "shell/message_box.h"
 #include "shell/screenshots.h"
 #include "shell/version.h"
 
@@ -35,6 +37,21 @@ int runScreenshots(int argc, char** argv, const QString& folder) {
     for (int view = kFarmView; view <= kServerView; ++view) {
         main.showView(view);
         written &= saveScreenshot(&main, folder, names[view]);
+    }
+    const struct {
+        const char* name;
+        std::u16string text;
+        std::u16string_view caption;
+        QMessageBox::Icon icon;
+    } boxes[] = {
+        {"MessageBox-error", unexpectedErrorText(-2147467259, u"Unspecified failure"), kErrorTitle,
+         QMessageBox::Critical},
+        {"MessageBox-refusal", refusalText(), kErrorTitle, QMessageBox::Critical},
+        {"MessageBox-notice", noticeText(kNoServerSelected), kCloneTitle, QMessageBox::Information},
+    };
+    for (const auto& box : boxes) {
+        written &= saveScreenshot(buildMessageBox(nullptr, box.text, box.caption, box.icon).get(),
+                                  folder, box.name);
     }
     return written ? 0 : 1;
 }
