@@ -1,6 +1,6 @@
 # Resources of programs and modules, built with tools/rc (the `rc` program).
 #
-#   sky_add_string_module(<target> OUTPUT <path> SOURCE <script.rc>
+#   sky_add_string_module([TARGET] <target> OUTPUT <path> SOURCE <script.rc>
 #                         [LANGUAGE <langid>] [INCLUDE_DIRS <dir>...] [DEFINES <NAME=VALUE>...])
 #     Compiles a resource script into a resource-only module (an ELF shared object with no code)
 #     at build time. A relative OUTPUT is relative to the build's bin directory (for instance
@@ -35,7 +35,11 @@ function(_sky_rc_script_arguments out)
 endfunction()
 
 function(sky_add_string_module target)
-  cmake_parse_arguments(ARG "" "OUTPUT;SOURCE;LANGUAGE" "INCLUDE_DIRS;DEFINES" ${ARGN})
+  set(arguments ${ARGN})
+  if(target STREQUAL "TARGET")
+    list(POP_FRONT arguments target)
+  endif()
+  cmake_parse_arguments(ARG "" "OUTPUT;SOURCE;LANGUAGE" "INCLUDE_DIRS;DEFINES" ${arguments})
   if(NOT ARG_OUTPUT OR NOT ARG_SOURCE)
     message(FATAL_ERROR "sky_add_string_module(${target}) needs OUTPUT and SOURCE")
   endif()

@@ -19,10 +19,14 @@ using sky::module::Table;
 
 namespace {
 
-constexpr DWORD kResourceOnlyFlags =
-    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
-constexpr DWORD kKnownFlags =
-    kResourceOnlyFlags | DONT_RESOLVE_DLL_REFERENCES | LOAD_WITH_ALTERED_SEARCH_PATH;
+// Loads that map a module for its resources only. DONT_RESOLVE_DLL_REFERENCES promises that none
+// of the module's code runs; the dynamic loader cannot map code without running its
+// constructors, so such a load serves the module's resources only, like an image mapping.
+constexpr DWORD kResourceOnlyFlags = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE |
+                                     LOAD_LIBRARY_AS_IMAGE_RESOURCE | DONT_RESOLVE_DLL_REFERENCES;
+// LOAD_WITH_ALTERED_SEARCH_PATH changes where Windows looks for the modules a module needs; here
+// the dynamic loader finds those through the module's own run path, so it changes nothing.
+constexpr DWORD kKnownFlags = kResourceOnlyFlags | LOAD_WITH_ALTERED_SEARCH_PATH;
 
 // The Win32 error for a dynamic-loader failure on `file`, which exists and is an ELF object.
 DWORD errorFromLoader(const char* message, const fs::path& file) {
@@ -112,9 +116,11 @@ extern "C" HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DW
         // A module whose code is loaded already serves its resources through its own handle.
         if (table.findImageByFile(*file))
             return loadImage(*file);
-        return loadResourcesOnly(*file, (dwFlags & LOAD_LIBRARY_AS_IMAGE_RESOURCE)
-                                            ? Kind::ImageResource
-                                            : Kind::DataFile);
+        const bool dataFile =
+            dwFlags & (LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE);
+        return loadResourcesOnly(*file, dataFile && !(dwFlags & LOAD_LIBRARY_AS_IMAGE_RESOURCE)
+                                            ? Kind::DataFile
+                                            : Kind::ImageResource);
     }
     return loadImage(*file);
 }

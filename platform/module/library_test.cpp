@@ -189,7 +189,11 @@ TEST(DataFile, RunsNoCodeAndServesOnlyResources) {
     EXPECT_NE(again, data);
     const HMODULE image = LoadLibraryExW(kCodePath, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     EXPECT_TRUE(LDR_IS_IMAGEMAPPING(image));
+    const HMODULE unresolved = LoadLibraryExW(kCodePath, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    EXPECT_NE(unresolved, nullptr);
+    EXPECT_EQ(GetProcAddress(unresolved, "SkyTestAdd"), nullptr);
     EXPECT_FALSE(codeModuleConstructorRan());
+    EXPECT_TRUE(FreeLibrary(unresolved));
     EXPECT_TRUE(FreeLibrary(again));
     EXPECT_TRUE(FreeLibrary(image));
     EXPECT_TRUE(FreeLibrary(data));
