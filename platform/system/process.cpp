@@ -82,7 +82,8 @@ public:
         while (read(exitFd, &record, sizeof record) == static_cast<ssize_t>(sizeof record)) {
             const bool sameLowBits =
                 reaped != pid_ ||
-                (WIFEXITED(status) && WEXITSTATUS(status) == (record.exitCode & 0xFF));
+                (WIFEXITED(status) &&
+                 static_cast<unsigned>(WEXITSTATUS(status)) == (record.exitCode & 0xFFu));
             if (record.processId == pid_ && sameLowBits)
                 code = record.exitCode;
         }

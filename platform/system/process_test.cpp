@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -296,8 +298,9 @@ TEST_F(Processes, ShellStartOfAScriptInTheCurrentDirectory) {
     const fs::path folder = sky::machine::driveC() / "Brask Admin";
     fs::create_directories(folder);
     const fs::path marks = sky::machine::root() / "qvreg-runs.txt";
-    std::ofstream(folder / "qvreg.exe") << "#!/bin/sh\nprintf '%s|' \"$@\" >> '" << marks.string()
-                                        << "'\necho >> '" << marks.string() << "'\n";
+    // One echo per run: a single short append, so concurrent runs do not mix their lines.
+    std::ofstream(folder / "qvreg.exe")
+        << "#!/bin/sh\nline=$(printf '%s|' \"$@\")\necho \"$line\" >> '" << marks.string() << "'\n";
     fs::permissions(folder / "qvreg.exe", fs::perms::owner_all);
     ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\Brask Admin"));
     WCHAR current[MAX_PATH];
@@ -350,4 +353,37 @@ TEST_F(Processes, ChildStartedOtherwiseGetsItsArgumentsQuoted) {
         EXPECT_EQ(report.arguments[i], arguments[i]);
     EXPECT_EQ(report.arguments[0], "probe");
     EXPECT_EQ(narrowed(sky::splitCommandLine(sky::widen(report.commandLine))), report.arguments);
+}
+
+TEST_F(Processes, LaunchAddsVariablesAndDescriptors) {
+    // What the service manager needs: variables for the child only and a channel to it.
+    int channel[2];
+    ASSERT_EQ(pipe2(channel, O_CLOEXEC), 0);
+    const fs::path script = sky::machine::driveC() / "tell.exe";
+    std::ofstream(script) << "#!/bin/sh\necho \"$SKY_TEST_OVERRIDE\" >&" << channel[1] << "\n";
+    fs::permissions(script, fs::perms::owner_all);
+    ASSERT_TRUE(SetEnvironmentVariableW(u"SKY_TEST_OVERRIDE", u"parent"));
+
+    sky::ProcessLaunch launch;
+    launch.applicationName = u"C:\\tell.exe";
+    launch.environmentOverrides = {u"Sky_Test_Override=for the child"};
+    launch.inheritedDescriptors = {channel[1]};
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(sky::launchProcess(launch, info)) << GetLastError();
+    close(channel[1]);
+    std::string heard;
+    char buffer[256];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        heard.append(buffer, static_cast<std::size_t>(n));
+    close(channel[0]);
+    EXPECT_EQ(heard, "for the child\n");
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    WCHAR value[16];
+    GetEnvironmentVariableW(u"SKY_TEST_OVERRIDE", value, 16);
+    EXPECT_EQ(std::u16string(value), u"parent") << "the parent's own value is unchanged";
 }

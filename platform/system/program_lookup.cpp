@@ -168,6 +168,8 @@ FoundProgram findApplication(std::u16string_view applicationName) {
 
 FoundProgram findCommandProgram(std::u16string_view line) {
     Search search;
+    while (!line.empty() && isBlank(line[0]))
+        line.remove_prefix(1);
     if (!line.empty() && line[0] == u'"') {
         const std::size_t close = line.find(u'"', 1);
         tryProgramName(line.substr(1, close == std::u16string_view::npos ? close : close - 1),
