@@ -79,7 +79,7 @@ std::vector<std::string> narrowed(const std::vector<std::u16string>& arguments) 
 class Processes : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(fs::exists(probe())) << "build sky-commandline-probe first";
+        ASSERT_TRUE(fs::exists(probe())) << "build skytest_commandline_probe first";
         for (const char16_t* name : {u"SKY_PROBE_EXIT", u"SKY_PROBE_SLEEP_MS", u"SKY_PROBE_VALUE"})
             SetEnvironmentVariableW(name, nullptr);
         ASSERT_TRUE(SetEnvironmentVariableW(u"SKY_PROBE_OUTPUT",
@@ -87,7 +87,9 @@ protected:
     }
     void TearDown() override { fs::current_path(savedDirectory_); }
 
-    static fs::path probe() { return sky::testing::buildBin() / "sky-commandline-probe"; }
+    static fs::path probe() {
+        return sky::testing::buildBin() / "testprograms" / "skytest_commandline_probe";
+    }
 
     // Puts the probe on the machine under a Windows name (with blanks in its path).
     static void install(std::u16string_view windowsPath = installedProbe) {

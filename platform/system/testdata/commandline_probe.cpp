@@ -31,7 +31,7 @@ std::u16string variable(const WCHAR* name) {
 int main() {
     const std::string output = sky::narrow(variable(u"SKY_PROBE_OUTPUT"));
     if (output.empty()) {
-        std::fprintf(stderr, "sky-commandline-probe: SKY_PROBE_OUTPUT names no file\n");
+        std::fprintf(stderr, "skytest_commandline_probe: SKY_PROBE_OUTPUT names no file\n");
         return 2;
     }
     std::ofstream out(output, std::ios::binary);
