@@ -178,6 +178,17 @@ TEST_F(Processes, ProgramFoundAsWindowsFindsIt) {
     EXPECT_EQ(report.arguments, (std::vector<std::string>{"PROBE", "one"}));
     EXPECT_EQ(report.directory, "C:\\Program Files\\Probe Tool");
 
+    // Through PATH: a host list with Windows entries appended, one of them quoted.
+    install(u"C:\\Tool Box\\boxed.exe");
+    const std::string hostPath = std::getenv("PATH");
+    ASSERT_TRUE(SetEnvironmentVariableW(
+        u"Path", sky::widen(hostPath + ";C:\\Nowhere;\"C:\\Tool Box\"").c_str()));
+    ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\"));
+    run(nullptr, u"boxed two");
+    setenv("PATH", hostPath.c_str(), 1);
+    EXPECT_EQ(readReport().arguments, (std::vector<std::string>{"boxed", "two"}));
+    ASSERT_TRUE(SetCurrentDirectoryW(u"c:\\program files\\probe tool"));
+
     // The application name is taken relative to the current directory and, without a command
     // line, is the command line.
     run(u"probe.exe", u"");

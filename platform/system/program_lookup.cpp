@@ -108,6 +108,11 @@ std::vector<std::u16string> searchDirectories() {
         }
     };
     split(entries, u';', [&](std::u16string_view piece) {
+        // A Windows entry may be quoted ("C:\Program Files\Tools").
+        if (piece.size() >= 2 && piece.front() == u'"' && piece.back() == u'"')
+            piece = piece.substr(1, piece.size() - 2);
+        if (piece.empty())
+            return;
         if (piece[0] == u'/')
             split(piece, u':', [&](std::u16string_view entry) { directories.emplace_back(entry); });
         else
