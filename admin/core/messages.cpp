@@ -1,5 +1,7 @@
 #include "core/messages.h"
 
+#include <windows.h>
+
 namespace brask {
 
 namespace {
@@ -32,6 +34,24 @@ std::u16string noticeText(std::u16string_view reason) {
     std::u16string text = u"Sorry: \r\n";
     text += reason;
     return text;
+}
+
+void showUnexpectedError(HWND owner, std::int32_t number, std::u16string_view description) {
+    const std::u16string text = unexpectedErrorText(number, description);
+    const std::u16string title(kErrorTitle);
+    MessageBoxW(owner, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
+}
+
+void showRefusal(HWND owner) {
+    const std::u16string text = refusalText();
+    const std::u16string title(kErrorTitle);
+    MessageBoxW(owner, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
+}
+
+void showNotice(HWND owner, std::u16string_view reason, std::u16string_view title) {
+    const std::u16string text = noticeText(reason);
+    const std::u16string caption(title);
+    MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
 }
 
 } // namespace brask

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "win/types.h"
+
 namespace brask {
 
 // Titles and reasons of the nothing-selected notice.
@@ -27,5 +29,11 @@ std::u16string refusalText();
 
 // "Sorry: ", carriage return and line feed, then the reason.
 std::u16string noticeText(std::u16string_view reason);
+
+// The boxes themselves, through the platform's MessageBoxW, owned by `owner` (may be null). Each
+// has one OK button and returns when the user presses it.
+void showUnexpectedError(HWND owner, std::int32_t number, std::u16string_view description);
+void showRefusal(HWND owner);
+void showNotice(HWND owner, std::u16string_view reason, std::u16string_view title);
 
 } // namespace brask

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include "sky/messagebox.h"
+
 namespace brask {
 namespace {
 
@@ -33,6 +37,38 @@ TEST(MessagesTest, RefusalText) {
 TEST(MessagesTest, NoticeUsesCarriageReturnAndLineFeed) {
     EXPECT_EQ(noticeText(kNoApplicationsSelected), u"Sorry: \r\nNo Applications Selected");
     EXPECT_EQ(noticeText(kNoServerSelected), u"Sorry: \r\nNo Server Selected");
+}
+
+// The boxes as the platform receives them: icon, title, text and a single OK button.
+TEST(MessagesTest, BoxesGoThroughThePlatformsMessageBox) {
+    sky::RecordingPresenter recorder;
+    sky::ScopedMessageBoxPresenter installed(recorder);
+    const auto owner = reinterpret_cast<HWND>(0x1234);
+
+    showUnexpectedError(owner, -2147467259, u"Unspecified failure");
+    showRefusal(nullptr);
+    showNotice(owner, kNoApplicationsSelected, kPublishTitle);
+    showNotice(owner, kNoServerSelected, kCloneTitle);
+
+    const auto boxes = recorder.boxes();
+    ASSERT_EQ(boxes.size(), 4u);
+    EXPECT_EQ(boxes[0].owner, owner);
+    EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(boxes[0].type & MB_TYPEMASK, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(boxes[0].caption, u"Error");
+    EXPECT_EQ(boxes[0].text, unexpectedErrorText(-2147467259, u"Unspecified failure"));
+
+    EXPECT_EQ(boxes[1].owner, nullptr);
+    EXPECT_EQ(boxes[1].icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(boxes[1].caption, u"Error");
+    EXPECT_EQ(boxes[1].text, refusalText());
+
+    EXPECT_EQ(boxes[2].icon, static_cast<UINT>(MB_ICONINFORMATION));
+    EXPECT_EQ(boxes[2].type & MB_TYPEMASK, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(boxes[2].caption, u"Publish");
+    EXPECT_EQ(boxes[2].text, u"Sorry: \r\nNo Applications Selected");
+    EXPECT_EQ(boxes[3].caption, u"Clone");
+    EXPECT_EQ(boxes[3].text, u"Sorry: \r\nNo Server Selected");
 }
 
 } // namespace

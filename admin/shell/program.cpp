@@ -12,8 +12,10 @@
 #include "shell/frm_login.h"
 #include "shell/frm_main.h"
 #include "shell/message_box.h"
+
 #include "shell/screenshots.h"
 #include "shell/version.h"
+#include <windows.h>
 
 namespace brask {
 
@@ -42,12 +44,12 @@ int runScreenshots(int argc, char** argv, const QString& folder) {
         const char* name;
         std::u16string text;
         std::u16string_view caption;
-        QMessageBox::Icon icon;
+        UINT icon;
     } boxes[] = {
         {"MessageBox-error", unexpectedErrorText(-2147467259, u"Unspecified failure"), kErrorTitle,
-         QMessageBox::Critical},
-        {"MessageBox-refusal", refusalText(), kErrorTitle, QMessageBox::Critical},
-        {"MessageBox-notice", noticeText(kNoServerSelected), kCloneTitle, QMessageBox::Information},
+         MB_ICONERROR},
+        {"MessageBox-refusal", refusalText(), kErrorTitle, MB_ICONERROR},
+        {"MessageBox-notice", noticeText(kNoServerSelected), kCloneTitle, MB_ICONINFORMATION},
     };
     for (const auto& box : boxes) {
         written &= saveScreenshot(buildMessageBox(nullptr, box.text, box.caption, box.icon).get(),
