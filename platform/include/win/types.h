@@ -55,6 +55,26 @@ using LPCWSTR = const WCHAR*;
 using PWSTR = WCHAR*;
 using PCWSTR = const WCHAR*;
 
+using LPBOOL = BOOL*;
+
+// A time in 100-nanosecond intervals since 1 January 1601 (UTC).
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+using LPFILETIME = FILETIME*;
+
+// Security attributes as creation functions take them. The platform keeps no security
+// descriptors; only bInheritHandle has a meaning where handles are inherited.
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+using PSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
 using HANDLE = void*;
 using HLOCAL = void*;
 struct HINSTANCE__;
