@@ -108,12 +108,24 @@ REGSAM specificRights(REGSAM desired) {
 }
 
 Session& Session::instance() {
-    // Never destroyed: handles may be closed by destructors that run after main returns.
+    // Never destroyed: handles may be closed by destructors that run after main returns. Its
+    // connection is closed at exit (so the hive is checkpointed), and opened again should
+    // anything still call.
     static Session* session = [] {
         pthread_atfork(nullptr, nullptr, countFork);
         return new Session;
     }();
+    static const struct Closer {
+        ~Closer() { session->detach(); }
+    } closer;
     return *session;
+}
+
+void Session::detach() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (forks_ != forkCount.load(std::memory_order_relaxed))
+        (void)hive_.release(); // the parent's connection
+    hive_.reset();
 }
 
 LONG Session::attach() {

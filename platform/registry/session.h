@@ -79,6 +79,7 @@ private:
     Session() = default;
     static Session& instance();
     LONG attach();
+    void detach();
     LONG finish(LONG status);
 
     std::mutex mutex_;
