@@ -1,7 +1,10 @@
 // The Win32 contract of the registry functions: names, roots, buffers, rights, handles.
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -483,4 +486,44 @@ TEST(Registry, ReadStringGivesTextOrNothing) {
     EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, u"Software\\Reader", u"Number"),
               std::nullopt);
     EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, u"Software\\None", u"x"), std::nullopt);
+}
+
+TEST(Registry, KeysRecordWhenTheyWereLastWritten) {
+    const auto now = [] {
+        // 100-nanosecond ticks since 1601.
+        const auto since1970 = std::chrono::system_clock::now().time_since_epoch();
+        return 116444736000000000ull +
+               static_cast<std::uint64_t>(
+                   std::chrono::duration_cast<std::chrono::nanoseconds>(since1970).count() / 100);
+    };
+    const auto written = [](HKEY key) {
+        FILETIME time{};
+        EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, &time),
+                  ERROR_SUCCESS);
+        return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    constexpr std::uint64_t kSecond = 10000000;
+    const std::uint64_t before = now();
+    Key key = createKey(HKEY_LOCAL_MACHINE, u"Software\\Timed");
+    const std::uint64_t created = written(key.get());
+    EXPECT_GE(created + kSecond, before);
+    EXPECT_LE(created, now() + kSecond);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(setDword(key.get(), u"v", 1), ERROR_SUCCESS);
+    const std::uint64_t changed = written(key.get());
+    EXPECT_GT(changed, created);
+    // A new subkey is a change of its parent too, and the enumeration tells the subkey's time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Key child = createKey(key.get(), u"Child");
+    EXPECT_GT(written(key.get()), changed);
+    WCHAR name[16];
+    DWORD count = 16;
+    FILETIME childTime{};
+    ASSERT_EQ(RegEnumKeyExW(key.get(), 0, name, &count, nullptr, nullptr, nullptr, &childTime),
+              ERROR_SUCCESS);
+    EXPECT_EQ((static_cast<std::uint64_t>(childTime.dwHighDateTime) << 32) |
+                  childTime.dwLowDateTime,
+              written(child.get()));
 }
