@@ -141,18 +141,18 @@ LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
     int rc =
         sqlite3_open_v2(file.c_str(), &opened->db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    LONG status = ERROR_SUCCESS;
-    if (rc == SQLITE_OK) {
+    LONG status = rc == SQLITE_OK ? ERROR_SUCCESS : opened->fail(rc);
+    if (status == ERROR_SUCCESS) {
+        // Look before changing anything: another file stays as it is.
         sqlite3_busy_timeout(opened->db_, kBusyTimeoutMs);
+        status = opened->checkFile();
+    }
+    if (status == ERROR_SUCCESS) {
         rc = execWaiting(opened->db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+        status = rc == SQLITE_OK ? opened->createSchema() : opened->fail(rc);
     }
-    if (rc != SQLITE_OK) {
-        status = opened->fail(rc);
-    } else {
-        status = opened->createSchema();
-        if (status == ERROR_SUCCESS)
-            status = opened->prepareAll();
-    }
+    if (status == ERROR_SUCCESS)
+        status = opened->prepareAll();
     if (status != ERROR_SUCCESS) {
         problem = opened->problem_;
         return status;
@@ -161,15 +161,18 @@ LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
     return ERROR_SUCCESS;
 }
 
-LONG Hive::createSchema() {
+LONG Hive::checkFile() {
     int application = 0;
     int version = 0;
+    int tables = 0;
     int rc = pragmaInt(db_, "PRAGMA application_id", application);
     if (rc == SQLITE_OK)
         rc = pragmaInt(db_, "PRAGMA user_version", version);
+    if (rc == SQLITE_OK)
+        rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master", tables);
     if (rc != SQLITE_OK)
         return fail(rc);
-    if (application != 0 && application != kApplicationId) {
+    if ((application != 0 && application != kApplicationId) || (version == 0 && tables != 0)) {
         problem_ = "the file " + file_.string() + " is not a registry hive";
         return ERROR_BADDB;
     }
@@ -177,6 +180,14 @@ LONG Hive::createSchema() {
         problem_ = "the registry hive " + file_.string() + " was written by a newer version";
         return ERROR_BADDB;
     }
+    return ERROR_SUCCESS;
+}
+
+LONG Hive::createSchema() {
+    int version = 0;
+    int rc = pragmaInt(db_, "PRAGMA user_version", version);
+    if (rc != SQLITE_OK)
+        return fail(rc);
     if (version == kSchemaVersion)
         return ERROR_SUCCESS;
 

@@ -115,6 +115,9 @@ private:
     friend class Transaction;
     Hive() = default;
     LONG prepareAll();
+    // Whether the file is a hive of ours, or a new one, before anything in it changes.
+    LONG checkFile();
+    // Creates the schema of a new hive, once, whichever process comes first.
     LONG createSchema();
     LONG createLocked(const KeyRef& base, const std::vector<std::u16string>& names,
                       std::u16string_view className, const CreateCheck& mayCreateUnder, KeyRef& key,

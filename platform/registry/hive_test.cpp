@@ -205,8 +205,13 @@ TEST(Hive, AnotherDatabaseIsNotTakenForAHive) {
     Key key;
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, key.put()), ERROR_BADDB);
     EXPECT_THAT(sky::registry::lastHiveProblem(), ::testing::HasSubstr("not a registry hive"));
-    // And it is left as it was.
+    // And it is left as it was, down to its journal mode.
     ASSERT_EQ(sqlite3_open(sky::registry::hivePath().c_str(), &db), SQLITE_OK);
     EXPECT_EQ(sqlite3_exec(db, "SELECT name FROM farm", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_stmt* mode = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &mode, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(mode), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(mode, 0)), "delete");
+    sqlite3_finalize(mode);
     sqlite3_close(db);
 }
