@@ -515,6 +515,27 @@ HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvar
     return S_OK;
 }
 
+HRESULT WINAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
+    if (!pvarDest || !pvargSrc)
+        return E_INVALIDARG;
+    if (!isValidVariantType(pvargSrc->vt))
+        return DISP_E_BADVARTYPE;
+    VARIANT view;
+    if (HRESULT hr = dereference(*pvargSrc, view); FAILED(hr))
+        return hr;
+    // The copy is made aside first: the destination may be the source.
+    VARIANT copy;
+    VariantInit(&copy);
+    if (HRESULT hr = VariantCopy(&copy, &view); FAILED(hr))
+        return hr;
+    if (HRESULT hr = VariantClear(pvarDest); FAILED(hr)) {
+        VariantClear(&copy);
+        return hr;
+    }
+    *pvarDest = copy;
+    return S_OK;
+}
+
 HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
                                  VARTYPE vt) {
     return VariantChangeTypeEx(pvargDest, pvarSrc, LOCALE_USER_DEFAULT, wFlags, vt);

@@ -418,6 +418,29 @@ TEST(VariantChangeType, ByReferenceSourcesAreReadThrough) {
     EXPECT_EQ(text(same.value), u"99");
 }
 
+TEST(VariantLifecycle, CopyIndirectReadsThroughReferences) {
+    sky::Bstr text(u"by reference");
+    BSTR raw = text.get();
+    VARIANT ref;
+    ref.vt = VT_BYREF | VT_BSTR;
+    ref.pbstrVal = &raw;
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopyInd(&copy, &ref), S_OK);
+    EXPECT_EQ(copy.vt, VT_BSTR);
+    EXPECT_NE(copy.bstrVal, raw);
+    EXPECT_EQ(std::u16string(copy.bstrVal), u"by reference");
+    // In place: the reference becomes a value of its own.
+    ASSERT_EQ(VariantCopyInd(&ref, &ref), S_OK);
+    EXPECT_EQ(ref.vt, VT_BSTR);
+    EXPECT_NE(ref.bstrVal, raw);
+    VariantClear(&ref);
+    VariantClear(&copy);
+    ref.vt = VT_BYREF | VT_I4;
+    ref.plVal = nullptr;
+    EXPECT_EQ(VariantCopyInd(&copy, &ref), E_INVALIDARG);
+}
+
 TEST(VariantOwner, ConvertsAndThrowsComError) {
     EXPECT_EQ(Variant(u" 12 ").toInt32(), 12);
     EXPECT_EQ(Variant(true).toString(), u"True");

@@ -229,6 +229,7 @@ UINT WINAPI SysStringByteLen(BSTR bstr);
 void WINAPI VariantInit(VARIANTARG* pvarg);
 HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
 HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+HRESULT WINAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
                                  VARTYPE vt);
 HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
