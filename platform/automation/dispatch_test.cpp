@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "sky/automation.h"
-#include "testclass/sample_object.h"
+#include "testdata/sample_object.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "sky/automation.h"
-#include "testclass/sample_object.h"
+#include "testdata/sample_object.h"
 
 namespace {
 
