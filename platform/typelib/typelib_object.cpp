@@ -433,7 +433,7 @@ HRESULT TypeInfoObject::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID
 }
 
 HRESULT TypeInfoObject::Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-    // Objects dispatch through their generated tables (sky/dispatch.h), not through here.
+    // Objects dispatch through their generated tables (sky/dispatch_table.h), not through here.
     return E_NOTIMPL;
 }
 

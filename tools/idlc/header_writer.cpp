@@ -138,7 +138,7 @@ std::string writeHeader(const Library& lib, const std::string& idlName) {
            std::to_string(lib.versionMinor);
     if (!lib.helpString.empty())
         out += ": " + oneLine(lib.helpString);
-    out += "\n#pragma once\n\n#include <windows.h>\n\n#include \"sky/dispatch.h\"\n\n";
+    out += "\n#pragma once\n\n#include <windows.h>\n\n#include \"sky/dispatch_table.h\"\n\n";
     out += "inline constexpr GUID LIBID_" + lib.name + guidInitializer(lib.libid) + ";\n\n";
 
     if (!lib.interfaces.empty()) {

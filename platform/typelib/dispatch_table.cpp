@@ -1,5 +1,5 @@
-// IDispatch from generated tables (sky/dispatch.h).
-#include "sky/dispatch.h"
+// IDispatch from generated tables (sky/dispatch_table.h).
+#include "sky/dispatch_table.h"
 
 #include <algorithm>
 #include <cstring>
