@@ -10,8 +10,8 @@
 
 namespace idlc::testing {
 
-class FarmletObject : public sky::DispatchImpl<IFarmlet3>,
-                      public sky::DispatchImpl<IFarmletSettings2> {
+class FarmletObject final : public sky::DispatchImpl<IFarmlet3>,
+                            public sky::DispatchImpl<IFarmletSettings2> {
 public:
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -158,7 +158,7 @@ private:
 };
 
 // An item: IFarmletOwnedItem and IFarmletItem.
-class ItemObject : public sky::DispatchImpl<IFarmletOwnedItem> {
+class ItemObject final : public sky::DispatchImpl<IFarmletOwnedItem> {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IFarmletItem ||
