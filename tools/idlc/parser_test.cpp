@@ -94,11 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadInput{"missing semicolon",
                  library(kFarm + "interface IA : IDispatch {\n  HRESULT A()\n};"),
-                 "7:1: error: expected ';', found '}'"},
+                 "6:1: error: expected ';', found '}'"},
         BadInput{"unknown attribute",
                  library("[uuid(AAAAAAAA-0000-0000-0000-000000000001), dula]\n"
                          "interface IA : IDispatch {};"),
-                 "3:47: error: unknown attribute 'dula'"},
+                 "3:46: error: unknown attribute 'dula'"},
         BadInput{
             "malformed uuid",
             library("[uuid(AAAAAAAA-0000-0000-0000-0001), dual]\ninterface IA : IDispatch {};"),
@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"member already in the base",
                  library(kFarm + "interface IA : IDispatch {\n  HRESULT A();\n};\n" +
                          dual("IA2", "IA", 2, "  HRESULT A();")),
-                 "10:11: error: 'A' of 'IA2' is already declared in its base 'IA'"},
+                 "9:11: error: 'A' of 'IA2' is already declared in its base 'IA'"},
         BadInput{"uuid used twice",
                  library(kFarm + "interface IA : IDispatch {};\n" + kFarm +
                          "interface IB : IDispatch {};"),
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"required after optional",
                  library(kFarm + "interface IA : IDispatch {\n"
                                  "  HRESULT A([in, optional] VARIANT a, [in] long b);\n};"),
-                 "5:38: error: parameter 'b' of 'IA::A' must be optional: it follows an "
+                 "5:39: error: parameter 'b' of 'IA::A' must be optional: it follows an "
                  "optional one"},
         BadInput{"dual from IUnknown", library(kFarm + "interface IA : IUnknown {};"),
                  "4:11: error: dual interface 'IA' must derive from IDispatch"},
@@ -164,7 +164,7 @@ TEST(Idlc, ReportsAnErrorWithExitCodeOne) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_EQ(readText((dir / "err.txt").string()),
-              (dir / "bad.idl").string() + ":7:1: error: expected ';', found '}'\n");
+              (dir / "bad.idl").string() + ":6:1: error: expected ';', found '}'\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "bad.h")); // nothing half-written
     std::filesystem::remove_all(dir);
 }
