@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "sky/text.h"
@@ -320,6 +321,24 @@ int findByName(const Table& table, const OLECHAR* name) {
         return -1;
     auto [first, last] = nameRange(table, name);
     return first == last ? -1 : table.byName[first];
+}
+
+HRESULT notImplemented(const char16_t* interfaceName, const char16_t* member) {
+    ICreateErrorInfo* create = nullptr;
+    if (SUCCEEDED(CreateErrorInfo(&create)) && create) {
+        std::u16string text =
+            std::u16string(interfaceName) + u"::" + member + u" is not implemented";
+        create->SetDescription(text.data());
+        std::u16string source(interfaceName);
+        create->SetSource(source.data());
+        IErrorInfo* info = nullptr;
+        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+            SetErrorInfo(0, info);
+            info->Release();
+        }
+        create->Release();
+    }
+    return E_NOTIMPL;
 }
 
 HRESULT getTypeInfoCount(UINT* pctinfo) {

@@ -5,8 +5,6 @@
 
 namespace idlc {
 
-std::string cppType(const Library& lib, const TypeRef& t);
-
 namespace {
 
 // The variant type a parameter is converted to, and the VARIANT field that holds it.

@@ -17,6 +17,13 @@ std::string writeHeader(const Library& lib, const std::string& idlName);
 std::string writeDispatch(const Library& lib, const std::string& headerName,
                           const std::vector<unsigned char>& typelibImage);
 
+// For every interface deriving from IDispatch, a class "<Interface>NotImpl" implementing all its
+// members (its bases' included) with E_NOTIMPL and error information naming the member.
+std::string writeNotImplHeader(const Library& lib, const std::string& headerName);
+
+// The C++ type of a parameter.
+std::string cppType(const Library& lib, const TypeRef& t);
+
 // The C++ name of a member's table slot: get_X, put_X, putref_X or X.
 std::string slotName(const Member& m);
 

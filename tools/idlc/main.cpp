@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     CLI::App app{"idlc: compiles an object library written in MIDL syntax into C++ declarations, "
                  "dispatch tables and a binary type library.\n"
                  "Without an output option it only checks the file."};
-    std::string input, headerPath, dispatchPath, tlbPath, outDir;
+    std::string input, headerPath, dispatchPath, tlbPath, notImplPath, outDir;
     bool catalogue = false;
     app.add_option("file", input, "The IDL file (or, with --catalogue, a .tlb or module file)")
         ->required();
@@ -93,10 +93,12 @@ int main(int argc, char** argv) {
     app.add_option("--dispatch", dispatchPath,
                    "Write the dispatch tables (C++ source) to this file");
     app.add_option("--tlb", tlbPath, "Write the binary type library to this file");
+    app.add_option("--notimpl", notImplPath,
+                   "Write a header of base classes whose members answer E_NOTIMPL");
     app.add_option("-o,--output-dir", outDir,
-                   "Write all three outputs into this directory as NAME.h, NAME_dispatch.cpp "
-                   "and NAME.tlb (NAME: the IDL file's name); explicit paths are taken "
-                   "relative to it");
+                   "Write every output into this directory as NAME.h, NAME_dispatch.cpp, "
+                   "NAME.tlb and NAME_notimpl.h (NAME: the IDL file's name); explicit paths "
+                   "are taken relative to it");
     app.add_flag("--catalogue", catalogue,
                  "Print the catalogue of the library (counts, then one line per interface: "
                  "name, IID, depth, own members); the file may be an IDL file or a type library");
@@ -137,6 +139,8 @@ int main(int argc, char** argv) {
             dispatchPath = stem + "_dispatch.cpp";
         if (tlbPath.empty())
             tlbPath = stem + ".tlb";
+        if (notImplPath.empty())
+            notImplPath = stem + "_notimpl.h";
     }
     auto place = [&](const std::string& p) { return outDir.empty() ? fs::path(p) : dir / p; };
 
@@ -162,5 +166,11 @@ int main(int argc, char** argv) {
     }
     if (!tlbPath.empty())
         emit(tlbPath, image.data(), image.size());
+    if (!notImplPath.empty()) {
+        std::string headerName =
+            headerPath.empty() ? stem + ".h" : fs::path(headerPath).filename().string();
+        std::string code = idlc::writeNotImplHeader(lib, headerName);
+        emit(notImplPath, code.data(), code.size());
+    }
     return ok ? 0 : 1;
 }

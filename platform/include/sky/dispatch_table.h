@@ -81,6 +81,9 @@ HRESULT invoke(const Table& table, IUnknown* self, DISPID dispIdMember, REFIID r
                WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                UINT* puArgErr);
 
+// Sets error information "<interfaceName>::<member> is not implemented" and returns E_NOTIMPL.
+HRESULT notImplemented(const char16_t* interfaceName, const char16_t* member);
+
 // The table of an interface, declared by the generated header with SKY_DISPATCH_TABLE.
 template <class Interface> struct TableOf;
 
