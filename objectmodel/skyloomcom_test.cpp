@@ -240,7 +240,7 @@ void checkAgainstTheList(const idlc::Catalogue& c) {
         const Expected& e = kInterfaces[i];
         EXPECT_EQ(line.name, e.name);
         EXPECT_EQ(line.iid.Data1, e.iidFirstGroup) << e.name;
-        EXPECT_EQ(idlc::guidString(line.iid).substr(9), "63C2-11D4-94D8-00C04FB0F326}") << e.name;
+        EXPECT_EQ(idlc::guidString(line.iid).substr(10), "63C2-11D4-94D8-00C04FB0F326}") << e.name;
         EXPECT_EQ(line.ownMembers, e.ownMembers) << e.name;
     }
 }
