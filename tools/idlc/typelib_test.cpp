@@ -1,6 +1,7 @@
 // The compiled test library read back through LoadTypeLib, ITypeLib and ITypeInfo.
 #include <gtest/gtest.h>
 
+#include "sky/machine.h"
 #include "sky/text.h"
 #include "win/typelib.h"
 
@@ -258,6 +259,22 @@ TEST_F(FarmletTypeLib, FindsByGuidAndMembersByName) {
     ASSERT_EQ(lib->IsName(lower, 0, &isName), S_OK);
     EXPECT_TRUE(isName);
     EXPECT_EQ(std::u16string(lower), u"IFarmlet2");
+}
+
+// The library carried by a module as resource "TYPELIB" 1 (and 2), read without running it.
+TEST(ModuleTypeLib, LoadsFromTheModulesResource) {
+    std::u16string module = sky::machine::toWindowsPath(IDLC_FARMLET_MODULE);
+    for (const std::u16string& path : {module, module + u"\\2"}) {
+        Ptr<ITypeLib> lib;
+        ASSERT_EQ(LoadTypeLib(path.c_str(), lib.out()), S_OK) << sky::narrow(path);
+        EXPECT_EQ(lib->GetTypeInfoCount(), 14u);
+        BSTR name = nullptr;
+        ASSERT_EQ(lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr), S_OK);
+        EXPECT_EQ(text(name), "Farmlet");
+    }
+    Ptr<ITypeLib> none;
+    EXPECT_EQ(LoadTypeLib((module + u"\\3").c_str(), none.out()), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_EQ(none.p, nullptr);
 }
 
 } // namespace
