@@ -17,6 +17,34 @@ bool sameName(const std::u16string& a, const OLECHAR* b) {
     return b && equalNoCase(a, std::u16string_view(b, sky::length(b)));
 }
 
+// QueryInterface of an object with one interface besides IUnknown.
+template <class Interface> HRESULT queryOne(Interface* self, REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    if (riid == IID_IUnknown || riid == sky::uuidOf<Interface>()) {
+        *ppv = self;
+        self->AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+// The out-parameters of GetDocumentation; an empty help string or file is a null BSTR.
+HRESULT document(const std::u16string& name, const std::u16string& doc, DWORD context,
+                 const std::u16string& helpFile, BSTR* pBstrName, BSTR* pBstrDocString,
+                 DWORD* pdwHelpContext, BSTR* pBstrHelpFile) {
+    if (pBstrName)
+        *pBstrName = bstr(name);
+    if (pBstrDocString)
+        *pBstrDocString = doc.empty() ? nullptr : bstr(doc);
+    if (pdwHelpContext)
+        *pdwHelpContext = context;
+    if (pBstrHelpFile)
+        *pBstrHelpFile = helpFile.empty() ? nullptr : bstr(helpFile);
+    return S_OK;
+}
+
 // Memory for one FUNCDESC, VARDESC or TYPEATTR and what hangs off it, in a single block so
 // that the Release call frees it in one go. Every part is a multiple of 8 bytes.
 class Block {
@@ -143,15 +171,7 @@ void TypeInfoObject::prepare() {
 }
 
 HRESULT TypeInfoObject::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-        *ppv = static_cast<ITypeInfo*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return queryOne<ITypeInfo>(this, riid, ppv);
 }
 
 ULONG TypeInfoObject::AddRef() {
@@ -456,15 +476,8 @@ HRESULT TypeInfoObject::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* 
     } else {
         return TYPE_E_ELEMENTNOTFOUND;
     }
-    if (pBstrName)
-        *pBstrName = bstr(*name);
-    if (pBstrDocString)
-        *pBstrDocString = doc->empty() ? nullptr : bstr(*doc);
-    if (pdwHelpContext)
-        *pdwHelpContext = context;
-    if (pBstrHelpFile)
-        *pBstrHelpFile = lib_.data().helpFile.empty() ? nullptr : bstr(lib_.data().helpFile);
-    return S_OK;
+    return document(*name, *doc, context, lib_.data().helpFile, pBstrName, pBstrDocString,
+                    pdwHelpContext, pBstrHelpFile);
 }
 
 HRESULT TypeInfoObject::GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) {
@@ -572,15 +585,7 @@ HRESULT TypeLibObject::resolve(HREFTYPE href, ITypeInfo** out) {
 }
 
 HRESULT TypeLibObject::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeLib) {
-        *ppv = static_cast<ITypeLib*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return queryOne<ITypeLib>(this, riid, ppv);
 }
 
 ULONG TypeLibObject::AddRef() {
@@ -671,15 +676,8 @@ HRESULT TypeLibObject::GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrD
     } else {
         return TYPE_E_ELEMENTNOTFOUND;
     }
-    if (pBstrName)
-        *pBstrName = bstr(*name);
-    if (pBstrDocString)
-        *pBstrDocString = doc->empty() ? nullptr : bstr(*doc);
-    if (pdwHelpContext)
-        *pdwHelpContext = context;
-    if (pBstrHelpFile)
-        *pBstrHelpFile = lib_.helpFile.empty() ? nullptr : bstr(lib_.helpFile);
-    return S_OK;
+    return document(*name, *doc, context, lib_.helpFile, pBstrName, pBstrDocString, pdwHelpContext,
+                    pBstrHelpFile);
 }
 
 HRESULT TypeLibObject::IsName(LPOLESTR szNameBuf, ULONG, BOOL* pfName) {
