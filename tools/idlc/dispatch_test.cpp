@@ -367,5 +367,40 @@ TEST_F(Dispatch, GivesItsTypeInfo) {
     EXPECT_EQ(disp->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
 }
 
+TEST(CollectionDispatch, AnswersNewEnumAtMinusFourAsScriptsAskForIt) {
+    auto* items = new ItemsObject;
+    IDispatch* disp = items;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(disp->Invoke(DISPID_NEWENUM, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                           &none, &result, nullptr, nullptr),
+              S_OK);
+    ASSERT_EQ(result.vt, VT_UNKNOWN);
+    EXPECT_EQ(result.punkVal, static_cast<IUnknown*>(disp));
+    VariantClear(&result);
+    EXPECT_EQ(items->refs.load(), 1u);
+
+    // Skip takes an unsigned long: a negative count does not fit.
+    VARIANT count;
+    VariantInit(&count);
+    count.vt = VT_I4;
+    count.lVal = 2;
+    DISPPARAMS one{&count, nullptr, 1, 0};
+    std::u16string skip = u"skip";
+    LPOLESTR names[] = {skip.data()};
+    DISPID id;
+    ASSERT_EQ(disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    ASSERT_EQ(disp->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(items->skipped, 2u);
+    count.lVal = -1;
+    UINT argErr = 9;
+    EXPECT_EQ(disp->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, &argErr),
+              DISP_E_OVERFLOW);
+    EXPECT_EQ(argErr, 0u);
+    items->Release();
+}
+
 } // namespace
 } // namespace idlc::testing

@@ -191,4 +191,46 @@ private:
     ~ItemObject() = default;
 };
 
+// A collection whose enumerator is the collection object itself (enough to see it arrive).
+class ItemsObject final : public sky::DispatchImpl<IFarmletItems> {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IFarmletItems) {
+            *ppv = static_cast<IFarmletItems*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** ppEnum) override {
+        return QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppEnum));
+    }
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* pVal) override {
+        *pVal = 3;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Item(LONG, IDispatch** ppItem) override {
+        *ppItem = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        skipped += count;
+        return S_OK;
+    }
+    std::atomic<ULONG> refs{1};
+    ULONG skipped = 0;
+
+private:
+    ~ItemsObject() = default;
+};
+
 } // namespace idlc::testing
