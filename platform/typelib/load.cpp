@@ -1,6 +1,5 @@
 // LoadTypeLib and LoadTypeLibEx: a library from a .tlb file, from the "TYPELIB" resource of a
 // module file, or the built-in standard library (stdole2.tlb).
-#include <cerrno>
 #include <fstream>
 #include <iterator>
 
