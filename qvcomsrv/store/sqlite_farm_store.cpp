@@ -494,7 +494,10 @@ void prepareConnection(Database& db) {
         fail(Status::notSupported("The farm store " + db.path() + " has format version " +
                                   std::to_string(schema) + "; this program reads version " +
                                   std::to_string(kSqliteSchemaVersion) + "."));
-    db.exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL;");
+    // A page cache large enough for the applications of a large farm; checkpoints every 16 MB of
+    // log rather than every 4 MB, so that a run of saves copies each page back fewer times.
+    db.exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -16000; "
+            "PRAGMA wal_autocheckpoint = 4000;");
 }
 
 // Writes a new store's schema, root folder and farm into the empty database file at `path`.
