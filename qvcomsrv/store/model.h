@@ -19,6 +19,8 @@ using Bytes = std::vector<std::uint8_t>;
 // SkyloomObjectType codes the store knows by name.
 inline constexpr std::int32_t kWindowsFarmType = 1;
 inline constexpr std::int32_t kWindowsApplicationType = 3;
+inline constexpr std::int32_t kPublishedContentType = 4;
+inline constexpr std::int32_t kPublishedDesktopType = 5;
 inline constexpr std::int32_t kWindowsServerType = 6;
 
 struct FarmInfo {

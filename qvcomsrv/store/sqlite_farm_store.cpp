@@ -275,8 +275,13 @@ public:
             for (const Application& app : image.applications) {
                 Application copy = app;
                 copy.id = 0;
-                ensureFolder(copy.folder);
-                applications_.insert(copy);
+                try {
+                    ensureFolder(copy.folder);
+                    applications_.insert(copy);
+                } catch (const sqlite::Failure& failure) {
+                    fail(failure.status.withContext(app.distinguishedName() +
+                                                    " cannot be stored: "));
+                }
             }
             tx.commit();
             return Status::ok();

@@ -47,6 +47,12 @@ public:
     Code code() const { return code_; }
     const std::string& message() const { return message_; }
 
+    // The same error with `context` before its message: "Applications/Word cannot be stored: "
+    // and the message.
+    Status withContext(const std::string& context) const {
+        return isOk() ? *this : Status(code_, context + message_);
+    }
+
     // "NotFound: There is no server named BETA in the farm." (for logs and tests).
     std::string toString() const;
 
