@@ -582,8 +582,4 @@ createSqliteFarmStore(const std::string& path, const FarmInfo& farm, const Sqlit
     return openSqliteFarmStore(path, options);
 }
 
-std::string sqliteSchema() {
-    return sqlite::schemaSql();
-}
-
 } // namespace sky::farm

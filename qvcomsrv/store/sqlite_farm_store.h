@@ -28,7 +28,4 @@ Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path
                                                          const FarmInfo& farm,
                                                          const SqliteOptions& options = {});
 
-// The schema as SQL, as a new store gets it (for the developers' guide and tests).
-std::string sqliteSchema();
-
 } // namespace sky::farm
