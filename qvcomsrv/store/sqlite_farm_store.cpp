@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "merge.h"
@@ -558,6 +559,7 @@ createSqliteFarmStore(const std::string& path, const FarmInfo& farm, const Sqlit
     if (fd < 0)
         return Status::ioError("The farm store " + path +
                                " cannot be created: " + std::strerror(errno) + ".");
+    fchmod(fd, 0644); // as SQLite creates files; mkstemp makes them private
     close(fd);
     auto built = sqlite::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
         buildStore(temporary, farm);

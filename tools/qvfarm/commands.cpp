@@ -230,7 +230,9 @@ int listFarms(Streams io) {
 
 int selectFarm(const std::string& nameOrFile, Streams io) {
     StoreLocation location;
-    if (nameOrFile.find('/') != std::string::npos) {
+    const bool isFile =
+        nameOrFile.find('/') != std::string::npos || fs::path(nameOrFile).extension() == ".db";
+    if (isFile) {
         location = {std::string(farm::kSqliteStoreType), fs::absolute(nameOrFile).string()};
     } else {
         if (Status s = farm::checkFarmName(nameOrFile); !s)

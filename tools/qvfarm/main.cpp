@@ -61,7 +61,9 @@ int main(int argc, char** argv) {
 
     std::string target;
     auto* select = app.add_subcommand("select", "Make the machine serve another farm store");
-    select->add_option("FARM", target, "A farm's name, or the path of a farm store file")
+    select
+        ->add_option("FARM", target,
+                     "A farm's name, or a farm store file (a path, or a name ending in .db)")
         ->required();
     select->callback([&] { result = selectFarm(target, io); });
 
