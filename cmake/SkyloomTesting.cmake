@@ -24,8 +24,11 @@ function(sky_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE sky_test_main ${ARG_LIBS} GTest::gtest GTest::gmock)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  # The source tree is compiled in; the build's bin directory comes through the environment so that
+  # a test can also be pointed at an installed machine.
+  target_compile_definitions(${name} PRIVATE SKY_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "SKY_BUILD_BIN=${CMAKE_BINARY_DIR}/bin;SKY_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    PROPERTIES ENVIRONMENT "SKY_BUILD_BIN=${CMAKE_BINARY_DIR}/bin")
 endfunction()
 
 function(sky_add_benchmark name)

@@ -70,6 +70,16 @@ using HRSRC = HRSRC__*;
 using HGLOBAL = void*;
 using FARPROC = INT_PTR (*)();
 
+// Security attributes of a new object (events, processes, keys). Accepted and ignored: the
+// platform has no security descriptors.
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+using PSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
 #ifndef TRUE
 #define TRUE 1
 #endif
