@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "sky/machine.h"
+#include "sky/registry.h"
+#include "sky/text.h"
 #include "store_test_support.h"
 
 using namespace sky::farm;
@@ -70,4 +72,37 @@ TEST(MachineFarms, TheStoreListingAServerIsFound) {
     EXPECT_EQ(farmStoreListingServer("alpha")->name, "Alpha");
     auto none = farmStoreListingServer("NOWHERE");
     EXPECT_EQ(none.status().message(), "No farm store of this machine lists the server NOWHERE.");
+}
+
+TEST(MachineFarms, TheServedStoreIsRecordedInTheMachinesRegistry) {
+    const std::u16string key = u"Software\\Vantor\\Skyloom\\FarmStore";
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
+    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Type"), u"sqlite");
+    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Path"),
+              sky::widen(farmStoreOnMachine("Test Farm").path));
+
+    // A record written by someone else is read as it stands; one without a path is refused.
+    sky::registry::Key record;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, record.put()),
+              ERROR_SUCCESS);
+    const std::u16string other = u"/srv/farms/Other.db";
+    RegSetValueExW(record.get(), u"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
+                   static_cast<DWORD>((other.size() + 1) * 2));
+    EXPECT_EQ(machineFarmStore()->path, "/srv/farms/Other.db");
+    RegDeleteValueW(record.get(), u"Path");
+    auto incomplete = machineFarmStore();
+    EXPECT_EQ(incomplete.status().code(), Status::Code::Corrupt);
+    EXPECT_EQ(incomplete.status().message(),
+              "The machine's record of its farm store, HKLM\\Software\\Vantor\\Skyloom\\FarmStore, "
+              "needs the text values Type and Path.");
+
+    // A user who may not change the record is told so, and the record stays.
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
+    ASSERT_EQ(sky::registry::denyWrite(HKEY_LOCAL_MACHINE, key, sky::registry::currentUser()),
+              ERROR_SUCCESS);
+    Status denied = setMachineFarmStore(farmStoreOnMachine("Other"));
+    EXPECT_EQ(denied.code(), Status::Code::IOError);
+    EXPECT_EQ(denied.message(), "The machine's registry cannot write "
+                                "HKLM\\Software\\Vantor\\Skyloom\\FarmStore (access is denied).");
+    EXPECT_EQ(*machineFarmStore(), farmStoreOnMachine("Test Farm"));
 }

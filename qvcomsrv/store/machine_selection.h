@@ -1,5 +1,5 @@
-// Reads and writes the machine's record of the farm store it serves. Kept apart from the rest of
-// machine_farms so that the record's place can change without touching its callers.
+// Reads and writes the machine's record of the farm store it serves, in the machine's registry
+// (HKLM\Software\Vantor\Skyloom\FarmStore, "Type" and "Path").
 #pragma once
 
 #include <optional>
