@@ -5,6 +5,7 @@
 #include "sky/machine.h"
 #include "sky/registry.h"
 #include "sky/text.h"
+#include "win/errors.h"
 #include "store_test_support.h"
 
 using namespace sky::farm;
