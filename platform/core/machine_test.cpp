@@ -45,7 +45,8 @@ TEST(Machine, WindowsFormOfHostPaths) {
 }
 
 TEST(Text, Utf16RoundTripAndCaseFolding) {
-    const std::string text = "Gr\xc3\xbc\xc3\x9f" "e \xf0\x9f\x98\x80";
+    const std::string text = "Gr\xc3\xbc\xc3\x9f"
+                             "e \xf0\x9f\x98\x80";
     EXPECT_EQ(sky::narrow(sky::widen(text)), text);
     EXPECT_EQ(sky::widen("\xff"), std::u16string(1, u'\xFFFD'));
     EXPECT_TRUE(sky::equalNoCase(u"Software\\Classes", u"SOFTWARE\\classes"));

@@ -5,8 +5,8 @@
 #include "sky/machine.h"
 #include "sky/registry.h"
 #include "sky/text.h"
-#include "win/errors.h"
 #include "store_test_support.h"
+#include "win/errors.h"
 
 using namespace sky::farm;
 using namespace sky::farm::testing;

@@ -96,18 +96,18 @@
 #define FACILITY_STORAGE 3
 #define FACILITY_ITF 4
 #define FACILITY_WIN32 7
-#define MAKE_HRESULT(sev, fac, code)                                                              \
-    (static_cast<HRESULT>((static_cast<ULONG>(sev) << 31) | (static_cast<ULONG>(fac) << 16) |       \
+#define MAKE_HRESULT(sev, fac, code)                                                               \
+    (static_cast<HRESULT>((static_cast<ULONG>(sev) << 31) | (static_cast<ULONG>(fac) << 16) |      \
                           static_cast<ULONG>(code)))
-#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
 
 // HRESULT_FROM_WIN32: 0 stays 0, positive codes become 0x8007xxxx, HRESULTs pass unchanged.
 constexpr HRESULT HRESULT_FROM_WIN32(long x) {
     return static_cast<HRESULT>(x) <= 0
                ? static_cast<HRESULT>(x)
-               : static_cast<HRESULT>((static_cast<ULONG>(x) & 0x0000FFFFu) | (FACILITY_WIN32 << 16) |
-                                      0x80000000u);
+               : static_cast<HRESULT>((static_cast<ULONG>(x) & 0x0000FFFFu) |
+                                      (FACILITY_WIN32 << 16) | 0x80000000u);
 }
 
 #define S_OK _HRESULT_TYPEDEF_(0x00000000L)
