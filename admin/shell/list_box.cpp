@@ -2,9 +2,53 @@
 
 #include <algorithm>
 
+#include <QApplication>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
 #include "core/names.h"
 
 namespace brask {
+
+namespace {
+
+// Draws entries as a Windows list box does: a TAB moves on to the next tab stop, one every eight
+// average characters of the list's font.
+class TabStopDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem item(option);
+        initStyleOption(&item, index);
+        if (!item.text.contains('\t')) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QString text = item.text;
+        item.text.clear();
+        const QWidget* view = item.widget;
+        QStyle* style = view ? view->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, view);
+
+        const QRect place = style->subElementRect(QStyle::SE_ItemViewItemText, &item, view);
+        QTextOption layout(Qt::AlignLeft | Qt::AlignVCenter);
+        layout.setWrapMode(QTextOption::NoWrap);
+        layout.setTabStopDistance(kTabStopCharacters * item.fontMetrics.averageCharWidth());
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(item.palette.color(
+            item.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(QRectF(place).adjusted(3, 0, 0, 0), text, layout);
+        painter->restore();
+    }
+
+private:
+    static constexpr int kTabStopCharacters = 8;
+};
+
+} // namespace
 
 ListBox::ListBox(const QString& name, Order order, QAbstractItemView::SelectionMode selection,
                  QWidget* parent)
@@ -12,6 +56,7 @@ ListBox::ListBox(const QString& name, Order order, QAbstractItemView::SelectionM
     setObjectName(name);
     setSelectionMode(selection);
     setUniformItemSizes(true);
+    setItemDelegate(new TabStopDelegate(this));
 }
 
 void ListBox::addEntry(const QString& text) {

@@ -17,6 +17,7 @@
 #include "core/registration.h"
 #include "shell/frm_login.h"
 #include "shell/qt_test_app.h"
+#include "shell/test_farm.h"
 #include "sky/machine.h"
 #include "sky/messagebox.h"
 #include "sky/text.h"
@@ -154,6 +155,106 @@ TEST_F(LogonTest, PasstroughRunsQvregTwiceFromTheCurrentDirectory) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(folder_.qvregCommandLines(2), expected);
     login.close();
+}
+
+// The same flows with the object model registered and a farm on the machine.
+class LogonFarmTest : public LogonTest {
+protected:
+    LogonFarmTest() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    void SetUp() override {
+        if (!testing::objectModelBuilt()) {
+            GTEST_SKIP() << "the object model module (qvcomsrv.dll) is not built";
+        }
+        testing::registerObjectModel();
+    }
+    ~LogonFarmTest() override {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->objectName() == "frmMain") {
+                delete window;
+            }
+        }
+        state_ = AdminState();
+        CoUninitialize();
+    }
+
+    void installFarm(bool userIsAdministrator) {
+        testing::TestFarm farm;
+        if (!userIsAdministrator) {
+            farm.administrators = {"someone-else"};
+        }
+        testing::installFarm(farm);
+    }
+
+    static QWidget* mainWindow() {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->objectName() == "frmMain" && window->isVisible()) {
+                return window;
+            }
+        }
+        return nullptr;
+    }
+};
+
+TEST_F(LogonFarmTest, AnAdministratorGoesStraightToTheMainWindowAfterTheAboutBox) {
+    installFarm(true);
+    frmLogin login(state_);
+    answerAboutBox();
+    login.load();
+
+    EXPECT_TRUE(aboutShown_);
+    EXPECT_TRUE(recorder_.boxes().empty());
+    EXPECT_TRUE(login.LoginSucceeded);
+    EXPECT_FALSE(login.isVisible()) << "the logon window is never shown";
+    QWidget* main = mainWindow();
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(main->findChild<QWidget*>("lstFarm")->property("count").toInt(), 2);
+}
+
+TEST_F(LogonFarmTest, ARefusalShowsItsBoxAndThenTheLogonWindow) {
+    installFarm(false);
+    frmLogin login(state_);
+    answerAboutBox();
+    login.load();
+
+    const auto boxes = recorder_.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, u"Error");
+    EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(boxes[0].text, refusalText());
+    EXPECT_FALSE(login.LoginSucceeded);
+    EXPECT_TRUE(login.isVisible());
+    EXPECT_TRUE(login.findChild<QLineEdit*>("Server")->text().isEmpty());
+    EXPECT_EQ(mainWindow(), nullptr);
+    login.close();
+}
+
+TEST_F(LogonFarmTest, ARefusalAfterPasstroughEndsTheProgram) {
+    installFarm(false);
+    folder_.installQvreg();
+    frmLogin login(state_);
+    login.show();
+    passThrough(login, "OTHER");
+
+    const auto boxes = recorder_.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, refusalText());
+    EXPECT_FALSE(login.isVisible());
+    EXPECT_TRUE(login.testAttribute(Qt::WA_QuitOnClose)) << "closing it ends the program";
+    EXPECT_EQ(mainWindow(), nullptr);
+    EXPECT_EQ(folder_.qvregCommandLines(2).size(), 2u);
+}
+
+TEST_F(LogonFarmTest, PasstroughToAFarmThatAdmitsTheUserOpensTheMainWindow) {
+    installFarm(true);
+    folder_.installQvreg();
+    frmLogin login(state_);
+    login.show();
+    passThrough(login, "OTHER");
+
+    EXPECT_TRUE(recorder_.boxes().empty());
+    EXPECT_TRUE(login.LoginSucceeded);
+    EXPECT_FALSE(login.isVisible());
+    EXPECT_NE(mainWindow(), nullptr);
 }
 
 TEST(RegistrationTest, CommandLines) {

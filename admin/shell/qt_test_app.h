@@ -1,7 +1,10 @@
 // The QApplication of the window tests: one per test program, on Qt's offscreen platform.
 #pragma once
 
+#include <ostream>
+
 #include <QApplication>
+#include <QStringList>
 
 namespace brask::testing {
 
@@ -17,3 +20,16 @@ inline QApplication& qtTestApp() {
 }
 
 } // namespace brask::testing
+
+// GoogleTest prints Qt's texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& texts, std::ostream* out) {
+    *out << '{';
+    for (const QString& text : texts) {
+        *out << ' ';
+        PrintTo(text, out);
+    }
+    *out << " }";
+}
