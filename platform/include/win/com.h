@@ -36,7 +36,8 @@ SKY_INTERFACE_ID(IClassFactory, IID_IClassFactory);
 #define CLSCTX_REMOTE_SERVER 0x10
 #define CLSCTX_INPROC (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)
 #define CLSCTX_SERVER (CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
-#define CLSCTX_ALL (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
+#define CLSCTX_ALL                                                                                 \
+    (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)
 
 #define REGCLS_SINGLEUSE 0
 #define REGCLS_MULTIPLEUSE 1
@@ -45,6 +46,8 @@ SKY_INTERFACE_ID(IClassFactory, IID_IClassFactory);
 
 #define COINIT_APARTMENTTHREADED 0x2
 #define COINIT_MULTITHREADED 0x0
+#define COINIT_DISABLE_OLE1DDE 0x4
+#define COINIT_SPEED_OVER_MEMORY 0x8
 
 // What an in-process module exports for activation.
 using LPFNGETCLASSOBJECT = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
@@ -56,11 +59,12 @@ void WINAPI CoUninitialize();
 
 HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
                                 REFIID riid, LPVOID* ppv);
-HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved,
-                                REFIID riid, LPVOID* ppv);
+HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
+                                LPVOID* ppv);
 HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext,
                                      DWORD flags, LPDWORD lpdwRegister);
 HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister);
+HRESULT WINAPI CoResumeClassObjects();
 
 HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
 HRESULT WINAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);

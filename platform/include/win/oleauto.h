@@ -110,11 +110,23 @@ using LPVARIANTARG = VARIANT*;
 #define V_UNKNOWN(v) ((v)->punkVal)
 #define V_DISPATCH(v) ((v)->pdispVal)
 #define V_ERROR(v) ((v)->scode)
+#define V_I1(v) ((v)->cVal)
+#define V_UI1(v) ((v)->bVal)
+#define V_UI2(v) ((v)->uiVal)
+#define V_UI4(v) ((v)->ulVal)
+#define V_I8(v) ((v)->llVal)
+#define V_UI8(v) ((v)->ullVal)
+#define V_INT(v) ((v)->intVal)
+#define V_UINT(v) ((v)->uintVal)
+#define V_ISBYREF(v) (((v)->vt & VT_BYREF) != 0)
+#define V_BYREF(v) ((v)->byref)
+#define V_VARIANTREF(v) ((v)->pvarVal)
 
 // VariantChangeType flags.
 #define VARIANT_NOVALUEPROP 0x1
 #define VARIANT_ALPHABOOL 0x2
 #define VARIANT_NOUSEROVERRIDE 0x4
+#define VARIANT_LOCALBOOL 0x10
 
 // Dispatch identifiers and invocation kinds.
 #define DISPID_UNKNOWN (-1)
@@ -209,6 +221,7 @@ BSTR WINAPI SysAllocString(const OLECHAR* psz);
 BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len);
 INT WINAPI SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+INT WINAPI SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 void WINAPI SysFreeString(BSTR bstrString);
 UINT WINAPI SysStringLen(BSTR pbstr);
 UINT WINAPI SysStringByteLen(BSTR bstr);
@@ -216,8 +229,11 @@ UINT WINAPI SysStringByteLen(BSTR bstr);
 void WINAPI VariantInit(VARIANTARG* pvarg);
 HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
 HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
-HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
-                                 USHORT wFlags, VARTYPE vt);
+HRESULT WINAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
+HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
+                                 VARTYPE vt);
+HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
+                                   USHORT wFlags, VARTYPE vt);
 
 HRESULT WINAPI SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
 HRESULT WINAPI GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);

@@ -55,6 +55,16 @@ using LPCWSTR = const WCHAR*;
 using PWSTR = WCHAR*;
 using PCWSTR = const WCHAR*;
 
+using LPBOOL = BOOL*;
+
+// A time in 100-nanosecond intervals since 1 January 1601 (UTC).
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+using LPFILETIME = FILETIME*;
+
 using HANDLE = void*;
 using HLOCAL = void*;
 struct HINSTANCE__;
@@ -79,6 +89,23 @@ struct SECURITY_ATTRIBUTES {
 };
 using PSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+// Standard and generic access rights, shared by every kind of object (keys, services, events).
+#define DELETE 0x00010000u
+#define READ_CONTROL 0x00020000u
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define SYNCHRONIZE 0x00100000u
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
+#define STANDARD_RIGHTS_ALL 0x001F0000u
+#define MAXIMUM_ALLOWED 0x02000000u
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
 
 #ifndef TRUE
 #define TRUE 1

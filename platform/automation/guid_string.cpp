@@ -1,0 +1,149 @@
+// Identifier strings: "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case, and back.
+#include <cstring>
+
+#include "guid_text.h"
+#include "win/com.h"
+
+namespace sky::automation {
+
+namespace {
+
+constexpr char16_t hexDigits[] = u"0123456789ABCDEF";
+
+int hexValue(char16_t c) {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+// Reads `digits` hex digits from text[pos...]; false if any is not a hex digit.
+bool readHex(const WCHAR* text, std::size_t pos, int digits, unsigned long long& value) {
+    value = 0;
+    for (int i = 0; i < digits; ++i) {
+        int v = hexValue(text[pos + i]);
+        if (v < 0)
+            return false;
+        value = value << 4 | static_cast<unsigned>(v);
+    }
+    return true;
+}
+
+} // namespace
+
+void formatGuid(const GUID& guid, WCHAR* out) {
+    std::size_t pos = 0;
+    auto put = [&](unsigned long long value, int digits) {
+        for (int i = digits - 1; i >= 0; --i)
+            out[pos++] = hexDigits[(value >> (4 * i)) & 0xF];
+    };
+    out[pos++] = u'{';
+    put(guid.Data1, 8);
+    out[pos++] = u'-';
+    put(guid.Data2, 4);
+    out[pos++] = u'-';
+    put(guid.Data3, 4);
+    out[pos++] = u'-';
+    put(guid.Data4[0], 2);
+    put(guid.Data4[1], 2);
+    out[pos++] = u'-';
+    for (int i = 2; i < 8; ++i)
+        put(guid.Data4[i], 2);
+    out[pos++] = u'}';
+    out[pos] = 0;
+}
+
+bool parseGuid(const WCHAR* text, GUID& guid) {
+    // Check the length first so that the reads below never pass the terminator.
+    std::size_t n = 0;
+    while (n <= guidTextLength && text[n])
+        ++n;
+    if (n != guidTextLength || text[0] != u'{' || text[37] != u'}')
+        return false;
+    if (text[9] != u'-' || text[14] != u'-' || text[19] != u'-' || text[24] != u'-')
+        return false;
+    unsigned long long v = 0;
+    GUID result{};
+    if (!readHex(text, 1, 8, v))
+        return false;
+    result.Data1 = static_cast<DWORD>(v);
+    if (!readHex(text, 10, 4, v))
+        return false;
+    result.Data2 = static_cast<WORD>(v);
+    if (!readHex(text, 15, 4, v))
+        return false;
+    result.Data3 = static_cast<WORD>(v);
+    static constexpr std::size_t bytePositions[8] = {20, 22, 25, 27, 29, 31, 33, 35};
+    for (int i = 0; i < 8; ++i) {
+        if (!readHex(text, bytePositions[i], 2, v))
+            return false;
+        result.Data4[i] = static_cast<BYTE>(v);
+    }
+    guid = result;
+    return true;
+}
+
+} // namespace sky::automation
+
+using sky::automation::formatGuid;
+using sky::automation::guidTextLength;
+using sky::automation::parseGuid;
+
+namespace {
+
+HRESULT allocatedGuidString(REFGUID guid, LPOLESTR* out) {
+    if (!out)
+        return E_INVALIDARG;
+    *out = static_cast<LPOLESTR>(CoTaskMemAlloc((guidTextLength + 1) * sizeof(OLECHAR)));
+    if (!*out)
+        return E_OUTOFMEMORY;
+    formatGuid(guid, *out);
+    return S_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
+    if (!lpsz || cchMax < static_cast<int>(guidTextLength + 1))
+        return 0;
+    formatGuid(rguid, lpsz);
+    return static_cast<int>(guidTextLength + 1);
+}
+
+HRESULT WINAPI StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz) {
+    return allocatedGuidString(rclsid, lplpsz);
+}
+
+HRESULT WINAPI StringFromIID(REFIID rclsid, LPOLESTR* lplpsz) {
+    return allocatedGuidString(rclsid, lplpsz);
+}
+
+HRESULT WINAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid) {
+    if (!lpiid)
+        return E_INVALIDARG;
+    if (!lpsz) {
+        *lpiid = IID_NULL;
+        return S_OK;
+    }
+    return parseGuid(lpsz, *lpiid) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
+    if (!pclsid)
+        return E_INVALIDARG;
+    if (!lpsz) {
+        *pclsid = CLSID_NULL;
+        return S_OK;
+    }
+    if (parseGuid(lpsz, *pclsid))
+        return S_OK;
+    *pclsid = CLSID_NULL;
+    return CO_E_CLASSSTRING;
+}
+
+} // extern "C"

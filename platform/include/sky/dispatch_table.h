@@ -1,0 +1,126 @@
+// IDispatch from generated tables. The IDL compiler writes, for every interface of a library,
+// a table of its members (its bases' included) with one invoke thunk each; an implementation
+// class derives from DispatchImpl<Interface> and gets GetTypeInfoCount, GetTypeInfo,
+// GetIDsOfNames and Invoke with the behaviour automation clients expect:
+//
+//   - names are matched ignoring case; parameter names resolve to their positions;
+//   - arguments arrive in reverse order and are converted to the declared types with
+//     VariantChangeType (by-reference arguments are read through); a property put takes its
+//     value as the named argument DISPID_PROPERTYPUT;
+//   - the [out, retval] value comes back in pVarResult, interface pointers as VT_DISPATCH when
+//     they derive from IDispatch and as VT_UNKNOWN otherwise;
+//   - faults are reported with the automation codes (DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT,
+//     DISP_E_TYPEMISMATCH with puArgErr, DISP_E_PARAMNOTOPTIONAL, DISP_E_NONAMEDARGS,
+//     DISP_E_PARAMNOTFOUND); a member that fails gives DISP_E_EXCEPTION with EXCEPINFO filled
+//     from its error information when the caller passes an EXCEPINFO, else its own HRESULT.
+#pragma once
+
+#include <cstddef>
+
+#include "win/oleauto.h"
+#include "win/typelib.h"
+
+namespace sky::dispatch {
+
+// Calls one member through the interface pointer `self`. `args` holds the parameters (the
+// retval excluded) in declaration order, already converted to their declared types; [out]
+// parameters are written back into them. `result` receives the [out, retval] value.
+using Thunk = HRESULT (*)(IUnknown* self, VARIANT* args, VARIANT* result);
+
+// A default value from the IDL (VT_I4, VT_R8, VT_BOOL or VT_BSTR).
+struct DefaultValue {
+    VARTYPE vt;
+    LONGLONG integer;
+    DOUBLE real;
+    const char16_t* text;
+};
+
+struct Param {
+    const char16_t* name;
+    VARTYPE vt;     // the type to convert to (enumerations are VT_I4)
+    USHORT flags;   // PARAMFLAG_*
+    const IID* iid; // interface parameters other than IDispatch/IUnknown
+    const DefaultValue* defaultValue;
+};
+
+struct Member {
+    const char16_t* name;
+    DISPID dispid;
+    WORD invkind; // INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF
+    WORD paramCount;
+    WORD requiredCount; // parameters without optional or defaultvalue
+    const Param* params;
+    VARTYPE resultVt; // VT_EMPTY when the member gives no value
+    Thunk thunk;
+};
+
+// A library's type-library image, compiled into the program, for GetTypeInfo.
+struct TypeLibImage {
+    const unsigned char* data;
+    std::size_t size;
+};
+
+struct Table {
+    const IID* iid;
+    const char16_t* name;
+    const Member* members; // the interface's own members after those of its bases
+    WORD memberCount;
+    const WORD* byName;   // member indexes ordered by upper-cased name
+    const WORD* byDispid; // member indexes ordered by dispid, then invoke kind
+    const TypeLibImage* typelib;
+};
+
+// The members named `name` (ignoring case): the first index into Table::members, or -1.
+int findByName(const Table& table, const OLECHAR* name);
+
+HRESULT getTypeInfoCount(UINT* pctinfo);
+HRESULT getTypeInfo(const Table& table, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);
+HRESULT getIDsOfNames(const Table& table, REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                      DISPID* rgDispId);
+HRESULT invoke(const Table& table, IUnknown* self, DISPID dispIdMember, REFIID riid, LCID lcid,
+               WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+               UINT* puArgErr);
+
+// Sets error information "<interfaceName>::<member> is not implemented" and returns E_NOTIMPL.
+HRESULT notImplemented(const char16_t* interfaceName, const char16_t* member);
+
+// The table of an interface, declared by the generated header with SKY_DISPATCH_TABLE.
+template <class Interface> struct TableOf;
+
+} // namespace sky::dispatch
+
+#define SKY_DISPATCH_TABLE(Interface, tableObject)                                                 \
+    extern const ::sky::dispatch::Table tableObject;                                               \
+    template <> struct sky::dispatch::TableOf<Interface> {                                         \
+        static const ::sky::dispatch::Table& get() { return tableObject; }                         \
+    }
+
+namespace sky {
+
+// Implements IDispatch for `Interface` from its generated table. The class deriving from it
+// implements IUnknown and the interface's own members.
+template <class Interface> class DispatchImpl : public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
+        return dispatch::getTypeInfoCount(pctinfo);
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override {
+        return dispatch::getTypeInfo(table(), iTInfo, lcid, ppTInfo);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                            LCID lcid, DISPID* rgDispId) override {
+        return dispatch::getIDsOfNames(table(), riid, rgszNames, cNames, lcid, rgDispId);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                     EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
+        return dispatch::invoke(table(), static_cast<IUnknown*>(static_cast<Interface*>(this)),
+                                dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult,
+                                pExcepInfo, puArgErr);
+    }
+
+protected:
+    static const dispatch::Table& table() { return dispatch::TableOf<Interface>::get(); }
+};
+
+} // namespace sky

@@ -1,0 +1,79 @@
+// The platform's own registry helpers, beside the Win32 functions of win/registry.h: the hive
+// file, the user that access is checked for, the write denials that stand in for key security,
+// and small readers for callers that want one value.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "win/registry.h"
+
+namespace sky::registry {
+
+// The hive file of the current machine (<machine>/registry.db).
+std::filesystem::path hivePath();
+
+// What went wrong with the hive in the calling thread's last failing call (a damaged file, a
+// locked or unreadable one), for messages to a person; empty when nothing went wrong yet.
+std::string lastHiveProblem();
+
+// The machine's current user: the account the process runs as (the password database, else
+// $USER). HKEY_CURRENT_USER is HKEY_USERS\<this name>; write denials are checked against it.
+std::u16string currentUser();
+
+// Write denials stand in for the security of a key. A user denied on a key may still open and
+// read it and everything below it, but every request for a write right there (KEY_SET_VALUE,
+// KEY_CREATE_SUB_KEY, DELETE, ... and so KEY_WRITE and KEY_ALL_ACCESS) fails with
+// ERROR_ACCESS_DENIED, as do creating subkeys below it and deleting it. Denials are stored in the
+// hive, so they hold for every process on the machine, and go with the key when it is deleted.
+// User names compare case-insensitively. All three return a registry error code.
+LSTATUS denyWrite(HKEY root, std::u16string_view subKey, std::u16string_view user);
+LSTATUS allowWrite(HKEY root, std::u16string_view subKey, std::u16string_view user);
+LSTATUS deniedUsers(HKEY root, std::u16string_view subKey, std::vector<std::u16string>& users);
+
+// A REG_SZ or REG_EXPAND_SZ value as text (unexpanded); nullopt when the key or value is missing,
+// of another type, or unreadable.
+std::optional<std::u16string> readString(HKEY root, std::u16string_view subKey,
+                                         std::u16string_view valueName);
+
+// A key handle that closes itself.
+class Key {
+public:
+    Key() = default;
+    explicit Key(HKEY key) : key_(key) {}
+    ~Key() { reset(); }
+    Key(Key&& other) noexcept : key_(other.release()) {}
+    Key& operator=(Key&& other) noexcept {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+
+    HKEY get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+    // For the out parameter of RegOpenKeyExW / RegCreateKeyExW; closes what was held.
+    PHKEY put() {
+        reset();
+        return &key_;
+    }
+    HKEY release() {
+        HKEY key = key_;
+        key_ = nullptr;
+        return key;
+    }
+    void reset(HKEY key = nullptr) {
+        if (key_)
+            RegCloseKey(key_);
+        key_ = key;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+} // namespace sky::registry

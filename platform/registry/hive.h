@@ -1,0 +1,134 @@
+// The hive: the machine's registry as one SQLite database in WAL mode, shared by every process
+// that works on the machine. A Hive is one connection with its prepared statements. It knows keys
+// by id and by their folded full path ("HKEY_LOCAL_MACHINE\SOFTWARE\CLASSES"); handles, access
+// rights and buffer rules belong to the Win32 layer above it.
+//
+// Every operation returns a registry error code: ERROR_SUCCESS, the code of the Win32 outcome it
+// stands for (ERROR_FILE_NOT_FOUND, ERROR_KEY_DELETED, ...), or a hive failure
+// (ERROR_REGISTRY_CORRUPT, ERROR_BADDB, ERROR_REGISTRY_IO_FAILED), described by problem().
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "win/types.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace sky::registry {
+
+using KeyId = std::int64_t;
+
+// The two hive roots; every other key lies below one of them.
+inline constexpr KeyId kLocalMachineId = 1;
+inline constexpr KeyId kUsersId = 2;
+
+// A key: its id and its folded full path (UTF-8).
+struct KeyRef {
+    KeyId id = 0;
+    std::string path;
+};
+
+struct Value {
+    std::u16string name;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+struct SubKey {
+    std::u16string name;
+    std::u16string className;
+    std::uint64_t written = 0;
+};
+
+// Lengths in characters without terminator, except maxValueLen, in bytes.
+struct KeyInfo {
+    std::u16string className;
+    DWORD subKeys = 0;
+    DWORD maxSubKeyLen = 0;
+    DWORD maxClassLen = 0;
+    DWORD values = 0;
+    DWORD maxValueNameLen = 0;
+    DWORD maxValueLen = 0;
+    std::uint64_t written = 0;
+};
+
+// The folded form of a name, as lookups and ordering use it (UTF-8).
+std::string fold(std::u16string_view name);
+
+// True for the codes that mean the hive itself failed, not the request.
+bool isHiveFailure(LONG code);
+
+enum class Statement : int;
+
+class Hive {
+public:
+    // Opens the hive file, creating it (with the keys every machine has) when it does not exist.
+    static LONG open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
+                     std::string& problem);
+    ~Hive();
+    Hive(const Hive&) = delete;
+    Hive& operator=(const Hive&) = delete;
+
+    // The last hive failure, for a person.
+    const std::string& problem() const { return problem_; }
+
+    // Keys.
+    LONG find(std::string_view path, KeyId& id);
+    // Finds `path`, which lies below `base` (0: a base that needs no check), and tells whether
+    // `user` is denied writing there; ERROR_KEY_DELETED when `base` is gone.
+    LONG lookup(KeyId base, std::string_view path, std::string_view user, KeyId& id, bool& denied);
+    LONG exists(KeyId id);
+    // Called before a key is created under `parent`; a non-zero result refuses the creation.
+    using CreateCheck = std::function<LONG(const KeyRef& parent)>;
+    // Opens or creates the chain of `names` below `base`, in one transaction.
+    LONG create(const KeyRef& base, const std::vector<std::u16string>& names,
+                std::u16string_view className, const CreateCheck& mayCreateUnder, KeyRef& key,
+                bool& created);
+    // Deletes a key and its values; with `tree` everything below it too, else a key with
+    // subkeys is refused (ERROR_ACCESS_DENIED).
+    LONG remove(const KeyRef& key, bool tree);
+    LONG subKeyAt(KeyId key, DWORD index, SubKey& subKey);
+    LONG info(KeyId key, KeyInfo& info);
+
+    // Values.
+    LONG setValue(KeyId key, std::u16string_view name, DWORD type, const BYTE* data,
+                  std::size_t size);
+    LONG getValue(KeyId key, std::u16string_view name, Value& value);
+    LONG valueAt(KeyId key, DWORD index, Value& value);
+    LONG removeValue(KeyId key, std::u16string_view name);
+
+    // Write denials by folded user name. `below` also looks at the keys below `path`.
+    LONG isDenied(std::string_view path, std::string_view user, bool below, bool& denied);
+    LONG addDenial(std::string_view path, std::u16string_view user);
+    LONG removeDenial(std::string_view path, std::u16string_view user);
+    LONG denials(std::string_view path, std::vector<std::u16string>& users);
+
+private:
+    friend class Query;
+    friend class Transaction;
+    Hive() = default;
+    LONG prepareAll();
+    // Whether the file is a hive of ours, or a new one, before anything in it changes.
+    LONG checkFile();
+    // Creates the schema of a new hive, once, whichever process comes first.
+    LONG createSchema();
+    LONG createLocked(const KeyRef& base, const std::vector<std::u16string>& names,
+                      std::u16string_view className, const CreateCheck& mayCreateUnder, KeyRef& key,
+                      bool& created);
+    LONG fail(int sqliteCode);
+    sqlite3_stmt* statement(Statement which) const;
+
+    sqlite3* db_ = nullptr;
+    std::filesystem::path file_;
+    std::vector<sqlite3_stmt*> statements_;
+    std::string problem_;
+};
+
+} // namespace sky::registry

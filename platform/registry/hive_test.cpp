@@ -1,0 +1,217 @@
+// The hive file: one per machine, shared by processes and threads, and a damaged one reported.
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "sky/registry.h"
+#include "sky/temp_machine.h"
+#include "sky/text.h"
+#include "win/errors.h"
+#include "win/registry.h"
+
+namespace fs = std::filesystem;
+using sky::registry::Key;
+
+namespace {
+
+LONG setNumber(HKEY key, const std::u16string& name, DWORD value) {
+    return RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
+}
+
+DWORD valueCount(HKEY root, const char16_t* path) {
+    Key key;
+    DWORD values = 0;
+    EXPECT_EQ(RegOpenKeyExW(root, path, 0, KEY_READ, key.put()), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               &values, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    return values;
+}
+
+std::u16string writerValueName(int writer, int index) {
+    return sky::widen("writer" + std::to_string(writer) + "-" + std::to_string(index));
+}
+
+// Writes `count` values into HKLM\Software\Crowd, opening and closing the key around each as a
+// host does; 0 when all went in.
+int writeValues(int writer, int count) {
+    for (int i = 0; i < count; ++i) {
+        Key key;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Crowd", 0, nullptr, 0, KEY_SET_VALUE,
+                            nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+            return 2;
+        if (setNumber(key.get(), writerValueName(writer, i), static_cast<DWORD>(i)) !=
+            ERROR_SUCCESS)
+            return 3;
+    }
+    return 0;
+}
+
+void writeGarbage(const fs::path& file, std::size_t size, std::streamoff at = 0) {
+    std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+    if (!out.is_open())
+        out.open(file, std::ios::binary | std::ios::out);
+    out.seekp(at);
+    std::uint32_t state = 0x12345678u;
+    for (std::size_t i = 0; i < size; ++i) {
+        state = state * 1103515245u + 12345u;
+        out.put(static_cast<char>(state >> 24));
+    }
+}
+
+} // namespace
+
+TEST(Hive, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int kPerProcess = 1000;
+    // The parent has the hive open before it forks; each child must open its own connection.
+    Key key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Crowd", 0, nullptr, 0, KEY_READ,
+                              nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < 2; ++writer) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            close(gate[1]);
+            char byte;
+            // Both start when the parent closes the gate.
+            while (read(gate[0], &byte, 1) > 0) {
+            }
+            _exit(writeValues(writer, kPerProcess));
+        }
+        children.push_back(pid);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    EXPECT_EQ(valueCount(HKEY_LOCAL_MACHINE, u"Software\\Crowd"), 2u * kPerProcess);
+    for (int writer = 0; writer < 2; ++writer) {
+        for (int i = 0; i < kPerProcess; ++i) {
+            DWORD value = 0;
+            DWORD size = sizeof value;
+            ASSERT_EQ(RegQueryValueExW(key.get(), writerValueName(writer, i).c_str(), nullptr,
+                                       nullptr, reinterpret_cast<LPBYTE>(&value), &size),
+                      ERROR_SUCCESS);
+            ASSERT_EQ(value, static_cast<DWORD>(i));
+        }
+    }
+}
+
+TEST(Hive, ThreadsShareOneHive) {
+    std::vector<std::thread> threads;
+    std::vector<int> results(4, -1);
+    for (int writer = 0; writer < 4; ++writer)
+        threads.emplace_back([&results, writer] { results[writer] = writeValues(writer, 100); });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(results, std::vector<int>(4, 0));
+    EXPECT_EQ(valueCount(HKEY_LOCAL_MACHINE, u"Software\\Crowd"), 400u);
+}
+
+TEST(Hive, EachMachineHasItsOwnHive) {
+    Key here;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Here", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, here.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setNumber(here.get(), u"n", 1), ERROR_SUCCESS);
+    const fs::path firstHive = sky::registry::hivePath();
+    EXPECT_TRUE(fs::exists(firstHive));
+    {
+        sky::testing::TempMachine other;
+        EXPECT_NE(sky::registry::hivePath(), firstHive);
+        Key key;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Here", 0, KEY_READ, key.put()),
+                  ERROR_FILE_NOT_FOUND);
+        // A handle belongs to the machine it was opened on.
+        EXPECT_EQ(setNumber(here.get(), u"n", 2), ERROR_INVALID_HANDLE);
+    }
+    // Back on the first machine, the hive is opened again from its file.
+    Key key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Here", 0, KEY_READ, key.put()),
+              ERROR_SUCCESS);
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    ASSERT_EQ(RegQueryValueExW(key.get(), u"n", nullptr, nullptr, reinterpret_cast<LPBYTE>(&value),
+                               &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, 1u);
+}
+
+TEST(Hive, GarbageInsteadOfAHiveIsReportedNotCrashedOn) {
+    writeGarbage(sky::registry::hivePath(), 16384);
+    Key key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, key.put()),
+              ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.put(), nullptr),
+              ERROR_REGISTRY_CORRUPT);
+    EXPECT_THAT(sky::registry::lastHiveProblem(),
+                ::testing::AllOf(::testing::HasSubstr(sky::registry::hivePath().string()),
+                                 ::testing::HasSubstr("damaged")));
+    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, u"Software", u"x"), std::nullopt);
+
+    // Without the damaged file the machine starts a new hive.
+    fs::remove(sky::registry::hivePath());
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, key.put()),
+              ERROR_SUCCESS);
+}
+
+TEST(Hive, DamageInsideAHiveIsReported) {
+    const fs::path hive = sky::registry::hivePath();
+    {
+        Key key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Before", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        // Leaving the machine closes its hive.
+        sky::testing::TempMachine elsewhere;
+        DWORD values = 0;
+        RegQueryInfoKeyW(HKEY_LOCAL_MACHINE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &values, nullptr, nullptr, nullptr, nullptr);
+    }
+    // The header stays; the pages after it do not.
+    writeGarbage(hive, 8192, 100);
+    Key key;
+    const LONG status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Before", 0, KEY_READ, key.put());
+    EXPECT_TRUE(status == ERROR_REGISTRY_CORRUPT || status == ERROR_BADDB) << status;
+    EXPECT_FALSE(sky::registry::lastHiveProblem().empty());
+}
+
+TEST(Hive, AnotherDatabaseIsNotTakenForAHive) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(sky::registry::hivePath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE farm(name TEXT); INSERT INTO farm VALUES('x')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    Key key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, key.put()), ERROR_BADDB);
+    EXPECT_THAT(sky::registry::lastHiveProblem(), ::testing::HasSubstr("not a registry hive"));
+    // And it is left as it was, down to its journal mode.
+    ASSERT_EQ(sqlite3_open(sky::registry::hivePath().c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "SELECT name FROM farm", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_stmt* mode = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &mode, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(mode), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(mode, 0)), "delete");
+    sqlite3_finalize(mode);
+    sqlite3_close(db);
+}

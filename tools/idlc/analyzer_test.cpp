@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include "diagnostics.h"
+#include "test_support.h"
+
+namespace idlc {
+namespace {
+
+using namespace idlc::testing;
+
+const Interface& byName(const Library& lib, const std::string& name) {
+    int i = lib.findInterface(name);
+    EXPECT_GE(i, 0) << name;
+    return lib.interfaces[static_cast<std::size_t>(i)];
+}
+
+std::vector<std::int32_t> dispids(const Interface& itf) {
+    std::vector<std::int32_t> ids;
+    for (const auto& m : itf.members)
+        ids.push_back(m.dispid);
+    return ids;
+}
+
+TEST(Dispids, FollowDepthAndFirstSlotAlongAThreeLevelChain) {
+    Library lib = farmlet();
+    // Initialize, FarmName get, FarmName put, ServerCount, Items, Settings, Add
+    EXPECT_EQ(dispids(byName(lib, "IFarmlet")),
+              (std::vector<std::int32_t>{0x60020000, 0x60020001, 0x60020001, 0x60020003, 0x60020004,
+                                         0x60020005, 0x60020006}));
+    // Enabled get, Enabled put, Join, Kind
+    EXPECT_EQ(dispids(byName(lib, "IFarmlet2")),
+              (std::vector<std::int32_t>{0x60030000, 0x60030000, 0x60030002, 0x60030003}));
+    // Fail, Fixed, Swap, Value get, Value put, Take
+    EXPECT_EQ(dispids(byName(lib, "IFarmlet3")),
+              (std::vector<std::int32_t>{0x60040000, 0x60040001, 0x60040002, 0x60040003, 0x60040003,
+                                         0x60040005}));
+    EXPECT_EQ(byName(lib, "IFarmlet3").depth, 3);
+}
+
+TEST(Dispids, NewEnumIsMinusFourAndStillTakesItsSlot) {
+    Library lib = farmlet();
+    EXPECT_EQ(dispids(byName(lib, "IFarmletItems")),
+              (std::vector<std::int32_t>{-4, 0x60020001, 0x60020002, 0x60020003, 0x60020004}));
+}
+
+TEST(Dispids, AnExplicitIdIsHonouredAndSharedWithTheSetter) {
+    Library lib = compile(library(dual("IA", "IDispatch", 1,
+                                       "[id(0x10), propget] HRESULT P([out, retval] long* v);\n"
+                                       "[propput] HRESULT P([in] long v);\n"
+                                       "HRESULT M();\n"
+                                       "[id(DISPID_VALUE)] HRESULT Value();")));
+    EXPECT_EQ(dispids(lib.interfaces[0]), (std::vector<std::int32_t>{0x10, 0x10, 0x60020002, 0}));
+}
+
+TEST(Dispids, ACollidingExplicitIdIsAnError) {
+    EXPECT_THROW(
+        compile(library(dual("IA", "IDispatch", 1, "HRESULT M();\n[id(0x60020000)] HRESULT N();"))),
+        CompileError);
+}
+
+TEST(Depth, CountsThroughABaseOfAnotherFamily) {
+    Library lib = compile(library(dual("IAccount", "IDispatch", 1, "HRESULT A();") +
+                                  dual("IAccount2", "IAccount", 2, "HRESULT B();") +
+                                  dual("IAdmin", "IAccount2", 3, "HRESULT C();\nHRESULT D();") +
+                                  dual("IAdmin2", "IAdmin", 4, "HRESULT E();")));
+    const Interface& admin = byName(lib, "IAdmin");
+    EXPECT_EQ(admin.depth, 3);
+    EXPECT_TRUE(admin.familyHead);
+    EXPECT_FALSE(byName(lib, "IAccount2").familyHead);
+    EXPECT_FALSE(byName(lib, "IAdmin2").familyHead);
+    EXPECT_EQ(dispids(admin), (std::vector<std::int32_t>{0x60040000, 0x60040001}));
+    EXPECT_EQ(dispids(byName(lib, "IAdmin2")), (std::vector<std::int32_t>{0x60050000}));
+}
+
+TEST(Families, CountOneHeadPerChain) {
+    Library lib = farmlet();
+    int heads = 0;
+    for (const auto& itf : lib.interfaces)
+        heads += itf.familyHead ? 1 : 0;
+    // IFarmlet, IFarmletSettings, IFarmletItem, IFarmletOwnedItem (another family), IFarmletItems
+    EXPECT_EQ(heads, 5);
+    EXPECT_EQ(familyStem("ISkyloomFarm6"), "ISkyloomFarm");
+    EXPECT_EQ(familyStem("ISkyloomServerResMgmt"), "ISkyloomServerResMgmt");
+}
+
+TEST(Analyzer, ResolvesParameterTypesToLibraryTypes) {
+    Library lib = farmlet();
+    const Member& init = byName(lib, "IFarmlet").members[0];
+    EXPECT_EQ(init.params[0].type.base, BaseType::Enum);
+    EXPECT_EQ(lib.enums[static_cast<std::size_t>(init.params[0].type.target)].alias, "FarmletKind");
+    const Member& items = byName(lib, "IFarmlet").members[4];
+    EXPECT_EQ(items.params[0].type.base, BaseType::Interface);
+    EXPECT_EQ(lib.interfaces[static_cast<std::size_t>(items.params[0].type.target)].name,
+              "IFarmletItems");
+}
+
+} // namespace
+} // namespace idlc

@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include "catalogue.h"
+#include "sky/temp_machine.h"
+#include "sky/text.h"
+#include "test_support.h"
+#include "typelib_builder.h"
+
+namespace idlc {
+namespace {
+
+using namespace idlc::testing;
+
+const char* const kFarmletCatalogue =
+    "type descriptions: 14\n"
+    "coclasses: 2\n"
+    "interfaces: 8\n"
+    "dual interfaces: 8\n"
+    "hidden interfaces: 1\n"
+    "enumerations: 2\n"
+    "aliases: 2\n"
+    "enumeration constants: 9\n"
+    "families: 5\n"
+    "members: 28\n"
+    "property getters: 15\n"
+    "property setters: 4\n"
+    "methods: 9\n"
+    "_NewEnum members: 1\n"
+    "interface IFarmlet {5E1A0000-1111-4222-8333-000000000010} 1 7\n"
+    "interface IFarmlet2 {5E1A0000-1111-4222-8333-000000000011} 2 4\n"
+    "interface IFarmlet3 {5E1A0000-1111-4222-8333-000000000012} 3 6\n"
+    "interface IFarmletSettings {5E1A0000-1111-4222-8333-000000000020} 1 3\n"
+    "interface IFarmletSettings2 {5E1A0000-1111-4222-8333-000000000021} 2 1\n"
+    "interface IFarmletItem {5E1A0000-1111-4222-8333-000000000030} 1 1\n"
+    "interface IFarmletOwnedItem {5E1A0000-1111-4222-8333-000000000031} 2 1\n"
+    "interface IFarmletItems {5E1A0000-1111-4222-8333-000000000040} 1 5\n";
+
+TEST(Catalogue, OfTheTestLibraryFromItsIdl) {
+    EXPECT_EQ(format(catalogueOf(farmlet())), kFarmletCatalogue);
+}
+
+TEST(Catalogue, ReadBackThroughTheTypeLibraryIsTheSame) {
+    std::vector<unsigned char> image = sky::typelib::serialize(buildTypeLib(farmlet()));
+    ITypeLib* lib = nullptr;
+    ASSERT_EQ(sky::typelib::loadTypeLibFromMemory(image.data(), image.size(), &lib), S_OK);
+    Catalogue c;
+    EXPECT_EQ(catalogueOf(lib, c), S_OK);
+    lib->Release();
+    EXPECT_EQ(format(c), kFarmletCatalogue);
+}
+
+std::string run(const std::string& arguments) {
+    auto out =
+        std::filesystem::temp_directory_path() / ("idlc_out_" + std::to_string(getpid()) + ".txt");
+    std::string command =
+        (sky::testing::buildBin() / "idlc").string() + " " + arguments + " >" + out.string();
+    int status = std::system(command.c_str());
+    std::string text = readText(out.string());
+    std::filesystem::remove(out);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "failed: " + text;
+}
+
+TEST(Idlc, PrintsTheSameCatalogueForTheIdlAndTheTlbItWrote) {
+    std::string idl = std::string(IDLC_TESTDATA) + "/farmlet.idl";
+    EXPECT_EQ(run("--catalogue " + idl), kFarmletCatalogue);
+    EXPECT_EQ(run("--catalogue " + std::string(IDLC_FARMLET_TLB)), kFarmletCatalogue);
+}
+
+TEST(Idlc, HelpListsItsOptions) {
+    std::string help = run("--help");
+    for (const char* option : {"--header", "--dispatch", "--tlb", "--catalogue", "-o"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
+} // namespace
+} // namespace idlc

@@ -1,0 +1,163 @@
+// The library as the IDL declares it: what the parser builds, the analyser completes and every
+// generator reads. Names stay UTF-8; the type library and the dispatch tables widen them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "win/guid.h"
+
+namespace idlc {
+
+struct Location {
+    std::string file;
+    int line = 0;
+    int column = 0;
+};
+
+// A constant as the IDL writes it: an integer, a real or a string (defaultvalue, enum values).
+struct Constant {
+    enum class Kind { Integer, Real, String } kind = Kind::Integer;
+    std::int64_t integer = 0;
+    double real = 0;
+    std::string text;
+};
+
+// The base types the library uses. Interface and Enum name a type of the library; Dispatch,
+// Unknown and EnumVariant are the standard automation interfaces.
+enum class BaseType {
+    Void,
+    Long,
+    ULong,
+    Short,
+    UShort,
+    Byte,
+    Int,
+    Bool,
+    Double,
+    Float,
+    Date,
+    String, // BSTR
+    Variant,
+    HResult,
+    Dispatch,
+    Unknown,
+    EnumVariant,
+    Interface,
+    Enum,
+    Alias,
+};
+
+struct TypeRef {
+    BaseType base = BaseType::Void;
+    std::string name; // as written, for Interface/Enum/Alias
+    int pointers = 0; // '*' after the type, interface pointers included
+    int target = -1;  // index into Library::interfaces or Library::enums, after analysis
+    Location where;
+};
+
+struct Param {
+    std::string name;
+    TypeRef type;
+    bool in = false, out = false, retval = false, optional = false, lcid = false;
+    std::optional<Constant> defaultValue;
+    Location where;
+};
+
+enum class MemberKind { Method = 1, PropGet = 2, PropPut = 4, PropPutRef = 8 };
+
+struct Member {
+    std::string name;
+    MemberKind kind = MemberKind::Method;
+    TypeRef result; // HRESULT for every member of a dual interface
+    std::vector<Param> params;
+    std::string helpString;
+    std::uint32_t helpContext = 0;
+    std::optional<std::int32_t> explicitId;
+    bool hidden = false, restricted = false, defaultCollElem = false, nonBrowsable = false;
+    std::int32_t dispid = 0; // after analysis
+    Location where;
+};
+
+struct Interface {
+    std::string name;
+    GUID iid{};
+    std::string baseName; // empty for IUnknown
+    std::string helpString;
+    std::uint32_t helpContext = 0;
+    bool dual = false, oleautomation = false, hidden = false, nonextensible = false,
+         restricted = false, odl = false;
+    std::vector<Member> members;
+    Location where;
+    // After analysis:
+    int base = -1;            // index of a library interface, or -1 for IDispatch / IUnknown
+    bool fromDispatch = true; // the chain ends in IDispatch (false: IUnknown)
+    int depth = 0;            // 1 for an interface deriving from IDispatch
+    bool familyHead = false;
+};
+
+struct EnumConstant {
+    std::string name;
+    std::int32_t value = 0;
+    std::string helpString;
+    Location where;
+};
+
+struct Enum {
+    std::string name;  // the enum's own name (_Name)
+    std::string alias; // the typedef name (Name); empty when the typedef names the enum itself
+    std::string helpString;
+    std::string aliasHelpString;
+    std::uint32_t helpContext = 0;
+    GUID uuid{};
+    bool hasUuid = false;
+    bool hidden = false;
+    std::vector<EnumConstant> constants;
+    Location where;
+};
+
+struct CoclassEntry {
+    std::string name;
+    bool isDefault = false, source = false, restricted = false;
+    int target = -1;
+    Location where;
+};
+
+struct Coclass {
+    std::string name;
+    GUID clsid{};
+    std::string helpString;
+    std::uint32_t helpContext = 0;
+    bool hidden = false, noncreatable = false, appobject = false, control = false, licensed = false;
+    std::vector<CoclassEntry> interfaces;
+    Location where;
+};
+
+// One type description of the library, in declaration order.
+struct TypeEntry {
+    enum class Kind { Interface, Enum, Coclass } kind;
+    int index;
+};
+
+struct Library {
+    std::string name;
+    GUID libid{};
+    int versionMajor = 0, versionMinor = 0;
+    std::uint32_t lcid = 0;
+    std::string helpString;
+    std::string helpFile;
+    std::uint32_t helpContext = 0;
+    std::vector<std::string> importlibs;
+    std::vector<Interface> interfaces;
+    std::vector<Enum> enums;
+    std::vector<Coclass> coclasses;
+    std::vector<TypeEntry> order;
+    Location where;
+
+    int findInterface(const std::string& name) const;
+    int findEnum(const std::string& name) const; // by enum name or alias
+};
+
+} // namespace idlc
