@@ -371,10 +371,8 @@ HRESULT ApplicationObject::AddServer(ISkyloomAppSrvBinding* pBinding) {
               sky::farm::sameName(forApplication, stored_.distinguishedName())))
             return fail(E_INVALIDARG, "The binding names the application " + forApplication +
                                           ", not " + app.distinguishedName() + ".");
-        auto known = farm_->use([&](FarmStore& store) { return store.server(server.utf8()); });
-        if (!known)
-            return fail(known.status());
-        if (Status s = sky::farm::publishOn(app, known->name); !s)
+        // The binding checked its server against the farm; the save checks it again.
+        if (Status s = sky::farm::publishOn(app, server.utf8()); !s)
             return fail(s);
         return S_OK;
     });

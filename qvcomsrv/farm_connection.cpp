@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "machine_farms.h"
@@ -36,6 +39,10 @@ struct Connections {
     std::vector<Entry> entries;
     // The store used last stays open between objects, which come and go one after another.
     Farm recent;
+    // Which store the machine serves, as last read from its record, and when.
+    std::string recentMachine;
+    sky::farm::StoreLocation recentLocation;
+    std::chrono::steady_clock::time_point recentRead;
 };
 
 Connections& connections() {
@@ -43,16 +50,36 @@ Connections& connections() {
     return *all;
 }
 
+// The record of the served store is read again after this long; a farm chosen with
+// "qvfarm select" is served from then on.
+constexpr std::chrono::milliseconds kSelectionLifetime{1000};
+
+// The store the machine serves: the record read at most once per kSelectionLifetime.
+sky::farm::Result<sky::farm::StoreLocation> servedStore(Connections& all) {
+    // The machine is the one SKYLOOM_MACHINE names (or the default one when it names none).
+    const char* named = std::getenv("SKYLOOM_MACHINE");
+    const std::string machine = named ? named : "";
+    const auto now = std::chrono::steady_clock::now();
+    if (all.recent && machine == all.recentMachine && now - all.recentRead < kSelectionLifetime)
+        return all.recentLocation;
+    auto location = sky::farm::machineFarmStore();
+    if (location) {
+        all.recentMachine = machine;
+        all.recentLocation = *location;
+        all.recentRead = now;
+    }
+    return location;
+}
+
 } // namespace
 
 sky::farm::Result<Farm> connectToMachineFarm() {
-    auto location = sky::farm::machineFarmStore();
+    Connections& all = connections();
+    std::lock_guard<std::mutex> hold(all.mutex);
+    auto location = servedStore(all);
     if (!location)
         return location.status();
     const FileIdentity identity = identityOf(*location);
-
-    Connections& all = connections();
-    std::lock_guard<std::mutex> hold(all.mutex);
     for (Entry& entry : all.entries) {
         if (entry.location == *location && entry.identity == identity) {
             if (Farm farm = entry.connection.lock()) {

@@ -32,9 +32,9 @@ private:
 
 using Farm = std::shared_ptr<FarmConnection>;
 
-// The store this machine serves, as its registry records it. A store that was replaced on disk
-// since it was last opened is opened again. NotFound when the machine serves no farm or the
-// store is missing; Corrupt when it is damaged.
+// The store this machine serves, as its registry records it; the record is read at most once a
+// second. A store that was replaced on disk since it was last opened is opened again. NotFound
+// when the machine serves no farm or the store is missing; Corrupt when it is damaged.
 sky::farm::Result<Farm> connectToMachineFarm();
 
 // Closes the connections that no object uses any more.
