@@ -92,7 +92,6 @@ HRESULT ApplicationObject::bind(Farm farm, SkyloomObjectType type, BSTR dn) {
     }
     farm_ = std::move(farm);
     boundName_ = name;
-    boundType_ = type;
     stored_ = Application();
     app_ = Application();
     state_ = State::Bound;
@@ -112,7 +111,8 @@ HRESULT ApplicationObject::Initialize(SkyloomObjectType AppType, BSTR AppDN) {
 }
 
 std::string ApplicationObject::storedName() const {
-    return state_ == State::Bound ? boundName_ : stored_.distinguishedName();
+    return state_ == State::Bound || state_ == State::Deleted ? boundName_
+                                                              : stored_.distinguishedName();
 }
 
 HRESULT ApplicationObject::load() {

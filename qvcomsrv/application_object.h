@@ -195,8 +195,7 @@ private:
 
     Farm farm_;
     State state_ = State::Created;
-    std::string boundName_;         // the distinguished name given to Initialize
-    std::int32_t boundType_ = 0;    // the kind given to Initialize
+    std::string boundName_;         // the name given to Initialize, or the one deleted
     sky::farm::Application stored_; // as loaded or last saved (Loaded)
     sky::farm::Application app_;    // with the object's changes (Loaded, New)
 };
