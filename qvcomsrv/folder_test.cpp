@@ -60,7 +60,8 @@ TEST_F(FolderTest, AFolderKnowsItsPlaceAndItsApplications) {
     VARIANT_BOOL root = VARIANT_FALSE;
     ASSERT_EQ(parent->get_IsRoot(&root), S_OK);
     EXPECT_EQ(root, VARIANT_TRUE);
-    EXPECT_EQ(parent->get_ParentFolder5(parent.put()), kNotFound);
+    ComPtr<ISkyloomFolder5> above;
+    EXPECT_EQ(parent->get_ParentFolder5(above.put()), kNotFound);
 
     auto apps = office.as<ISkyloomAppFolder5>();
     ASSERT_EQ(apps->get_ApplicationCount(&count), S_OK);
