@@ -3,9 +3,12 @@
 #include <vector>
 
 #include "sky/automation.h"
+#include "testdata/error_of.h"
 #include "testdata/sample_object.h"
 
 namespace {
+
+using sky::testclass::errorOf;
 
 using sky::ComPtr;
 using sky::Variant;
@@ -92,11 +95,10 @@ TEST(ComPtr, AsQueriesAndThrowsOnAMissingInterface) {
     EXPECT_EQ(typed->Add(40, 2, &sum), S_OK);
     EXPECT_EQ(sum, 42);
     EXPECT_FALSE(sample.tryAs<IEnumVARIANT>());
-    try {
-        sample.as<IEnumVARIANT>();
-        FAIL() << "no error";
-    } catch (const sky::ComError& e) {
-        EXPECT_EQ(e.result(), E_NOINTERFACE);
+    {
+        const auto e = errorOf([&] { sample.as<IEnumVARIANT>(); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->result(), E_NOINTERFACE);
     }
     ComPtr<IDispatch> empty;
     ComPtr<IUnknown> out;
@@ -155,26 +157,24 @@ TEST(Dispatch, PropertiesAndMethodsByName) {
 
 TEST(Dispatch, FailuresBecomeComErrorsWithTheObjectsText) {
     auto sample = makeSample();
-    try {
-        sky::callMethod(sample.get(), u"Add", INT32_MAX, 1);
-        FAIL() << "no error";
-    } catch (const sky::ComError& e) {
-        EXPECT_EQ(e.result(), DISP_E_OVERFLOW);
-        EXPECT_EQ(e.description(), u"The sum does not fit.");
+    {
+        const auto e = errorOf([&] { sky::callMethod(sample.get(), u"Add", INT32_MAX, 1); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->result(), DISP_E_OVERFLOW);
+        EXPECT_EQ(e->description(), u"The sum does not fit.");
     }
-    try {
-        sky::callMethod(sample.get(), u"Raise", u"Through EXCEPINFO.");
-        FAIL() << "no error";
-    } catch (const sky::ComError& e) {
-        EXPECT_EQ(e.result(), SAMPLE_E_REFUSED);
-        EXPECT_EQ(e.description(), u"Through EXCEPINFO.");
-        EXPECT_EQ(e.source(), u"SkyTest.Sample");
+    {
+        const auto e =
+            errorOf([&] { sky::callMethod(sample.get(), u"Raise", u"Through EXCEPINFO."); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->result(), SAMPLE_E_REFUSED);
+        EXPECT_EQ(e->description(), u"Through EXCEPINFO.");
+        EXPECT_EQ(e->source(), u"SkyTest.Sample");
     }
-    try {
-        sky::getProperty(sample.get(), u"IsMissing");
-        FAIL() << "no error";
-    } catch (const sky::ComError& e) {
-        EXPECT_EQ(e.result(), DISP_E_UNKNOWNNAME);
+    {
+        const auto e = errorOf([&] { sky::getProperty(sample.get(), u"IsMissing"); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->result(), DISP_E_UNKNOWNNAME);
     }
     EXPECT_THROW(sky::callMethod(sample.get(), u"Add", 1), sky::ComError); // parameter count
     EXPECT_THROW(sky::getProperty(nullptr, u"Name"), sky::ComError);

@@ -3,9 +3,12 @@
 #include <thread>
 
 #include "sky/automation.h"
+#include "testdata/error_of.h"
 #include "testdata/sample_object.h"
 
 namespace {
+
+using sky::testclass::errorOf;
 
 using sky::testclass::SAMPLE_E_REFUSED;
 using sky::testclass::SampleObject;
@@ -96,14 +99,13 @@ TEST(ErrorInfo, DescriptionCrossesAFailedCallIntoComError) {
     sky::Bstr why(u"Server FARM01 is offline.");
     const HRESULT hr = sample->Fail(why.get());
     EXPECT_EQ(hr, SAMPLE_E_REFUSED);
-    try {
-        sky::check(hr);
-        FAIL() << "no error";
-    } catch (const sky::ComError& e) {
-        EXPECT_EQ(e.result(), SAMPLE_E_REFUSED);
-        EXPECT_EQ(e.description(), u"Server FARM01 is offline.");
-        EXPECT_EQ(e.source(), u"SkyTest.Sample");
-        EXPECT_STREQ(e.what(), "Server FARM01 is offline.");
+    {
+        const auto e = errorOf([&] { sky::check(hr); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->result(), SAMPLE_E_REFUSED);
+        EXPECT_EQ(e->description(), u"Server FARM01 is offline.");
+        EXPECT_EQ(e->source(), u"SkyTest.Sample");
+        EXPECT_STREQ(e->what(), "Server FARM01 is offline.");
     }
     // The error was taken by the ComError.
     sky::ComPtr<IErrorInfo> left;
@@ -113,12 +115,11 @@ TEST(ErrorInfo, DescriptionCrossesAFailedCallIntoComError) {
 TEST(ErrorInfo, ComErrorWithoutErrorInformationUsesTheSystemText) {
     EXPECT_EQ(sky::check(S_FALSE), S_FALSE);
     EXPECT_NO_THROW(sky::check(S_OK));
-    try {
-        sky::check(REGDB_E_CLASSNOTREG);
-        FAIL() << "no error";
-    } catch (const sky::ComError& e) {
-        EXPECT_EQ(e.description(), u"Class not registered");
-        EXPECT_EQ(e.source(), u"");
+    {
+        const auto e = errorOf([&] { sky::check(REGDB_E_CLASSNOTREG); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->description(), u"Class not registered");
+        EXPECT_EQ(e->source(), u"");
     }
     EXPECT_EQ(sky::ComError(static_cast<HRESULT>(0x80040999)).description(),
               u"Unknown error 0x80040999");

@@ -142,6 +142,9 @@ HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
     }
     if (parseGuid(lpsz, *pclsid))
         return S_OK;
+    // A braced string is a malformed identifier; anything else may be a programmatic identifier.
+    if (lpsz[0] != u'{' && SUCCEEDED(CLSIDFromProgID(lpsz, pclsid)))
+        return S_OK;
     *pclsid = CLSID_NULL;
     return CO_E_CLASSSTRING;
 }

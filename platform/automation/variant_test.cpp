@@ -5,9 +5,12 @@
 #include <string>
 
 #include "sky/automation.h"
+#include "testdata/error_of.h"
 #include "testdata/sample_object.h"
 
 namespace {
+
+using sky::testclass::errorOf;
 
 using sky::Variant;
 
@@ -446,12 +449,11 @@ TEST(VariantOwner, ConvertsAndThrowsComError) {
     EXPECT_EQ(Variant(true).toString(), u"True");
     EXPECT_EQ(Variant(2.5).toUtf8(), "2.5");
     EXPECT_TRUE(Variant(u"true").toBool());
-    try {
-        Variant(u"abc").toInt32();
-        FAIL() << "no error";
-    } catch (const sky::ComError& e) {
-        EXPECT_EQ(e.result(), DISP_E_TYPEMISMATCH);
-        EXPECT_STREQ(e.what(), "Type mismatch.");
+    {
+        const auto e = errorOf([&] { Variant(u"abc").toInt32(); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->result(), DISP_E_TYPEMISMATCH);
+        EXPECT_STREQ(e->what(), "Type mismatch.");
     }
     Variant a(u"text");
     Variant b = a;

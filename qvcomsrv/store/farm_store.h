@@ -1,0 +1,119 @@
+// The farm store: where a farm's data lives and the operations the object model performs on it.
+// This is a small abstract interface; SqliteFarmStore is the store of a farm kept in one file on
+// this machine, and a store shared by the servers of a farm through one database server can come
+// behind the same interface.
+//
+// Every operation is atomic: it takes effect completely or not at all, and it is safe when
+// several processes use the same store at once (the service and administrators' tools). Every
+// failure is a Status whose message an administrator can read. Lists come in a fixed order (see
+// each member); that order is the order in which the object model enumerates them. Names are
+// matched ignoring case; the store gives back the spelling it holds.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model.h"
+#include "status.h"
+
+namespace sky::farm {
+
+enum class IconLoading { Skip, Load };
+
+class FarmStore {
+public:
+    // Not an automation interface: a store is owned through std::unique_ptr.
+    virtual ~FarmStore() = default;
+
+    // Where the store is, for messages: the path of its file, say.
+    virtual std::string location() const = 0;
+
+    // The farm: name, settings, and whether it reports session reliability.
+    virtual Result<FarmInfo> farm() = 0;
+    // One setting; NotSupported for a session reliability setting of a farm that does not
+    // report them.
+    virtual Result<SettingValue> farmSetting(FarmSetting setting) = 0;
+    // Sets one setting at once (no save step); refuses a value the setting cannot take.
+    virtual Status setFarmSetting(FarmSetting setting, const SettingValue& value) = 0;
+
+    // Administrators' account names, ordered by name.
+    virtual Result<std::vector<std::string>> administrators() = 0;
+    virtual Result<bool> isAdministrator(std::string_view account) = 0;
+    // AlreadyExists / NotFound when the account already is / is not an administrator.
+    virtual Status addAdministrator(std::string_view account) = 0;
+    virtual Status removeAdministrator(std::string_view account) = 0;
+
+    // Zones and servers, each ordered by name.
+    virtual Result<std::vector<Zone>> zones() = 0;
+    virtual Result<std::vector<Server>> servers() = 0;
+    virtual Result<Server> server(std::string_view name) = 0;
+
+    // Application folders below the root, by distinguished name, ordered by it.
+    virtual Result<std::vector<std::string>> folders() = 0;
+    virtual Result<bool> folderExists(std::string_view dn) = 0;
+    // Creates the folder `name` in the folder `parentDn` and gives its distinguished name.
+    // NotFound when the parent does not exist, AlreadyExists when the name is taken by a folder
+    // or an application.
+    virtual Result<std::string> createSubFolder(std::string_view parentDn,
+                                                std::string_view name) = 0;
+
+    // Applications ordered by distinguished name; each with its servers (ordered by name), users
+    // and groups (in the order they were granted), and its icon if asked for.
+    virtual Result<std::vector<Application>> applications(IconLoading icons) = 0;
+    // The applications published on one server; NotFound for a server the farm does not have.
+    virtual Result<std::vector<Application>> applicationsOnServer(std::string_view server,
+                                                                  IconLoading icons) = 0;
+    // One application, with its icon; NotFound when there is none of that name.
+    virtual Result<Application> application(std::string_view dn) = 0;
+    // The icon of an application (empty: it has none of its own).
+    virtual Result<Bytes> applicationIcon(std::int64_t applicationId) = 0;
+
+    // Saves an application in one transaction.
+    //
+    // A new application (id 0) is created; its name must be free and its folder must exist.
+    // For an existing application, `loaded` is the application as the caller loaded it: the
+    // save applies what the caller changed since then (fields, settings, servers published or
+    // withdrawn, accounts granted or removed, icon) to the application as it is now, so that
+    // changes others saved in between are kept. Without `loaded` the application is replaced
+    // with `edited` as a whole.
+    //
+    // Returns the application as saved (its icon not loaded unless the save changed it).
+    virtual Result<Application> saveApplication(const Application& edited,
+                                                const Application* loaded) = 0;
+    virtual Status deleteApplication(std::string_view dn) = 0;
+
+    // Publishes or withdraws one application on one server, at once. NotFound for an unknown
+    // application or server, AlreadyExists when already published, NotFound when not published.
+    virtual Status publish(std::string_view dn, std::string_view server) = 0;
+    virtual Status unpublish(std::string_view dn, std::string_view server) = 0;
+
+    // The whole farm, read in one consistent view, icons included.
+    virtual Result<FarmImage> image() = 0;
+    // Replaces the whole farm with `image` in one transaction; folders that applications need
+    // are created.
+    virtual Status replace(const FarmImage& image) = 0;
+};
+
+// The kinds of store and where one is.
+struct StoreLocation {
+    std::string type; // "sqlite"
+    std::string path; // the store's file
+
+    bool operator==(const StoreLocation&) const = default;
+};
+
+inline constexpr std::string_view kSqliteStoreType = "sqlite";
+
+// Opens an existing store; NotFound when there is none, Corrupt when it is damaged or is not a
+// farm store, NotSupported for a type this build does not have.
+Result<std::unique_ptr<FarmStore>> openFarmStore(const StoreLocation& location);
+
+// Creates a store for a new farm with default settings, no applications and only the root
+// folder; AlreadyExists when the store is there already.
+Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
+                                                   const FarmInfo& farm);
+
+} // namespace sky::farm

@@ -1,0 +1,109 @@
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "sky/machine.h"
+#include "sky/registry.h"
+#include "sky/text.h"
+#include "win/errors.h"
+#include "store_test_support.h"
+
+using namespace sky::farm;
+using namespace sky::farm::testing;
+
+TEST(MachineFarms, StoresLiveInTheMachineDirectory) {
+    const StoreLocation location = farmStoreOnMachine("Demo Farm");
+    EXPECT_EQ(location.type, "sqlite");
+    EXPECT_EQ(location.path, (sky::machine::root() / "farms" / "Demo Farm.db").string());
+    EXPECT_TRUE(checkFarmName("Demo Farm"));
+    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "tab\there"})
+        EXPECT_EQ(checkFarmName(bad).code(), Status::Code::InvalidArgument) << bad;
+}
+
+TEST(MachineFarms, TheServedStoreIsRecordedForEveryProgram) {
+    auto none = machineFarmStore();
+    EXPECT_EQ(none.status().code(), Status::Code::NotFound);
+    EXPECT_EQ(none.status().message(),
+              "This machine serves no farm yet; create one with \"qvfarm create NAME\".");
+    EXPECT_EQ(openMachineFarmStore().status().code(), Status::Code::NotFound);
+
+    createSmallFarm();
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
+    EXPECT_EQ(*machineFarmStore(), farmStoreOnMachine("Test Farm"));
+    auto store = openMachineFarmStore();
+    ASSERT_TRUE(store) << store.status().toString();
+    EXPECT_EQ((*store)->farm()->name, "Test Farm");
+
+    ASSERT_TRUE(setMachineFarmStore({"postgresql", "host=db"}));
+    EXPECT_EQ(openMachineFarmStore().status().code(), Status::Code::NotSupported);
+}
+
+TEST(MachineFarms, KnownStoresAreTheMachinesAndTheServedOne) {
+    createSmallFarm(farmStoreOnMachine("beta").path);
+    createSmallFarm(farmStoreOnMachine("Alpha").path);
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("beta")));
+    auto known = knownFarmStores();
+    ASSERT_EQ(known.size(), 2u);
+    EXPECT_EQ(known[0].name, "Alpha");
+    EXPECT_FALSE(known[0].served);
+    EXPECT_EQ(known[1].name, "beta");
+    EXPECT_TRUE(known[1].served);
+
+    // A served store kept elsewhere is known too.
+    const std::string elsewhere = (sky::machine::root() / "elsewhere.db").string();
+    createSmallFarm(elsewhere);
+    ASSERT_TRUE(setMachineFarmStore({"sqlite", elsewhere}));
+    known = knownFarmStores();
+    ASSERT_EQ(known.size(), 3u);
+    EXPECT_EQ(known[2].location.path, elsewhere);
+    EXPECT_TRUE(known[2].served);
+}
+
+TEST(MachineFarms, TheStoreListingAServerIsFound) {
+    auto alpha = createSmallFarm(farmStoreOnMachine("Alpha").path);
+    auto other = createSmallFarm(farmStoreOnMachine("Other").path);
+    FarmImage image = smallFarm();
+    image.servers.push_back({"OMEGA", "West", 6, 0});
+    ASSERT_TRUE(other->replace(image));
+    std::ofstream(farmStoreOnMachine("Broken").path) << "not a store";
+
+    auto found = farmStoreListingServer("omega");
+    ASSERT_TRUE(found) << found.status().toString();
+    EXPECT_EQ(found->name, "Other");
+    EXPECT_EQ(farmStoreListingServer("alpha")->name, "Alpha");
+    auto none = farmStoreListingServer("NOWHERE");
+    EXPECT_EQ(none.status().message(), "No farm store of this machine lists the server NOWHERE.");
+}
+
+TEST(MachineFarms, TheServedStoreIsRecordedInTheMachinesRegistry) {
+    const std::u16string key = u"Software\\Vantor\\Skyloom\\FarmStore";
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
+    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Type"), u"sqlite");
+    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Path"),
+              sky::widen(farmStoreOnMachine("Test Farm").path));
+
+    // A record written by someone else is read as it stands; one without a path is refused.
+    sky::registry::Key record;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, record.put()),
+              ERROR_SUCCESS);
+    const std::u16string other = u"/srv/farms/Other.db";
+    RegSetValueExW(record.get(), u"Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
+                   static_cast<DWORD>((other.size() + 1) * 2));
+    EXPECT_EQ(machineFarmStore()->path, "/srv/farms/Other.db");
+    RegDeleteValueW(record.get(), u"Path");
+    auto incomplete = machineFarmStore();
+    EXPECT_EQ(incomplete.status().code(), Status::Code::Corrupt);
+    EXPECT_EQ(incomplete.status().message(),
+              "The machine's record of its farm store, HKLM\\Software\\Vantor\\Skyloom\\FarmStore, "
+              "needs the text values Type and Path.");
+
+    // A user who may not change the record is told so, and the record stays.
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
+    ASSERT_EQ(sky::registry::denyWrite(HKEY_LOCAL_MACHINE, key, sky::registry::currentUser()),
+              ERROR_SUCCESS);
+    Status denied = setMachineFarmStore(farmStoreOnMachine("Other"));
+    EXPECT_EQ(denied.code(), Status::Code::IOError);
+    EXPECT_EQ(denied.message(), "The machine's registry cannot write "
+                                "HKLM\\Software\\Vantor\\Skyloom\\FarmStore (access is denied).");
+    EXPECT_EQ(*machineFarmStore(), farmStoreOnMachine("Test Farm"));
+}

@@ -1,0 +1,34 @@
+// Names in a farm. Applications and application folders are named farm-wide by distinguished
+// names: the root folder "Applications", then the folder path and the name, with "/" between the
+// segments (Applications/Office/Word). Every name in a farm (distinguished names, servers, zones,
+// administrators, accounts) is matched the way Windows matches names: ordinally, ignoring case.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "status.h"
+
+namespace sky::farm {
+
+inline constexpr std::string_view kRootFolder = "Applications";
+
+// The key under which a name is matched: its upper-case folding (ASCII and Latin-1, as Windows
+// folds names).
+std::string nameKey(std::string_view name);
+bool sameName(std::string_view a, std::string_view b);
+
+// Ok when `name` can name an application or a folder (`what`): not empty, and without "/", "\"
+// or control characters, since the segments of a distinguished name are separated by "/" and the
+// administration tool shows them separated by "\".
+Status checkSegmentName(std::string_view what, std::string_view name);
+
+// The segments after the root: "Applications/Office/Word" gives {"Office", "Word"},
+// "Applications" gives {}. The root is recognised ignoring case. InvalidArgument for anything
+// that is not a distinguished name.
+Result<std::vector<std::string>> splitDistinguishedName(std::string_view dn);
+
+std::string joinDistinguishedName(std::string_view folderDn, std::string_view name);
+
+} // namespace sky::farm

@@ -1,0 +1,163 @@
+#include "sqlite_db.h"
+
+#include <sqlite3.h>
+
+namespace sky::farm::sqlite {
+
+Query::~Query() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+}
+
+Query& Query::bind(int index, std::int64_t value) {
+    if (int rc = sqlite3_bind_int64(stmt_, index, value); rc != SQLITE_OK)
+        db_->raise(rc);
+    return *this;
+}
+
+Query& Query::bind(int index, std::string_view text) {
+    if (int rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                                   SQLITE_TRANSIENT);
+        rc != SQLITE_OK)
+        db_->raise(rc);
+    return *this;
+}
+
+Query& Query::bindBlob(int index, const Bytes& bytes) {
+    if (int rc = sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()),
+                                   SQLITE_TRANSIENT);
+        rc != SQLITE_OK)
+        db_->raise(rc);
+    return *this;
+}
+
+bool Query::step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    db_->raise(rc);
+}
+
+void Query::run() {
+    while (step()) {
+    }
+}
+
+std::int64_t Query::integer(int column) const {
+    return sqlite3_column_int64(stmt_, column);
+}
+
+std::string Query::text(int column) const {
+    const auto* p = sqlite3_column_text(stmt_, column);
+    const int n = sqlite3_column_bytes(stmt_, column);
+    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n))
+             : std::string();
+}
+
+Bytes Query::blob(int column) const {
+    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, column));
+    const int n = sqlite3_column_bytes(stmt_, column);
+    return p ? Bytes(p, p + n) : Bytes();
+}
+
+Database::Database(const std::string& path, Mode mode, int busyTimeoutMs) : path_(path) {
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (mode == Mode::Create)
+        flags |= SQLITE_OPEN_CREATE;
+    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const int code = db_ ? sqlite3_extended_errcode(db_) : rc;
+        sqlite3_close(db_);
+        db_ = nullptr;
+        if ((code & 0xff) == SQLITE_CANTOPEN)
+            fail(Status::ioError("The farm store " + path + " cannot be opened."));
+        fail(Status::ioError("The farm store " + path +
+                             " cannot be opened: " + sqlite3_errstr(code) + "."));
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, busyTimeoutMs);
+}
+
+Database::~Database() {
+    for (auto& [sql, stmt] : statements_)
+        sqlite3_finalize(stmt);
+    sqlite3_close(db_);
+}
+
+Query Database::query(std::string_view sql) {
+    auto it = statements_.find(sql);
+    if (it == statements_.end()) {
+        sqlite3_stmt* stmt = nullptr;
+        const int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
+                                          SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+        if (rc != SQLITE_OK)
+            raise(rc);
+        it = statements_.emplace(std::string(sql), stmt).first;
+    }
+    return Query(*this, it->second);
+}
+
+void Database::exec(const std::string& sql) {
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+    sqlite3_free(message);
+    if (rc != SQLITE_OK)
+        raise(rc);
+}
+
+std::int64_t Database::lastInsertId() const {
+    return sqlite3_last_insert_rowid(db_);
+}
+
+int Database::changes() const {
+    return sqlite3_changes(db_);
+}
+
+void Database::raise(int rc) const {
+    const int code = rc;
+    const std::string detail = sqlite3_errmsg(db_);
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        fail(Status::busy("The farm store " + path_ +
+                          " is in use by another program and did not become free in time; try "
+                          "again."));
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        fail(Status::corrupt("The farm store " + path_ + " is damaged or is not a farm store (" +
+                             detail + ")."));
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        fail(Status::ioError("The farm store " + path_ + " cannot be read or written (" + detail +
+                             ")."));
+    default:
+        fail(Status::internal("The farm store " + path_ + " failed: " + detail + "."));
+    }
+}
+
+Transaction::Transaction(Database& db, Kind kind) : db_(db) {
+    db_.query(kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN").run();
+}
+
+Transaction::~Transaction() {
+    if (open_) {
+        try {
+            db_.query("ROLLBACK").run();
+        } catch (const Failure&) {
+            // The transaction is gone already (SQLite rolls back on some errors by itself).
+        }
+    }
+}
+
+void Transaction::commit() {
+    db_.query("COMMIT").run();
+    open_ = false;
+}
+
+} // namespace sky::farm::sqlite

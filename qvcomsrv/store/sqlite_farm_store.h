@@ -1,0 +1,31 @@
+// The farm store in one SQLite file: write-ahead logging, so readers never wait for a writer;
+// every change in one transaction that takes the write lock first (BEGIN IMMEDIATE) and waits
+// for it up to the busy timeout; foreign keys on; synchronous=NORMAL, which keeps every committed
+// transaction through a crash of the program and may lose only the last ones on a power cut.
+//
+// One object may be shared by several threads: its operations are serialised. Each process
+// opens its own object.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "farm_store.h"
+
+namespace sky::farm {
+
+struct SqliteOptions {
+    int busyTimeoutMs = 5000;
+};
+
+// The file's SQLite application id ("SkFm") and the schema version this build reads and writes.
+inline constexpr int kSqliteApplicationId = 0x536B466D;
+inline constexpr int kSqliteSchemaVersion = 1;
+
+Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
+                                                       const SqliteOptions& options = {});
+Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path,
+                                                         const FarmInfo& farm,
+                                                         const SqliteOptions& options = {});
+
+} // namespace sky::farm

@@ -1,0 +1,21 @@
+// The SQLite farm store's schema and the SQL text that depends on the setting catalogues: every
+// farm setting is a column of the farm's one row, every application setting a column of the
+// application table, named after the property.
+#pragma once
+
+#include <string>
+
+namespace sky::farm::sqlite {
+
+// CREATE TABLE ... for a new store, with the root folder and the farm row left to the caller.
+std::string schemaSql();
+
+// "\"NoRedundantGraphics\", \"AlternateCachingMethod\", ..." with an optional table prefix.
+std::string farmSettingColumns(const std::string& prefix = "");
+std::string appSettingColumns(const std::string& prefix = "");
+
+// "?6, ?7, ..." for `count` parameters from `first` on, and "\"A\" = ?6, ..." for updates.
+std::string parameters(int first, int count);
+std::string appSettingAssignments(int first);
+
+} // namespace sky::farm::sqlite

@@ -1,0 +1,258 @@
+#include "commands.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "demo_farm.h"
+#include "farm_json.h"
+#include "machine_farms.h"
+
+namespace fs = std::filesystem;
+
+namespace sky::qvfarm {
+
+using farm::FarmImage;
+using farm::FarmStore;
+using farm::Result;
+using farm::Status;
+using farm::StoreLocation;
+
+namespace {
+
+int failed(Streams io, const std::string& message) {
+    io.err << "qvfarm: " << message << "\n";
+    return 1;
+}
+
+int failed(Streams io, const Status& status) {
+    return failed(io, status.message());
+}
+
+// Runs `command` on the store given, or on the machine's.
+template <typename Command> int withStore(const StoreOption& store, Streams io, Command command) {
+    auto opened = store ? farm::openFarmStore({std::string(farm::kSqliteStoreType), *store})
+                        : farm::openMachineFarmStore();
+    if (!opened)
+        return failed(io, opened.status());
+    return command(**opened);
+}
+
+std::string plural(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string summary(const FarmImage& image) {
+    return plural(image.zones.size(), "zone", "zones") + ", " +
+           plural(image.servers.size(), "server", "servers") + ", " +
+           plural(image.applications.size(), "application", "applications");
+}
+
+// Makes `image` the farm of its store on this machine, creating the store or replacing the farm
+// in it, and makes the machine serve it. A store created here is removed again if the farm
+// cannot be written into it.
+int installFarm(const FarmImage& image, Streams io) {
+    if (Status s = farm::checkFarmName(image.farm.name); !s)
+        return failed(io, s);
+    const StoreLocation location = farm::farmStoreOnMachine(image.farm.name);
+    std::error_code ec;
+    const bool existed = fs::exists(location.path, ec);
+    auto store = existed ? farm::openFarmStore(location)
+                         : farm::createFarmStore(location, farm::FarmInfo{image.farm.name});
+    if (!store)
+        return failed(io, store.status());
+    Status replaced = (*store)->replace(image);
+    store->reset();
+    if (!replaced) {
+        if (!existed) {
+            for (const char* suffix : {"", "-wal", "-shm"})
+                fs::remove(location.path + suffix, ec);
+        }
+        return failed(io, replaced);
+    }
+    if (Status s = farm::setMachineFarmStore(location); !s)
+        return failed(io, s);
+    io.out << (existed ? "Replaced" : "Created") << " the farm " << image.farm.name << " ("
+           << summary(image) << ") in " << location.path << "; this machine serves it.\n";
+    return 0;
+}
+
+Result<std::string> readInput(const std::string& file) {
+    std::ostringstream text;
+    if (file == "-") {
+        text << std::cin.rdbuf();
+        return text.str();
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return Status::notFound("cannot read " + file + ".");
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Writes `text` to `file` through a temporary file, so that a failure leaves no half file.
+Status writeOutput(const std::string& file, const std::string& text) {
+    const std::string temporary = file + ".new-" + std::to_string(getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            std::error_code ec;
+            fs::remove(temporary, ec);
+            return Status::ioError("cannot write " + file + ".");
+        }
+    }
+    std::error_code ec;
+    fs::rename(temporary, file, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        return Status::ioError("cannot write " + file + ": " + ec.message() + ".");
+    }
+    return Status::ok();
+}
+
+} // namespace
+
+std::string currentUser() {
+    if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name && *pw->pw_name)
+        return pw->pw_name;
+    if (const char* user = std::getenv("USER"); user && *user)
+        return user;
+    return "Administrator";
+}
+
+int createFarm(const std::string& name, bool reportsSessionReliability, Streams io) {
+    if (Status s = farm::checkFarmName(name); !s)
+        return failed(io, s);
+    const StoreLocation location = farm::farmStoreOnMachine(name);
+    farm::FarmInfo info{name};
+    info.reportsSessionReliability = reportsSessionReliability;
+    auto store = farm::createFarmStore(location, info);
+    if (!store)
+        return failed(io, store.status());
+    const std::string administrator = currentUser();
+    if (Status s = (*store)->addAdministrator(administrator); !s)
+        return failed(io, s);
+    if (Status s = farm::setMachineFarmStore(location); !s)
+        return failed(io, s);
+    io.out << "Created the farm " << name << " in " << location.path << ", with " << administrator
+           << " as its administrator; this machine serves it.\n";
+    return 0;
+}
+
+int loadFarm(const std::string& file, Streams io) {
+    auto text = readInput(file);
+    if (!text)
+        return failed(io, text.status());
+    auto image = farmFromJson(*text);
+    if (!image)
+        return failed(io,
+                      (file == "-" ? "standard input" : file) + ": " + image.status().message());
+    return installFarm(*image, io);
+}
+
+int dumpFarm(const StoreOption& store, const std::optional<std::string>& output, Streams io) {
+    return withStore(store, io, [&](FarmStore& farmStore) {
+        auto image = farmStore.image();
+        if (!image)
+            return failed(io, image.status());
+        const std::string json = farmToJson(*image);
+        if (!output) {
+            io.out << json;
+            return io.out.flush() ? 0 : failed(io, "cannot write the dump.");
+        }
+        if (Status s = writeOutput(*output, json); !s)
+            return failed(io, s);
+        return 0;
+    });
+}
+
+int addAdministrator(const StoreOption& store, const std::string& account, Streams io) {
+    return withStore(store, io, [&](FarmStore& farmStore) {
+        if (Status s = farmStore.addAdministrator(account); !s)
+            return failed(io, s);
+        io.out << account << " is now an administrator of the farm.\n";
+        return 0;
+    });
+}
+
+int removeAdministrator(const StoreOption& store, const std::string& account, Streams io) {
+    return withStore(store, io, [&](FarmStore& farmStore) {
+        if (Status s = farmStore.removeAdministrator(account); !s)
+            return failed(io, s);
+        io.out << account << " is no longer an administrator of the farm.\n";
+        return 0;
+    });
+}
+
+int listAdministrators(const StoreOption& store, Streams io) {
+    return withStore(store, io, [&](FarmStore& farmStore) {
+        auto names = farmStore.administrators();
+        if (!names)
+            return failed(io, names.status());
+        for (const std::string& name : *names)
+            io.out << name << "\n";
+        return 0;
+    });
+}
+
+int listFarms(Streams io) {
+    const auto known = farm::knownFarmStores();
+    if (known.empty()) {
+        io.out << "This machine holds no farm store; create one with \"qvfarm create NAME\".\n";
+        return 0;
+    }
+    for (const farm::KnownFarmStore& k : known) {
+        io.out << (k.served ? "* " : "  ") << k.name << "\t";
+        auto store = farm::openFarmStore(k.location);
+        auto farmInfo = store ? (*store)->farm() : Result<farm::FarmInfo>(store.status());
+        if (!farmInfo) {
+            io.out << "(" << farmInfo.status().message() << ")";
+        } else {
+            auto servers = (*store)->servers();
+            auto apps = (*store)->applications(farm::IconLoading::Skip);
+            io.out << "farm " << farmInfo->name;
+            if (servers && apps)
+                io.out << ", " << plural(servers->size(), "server", "servers") << ", "
+                       << plural(apps->size(), "application", "applications");
+        }
+        io.out << "\t" << k.location.path << "\n";
+    }
+    return 0;
+}
+
+int selectFarm(const std::string& nameOrFile, Streams io) {
+    StoreLocation location;
+    const bool isFile =
+        nameOrFile.find('/') != std::string::npos || fs::path(nameOrFile).extension() == ".db";
+    if (isFile) {
+        location = {std::string(farm::kSqliteStoreType), fs::absolute(nameOrFile).string()};
+    } else {
+        if (Status s = farm::checkFarmName(nameOrFile); !s)
+            return failed(io, s);
+        location = farm::farmStoreOnMachine(nameOrFile);
+    }
+    auto store = farm::openFarmStore(location);
+    if (!store)
+        return failed(io, store.status());
+    auto info = (*store)->farm();
+    if (!info)
+        return failed(io, info.status());
+    if (Status s = farm::setMachineFarmStore(location); !s)
+        return failed(io, s);
+    io.out << "This machine serves the farm " << info->name << " (" << location.path << ").\n";
+    return 0;
+}
+
+int buildDemoFarm(const std::string& name, Streams io) {
+    return installFarm(demoFarm(name, currentUser()), io);
+}
+
+} // namespace sky::qvfarm

@@ -1,0 +1,32 @@
+// The commands of qvfarm. Each writes what it did to `out` and what went wrong to `err` (as
+// "qvfarm: ..."), and returns the process exit code: 0 when it did its work, 1 when it could not.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace sky::qvfarm {
+
+struct Streams {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// `store`: a farm store file to work on instead of the one this machine serves.
+using StoreOption = std::optional<std::string>;
+
+int createFarm(const std::string& name, bool reportsSessionReliability, Streams io);
+int loadFarm(const std::string& file, Streams io);
+int dumpFarm(const StoreOption& store, const std::optional<std::string>& output, Streams io);
+int addAdministrator(const StoreOption& store, const std::string& account, Streams io);
+int removeAdministrator(const StoreOption& store, const std::string& account, Streams io);
+int listAdministrators(const StoreOption& store, Streams io);
+int listFarms(Streams io);
+int selectFarm(const std::string& nameOrFile, Streams io);
+int buildDemoFarm(const std::string& name, Streams io);
+
+// The account of the user running the program.
+std::string currentUser();
+
+} // namespace sky::qvfarm

@@ -1,0 +1,245 @@
+#include "demo_farm.h"
+
+#include "letter_icons.h"
+
+namespace sky::qvfarm {
+
+using farm::Account;
+using farm::Application;
+using farm::AppSetting;
+
+namespace {
+
+// Account types and authorities, by their object model values.
+constexpr std::int32_t kLocalUser = 1, kDomainUser = 2, kLocalGroup = 3, kGlobalGroup = 4,
+                       kUniversalGroup = 5, kDomainLocalGroup = 6;
+constexpr std::int32_t kNTDomain = 1, kNDS = 2, kActiveDirectory = 3;
+
+const std::vector<std::string> kHeadquarters{"HQ-SRV01", "HQ-SRV02", "HQ-SRV03", "HQ-SRV04",
+                                             "HQ-SRV05"};
+const std::vector<std::string> kBranch{"BR-SRV01", "BR-SRV02", "BR-SRV03"};
+
+const Account kDomainUsers{kGlobalGroup, kNTDomain, "CORP", "Domain Users"};
+const Account kEngineers{kUniversalGroup, kActiveDirectory, "corp.example.com", "Engineers"};
+const Account kDesigners{kGlobalGroup, kActiveDirectory, "corp.example.com", "CAD Designers"};
+const Account kFinance{kGlobalGroup, kNDS, "O=VANTORDEMO", "Finance"};
+const Account kAuditors{kDomainLocalGroup, kActiveDirectory, "corp.example.com", "Auditors"};
+const Account kPowerUsers{kLocalGroup, kNTDomain, "HQ-SRV01", "Power Users"};
+const Account kHelpDesk{kGlobalGroup, kNTDomain, "CORP", "Help Desk"};
+
+Application& named(farm::FarmImage& image, const std::string& name) {
+    for (Application& app : image.applications) {
+        if (app.name == name)
+            return app;
+    }
+    return image.applications.front();
+}
+
+Account user(const std::string& name) {
+    return {kDomainUser, kNTDomain, "CORP", name};
+}
+
+Account directoryUser(const std::string& name) {
+    return {kDomainUser, kActiveDirectory, "corp.example.com", name};
+}
+
+struct Folder {
+    std::string dn;
+    IconShape shape;
+    std::string programFolder;
+    std::vector<std::string> servers;
+};
+
+// One application of the demo; `i` makes its colour its own.
+Application make(const Folder& folder, const std::string& name, const std::string& exe,
+                 const std::string& description, int i) {
+    Application app;
+    app.folder = folder.dn;
+    app.name = name;
+    app.description = description;
+    (void)app.settings.set(AppSetting::DefaultInitProg,
+                           "\"C:\\Program Files\\" + folder.programFolder + "\\" + exe + "\"");
+    (void)app.settings.set(AppSetting::DefaultWorkDir,
+                           "C:\\Program Files\\" + folder.programFolder);
+    (void)app.settings.set(AppSetting::DefaultEncryption, 1 + i % 5);
+    (void)app.settings.set(AppSetting::DefaultWindowColor, 3 + i % 2);
+    (void)app.settings.set(AppSetting::DefaultWindowType, 2 + i % 3);
+    (void)app.settings.set(AppSetting::DefaultSoundType, 1 + i % 2);
+    (void)app.settings.set(AppSetting::AddToClientStartMenu, 1);
+    if (folder.dn.size() > farm::kRootFolder.size())
+        (void)app.settings.set(AppSetting::StartMenuFolder,
+                               folder.dn.substr(farm::kRootFolder.size() + 1));
+    app.servers = folder.servers;
+    app.icon = letterIcon(name[0], hueColour(i * 37), folder.shape);
+    return app;
+}
+
+} // namespace
+
+farm::FarmImage demoFarm(const std::string& farmName, const std::string& administrator) {
+    farm::FarmImage image;
+    image.farm.name = farmName;
+    auto& settings = image.farm.settings;
+    (void)settings.set(farm::FarmSetting::MaxConnectionsPerUser, 3);
+    (void)settings.set(farm::FarmSetting::LogOverLimitDenials, 1);
+    (void)settings.set(farm::FarmSetting::EnableSNMPAgent, 1);
+    (void)settings.set(farm::FarmSetting::SNMPLogonTrap, 1);
+    (void)settings.set(farm::FarmSetting::SNMPThresholdValue, 250);
+    (void)settings.set(farm::FarmSetting::NDSPreferredTree, std::string("VANTORDEMO"));
+    (void)settings.set(farm::FarmSetting::OvraVideoBufferSize, 1000);
+    (void)settings.set(farm::FarmSetting::ZonesShareLoadInfo, 1);
+
+    image.administrators = {"Administrator", administrator};
+    if (farm::sameName(administrator, "Administrator"))
+        image.administrators.pop_back();
+
+    image.zones = {{"Branch", "BR-SRV01"}, {"Headquarters", "HQ-SRV01"}};
+    for (std::size_t i = 0; i < kHeadquarters.size(); ++i)
+        image.servers.push_back({kHeadquarters[i], "Headquarters", 5, i == 2 || i == 4 ? 0 : 2});
+    for (std::size_t i = 0; i < kBranch.size(); ++i)
+        image.servers.push_back({kBranch[i], "Branch", 5, i == 1 ? 0 : 2});
+
+    using S = IconShape;
+    const std::vector<std::string> everywhere{"HQ-SRV01", "HQ-SRV02", "HQ-SRV03", "HQ-SRV04",
+                                              "HQ-SRV05", "BR-SRV01", "BR-SRV02", "BR-SRV03"};
+    const Folder office{"Applications/Office",
+                        S::RoundedSquare,
+                        "Office",
+                        {"HQ-SRV01", "HQ-SRV02", "BR-SRV01", "BR-SRV02"}};
+    const Folder officeTools{
+        "Applications/Office/Tools", S::RoundedSquare, "Office\\Tools", {"HQ-SRV01", "HQ-SRV02"}};
+    const Folder engineering{
+        "Applications/Engineering", S::Diamond, "Engineering", {"HQ-SRV03", "HQ-SRV04"}};
+    const Folder cad{
+        "Applications/Engineering/CAD", S::Diamond, "CAD", {"HQ-SRV03", "HQ-SRV04", "HQ-SRV05"}};
+    const Folder simulation{
+        "Applications/Engineering/Simulation", S::Diamond, "Simulation", {"HQ-SRV05"}};
+    const Folder finance{"Applications/Finance", S::Shield, "Finance", {"HQ-SRV01", "HQ-SRV02"}};
+    const Folder reporting{
+        "Applications/Finance/Reporting", S::Shield, "Finance\\Reporting", {"HQ-SRV02"}};
+    const Folder utilities{"Applications/Utilities", S::Circle, "Utilities", everywhere};
+    const Folder adminTools{
+        "Applications/Utilities/Admin Tools", S::Circle, "Admin Tools", {"HQ-SRV01"}};
+    const Folder desktops{"Applications/Desktops", S::RoundedSquare, "", {"HQ-SRV01", "BR-SRV03"}};
+    const Folder documents{"Applications/Documents", S::RoundedSquare, "", {}};
+    const Folder root{"Applications", S::Circle, "Help Desk", {"HQ-SRV01", "BR-SRV01"}};
+
+    struct Entry {
+        const Folder* folder;
+        const char* name;
+        const char* exe;
+        const char* description;
+    };
+    const Entry entries[] = {
+        {&office, "Word", "winword.exe", "Word processor"},
+        {&office, "Excel", "excel.exe", "Spreadsheets"},
+        {&office, "PowerPoint", "powerpnt.exe", "Presentations"},
+        {&office, "Outlook", "outlook.exe", "Mail and calendar"},
+        {&office, "Access", "msaccess.exe", "Desktop databases"},
+        {&office, "Publisher", "mspub.exe", "Leaflets and newsletters"},
+        {&office, "Visio", "visio.exe", "Diagrams"},
+        {&officeTools, "Spell Checker", "spell.exe", "Dictionaries for every office language"},
+        {&officeTools, "Clip Organizer", "clipart.exe", "Clip art gallery"},
+        {&officeTools, "Office Setup", "setup.exe", "Adds and removes office features"},
+        {&officeTools, "Picture Manager", "ois.exe", "Crops and resizes pictures"},
+        {&engineering, "Project Planner", "planner.exe", "Schedules and resources"},
+        {&engineering, "Requirements Tracker", "reqtrack.exe", "Requirements and their tests"},
+        {&cad, "DraftCAD", "draft.exe", "Two-dimensional drafting"},
+        {&cad, "SolidModel", "solid.exe", "Parametric solid modelling"},
+        {&cad, "Schematic Editor", "schematic.exe", "Circuit schematics"},
+        {&cad, "PCB Layout", "pcb.exe", "Printed circuit boards"},
+        {&cad, "Viewer 3D", "view3d.exe", "Views models without a licence"},
+        {&simulation, "FlowSim", "flowsim.exe", "Fluid dynamics"},
+        {&simulation, "StressLab", "stresslab.exe", "Finite element analysis"},
+        {&simulation, "Circuit Simulator", "spice.exe", "Analogue circuit simulation"},
+        {&finance, "Ledger", "ledger.exe", "General ledger"},
+        {&finance, "Payroll", "payroll.exe", "Salaries and pensions"},
+        {&finance, "Expenses", "expenses.exe", "Travel and expense claims"},
+        {&finance, "Invoicing", "invoice.exe", "Customer invoices"},
+        {&reporting, "Report Designer", "repdes.exe", "Designs financial reports"},
+        {&reporting, "Budget Planner", "budget.exe", "Yearly budgets"},
+        {&reporting, "Cash Forecast", "cashfc.exe", "Thirteen-week cash forecast"},
+        {&utilities, "Notepad", "notepad.exe", "Plain text editor"},
+        {&utilities, "Calculator", "calc.exe", "Calculator"},
+        {&utilities, "Paint", "mspaint.exe", "Pictures"},
+        {&utilities, "File Manager", "winfile.exe", "Files and folders"},
+        {&utilities, "Zip Archiver", "zip.exe", "Compressed archives"},
+        {&utilities, "Terminal", "cmd.exe", "Command prompt"},
+        {&utilities, "Web Browser", "browser.exe", "The intranet and the web"},
+        {&adminTools, "Event Viewer", "eventvwr.exe", "Event logs of the servers"},
+        {&adminTools, "Registry Editor", "regedit.exe", "Edits a server's registry"},
+        {&adminTools, "Server Monitor", "srvmon.exe", "Load and sessions of every server"},
+        {&root, "Help Desk", "helpdesk.exe", "Report a problem"},
+    };
+    int i = 0;
+    for (const Entry& e : entries) {
+        Application app = make(*e.folder, e.name, e.exe, e.description, i++);
+        const std::string& dn = e.folder->dn;
+        if (dn == office.dn || dn == officeTools.dn || dn == utilities.dn || dn == root.dn) {
+            app.groups = {kDomainUsers};
+        } else if (dn.rfind(engineering.dn, 0) == 0) {
+            app.groups = {kEngineers};
+            if (dn == cad.dn)
+                app.groups.push_back(kDesigners);
+            app.users = {directoryUser("jmorgan")};
+        } else if (dn.rfind(finance.dn, 0) == 0) {
+            app.groups = {kFinance, kAuditors};
+            app.users = {user("cfo")};
+        } else if (dn == adminTools.dn) {
+            app.groups = {kHelpDesk, kPowerUsers};
+            app.users = {user(administrator)};
+        }
+        image.applications.push_back(std::move(app));
+    }
+    Application& calculator = named(image, "Calculator");
+    calculator.users = {{kLocalUser, kNTDomain, "HQ-SRV01", "kiosk"}};
+    (void)calculator.settings.set(AppSetting::DefaultWindowType, 5); // custom size
+    (void)calculator.settings.set(AppSetting::DefaultWindowWidth, 320);
+    (void)calculator.settings.set(AppSetting::DefaultWindowHeight, 400);
+    Application& viewer = named(image, "Viewer 3D");
+    (void)viewer.settings.set(AppSetting::DefaultWindowType, 8); // 1600x1200
+    (void)viewer.settings.set(AppSetting::DefaultWindowColor, 4);
+    Application& browser = named(image, "Web Browser");
+    (void)browser.settings.set(AppSetting::DefaultWindowType, 6); // a share of the desktop
+    (void)browser.settings.set(AppSetting::DefaultWindowScale, 80);
+    (void)browser.settings.set(AppSetting::LumoAttributes, 6);
+    // Office Setup is withdrawn from users for now.
+    Application& setup = named(image, "Office Setup");
+    (void)setup.settings.set(AppSetting::EnableApp, 0);
+    (void)setup.settings.set(AppSetting::HideDisabledApp, 1);
+    (void)setup.settings.set(AppSetting::LumoAttributes, 1);
+
+    // A whole desktop of a headquarters server and of a branch server.
+    int d = 0;
+    for (const char* name : {"Headquarters Desktop", "Branch Desktop"}) {
+        Application desktop = make(desktops, name, "", "The whole desktop of a farm server", i++);
+        (void)desktop.settings.set(AppSetting::DefaultInitProg, std::string());
+        (void)desktop.settings.set(AppSetting::DefaultWorkDir, std::string());
+        (void)desktop.settings.set(AppSetting::LumoAttributes, 8);
+        (void)desktop.settings.set(AppSetting::DefaultWindowType, 7); // full screen
+        (void)desktop.settings.set(AppSetting::DesktopIntegrate, 2);
+        desktop.servers = {d++ == 0 ? "HQ-SRV01" : "BR-SRV03"};
+        desktop.groups = {kHelpDesk};
+        desktop.users = {user(administrator)};
+        image.applications.push_back(std::move(desktop));
+    }
+    // Published documents: content, not Windows applications.
+    for (const char* name : {"Employee Handbook", "Travel Policy"}) {
+        Application document = make(documents, name, "", "Company document", i++);
+        document.type = farm::kPublishedContentType;
+        (void)document.settings.set(AppSetting::DefaultInitProg,
+                                    std::string("http://intranet.corp.example.com/") + name);
+        (void)document.settings.set(AppSetting::DefaultWorkDir, std::string());
+        document.groups = {kDomainUsers};
+        image.applications.push_back(std::move(document));
+    }
+
+    for (const Folder* f : {&office, &officeTools, &engineering, &cad, &simulation, &finance,
+                            &reporting, &utilities, &adminTools, &desktops, &documents})
+        image.folders.push_back(f->dn);
+    // An empty folder, ready for what comes next.
+    image.folders.push_back("Applications/Engineering/Archive");
+    return image;
+}
+
+} // namespace sky::qvfarm

@@ -1,0 +1,349 @@
+#include "farm_json.h"
+
+#include <limits>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "base64.h"
+#include "icon.h"
+
+namespace sky::qvfarm {
+
+using farm::Status;
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+constexpr std::string_view kFormat = "skyloom-farm";
+constexpr int kVersion = 1;
+
+// --- writing ---
+
+// Every setting by name, but those `leftOut` names by index.
+template <typename Values, typename LeftOut>
+Json settingsToJson(const Values& values, LeftOut leftOut) {
+    Json json = Json::object();
+    for (std::size_t i = 0; i < Values::size(); ++i) {
+        if (leftOut(i))
+            continue;
+        const std::string name(Values::def(i).name);
+        const farm::SettingValue& value = values.at(i);
+        if (const auto* n = std::get_if<std::int32_t>(&value))
+            json[name] = *n;
+        else
+            json[name] = std::get<std::string>(value);
+    }
+    return json;
+}
+
+template <typename Values> Json settingsToJson(const Values& values) {
+    return settingsToJson(values, [](std::size_t) { return false; });
+}
+
+Json accountsToJson(const std::vector<farm::Account>& accounts) {
+    Json json = Json::array();
+    for (const farm::Account& a : accounts)
+        json.push_back({{"accountType", a.accountType},
+                        {"authorityType", a.authorityType},
+                        {"authorityName", a.authorityName},
+                        {"name", a.name}});
+    return json;
+}
+
+Json applicationToJson(const farm::Application& app) {
+    Json json;
+    json["distinguishedName"] = app.distinguishedName();
+    json["type"] = app.type;
+    json["description"] = app.description;
+    json["settings"] = settingsToJson(app.settings);
+    json["servers"] = app.servers;
+    json["users"] = accountsToJson(app.users);
+    json["groups"] = accountsToJson(app.groups);
+    if (app.icon && !app.icon->empty())
+        json["icon"] = toBase64(*app.icon);
+    else
+        json["icon"] = nullptr;
+    return json;
+}
+
+// --- reading ---
+
+// A mistake in the JSON; `where` is the JSON pointer of the value at fault.
+struct Mistake {
+    std::string where;
+    std::string what;
+};
+
+[[noreturn]] void mistake(const std::string& where, std::string what) {
+    throw Mistake{where.empty() ? "/" : where, std::move(what)};
+}
+
+const char* typeName(const Json& json) {
+    return json.type_name();
+}
+
+void expect(const Json& json, Json::value_t type, const std::string& where, const char* wanted) {
+    const bool ok =
+        type == Json::value_t::number_integer ? json.is_number_integer() : json.type() == type;
+    if (!ok)
+        mistake(where, std::string("expected ") + wanted + ", found " + typeName(json) + ".");
+}
+
+const Json& member(const Json& object, const char* key, const std::string& where) {
+    auto it = object.find(key);
+    if (it == object.end())
+        mistake(where, std::string("\"") + key + "\" is missing.");
+    return *it;
+}
+
+void onlyKeys(const Json& object, std::initializer_list<const char*> keys,
+              const std::string& where) {
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        bool known = false;
+        for (const char* key : keys)
+            known = known || it.key() == key;
+        if (!known)
+            mistake(where, "unknown key \"" + it.key() + "\".");
+    }
+}
+
+std::string text(const Json& json, const std::string& where) {
+    expect(json, Json::value_t::string, where, "a string");
+    return json.get<std::string>();
+}
+
+std::int32_t number(const Json& json, const std::string& where) {
+    expect(json, Json::value_t::number_integer, where, "an integer");
+    constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
+    const bool fits = json.is_number_unsigned()
+                          ? json.get<std::uint64_t>() <= static_cast<std::uint64_t>(kMax)
+                          : json.get<std::int64_t>() >= kMin && json.get<std::int64_t>() <= kMax;
+    if (!fits)
+        mistake(where, "the number does not fit in 32 bits.");
+    return static_cast<std::int32_t>(json.get<std::int64_t>());
+}
+
+std::string optionalText(const Json& object, const char* key, const std::string& where) {
+    auto it = object.find(key);
+    return it == object.end() ? std::string() : text(*it, where + "/" + key);
+}
+
+const Json& optionalArray(const Json& object, const char* key, const std::string& where) {
+    static const Json empty = Json::array();
+    auto it = object.find(key);
+    if (it == object.end())
+        return empty;
+    expect(*it, Json::value_t::array, where + "/" + key, "an array");
+    return *it;
+}
+
+void check(const Status& status, const std::string& where) {
+    if (!status)
+        mistake(where, status.message());
+}
+
+template <typename Values, typename Find>
+void settingsFromJson(const Json& json, Values& values, Find find, const std::string& where) {
+    expect(json, Json::value_t::object, where, "an object");
+    for (auto it = json.begin(); it != json.end(); ++it) {
+        const std::string at = where + "/" + it.key();
+        auto id = find(it.key());
+        if (!id)
+            mistake(at, "there is no setting \"" + it.key() + "\".");
+        const farm::SettingValue value = farm::definition(*id).isText()
+                                             ? farm::SettingValue(text(*it, at))
+                                             : farm::SettingValue(number(*it, at));
+        check(values.set(*id, value), at);
+    }
+}
+
+std::vector<std::string> names(const Json& array, const std::string& where) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < array.size(); ++i)
+        out.push_back(text(array[i], where + "/" + std::to_string(i)));
+    return out;
+}
+
+std::vector<farm::Account> accountsFromJson(const Json& array, const std::string& where) {
+    std::vector<farm::Account> accounts;
+    for (std::size_t i = 0; i < array.size(); ++i) {
+        const std::string at = where + "/" + std::to_string(i);
+        const Json& json = array[i];
+        expect(json, Json::value_t::object, at, "an object");
+        onlyKeys(json, {"accountType", "authorityType", "authorityName", "name"}, at);
+        farm::Account account;
+        account.accountType = number(member(json, "accountType", at), at + "/accountType");
+        account.authorityType = number(member(json, "authorityType", at), at + "/authorityType");
+        account.authorityName = optionalText(json, "authorityName", at);
+        account.name = text(member(json, "name", at), at + "/name");
+        check(farm::checkAccount(account), at);
+        accounts.push_back(std::move(account));
+    }
+    return accounts;
+}
+
+farm::Application applicationFromJson(const Json& json, const std::string& at) {
+    expect(json, Json::value_t::object, at, "an object");
+    onlyKeys(json,
+             {"distinguishedName", "type", "description", "settings", "servers", "users", "groups",
+              "icon"},
+             at);
+    farm::Application app;
+    const std::string dnAt = at + "/distinguishedName";
+    const std::string dn = text(member(json, "distinguishedName", at), dnAt);
+    auto segments = farm::splitDistinguishedName(dn);
+    if (!segments)
+        mistake(dnAt, segments.status().message());
+    if (segments->empty())
+        mistake(dnAt, "\"" + dn + "\" names the root folder, not an application.");
+    app.name = segments->back();
+    app.folder = dn.substr(0, dn.size() - app.name.size() - 1);
+    if (auto type = json.find("type"); type != json.end())
+        app.type = number(*type, at + "/type");
+    if (!farm::isMember(farm::kObjectType, app.type))
+        mistake(at + "/type", "The application type " + std::to_string(app.type) +
+                                  " is not valid: " + farm::describeRange(farm::kObjectType) + ".");
+    app.description = optionalText(json, "description", at);
+    if (auto settings = json.find("settings"); settings != json.end())
+        settingsFromJson(*settings, app.settings, farm::findAppSetting, at + "/settings");
+    app.servers = names(optionalArray(json, "servers", at), at + "/servers");
+    app.users = accountsFromJson(optionalArray(json, "users", at), at + "/users");
+    app.groups = accountsFromJson(optionalArray(json, "groups", at), at + "/groups");
+    app.icon = farm::Bytes();
+    if (auto icon = json.find("icon"); icon != json.end() && !icon->is_null()) {
+        auto bytes = fromBase64(text(*icon, at + "/icon"));
+        if (!bytes)
+            mistake(at + "/icon", "the icon is not valid base64.");
+        check(farm::checkIcon(*bytes), at + "/icon");
+        app.icon = std::move(*bytes);
+    }
+    return app;
+}
+
+farm::FarmImage imageFromJson(const Json& root) {
+    expect(root, Json::value_t::object, "", "an object");
+    onlyKeys(root,
+             {"format", "version", "farm", "administrators", "zones", "servers", "folders",
+              "applications"},
+             "");
+    if (auto format = root.find("format");
+        format != root.end() && text(*format, "/format") != kFormat)
+        mistake("/format", "this is not a farm dump (\"" + format->get<std::string>() + "\").");
+    if (auto version = root.find("version");
+        version != root.end() && number(*version, "/version") != kVersion)
+        mistake("/version", "version " + version->dump() + " is not known; qvfarm reads version " +
+                                std::to_string(kVersion) + ".");
+
+    farm::FarmImage image;
+    const Json& farmJson = member(root, "farm", "");
+    expect(farmJson, Json::value_t::object, "/farm", "an object");
+    onlyKeys(farmJson, {"name", "reportsSessionReliability", "settings"}, "/farm");
+    image.farm.name = text(member(farmJson, "name", "/farm"), "/farm/name");
+    if (image.farm.name.empty())
+        mistake("/farm/name", "the farm name must not be empty.");
+    if (auto reports = farmJson.find("reportsSessionReliability"); reports != farmJson.end()) {
+        expect(*reports, Json::value_t::boolean, "/farm/reportsSessionReliability",
+               "true or false");
+        image.farm.reportsSessionReliability = reports->get<bool>();
+    }
+    if (auto settings = farmJson.find("settings"); settings != farmJson.end()) {
+        settingsFromJson(*settings, image.farm.settings, farm::findFarmSetting, "/farm/settings");
+        if (!image.farm.reportsSessionReliability) {
+            for (std::size_t i = 0; i < farm::kFarmSettingCount; ++i) {
+                const auto id = static_cast<farm::FarmSetting>(i);
+                const std::string name(farm::definition(id).name);
+                if (farm::isSessionReliability(id) && settings->contains(name))
+                    mistake("/farm/settings/" + name,
+                            "the farm does not report session reliability settings.");
+            }
+        }
+    }
+
+    image.administrators = names(optionalArray(root, "administrators", ""), "/administrators");
+    const Json& zones = optionalArray(root, "zones", "");
+    for (std::size_t i = 0; i < zones.size(); ++i) {
+        const std::string at = "/zones/" + std::to_string(i);
+        expect(zones[i], Json::value_t::object, at, "an object");
+        onlyKeys(zones[i], {"name", "dataCollector"}, at);
+        image.zones.push_back({text(member(zones[i], "name", at), at + "/name"),
+                               optionalText(zones[i], "dataCollector", at)});
+    }
+    const Json& servers = optionalArray(root, "servers", "");
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        const std::string at = "/servers/" + std::to_string(i);
+        expect(servers[i], Json::value_t::object, at, "an object");
+        onlyKeys(servers[i], {"name", "zone", "osVersion"}, at);
+        farm::Server server;
+        server.name = text(member(servers[i], "name", at), at + "/name");
+        server.zone = text(member(servers[i], "zone", at), at + "/zone");
+        const Json& version = member(servers[i], "osVersion", at);
+        expect(version, Json::value_t::object, at + "/osVersion", "an object");
+        onlyKeys(version, {"major", "minor"}, at + "/osVersion");
+        server.osMajor =
+            number(member(version, "major", at + "/osVersion"), at + "/osVersion/major");
+        server.osMinor =
+            number(member(version, "minor", at + "/osVersion"), at + "/osVersion/minor");
+        image.servers.push_back(std::move(server));
+    }
+    image.folders = names(optionalArray(root, "folders", ""), "/folders");
+    for (std::size_t i = 0; i < image.folders.size(); ++i) {
+        if (auto segments = farm::splitDistinguishedName(image.folders[i]); !segments)
+            mistake("/folders/" + std::to_string(i), segments.status().message());
+    }
+    const Json& apps = optionalArray(root, "applications", "");
+    for (std::size_t i = 0; i < apps.size(); ++i)
+        image.applications.push_back(
+            applicationFromJson(apps[i], "/applications/" + std::to_string(i)));
+    return image;
+}
+
+} // namespace
+
+std::string farmToJson(const farm::FarmImage& image) {
+    Json root;
+    root["format"] = kFormat;
+    root["version"] = kVersion;
+    root["farm"] = {{"name", image.farm.name},
+                    {"reportsSessionReliability", image.farm.reportsSessionReliability},
+                    {"settings", settingsToJson(image.farm.settings, [&](std::size_t i) {
+                         return !image.farm.reportsSessionReliability &&
+                                farm::isSessionReliability(static_cast<farm::FarmSetting>(i));
+                     })}};
+    root["administrators"] = image.administrators;
+    root["zones"] = Json::array();
+    for (const farm::Zone& zone : image.zones)
+        root["zones"].push_back({{"name", zone.name}, {"dataCollector", zone.dataCollector}});
+    root["servers"] = Json::array();
+    for (const farm::Server& server : image.servers)
+        root["servers"].push_back(
+            {{"name", server.name},
+             {"zone", server.zone},
+             {"osVersion", {{"major", server.osMajor}, {"minor", server.osMinor}}}});
+    root["folders"] = image.folders;
+    root["applications"] = Json::array();
+    for (const farm::Application& app : image.applications)
+        root["applications"].push_back(applicationToJson(app));
+    return root.dump(2) + "\n";
+}
+
+farm::Result<farm::FarmImage> farmFromJson(std::string_view text) {
+    Json root;
+    try {
+        root = Json::parse(text.begin(), text.end());
+    } catch (const Json::parse_error& e) {
+        std::string what = e.what();
+        if (auto end = what.find("] ");
+            what.rfind("[json.exception", 0) == 0 && end != std::string::npos)
+            what = what.substr(end + 2);
+        return Status::invalidArgument(what);
+    }
+    try {
+        return imageFromJson(root);
+    } catch (const Mistake& m) {
+        return Status::invalidArgument(m.where + ": " + m.what);
+    }
+}
+
+} // namespace sky::qvfarm

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "base64.h"
+#include "demo_farm.h"
+#include "farm_json.h"
+#include "icon.h"
+
+using namespace sky;
+using namespace sky::qvfarm;
+
+namespace {
+
+std::string errorOf(std::string_view json) {
+    auto image = farmFromJson(json);
+    EXPECT_FALSE(image);
+    return image ? std::string() : image.status().message();
+}
+
+std::string withApplication(const std::string& app) {
+    return R"({"farm": {"name": "F"}, "applications": [)" + app + "]}";
+}
+
+} // namespace
+
+TEST(Base64, RoundTripsEveryLength) {
+    farm::Bytes bytes;
+    for (int n = 0; n < 40; ++n) {
+        EXPECT_EQ(*fromBase64(toBase64(bytes)), bytes) << n;
+        bytes.push_back(static_cast<std::uint8_t>(n * 97 + 13));
+    }
+    EXPECT_EQ(toBase64({'M', 'a', 'n'}), "TWFu");
+    EXPECT_EQ(toBase64({'M', 'a'}), "TWE=");
+    EXPECT_EQ(toBase64({'M'}), "TQ==");
+    for (const char* bad : {"TWF", "TW=u", "T===", "TQ==TQ==", "TWF!", "TW u"})
+        EXPECT_FALSE(fromBase64(bad)) << bad;
+}
+
+TEST(FarmJson, AFarmComesBackAsItWasWritten) {
+    farm::FarmImage image = demoFarm("Round Trip", "tester");
+    image.applications[3].icon = farm::Bytes(); // one without an icon of its own
+    auto back = farmFromJson(farmToJson(image));
+    ASSERT_TRUE(back) << back.status().toString();
+    EXPECT_EQ(*back, image);
+    EXPECT_EQ(farmToJson(*back), farmToJson(image));
+}
+
+TEST(FarmJson, AFarmWithoutSessionReliabilityLeavesItsSettingsOut) {
+    farm::FarmImage image;
+    image.farm.name = "Older";
+    image.farm.reportsSessionReliability = false;
+    const std::string json = farmToJson(image);
+    EXPECT_EQ(json.find("SRPort"), std::string::npos);
+    EXPECT_NE(json.find("\"LumoEnumMode\""), std::string::npos);
+    EXPECT_EQ(*farmFromJson(json), image);
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "Older", "reportsSessionReliability": false,
+                                   "settings": {"SRPort": 1}}})"),
+              "/farm/settings/SRPort: the farm does not report session reliability settings.");
+}
+
+TEST(FarmJson, WhatAFileLeavesOutTakesItsDefault) {
+    auto image = farmFromJson(withApplication(R"({"distinguishedName": "Applications/A/Calc",
+                                                   "settings": {"DefaultWindowType": 8}})"));
+    ASSERT_TRUE(image) << image.status().toString();
+    EXPECT_TRUE(image->farm.reportsSessionReliability);
+    EXPECT_EQ(image->farm.settings, farm::FarmSettings());
+    EXPECT_TRUE(image->servers.empty());
+    ASSERT_EQ(image->applications.size(), 1u);
+    const farm::Application& app = image->applications[0];
+    EXPECT_EQ(app.name, "Calc");
+    EXPECT_EQ(app.folder, "Applications/A");
+    EXPECT_EQ(app.type, farm::kWindowsApplicationType);
+    EXPECT_EQ(app.settings.number(farm::AppSetting::DefaultWindowType), 8);
+    EXPECT_EQ(app.settings.number(farm::AppSetting::EnableApp), 1);
+    EXPECT_EQ(app.icon, farm::Bytes()); // the default icon
+}
+
+TEST(FarmJson, MalformedTextSaysWhere) {
+    EXPECT_EQ(errorOf("{\n  \"farm\": {\"name\": \"X\",}\n}"),
+              "parse error at line 2, column 24: syntax error while parsing object key - "
+              "unexpected '}'; expected string literal");
+    EXPECT_EQ(errorOf(""), "parse error at line 1, column 1: syntax error while parsing value - "
+                           "unexpected end of input; expected '[', '{', or a literal");
+}
+
+TEST(FarmJson, MistakesAreNamedByTheirPlace) {
+    EXPECT_EQ(errorOf("[]"), "/: expected an object, found array.");
+    EXPECT_EQ(errorOf("{}"), "/: \"farm\" is missing.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": ""}})"), "/farm/name: the farm name must not be empty.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F", "colour": 1}})"), "/farm: unknown key \"colour\".");
+    EXPECT_EQ(errorOf(R"({"format": "other", "farm": {"name": "F"}})"),
+              "/format: this is not a farm dump (\"other\").");
+    EXPECT_EQ(errorOf(R"({"version": 2, "farm": {"name": "F"}})"),
+              "/version: version 2 is not known; qvfarm reads version 1.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F", "settings": {"MaxConnections": 1}}})"),
+              "/farm/settings/MaxConnections: there is no setting \"MaxConnections\".");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F", "settings": {"SRPort": "2598"}}})"),
+              "/farm/settings/SRPort: expected an integer, found string.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F", "settings": {"SRPort": 4294967296}}})"),
+              "/farm/settings/SRPort: the number does not fit in 32 bits.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F", "settings": {"SRPort": 1.5}}})"),
+              "/farm/settings/SRPort: expected an integer, found number.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F"}, "servers": [{"name": "S", "zone": "Z"}]})"),
+              "/servers/0: \"osVersion\" is missing.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F"}, "folders": ["Office"]})"),
+              "/folders/0: \"Office\" is not a distinguished name: it must begin with "
+              "\"Applications\".");
+    EXPECT_EQ(errorOf(withApplication(R"({"distinguishedName": "Applications"})")),
+              "/applications/0/distinguishedName: \"Applications\" names the root folder, not "
+              "an application.");
+    EXPECT_EQ(errorOf(withApplication(R"({"distinguishedName": "Applications/A",
+                                          "settings": {"LumoAttributes": 64}})")),
+              "/applications/0/settings/LumoAttributes: The value 64 is not valid for "
+              "LumoAttributes: QVWinAppLumoAttribute takes a combination of 1, 2, 4, 8 and 16.");
+    EXPECT_EQ(errorOf(withApplication(R"({"distinguishedName": "Applications/A", "type": 99})")),
+              "/applications/0/type: The application type 99 is not valid: SkyloomObjectType "
+              "takes 0 to 35.");
+    EXPECT_EQ(errorOf(withApplication(R"({"distinguishedName": "Applications/A",
+                                          "users": [{"accountType": 2, "authorityType": 9,
+                                                     "name": "x"}]})")),
+              "/applications/0/users/0: The account authority type 9 of x is not valid: "
+              "QVAccountAuthorityType takes 0 to 3.");
+    EXPECT_EQ(errorOf(withApplication(R"({"distinguishedName": "Applications/A",
+                                          "icon": "not base64!"})")),
+              "/applications/0/icon: the icon is not valid base64.");
+    EXPECT_EQ(errorOf(withApplication(R"({"distinguishedName": "Applications/A",
+                                          "icon": "AAABAAAA"})")),
+              "/applications/0/icon: The icon file holds no image.");
+}

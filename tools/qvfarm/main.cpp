@@ -1,0 +1,88 @@
+// qvfarm: creates, fills, inspects and selects the farm stores of this machine.
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "commands.h"
+
+using namespace sky::qvfarm;
+
+int main(int argc, char** argv) {
+    CLI::App app{"Creates, fills, inspects and selects the farm stores of this machine (the "
+                 "machine named by SKYLOOM_MACHINE).",
+                 "qvfarm"};
+    app.require_subcommand(1);
+    Streams io{std::cout, std::cerr};
+    int result = 0;
+
+    std::string name;
+    bool noSessionReliability = false;
+    auto* create = app.add_subcommand("create", "Create a farm store for a new farm NAME, with "
+                                                "default settings and you as its administrator, "
+                                                "and make it the machine's farm");
+    create->add_option("NAME", name, "The farm's name; its store is <machine>/farms/NAME.db")
+        ->required();
+    create->add_flag("--no-session-reliability", noSessionReliability,
+                     "Create a farm of an earlier release, which does not report session "
+                     "reliability settings");
+    create->callback([&] { result = createFarm(name, !noSessionReliability, io); });
+
+    std::string file;
+    auto* load = app.add_subcommand("load", "Create or replace the farm of a JSON dump (as "
+                                            "\"qvfarm dump\" writes it) and make it the "
+                                            "machine's farm");
+    load->add_option("FILE", file, "The dump; - reads standard input")->required();
+    load->callback([&] { result = loadFarm(file, io); });
+
+    StoreOption store;
+    std::optional<std::string> output;
+    auto* dump = app.add_subcommand("dump", "Print the whole farm as JSON, icons in base64");
+    dump->add_option("--store", store, "A farm store file to dump instead of the machine's");
+    dump->add_option("-o,--output", output, "Write the dump to this file instead");
+    dump->callback([&] { result = dumpFarm(store, output, io); });
+
+    std::string account;
+    auto* admin = app.add_subcommand("admin", "Add, remove or list the farm's administrators");
+    admin->require_subcommand(1);
+    admin->add_option("--store", store, "A farm store file to change instead of the machine's");
+    admin->fallthrough();
+    auto* add = admin->add_subcommand("add", "Make USER an administrator of the farm");
+    add->add_option("USER", account, "The account name")->required();
+    add->callback([&] { result = addAdministrator(store, account, io); });
+    auto* remove = admin->add_subcommand("remove", "Take USER off the farm's administrators");
+    remove->add_option("USER", account, "The account name")->required();
+    remove->callback([&] { result = removeAdministrator(store, account, io); });
+    auto* list = admin->add_subcommand("list", "List the farm's administrators");
+    list->callback([&] { result = listAdministrators(store, io); });
+
+    auto* farms = app.add_subcommand("list", "List the farm stores this machine knows; * marks "
+                                             "the one it serves");
+    farms->callback([&] { result = listFarms(io); });
+
+    std::string target;
+    auto* select = app.add_subcommand("select", "Make the machine serve another farm store");
+    select
+        ->add_option("FARM", target,
+                     "A farm's name, or a farm store file (a path, or a name ending in .db)")
+        ->required();
+    select->callback([&] { result = selectFarm(target, io); });
+
+    std::string demoName = "Demo Farm";
+    auto* demo = app.add_subcommand("demo", "Create or replace a demonstration farm (two zones, "
+                                            "eight servers, about forty applications) with you "
+                                            "as an administrator, and make it the machine's farm");
+    demo->add_option("--name", demoName, "The demonstration farm's name")->capture_default_str();
+    demo->callback([&] { result = buildDemoFarm(demoName, io); });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    return result;
+}

@@ -1,0 +1,179 @@
+// qvfarm as a user runs it: the real program, in a process of its own, on the test's machine.
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "commands.h"
+#include "machine_farms.h"
+#include "sky/machine.h"
+#include "sky/temp_machine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Outcome runQvfarm(const std::vector<std::string>& args) {
+    const fs::path dir = sky::machine::root();
+    std::string command = quoted((sky::testing::buildBin() / "qvfarm").string());
+    for (const std::string& arg : args)
+        command += " " + quoted(arg);
+    command += " >" + quoted((dir / "out.txt").string()) + " 2>" +
+               quoted((dir / "err.txt").string()) + " </dev/null";
+    const int status = std::system(command.c_str());
+    Outcome run;
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readFile(dir / "out.txt");
+    run.err = readFile(dir / "err.txt");
+    return run;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(Qvfarm, ADumpLoadedOnAnotherMachineDumpsTheSame) {
+    ASSERT_EQ(runQvfarm({"demo"}).code, 0);
+    const fs::path first = fs::temp_directory_path() / ("qvfarm-dump-" + std::to_string(getpid()));
+    Outcome dumped = runQvfarm({"dump", "--output", first.string()});
+    ASSERT_EQ(dumped.code, 0) << dumped.err;
+    EXPECT_EQ(dumped.out, "");
+    const std::string original = readFile(first);
+    EXPECT_EQ(runQvfarm({"dump"}).out, original); // the same on standard output
+
+    sky::testing::TempMachine other;
+    Outcome loaded = runQvfarm({"load", first.string()});
+    fs::remove(first);
+    ASSERT_EQ(loaded.code, 0) << loaded.err;
+    EXPECT_TRUE(contains(loaded.out, "Created the farm Demo Farm (2 zones, 8 servers, 43 "
+                                     "applications) in "))
+        << loaded.out;
+    EXPECT_EQ(runQvfarm({"dump"}).out, original);
+
+    // Loading again replaces the farm in its store.
+    std::ofstream(sky::machine::root() / "again.json") << original;
+    Outcome again = runQvfarm({"load", (sky::machine::root() / "again.json").string()});
+    EXPECT_TRUE(contains(again.out, "Replaced the farm Demo Farm")) << again.out;
+    EXPECT_EQ(runQvfarm({"dump"}).out, original);
+}
+
+TEST(Qvfarm, ANewFarmIsServedWithItsCreatorAsAdministrator) {
+    Outcome created = runQvfarm({"create", "Alpha"});
+    ASSERT_EQ(created.code, 0) << created.err;
+    const std::string path = sky::farm::farmStoreOnMachine("Alpha").path;
+    EXPECT_EQ(created.out, "Created the farm Alpha in " + path + ", with " +
+                               sky::qvfarm::currentUser() +
+                               " as its administrator; this machine serves it.\n");
+    EXPECT_EQ(*sky::farm::machineFarmStore(), sky::farm::farmStoreOnMachine("Alpha"));
+
+    ASSERT_EQ(runQvfarm({"admin", "add", "CORP\\bob"}).code, 0);
+    auto store = sky::farm::openMachineFarmStore();
+    ASSERT_TRUE(store);
+    EXPECT_TRUE(*(*store)->isAdministrator("corp\\BOB")); // another process sees it
+    EXPECT_TRUE(*(*store)->isAdministrator(sky::qvfarm::currentUser()));
+
+    Outcome twice = runQvfarm({"admin", "add", "corp\\bob"});
+    EXPECT_EQ(twice.code, 1);
+    EXPECT_EQ(twice.err, "qvfarm: corp\\bob is already an administrator of the farm.\n");
+    ASSERT_EQ(runQvfarm({"admin", "remove", "CORP\\BOB"}).code, 0);
+    Outcome missing = runQvfarm({"admin", "remove", "CORP\\bob"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err, "qvfarm: CORP\\bob is not an administrator of the farm.\n");
+    EXPECT_EQ(runQvfarm({"admin", "list"}).out, sky::qvfarm::currentUser() + "\n");
+
+    Outcome exists = runQvfarm({"create", "alpha2"});
+    ASSERT_EQ(exists.code, 0);
+    Outcome duplicate = runQvfarm({"create", "Alpha"});
+    EXPECT_EQ(duplicate.code, 1);
+    EXPECT_EQ(duplicate.err, "qvfarm: The farm store " + path + " already exists.\n");
+    EXPECT_EQ(runQvfarm({"create", "a/b"}).code, 1);
+}
+
+TEST(Qvfarm, TheMachinesFarmsAreListedAndSelected) {
+    Outcome none = runQvfarm({"list"});
+    EXPECT_EQ(none.out, "This machine holds no farm store; create one with \"qvfarm create "
+                        "NAME\".\n");
+    ASSERT_EQ(runQvfarm({"create", "Alpha"}).code, 0);
+    ASSERT_EQ(runQvfarm({"demo", "--name", "Showroom"}).code, 0);
+    Outcome list = runQvfarm({"list"});
+    EXPECT_EQ(list.out, "  Alpha\tfarm Alpha, 0 servers, 0 applications\t" +
+                            sky::farm::farmStoreOnMachine("Alpha").path +
+                            "\n* Showroom\tfarm Showroom, 8 "
+                            "servers, 43 applications\t" +
+                            sky::farm::farmStoreOnMachine("Showroom").path + "\n");
+    Outcome selected = runQvfarm({"select", "Alpha"});
+    ASSERT_EQ(selected.code, 0) << selected.err;
+    EXPECT_EQ(*sky::farm::machineFarmStore(), sky::farm::farmStoreOnMachine("Alpha"));
+    Outcome unknown = runQvfarm({"select", "Nowhere"});
+    EXPECT_EQ(unknown.code, 1);
+    EXPECT_EQ(unknown.err, "qvfarm: There is no farm store " +
+                               sky::farm::farmStoreOnMachine("Nowhere").path + ".\n");
+    EXPECT_EQ(*sky::farm::machineFarmStore(), sky::farm::farmStoreOnMachine("Alpha"));
+    // A store file given by its path.
+    ASSERT_EQ(runQvfarm({"select", sky::farm::farmStoreOnMachine("Showroom").path}).code, 0);
+    EXPECT_EQ(runQvfarm({"dump", "--store", sky::farm::farmStoreOnMachine("Alpha").path}).code, 0);
+}
+
+TEST(Qvfarm, BadInputIsRefusedClearlyAndChangesNothing) {
+    ASSERT_EQ(runQvfarm({"create", "Alpha"}).code, 0);
+    const fs::path bad = sky::machine::root() / "bad.json";
+    std::ofstream(bad) << "{\n  \"farm\": {\"name\": \"Beta\"\n  \"zones\": []\n}\n";
+    Outcome malformed = runQvfarm({"load", bad.string()});
+    EXPECT_EQ(malformed.code, 1);
+    EXPECT_TRUE(contains(malformed.err, "bad.json: parse error at line 3, column 9:"))
+        << malformed.err;
+
+    // A farm the store refuses leaves no store behind and the machine's farm as it was.
+    std::ofstream(bad, std::ios::trunc)
+        << R"({"farm": {"name": "Beta"}, "applications": [{"distinguishedName":
+              "Applications/Word", "servers": ["NOWHERE"]}]})";
+    Outcome refused = runQvfarm({"load", bad.string()});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, "qvfarm: Applications/Word cannot be stored: There is no server "
+                           "named NOWHERE in the farm.\n");
+    EXPECT_FALSE(fs::exists(sky::farm::farmStoreOnMachine("Beta").path));
+    EXPECT_EQ(*sky::farm::machineFarmStore(), sky::farm::farmStoreOnMachine("Alpha"));
+
+    EXPECT_EQ(runQvfarm({"load", "/no/such/file.json"}).err,
+              "qvfarm: cannot read /no/such/file.json.\n");
+    EXPECT_EQ(runQvfarm({"dump", "--store", "/no/such/store.db"}).code, 1);
+    EXPECT_EQ(runQvfarm({}).code, 2);
+    EXPECT_EQ(runQvfarm({"create"}).code, 2);
+    EXPECT_EQ(runQvfarm({"admin", "add"}).code, 2);
+    EXPECT_EQ(runQvfarm({"unknown"}).code, 2);
+}
+
+TEST(Qvfarm, EveryCommandHasHelp) {
+    for (const char* command : {"create", "load", "dump", "admin", "list", "select", "demo"}) {
+        Outcome help = runQvfarm({command, "--help"});
+        EXPECT_EQ(help.code, 0) << command;
+        EXPECT_TRUE(contains(help.out, std::string("Usage: qvfarm ") + command)) << help.out;
+    }
+    Outcome help = runQvfarm({"--help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_TRUE(contains(help.out, "demo"));
+    EXPECT_EQ(runQvfarm({"admin", "add", "--help"}).code, 0);
+}
