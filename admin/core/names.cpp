@@ -1,0 +1,41 @@
+#include "core/names.h"
+
+#include <algorithm>
+
+#include "sky/text.h"
+
+namespace brask {
+
+namespace {
+
+constexpr std::u16string_view kApplicationsPrefix = u"Applications/";
+
+std::u16string replaceAll(std::u16string text, char16_t from, char16_t to) {
+    std::replace(text.begin(), text.end(), from, to);
+    return text;
+}
+
+} // namespace
+
+std::u16string applicationEntry(std::u16string_view distinguishedName) {
+    if (distinguishedName.starts_with(kApplicationsPrefix)) {
+        distinguishedName.remove_prefix(kApplicationsPrefix.size());
+    }
+    return replaceAll(std::u16string(distinguishedName), u'/', u'\\');
+}
+
+std::u16string applicationDistinguishedName(std::u16string_view entry) {
+    return std::u16string(kApplicationsPrefix) + replaceAll(std::u16string(entry), u'\\', u'/');
+}
+
+bool listBoxLess(std::u16string_view a, std::u16string_view b) {
+    return sky::compareNoCase(a, b) < 0;
+}
+
+void sortLikeListBox(std::vector<std::u16string>& items) {
+    std::stable_sort(
+        items.begin(), items.end(),
+        [](const std::u16string& a, const std::u16string& b) { return listBoxLess(a, b); });
+}
+
+} // namespace brask

@@ -1,0 +1,285 @@
+// The forms as a user meets them: names, captions, places, keys and the Tools menu of each view.
+#include <functional>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "core/admin_state.h"
+#include "shell/frm_about.h"
+#include "shell/frm_login.h"
+#include "shell/frm_main.h"
+#include "shell/list_box.h"
+#include "shell/look.h"
+#include "shell/qt_test_app.h"
+#include "sky/machine.h"
+
+namespace brask {
+namespace {
+
+template <typename T> T* child(QWidget* form, const char* name) {
+    T* found = form->findChild<T*>(name);
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+// The controls of a control array, by their index.
+template <typename T> std::vector<T*> controlArray(QWidget* form, const char* name) {
+    std::vector<T*> controls;
+    for (T* control : form->findChildren<T*>(name)) {
+        const int index = control->property(kIndexProperty).toInt();
+        if (controls.size() <= static_cast<size_t>(index)) {
+            controls.resize(index + 1);
+        }
+        controls[index] = control;
+    }
+    return controls;
+}
+
+// The names of the controls that Tab visits, in order.
+QStringList tabOrder(QWidget* form) {
+    QStringList names;
+    for (QWidget* w = form->nextInFocusChain(); w != form; w = w->nextInFocusChain()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().isEmpty()) {
+            names << w->objectName();
+        }
+    }
+    return names;
+}
+
+QStringList visibleItems(QMenu* menu) {
+    QStringList texts;
+    for (QAction* item : menu->actions()) {
+        if (item->isVisible()) {
+            texts << (item->isSeparator() ? QString("-") : item->text());
+        }
+    }
+    return texts;
+}
+
+class FormsTest : public ::testing::Test {
+protected:
+    FormsTest() { testing::qtTestApp(); }
+};
+
+TEST_F(FormsTest, LogonWindowLayout) {
+    frmLogin login;
+    EXPECT_EQ(login.objectName(), "frmLogin");
+    EXPECT_EQ(login.windowTitle(), "Log on to Server Farm");
+    EXPECT_EQ(login.size(), QSize(379, 128));
+    EXPECT_EQ(login.minimumSize(), login.maximumSize());
+    EXPECT_FALSE(login.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(login.windowFlags() & Qt::WindowType_Mask, Qt::Tool) << "no task-bar button";
+
+    auto labels = controlArray<QLabel>(&login, "lblLabels");
+    ASSERT_EQ(labels.size(), 2u);
+    EXPECT_EQ(labels[0]->text(),
+              "Enter the name of a server that is in the farm to which you want to connect.");
+    EXPECT_EQ(labels[0]->geometry(), QRect(8, 8, 368, 17));
+    EXPECT_EQ(labels[1]->text(), "Skyloom Server:");
+    EXPECT_EQ(labels[1]->geometry(), QRect(16, 24, 96, 18));
+
+    auto* server = child<QLineEdit>(&login, "Server");
+    EXPECT_EQ(server->geometry(), QRect(24, 40, 257, 21));
+    EXPECT_TRUE(server->text().isEmpty());
+
+    auto lines = controlArray<QWidget>(&login, "Line1");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]->geometry(), QRect(0, 88, 379, 1));
+    EXPECT_EQ(lines[1]->geometry(), QRect(0, 89, 379, 1));
+    EXPECT_EQ(lines[0]->palette().color(QPalette::Window), QColor(0x80, 0x80, 0x80));
+    EXPECT_EQ(lines[1]->palette().color(QPalette::Window), QColor(Qt::white));
+
+    auto* passtrough = child<QPushButton>(&login, "cmdPasstrough");
+    EXPECT_EQ(passtrough->text(), "&Passtrough");
+    EXPECT_EQ(passtrough->geometry(), QRect(208, 96, 76, 26));
+    EXPECT_TRUE(passtrough->isDefault());
+    auto* cancel = child<QPushButton>(&login, "cmdCancel");
+    EXPECT_EQ(cancel->text(), "&Cancel");
+    EXPECT_EQ(cancel->geometry(), QRect(296, 96, 76, 26));
+
+    EXPECT_EQ(tabOrder(&login), (QStringList{"Server", "cmdCancel", "cmdPasstrough"}));
+}
+
+TEST_F(FormsTest, CancelAndEscapeCloseTheLogonWindow) {
+    // Each way out: the window closes and the check counts as not passed.
+    const std::function<void(frmLogin&)> ways[] = {
+        [](frmLogin& login) {
+            QTest::mouseClick(child<QPushButton>(&login, "cmdCancel"), Qt::LeftButton);
+        },
+        // Escape pressed in the text box: the cancel button answers it.
+        [](frmLogin& login) {
+            QTest::keyClick(child<QLineEdit>(&login, "Server"), Qt::Key_Escape);
+        },
+        // The window sees the release of Escape before the control with the focus.
+        [](frmLogin& login) {
+            QTest::keyRelease(child<QPushButton>(&login, "cmdPasstrough"), Qt::Key_Escape);
+        },
+    };
+    for (const auto& way : ways) {
+        frmLogin login;
+        login.show();
+        way(login);
+        EXPECT_FALSE(login.isVisible());
+    }
+    frmLogin login;
+    login.show();
+    login.LoginSucceeded = true;
+    child<QPushButton>(&login, "cmdCancel")->click();
+    EXPECT_FALSE(login.LoginSucceeded);
+}
+
+TEST_F(FormsTest, MainWindowLayout) {
+    AdminState state;
+    frmMain main(state);
+    EXPECT_EQ(main.objectName(), "frmMain");
+    EXPECT_EQ(main.windowTitle(), "Brask Tool");
+    EXPECT_FALSE(main.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(main.centralWidget()->size(), QSize(442, 367));
+    EXPECT_EQ(main.centralWidget()->minimumSize(), main.centralWidget()->maximumSize());
+
+    auto* view = child<QLabel>(&main, "lblView");
+    EXPECT_EQ(view->text(), "View");
+    EXPECT_EQ(view->geometry(), QRect(16, 8, 417, 33));
+    EXPECT_EQ(view->font().pointSize(), 18);
+    EXPECT_EQ(view->font().family(), "MS Sans Serif");
+    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->text(), "Info");
+    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->geometry(), QRect(16, 56, 417, 17));
+
+    auto* farm = child<ListBox>(&main, "lstFarm");
+    auto* apps = child<ListBox>(&main, "lstApps");
+    auto* servers = child<ListBox>(&main, "lstServers");
+    EXPECT_FALSE(farm->sorted());
+    EXPECT_EQ(farm->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_TRUE(apps->sorted());
+    EXPECT_EQ(apps->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_TRUE(servers->sorted());
+    EXPECT_EQ(servers->selectionMode(), QAbstractItemView::SingleSelection);
+    for (ListBox* list : {farm, apps, servers}) {
+        EXPECT_EQ(list->geometry(), QRect(8, 80, 425, 225));
+    }
+
+    auto* progress = child<QProgressBar>(&main, "pbStatus");
+    EXPECT_TRUE(progress->isHidden());
+    EXPECT_EQ(progress->minimum(), 0);
+    EXPECT_EQ(progress->maximum(), 100);
+    EXPECT_EQ(progress->geometry(), QRect(8, 340, 193, 17));
+    auto* status = child<QLabel>(&main, "lblStatus");
+    EXPECT_TRUE(status->isHidden());
+    EXPECT_EQ(status->geometry(), QRect(16, 340, 313, 17));
+    auto* quit = child<QPushButton>(&main, "cmdQuit");
+    EXPECT_EQ(quit->text(), "&Quit");
+    EXPECT_EQ(quit->geometry(), QRect(344, 336, 89, 25));
+
+    auto lines = controlArray<QWidget>(&main, "Line1");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0]->y(), 48);
+    EXPECT_EQ(lines[1]->y(), 49);
+    EXPECT_EQ(lines[2]->y(), 328);
+    EXPECT_EQ(lines[3]->y(), 329);
+    EXPECT_EQ(lines[3]->width(), 442);
+
+    EXPECT_EQ(tabOrder(&main), (QStringList{"lstFarm", "lstApps", "lstServers", "cmdQuit"}));
+}
+
+TEST_F(FormsTest, MenusWithAccessKeysAndShortcuts) {
+    AdminState state;
+    frmMain main(state);
+    QStringList menus;
+    for (QAction* menu : main.menuBar()->actions()) {
+        menus << menu->objectName() + "=" + menu->text();
+    }
+    EXPECT_EQ(menus, (QStringList{"mnfFile=&File", "mnuEdit=&Edit", "mnuView=&View",
+                                  "mnuTools=&Tools", "mnuHelp=&Help"}));
+
+    EXPECT_EQ(visibleItems(child<QMenu>(&main, "mnfFile")), QStringList{"E&xit"});
+    EXPECT_EQ(visibleItems(child<QMenu>(&main, "mnuEdit")), QStringList{"Select &All"});
+    EXPECT_EQ(visibleItems(child<QMenu>(&main, "mnuView")),
+              (QStringList{"&Farm", "&Applications", "&Servers", "-", "&Refresh"}));
+    EXPECT_EQ(child<QAction>(&main, "mnuEditSelAll")->shortcut(), QKeySequence("Ctrl+A"));
+    EXPECT_EQ(child<QAction>(&main, "mnuViewRefresh")->shortcut(), QKeySequence(Qt::Key_F5));
+
+    auto* content = child<QAction>(&main, "mnuHelpContent");
+    EXPECT_EQ(content->text(), "&Content");
+    EXPECT_FALSE(content->isVisible());
+    EXPECT_FALSE(content->isEnabled());
+    EXPECT_EQ(visibleItems(child<QMenu>(&main, "mnuHelp")), (QStringList{"-", "&About"}));
+}
+
+TEST_F(FormsTest, ToolsMenuFollowsTheView) {
+    AdminState state;
+    frmMain main(state);
+    auto* tools = child<QMenu>(&main, "mnuTools");
+    auto* exportItem = child<QAction>(&main, "mnuToolsExport");
+    auto* importItem = child<QAction>(&main, "mnuToolsImport");
+
+    child<QAction>(&main, "mnuViewFarm")->trigger();
+    EXPECT_EQ(state.currentView, kFarmView);
+    EXPECT_EQ(visibleItems(tools), (QStringList{"&Import Farm", "&Export Farm"}));
+    EXPECT_EQ(child<QLabel>(&main, "lblView")->text(), "Server Farm");
+    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->text(),
+              "Import or export all applications and farm settings");
+    EXPECT_FALSE(child<ListBox>(&main, "lstFarm")->isHidden());
+
+    child<QAction>(&main, "mnuViewApps")->trigger();
+    EXPECT_EQ(state.currentView, kApplicationView);
+    EXPECT_EQ(visibleItems(tools), (QStringList{"&Publish", "&Unpublish", "&Options"}));
+    EXPECT_EQ(child<QLabel>(&main, "lblView")->text(), "Applications");
+    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->text(),
+              "Select applications to publish on new servers");
+    EXPECT_FALSE(child<ListBox>(&main, "lstApps")->isHidden());
+    EXPECT_TRUE(child<ListBox>(&main, "lstFarm")->isHidden());
+    // Hidden, the Export and Import items keep the captions the farm view gave them.
+    EXPECT_EQ(exportItem->text(), "&Export Farm");
+    EXPECT_EQ(importItem->text(), "&Import Farm");
+
+    child<QAction>(&main, "mnuViewServers")->trigger();
+    EXPECT_EQ(state.currentView, kServerView);
+    EXPECT_EQ(visibleItems(tools), (QStringList{"&Clone", "&Bring online", "&Take offline"}));
+    EXPECT_EQ(child<QLabel>(&main, "lblView")->text(), "Servers");
+    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->text(),
+              "Select server to bring online take offline or to clone applications from");
+    EXPECT_FALSE(child<ListBox>(&main, "lstServers")->isHidden());
+    EXPECT_TRUE(child<ListBox>(&main, "lstApps")->isHidden());
+
+    child<QAction>(&main, "mnuViewApps")->trigger();
+    EXPECT_EQ(exportItem->text(), "&Take offline");
+    EXPECT_EQ(importItem->text(), "&Bring online");
+    EXPECT_FALSE(exportItem->isVisible());
+}
+
+TEST_F(FormsTest, HelpContentSetsTheHelpFileBesideTheProgram) {
+    AdminState state;
+    frmMain main(state);
+    child<QAction>(&main, "mnuHelpContent")->setEnabled(true);
+    child<QAction>(&main, "mnuHelpContent")->trigger();
+    const std::u16string expected =
+        sky::machine::toWindowsPath(QCoreApplication::applicationDirPath().toStdString()) +
+        u"\\brasktool.chm";
+    EXPECT_EQ(state.helpFile, expected);
+    EXPECT_TRUE(state.helpFile.starts_with(u"Z:\\")) << "a Windows path";
+}
+
+TEST_F(FormsTest, AboutBoxNamesTheProgramAndItsVersion) {
+    AdminState state;
+    frmMain owner(state);
+    frmAbout about(&owner);
+    EXPECT_EQ(about.parentWidget(), &owner);
+    EXPECT_TRUE(about.isModal());
+    EXPECT_EQ(child<QLabel>(&about, "lblTitle")->text(), "BraskAdmin");
+    EXPECT_TRUE(child<QLabel>(&about, "lblVersion")->text().startsWith("Version "));
+    EXPECT_FALSE(about.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+}
+
+} // namespace
+} // namespace brask

@@ -1,0 +1,65 @@
+#include "shell/look.h"
+
+#include <QWidget>
+
+namespace brask {
+
+namespace {
+
+constexpr char kFormFamily[] = "MS Sans Serif";
+
+void substituteFormFamily() {
+    static const bool done = [] {
+        QFont::insertSubstitutions(kFormFamily,
+                                   {"Microsoft Sans Serif", "Nimbus Sans", "Liberation Sans",
+                                    "Arial", "DejaVu Sans Condensed"});
+        return true;
+    }();
+    (void)done;
+}
+
+} // namespace
+
+QFont formFont(qreal pointSize) {
+    substituteFormFamily();
+    QFont font(kFormFamily);
+    font.setPointSizeF(pointSize);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+Qt::WindowFlags fixedWindowFlags(Qt::WindowType type) {
+    return type | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+}
+
+void setUpForm(QWidget* form, const QString& name, const QString& caption) {
+    form->setObjectName(name);
+    form->setWindowTitle(caption);
+    form->setFont(formFont());
+}
+
+void fixClientSize(QWidget* client, int widthTwips, int heightTwips) {
+    client->setFixedSize(twips(widthTwips), twips(heightTwips));
+}
+
+QWidget* addRuleLine(QWidget* parent, const QString& name, int index, int topTwips,
+                     const QColor& color) {
+    auto* line = new QWidget(parent);
+    line->setObjectName(name);
+    line->setProperty(kIndexProperty, index);
+    line->setGeometry(0, twips(topTwips), parent->width(), 1);
+    line->setAutoFillBackground(true);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, color);
+    line->setPalette(palette);
+    return line;
+}
+
+void addEtchedRule(QWidget* parent, const QString& name, int firstIndex, int greyTopTwips,
+                   int whiteTopTwips) {
+    addRuleLine(parent, name, firstIndex, greyTopTwips, QColor(0x80, 0x80, 0x80));
+    addRuleLine(parent, name, firstIndex + 1, whiteTopTwips, Qt::white);
+}
+
+} // namespace brask
