@@ -12,14 +12,18 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include "core/admin_state.h"
 #include "shell/frm_about.h"
 #include "shell/frm_login.h"
 #include "shell/frm_main.h"
 #include "shell/list_box.h"
 #include "shell/look.h"
+#include "shell/message_box.h"
 #include "shell/qt_test_app.h"
 #include "sky/machine.h"
+#include "sky/messagebox.h"
 
 namespace brask {
 namespace {
@@ -66,11 +70,16 @@ QStringList visibleItems(QMenu* menu) {
 
 class FormsTest : public ::testing::Test {
 protected:
-    FormsTest() { testing::qtTestApp(); }
+    FormsTest() : installed_(recorder_) { testing::qtTestApp(); }
+
+    // Answers the boxes of view fills that find no farm on this machine.
+    sky::RecordingPresenter recorder_;
+    sky::ScopedMessageBoxPresenter installed_;
 };
 
 TEST_F(FormsTest, LogonWindowLayout) {
-    frmLogin login;
+    AdminState state;
+    frmLogin login(state);
     EXPECT_EQ(login.objectName(), "frmLogin");
     EXPECT_EQ(login.windowTitle(), "Log on to Server Farm");
     EXPECT_EQ(login.size(), QSize(379, 128));
@@ -124,13 +133,14 @@ TEST_F(FormsTest, CancelAndEscapeCloseTheLogonWindow) {
             QTest::keyRelease(child<QPushButton>(&login, "cmdPasstrough"), Qt::Key_Escape);
         },
     };
+    AdminState state;
     for (const auto& way : ways) {
-        frmLogin login;
+        frmLogin login(state);
         login.show();
         way(login);
         EXPECT_FALSE(login.isVisible());
     }
-    frmLogin login;
+    frmLogin login(state);
     login.show();
     login.LoginSucceeded = true;
     child<QPushButton>(&login, "cmdCancel")->click();
@@ -255,6 +265,47 @@ TEST_F(FormsTest, ToolsMenuFollowsTheView) {
     EXPECT_EQ(exportItem->text(), "&Take offline");
     EXPECT_EQ(importItem->text(), "&Bring online");
     EXPECT_FALSE(exportItem->isVisible());
+}
+
+TEST_F(FormsTest, ShortcutsReachTheirItems) {
+    AdminState state;
+    frmMain main(state);
+    main.show();
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    child<QAction>(&main, "mnuViewServers")->trigger();
+    auto* servers = child<ListBox>(&main, "lstServers");
+    servers->setEntries({u"SRV03", u"SRV01", u"SRV02"});
+    servers->setFocus();
+
+    QTest::keyClick(servers, Qt::Key_A, Qt::ControlModifier);
+    ASSERT_EQ(servers->selectedItems().size(), 1);
+    EXPECT_EQ(servers->selectedItems()[0]->text(), "SRV03");
+
+    // F5 fills the same view again, from a fresh farm: here one with no object model, so the
+    // refill reports its failure once more and the list is left empty.
+    const std::size_t reports = recorder_.boxes().size();
+    QTest::keyClick(servers, Qt::Key_F5);
+    EXPECT_EQ(state.currentView, kServerView);
+    EXPECT_EQ(recorder_.boxes().size(), reports + 1);
+    EXPECT_EQ(servers->count(), 0);
+    main.close();
+}
+
+TEST_F(FormsTest, FailedFillReportsAndLeavesTheWindowUsable) {
+    AdminState state;
+    frmMain main(state);
+    main.load();
+    const auto boxes = recorder_.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, u"Error");
+    EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_TRUE(boxes[0].text.starts_with(std::u16string(80, u' ') + u"\rUnexpected error."));
+    EXPECT_EQ(boxes[0].owner, platformHandle(&main));
+    EXPECT_EQ(child<ListBox>(&main, "lstFarm")->count(), 0);
+    EXPECT_EQ(child<QLabel>(&main, "lblView")->text(), "Server Farm");
+    EXPECT_TRUE(child<QAction>(&main, "mnuToolsExport")->isVisible());
+    EXPECT_TRUE(child<QProgressBar>(&main, "pbStatus")->isHidden());
 }
 
 TEST_F(FormsTest, HelpContentSetsTheHelpFileBesideTheProgram) {

@@ -7,7 +7,17 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "core/admin_state.h"
+#include "core/farm.h"
+#include "core/messages.h"
+#include "core/registration.h"
+#include "core/tool_error.h"
+#include "shell/busy_cursor.h"
+#include "shell/frm_about.h"
+#include "shell/frm_main.h"
 #include "shell/look.h"
+#include "shell/message_box.h"
+#include "shell/window_feedback.h"
 
 namespace brask {
 
@@ -23,7 +33,8 @@ QPushButton* addButton(QWidget* parent, const QString& name, const QString& capt
 
 } // namespace
 
-frmLogin::frmLogin(QWidget* parent) : QDialog(parent, fixedWindowFlags(Qt::Tool)) {
+frmLogin::frmLogin(AdminState& state, QWidget* parent)
+    : QDialog(parent, fixedWindowFlags(Qt::Tool)), state_(state) {
     setUpForm(this, "frmLogin", "Log on to Server Farm");
     fixClientSize(this, 5685, 1920);
     // A tool window has no task-bar button; it still ends the program when it is the last window.
@@ -50,6 +61,7 @@ frmLogin::frmLogin(QWidget* parent) : QDialog(parent, fixedWindowFlags(Qt::Tool)
         addButton(this, "cmdPasstrough", "&Passtrough", twipsRect(3120, 1440, 1140, 390));
     cmdPasstrough->setDefault(true);
     cmdCancel = addButton(this, "cmdCancel", "&Cancel", twipsRect(4440, 1440, 1140, 390));
+    connect(cmdPasstrough, &QPushButton::clicked, this, &frmLogin::cmdPasstrough_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmLogin::cmdCancel_Click);
 
     setTabOrder(Server, cmdCancel);
@@ -60,6 +72,57 @@ frmLogin::frmLogin(QWidget* parent) : QDialog(parent, fixedWindowFlags(Qt::Tool)
         control->installEventFilter(this);
     }
     move(QGuiApplication::primaryScreen()->availableGeometry().center() - rect().center());
+}
+
+void frmLogin::checkAdministrator() {
+    BusyCursor busy;
+    LoginSucceeded = false;
+    LoginSucceeded = isFarmAdministrator(state_);
+}
+
+void frmLogin::openMainWindow() {
+    auto* main = new frmMain(state_);
+    main->setAttribute(Qt::WA_DeleteOnClose);
+    main->load();
+    main->show();
+    close();
+}
+
+void frmLogin::load() {
+    frmAbout::showModal(this);
+    try {
+        checkAdministrator();
+    } catch (const sky::ComError&) {
+        // Every failure up to and including the check counts as a refusal; no report is shown.
+    }
+    if (LoginSucceeded) {
+        openMainWindow();
+        return;
+    }
+    showRefusal(platformHandle(this));
+    Server->clear();
+    show();
+}
+
+void frmLogin::cmdPasstrough_Click() {
+    const QString server = Server->text();
+    if (server.isEmpty()) {
+        return;
+    }
+    MessageBoxFeedback report(this);
+    const bool checked = withErrorPath(report, [&] {
+        reregisterForServer(server.toStdU16String());
+        checkAdministrator();
+    });
+    if (!checked) {
+        return;
+    }
+    if (LoginSucceeded) {
+        openMainWindow();
+        return;
+    }
+    showRefusal(platformHandle(this));
+    close();
 }
 
 void frmLogin::cmdCancel_Click() {

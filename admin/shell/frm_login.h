@@ -10,13 +10,20 @@ class QPushButton;
 
 namespace brask {
 
+class AdminState;
+
 class frmLogin : public QDialog {
     Q_OBJECT
 public:
-    explicit frmLogin(QWidget* parent = nullptr);
+    explicit frmLogin(AdminState& state, QWidget* parent = nullptr);
 
     // Set to false before each administrator check and to its result right after it.
     bool LoginSucceeded = false;
+
+    // The load step at program start: the About box, then the administrator check. An
+    // administrator goes straight on to the main window; anyone else, and every failure, gets the
+    // refusal and then this window.
+    void load();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -24,10 +31,15 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    void cmdPasstrough_Click();
     void cmdCancel_Click();
+    // Sets LoginSucceeded from a fresh farm's administrator check.
+    void checkAdministrator();
+    void openMainWindow();
     // Escape, anywhere in the window: the window sees the key before its controls do.
     bool previewKey(QKeyEvent* event);
 
+    AdminState& state_;
     QLabel* lblLabels[2];
     QLineEdit* Server;
     QPushButton* cmdPasstrough;

@@ -10,10 +10,13 @@
 #include <QPushButton>
 
 #include "core/admin_state.h"
+#include "core/tool_error.h"
+#include "core/views.h"
 #include "shell/busy_cursor.h"
 #include "shell/frm_about.h"
 #include "shell/list_box.h"
 #include "shell/look.h"
+#include "shell/window_feedback.h"
 #include "sky/machine.h"
 
 namespace brask {
@@ -70,6 +73,13 @@ frmMain::frmMain(AdminState& state, QWidget* parent)
     createControls(client);
     createMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    feedback_ = std::make_unique<StatusFeedback>(this, pbStatus, lblStatus);
+}
+
+frmMain::~frmMain() = default;
+
+Feedback& frmMain::feedback() {
+    return *feedback_;
 }
 
 void frmMain::createControls(QWidget* client) {
@@ -194,6 +204,9 @@ void frmMain::showView(int view) {
     mnuToolsUnpublish->setVisible(view == kApplicationView);
     mnuToolsOptions->setVisible(view == kApplicationView);
     mnuToolsClone->setVisible(view == kServerView);
+
+    // A failed fill reports the error and leaves the list empty; the window stays usable.
+    withErrorPath(*feedback_, [&] { list->setEntries(viewItems(state_, view)); });
 }
 
 void frmMain::mnuViewRefresh_Click() {

@@ -2,7 +2,11 @@
 // fit the view on show.
 #pragma once
 
+#include <memory>
+
 #include <QMainWindow>
+
+#include "core/feedback.h"
 
 class QAction;
 class QLabel;
@@ -12,13 +16,18 @@ class QPushButton;
 
 namespace brask {
 
+class AdminState;
 class ListBox;
-struct AdminState;
+class StatusFeedback;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit frmMain(AdminState& state, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // How a command run from this window reports: pbStatus, lblStatus and message boxes.
+    Feedback& feedback();
 
     // The window's load step: hides the status controls and shows the current view.
     void load();
@@ -37,6 +46,7 @@ private:
     void createMenus();
 
     AdminState& state_;
+    std::unique_ptr<StatusFeedback> feedback_;
 
     QLabel* lblView;
     QLabel* lblInfo;

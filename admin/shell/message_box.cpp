@@ -26,46 +26,42 @@ QMessageBox::Icon iconOf(UINT type) {
     }
 }
 
+// The buttons MessageBoxW can ask for: a standard Qt button, or a caption of its own.
+struct AnswerButton {
+    int answer;
+    QMessageBox::StandardButton standard;
+    const char* caption;
+};
+
+constexpr AnswerButton kAnswerButtons[] = {
+    {IDOK, QMessageBox::Ok, nullptr},
+    {IDCANCEL, QMessageBox::Cancel, nullptr},
+    {IDABORT, QMessageBox::Abort, nullptr},
+    {IDRETRY, QMessageBox::Retry, nullptr},
+    {IDIGNORE, QMessageBox::Ignore, nullptr},
+    {IDYES, QMessageBox::Yes, nullptr},
+    {IDNO, QMessageBox::No, nullptr},
+    {IDTRYAGAIN, QMessageBox::NoButton, "&Try Again"},
+    {IDCONTINUE, QMessageBox::NoButton, "&Continue"},
+};
+
 QAbstractButton* addAnswer(QMessageBox& box, int answer) {
-    QAbstractButton* button = nullptr;
-    switch (answer) {
-    case IDOK:
-        button = box.addButton(QMessageBox::Ok);
-        break;
-    case IDCANCEL:
-        button = box.addButton(QMessageBox::Cancel);
-        break;
-    case IDABORT:
-        button = box.addButton(QMessageBox::Abort);
-        break;
-    case IDRETRY:
-        button = box.addButton(QMessageBox::Retry);
-        break;
-    case IDIGNORE:
-        button = box.addButton(QMessageBox::Ignore);
-        break;
-    case IDYES:
-        button = box.addButton(QMessageBox::Yes);
-        break;
-    case IDNO:
-        button = box.addButton(QMessageBox::No);
-        break;
-    case IDTRYAGAIN:
-        button = box.addButton("&Try Again", QMessageBox::AcceptRole);
-        break;
-    case IDCONTINUE:
-        button = box.addButton("&Continue", QMessageBox::AcceptRole);
-        break;
-    default:
-        return nullptr;
+    for (const AnswerButton& known : kAnswerButtons) {
+        if (known.answer != answer) {
+            continue;
+        }
+        QAbstractButton* button = known.caption
+                                      ? box.addButton(known.caption, QMessageBox::AcceptRole)
+                                      : box.addButton(known.standard);
+        button->setProperty(kAnswerProperty, answer);
+        return button;
     }
-    button->setProperty(kAnswerProperty, answer);
-    return button;
+    return nullptr;
 }
 
 } // namespace
 
-HWND windowHandle(QWidget* widget) {
+HWND platformHandle(QWidget* widget) {
     return widget ? reinterpret_cast<HWND>(widget->window()->winId()) : nullptr;
 }
 

@@ -12,7 +12,7 @@
 namespace brask {
 
 // The handle that names a window to the platform (a message box's owner), and back.
-HWND windowHandle(QWidget* widget);
+HWND platformHandle(QWidget* widget);
 QWidget* windowFromHandle(HWND handle);
 
 // A message box text as Qt lays it out: carriage return, or carriage return and line feed, becomes

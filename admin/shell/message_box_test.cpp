@@ -64,7 +64,7 @@ TEST_F(MessageBoxTest, MessageBoxWShowsAQtBoxAndReturnsTheButtonPressed) {
 
 TEST_F(MessageBoxTest, OwnerIsFoundAgainFromItsHandle) {
     QWidget owner;
-    const HWND handle = windowHandle(&owner);
+    const HWND handle = platformHandle(&owner);
     EXPECT_NE(handle, nullptr);
     EXPECT_EQ(windowFromHandle(handle), &owner);
     EXPECT_EQ(windowFromHandle(nullptr), nullptr);

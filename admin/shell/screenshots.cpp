@@ -36,19 +36,24 @@ void drawTitleBar(QPainter& painter, const QRect& bar, const QString& caption) {
     painter.drawLine(box.topRight() + QPoint(-4, 4), box.bottomLeft() + QPoint(4, -4));
 }
 
+// The widget laid out and polished as on screen, but never shown there.
+QPixmap grabOffScreen(QWidget* widget) {
+    const bool wasVisible = widget->isVisible();
+    if (!wasVisible) {
+        widget->setAttribute(Qt::WA_DontShowOnScreen);
+        widget->show();
+    }
+    const QPixmap picture = widget->grab();
+    if (!wasVisible) {
+        widget->hide();
+    }
+    return picture;
+}
+
 } // namespace
 
 QImage renderWindow(QWidget* window) {
-    // Laid out and polished as on screen, but never shown there.
-    const bool wasVisible = window->isVisible();
-    if (!wasVisible) {
-        window->setAttribute(Qt::WA_DontShowOnScreen);
-        window->show();
-    }
-    const QPixmap body = window->grab();
-    if (!wasVisible) {
-        window->hide();
-    }
+    const QPixmap body = grabOffScreen(window);
 
     QImage image(body.width() + 2 * kBorder, body.height() + kTitleBarHeight + 2 * kBorder,
                  QImage::Format_RGB32);
@@ -60,6 +65,11 @@ QImage renderWindow(QWidget* window) {
                  window->windowTitle());
     painter.drawPixmap(kBorder, kBorder + kTitleBarHeight, body);
     return image;
+}
+
+bool saveMenuScreenshot(QWidget* menu, const QString& folder, const QString& name) {
+    menu->adjustSize();
+    return grabOffScreen(menu).save(QDir(folder).filePath(name + ".png"), "PNG");
 }
 
 bool saveScreenshot(QWidget* window, const QString& folder, const QString& name) {

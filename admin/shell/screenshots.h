@@ -15,4 +15,7 @@ QImage renderWindow(QWidget* window);
 // Renders the window and writes <folder>/<name>.png; false when the file cannot be written.
 bool saveScreenshot(QWidget* window, const QString& folder, const QString& name);
 
+// Renders a drop-down menu as it opens (no title bar) to <folder>/<name>.png.
+bool saveMenuScreenshot(QWidget* menu, const QString& folder, const QString& name);
+
 } // namespace brask

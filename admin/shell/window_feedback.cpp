@@ -10,11 +10,11 @@
 namespace brask {
 
 void MessageBoxFeedback::reportError(std::int32_t number, std::u16string_view description) {
-    showUnexpectedError(windowHandle(owner_), number, description);
+    showUnexpectedError(platformHandle(owner_), number, description);
 }
 
 void MessageBoxFeedback::notice(std::u16string_view reason, std::u16string_view title) {
-    showNotice(windowHandle(owner_), reason, title);
+    showNotice(platformHandle(owner_), reason, title);
 }
 
 void StatusFeedback::progress(float value) {

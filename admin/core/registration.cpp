@@ -1,0 +1,62 @@
+#include "core/registration.h"
+
+#include <windows.h>
+
+#include "core/tool_error.h"
+#include "sky/process.h"
+
+namespace brask {
+
+namespace {
+
+constexpr std::u16string_view kProgram = u"\\qvreg.exe";
+
+// The number and text the tool reports for a program that is not there.
+constexpr std::int32_t kFileNotFound = 53;
+
+std::u16string currentDirectory() {
+    std::u16string folder(MAX_PATH, u'\0');
+    for (;;) {
+        const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+        if (length == 0) {
+            const DWORD error = GetLastError();
+            throw ToolError(static_cast<std::int32_t>(error),
+                            sky::resultText(HRESULT_FROM_WIN32(error)));
+        }
+        if (length < folder.size()) {
+            folder.resize(length);
+            return folder;
+        }
+        folder.resize(length);
+    }
+}
+
+void start(std::u16string_view folder, const std::u16string& commandLine) {
+    const std::u16string program = std::u16string(folder) + std::u16string(kProgram);
+    if (sky::startProgram(program, commandLine) != 0) {
+        return;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        throw ToolError(kFileNotFound, u"File not found");
+    }
+    throw ToolError(static_cast<std::int32_t>(error), sky::resultText(HRESULT_FROM_WIN32(error)));
+}
+
+} // namespace
+
+std::u16string unregisterCommandLine(std::u16string_view folder, std::u16string_view server) {
+    return std::u16string(folder) + std::u16string(kProgram) + u" /u" + std::u16string(server);
+}
+
+std::u16string registerCommandLine(std::u16string_view folder, std::u16string_view server) {
+    return std::u16string(folder) + std::u16string(kProgram) + u" " + std::u16string(server);
+}
+
+void reregisterForServer(std::u16string_view server) {
+    const std::u16string folder = currentDirectory();
+    start(folder, unregisterCommandLine(folder, server));
+    start(folder, registerCommandLine(folder, server));
+}
+
+} // namespace brask

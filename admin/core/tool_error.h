@@ -1,0 +1,44 @@
+// The error path of an operation: the first failure, of the object model (sky::ComError) or of the
+// tool itself (ToolError), abandons the rest and shows the unexpected-error report once.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "core/feedback.h"
+#include "sky/com_error.h"
+
+namespace brask {
+
+// A failure of the tool's own, such as a program that cannot be started: the number and the text
+// the report shows.
+class ToolError : public std::exception {
+public:
+    ToolError(std::int32_t number, std::u16string description);
+
+    std::int32_t number() const noexcept { return number_; }
+    const std::u16string& description() const noexcept { return description_; }
+    const char* what() const noexcept override { return what_.c_str(); }
+
+private:
+    std::int32_t number_;
+    std::u16string description_;
+    std::string what_;
+};
+
+// Runs `operation`; a sky::ComError or ToolError ends it with the unexpected-error report through
+// `feedback`. True when the operation ran to its end.
+template <class Operation> bool withErrorPath(Feedback& feedback, Operation&& operation) {
+    try {
+        operation();
+        return true;
+    } catch (const sky::ComError& error) {
+        feedback.reportError(error.result(), error.description());
+    } catch (const ToolError& error) {
+        feedback.reportError(error.number(), error.description());
+    }
+    return false;
+}
+
+} // namespace brask

@@ -1,0 +1,44 @@
+#include "shell/command_line.h"
+
+#include <ostream>
+
+#include "core/admin_state.h"
+#include "core/console_feedback.h"
+#include "core/farm.h"
+#include "core/messages.h"
+#include "core/tool_error.h"
+#include "core/views.h"
+#include "sky/text.h"
+
+namespace brask {
+
+int checkAdministratorOnConsole(AdminState& state, std::ostream& errors) {
+    try {
+        if (isFarmAdministrator(state)) {
+            return kExitSuccess;
+        }
+        errors << consoleText(refusalText());
+    } catch (const sky::ComError& error) {
+        errors << consoleText(refusalText())
+               << consoleText(unexpectedErrorText(error.result(), error.description()));
+    }
+    return kExitRefused;
+}
+
+int printView(AdminState& state, int view, std::ostream& out, std::ostream& errors,
+              Feedback& feedback) {
+    if (int refused = checkAdministratorOnConsole(state, errors); refused != kExitSuccess) {
+        return refused;
+    }
+    std::vector<std::u16string> entries;
+    if (!withErrorPath(feedback, [&] { entries = viewListEntries(state, view); })) {
+        return kExitFailure;
+    }
+    for (const std::u16string& entry : entries) {
+        out << sky::narrow(entry) << '\n';
+    }
+    out.flush();
+    return kExitSuccess;
+}
+
+} // namespace brask

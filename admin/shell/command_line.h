@@ -1,0 +1,27 @@
+// The command-line mode: the windows' commands without a window. Output goes to `out`, reports and
+// the refusal to `errors`.
+#pragma once
+
+#include <iosfwd>
+
+namespace brask {
+
+class AdminState;
+class Feedback;
+
+// Exit codes of the command-line mode.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitRefused = 2;
+
+// The administrator check of the logon window's load step. A refusal, or a failure of the check
+// (which the load step counts as a refusal), prints the refusal and gives kExitRefused; a failure
+// is also described after it. kExitSuccess when the user is a farm administrator.
+int checkAdministratorOnConsole(AdminState& state, std::ostream& errors);
+
+// `view farm|apps|servers`: after the check, the items of that view, one per line, in the order
+// the view's list shows them.
+int printView(AdminState& state, int view, std::ostream& out, std::ostream& errors,
+              Feedback& feedback);
+
+} // namespace brask

@@ -1,0 +1,168 @@
+// The logon window's flows: the load step at start-up and Passtrough, with the real object model
+// activation of the machine and real runs of the registration program.
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "core/admin_state.h"
+#include "core/messages.h"
+#include "core/registration.h"
+#include "shell/frm_login.h"
+#include "shell/qt_test_app.h"
+#include "sky/machine.h"
+#include "sky/messagebox.h"
+#include "sky/text.h"
+
+namespace brask {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs a test in a folder of its own as the process's current directory.
+class CurrentFolder {
+public:
+    CurrentFolder() : previous_(fs::current_path()) {
+        folder_ = sky::machine::root() / "work";
+        fs::create_directories(folder_);
+        fs::current_path(folder_);
+    }
+    ~CurrentFolder() { fs::current_path(previous_); }
+
+    const fs::path& path() const { return folder_; }
+    std::u16string windowsPath() const { return sky::machine::toWindowsPath(folder_); }
+
+    // Puts the recording stand-in for qvreg.exe into the folder.
+    void installQvreg() const { fs::copy_file(BRASK_QVREG_PROBE, folder_ / "qvreg.exe"); }
+
+    // The command lines qvreg.exe has recorded, once `count` have arrived (sorted: the runs are
+    // not waited for, so they may finish in any order).
+    std::vector<std::string> qvregCommandLines(std::size_t count) const {
+        std::vector<std::string> lines;
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            lines.clear();
+            std::ifstream log(folder_ / "qvreg.log");
+            for (std::string line; std::getline(log, line);) {
+                lines.push_back(line);
+            }
+            if (lines.size() >= count) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    }
+
+private:
+    fs::path previous_;
+    fs::path folder_;
+};
+
+class LogonTest : public ::testing::Test {
+protected:
+    LogonTest() : installed_(recorder_) { testing::qtTestApp(); }
+
+    // Closes the About box as soon as it is open and notes how many message boxes were already
+    // shown by then.
+    void answerAboutBox() {
+        QTimer::singleShot(0, [this] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->objectName(), "frmAbout");
+            aboutShown_ = true;
+            boxesBeforeAbout_ = recorder_.boxes().size();
+            box->findChild<QPushButton*>("cmdOK")->click();
+        });
+    }
+
+    void passThrough(frmLogin& login, const QString& server) {
+        login.findChild<QLineEdit*>("Server")->setText(server);
+        login.findChild<QPushButton*>("cmdPasstrough")->click();
+    }
+
+    sky::RecordingPresenter recorder_;
+    sky::ScopedMessageBoxPresenter installed_;
+    CurrentFolder folder_;
+    AdminState state_;
+    bool aboutShown_ = false;
+    std::size_t boxesBeforeAbout_ = 0;
+};
+
+TEST_F(LogonTest, WithoutObjectModelTheLoadStepRefusesAfterTheAboutBox) {
+    frmLogin login(state_);
+    answerAboutBox();
+    login.load();
+
+    EXPECT_TRUE(aboutShown_);
+    EXPECT_EQ(boxesBeforeAbout_, 0u);
+    const auto boxes = recorder_.boxes();
+    ASSERT_EQ(boxes.size(), 1u) << "the refusal, and no error report";
+    EXPECT_EQ(boxes[0].text, refusalText());
+    EXPECT_FALSE(login.LoginSucceeded);
+    EXPECT_TRUE(login.isVisible());
+    EXPECT_TRUE(login.findChild<QLineEdit*>("Server")->text().isEmpty());
+    login.close();
+}
+
+TEST_F(LogonTest, PasstroughWithAnEmptyBoxDoesNothing) {
+    folder_.installQvreg();
+    frmLogin login(state_);
+    login.show();
+    login.LoginSucceeded = true;
+    passThrough(login, "");
+
+    EXPECT_TRUE(recorder_.boxes().empty());
+    EXPECT_TRUE(login.isVisible());
+    EXPECT_TRUE(login.LoginSucceeded) << "no check was made";
+    EXPECT_FALSE(state_.farm);
+    EXPECT_FALSE(fs::exists(folder_.path() / "qvreg.log")) << "no program was started";
+    login.close();
+}
+
+TEST_F(LogonTest, PasstroughWithoutQvregReportsTheMissingFileAndMakesNoCheck) {
+    frmLogin login(state_);
+    login.show();
+    login.LoginSucceeded = true;
+    passThrough(login, "FARM2");
+
+    const auto boxes = recorder_.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(boxes[0].text, unexpectedErrorText(53, u"File not found"));
+    EXPECT_TRUE(login.LoginSucceeded) << "no check was made";
+    EXPECT_FALSE(state_.farm);
+    EXPECT_TRUE(login.isVisible());
+    login.close();
+}
+
+TEST_F(LogonTest, PasstroughRunsQvregTwiceFromTheCurrentDirectory) {
+    folder_.installQvreg();
+    frmLogin login(state_);
+    login.show();
+    passThrough(login, "FARM2");
+
+    const std::string folder = sky::narrow(folder_.windowsPath());
+    std::vector<std::string> expected{folder + "\\qvreg.exe /uFARM2", folder + "\\qvreg.exe FARM2"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(folder_.qvregCommandLines(2), expected);
+    login.close();
+}
+
+TEST(RegistrationTest, CommandLines) {
+    EXPECT_EQ(unregisterCommandLine(u"C:\\Brask", u"SRV01"), u"C:\\Brask\\qvreg.exe /uSRV01");
+    EXPECT_EQ(registerCommandLine(u"C:\\Brask", u"SRV01"), u"C:\\Brask\\qvreg.exe SRV01");
+    // A folder with blanks is passed on as it is.
+    EXPECT_EQ(registerCommandLine(u"C:\\Program Files\\Brask", u"S"),
+              u"C:\\Program Files\\Brask\\qvreg.exe S");
+}
+
+} // namespace
+} // namespace brask
