@@ -54,7 +54,7 @@ unsigned long long takeUnsigned(Arguments& args, Size size) {
     }
 }
 
-// The C library's conversion of one value, with the spec's flags, width and precision.
+// The C library's conversion of one value, with the conversion's flags, width and precision.
 template <class Value>
 std::string formatNumber(const Spec& spec, const char* size, char conversion, Value value) {
     std::string narrowSpec = "%" + spec.flags;

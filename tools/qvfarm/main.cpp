@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "module_registration.h"
 
 using namespace sky::qvfarm;
 
@@ -73,6 +74,20 @@ int main(int argc, char** argv) {
                                             "as an administrator, and make it the machine's farm");
     demo->add_option("--name", demoName, "The demonstration farm's name")->capture_default_str();
     demo->callback([&] { result = buildDemoFarm(demoName, io); });
+
+    std::optional<std::string> module;
+    const char* moduleHelp = "The module: a Windows path (C:\\WINDOWS\\System32\\qvcomsrv.dll) "
+                             "or a host path; the qvcomsrv.dll beside qvfarm when left out";
+    auto* registration = app.add_subcommand(
+        "register", "Register the object model module in-process on this machine, so that "
+                    "programs create the SkyloomCOM classes from it (for development)");
+    registration->add_option("MODULE", module, moduleHelp);
+    registration->callback([&] { result = registerModule(module, io); });
+    auto* unregistration = app.add_subcommand(
+        "unregister", "Remove the in-process registration of the object model module; what the "
+                      "QVCom service registered stays");
+    unregistration->add_option("MODULE", module, moduleHelp);
+    unregistration->callback([&] { result = unregisterModule(module, io); });
 
     try {
         app.parse(argc, argv);

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "machine_farms.h"
+#include "sky/automation.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
 
@@ -167,7 +168,8 @@ TEST(Qvfarm, BadInputIsRefusedClearlyAndChangesNothing) {
 }
 
 TEST(Qvfarm, EveryCommandHasHelp) {
-    for (const char* command : {"create", "load", "dump", "admin", "list", "select", "demo"}) {
+    for (const char* command :
+         {"create", "load", "dump", "admin", "list", "select", "demo", "register", "unregister"}) {
         Outcome help = runQvfarm({command, "--help"});
         EXPECT_EQ(help.code, 0) << command;
         EXPECT_TRUE(contains(help.out, std::string("Usage: qvfarm ") + command)) << help.out;
@@ -176,4 +178,31 @@ TEST(Qvfarm, EveryCommandHasHelp) {
     EXPECT_EQ(help.code, 0);
     EXPECT_TRUE(contains(help.out, "demo"));
     EXPECT_EQ(runQvfarm({"admin", "add", "--help"}).code, 0);
+}
+
+TEST(Qvfarm, RegistersTheObjectModelForProgramsOnTheMachine) {
+    ASSERT_EQ(runQvfarm({"demo"}).code, 0);
+    const fs::path module = sky::testing::buildBin() / "qvcomsrv.dll";
+    const Outcome registered = runQvfarm({"register", module.string()});
+    ASSERT_EQ(registered.code, 0) << registered.err;
+    EXPECT_TRUE(contains(registered.out, sky::narrow(sky::machine::toWindowsPath(module))))
+        << registered.out;
+
+    // This process now creates the farm by its programmatic identifier, from the module.
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    {
+        auto farm = sky::createObject<IDispatch>(u"SkyloomCOM.SkyloomFarm");
+        sky::callMethod(farm.get(), u"Initialize", std::int32_t{1});
+        EXPECT_EQ(sky::getProperty(farm.get(), u"FarmName").toString(), u"Demo Farm");
+    }
+
+    ASSERT_EQ(runQvfarm({"unregister", module.string()}).code, 0);
+    CLSID clsid{};
+    EXPECT_EQ(CLSIDFromProgID(u"SkyloomCOM.SkyloomFarm", &clsid), CO_E_CLASSSTRING);
+    CoUninitialize();
+
+    const Outcome missing = runQvfarm({"register", "C:\\WINDOWS\\System32\\qvcomsrv.dll"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(contains(missing.err, "there is no module C:\\WINDOWS\\System32\\qvcomsrv.dll"))
+        << missing.err;
 }

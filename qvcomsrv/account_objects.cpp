@@ -1,0 +1,158 @@
+#include "account_objects.h"
+
+#include "results.h"
+#include "sky/bstr.h"
+
+namespace qvcomsrv {
+
+using sky::farm::Account;
+
+// ---- users and groups ----
+
+template <class Newest, class NotImplemented>
+HRESULT AccountObject<Newest, NotImplemented>::ready() {
+    if (initialized_)
+        return S_OK;
+    return fail(E_UNEXPECTED, "The object names no account yet; call Initialize2 with the "
+                              "account first.");
+}
+
+template <class Newest, class NotImplemented>
+HRESULT AccountObject<Newest, NotImplemented>::bind(std::int32_t authorityType, BSTR authorityName,
+                                                    std::int32_t accountType, BSTR name) {
+    return guarded([&] {
+        Account candidate{accountType, authorityType, textOf(authorityName), textOf(name)};
+        if (sky::farm::Status s = sky::farm::checkAccount(candidate); !s)
+            return fail(s);
+        account_ = std::move(candidate);
+        initialized_ = true;
+        return S_OK;
+    });
+}
+
+template class AccountObject<ISkyloomUser5, ISkyloomUser5NotImpl>;
+template class AccountObject<ISkyloomGroup5, ISkyloomGroup5NotImpl>;
+
+sky::ComPtr<UserObject> UserObject::of(Account account) {
+    auto user = create<UserObject>();
+    user->account_ = std::move(account);
+    user->initialized_ = true;
+    return user;
+}
+
+void* UserObject::face(REFIID riid) {
+    if (answersFor<ISkyloomUser5, ISkyloomUser4, ISkyloomUser3, ISkyloomUser2, ISkyloomUser>(riid))
+        return static_cast<ISkyloomUser5*>(this);
+    return nullptr;
+}
+
+sky::ComPtr<GroupObject> GroupObject::of(Account account) {
+    auto group = create<GroupObject>();
+    group->account_ = std::move(account);
+    group->initialized_ = true;
+    return group;
+}
+
+void* GroupObject::face(REFIID riid) {
+    if (answersFor<ISkyloomGroup5, ISkyloomGroup4, ISkyloomGroup3, ISkyloomGroup2, ISkyloomGroup>(
+            riid))
+        return static_cast<ISkyloomGroup5*>(this);
+    return nullptr;
+}
+
+namespace {
+
+template <class Item>
+HRESULT readAccount(Item* item, Account& account, HRESULT (STDMETHODCALLTYPE Item::*name)(BSTR*)) {
+    if (!item)
+        return fail(E_INVALIDARG, "No account object was passed.");
+    sky::Bstr authorityName, accountName;
+    SkyloomAccountType type{};
+    QVAccountAuthorityType authorityType{};
+    HRESULT hr = item->get_AccountType(&type);
+    if (SUCCEEDED(hr))
+        hr = item->get_AAType(&authorityType);
+    if (SUCCEEDED(hr))
+        hr = item->get_AAName(authorityName.put());
+    if (SUCCEEDED(hr))
+        hr = (item->*name)(accountName.put());
+    if (FAILED(hr))
+        return hr;
+    account = Account{static_cast<std::int32_t>(type), static_cast<std::int32_t>(authorityType),
+                      authorityName.utf8(), accountName.utf8()};
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT accountOf(ISkyloomUser* user, Account& account) {
+    return readAccount(user, account, &ISkyloomUser::get_UserName);
+}
+
+HRESULT accountOf(ISkyloomGroup* group, Account& account) {
+    return readAccount(group, account, &ISkyloomGroup::get_GroupName);
+}
+
+// ---- SkyloomCredential ----
+
+void* CredentialObject::face(REFIID riid) {
+    if (answersFor<ISkyloomCredential>(riid))
+        return static_cast<ISkyloomCredential*>(this);
+    return nullptr;
+}
+
+HRESULT CredentialObject::get_UserName(BSTR* pVal) {
+    return returnText(pVal, userName_);
+}
+
+HRESULT CredentialObject::put_UserName(BSTR newVal) {
+    return guarded([&] {
+        userName_ = textOf(newVal);
+        return S_OK;
+    });
+}
+
+HRESULT CredentialObject::put_Password(BSTR newVal) {
+    return guarded([&] {
+        password_ = textOf(newVal);
+        return S_OK;
+    });
+}
+
+HRESULT CredentialObject::get_Domain(BSTR* pVal) {
+    return returnText(pVal, domain_);
+}
+
+HRESULT CredentialObject::put_Domain(BSTR newVal) {
+    return guarded([&] {
+        domain_ = textOf(newVal);
+        return S_OK;
+    });
+}
+
+HRESULT CredentialObject::get_AuthorityType(QVAccountAuthorityType* pVal) {
+    return returnEnum(pVal, authorityType_);
+}
+
+HRESULT CredentialObject::put_AuthorityType(QVAccountAuthorityType newVal) {
+    if (!sky::farm::isMember(sky::farm::kAuthorityType, newVal))
+        return fail(E_INVALIDARG, "The account authority type " + std::to_string(newVal) +
+                                      " is not valid: " +
+                                      sky::farm::describeRange(sky::farm::kAuthorityType) + ".");
+    authorityType_ = newVal;
+    return S_OK;
+}
+
+HRESULT CredentialObject::Clear() {
+    userName_.clear();
+    password_.clear();
+    domain_.clear();
+    authorityType_ = 0;
+    return S_OK;
+}
+
+HRESULT CredentialObject::get_IsEmpty(VARIANT_BOOL* pVal) {
+    return returnBool(pVal, userName_.empty() && password_.empty() && domain_.empty());
+}
+
+} // namespace qvcomsrv

@@ -1,0 +1,568 @@
+// The application's life cycle, its servers and its accounts. Its settings are in
+// application_settings.cpp, its icon in application_icon.cpp.
+#include "application_object.h"
+
+#include <algorithm>
+
+#include "account_objects.h"
+#include "collection.h"
+#include "folder_object.h"
+#include "names.h"
+#include "results.h"
+#include "server_objects.h"
+#include "sky/bstr.h"
+
+namespace qvcomsrv {
+
+using sky::farm::Account;
+using sky::farm::Application;
+using sky::farm::FarmStore;
+using sky::farm::Status;
+
+namespace {
+
+bool isApplicationKind(std::int32_t type) {
+    return type == SkyloomWinAppObject || type == SkyloomContentObject ||
+           type == SkyloomDesktopObject;
+}
+
+HRESULT notInitialized() {
+    return fail(E_UNEXPECTED, "The application object is not bound to an application yet; call "
+                              "Initialize with its distinguished name first.");
+}
+
+} // namespace
+
+HRESULT checkApplicationKind(SkyloomObjectType type) {
+    if (isApplicationKind(type))
+        return S_OK;
+    return fail(E_INVALIDARG, "The object kind " + std::to_string(type) +
+                                  " is not a kind of application: pass SkyloomWinAppObject (3), "
+                                  "SkyloomContentObject (4) or SkyloomDesktopObject (5).");
+}
+
+sky::ComPtr<ApplicationObject> ApplicationObject::loaded(Farm farm, Application app) {
+    auto object = create<ApplicationObject>();
+    object->farm_ = std::move(farm);
+    object->stored_ = std::move(app);
+    object->app_ = object->stored_;
+    object->state_ = State::Loaded;
+    return object;
+}
+
+sky::ComPtr<ApplicationObject> ApplicationObject::created(Farm farm, std::int32_t type) {
+    auto object = create<ApplicationObject>();
+    object->farm_ = std::move(farm);
+    object->app_.type = type;
+    object->app_.icon = sky::farm::Bytes(); // no icon of its own: the default icon
+    object->state_ = State::New;
+    return object;
+}
+
+void* ApplicationObject::face(REFIID riid) {
+    if (answersFor<ISkyloomApplication5, ISkyloomApplication4, ISkyloomApplication3,
+                   ISkyloomApplication2, ISkyloomApplication>(riid))
+        return static_cast<ISkyloomApplication5*>(this);
+    if (answersFor<ISkyloomWinApp5, ISkyloomWinApp4, ISkyloomWinApp3, ISkyloomWinApp2,
+                   ISkyloomWinApp>(riid))
+        return static_cast<ISkyloomWinApp5*>(this);
+    if (answersFor<ISkyloomContent4, ISkyloomContent3, ISkyloomContent2, ISkyloomContent>(riid))
+        return static_cast<ISkyloomContent4*>(this);
+    return nullptr;
+}
+
+// ---- life cycle ----
+
+HRESULT ApplicationObject::bind(Farm farm, SkyloomObjectType type, BSTR dn) {
+    if (HRESULT hr = checkApplicationKind(type); FAILED(hr))
+        return hr;
+    const std::string name = textOf(dn);
+    auto segments = sky::farm::splitDistinguishedName(name);
+    if (!segments)
+        return fail(segments.status());
+    if (segments->empty())
+        return fail(E_INVALIDARG, name + " is the root folder, not an application.");
+    if (!farm)
+        farm = farm_;
+    if (!farm) {
+        auto connected = connectToMachineFarm();
+        if (!connected)
+            return fail(connected.status(), "The farm cannot be opened");
+        farm = *connected;
+    }
+    farm_ = std::move(farm);
+    boundName_ = name;
+    stored_ = Application();
+    app_ = Application();
+    state_ = State::Bound;
+    return S_OK;
+}
+
+HRESULT ApplicationObject::open(Farm farm, SkyloomObjectType type, BSTR dn) {
+    return guarded([&] {
+        if (HRESULT hr = bind(std::move(farm), type, dn); FAILED(hr))
+            return hr;
+        return load();
+    });
+}
+
+HRESULT ApplicationObject::Initialize(SkyloomObjectType AppType, BSTR AppDN) {
+    return guarded([&] { return bind(nullptr, AppType, AppDN); });
+}
+
+std::string ApplicationObject::storedName() const {
+    return state_ == State::Bound || state_ == State::Deleted ? boundName_
+                                                              : stored_.distinguishedName();
+}
+
+HRESULT ApplicationObject::load() {
+    auto found = farm_->use([&](FarmStore& store) { return store.application(storedName()); });
+    if (!found)
+        return fail(found.status());
+    stored_ = std::move(*found);
+    app_ = stored_;
+    state_ = State::Loaded;
+    return S_OK;
+}
+
+HRESULT ApplicationObject::ready() {
+    switch (state_) {
+    case State::Created:
+        return notInitialized();
+    case State::Bound:
+        return load();
+    case State::Deleted:
+        return fail(E_UNEXPECTED, "The application " + storedName() +
+                                      " was deleted from the farm; the object takes no more "
+                                      "calls.");
+    case State::Loaded:
+    case State::New:
+        break;
+    }
+    return S_OK;
+}
+
+HRESULT ApplicationObject::LoadData(LONG ForceLoad) {
+    return guarded([&] {
+        switch (state_) {
+        case State::New:
+            if (!ForceLoad)
+                return S_OK;
+            return fail(kNotFound, "The application has not been saved to the farm yet, so "
+                                   "there is nothing to load.");
+        case State::Loaded:
+            return ForceLoad ? load() : S_OK;
+        default:
+            return ready();
+        }
+    });
+}
+
+HRESULT ApplicationObject::SaveData() {
+    return guarded([&] {
+        if (HRESULT hr = ready(); FAILED(hr))
+            return hr;
+        const bool isNew = state_ == State::New;
+        if (!isNew && app_ == stored_)
+            return S_OK; // nothing changed since the load
+        auto saved = farm_->use([&](FarmStore& store) {
+            return store.saveApplication(app_, isNew ? nullptr : &stored_);
+        });
+        if (!saved)
+            return fail(saved.status());
+        stored_ = std::move(*saved);
+        app_ = stored_;
+        state_ = State::Loaded;
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::Delete() {
+    return guarded([&] {
+        if (state_ == State::Created)
+            return notInitialized();
+        if (state_ == State::New)
+            return fail(kNotFound, "The application has not been saved to the farm, so there is "
+                                   "nothing to delete.");
+        if (state_ == State::Deleted)
+            return fail(kNotFound, "The application " + storedName() + " was deleted already.");
+        const std::string name = storedName();
+        const Status status =
+            farm_->use([&](FarmStore& store) { return store.deleteApplication(name); });
+        if (!status)
+            return fail(status);
+        boundName_ = name;
+        state_ = State::Deleted;
+        return S_OK;
+    });
+}
+
+// ---- what the application is ----
+
+HRESULT ApplicationObject::get_AppName(BSTR* pVal) {
+    return change([&](Application& app) { return returnText(pVal, app.name); });
+}
+
+HRESULT ApplicationObject::get_AppType(SkyloomObjectType* pVal) {
+    return change([&](Application& app) { return returnEnum(pVal, app.type); });
+}
+
+HRESULT ApplicationObject::get_Description(BSTR* pVal) {
+    return change([&](Application& app) { return returnText(pVal, app.description); });
+}
+
+HRESULT ApplicationObject::get_DistinguishedName(BSTR* pVal) {
+    return change([&](Application& app) { return returnText(pVal, app.distinguishedName()); });
+}
+
+HRESULT ApplicationObject::get_IsPublishedContent(VARIANT_BOOL* pVal) {
+    return change(
+        [&](Application& app) { return returnBool(pVal, app.type == SkyloomContentObject); });
+}
+
+HRESULT ApplicationObject::get_IsPublished(VARIANT_BOOL* pVal) {
+    return change([&](Application& app) { return returnBool(pVal, !app.servers.empty()); });
+}
+
+HRESULT ApplicationObject::get_UserCount(LONG* pVal) {
+    return change(
+        [&](Application& app) { return returnLong(pVal, static_cast<LONG>(app.users.size())); });
+}
+
+HRESULT ApplicationObject::get_GroupCount(LONG* pVal) {
+    return change(
+        [&](Application& app) { return returnLong(pVal, static_cast<LONG>(app.groups.size())); });
+}
+
+HRESULT ApplicationObject::get_ServerCount(LONG* pVal) {
+    return change(
+        [&](Application& app) { return returnLong(pVal, static_cast<LONG>(app.servers.size())); });
+}
+
+HRESULT ApplicationObject::put_AppName(BSTR newVal) {
+    return change([&](Application& app) {
+        std::string name = textOf(newVal);
+        if (Status s = sky::farm::checkSegmentName("application", name); !s)
+            return fail(s);
+        app.name = std::move(name);
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::Rename(BSTR NewName) {
+    return put_AppName(NewName);
+}
+
+HRESULT ApplicationObject::put_Description(BSTR newVal) {
+    return change([&](Application& app) {
+        app.description = textOf(newVal);
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::get_ParentFolderDN(BSTR* pVal) {
+    return change([&](Application& app) { return returnText(pVal, app.folder); });
+}
+
+HRESULT ApplicationObject::put_ParentFolderDN(BSTR newVal) {
+    return change([&](Application& app) {
+        std::string folder = textOf(newVal);
+        if (auto segments = sky::farm::splitDistinguishedName(folder); !segments)
+            return fail(segments.status());
+        app.folder = std::move(folder);
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::MoveTo(BSTR FolderDN) {
+    return put_ParentFolderDN(FolderDN);
+}
+
+// ---- the faces and the objects it hands out ----
+
+HRESULT ApplicationObject::get_WinAppObject(ISkyloomWinApp** ppWinApp) {
+    return returnObject(ppWinApp, self<ISkyloomWinApp>());
+}
+HRESULT ApplicationObject::get_WinAppObject2(ISkyloomWinApp2** ppWinApp2) {
+    return returnObject(ppWinApp2, self<ISkyloomWinApp2>());
+}
+HRESULT ApplicationObject::get_WinAppObject3(ISkyloomWinApp3** ppWinApp3) {
+    return returnObject(ppWinApp3, self<ISkyloomWinApp3>());
+}
+HRESULT ApplicationObject::get_WinAppObject4(ISkyloomWinApp4** ppWinApp4) {
+    return returnObject(ppWinApp4, self<ISkyloomWinApp4>());
+}
+HRESULT ApplicationObject::get_WinAppObject5(ISkyloomWinApp5** ppWinApp5) {
+    return returnObject(ppWinApp5, self<ISkyloomWinApp5>());
+}
+HRESULT ApplicationObject::get_ContentObject(ISkyloomContent** ppContent) {
+    return returnObject(ppContent, self<ISkyloomContent>());
+}
+HRESULT ApplicationObject::get_ContentObject2(ISkyloomContent2** ppContent2) {
+    return returnObject(ppContent2, self<ISkyloomContent2>());
+}
+HRESULT ApplicationObject::get_ContentObject3(ISkyloomContent3** ppContent3) {
+    return returnObject(ppContent3, self<ISkyloomContent3>());
+}
+HRESULT ApplicationObject::get_ContentObject4(ISkyloomContent4** ppContent4) {
+    return returnObject(ppContent4, self<ISkyloomContent4>());
+}
+
+HRESULT ApplicationObject::get_Servers(ISkyloomServers** ppServers) {
+    return change([&](Application& app) {
+        return returnCollection<ServerCollection>(
+            ppServers, app.servers,
+            [&](const std::string& server) { return ServerObject::named(farm_, server); });
+    });
+}
+
+HRESULT ApplicationObject::get_Users(ISkyloomUsers** ppUsers) {
+    return change([&](Application& app) {
+        return returnCollection<UserCollection>(
+            ppUsers, app.users, [&](const Account& user) { return UserObject::of(user); });
+    });
+}
+
+HRESULT ApplicationObject::get_Groups(ISkyloomGroups** ppGroups) {
+    return change([&](Application& app) {
+        return returnCollection<GroupCollection>(
+            ppGroups, app.groups, [&](const Account& group) { return GroupObject::of(group); });
+    });
+}
+
+HRESULT ApplicationObject::parentFolder(REFIID riid, void** out) {
+    return change([&](Application& app) {
+        auto exists = farm_->use([&](FarmStore& store) { return store.folderExists(app.folder); });
+        if (!exists)
+            return fail(exists.status());
+        if (!*exists)
+            return fail(kNotFound, "The folder " + app.folder +
+                                       " of the application does not "
+                                       "exist in the farm.");
+        return FolderObject::at(farm_, app.folder)->QueryInterface(riid, out);
+    });
+}
+
+HRESULT ApplicationObject::get_ParentFolder(ISkyloomFolder** ppFolder) {
+    return parentFolder(IID_ISkyloomFolder, reinterpret_cast<void**>(ppFolder));
+}
+HRESULT ApplicationObject::get_ParentFolder4(ISkyloomFolder4** ppFolder4) {
+    return parentFolder(IID_ISkyloomFolder4, reinterpret_cast<void**>(ppFolder4));
+}
+HRESULT ApplicationObject::get_ParentFolder5(ISkyloomFolder5** ppFolder5) {
+    return parentFolder(IID_ISkyloomFolder5, reinterpret_cast<void**>(ppFolder5));
+}
+
+// ---- servers ----
+
+HRESULT ApplicationObject::AddServer(ISkyloomAppSrvBinding* pBinding) {
+    if (!pBinding)
+        return fail(E_INVALIDARG, "AddServer needs a binding object naming the server.");
+    return change([&](Application& app) {
+        sky::Bstr server, application;
+        if (HRESULT hr = pBinding->get_ServerName(server.put()); FAILED(hr))
+            return hr;
+        if (HRESULT hr = pBinding->get_AppDistinguishedName(application.put()); FAILED(hr))
+            return hr;
+        const std::string forApplication = application.utf8();
+        if (!forApplication.empty() &&
+            !sky::farm::sameName(forApplication, app.distinguishedName()) &&
+            !(state_ == State::Loaded &&
+              sky::farm::sameName(forApplication, stored_.distinguishedName())))
+            return fail(E_INVALIDARG, "The binding names the application " + forApplication +
+                                          ", not " + app.distinguishedName() + ".");
+        // The binding checked its server against the farm; the save checks it again.
+        if (Status s = sky::farm::publishOn(app, server.utf8()); !s)
+            return fail(s);
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::RemoveServer(BSTR ServerName) {
+    return change([&](Application& app) {
+        const std::string server = textOf(ServerName);
+        const Status withdrawn = sky::farm::withdrawFrom(app, server);
+        if (withdrawn)
+            return S_OK;
+        // A clearer reason for a server the farm does not have at all.
+        auto known = farm_->use([&](FarmStore& store) { return store.server(server); });
+        if (!known)
+            return fail(known.status());
+        return fail(withdrawn);
+    });
+}
+
+HRESULT ApplicationObject::RemoveAllServers() {
+    return change([&](Application& app) {
+        app.servers.clear();
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::ServerInList(BSTR ServerName, VARIANT_BOOL* pVal) {
+    return change(
+        [&](Application& app) { return returnBool(pVal, app.isPublishedOn(textOf(ServerName))); });
+}
+
+HRESULT ApplicationObject::binding(BSTR server, REFIID riid, void** out) {
+    return change([&](Application& app) {
+        const std::string name = textOf(server);
+        auto it = std::find_if(app.servers.begin(), app.servers.end(),
+                               [&](const std::string& s) { return sky::farm::sameName(s, name); });
+        if (it == app.servers.end())
+            return fail(sky::farm::notPublished(app.distinguishedName(), name));
+        return BindingObject::of(farm_, *it, app.distinguishedName())->QueryInterface(riid, out);
+    });
+}
+
+HRESULT ApplicationObject::GetServerBinding(BSTR ServerName,
+                                            ISkyloomAppSrvBinding** ppAppSrvBinding) {
+    return binding(ServerName, IID_ISkyloomAppSrvBinding,
+                   reinterpret_cast<void**>(ppAppSrvBinding));
+}
+
+HRESULT ApplicationObject::GetServerBinding2(BSTR ServerName, ISkyloomAppSrvBinding2** ppBinding2) {
+    return binding(ServerName, IID_ISkyloomAppSrvBinding2, reinterpret_cast<void**>(ppBinding2));
+}
+
+// ---- users and groups ----
+
+namespace {
+
+// The account named by the user or group object passed to a grant or revoke.
+HRESULT accountArgument(IUnknown* object, bool group, Account& account) {
+    if (!object)
+        return fail(E_INVALIDARG,
+                    group ? "No group object was passed." : "No user object was passed.");
+    return group ? accountOf(static_cast<ISkyloomGroup*>(object), account)
+                 : accountOf(static_cast<ISkyloomUser*>(object), account);
+}
+
+} // namespace
+
+HRESULT ApplicationObject::grant(IUnknown* object, bool group) {
+    return change([&](Application& app) {
+        Account account;
+        if (HRESULT hr = accountArgument(object, group, account); FAILED(hr))
+            return hr;
+        if (Status s = sky::farm::checkAccount(account); !s)
+            return fail(s);
+        if (group)
+            sky::farm::grantGroup(app, std::move(account));
+        else
+            sky::farm::grantUser(app, std::move(account));
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::revoke(IUnknown* object, bool group) {
+    return change([&](Application& app) {
+        Account account;
+        if (HRESULT hr = accountArgument(object, group, account); FAILED(hr))
+            return hr;
+        std::vector<Account>& accounts = group ? app.groups : app.users;
+        const auto removed = std::erase_if(
+            accounts, [&](const Account& granted) { return granted.sameAccount(account); });
+        if (removed == 0)
+            return fail(kNotFound, account.displayName() + " is not granted the application " +
+                                       app.distinguishedName() + ".");
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::AddUser(ISkyloomUser* pUser) {
+    return grant(pUser, false);
+}
+HRESULT ApplicationObject::AddUser2(ISkyloomUser2* pUser) {
+    return grant(static_cast<ISkyloomUser*>(pUser), false);
+}
+HRESULT ApplicationObject::RemoveUser(ISkyloomUser* pUser) {
+    return revoke(pUser, false);
+}
+HRESULT ApplicationObject::RemoveUser2(ISkyloomUser2* pUser) {
+    return revoke(static_cast<ISkyloomUser*>(pUser), false);
+}
+HRESULT ApplicationObject::AddGroup(ISkyloomGroup* pGroup) {
+    return grant(pGroup, true);
+}
+HRESULT ApplicationObject::AddGroup2(ISkyloomGroup2* pGroup) {
+    return grant(static_cast<ISkyloomGroup*>(pGroup), true);
+}
+HRESULT ApplicationObject::RemoveGroup(ISkyloomGroup* pGroup) {
+    return revoke(pGroup, true);
+}
+HRESULT ApplicationObject::RemoveGroup2(ISkyloomGroup2* pGroup) {
+    return revoke(static_cast<ISkyloomGroup*>(pGroup), true);
+}
+
+HRESULT ApplicationObject::RemoveAllUsers() {
+    return change([&](Application& app) {
+        app.users.clear();
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::RemoveAllGroups() {
+    return change([&](Application& app) {
+        app.groups.clear();
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::RemoveAllAccounts() {
+    return change([&](Application& app) {
+        app.users.clear();
+        app.groups.clear();
+        return S_OK;
+    });
+}
+
+namespace {
+
+bool isGroupType(std::int32_t type) {
+    return type >= QVAccountLocalGroup && type <= QVAccountDomainLocalGroup;
+}
+
+} // namespace
+
+HRESULT ApplicationObject::AddAccount(QVAccountAuthorityType AAType, BSTR AAName,
+                                      SkyloomAccountType AccountType, BSTR AccountName) {
+    return change([&](Application& app) {
+        Account account{AccountType, AAType, textOf(AAName), textOf(AccountName)};
+        if (Status s = sky::farm::checkAccount(account); !s)
+            return fail(s);
+        if (isGroupType(AccountType))
+            sky::farm::grantGroup(app, std::move(account));
+        else
+            sky::farm::grantUser(app, std::move(account));
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::RemoveAccount(QVAccountAuthorityType AAType, BSTR AAName,
+                                         SkyloomAccountType AccountType, BSTR AccountName) {
+    return change([&](Application& app) {
+        const Account account{AccountType, AAType, textOf(AAName), textOf(AccountName)};
+        std::vector<Account>& accounts = isGroupType(AccountType) ? app.groups : app.users;
+        const auto removed = std::erase_if(
+            accounts, [&](const Account& granted) { return granted.sameAccount(account); });
+        if (removed == 0)
+            return fail(kNotFound, account.displayName() + " is not granted the application " +
+                                       app.distinguishedName() + ".");
+        return S_OK;
+    });
+}
+
+HRESULT ApplicationObject::AccountInList(QVAccountAuthorityType AAType, BSTR AAName,
+                                         SkyloomAccountType AccountType, BSTR AccountName,
+                                         VARIANT_BOOL* pVal) {
+    return change([&](Application& app) {
+        const Account account{AccountType, AAType, textOf(AAName), textOf(AccountName)};
+        const std::vector<Account>& accounts = isGroupType(AccountType) ? app.groups : app.users;
+        return returnBool(pVal,
+                          std::any_of(accounts.begin(), accounts.end(),
+                                      [&](const Account& a) { return a.sameAccount(account); }));
+    });
+}
+
+} // namespace qvcomsrv

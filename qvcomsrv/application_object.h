@@ -1,0 +1,211 @@
+// SkyloomApplication: a published application (ISkyloomApplication to ISkyloomApplication5), its
+// Windows settings (ISkyloomWinApp to ISkyloomWinApp5) and its content settings (ISkyloomContent
+// to ISkyloomContent4), all one object with one state. WinAppObject hands out the object itself at
+// its settings face, so a SaveData through either face saves the same application.
+//
+// Life of an application object:
+//   created     by the class factory: nothing to work on until Initialize;
+//   bound       Initialize(kind, DN): the application is read from the store when first needed
+//               (LoadData, or any member that reads or changes it);
+//   loaded      read from the store, or handed out by a collection as the collection read it;
+//               changes (settings, AddServer, RemoveServer, grants, icon) stay in the object;
+//   new         from the farm's AddApplication: exists in the farm only after its SaveData;
+//   deleted     by Delete: gone from the farm; the object takes nothing more.
+// SaveData writes the changes made since the load into the store in one transaction, keeping
+// what others saved meanwhile, and the object stays loaded with the application as saved.
+#pragma once
+
+#include <string>
+
+#include "SkyloomCOM_notimpl.h"
+#include "com_class.h"
+#include "farm_connection.h"
+#include "model.h"
+#include "results.h"
+#include "settings.h"
+
+namespace qvcomsrv {
+
+class ApplicationObject final : public ComClass<ISkyloomApplication5, ISkyloomApplication5NotImpl,
+                                                ISkyloomWinApp5NotImpl, ISkyloomContent4NotImpl> {
+public:
+    ApplicationObject() = default;
+
+    // An application as a collection read it: loaded, its icon left in the store.
+    static sky::ComPtr<ApplicationObject> loaded(Farm farm, sky::farm::Application app);
+    // A new application of kind `type` (already checked) that is not in the farm yet.
+    static sky::ComPtr<ApplicationObject> created(Farm farm, std::int32_t type);
+    // Initialize on a known connection, then LoadData: the farm's GetApplication.
+    HRESULT open(Farm farm, SkyloomObjectType type, BSTR dn);
+
+    // ISkyloomApplication
+    HRESULT STDMETHODCALLTYPE Initialize(SkyloomObjectType AppType, BSTR AppDN) override;
+    HRESULT STDMETHODCALLTYPE LoadData(LONG ForceLoad) override;
+    HRESULT STDMETHODCALLTYPE SaveData() override;
+    HRESULT STDMETHODCALLTYPE Delete() override;
+    HRESULT STDMETHODCALLTYPE AddServer(ISkyloomAppSrvBinding* pBinding) override;
+    HRESULT STDMETHODCALLTYPE RemoveServer(BSTR ServerName) override;
+    HRESULT STDMETHODCALLTYPE get_AppName(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_AppType(SkyloomObjectType* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_Description(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_DistinguishedName(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_Servers(ISkyloomServers** ppServers) override;
+    HRESULT STDMETHODCALLTYPE get_Users(ISkyloomUsers** ppUsers) override;
+    HRESULT STDMETHODCALLTYPE get_Groups(ISkyloomGroups** ppGroups) override;
+    HRESULT STDMETHODCALLTYPE get_WinAppObject(ISkyloomWinApp** ppWinApp) override;
+    HRESULT STDMETHODCALLTYPE AddUser(ISkyloomUser* pUser) override;
+    HRESULT STDMETHODCALLTYPE RemoveUser(ISkyloomUser* pUser) override;
+    HRESULT STDMETHODCALLTYPE AddGroup(ISkyloomGroup* pGroup) override;
+    HRESULT STDMETHODCALLTYPE RemoveGroup(ISkyloomGroup* pGroup) override;
+    HRESULT STDMETHODCALLTYPE Rename(BSTR NewName) override;
+    HRESULT STDMETHODCALLTYPE MoveTo(BSTR FolderDN) override;
+    HRESULT STDMETHODCALLTYPE ServerInList(BSTR ServerName, VARIANT_BOOL* pVal) override;
+    HRESULT STDMETHODCALLTYPE GetServerBinding(BSTR ServerName,
+                                               ISkyloomAppSrvBinding** ppAppSrvBinding) override;
+    HRESULT STDMETHODCALLTYPE RemoveAllServers() override;
+    HRESULT STDMETHODCALLTYPE RemoveAllAccounts() override;
+    // ISkyloomApplication2
+    HRESULT STDMETHODCALLTYPE get_ContentObject(ISkyloomContent** ppContent) override;
+    HRESULT STDMETHODCALLTYPE get_WinAppObject2(ISkyloomWinApp2** ppWinApp2) override;
+    HRESULT STDMETHODCALLTYPE get_ParentFolder(ISkyloomFolder** ppFolder) override;
+    HRESULT STDMETHODCALLTYPE get_IsPublishedContent(VARIANT_BOOL* pVal) override;
+    // ISkyloomApplication3
+    HRESULT STDMETHODCALLTYPE get_WinAppObject3(ISkyloomWinApp3** ppWinApp3) override;
+    HRESULT STDMETHODCALLTYPE get_ContentObject2(ISkyloomContent2** ppContent2) override;
+    HRESULT STDMETHODCALLTYPE AddAccount(QVAccountAuthorityType AAType, BSTR AAName,
+                                         SkyloomAccountType AccountType, BSTR AccountName) override;
+    HRESULT STDMETHODCALLTYPE RemoveAccount(QVAccountAuthorityType AAType, BSTR AAName,
+                                            SkyloomAccountType AccountType,
+                                            BSTR AccountName) override;
+    HRESULT STDMETHODCALLTYPE AccountInList(QVAccountAuthorityType AAType, BSTR AAName,
+                                            SkyloomAccountType AccountType, BSTR AccountName,
+                                            VARIANT_BOOL* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_UserCount(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_GroupCount(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_ServerCount(LONG* pVal) override;
+    // ISkyloomApplication4
+    HRESULT STDMETHODCALLTYPE get_WinAppObject4(ISkyloomWinApp4** ppWinApp4) override;
+    HRESULT STDMETHODCALLTYPE GetServerBinding2(BSTR ServerName,
+                                                ISkyloomAppSrvBinding2** ppBinding2) override;
+    HRESULT STDMETHODCALLTYPE get_ContentObject3(ISkyloomContent3** ppContent3) override;
+    HRESULT STDMETHODCALLTYPE get_ParentFolder4(ISkyloomFolder4** ppFolder4) override;
+    HRESULT STDMETHODCALLTYPE get_IsPublished(VARIANT_BOOL* pVal) override;
+    // ISkyloomApplication5
+    HRESULT STDMETHODCALLTYPE get_WinAppObject5(ISkyloomWinApp5** ppWinApp5) override;
+    HRESULT STDMETHODCALLTYPE get_ContentObject4(ISkyloomContent4** ppContent4) override;
+    HRESULT STDMETHODCALLTYPE get_ParentFolder5(ISkyloomFolder5** ppFolder5) override;
+
+    // ISkyloomWinApp (LoadData, SaveData, AddServer, RemoveServer, AddUser, AddGroup,
+    // RemoveUser and RemoveGroup are the application's own, above)
+    HRESULT STDMETHODCALLTYPE put_AppName(BSTR newVal) override;
+    HRESULT STDMETHODCALLTYPE put_Description(BSTR newVal) override;
+    HRESULT STDMETHODCALLTYPE get_ParentFolderDN(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_ParentFolderDN(BSTR newVal) override;
+    HRESULT STDMETHODCALLTYPE get_EnableApp(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_EnableApp(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DefaultEncryption(QVWinEncryptionLevel* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DefaultEncryption(QVWinEncryptionLevel newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DefaultInitProg(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DefaultInitProg(BSTR newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DefaultWorkDir(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DefaultWorkDir(BSTR newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DefaultSoundType(QVWinSoundType* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DefaultSoundType(QVWinSoundType newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DefaultWindowColor(QVWinWindowColor* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DefaultWindowColor(QVWinWindowColor newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DefaultWindowType(QVWinWindowType* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DefaultWindowType(QVWinWindowType newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DefaultWindowWidth(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DefaultWindowWidth(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DefaultWindowHeight(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DefaultWindowHeight(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DefaultWindowScale(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DefaultWindowScale(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_DesktopIntegrate(QVWinDesktopIntegrate* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_DesktopIntegrate(QVWinDesktopIntegrate newVal) override;
+    HRESULT STDMETHODCALLTYPE get_QVAttributes(QVWinAppQVAttribute* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_QVAttributes(QVWinAppQVAttribute newVal) override;
+    HRESULT STDMETHODCALLTYPE get_LumoAttributes(QVWinAppLumoAttribute* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_LumoAttributes(QVWinAppLumoAttribute newVal) override;
+    HRESULT STDMETHODCALLTYPE get_LumoFolder(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_LumoFolder(BSTR newVal) override;
+    HRESULT STDMETHODCALLTYPE ReadIconFromFile(BSTR FileName, LONG index) override;
+    HRESULT STDMETHODCALLTYPE WriteIconToFile(BSTR FileName) override;
+    HRESULT STDMETHODCALLTYPE RemoveAllUsers() override;
+    HRESULT STDMETHODCALLTYPE RemoveAllGroups() override;
+    HRESULT STDMETHODCALLTYPE get_HasIcon(VARIANT_BOOL* pVal) override;
+    HRESULT STDMETHODCALLTYPE ResetIcon() override;
+    // ISkyloomWinApp2
+    HRESULT STDMETHODCALLTYPE get_CPUPriority(QVWinAppCPUPriorityLevel* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_InstanceLimit(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_InstanceLimit(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_AllowMultiInstancePerUser(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_AllowMultiInstancePerUser(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_EnableSSLConnections(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_EnableSSLConnections(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_StartMenuFolder(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_StartMenuFolder(BSTR newVal) override;
+    HRESULT STDMETHODCALLTYPE AddUser2(ISkyloomUser2* pUser) override;
+    HRESULT STDMETHODCALLTYPE AddGroup2(ISkyloomGroup2* pGroup) override;
+    HRESULT STDMETHODCALLTYPE RemoveUser2(ISkyloomUser2* pUser) override;
+    HRESULT STDMETHODCALLTYPE RemoveGroup2(ISkyloomGroup2* pGroup) override;
+    // ISkyloomWinApp3
+    HRESULT STDMETHODCALLTYPE get_PlaceUnderProgramsFolder(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_PlaceUnderProgramsFolder(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_WaitOnPrinterCreation(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_WaitOnPrinterCreation(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_AddToClientStartMenu(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_AddToClientStartMenu(LONG newVal) override;
+    HRESULT STDMETHODCALLTYPE get_AddShortcutToClientDesktop(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_AddShortcutToClientDesktop(LONG newVal) override;
+    // ISkyloomWinApp4
+    HRESULT STDMETHODCALLTYPE get_HideDisabledApp(LONG* pVal) override;
+
+protected:
+    void* face(REFIID riid) override;
+
+private:
+    enum class State { Created, Bound, Loaded, New, Deleted };
+
+    // Connects (unless the object already works on a farm) and binds the object to `dn`.
+    HRESULT bind(Farm farm, SkyloomObjectType type, BSTR dn);
+    // Makes sure the application's data is in the object: loads a bound application, refuses
+    // an object that is not initialized or was deleted.
+    HRESULT ready() override;
+    HRESULT load();
+    // The distinguished name the application has in the store.
+    std::string storedName() const;
+
+    // Runs `change(app_)` on a ready object.
+    template <typename Change> HRESULT change(Change&& change);
+
+    HRESULT getSetting(sky::farm::AppSetting setting, LONG* out);
+    template <typename Enumeration>
+    HRESULT getEnum(sky::farm::AppSetting setting, Enumeration* out);
+    HRESULT getTextSetting(sky::farm::AppSetting setting, BSTR* out);
+    HRESULT putSetting(sky::farm::AppSetting setting, sky::farm::SettingValue value);
+
+    // Reads the application's own icon from the store when the object does not hold it yet.
+    HRESULT haveIcon();
+
+    HRESULT grant(IUnknown* account, bool group);
+    HRESULT revoke(IUnknown* account, bool group);
+    HRESULT binding(BSTR server, REFIID riid, void** out);
+    HRESULT parentFolder(REFIID riid, void** out);
+
+    Farm farm_;
+    State state_ = State::Created;
+    std::string boundName_;         // the name given to Initialize, or the one deleted
+    sky::farm::Application stored_; // as loaded or last saved (Loaded)
+    sky::farm::Application app_;    // with the object's changes (Loaded, New)
+};
+
+template <typename Change> HRESULT ApplicationObject::change(Change&& change) {
+    return whenReady([&] { return change(app_); });
+}
+
+// Ok for the kinds an application can be (Windows application, content, desktop); otherwise
+// E_INVALIDARG with a description.
+HRESULT checkApplicationKind(SkyloomObjectType type);
+
+} // namespace qvcomsrv

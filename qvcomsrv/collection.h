@@ -1,0 +1,99 @@
+// The collections the object model hands out (zones, servers, applications, users, groups): a
+// snapshot of items taken when the collection was asked for, with _NewEnum (the variant
+// enumerator, items as dispatch objects), Count, Item (counted from 1), and Reset and Skip,
+// which move the position where the next enumeration starts.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "SkyloomCOM_notimpl.h"
+#include "com_class.h"
+#include "results.h"
+#include "sky/com_object.h"
+#include "sky/variant.h"
+
+namespace qvcomsrv {
+
+template <class Interface, class NotImplemented>
+class Collection final : public ComClass<Interface, NotImplemented> {
+public:
+    explicit Collection(std::vector<sky::ComPtr<IDispatch>> items) : items_(std::move(items)) {}
+
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IEnumVARIANT** out) override {
+        if (!out)
+            return nullOut();
+        return guarded([&] {
+            std::vector<sky::Variant> rest;
+            rest.reserve(items_.size() - position_);
+            for (std::size_t i = position_; i < items_.size(); ++i)
+                rest.emplace_back(items_[i]);
+            *out = sky::makeVariantEnumerator(std::move(rest)).detach();
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* out) override {
+        return returnLong(out, static_cast<LONG>(items_.size()));
+    }
+    HRESULT STDMETHODCALLTYPE get_Item(LONG index, IDispatch** out) override {
+        if (!out)
+            return nullOut();
+        if (index < 1 || static_cast<std::size_t>(index) > items_.size())
+            return fail(DISP_E_BADINDEX,
+                        "There is no item " + std::to_string(index) + " in a collection of " +
+                            std::to_string(items_.size()) + "; items are counted from 1.");
+        return returnObject(out, items_[static_cast<std::size_t>(index) - 1]);
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        const std::size_t left = items_.size() - position_;
+        if (count > left) {
+            position_ = items_.size();
+            return S_FALSE;
+        }
+        position_ += count;
+        return S_OK;
+    }
+
+protected:
+    void* face(REFIID riid) override {
+        return IsEqualIID(riid, sky::uuidOf<Interface>()) ? static_cast<Interface*>(this) : nullptr;
+    }
+
+private:
+    std::vector<sky::ComPtr<IDispatch>> items_;
+    std::size_t position_ = 0;
+};
+
+using ZoneCollection = Collection<ISkyloomZones, ISkyloomZonesNotImpl>;
+using ServerCollection = Collection<ISkyloomServers, ISkyloomServersNotImpl>;
+using ApplicationCollection = Collection<ISkyloomApplications, ISkyloomApplicationsNotImpl>;
+using UserCollection = Collection<ISkyloomUsers, ISkyloomUsersNotImpl>;
+using GroupCollection = Collection<ISkyloomGroups, ISkyloomGroupsNotImpl>;
+
+// Hands out a new collection of `items` (each an object's default interface).
+template <class CollectionType, class Interface>
+HRESULT returnCollection(Interface** out, std::vector<sky::ComPtr<IDispatch>> items) {
+    if (!out)
+        return nullOut();
+    return guarded([&] {
+        *out = static_cast<Interface*>(create<CollectionType>(std::move(items)).detach());
+        return S_OK;
+    });
+}
+
+// Hands out a new collection holding, for each of `values`, the object `make(value)` makes.
+template <class CollectionType, class Interface, class Values, class Make>
+HRESULT returnCollection(Interface** out, Values&& values, Make&& make) {
+    std::vector<sky::ComPtr<IDispatch>> items;
+    items.reserve(values.size());
+    for (auto& value : values)
+        items.emplace_back(make(value)->template self<IDispatch>());
+    return returnCollection<CollectionType>(out, std::move(items));
+}
+
+} // namespace qvcomsrv

@@ -1,0 +1,110 @@
+#include "farm_connection.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "machine_farms.h"
+
+namespace qvcomsrv {
+
+namespace {
+
+// What tells one store file from another that replaced it under the same name.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity identityOf(const sky::farm::StoreLocation& location) {
+    struct stat info {};
+    if (::stat(location.path.c_str(), &info) != 0)
+        return {};
+    return {info.st_dev, info.st_ino};
+}
+
+struct Entry {
+    sky::farm::StoreLocation location;
+    FileIdentity identity;
+    std::weak_ptr<FarmConnection> connection;
+};
+
+struct Connections {
+    std::mutex mutex;
+    std::vector<Entry> entries;
+    // The store used last stays open between objects, which come and go one after another.
+    Farm recent;
+    // Which store the machine serves, as last read from its record, and when.
+    std::string recentMachine;
+    sky::farm::StoreLocation recentLocation;
+    std::chrono::steady_clock::time_point recentRead;
+};
+
+Connections& connections() {
+    static Connections* all = new Connections; // lives as long as the process
+    return *all;
+}
+
+// The record of the served store is read again after this long; a farm chosen with
+// "qvfarm select" is served from then on.
+constexpr std::chrono::milliseconds kSelectionLifetime{1000};
+
+// The store the machine serves: the record read at most once per kSelectionLifetime.
+sky::farm::Result<sky::farm::StoreLocation> servedStore(Connections& all) {
+    // The machine is the one SKYLOOM_MACHINE names (or the default one when it names none).
+    const char* named = std::getenv("SKYLOOM_MACHINE");
+    const std::string machine = named ? named : "";
+    const auto now = std::chrono::steady_clock::now();
+    if (all.recent && machine == all.recentMachine && now - all.recentRead < kSelectionLifetime)
+        return all.recentLocation;
+    auto location = sky::farm::machineFarmStore();
+    if (location) {
+        all.recentMachine = machine;
+        all.recentLocation = *location;
+        all.recentRead = now;
+    }
+    return location;
+}
+
+} // namespace
+
+sky::farm::Result<Farm> connectToMachineFarm() {
+    Connections& all = connections();
+    std::lock_guard<std::mutex> hold(all.mutex);
+    auto location = servedStore(all);
+    if (!location)
+        return location.status();
+    const FileIdentity identity = identityOf(*location);
+    for (Entry& entry : all.entries) {
+        if (entry.location == *location && entry.identity == identity) {
+            if (Farm farm = entry.connection.lock()) {
+                all.recent = farm;
+                return farm;
+            }
+        }
+    }
+    auto store = sky::farm::openFarmStore(*location);
+    if (!store)
+        return store.status();
+    auto farm = std::make_shared<FarmConnection>(std::move(*store), *location);
+    std::erase_if(all.entries, [&](const Entry& e) {
+        return e.connection.expired() || e.location == *location;
+    });
+    all.entries.push_back({*location, identity, farm});
+    all.recent = farm;
+    return farm;
+}
+
+void forgetUnusedConnections() {
+    Connections& all = connections();
+    std::lock_guard<std::mutex> hold(all.mutex);
+    all.recent.reset();
+    std::erase_if(all.entries, [](const Entry& e) { return e.connection.expired(); });
+}
+
+} // namespace qvcomsrv

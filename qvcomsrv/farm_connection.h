@@ -1,0 +1,43 @@
+// The farm store that objects work on. Every object that one farm object hands out shares the
+// farm object's connection; objects created on their own connect to the store the machine serves.
+// Connections to one store are shared across the process, and the store is used by one caller
+// at a time.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "farm_store.h"
+
+namespace qvcomsrv {
+
+class FarmConnection {
+public:
+    FarmConnection(std::unique_ptr<sky::farm::FarmStore> store, sky::farm::StoreLocation location)
+        : store_(std::move(store)), location_(std::move(location)) {}
+
+    // Runs `work(store)` while holding the store.
+    template <typename Work> auto use(Work&& work) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return work(*store_);
+    }
+
+    const sky::farm::StoreLocation& location() const { return location_; }
+
+private:
+    std::mutex mutex_;
+    std::unique_ptr<sky::farm::FarmStore> store_;
+    sky::farm::StoreLocation location_;
+};
+
+using Farm = std::shared_ptr<FarmConnection>;
+
+// The store this machine serves, as its registry records it; the record is read at most once a
+// second. A store that was replaced on disk since it was last opened is opened again. NotFound
+// when the machine serves no farm or the store is missing; Corrupt when it is damaged.
+sky::farm::Result<Farm> connectToMachineFarm();
+
+// Closes the connections that no object uses any more.
+void forgetUnusedConnections();
+
+} // namespace qvcomsrv

@@ -1,0 +1,252 @@
+// The object model through the automation layer, on a farm of 500 servers and 10,000
+// applications with 3 servers, 5 users, 2 groups and an icon each: the export's read of every
+// application and setting, the import's creation of applications, and the publish step's
+// AddServer and SaveData pairs.
+#include <windows.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "SkyloomCOM.h"
+#include "icon.h"
+#include "machine_farms.h"
+#include "qvcomsrv.h"
+#include "sky/automation.h"
+#include "sky/machine.h"
+#include "sky/temp_machine.h"
+
+namespace {
+
+using namespace sky::farm;
+using sky::Bstr;
+using sky::ComPtr;
+
+constexpr int kServers = 500;
+constexpr int kApplications = 10000;
+constexpr int kFolders = 20;
+
+std::string serverName(int i) {
+    return "SRV" + std::to_string(1000 + i);
+}
+
+FarmImage largeFarm() {
+    FarmImage image;
+    image.farm.name = "Bench Farm";
+    image.administrators = {"benchadmin"};
+    for (int z = 0; z < 5; ++z)
+        image.zones.push_back({"Zone" + std::to_string(z), serverName(z)});
+    for (int s = 0; s < kServers; ++s)
+        image.servers.push_back({serverName(s), "Zone" + std::to_string(s % 5), 5, 2});
+    for (int f = 0; f < kFolders; ++f)
+        image.folders.push_back("Applications/Folder" + std::to_string(f));
+    for (int i = 0; i < kApplications; ++i) {
+        Application app;
+        app.folder = "Applications/Folder" + std::to_string(i % kFolders);
+        app.name = "Application " + std::to_string(i);
+        app.description = "Benchmark application " + std::to_string(i);
+        (void)app.settings.set(AppSetting::DefaultInitProg,
+                               "C:\\Program Files\\App" + std::to_string(i) + "\\app.exe");
+        for (int s = 0; s < 3; ++s)
+            app.servers.push_back(serverName((i + s * 37) % 100));
+        for (int u = 0; u < 5; ++u)
+            app.users.push_back({2, 1, "CORP", "user" + std::to_string((i * 5 + u) % 3000)});
+        app.groups = {{4, 1, "CORP", "Group" + std::to_string(i % 50)},
+                      {6, 3, "corp.example", "Readers" + std::to_string(i % 7)}};
+        IconPicture picture;
+        picture.pixels.fill(0xFF000000u | static_cast<std::uint32_t>(i % 64) * 0x030507u);
+        app.icon = encodeIcon(picture);
+        image.applications.push_back(std::move(app));
+    }
+    return image;
+}
+
+std::filesystem::path programDirectory() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
+
+// A machine with the large farm and the module registered, made once for all benchmarks.
+struct Farm {
+    sky::testing::TempMachine machine;
+
+    Farm() {
+        const StoreLocation location = farmStoreOnMachine("Bench Farm");
+        auto store = createFarmStore(location, FarmInfo{"Bench Farm"});
+        if (!store || !(*store)->replace(largeFarm()) || !setMachineFarmStore(location))
+            std::abort();
+        const std::u16string module =
+            sky::machine::toWindowsPath(programDirectory() / "qvcomsrv.dll");
+        const HMODULE loaded = LoadLibraryW(module.c_str());
+        const auto registerServer =
+            loaded ? reinterpret_cast<DllRegisterServerProc>(
+                         reinterpret_cast<void (*)()>(GetProcAddress(loaded, "DllRegisterServer")))
+                   : nullptr;
+        if (!registerServer || FAILED(registerServer()))
+            std::abort();
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    }
+};
+
+Farm& farm() {
+    static Farm* farm = new Farm;
+    return *farm;
+}
+
+ComPtr<ISkyloomFarm6> openFarm() {
+    auto object = sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
+    sky::check(object->Initialize(SkyloomWinFarmObject));
+    return object;
+}
+
+template <class Getter, class Object> void readLong(Object* object, Getter getter) {
+    LONG value = 0;
+    sky::check((object->*getter)(&value));
+    benchmark::DoNotOptimize(value);
+}
+
+template <class Getter, class Object> void readText(Object* object, Getter getter) {
+    Bstr value;
+    sky::check((object->*getter)(value.put()));
+    benchmark::DoNotOptimize(value.get());
+}
+
+template <class Enumeration, class Getter, class Object>
+void readEnum(Object* object, Getter getter) {
+    Enumeration value{};
+    sky::check((object->*getter)(&value));
+    benchmark::DoNotOptimize(value);
+}
+
+// The export's reads: every application, its names, every Windows setting, its servers, users
+// and groups.
+void BM_EnumerateAndReadEverySetting(benchmark::State& state) {
+    farm();
+    std::int64_t applications = 0;
+    for (auto _ : state) {
+        ComPtr<ISkyloomApplications> apps;
+        sky::check(openFarm()->get_Applications(apps.put()));
+        for (const auto& app : sky::enumerateAs<ISkyloomApplication5>(apps.get())) {
+            readEnum<SkyloomObjectType>(app.get(), &ISkyloomApplication5::get_AppType);
+            readText(app.get(), &ISkyloomApplication5::get_AppName);
+            readText(app.get(), &ISkyloomApplication5::get_DistinguishedName);
+            readText(app.get(), &ISkyloomApplication5::get_Description);
+            ComPtr<ISkyloomWinApp> first;
+            sky::check(app->get_WinAppObject(first.put()));
+            auto s = first.as<ISkyloomWinApp4>();
+            ISkyloomWinApp4* w = s.get();
+            readText(w, &ISkyloomWinApp4::get_ParentFolderDN);
+            readLong(w, &ISkyloomWinApp4::get_EnableApp);
+            readEnum<QVWinEncryptionLevel>(w, &ISkyloomWinApp4::get_DefaultEncryption);
+            readText(w, &ISkyloomWinApp4::get_DefaultInitProg);
+            readText(w, &ISkyloomWinApp4::get_DefaultWorkDir);
+            readEnum<QVWinSoundType>(w, &ISkyloomWinApp4::get_DefaultSoundType);
+            readEnum<QVWinWindowColor>(w, &ISkyloomWinApp4::get_DefaultWindowColor);
+            readEnum<QVWinWindowType>(w, &ISkyloomWinApp4::get_DefaultWindowType);
+            readLong(w, &ISkyloomWinApp4::get_DefaultWindowWidth);
+            readLong(w, &ISkyloomWinApp4::get_DefaultWindowHeight);
+            readLong(w, &ISkyloomWinApp4::get_DefaultWindowScale);
+            readEnum<QVWinDesktopIntegrate>(w, &ISkyloomWinApp4::get_DesktopIntegrate);
+            readEnum<QVWinAppQVAttribute>(w, &ISkyloomWinApp4::get_QVAttributes);
+            readEnum<QVWinAppLumoAttribute>(w, &ISkyloomWinApp4::get_LumoAttributes);
+            readText(w, &ISkyloomWinApp4::get_LumoFolder);
+            readEnum<QVWinAppCPUPriorityLevel>(w, &ISkyloomWinApp4::get_CPUPriority);
+            readLong(w, &ISkyloomWinApp4::get_InstanceLimit);
+            readLong(w, &ISkyloomWinApp4::get_AllowMultiInstancePerUser);
+            readLong(w, &ISkyloomWinApp4::get_EnableSSLConnections);
+            readText(w, &ISkyloomWinApp4::get_StartMenuFolder);
+            readLong(w, &ISkyloomWinApp4::get_PlaceUnderProgramsFolder);
+            readLong(w, &ISkyloomWinApp4::get_WaitOnPrinterCreation);
+            readLong(w, &ISkyloomWinApp4::get_AddToClientStartMenu);
+            readLong(w, &ISkyloomWinApp4::get_AddShortcutToClientDesktop);
+            readLong(w, &ISkyloomWinApp4::get_HideDisabledApp);
+
+            ComPtr<ISkyloomServers> servers;
+            sky::check(app->get_Servers(servers.put()));
+            for (const auto& server : sky::enumerateAs<ISkyloomServer5>(servers.get()))
+                readText(server.get(), &ISkyloomServer5::get_ServerName);
+            ComPtr<ISkyloomUsers> users;
+            sky::check(app->get_Users(users.put()));
+            for (const auto& user : sky::enumerateAs<ISkyloomUser5>(users.get())) {
+                readEnum<SkyloomAccountType>(user.get(), &ISkyloomUser5::get_AccountType);
+                readEnum<QVAccountAuthorityType>(user.get(), &ISkyloomUser5::get_AAType);
+                readText(user.get(), &ISkyloomUser5::get_AAName);
+                readText(user.get(), &ISkyloomUser5::get_UserName);
+            }
+            ComPtr<ISkyloomGroups> groups;
+            sky::check(app->get_Groups(groups.put()));
+            for (const auto& group : sky::enumerateAs<ISkyloomGroup5>(groups.get()))
+                readText(group.get(), &ISkyloomGroup5::get_GroupName);
+            ++applications;
+        }
+    }
+    state.SetItemsProcessed(applications);
+}
+BENCHMARK(BM_EnumerateAndReadEverySetting)->Unit(benchmark::kMillisecond);
+
+// The import's creation: AddApplication4, name, folder, settings, a server, SaveData.
+void BM_CreateAndSaveApplications(benchmark::State& state) {
+    farm();
+    int round = 0;
+    std::int64_t saved = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto farmObject = openFarm();
+        ComPtr<ISkyloomFolder5> root;
+        sky::check(farmObject->GetFolder5(Bstr(u"Applications").get(), root.put()));
+        const std::string folder = "Imported" + std::to_string(round++);
+        sky::check(root->CreateSubFolder(Bstr::fromUtf8(folder).get()));
+        const Bstr folderDn = Bstr::fromUtf8("Applications/" + folder);
+        auto binding =
+            sky::createObject<ISkyloomAppSrvBinding2>(u"SkyloomCOM.SkyloomAppSrvBinding");
+        sky::check(binding->Initialize(SkyloomWinSrvObject, Bstr(u"SRV1000").get(), Bstr().get()));
+        state.ResumeTiming();
+        for (int i = 0; i < kApplications; ++i) {
+            ComPtr<ISkyloomApplication4> app;
+            sky::check(farmObject->AddApplication4(SkyloomWinAppObject, app.put()));
+            ComPtr<ISkyloomWinApp4> settings;
+            sky::check(app->get_WinAppObject4(settings.put()));
+            sky::check(settings->put_AppName(Bstr::fromUtf8("New " + std::to_string(i)).get()));
+            sky::check(settings->put_ParentFolderDN(folderDn.get()));
+            sky::check(settings->put_DefaultWindowType(QVWinWindow1024X768));
+            sky::check(settings->put_DefaultInitProg(Bstr(u"C:\\Apps\\new.exe").get()));
+            sky::check(settings->AddServer(binding.as<ISkyloomAppSrvBinding>().get()));
+            sky::check(app->SaveData());
+            ++saved;
+        }
+    }
+    state.SetItemsProcessed(saved);
+}
+BENCHMARK(BM_CreateAndSaveApplications)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The publish step for 10,000 pairs: a new application object and binding per pair, Initialize,
+// LoadData(-1), AddServer, SaveData.
+void BM_AddServerAndSave(benchmark::State& state) {
+    farm();
+    int round = 0;
+    std::int64_t pairs = 0;
+    for (auto _ : state) {
+        const Bstr server = Bstr::fromUtf8(serverName(400 + round++));
+        for (int i = 0; i < kApplications; ++i) {
+            const Bstr dn = Bstr::fromUtf8("Applications/Folder" + std::to_string(i % kFolders) +
+                                           "/Application " + std::to_string(i));
+            auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
+            sky::check(app->Initialize(SkyloomWinAppObject, dn.get()));
+            sky::check(app->LoadData(-1));
+            auto binding =
+                sky::createObject<ISkyloomAppSrvBinding2>(u"SkyloomCOM.SkyloomAppSrvBinding");
+            sky::check(binding->Initialize(SkyloomWinSrvObject, server.get(), Bstr().get()));
+            sky::check(app->AddServer(binding.as<ISkyloomAppSrvBinding>().get()));
+            sky::check(app->SaveData());
+            ++pairs;
+        }
+    }
+    state.SetItemsProcessed(pairs);
+}
+BENCHMARK(BM_AddServerAndSave)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,21 @@
+// The entries of the object model module qvcomsrv.dll, for the programs that load it:
+//
+//   DllGetClassObject   the class factory of a creatable class (in-process activation);
+//   DllCanUnloadNow     S_OK when no object of the module is alive;
+//   DllRegisterServer   registers the module in-process on this machine (for development);
+//   DllUnregisterServer removes that registration again;
+//   QVComInitialize     for the QVCom service: registers the class objects for activation from
+//                       other processes and hands back the event the service waits on; the
+//                       service signals it to stop;
+//   QVComUninitialize   revokes the class objects and closes the event.
+//
+// A host resolves them with GetProcAddress and calls them through these types.
+#pragma once
+
+#include <windows.h>
+
+using QVComInitializeProc = HRESULT(WINAPI*)(OSVERSIONINFOW* version, HINSTANCE instance,
+                                             HANDLE* stopEvent);
+using QVComUninitializeProc = HRESULT(WINAPI*)(int reason);
+using DllRegisterServerProc = HRESULT(WINAPI*)();
+using DllUnregisterServerProc = HRESULT(WINAPI*)();
