@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -168,10 +169,16 @@ protected:
         testing::registerObjectModel();
     }
     ~LogonFarmTest() override {
+        // Deleting a main window also deletes the windows it owns, which the list of top-level
+        // widgets still holds: pick the main windows first, then delete those still alive.
+        QList<QPointer<QWidget>> mainWindows;
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (window->objectName() == "frmMain") {
-                delete window;
+                mainWindows.append(window);
             }
+        }
+        for (const QPointer<QWidget>& window : mainWindows) {
+            delete window.data();
         }
         state_ = AdminState();
         CoUninitialize();
