@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -136,6 +137,33 @@ TEST_F(Activation, CurrentVersionIsFollowed) {
     EXPECT_TRUE(IsEqualCLSID(clsid, localClass));
     setClassesValue(u"SkyTest.Dangling\\CurVer", nullptr, u"SkyTest.Dangling.9");
     EXPECT_EQ(CLSIDFromProgID(u"SkyTest.Dangling", &clsid), CO_E_CLASSSTRING);
+}
+
+// Activation keeps what it has read of the registrations only while the registry stays as it
+// was: a registration changed since, by this process or by another, is what the next look-up finds.
+TEST_F(Activation, ChangedRegistrationsAreSeenAtOnce) {
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(u"SkyTest.Sample.1", &clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_SampleObject));
+
+    setClassesValue(u"SkyTest.Sample.1\\CLSID", nullptr, localClsid);
+    ASSERT_EQ(CLSIDFromProgID(u"SkyTest.Sample.1", &clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, localClass));
+
+    const std::string reg = (sky::testing::buildBin() / "reg").string() +
+                            " add 'HKLM\\Software\\Classes\\SkyTest.Sample.1\\CLSID' /ve /d '" +
+                            sky::narrow(serviceClsid) + "' /f >/dev/null";
+    ASSERT_EQ(std::system(reg.c_str()), 0);
+    ASSERT_EQ(CLSIDFromProgID(u"SkyTest.Sample.1", &clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, serviceClass));
+
+    // The class's module moved away: activation fails instead of loading the old path.
+    setClassesValue(u"CLSID\\" + std::u16string(sampleClsid) + u"\\InprocServer32", nullptr,
+                    modulePath("testmodules/missing.dll"));
+    IUnknown* object = nullptr;
+    EXPECT_TRUE(FAILED(CoCreateInstance(CLSID_SampleObject, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IUnknown, reinterpret_cast<void**>(&object))));
+    EXPECT_EQ(object, nullptr);
 }
 
 TEST_F(Activation, ProgIdFromClsid) {

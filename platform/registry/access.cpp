@@ -70,6 +70,17 @@ LSTATUS deniedUsers(HKEY root, std::u16string_view subKey, std::vector<std::u16s
                  [&](Hive& hive, const KeyRef& key) { return hive.denials(key.path, users); });
 }
 
+std::optional<ContentMark> contentMark() {
+    ContentMark mark;
+    const LONG status = Session::run([&](Session& session) {
+        mark.connection = session.connection();
+        return session.hive().contentVersion(mark.othersCommits, mark.ownChanges);
+    });
+    if (status != ERROR_SUCCESS)
+        return std::nullopt;
+    return mark;
+}
+
 std::optional<std::u16string> readString(HKEY root, std::u16string_view subKey,
                                          std::u16string_view valueName) {
     const std::u16string path(subKey);

@@ -268,6 +268,16 @@ Hive::~Hive() {
     sqlite3_close_v2(db_);
 }
 
+LONG Hive::contentVersion(std::int64_t& othersCommits, std::int64_t& ownChanges) {
+    Query q(*this, Statement::DataVersion);
+    bool row = false;
+    if (LONG status = q.next(row))
+        return status;
+    othersCommits = row ? q.integer(0) : 0;
+    ownChanges = sqlite3_total_changes64(db_);
+    return ERROR_SUCCESS;
+}
+
 LONG Hive::find(std::string_view path, KeyId& id) {
     Query q(*this, Statement::Find);
     bool row = false;

@@ -149,6 +149,8 @@ LONG Session::attach() {
     const LONG status = Hive::open(hivePath(), hive_, problem);
     if (status != ERROR_SUCCESS)
         setHiveProblem(std::move(problem));
+    else
+        ++connections_;
     return status;
 }
 

@@ -60,6 +60,8 @@ public:
     static LONG close(HKEY handle);
 
     Hive& hive() { return *hive_; }
+    // Counts the hive connections the process has opened: a new one starts its own counts.
+    std::uint64_t connection() const { return connections_; }
     const std::string& user() const { return foldedUser_; }
 
     // The key behind a handle: an open key or a predefined root. The roots that are views of
@@ -84,9 +86,10 @@ private:
 
     std::mutex mutex_;
     std::unique_ptr<Hive> hive_;
-    std::string machine_;          // the environment that named the machine of hive_
-    unsigned forks_ = 0;           // forks the process had come out of when it opened hive_
-    std::uint64_t generation_ = 0; // bumps with every machine switch
+    std::string machine_;           // the environment that named the machine of hive_
+    unsigned forks_ = 0;            // forks the process had come out of when it opened hive_
+    std::uint64_t generation_ = 0;  // bumps with every machine switch
+    std::uint64_t connections_ = 0; // bumps with every hive opened
     std::u16string userName_;
     std::string foldedUser_;
     struct Entry {

@@ -110,6 +110,8 @@ const char* sqlOf(Statement statement) {
         return "COMMIT";
     case Statement::Rollback:
         return "ROLLBACK";
+    case Statement::DataVersion:
+        return "PRAGMA data_version";
     case Statement::Count:
         break;
     }

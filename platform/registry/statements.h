@@ -32,6 +32,7 @@ enum class Statement : int {
     Begin,
     Commit,
     Rollback,
+    DataVersion,
     Count,
 };
 

@@ -39,6 +39,18 @@ LSTATUS deniedUsers(HKEY root, std::u16string_view subKey, std::vector<std::u16s
 std::optional<std::u16string> readString(HKEY root, std::u16string_view subKey,
                                          std::u16string_view valueName);
 
+// A mark of the hive's contents as the process sees them. Two marks differ when anything was
+// written to the hive between them, by this process or any other on the machine, or when the
+// process moved to another machine: callers that keep what they read compare marks to know when
+// to read again. nullopt when the hive cannot be read.
+struct ContentMark {
+    std::uint64_t connection = 0;
+    std::int64_t othersCommits = 0;
+    std::int64_t ownChanges = 0;
+    bool operator==(const ContentMark&) const = default;
+};
+std::optional<ContentMark> contentMark();
+
 // A key handle that closes itself.
 class Key {
 public:
