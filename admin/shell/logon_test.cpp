@@ -48,7 +48,7 @@ public:
     // not waited for, so they may finish in any order).
     std::vector<std::string> qvregCommandLines(std::size_t count) const {
         std::vector<std::string> lines;
-        for (int attempt = 0; attempt < 500; ++attempt) {
+        for (int attempt = 0; attempt < 2000; ++attempt) { // up to 20 s on a loaded machine
             lines.clear();
             std::ifstream log(folder_ / "qvreg.log");
             for (std::string line; std::getline(log, line);) {

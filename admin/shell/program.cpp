@@ -136,7 +136,8 @@ int runProgram(int argc, char** argv) {
     std::string screenshotFolder;
     app.add_option("--screenshot", screenshotFolder,
                    "Render every window, view and message box to PNG files in this folder, "
-                   "without showing them");
+                   "without showing them")
+        ->option_text("DIR");
 
     const std::map<std::string, int> views{
         {"farm", kFarmView}, {"apps", kApplicationView}, {"servers", kServerView}};
