@@ -110,8 +110,8 @@ public:
     LONG removeDenial(std::string_view path, std::u16string_view user);
     LONG denials(std::string_view path, std::vector<std::u16string>& users);
 
-    // What changes when the hive's contents may have: the count of commits by other
-    // connections (SQLite's data version) and the rows this connection has changed.
+    // What changes when the hive's contents may have: SQLite's data version, which moves with
+    // every commit of another connection, and the count of rows this connection has changed.
     LONG contentVersion(std::int64_t& othersCommits, std::int64_t& ownChanges);
 
 private:
