@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -12,7 +14,9 @@
 #include "core/admin_state.h"
 #include "core/console_feedback.h"
 #include "core/messages.h"
+#include "sky/registry.h"
 #include "sky/temp_machine.h"
+#include "sky/text.h"
 
 namespace brask {
 namespace {
@@ -22,10 +26,15 @@ struct ProgramRun {
     std::string out;
 };
 
-// Runs build/bin/braskadmin with `arguments` on the test's machine; standard error is dropped.
-ProgramRun runBraskAdmin(const std::string& arguments) {
-    const std::string command =
-        (sky::testing::buildBin() / "braskadmin").string() + " " + arguments + " 2>/dev/null";
+enum class StandardError { Dropped, Kept };
+
+// Runs build/bin/braskadmin with `arguments` on the test's machine; standard error is dropped or
+// kept after standard output.
+ProgramRun runBraskAdmin(const std::string& arguments,
+                         StandardError errors = StandardError::Dropped) {
+    const std::string command = (sky::testing::buildBin() / "braskadmin").string() + " " +
+                                arguments +
+                                (errors == StandardError::Dropped ? " 2>/dev/null" : " 2>&1");
     ProgramRun run{-1, {}};
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) {
@@ -61,6 +70,31 @@ TEST(CommandLineTest, ExitCodes) {
     const ProgramRun refused = runBraskAdmin("view apps");
     EXPECT_EQ(refused.exitCode, kExitRefused);
     EXPECT_EQ(refused.out, "");
+}
+
+// A program on the machine: qvfarm, with its output dropped.
+int runQvfarm(const std::string& arguments) {
+    const std::string command =
+        (sky::testing::buildBin() / "qvfarm").string() + " " + arguments + " >/dev/null";
+    return std::system(command.c_str());
+}
+
+TEST(CommandLineTest, TheDemoFarmAsAnAdministratorAndAsAnyoneElse) {
+    if (!std::filesystem::exists(sky::testing::buildBin() / "qvcomsrv.dll")) {
+        GTEST_SKIP() << "the object model module (qvcomsrv.dll) is not built";
+    }
+    ASSERT_EQ(runQvfarm("demo"), 0);
+    ASSERT_EQ(runQvfarm("register"), 0);
+
+    const ProgramRun farm = runBraskAdmin("view farm");
+    EXPECT_EQ(farm.exitCode, kExitSuccess);
+    EXPECT_TRUE(farm.out.starts_with("Farm name\t: Demo Farm\nZone name\t: Branch\n")) << farm.out;
+    EXPECT_TRUE(farm.out.ends_with("Number of servers\t: 8\n")) << farm.out;
+
+    ASSERT_EQ(runQvfarm("admin remove '" + sky::narrow(sky::registry::currentUser()) + "'"), 0);
+    const ProgramRun refused = runBraskAdmin("view farm", StandardError::Kept);
+    EXPECT_EQ(refused.exitCode, kExitRefused);
+    EXPECT_EQ(refused.out, consoleText(refusalText()));
 }
 
 } // namespace
