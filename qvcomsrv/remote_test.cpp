@@ -19,6 +19,7 @@ extern char** environ;
 namespace qvcomsrv::testing {
 namespace {
 
+constexpr HRESULT notFound = static_cast<HRESULT>(0x80070490); // ERROR_NOT_FOUND
 constexpr const char16_t* appId = u"{ED62F4E0-63C2-11D4-94D8-00C04FB0F326}";
 
 // A program of the build's testprograms folder, with pipes to its standard input and output.
@@ -136,8 +137,9 @@ protected:
         startServer();
     }
     void TearDown() override {
-        if (server_)
+        if (server_) {
             EXPECT_EQ(server_->stop(), 0);
+        }
         ObjectModelTest::TearDown();
     }
     void startServer() {
@@ -155,10 +157,6 @@ protected:
 
     std::unique_ptr<Child> server_;
 };
-
-std::string text(BSTR b) {
-    return b ? sky::narrow(std::u16string_view(b, SysStringLen(b))) : std::string();
-}
 
 TEST_F(RemoteObjectModelTest, FarmPropertiesCollectionsAndDispatchByNameCrossTheBoundary) {
     auto farm = openFarm();
@@ -195,13 +193,13 @@ TEST_F(RemoteObjectModelTest, FarmPropertiesCollectionsAndDispatchByNameCrossThe
 TEST_F(RemoteObjectModelTest, FailuresCarryTheirDescriptionAndChangesReachTheStore) {
     auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
     ASSERT_EQ(app->Initialize(SkyloomWinAppObject, bstr("Applications/Nowhere").get()), S_OK);
-    EXPECT_EQ(app->LoadData(-1), HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
+    EXPECT_EQ(app->LoadData(-1), notFound);
     EXPECT_NE(failureText().find("Applications/Nowhere"), std::string::npos) << failureText();
     try {
         sky::callMethod(app.get(), u"Delete");
         ADD_FAILURE() << "Delete of a missing application succeeded";
     } catch (const sky::ComError& e) {
-        EXPECT_EQ(e.result(), HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
+        EXPECT_EQ(e.result(), notFound);
     }
 
     // An object of the server passed back to it as an argument: publish Word on BETA.

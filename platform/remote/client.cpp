@@ -620,9 +620,11 @@ ProxyBase* makeFactoryProxy(ProxyCore* core) {
     return new FactoryProxy(core);
 }
 
+// Open connections stay for the life of the process (or of the server), so that creating and
+// releasing objects one after another does not connect again each time.
 struct Connections {
     std::mutex mutex;
-    std::map<std::string, std::weak_ptr<Connection>> byEndpoint;
+    std::map<std::string, std::shared_ptr<Connection>> byEndpoint;
 };
 
 Connections& connections() {
@@ -643,9 +645,8 @@ void deliverReleases() {
     {
         Connections& all = connections();
         std::lock_guard lock(all.mutex);
-        for (auto& [endpoint, weak] : all.byEndpoint)
-            if (auto c = weak.lock())
-                open.push_back(std::move(c));
+        for (auto& [endpoint, c] : all.byEndpoint)
+            open.push_back(c);
     }
     for (auto& c : open) {
         std::vector<unsigned char> reply;
@@ -667,7 +668,7 @@ HRESULT getRemoteClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     {
         Connections& all = connections();
         std::lock_guard lock(all.mutex);
-        c = all.byEndpoint[endpoint].lock();
+        c = all.byEndpoint[endpoint];
         if (!c) {
             c = Connection::open(directory, std::string(target, static_cast<size_t>(n)), hr);
             if (!c)
