@@ -34,7 +34,6 @@ public:
 
 namespace {
 
-constexpr auto spinForReply = std::chrono::microseconds(100);
 constexpr auto livenessCheck = std::chrono::milliseconds(50);
 
 class Connection final : public ObjectCodec, public std::enable_shared_from_this<Connection> {
@@ -71,7 +70,8 @@ private:
     int socket_ = -1;
     Mailbox box_;
     std::mutex callMutex_;
-    bool dead_ = false;
+    bool dead_ = false; // guarded by callMutex_
+    AdaptiveSpin spin_; // guarded by callMutex_
     std::mutex releaseMutex_;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> releases_;
     std::map<std::uint64_t, ProxyManager*> managers_; // guarded by managersMutex_
@@ -219,10 +219,16 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
 
     const auto start = std::chrono::steady_clock::now();
     auto checked = start;
+    bool spinning = true;
     while (h.state.load(std::memory_order_acquire) != Reply) {
         const auto now = std::chrono::steady_clock::now();
-        if (now - start < spinForReply) {
+        if (spinning && now - start < spin_.budget()) {
             spinPause();
+            continue;
+        }
+        if (spinning) {
+            spinning = false;
+            spin_.missed();
             continue;
         }
         if (now - checked >= livenessCheck) {
@@ -237,6 +243,8 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
             futexWait(h.state, Request, livenessCheck);
         h.clientSleeping.store(0, std::memory_order_relaxed);
     }
+    if (spinning)
+        spin_.caught();
     const std::uint32_t length = std::min(h.length, mailboxCapacity);
     reply.assign(box_.data(), box_.data() + length);
     h.state.store(Idle, std::memory_order_release);

@@ -39,7 +39,6 @@ namespace {
 // A connection can only be served while its mailbox is at most this many behind: the
 // apartment waits on at most 128 futexes, one of them its control word.
 constexpr std::size_t maxClients = 127;
-constexpr auto spinAfterCall = std::chrono::microseconds(50);
 
 std::string guidName(const GUID& g) {
     OLECHAR text[40];
@@ -654,6 +653,8 @@ void Exporter::apartment() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     std::vector<std::shared_ptr<Connection>> served;
     auto lastWork = std::chrono::steady_clock::now();
+    bool spinning = false; // waiting for the next call since the last one, spinning
+    AdaptiveSpin spin;
     std::uint32_t seen = control_.load() - 1;
     while (!stopping_) {
         const std::uint32_t now = control_.load();
@@ -681,13 +682,19 @@ void Exporter::apartment() {
         }
         const auto time = std::chrono::steady_clock::now();
         if (worked) {
+            if (spinning)
+                spin.caught();
+            spinning = true;
             lastWork = time;
             continue;
         }
-        if (time - lastWork < spinAfterCall) {
+        if (spinning && time - lastWork < spin.budget()) {
             spinPause();
             continue;
         }
+        if (spinning)
+            spin.missed();
+        spinning = false;
         // Sleep: say so in every mailbox, look once more, then wait.
         std::vector<std::atomic<std::uint32_t>*> words{&control_};
         std::vector<std::uint32_t> expected{seen};

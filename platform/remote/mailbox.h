@@ -13,6 +13,7 @@
 // memory before reading it, so that the other side cannot change it while it is read.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -69,6 +70,20 @@ void futexWaitAny(std::span<std::atomic<std::uint32_t>* const> words,
                   std::span<const std::uint32_t> expected);
 // A pause instruction for spin loops.
 void spinPause();
+
+// How long a side spins before it sleeps, learnt from how the spins went: an answer caught while
+// spinning doubles the time (up to 64 µs), a spin in vain halves it (down to 1 µs). On an idle
+// machine the peer answers within the spin and a call never sleeps; on a busy one spinning
+// would only keep the peer from the processor, and the spin shrinks to almost nothing.
+class AdaptiveSpin {
+public:
+    std::chrono::nanoseconds budget() const { return budget_; }
+    void caught() { budget_ = std::min(budget_ * 2, std::chrono::nanoseconds(64000)); }
+    void missed() { budget_ = std::max(budget_ / 2, std::chrono::nanoseconds(1000)); }
+
+private:
+    std::chrono::nanoseconds budget_{16000};
+};
 
 // The folder of the machine's object endpoints: <machine>/run/com, created as needed.
 std::filesystem::path endpointDirectory();
