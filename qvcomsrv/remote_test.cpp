@@ -2,14 +2,17 @@
 // the test starts (as the QVCom service serves it), the classes registered for a local service
 // only, and every call crossing the boundary through the generated proxies.
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <thread>
 
+#include "sky/machine.h"
 #include "sky/remote.h"
 #include "sky/temp_machine.h"
 #include "testing/module_test_support.h"
@@ -233,6 +236,42 @@ TEST_F(RemoteObjectModelTest, ReferencesHeldAcrossTheBoundaryAreReleased) {
     EXPECT_EQ(left, "objects 0");
     sky::Bstr name;
     EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK);
+}
+
+// The probe's answer to "admin", run as the given user (none: as this process's user).
+std::string administratorCheck(std::optional<uid_t> as = std::nullopt) {
+    const std::string probe =
+        (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
+    std::string command = probe + " admin 2>&1";
+    if (as)
+        command = "setpriv --reuid=" + std::to_string(*as) + " --regid=" + std::to_string(*as) +
+                  " --clear-groups " + command;
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[256];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    if (pipe)
+        pclose(pipe);
+    return output;
+}
+
+TEST_F(RemoteObjectModelTest, TheAdministratorCheckAnswersForTheCallingUserNotTheServers) {
+    // The farm names this process's user, who also runs the server, as its administrator.
+    EXPECT_EQ(administratorCheck(), "administrator 1\n");
+
+    // A second local account, made a user of the machine (it owns the machine directory), asks
+    // the same server. Switching accounts takes root; without it the test cannot show this.
+    ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
+    uid_t other = 40000;
+    while (getpwuid(other))
+        ++other;
+    const auto root = sky::machine::root();
+    ASSERT_EQ(lchown(root.c_str(), other, other), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        ASSERT_EQ(lchown(entry.path().c_str(), other, other), 0) << entry.path();
+    EXPECT_EQ(administratorCheck(other), "administrator 0\n");
+    EXPECT_EQ(administratorCheck(), "administrator 1\n");
 }
 
 TEST_F(RemoteObjectModelTest, AServerThatStopsGivesItsClientsAClearFailure) {

@@ -5,6 +5,7 @@
 //   qvcomsrv_farm_probe list                 one line per application:
 //                                            DN|kind|servers|users|groups|DefaultWindowType
 //   qvcomsrv_farm_probe publish DN SERVER    publishes DN on SERVER and saves it
+//   qvcomsrv_farm_probe admin                "administrator N": IsVantorAdministrator by name
 //   qvcomsrv_farm_probe hold                 holds a farm and its applications, prints
 //                                            "holding" and waits until it is killed
 //
@@ -77,6 +78,15 @@ void publish(const std::string& dn, const std::string& server) {
     sky::check(app->SaveData());
 }
 
+void admin() {
+    auto farm = sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
+    sky::check(farm->Initialize(SkyloomWinFarmObject));
+    ComPtr<ISkyloomWinFarm> settings;
+    sky::check(farm->get_WinFarmObject(settings.put()));
+    std::printf("administrator %d\n",
+                sky::getProperty(settings.get(), u"IsVantorAdministrator").toInt32());
+}
+
 [[noreturn]] void hold() {
     auto farm = sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
     sky::check(farm->Initialize(SkyloomWinFarmObject));
@@ -92,7 +102,8 @@ void publish(const std::string& dn, const std::string& server) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: qvcomsrv_farm_probe list | publish DN SERVER | hold\n");
+        std::fprintf(stderr,
+                     "usage: qvcomsrv_farm_probe list | publish DN SERVER | admin | hold\n");
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -101,6 +112,8 @@ int main(int argc, char** argv) {
         const std::string command = argv[1];
         if (command == "list")
             list();
+        else if (command == "admin")
+            admin();
         else if (command == "hold")
             hold();
         else if (command == "publish" && argc == 4)
