@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <thread>
@@ -272,6 +273,30 @@ TEST_F(RemoteObjectModelTest, TheAdministratorCheckAnswersForTheCallingUserNotTh
         ASSERT_EQ(lchown(entry.path().c_str(), other, other), 0) << entry.path();
     EXPECT_EQ(administratorCheck(other), "administrator 0\n");
     EXPECT_EQ(administratorCheck(), "administrator 1\n");
+}
+
+TEST_F(RemoteObjectModelTest, TwoClientsAtOnceBothKeepTheirChanges) {
+    const std::string probe =
+        (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
+    FILE* first = popen((probe + " publish Applications/Office/Word BETA 2>&1").c_str(), "r");
+    FILE* second = popen((probe + " publish Applications/Notepad GAMMA 2>&1").c_str(), "r");
+    ASSERT_TRUE(first && second);
+    char buffer[256];
+    std::string output;
+    while (std::fgets(buffer, sizeof buffer, first))
+        output += buffer;
+    while (std::fgets(buffer, sizeof buffer, second))
+        output += buffer;
+    EXPECT_EQ(pclose(first), 0) << output;
+    EXPECT_EQ(pclose(second), 0) << output;
+    auto sorted = [](std::vector<std::string> v) {
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    EXPECT_EQ(sorted(stored("Applications/Office/Word").servers),
+              (std::vector<std::string>{"ALPHA", "BETA"}));
+    EXPECT_EQ(sorted(stored("Applications/Notepad").servers),
+              (std::vector<std::string>{"ALPHA", "BETA", "GAMMA"}));
 }
 
 TEST_F(RemoteObjectModelTest, AServerThatStopsGivesItsClientsAClearFailure) {
