@@ -157,8 +157,10 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
     const Hello hello{wireMagic, wireMajor, wireMinor, S_OK, 0};
     Hello answer{};
     int memory = -1;
-    if (!sendHello(c->socket_, hello, -1) ||
-        !receiveHello(c->socket_, answer, &memory, std::chrono::seconds(10)) ||
+    // A server that refuses the caller answers before it reads the greeting; its answer counts
+    // even when the greeting could not be sent.
+    sendHello(c->socket_, hello, -1);
+    if (!receiveHello(c->socket_, answer, &memory, std::chrono::seconds(10)) ||
         answer.magic != wireMagic) {
         if (memory >= 0)
             close(memory);

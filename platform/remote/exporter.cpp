@@ -596,13 +596,22 @@ void Exporter::accept() {
     unsigned uid = 0;
     Hello hello{};
     Hello answer{wireMagic, wireMajor, wireMinor, S_OK, mailboxCapacity};
-    if (!peerUser(fd, uid) || !receiveHello(fd, hello, nullptr, std::chrono::seconds(2)))
+    std::size_t clients = 0;
+    {
+        std::lock_guard lock(mutex_);
+        clients = connections_.size();
+    }
+    // Who calls is known before anything is read from the caller.
+    if (!peerUser(fd, uid) || !machineUser(uid)) {
+        answer.status = E_ACCESSDENIED;
+        sendHello(fd, answer, -1);
         return; // the connection closes with c
+    }
+    if (!receiveHello(fd, hello, nullptr, std::chrono::seconds(2)))
+        return;
     if (hello.magic != wireMagic || hello.major != wireMajor)
         answer.status = badStubData;
-    else if (!machineUser(uid))
-        answer.status = E_ACCESSDENIED;
-    else if (connections_.size() >= maxClients)
+    else if (clients >= maxClients)
         answer.status = RPC_E_SERVERFAULT;
     int memory = -1;
     if (answer.status == S_OK) {

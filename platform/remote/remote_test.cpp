@@ -3,7 +3,9 @@
 // socket, shared memory and apartment thread), and what the server does with messages that
 // break the wire format.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include "mailbox.h"
 #include "sky/automation.h"
 #include "sky/com_object.h"
+#include "sky/machine.h"
 #include "sky/remote.h"
 #include "sky/temp_machine.h"
 #include "win/com_security.h"
@@ -146,6 +149,26 @@ TEST_F(RemoteTest, TheServedObjectSeesTheCallingUserWhenItImpersonates) {
     ASSERT_TRUE(GetUserNameW(own, &size));
     EXPECT_EQ(getProperty(echo.get(), u"Caller").toString(), std::u16string(own));
     EXPECT_EQ(CoImpersonateClient(), RPC_E_CALL_COMPLETE) << "outside a call";
+}
+
+TEST_F(RemoteTest, AUserWhoIsNotAUserOfTheMachineIsRefused) {
+    // Another account may reach the socket, but is not the machine's owner, root or the server's
+    // own user. Switching accounts takes root.
+    ASSERT_EQ(geteuid(), 0u) << "this test calls as a second account and needs root";
+    ASSERT_EQ(chmod(sky::machine::root().c_str(), 0755), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(40001) != 0 || setuid(40001) != 0)
+            _exit(2);
+        ComPtr<IClassFactory> factory;
+        const HRESULT hr = getRemoteClassObject(clsidEcho, IID_IClassFactory, factory.putVoid());
+        _exit(hr == E_ACCESSDENIED ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // The server goes on serving its users.
+    EXPECT_TRUE(remoteEcho());
 }
 
 // A client that speaks the wire format by hand.
