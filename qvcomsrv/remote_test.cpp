@@ -15,6 +15,7 @@
 
 #include "sky/machine.h"
 #include "sky/remote.h"
+#include "sky/services.h"
 #include "sky/temp_machine.h"
 #include "testing/module_test_support.h"
 
@@ -318,6 +319,85 @@ TEST_F(RemoteObjectModelTest, AServerThatStopsGivesItsClientsAClearFailure) {
     // A new server is found by the next activation.
     startServer();
     EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK);
+}
+
+// The classes reached through the service QVCom, which activation starts: the test's server
+// program installed as that service.
+class ServiceActivationTest : public ObjectModelTest {
+protected:
+    void SetUp() override {
+        ObjectModelTest::SetUp();
+        registerForLocalService();
+        setString(HKEY_LOCAL_MACHINE, std::u16string(u"Software\\Classes\\APPID\\") + appId,
+                  u"ServiceParameters", u"-Service");
+        const auto bin = sky::testing::buildBin();
+        const std::u16string image =
+            sky::machine::toWindowsPath(bin / "testprograms" / "qvcomsrv_local_server") + u" " +
+            sky::machine::toWindowsPath(bin / "qvcomsrv.dll") + u" -Service";
+        manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(manager_, nullptr) << GetLastError();
+        service_ =
+            CreateServiceW(manager_, u"QVCom", u"QVCom", SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                           image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(service_, nullptr) << GetLastError();
+    }
+    void TearDown() override {
+        sky::services::shutdownServices();
+        if (service_)
+            CloseServiceHandle(service_);
+        if (manager_)
+            CloseServiceHandle(manager_);
+        ObjectModelTest::TearDown();
+    }
+    DWORD state() {
+        SERVICE_STATUS status{};
+        EXPECT_TRUE(QueryServiceStatus(service_, &status));
+        return status.dwCurrentState;
+    }
+
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+};
+
+TEST_F(ServiceActivationTest, TheFirstObjectStartsTheServiceAndTheNextStartsItAgainAfterAStop) {
+    EXPECT_EQ(state(), SERVICE_STOPPED);
+    auto farm = openFarm();
+    sky::Bstr name;
+    ASSERT_EQ(farm->get_FarmName(name.put()), S_OK) << failureText();
+    EXPECT_EQ(name.utf8(), "Skyfarm");
+    EXPECT_EQ(state(), SERVICE_RUNNING);
+
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    for (int i = 0; i < 500 && state() != SERVICE_STOPPED; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(state(), SERVICE_STOPPED);
+    const HRESULT first = farm->get_FarmName(name.put());
+    EXPECT_TRUE(first == RPC_E_DISCONNECTED || first == static_cast<HRESULT>(0x800706BA))
+        << std::hex << first;
+
+    EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK) << failureText();
+    EXPECT_EQ(state(), SERVICE_RUNNING);
+}
+
+TEST_F(ServiceActivationTest, AServiceThatCannotStartFailsActivationAtOnce) {
+    ASSERT_TRUE(DeleteService(service_));
+    CloseServiceHandle(service_);
+    service_ = CreateServiceW(manager_, u"QVCom", u"QVCom", SERVICE_ALL_ACCESS,
+                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                              u"C:\\WINDOWS\\System32\\missing.exe", nullptr, nullptr, nullptr,
+                              nullptr, nullptr);
+    ASSERT_NE(service_, nullptr);
+    const auto began = std::chrono::steady_clock::now();
+    try {
+        sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
+        ADD_FAILURE() << "activation succeeded without a server";
+    } catch (const sky::ComError& e) {
+        EXPECT_EQ(e.result(), CO_E_SERVER_EXEC_FAILURE);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(25))
+        << "a service that cannot start is not waited for";
 }
 
 } // namespace

@@ -24,7 +24,8 @@ constexpr auto pollInterval = std::chrono::milliseconds(20);
 
 struct LocalServer {
     bool found = false;
-    std::u16string service; // the AppID's LocalService, if any
+    std::u16string service;    // the AppID's LocalService, if any
+    std::u16string parameters; // and its ServiceParameters
 };
 
 // Whether the class names a server out of process: LocalServer32, or AppID -> LocalService.
@@ -37,6 +38,8 @@ LocalServer localServerOf(REFCLSID clsid) {
             service && !service->empty()) {
             server.found = true;
             server.service = *service;
+            server.parameters =
+                readClassesString(u"AppID\\" + *appId, u"ServiceParameters").value_or(u"");
         }
     }
     if (classesKeyExists(key + u"\\LocalServer32"))
@@ -54,7 +57,7 @@ HRESULT getLocalServerClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     HRESULT hr = sky::remote::getRemoteClassObject(clsid, riid, ppv);
     if (hr != REGDB_E_CLASSNOTREG)
         return hr;
-    if (server.service.empty() || !startService(server.service))
+    if (server.service.empty() || !startService(server.service, server.parameters))
         return CO_E_SERVER_EXEC_FAILURE;
     const auto deadline = std::chrono::steady_clock::now() + classObjectWait;
     while (std::chrono::steady_clock::now() < deadline) {

@@ -29,6 +29,7 @@
 #include "sky/com_ptr.h"
 #include "sky/machine.h"
 #include "sky/remote.h"
+#include "sky/services.h"
 #include "sky/text.h"
 #include "win/oleauto.h"
 
@@ -56,13 +57,10 @@ std::u16string userName(unsigned uid) {
     return sky::widen(std::to_string(uid));
 }
 
-// The users who may call: this process's own user, root, and the owner of the machine
-// directory.
+// The users who may call: the machine's users (as for its service manager) and the account
+// the server itself runs as.
 bool machineUser(unsigned uid) {
-    struct stat info {};
-    if (uid == 0 || uid == geteuid())
-        return true;
-    return stat(sky::machine::root().c_str(), &info) == 0 && info.st_uid == uid;
+    return uid == geteuid() || sky::services::mayUseMachine(uid);
 }
 
 // An object a client holds references on.
