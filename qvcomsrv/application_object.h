@@ -20,14 +20,14 @@
 #include "SkyloomCOM_notimpl.h"
 #include "com_class.h"
 #include "farm_connection.h"
-#include "model.h"
+#include "qvcomsrv/store/model.h"
+#include "qvcomsrv/store/settings.h"
 #include "results.h"
-#include "settings.h"
 
 namespace qvcomsrv {
 
-class ApplicationObject final : public ComClass<ISkyloomApplication5, ISkyloomApplication5NotImpl,
-                                                ISkyloomWinApp5NotImpl, ISkyloomContent4NotImpl> {
+class ApplicationObject final : public ComClass<ISkyloomApplication5NotImpl, ISkyloomWinApp5NotImpl,
+                                                ISkyloomContent4NotImpl> {
 public:
     ApplicationObject() = default;
 
@@ -52,7 +52,11 @@ public:
     HRESULT STDMETHODCALLTYPE get_Servers(ISkyloomServers** ppServers) override;
     HRESULT STDMETHODCALLTYPE get_Users(ISkyloomUsers** ppUsers) override;
     HRESULT STDMETHODCALLTYPE get_Groups(ISkyloomGroups** ppGroups) override;
-    HRESULT STDMETHODCALLTYPE get_WinAppObject(ISkyloomWinApp** ppWinApp) override;
+    // Every version of WinAppObject, ContentObject, ParentFolder and GetServerBinding, at the
+    // interface `riid`.
+    HRESULT get_WinAppObjectAs(REFIID riid, void** out) override;
+    HRESULT get_ContentObjectAs(REFIID riid, void** out) override;
+    HRESULT get_ParentFolderAs(REFIID riid, void** out) override;
     HRESULT STDMETHODCALLTYPE AddUser(ISkyloomUser* pUser) override;
     HRESULT STDMETHODCALLTYPE RemoveUser(ISkyloomUser* pUser) override;
     HRESULT STDMETHODCALLTYPE AddGroup(ISkyloomGroup* pGroup) override;
@@ -60,18 +64,12 @@ public:
     HRESULT STDMETHODCALLTYPE Rename(BSTR NewName) override;
     HRESULT STDMETHODCALLTYPE MoveTo(BSTR FolderDN) override;
     HRESULT STDMETHODCALLTYPE ServerInList(BSTR ServerName, VARIANT_BOOL* pVal) override;
-    HRESULT STDMETHODCALLTYPE GetServerBinding(BSTR ServerName,
-                                               ISkyloomAppSrvBinding** ppAppSrvBinding) override;
+    HRESULT GetServerBindingAs(BSTR ServerName, REFIID riid, void** out) override;
     HRESULT STDMETHODCALLTYPE RemoveAllServers() override;
     HRESULT STDMETHODCALLTYPE RemoveAllAccounts() override;
     // ISkyloomApplication2
-    HRESULT STDMETHODCALLTYPE get_ContentObject(ISkyloomContent** ppContent) override;
-    HRESULT STDMETHODCALLTYPE get_WinAppObject2(ISkyloomWinApp2** ppWinApp2) override;
-    HRESULT STDMETHODCALLTYPE get_ParentFolder(ISkyloomFolder** ppFolder) override;
     HRESULT STDMETHODCALLTYPE get_IsPublishedContent(VARIANT_BOOL* pVal) override;
     // ISkyloomApplication3
-    HRESULT STDMETHODCALLTYPE get_WinAppObject3(ISkyloomWinApp3** ppWinApp3) override;
-    HRESULT STDMETHODCALLTYPE get_ContentObject2(ISkyloomContent2** ppContent2) override;
     HRESULT STDMETHODCALLTYPE AddAccount(QVAccountAuthorityType AAType, BSTR AAName,
                                          SkyloomAccountType AccountType, BSTR AccountName) override;
     HRESULT STDMETHODCALLTYPE RemoveAccount(QVAccountAuthorityType AAType, BSTR AAName,
@@ -84,16 +82,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_GroupCount(LONG* pVal) override;
     HRESULT STDMETHODCALLTYPE get_ServerCount(LONG* pVal) override;
     // ISkyloomApplication4
-    HRESULT STDMETHODCALLTYPE get_WinAppObject4(ISkyloomWinApp4** ppWinApp4) override;
-    HRESULT STDMETHODCALLTYPE GetServerBinding2(BSTR ServerName,
-                                                ISkyloomAppSrvBinding2** ppBinding2) override;
-    HRESULT STDMETHODCALLTYPE get_ContentObject3(ISkyloomContent3** ppContent3) override;
-    HRESULT STDMETHODCALLTYPE get_ParentFolder4(ISkyloomFolder4** ppFolder4) override;
     HRESULT STDMETHODCALLTYPE get_IsPublished(VARIANT_BOOL* pVal) override;
     // ISkyloomApplication5
-    HRESULT STDMETHODCALLTYPE get_WinAppObject5(ISkyloomWinApp5** ppWinApp5) override;
-    HRESULT STDMETHODCALLTYPE get_ContentObject4(ISkyloomContent4** ppContent4) override;
-    HRESULT STDMETHODCALLTYPE get_ParentFolder5(ISkyloomFolder5** ppFolder5) override;
 
     // ISkyloomWinApp (LoadData, SaveData, AddServer, RemoveServer, AddUser, AddGroup,
     // RemoveUser and RemoveGroup are the application's own, above)
@@ -162,8 +152,6 @@ public:
     HRESULT STDMETHODCALLTYPE get_HideDisabledApp(LONG* pVal) override;
 
 protected:
-    void* face(REFIID riid) override;
-
 private:
     enum class State { Created, Bound, Loaded, New, Deleted };
 
@@ -190,8 +178,6 @@ private:
 
     HRESULT grant(IUnknown* account, bool group);
     HRESULT revoke(IUnknown* account, bool group);
-    HRESULT binding(BSTR server, REFIID riid, void** out);
-    HRESULT parentFolder(REFIID riid, void** out);
 
     Farm farm_;
     State state_ = State::Created;

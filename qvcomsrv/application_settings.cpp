@@ -26,7 +26,7 @@ HRESULT ApplicationObject::getTextSetting(AppSetting setting, BSTR* out) {
 HRESULT ApplicationObject::putSetting(AppSetting setting, sky::farm::SettingValue value) {
     return change([&](Application& app) {
         if (sky::farm::Status s = app.settings.set(setting, std::move(value)); !s)
-            return fail(s);
+            return withErrorInfo(s);
         return S_OK;
     });
 }
@@ -52,7 +52,7 @@ HRESULT ApplicationObject::putSetting(AppSetting setting, sky::farm::SettingValu
         return getTextSetting(AppSetting::Name, pVal);                                             \
     }                                                                                              \
     HRESULT ApplicationObject::put_##Name(BSTR newVal) {                                           \
-        return guarded([&] { return putSetting(AppSetting::Name, textOf(newVal)); });              \
+        return catchExceptions([&] { return putSetting(AppSetting::Name, textOf(newVal)); });      \
     }
 
 // ISkyloomWinApp

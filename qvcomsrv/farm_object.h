@@ -9,32 +9,32 @@
 #include "SkyloomCOM_notimpl.h"
 #include "com_class.h"
 #include "farm_connection.h"
-#include "settings.h"
+#include "qvcomsrv/store/settings.h"
 
 namespace qvcomsrv {
 
-class FarmObject final
-    : public ComClass<ISkyloomFarm6, ISkyloomFarm6NotImpl, ISkyloomWinFarm6NotImpl> {
+class FarmObject final : public ComClass<ISkyloomFarm6NotImpl, ISkyloomWinFarm6NotImpl> {
 public:
     FarmObject() = default;
 
     // ISkyloomFarm
     HRESULT STDMETHODCALLTYPE Initialize(SkyloomObjectType FarmType) override;
+    // Every version of GetApplication, AddApplication, GetServer, GetFolder, GetZone and
+    // WinFarmObject, at the interface `riid`.
+    HRESULT GetApplicationAs(SkyloomObjectType AppType, BSTR AppDN, REFIID riid,
+                             void** out) override;
+    HRESULT AddApplicationAs(SkyloomObjectType AppType, REFIID riid, void** out) override;
+    HRESULT GetServerAs(SkyloomObjectType ServerType, BSTR ServerName, REFIID riid,
+                        void** out) override;
+    HRESULT GetFolderAs(BSTR FolderDN, REFIID riid, void** out) override;
+    HRESULT GetZoneAs(BSTR ZoneName, REFIID riid, void** out) override;
+    HRESULT get_WinFarmObjectAs(REFIID riid, void** out) override;
     HRESULT STDMETHODCALLTYPE get_FarmName(BSTR* pVal) override;
     HRESULT STDMETHODCALLTYPE get_Zones(ISkyloomZones** ppZones) override;
     HRESULT STDMETHODCALLTYPE get_Applications(ISkyloomApplications** ppApplications) override;
     HRESULT STDMETHODCALLTYPE get_Servers(ISkyloomServers** ppServers) override;
-    HRESULT STDMETHODCALLTYPE get_WinFarmObject(ISkyloomWinFarm** ppWinFarm) override;
     HRESULT STDMETHODCALLTYPE get_FarmType(SkyloomObjectType* pVal) override;
-    HRESULT STDMETHODCALLTYPE GetApplication(SkyloomObjectType AppType, BSTR AppDN,
-                                             ISkyloomApplication** ppApplication) override;
-    HRESULT STDMETHODCALLTYPE AddApplication(SkyloomObjectType AppType,
-                                             ISkyloomApplication** ppApplication) override;
-    HRESULT STDMETHODCALLTYPE GetServer(SkyloomObjectType ServerType, BSTR ServerName,
-                                        ISkyloomServer** ppServer) override;
-    HRESULT STDMETHODCALLTYPE GetZone(BSTR ZoneName, ISkyloomZone** ppZone) override;
     // ISkyloomFarm3
-    HRESULT STDMETHODCALLTYPE GetFolder(BSTR FolderDN, ISkyloomFolder** ppFolder) override;
     HRESULT STDMETHODCALLTYPE get_ApplicationFolder(ISkyloomFolder** ppFolder) override;
     // ISkyloomFarm4
     HRESULT STDMETHODCALLTYPE FindApplications(BSTR AppName,
@@ -43,24 +43,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_DataStoreLocation(BSTR* pVal) override;
     HRESULT STDMETHODCALLTYPE Refresh() override;
     // ISkyloomFarm5
-    HRESULT STDMETHODCALLTYPE GetApplication4(SkyloomObjectType AppType, BSTR AppDN,
-                                              ISkyloomApplication4** ppApplication4) override;
-    HRESULT STDMETHODCALLTYPE AddApplication4(SkyloomObjectType AppType,
-                                              ISkyloomApplication4** ppApplication4) override;
-    HRESULT STDMETHODCALLTYPE GetServer4(SkyloomObjectType ServerType, BSTR ServerName,
-                                         ISkyloomServer4** ppServer4) override;
-    HRESULT STDMETHODCALLTYPE GetFolder4(BSTR FolderDN, ISkyloomFolder4** ppFolder4) override;
     HRESULT STDMETHODCALLTYPE RemoveApplication(BSTR AppDN) override;
     // ISkyloomFarm6
-    HRESULT STDMETHODCALLTYPE GetApplication5(SkyloomObjectType AppType, BSTR AppDN,
-                                              ISkyloomApplication5** ppApplication5) override;
-    HRESULT STDMETHODCALLTYPE AddApplication5(SkyloomObjectType AppType,
-                                              ISkyloomApplication5** ppApplication5) override;
-    HRESULT STDMETHODCALLTYPE GetServer5(SkyloomObjectType ServerType, BSTR ServerName,
-                                         ISkyloomServer5** ppServer5) override;
-    HRESULT STDMETHODCALLTYPE GetFolder5(BSTR FolderDN, ISkyloomFolder5** ppFolder5) override;
-    HRESULT STDMETHODCALLTYPE GetZone3(BSTR ZoneName, ISkyloomZone3** ppZone3) override;
-    HRESULT STDMETHODCALLTYPE get_WinFarmObject6(ISkyloomWinFarm6** ppWinFarm6) override;
 
     // ISkyloomWinFarm
     HRESULT STDMETHODCALLTYPE get_NoRedundantGraphics(LONG* pVal) override;
@@ -134,7 +118,6 @@ public:
     HRESULT STDMETHODCALLTYPE put_SRTimeout(LONG newVal) override;
 
 protected:
-    void* face(REFIID riid) override;
     // Fails (with a description) until Initialize has connected the object to its farm.
     HRESULT ready() override;
 
@@ -145,13 +128,6 @@ private:
     HRESULT getSetting(sky::farm::FarmSetting setting, LONG* out);
     HRESULT getTextSetting(sky::farm::FarmSetting setting, BSTR* out);
     HRESULT putSetting(sky::farm::FarmSetting setting, sky::farm::SettingValue value);
-
-    // The application at `dn` (loaded) or a new one, at the interface `riid`.
-    HRESULT getApplication(SkyloomObjectType type, BSTR dn, REFIID riid, void** out);
-    HRESULT addApplication(SkyloomObjectType type, REFIID riid, void** out);
-    HRESULT getServer(SkyloomObjectType type, BSTR name, REFIID riid, void** out);
-    HRESULT getFolder(BSTR dn, REFIID riid, void** out);
-    HRESULT getZone(BSTR name, REFIID riid, void** out);
 
     Farm farm_;
     std::string name_;

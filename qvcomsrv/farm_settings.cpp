@@ -15,7 +15,7 @@ HRESULT FarmObject::readSetting(FarmSetting setting, Deliver&& deliver) {
     return whenReady([&] {
         auto value = farm_->use([&](FarmStore& store) { return store.farmSetting(setting); });
         if (!value)
-            return fail(value.status());
+            return withErrorInfo(value.status());
         return deliver(*value);
     });
 }
@@ -38,7 +38,7 @@ HRESULT FarmObject::putSetting(FarmSetting setting, sky::farm::SettingValue valu
     return whenReady([&] {
         const sky::farm::Status status =
             farm_->use([&](FarmStore& store) { return store.setFarmSetting(setting, value); });
-        return status ? S_OK : fail(status);
+        return status ? S_OK : withErrorInfo(status);
     });
 }
 
@@ -51,7 +51,7 @@ HRESULT FarmObject::get_IsVantorAdministrator(LONG* pVal) {
             return returnLong(pVal, 0);
         auto admin = farm_->use([&](FarmStore& store) { return store.isAdministrator(user); });
         if (!admin)
-            return fail(admin.status());
+            return withErrorInfo(admin.status());
         return returnLong(pVal, *admin ? 1 : 0);
     });
 }
@@ -119,7 +119,8 @@ HRESULT FarmObject::get_NDSPreferredTree(BSTR* pVal) {
 }
 
 HRESULT FarmObject::put_NDSPreferredTree(BSTR newVal) {
-    return guarded([&] { return putSetting(FarmSetting::NDSPreferredTree, textOf(newVal)); });
+    return catchExceptions(
+        [&] { return putSetting(FarmSetting::NDSPreferredTree, textOf(newVal)); });
 }
 
 } // namespace qvcomsrv

@@ -125,7 +125,7 @@ int pragmaInt(sqlite3* db, const char* sql, int& value) {
 
 } // namespace
 
-LONG Hive::fail(int sqliteCode) {
+LONG Hive::errorFromSqlite(int sqliteCode) {
     problem_ = describe(file_, sqliteCode, db_);
     return codeFor(sqliteCode);
 }
@@ -141,7 +141,7 @@ LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
     int rc =
         sqlite3_open_v2(file.c_str(), &opened->db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    LONG status = rc == SQLITE_OK ? ERROR_SUCCESS : opened->fail(rc);
+    LONG status = rc == SQLITE_OK ? ERROR_SUCCESS : opened->errorFromSqlite(rc);
     if (status == ERROR_SUCCESS) {
         // Look before changing anything: another file stays as it is.
         sqlite3_busy_timeout(opened->db_, kBusyTimeoutMs);
@@ -149,7 +149,7 @@ LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
     }
     if (status == ERROR_SUCCESS) {
         rc = execWaiting(opened->db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
-        status = rc == SQLITE_OK ? opened->createSchema() : opened->fail(rc);
+        status = rc == SQLITE_OK ? opened->createSchema() : opened->errorFromSqlite(rc);
     }
     if (status == ERROR_SUCCESS)
         status = opened->prepareAll();
@@ -171,7 +171,7 @@ LONG Hive::checkFile() {
     if (rc == SQLITE_OK)
         rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master", tables);
     if (rc != SQLITE_OK)
-        return fail(rc);
+        return errorFromSqlite(rc);
     if ((application != 0 && application != kApplicationId) || (version == 0 && tables != 0)) {
         problem_ = "the file " + file_.string() + " is not a registry hive";
         return ERROR_BADDB;
@@ -187,21 +187,21 @@ LONG Hive::createSchema() {
     int version = 0;
     int rc = pragmaInt(db_, "PRAGMA user_version", version);
     if (rc != SQLITE_OK)
-        return fail(rc);
+        return errorFromSqlite(rc);
     if (version == kSchemaVersion)
         return ERROR_SUCCESS;
 
     // A new file: create the schema once, whoever comes first.
     rc = execWaiting(db_, "BEGIN IMMEDIATE");
     if (rc != SQLITE_OK)
-        return fail(rc);
+        return errorFromSqlite(rc);
     int tables = 0;
     rc = pragmaInt(db_, "PRAGMA user_version", version);
     if (rc == SQLITE_OK)
         rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master", tables);
     if (rc != SQLITE_OK) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return fail(rc);
+        return errorFromSqlite(rc);
     }
     if (version == kSchemaVersion) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -217,7 +217,7 @@ LONG Hive::createSchema() {
     rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db_, stamp.c_str(), nullptr, nullptr, nullptr);
-    LONG status = rc == SQLITE_OK ? prepareAll() : fail(rc);
+    LONG status = rc == SQLITE_OK ? prepareAll() : errorFromSqlite(rc);
     const KeyRef machine{kLocalMachineId, "HKEY_LOCAL_MACHINE"};
     for (const char16_t* path : kMachineKeys) {
         if (status != ERROR_SUCCESS)
@@ -235,7 +235,7 @@ LONG Hive::createSchema() {
     if (status == ERROR_SUCCESS) {
         rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
-            status = fail(rc);
+            status = errorFromSqlite(rc);
     }
     if (status != ERROR_SUCCESS)
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -250,7 +250,7 @@ LONG Hive::prepareAll() {
         const int rc = sqlite3_prepare_v3(db_, sqlOf(static_cast<Statement>(which)), -1,
                                           SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
         if (rc != SQLITE_OK) {
-            const LONG status = fail(rc);
+            const LONG status = errorFromSqlite(rc);
             for (sqlite3_stmt* prepared : statements_)
                 sqlite3_finalize(prepared);
             statements_.clear();

@@ -126,7 +126,8 @@ private:
     LONG createLocked(const KeyRef& base, const std::vector<std::u16string>& names,
                       std::u16string_view className, const CreateCheck& mayCreateUnder, KeyRef& key,
                       bool& created);
-    LONG fail(int sqliteCode);
+    // Keeps a SQLite failure as the hive's last problem and returns the Win32 code it stands for.
+    LONG errorFromSqlite(int sqliteCode);
     sqlite3_stmt* statement(Statement which) const;
 
     sqlite3* db_ = nullptr;

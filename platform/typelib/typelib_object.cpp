@@ -17,19 +17,6 @@ bool sameName(const std::u16string& a, const OLECHAR* b) {
     return b && equalNoCase(a, std::u16string_view(b, sky::length(b)));
 }
 
-// QueryInterface of an object with one interface besides IUnknown.
-template <class Interface> HRESULT queryOne(Interface* self, REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == sky::uuidOf<Interface>()) {
-        *ppv = self;
-        self->AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
 // The out-parameters of GetDocumentation; an empty help string or file is a null BSTR.
 HRESULT document(const std::u16string& name, const std::u16string& doc, DWORD context,
                  const std::u16string& helpFile, BSTR* pBstrName, BSTR* pBstrDocString,
@@ -121,7 +108,8 @@ void fillVariant(VARIANT& v, const Value& value) {
 // --- TypeInfoObject ----------------------------------------------------------------------
 
 TypeInfoObject::TypeInfoObject(TypeLibObject& lib, std::size_t index, bool interfaceFace)
-    : lib_(lib), index_(index), interfaceFace_(interfaceFace) {}
+    : ComObject(static_cast<ITypeLib&>(lib)), lib_(lib), index_(index),
+      interfaceFace_(interfaceFace) {}
 
 const TypeDescription& TypeInfoObject::desc() const {
     return lib_.data().types[index_];
@@ -168,18 +156,6 @@ void TypeInfoObject::prepare() {
         }
     }
     vtableSlots_ = dispatchForm ? 7 : slot;
-}
-
-HRESULT TypeInfoObject::QueryInterface(REFIID riid, void** ppv) {
-    return queryOne<ITypeInfo>(this, riid, ppv);
-}
-
-ULONG TypeInfoObject::AddRef() {
-    return lib_.AddRef();
-}
-
-ULONG TypeInfoObject::Release() {
-    return lib_.Release();
 }
 
 HRESULT TypeInfoObject::GetTypeAttr(TYPEATTR** ppTypeAttr) {
@@ -520,8 +496,7 @@ HRESULT TypeInfoObject::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
 
 // --- TypeLibObject -----------------------------------------------------------------------
 
-TypeLibObject::TypeLibObject(Library lib, bool immortal)
-    : immortal_(immortal), lib_(std::move(lib)) {
+TypeLibObject::TypeLibObject(Library lib) : lib_(std::move(lib)) {
     // Dispatch faces derive from IDispatch: make sure the library can name it.
     bool hasDual = false;
     for (const auto& t : lib_.types)
@@ -582,21 +557,6 @@ HRESULT TypeLibObject::resolve(HREFTYPE href, ITypeInfo** out) {
     info->AddRef();
     *out = info;
     return S_OK;
-}
-
-HRESULT TypeLibObject::QueryInterface(REFIID riid, void** ppv) {
-    return queryOne<ITypeLib>(this, riid, ppv);
-}
-
-ULONG TypeLibObject::AddRef() {
-    return ++refs_;
-}
-
-ULONG TypeLibObject::Release() {
-    ULONG left = --refs_;
-    if (left == 0 && !immortal_)
-        delete this;
-    return left;
 }
 
 UINT TypeLibObject::GetTypeInfoCount() {
@@ -824,14 +784,15 @@ Library standardLibraryData() {
 } // namespace
 
 TypeLibObject& standardLibrary() {
-    static TypeLibObject* library = new TypeLibObject(standardLibraryData(), true);
+    // Built in: the first reference is never released, so it lives as long as the process.
+    static TypeLibObject* library = new TypeLibObject(standardLibraryData());
     return *library;
 }
 
 HRESULT createTypeLib(Library lib, ITypeLib** out) {
     if (!out)
         return E_INVALIDARG;
-    *out = new TypeLibObject(std::move(lib), false);
+    *out = new TypeLibObject(std::move(lib));
     return S_OK;
 }
 

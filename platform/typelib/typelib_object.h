@@ -5,10 +5,10 @@
 // whole library alive, as on Windows.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
+#include "sky/com_object.h"
 #include "sky/typelib_image.h"
 
 namespace sky::typelib {
@@ -17,14 +17,11 @@ class TypeLibObject;
 
 // One face of a type description: the description itself, or the vtable (TKIND_INTERFACE) face
 // of a dual interface.
-class TypeInfoObject final : public ITypeInfo {
+// A part of its library: its references are the library's.
+class TypeInfoObject final : public ComObject<ITypeInfo> {
 public:
     TypeInfoObject(TypeLibObject& lib, std::size_t index, bool interfaceFace);
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // ITypeInfo
     HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) override;
     HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** ppTComp) override;
@@ -80,15 +77,10 @@ private:
     int vtableSlots_ = 0;
 };
 
-class TypeLibObject final : public ITypeLib {
+class TypeLibObject final : public ComObject<ITypeLib> {
 public:
-    // `immortal`: a built-in library that lives as long as the process.
-    TypeLibObject(Library lib, bool immortal);
+    explicit TypeLibObject(Library lib);
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // ITypeLib
     UINT STDMETHODCALLTYPE GetTypeInfoCount() override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** ppTInfo) override;
@@ -111,8 +103,6 @@ public:
     HREFTYPE dispatchRef() const { return dispatchRef_; }
 
 private:
-    std::atomic<ULONG> refs_{1};
-    bool immortal_;
     Library lib_;
     std::vector<std::unique_ptr<TypeInfoObject>> infos_;
     std::vector<std::unique_ptr<TypeInfoObject>> interfaceFaces_;

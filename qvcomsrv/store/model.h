@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "names.h"
-#include "settings.h"
-#include "status.h"
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/settings.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm {
 

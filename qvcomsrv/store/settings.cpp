@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "qvcomsrv/store/settings.h"
 
 #include <algorithm>
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <variant>
 
-#include "status.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm {
 

@@ -1,8 +1,8 @@
-#include "sqlite_schema.h"
+#include "qvcomsrv/store/sqlite_schema.h"
 
 #include <span>
 
-#include "settings.h"
+#include "qvcomsrv/store/settings.h"
 
 namespace sky::farm::sqlite {
 

@@ -138,7 +138,7 @@ private:
     bool isWord(std::string_view w) {
         return peek().kind == TokenKind::Identifier && peek().text == w;
     }
-    [[noreturn]] void fail(const std::string& message) {
+    [[noreturn]] void throwSyntaxError(const std::string& message) {
         throw CompileError(peek().where, message);
     }
     [[noreturn]] void unexpected(const std::string& expected) {
@@ -146,7 +146,7 @@ private:
         std::string got = t.kind == TokenKind::End      ? "end of file"
                           : t.kind == TokenKind::String ? "string \"" + t.text + "\""
                                                         : "'" + t.text + "'";
-        fail("expected " + expected + ", found " + got);
+        throwSyntaxError("expected " + expected + ", found " + got);
     }
     void expectPunct(std::string_view p) {
         if (!isPunct(p))
@@ -249,7 +249,7 @@ void Parser::topLevel(bool insideLibrary) {
     }
     if (isWord("importlib")) {
         if (!insideLibrary)
-            fail("importlib is allowed only inside the library block");
+            throwSyntaxError("importlib is allowed only inside the library block");
         lex_.next();
         expectPunct("(");
         lib_.importlibs.push_back(expectString("type library file name"));
@@ -267,16 +267,16 @@ void Parser::topLevel(bool insideLibrary) {
         attrs = attributes();
     if (isWord("library")) {
         if (insideLibrary)
-            fail("a library cannot contain another library");
+            throwSyntaxError("a library cannot contain another library");
         library(attrs, where);
     } else if (isWord("interface")) {
         interfaceDecl(attrs, where);
     } else if (isWord("coclass")) {
         coclass(attrs, where);
     } else if (isWord("dispinterface")) {
-        fail("dispinterface is not supported: declare a dual interface instead");
+        throwSyntaxError("dispinterface is not supported: declare a dual interface instead");
     } else if (isWord("module") || isWord("struct") || isWord("union")) {
-        fail("'" + peek().text + "' declarations are not supported");
+        throwSyntaxError("'" + peek().text + "' declarations are not supported");
     } else if (attrs.empty()) {
         unexpected("a declaration (library, interface, coclass, typedef, import, cpp_quote)");
     } else {
@@ -299,7 +299,7 @@ Attributes Parser::attributes() {
         ArgKind kind = known->second;
         if (isPunct("(")) {
             if (kind == ArgKind::None)
-                fail("attribute '" + a.name + "' takes no argument");
+                throwSyntaxError("attribute '" + a.name + "' takes no argument");
             if (kind == ArgKind::Raw) {
                 a.raw = lex_.rawParenthesized();
             } else {
@@ -308,7 +308,7 @@ Attributes Parser::attributes() {
                 expectPunct(")");
             }
         } else if (kind == ArgKind::Constant || kind == ArgKind::Raw) {
-            fail("attribute '" + a.name + "' needs an argument in parentheses");
+            throwSyntaxError("attribute '" + a.name + "' needs an argument in parentheses");
         }
         attrs.push_back(std::move(a));
         if (acceptPunct("]"))
@@ -359,7 +359,7 @@ std::uint32_t Parser::helpContext(const Attributes& attrs) {
 
 void Parser::library(const Attributes& attrs, const Location& where) {
     if (haveLibrary_)
-        fail("only one library block is allowed in a file");
+        throwSyntaxError("only one library block is allowed in a file");
     haveLibrary_ = true;
     lex_.next(); // library
     checkAllowed(attrs,
@@ -537,7 +537,7 @@ Param Parser::param() {
         p.name = lex_.next().text;
     }
     if (isPunct("["))
-        fail("array parameters are not supported");
+        throwSyntaxError("array parameters are not supported");
     return p;
 }
 
@@ -567,12 +567,12 @@ TypeRef Parser::type() {
         if (t.base != BaseType::Byte)
             word("int");
     } else if (w == "signed") {
-        fail("'signed' types are not automation types");
+        throwSyntaxError("'signed' types are not automation types");
     } else if (w == "long" || w == "LONG") {
         t.base = BaseType::Long;
         if (w == "long") {
             if (isWord("long"))
-                fail("'long long' is not an automation type here");
+                throwSyntaxError("'long long' is not an automation type here");
             word("int");
         }
     } else if (w == "short" || w == "SHORT") {
@@ -653,7 +653,7 @@ void Parser::coclass(const Attributes& attrs, const Location& where) {
         checkAllowed(entryAttrs, {"default", "source", "restricted", "defaultvtable"},
                      "a coclass entry");
         if (isWord("dispinterface"))
-            fail("dispinterface is not supported: declare a dual interface instead");
+            throwSyntaxError("dispinterface is not supported: declare a dual interface instead");
         if (!isWord("interface"))
             unexpected("'interface' or '}' in coclass '" + c.name + "'");
         lex_.next();
@@ -867,7 +867,7 @@ Constant Parser::primary() {
     switch (t.kind) {
     case TokenKind::Integer:
         if (t.integer > static_cast<std::uint64_t>(INT64_MAX))
-            fail("number too large");
+            throwSyntaxError("number too large");
         c.integer = static_cast<std::int64_t>(t.integer);
         lex_.next();
         return c;
@@ -884,7 +884,7 @@ Constant Parser::primary() {
     case TokenKind::Identifier: {
         auto it = constants_.find(t.text);
         if (it == constants_.end())
-            fail("unknown constant '" + t.text + "'");
+            throwSyntaxError("unknown constant '" + t.text + "'");
         c.integer = it->second;
         lex_.next();
         return c;
