@@ -92,7 +92,6 @@ public:
     HRESULT STDMETHODCALLTYPE Clear() override;
     HRESULT STDMETHODCALLTYPE get_IsEmpty(VARIANT_BOOL* pVal) override;
 
-protected:
 private:
     std::string userName_;
     std::string password_;

@@ -39,7 +39,6 @@ public:
     HRESULT STDMETHODCALLTYPE get_WinNTVerMinor(LONG* pVal) override;
     HRESULT STDMETHODCALLTYPE get_HostName(BSTR* pVal) override;
 
-protected:
 private:
     HRESULT bind(Farm farm, SkyloomObjectType type, BSTR name);
     // Makes sure the server's data is in the object.
@@ -65,7 +64,6 @@ public:
     // ISkyloomZone2
     HRESULT STDMETHODCALLTYPE get_ServerCount(LONG* pVal) override;
 
-protected:
 private:
     HRESULT ready() override;
     // The farm's servers in this zone.
@@ -92,7 +90,6 @@ public:
     HRESULT STDMETHODCALLTYPE get_ApplicationObject(ISkyloomApplication5** ppApplication5) override;
     HRESULT STDMETHODCALLTYPE get_ZoneName(BSTR* pVal) override;
 
-protected:
 private:
     HRESULT ready() override;
 

@@ -26,7 +26,7 @@ inline constexpr std::int32_t kWindowsServerType = 6;
 struct FarmInfo {
     std::string name;
     // Farms of earlier releases do not report the session reliability settings: reading or
-    // writing SREnabled, SRPort or SRTimeout then gives NotSupported.
+    // writing one of them then gives NotSupported (isSessionReliability).
     bool reportsSessionReliability = true;
     FarmSettings settings;
 
