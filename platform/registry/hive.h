@@ -123,6 +123,11 @@ private:
     LONG checkFile();
     // Creates the schema of a new hive, once, whichever process comes first.
     LONG createSchema();
+    // The keys every machine has (HARDWARE, SOFTWARE\Classes\CLSID, ...), in a new hive.
+    LONG createMachineKeys();
+    // Runs one statement while opening; a busy database (another process creating it at the
+    // same moment) is waited for.
+    static int execWaiting(sqlite3* db, const char* sql);
     LONG createLocked(const KeyRef& base, const std::vector<std::u16string>& names,
                       std::u16string_view className, const CreateCheck& mayCreateUnder, KeyRef& key,
                       bool& created);

@@ -62,11 +62,9 @@ Bytes Query::blob(int column) const {
     return p ? Bytes(p, p + n) : Bytes();
 }
 
-Database::Database(const std::string& path, Mode mode, int busyTimeoutMs) : path_(path) {
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
-    if (mode == Mode::Create)
-        flags |= SQLITE_OPEN_CREATE;
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+Database::Database(const std::string& path, int busyTimeoutMs) : path_(path) {
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const int code = db_ ? sqlite3_extended_errcode(db_) : rc;
         sqlite3_close(db_);

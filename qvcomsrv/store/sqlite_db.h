@@ -72,10 +72,9 @@ private:
 
 class Database {
 public:
-    enum class Mode { OpenExisting, Create };
-
-    // Opens the file; `location` names the store in messages.
-    Database(const std::string& path, Mode mode, int busyTimeoutMs);
+    // Opens an existing store file for reading and writing; `path` also names the store in
+    // messages. Waits up to `busyTimeoutMs` for another connection's lock.
+    Database(const std::string& path, int busyTimeoutMs);
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
     ~Database();

@@ -512,7 +512,7 @@ void prepareConnection(Database& db) {
 
 // Writes a new store's schema, root folder and farm into the empty database file at `path`.
 void buildStore(const std::string& path, const FarmInfo& farm) {
-    Database db(path, Database::Mode::OpenExisting, 0);
+    Database db(path, 0);
     db.exec("PRAGMA journal_mode = WAL");
     db.exec("PRAGMA foreign_keys = ON");
     Transaction tx(db, Transaction::Kind::Write);
@@ -542,8 +542,7 @@ Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
         std::error_code ec;
         if (!fs::exists(path, ec))
             return Status::notFound("There is no farm store " + path + ".");
-        auto db =
-            std::make_unique<Database>(path, Database::Mode::OpenExisting, options.busyTimeoutMs);
+        auto db = std::make_unique<Database>(path, options.busyTimeoutMs);
         prepareConnection(*db);
         return std::unique_ptr<FarmStore>(std::make_unique<SqliteFarmStore>(std::move(db)));
     });
