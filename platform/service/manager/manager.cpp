@@ -177,7 +177,7 @@ DWORD Manager::start(const std::u16string& name, const std::vector<std::u16strin
         records_[upper(config.name)] = record;
     }
 
-    auto fail = [&](DWORD code) {
+    auto stoppedWith = [&](DWORD code) {
         std::lock_guard lock(mutex_);
         record->status.dwCurrentState = SERVICE_STOPPED;
         record->status.dwWin32ExitCode = code;
@@ -189,7 +189,7 @@ DWORD Manager::start(const std::u16string& name, const std::vector<std::u16strin
 
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-        return fail(ERROR_NO_SYSTEM_RESOURCES);
+        return stoppedWith(ERROR_NO_SYSTEM_RESOURCES);
     ProcessLaunch launch;
     launch.commandLine = config.imagePath;
     launch.inheritedDescriptors = {pair[1]};
@@ -199,7 +199,7 @@ DWORD Manager::start(const std::u16string& name, const std::vector<std::u16strin
         error = GetLastError();
         close(pair[0]);
         close(pair[1]);
-        return fail(error);
+        return stoppedWith(error);
     }
     close(pair[1]);
     CloseHandle(info.hThread);
