@@ -134,12 +134,7 @@ TEST_F(QVComService, ModuleThatCannotBeUsedStopsBeforeInitialize) {
 
     // No install key.
     installObjectModel(standIn("ok"));
-    HKEY key = nullptr;
-    ASSERT_EQ(
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vantor\\Install", 0, KEY_ALL_ACCESS, &key),
-        ERROR_SUCCESS);
-    ASSERT_EQ(SHDeleteKeyW(key, u"{C05CE041-63DB-4467-B777-9FCB30013CA2}"), ERROR_SUCCESS);
-    RegCloseKey(key);
+    removeInstallKey();
     ASSERT_TRUE(StartServiceW(service_, 0, nullptr));
     ASSERT_TRUE(waitFor(SERVICE_STOPPED));
     EXPECT_EQ(status().dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));

@@ -2,6 +2,7 @@
 // box, the version check, the message module's three places, and the exit codes.
 #include <gtest/gtest.h>
 
+#include "sky/services.h"
 #include "test_support.h"
 
 using namespace qvcom_test;
@@ -10,13 +11,7 @@ namespace {
 
 const char helpBox[] = "Skyloom Object Model Service\nqvcom [/RegServer | /UnRegServer]";
 
-class Startup : public ::testing::Test {
-protected:
-    void SetUp() override {
-        writeInstallKey();
-        installQvcom();
-    }
-};
+using Startup = InstalledMachine;
 
 std::string versionBox(const char* message) {
     return std::string("Skyloom Object Model Service\n") + message + "\n";
@@ -25,15 +20,29 @@ std::string versionBox(const char* message) {
 } // namespace
 
 TEST_F(Startup, ActionSwitchesTakeSlashOrDashInAnyCase) {
-    // Registration answers E_NOTIMPL until it is filled in; what matters is that it was chosen.
+    // The last action switch counts: registration leaves the application identifier,
+    // unregistration removes it.
+    const auto registered = [] {
+        HKEY key = nullptr;
+        const bool found = RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                         u"Software\\Classes\\APPID\\{ED62F4E0-63C2-11D4-94D8-"
+                                         u"00C04FB0F326}",
+                                         0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (found)
+            RegCloseKey(key);
+        return found;
+    };
     for (const char16_t* line :
          {u"/regserver", u"-REGSERVER", u"/RegServer", u"/unregserver /RegServer"}) {
         const Outcome run = runQvcom(line);
-        EXPECT_EQ(run.exitCode, static_cast<DWORD>(E_NOTIMPL)) << sky::narrow(line);
+        EXPECT_EQ(run.exitCode, 0u) << sky::narrow(line);
         EXPECT_EQ(run.boxes, "") << sky::narrow(line);
+        EXPECT_TRUE(registered()) << sky::narrow(line);
+        ASSERT_EQ(runQvcom(u"-UnRegServer").exitCode, 0u);
+        EXPECT_FALSE(registered());
     }
-    for (const char16_t* line : {u"-UnRegServer", u"/RegServer /UNREGSERVER"})
-        EXPECT_EQ(runQvcom(line).exitCode, static_cast<DWORD>(E_NOTIMPL)) << sky::narrow(line);
+    EXPECT_EQ(runQvcom(u"/RegServer /UNREGSERVER").exitCode, 0u);
+    EXPECT_FALSE(registered());
     // Without a prefix character, with two, or unknown: ignored, so the dispatcher is reached and
     // a process the service manager did not start cannot connect.
     for (const char16_t* line :

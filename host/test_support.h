@@ -13,6 +13,7 @@
 
 #include "sky/machine.h"
 #include "sky/process.h"
+#include "sky/services.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
 #include "win/errors.h"
@@ -48,6 +49,16 @@ inline void writeInstallKey(const std::u16string& windowsFolder = u"C:\\WINDOWS\
     setText(HKEY_LOCAL_MACHINE, installKey, u"WindowsFolder", windowsFolder);
 }
 
+// Removes the installer's key, as on a machine the installer never ran on.
+inline void removeInstallKey() {
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Vantor\\Install", 0, KEY_ALL_ACCESS, &key),
+        ERROR_SUCCESS);
+    ASSERT_EQ(SHDeleteKeyW(key, u"{C05CE041-63DB-4467-B777-9FCB30013CA2}"), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
 // The machine's operating system as the version check reads it.
 inline void setProfile(const std::u16string& version, const std::u16string& build,
                        const std::u16string* servicePack) {
@@ -77,6 +88,18 @@ inline void installObjectModel(const fs::path& module) {
     fs::create_directories(system32());
     fs::copy_file(module, system32() / "qvcomsrv.dll", fs::copy_options::overwrite_existing);
 }
+
+// A machine with the installer's key and qvcom laid in; whatever a test starts is shut down.
+class InstalledMachine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeInstallKey();
+        installQvcom();
+    }
+    void TearDown() override {
+        EXPECT_EQ(sky::services::shutdownServices(), static_cast<DWORD>(ERROR_SUCCESS));
+    }
+};
 
 struct Outcome {
     DWORD exitCode = 0;
