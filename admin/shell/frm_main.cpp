@@ -151,6 +151,8 @@ void frmMain::createMenus() {
     mnuToolsClone = addItem(mnuTools, "mnuToolsClone", "&Clone");
     mnuToolsImport = addItem(mnuTools, "mnuToolsImport", "Import");
     mnuToolsExport = addItem(mnuTools, "mnuToolsExport", "Export");
+    connect(mnuToolsExport, &QAction::triggered, this, &frmMain::mnuToolsExport_Click);
+    connect(mnuToolsImport, &QAction::triggered, this, &frmMain::mnuToolsImport_Click);
 
     mnuHelp = addMenu(bar, "mnuHelp", "&Help");
     mnuHelpContent = addItem(mnuHelp, "mnuHelpContent", "&Content");

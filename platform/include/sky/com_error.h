@@ -13,8 +13,8 @@ namespace sky {
 class SKY_API ComError : public std::exception {
 public:
     // The failure of a call that has just returned `result`. The description comes from the
-    // calling thread's error information (GetErrorInfo, which takes it away), or else from the
-    // system's text for the result code.
+    // calling thread's error information (GetErrorInfo, which takes it away), even when it is
+    // empty; only when there is none, from the system's text for the result code.
     explicit ComError(HRESULT result);
     // A failure whose description is known (an EXCEPINFO, or one the caller states). An empty
     // description is replaced by the system's text for the result code.
