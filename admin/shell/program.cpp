@@ -17,6 +17,8 @@
 #include "core/admin_state.h"
 #include "core/console_feedback.h"
 #include "core/messages.h"
+#include "publishing/command_line.h"
+#include "publishing/dialog_screenshots.h"
 #include "shell/command_line.h"
 #include "shell/frm_about.h"
 #include "shell/frm_login.h"
@@ -96,6 +98,8 @@ int runScreenshots(int argc, char** argv, const QString& folder) {
                                       QString(names[view]) + "-tools");
     }
 
+    written &= saveDialogScreenshots(state, &main, folder);
+
     presenter.nameNext("MessageBox-error");
     showUnexpectedError(nullptr, -2147467259, u"Unspecified failure");
     presenter.nameNext("MessageBox-refusal");
@@ -148,6 +152,7 @@ int runProgram(int argc, char** argv) {
     view->add_option("name", viewName, "farm, apps or servers")
         ->required()
         ->check(CLI::IsMember({"farm", "apps", "servers"}));
+    PublishingCommandLine publishing(app);
     app.require_subcommand(0, 1);
 
     try {
@@ -157,6 +162,12 @@ int runProgram(int argc, char** argv) {
     }
     if (view->parsed()) {
         return runView(views.at(viewName));
+    }
+    if (publishing.parsed()) {
+        Apartment apartment;
+        AdminState state;
+        ConsoleFeedback feedback(std::cerr, isatty(fileno(stderr)) != 0);
+        return publishing.run(state, std::cout, std::cerr, feedback);
     }
     if (!screenshotFolder.empty()) {
         return runScreenshots(argc, argv, QString::fromStdString(screenshotFolder));
