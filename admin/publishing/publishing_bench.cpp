@@ -29,6 +29,7 @@ struct PublishingFarm {
             return;
         }
         testing::registerObjectModel();
+        farm.zones = {{"Main", "SRV0"}};
         for (int i = 0; i < kServers; ++i) {
             farm.servers.push_back("SRV" + std::to_string(i));
             servers.push_back(sky::widen(farm.servers.back()));
