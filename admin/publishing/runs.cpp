@@ -1,13 +1,24 @@
 #include "publishing/runs.h"
 
+#include <initializer_list>
+
 #include "core/tool_error.h"
 
 namespace brask {
 
 namespace {
 
-double count(const std::vector<std::u16string>& list) {
-    return static_cast<double>(list.size());
+// 99 divided by the number of entries of each list, in turn: the share of one step in a run. A
+// run with an empty list has no steps and no share.
+double shareOf(std::initializer_list<const std::vector<std::u16string>*> lists) {
+    double share = 99.0;
+    for (const std::vector<std::u16string>* list : lists) {
+        if (list->empty()) {
+            return 0;
+        }
+        share /= static_cast<double>(list->size());
+    }
+    return share;
 }
 
 std::u16string decimal(std::size_t number) {
@@ -56,22 +67,21 @@ template <class Body> RunOutcome runSteps(Feedback& feedback, double share, Body
 RunOutcome runPairs(AdminState& state, Feedback& feedback,
                     const std::vector<std::u16string>& servers,
                     const std::vector<std::u16string>& applications, const PairStep& step) {
-    RunOutcome outcome =
-        runSteps(feedback, 99.0 / count(applications) / count(servers), [&](auto& run) {
-            for (const std::u16string& server : servers) {
-                for (const std::u16string& application : applications) {
-                    run.advance();
-                    run.keep(application, server, step(state, application, server));
-                }
+    RunOutcome outcome = runSteps(feedback, shareOf({&applications, &servers}), [&](auto& run) {
+        for (const std::u16string& server : servers) {
+            for (const std::u16string& application : applications) {
+                run.advance();
+                run.keep(application, server, step(state, application, server));
             }
-        });
+        }
+    });
     feedback.progressDone();
     return outcome;
 }
 
 RunOutcome runClone(AdminState& state, Feedback& feedback, std::u16string_view source,
                     const std::vector<std::u16string>& targets, const CloneStep& step) {
-    RunOutcome outcome = runSteps(feedback, 99.0 / count(targets), [&](auto& run) {
+    RunOutcome outcome = runSteps(feedback, shareOf({&targets}), [&](auto& run) {
         for (const std::u16string& target : targets) {
             run.advance();
             if (target != source) {
@@ -85,7 +95,7 @@ RunOutcome runClone(AdminState& state, Feedback& feedback, std::u16string_view s
 
 RunOutcome runOptions(AdminState& state, Feedback& feedback,
                       const std::vector<std::u16string>& applications, const OptionValues& values) {
-    RunOutcome outcome = runSteps(feedback, 99.0 / count(applications), [&](auto& run) {
+    RunOutcome outcome = runSteps(feedback, shareOf({&applications}), [&](auto& run) {
         for (const std::u16string& application : applications) {
             run.advance();
             run.keep(application, {},
