@@ -101,24 +101,31 @@ PublishingCommandLine::PublishingCommandLine(CLI::App& app) {
                    "Application Options dialog does; every choice not given is the dialog's "
                    "initial one, and all seven values are written");
     options_->add_option("--colors", colors_, "Colors: " + describeEntries(kWindowColorList))
-        ->check(entryOf(kWindowColorList));
+        ->check(entryOf(kWindowColorList))
+        ->option_text("ENTRY");
     options_
         ->add_option("--size", size_, "Session Window Size: " + describeEntries(kWindowSizeList))
-        ->check(entryOf(kWindowSizeList));
+        ->check(entryOf(kWindowSizeList))
+        ->option_text("ENTRY");
     options_
         ->add_option("--encryption", encryption_, "Encryption: " + describeEntries(kEncryptionList))
-        ->check(entryOf(kEncryptionList));
+        ->check(entryOf(kEncryptionList))
+        ->option_text("ENTRY");
     options_->add_option("--audio", audio_, "Audio: " + describeEntries(kAudioList))
-        ->check(entryOf(kAudioList));
+        ->check(entryOf(kAudioList))
+        ->option_text("ENTRY");
     options_->add_option("--width", width_, "Width, used with \"Custom...\" (default 640)")
-        ->check(kBoxNumber);
+        ->check(kBoxNumber)
+        ->option_text("N");
     options_->add_option("--height", height_, "Height, used with \"Custom...\" (default 480)")
-        ->check(kBoxNumber);
+        ->check(kBoxNumber)
+        ->option_text("N");
     options_
         ->add_option("--percent", percent_,
                      "Percent of the client desktop, used with \"Percent of client "
                      "desktop...\" (default 90)")
-        ->check(kBoxNumber);
+        ->check(kBoxNumber)
+        ->option_text("N");
     options_->add_option("APP", optionApplications_,
                          "Applications as the application view shows them (Office\\Word)");
 }
