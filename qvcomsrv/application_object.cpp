@@ -335,9 +335,10 @@ HRESULT ApplicationObject::AddServer(ISkyloomAppSrvBinding* pBinding) {
             return withErrorInfo(E_INVALIDARG, "The binding names the application " +
                                                    forApplication + ", not " +
                                                    app.distinguishedName() + ".");
-        // The binding checked its server against the farm; the save checks it again.
+        // The binding checked its server against the farm; the save checks it again. Already
+        // published there is a refusal of its own: the farm is as the caller wants it.
         if (Status s = sky::farm::publishOn(app, server.utf8()); !s)
-            return withErrorInfo(s);
+            return withErrorInfo(SKYLOOM_E_ALREADY_PUBLISHED, s.message());
         return S_OK;
     });
 }
@@ -348,11 +349,12 @@ HRESULT ApplicationObject::RemoveServer(BSTR ServerName) {
         const Status withdrawn = sky::farm::withdrawFrom(app, server);
         if (withdrawn)
             return S_OK;
-        // A clearer reason for a server the farm does not have at all.
+        // A clearer reason for a server the farm does not have at all; not published on a server
+        // it has is a refusal of its own: the farm is as the caller wants it.
         auto known = farm_->use([&](FarmStore& store) { return store.server(server); });
         if (!known)
             return withErrorInfo(known.status());
-        return withErrorInfo(withdrawn);
+        return withErrorInfo(SKYLOOM_E_NOT_PUBLISHED, withdrawn.message());
     });
 }
 

@@ -9,11 +9,13 @@
 
 #include "qvcomsrv/store/status.h"
 #include "sky/com_ptr.h"
+#include "skyloom_results.h"
 #include "win/oleauto.h"
 
 namespace qvcomsrv {
 
-// Result codes of the module besides the system's own: Win32 codes as HRESULTs.
+// Result codes of the module besides the system's own: Win32 codes as HRESULTs. The object
+// model's own codes (SKYLOOM_E_...) are in skyloom_results.h, which callers share.
 inline constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(1168L);       // ERROR_NOT_FOUND
 inline constexpr HRESULT kAlreadyExists = HRESULT_FROM_WIN32(183L);   // ERROR_ALREADY_EXISTS
 inline constexpr HRESULT kNotSupported = HRESULT_FROM_WIN32(50L);     // ERROR_NOT_SUPPORTED
