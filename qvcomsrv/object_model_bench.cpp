@@ -19,9 +19,9 @@
 #include <benchmark/benchmark.h>
 
 #include "SkyloomCOM.h"
-#include "icon.h"
-#include "machine_farms.h"
 #include "qvcomsrv.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "sky/automation.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"

@@ -89,8 +89,9 @@ std::u16string resultText(HRESULT result) {
 }
 
 ComError::ComError(HRESULT result) : result_(result) {
-    takeErrorInfo(description_, source_);
-    if (description_.empty())
+    // An object that supplied error information said what it had to say, an empty description
+    // included; only a failure without any takes the system's text for its code.
+    if (!takeErrorInfo(description_, source_))
         description_ = resultText(result);
     what_ = narrow(description_);
 }

@@ -6,6 +6,7 @@
 #include "win/environment.h"
 #include "win/errors.h"
 #include "win/guid.h"
+#include "win/literals.h"
 #include "win/lasterror.h"
 #include "win/module.h"
 #include "win/oleauto.h"

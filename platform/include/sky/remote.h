@@ -11,6 +11,8 @@
 // them when it is unloaded (RegisterInterfaces below does both).
 #pragma once
 
+#include "sky/export.h"
+
 #include <cstddef>
 
 #include "sky/dispatch_table.h"
@@ -38,10 +40,10 @@ struct InterfaceMarshal {
     ProxyBase* (*makeProxy)(ProxyCore* core);
 };
 
-void registerInterfaces(const InterfaceMarshal* entries, std::size_t count);
-void unregisterInterfaces(const InterfaceMarshal* entries);
+SKY_API void registerInterfaces(const InterfaceMarshal* entries, std::size_t count);
+SKY_API void unregisterInterfaces(const InterfaceMarshal* entries);
 // The marshalling of an interface; nullptr when no loaded library describes it.
-const InterfaceMarshal* findInterface(REFIID iid);
+SKY_API const InterfaceMarshal* findInterface(REFIID iid);
 
 // Registers a library's entries for as long as the object lives.
 class RegisterInterfaces {
@@ -59,18 +61,18 @@ private:
 
 // The calls a proxy forwards. `args` holds the address of each C++ parameter in declaration
 // order, the [out, retval] pointer last.
-HRESULT callMember(ProxyCore* core, unsigned index, void** args);
-HRESULT proxyQueryInterface(ProxyCore* core, REFIID riid, void** ppv);
-ULONG proxyAddRef(ProxyCore* core);
-ULONG proxyRelease(ProxyCore* core);
-HRESULT proxyGetTypeInfo(ProxyCore* core, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);
-HRESULT proxyGetIDsOfNames(ProxyCore* core, REFIID riid, LPOLESTR* rgszNames, UINT cNames,
-                           LCID lcid, DISPID* rgDispId);
-HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                    DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                    UINT* puArgErr);
+SKY_API HRESULT callMember(ProxyCore* core, unsigned index, void** args);
+SKY_API HRESULT proxyQueryInterface(ProxyCore* core, REFIID riid, void** ppv);
+SKY_API ULONG proxyAddRef(ProxyCore* core);
+SKY_API ULONG proxyRelease(ProxyCore* core);
+SKY_API HRESULT proxyGetTypeInfo(ProxyCore* core, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);
+SKY_API HRESULT proxyGetIDsOfNames(ProxyCore* core, REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                   LCID lcid, DISPID* rgDispId);
+SKY_API HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID lcid,
+                            WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                            EXCEPINFO* pExcepInfo, UINT* puArgErr);
 
-HRESULT proxyGetTypeInfoCount(ProxyCore* core, UINT* pctinfo);
+SKY_API HRESULT proxyGetTypeInfoCount(ProxyCore* core, UINT* pctinfo);
 
 // IUnknown of a proxy for `Interface`: one identity and one count for all faces of the object.
 template <class Interface> class ProxyUnknown : public Interface, public ProxyBase {
@@ -120,13 +122,13 @@ protected:
 
 // Hands the references this process let go of back to the servers now, instead of with the
 // next call (a program about to wait idle, a test that looks at the server).
-void deliverReleases();
+SKY_API void deliverReleases();
 
 // How many objects this process serves to other processes now (for diagnostics and tests).
-std::size_t exportedObjects();
+SKY_API std::size_t exportedObjects();
 
 // The user name of the caller whose call the current thread serves, as CoImpersonateClient
 // gives it; empty outside a call from another process or after CoRevertToSelf.
-const char16_t* impersonatedUser();
+SKY_API const char16_t* impersonatedUser();
 
 } // namespace sky::remote

@@ -1,6 +1,8 @@
 // Call security of automation servers: acting as the client whose call is being served.
 #pragma once
 
+#include "sky/export.h"
+
 #include "win/com.h"
 
 #ifndef RPC_E_CALL_COMPLETE
@@ -13,6 +15,6 @@
 extern "C" {
 // During a call from another process: act as the calling user (GetUserNameW names that user)
 // until CoRevertToSelf or the end of the call. RPC_E_CALL_COMPLETE outside such a call.
-HRESULT WINAPI CoImpersonateClient();
-HRESULT WINAPI CoRevertToSelf();
+SKY_API HRESULT WINAPI CoImpersonateClient();
+SKY_API HRESULT WINAPI CoRevertToSelf();
 }
