@@ -2,12 +2,12 @@
 // of the objects they serve.
 #pragma once
 
-#include "win/com.h"
+#include "sky/remote.h"
 
 namespace sky::remote {
 
-// The class object of `clsid` from the server published at the machine's endpoint for it, as
-// `riid`. REGDB_E_CLASSNOTREG when no server has published the class (or it went away).
-HRESULT getRemoteClassObject(REFCLSID clsid, REFIID riid, void** ppv);
+// getRemoteClassObject (sky/remote.h): the class object of `clsid` from the server published at
+// the machine's endpoint for it. REGDB_E_CLASSNOTREG when no server has published the class (or
+// it went away).
 
 } // namespace sky::remote

@@ -76,11 +76,15 @@ public:
     }
 };
 
+HRESULT newEcho(REFIID riid, void** ppv) {
+    return makeObject<Echo>()->QueryInterface(riid, ppv);
+}
+
 class RemoteTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        auto factory = makeObject<ClassFactory<Echo>>();
+        auto factory = makeObject<ClassFactory>(&newEcho);
         ASSERT_EQ(CoRegisterClassObject(clsidEcho, factory.get(), CLSCTX_LOCAL_SERVER,
                                         REGCLS_MULTIPLEUSE, &cookie_),
                   S_OK);
@@ -307,7 +311,7 @@ TEST(RemoteEndpoint, AMachineDirectoryPastTheSocketAddressLimitIsStillReached) {
     {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         DWORD cookie = 0;
-        auto factory = makeObject<ClassFactory<Echo>>();
+        auto factory = makeObject<ClassFactory>(&newEcho);
         ASSERT_EQ(CoRegisterClassObject(clsidEcho, factory.get(), CLSCTX_LOCAL_SERVER,
                                         REGCLS_MULTIPLEUSE, &cookie),
                   S_OK);

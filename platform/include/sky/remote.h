@@ -16,6 +16,7 @@
 #include <cstddef>
 
 #include "sky/dispatch_table.h"
+#include "sky/export.h"
 #include "win/oleauto.h"
 
 namespace sky::remote {
@@ -126,6 +127,11 @@ SKY_API void deliverReleases();
 
 // How many objects this process serves to other processes now (for diagnostics and tests).
 SKY_API std::size_t exportedObjects();
+
+// The class object of `clsid` as another process reaches it: through the endpoint where a
+// server published it, as a proxy, even when this process registered it itself.
+// REGDB_E_CLASSNOTREG when no server has published the class.
+SKY_API HRESULT getRemoteClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 
 // The user name of the caller whose call the current thread serves, as CoImpersonateClient
 // gives it; empty outside a call from another process or after CoRevertToSelf.
