@@ -339,7 +339,7 @@ HRESULT ApplicationObject::parentFolder(REFIID riid, void** out) {
             return fail(kNotFound, "The folder " + app.folder +
                                        " of the application does not "
                                        "exist in the farm.");
-        return FolderObject::at(farm_, app.folder)->query(riid, out);
+        return FolderObject::at(farm_, app.folder)->QueryInterface(riid, out);
     });
 }
 
@@ -411,7 +411,7 @@ HRESULT ApplicationObject::binding(BSTR server, REFIID riid, void** out) {
                                [&](const std::string& s) { return sky::farm::sameName(s, name); });
         if (it == app.servers.end())
             return fail(sky::farm::notPublished(app.distinguishedName(), name));
-        return BindingObject::of(farm_, *it, app.distinguishedName())->query(riid, out);
+        return BindingObject::of(farm_, *it, app.distinguishedName())->QueryInterface(riid, out);
     });
 }
 

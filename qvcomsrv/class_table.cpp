@@ -17,7 +17,7 @@ namespace qvcomsrv {
 namespace {
 
 template <class T> HRESULT createObject(REFIID riid, void** ppv) {
-    return guarded([&] { return create<T>()->query(riid, ppv); });
+    return guarded([&] { return create<T>()->QueryInterface(riid, ppv); });
 }
 
 const CreatableClass kClasses[] = {

@@ -37,41 +37,26 @@ template <class Newest, class... Older> bool answersFor(REFIID riid) {
            (IsEqualIID(riid, sky::uuidOf<Older>()) || ...);
 }
 
-// One face of an object: an interface family it serves (its generated not-implemented base).
-// QueryInterface is the face's own, so that it knows which face a client holds: asked for
-// IDispatch, it answers with itself. A client that holds a settings object (WinFarmObject's
-// ISkyloomWinFarm, say) as a plain automation object and asks it for IDispatch thus reaches the
-// settings' members by name, not the farm's. Every other question goes to the object.
-template <class Base> class Face : public Base {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) final {
-        return answer(static_cast<Base*>(this), riid, ppv);
-    }
-
-protected:
-    // `asked` is the face the question came through (null: the object's default face).
-    virtual HRESULT answer(IDispatch* asked, REFIID riid, void** ppv) = 0;
-};
-
-// ISupportErrorInfo as a face: it has no members by name, so IDispatch is the default face's.
-class ErrorInfoFace : public ISupportErrorInfo {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) final {
-        return answer(nullptr, riid, ppv);
-    }
-
-protected:
-    virtual HRESULT answer(IDispatch* asked, REFIID riid, void** ppv) = 0;
-};
-
-// `Default` is the object's default interface: its identity (IUnknown), and its IDispatch when
-// asked through any face that is not an interface family of its own.
+// `Default` is the object's default interface: its identity (IUnknown) and its IDispatch.
 template <class Default, class... Faces>
-class ComClass : public Face<Faces>..., public ErrorInfoFace {
+class ComClass : public Faces..., public ISupportErrorInfo {
 public:
-    // QueryInterface as asked through the default face, for the module's own code (a class with
-    // several faces has one QueryInterface per face).
-    HRESULT query(REFIID riid, void** ppv) { return answer(nullptr, riid, ppv); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        void* found = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch))
+            found = face(sky::uuidOf<Default>());
+        else if (IsEqualIID(riid, IID_ISupportErrorInfo))
+            found = static_cast<ISupportErrorInfo*>(this);
+        else
+            found = face(riid);
+        *ppv = found;
+        if (!found)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG left = --references_;
@@ -88,7 +73,7 @@ public:
     // One of the object's interfaces, with a reference of its own (empty if it has none).
     template <class Interface> sky::ComPtr<Interface> self() {
         sky::ComPtr<Interface> result;
-        query(sky::uuidOf<Interface>(), result.putVoid());
+        QueryInterface(sky::uuidOf<Interface>(), result.putVoid());
         return result;
     }
 
@@ -100,25 +85,6 @@ protected:
 
     // The face that answers `riid` (already cast to that interface), or nullptr.
     virtual void* face(REFIID riid) = 0;
-
-    HRESULT answer(IDispatch* asked, REFIID riid, void** ppv) final {
-        if (!ppv)
-            return E_POINTER;
-        void* found = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown))
-            found = face(sky::uuidOf<Default>());
-        else if (IsEqualIID(riid, IID_IDispatch))
-            found = asked ? static_cast<void*>(asked) : face(sky::uuidOf<Default>());
-        else if (IsEqualIID(riid, IID_ISupportErrorInfo))
-            found = static_cast<ISupportErrorInfo*>(this);
-        else
-            found = face(riid);
-        *ppv = found;
-        if (!found)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
 
     // Ok when the object stands for something (initialized, loaded); otherwise a failure that
     // says what the caller has to do first.

@@ -157,7 +157,7 @@ HRESULT FarmObject::getApplication(SkyloomObjectType type, BSTR dn, REFIID riid,
         auto app = create<ApplicationObject>();
         if (HRESULT hr = app->open(farm_, type, dn); FAILED(hr))
             return hr;
-        return app->query(riid, out);
+        return app->QueryInterface(riid, out);
     });
 }
 
@@ -167,7 +167,7 @@ HRESULT FarmObject::addApplication(SkyloomObjectType type, REFIID riid, void** o
     return whenReady([&] {
         if (HRESULT hr = checkApplicationKind(type); FAILED(hr))
             return hr;
-        return ApplicationObject::created(farm_, type)->query(riid, out);
+        return ApplicationObject::created(farm_, type)->QueryInterface(riid, out);
     });
 }
 
@@ -178,7 +178,7 @@ HRESULT FarmObject::getServer(SkyloomObjectType type, BSTR name, REFIID riid, vo
         auto server = create<ServerObject>();
         if (HRESULT hr = server->open(farm_, type, name); FAILED(hr))
             return hr;
-        return server->query(riid, out);
+        return server->QueryInterface(riid, out);
     });
 }
 
@@ -189,7 +189,7 @@ HRESULT FarmObject::getFolder(BSTR dn, REFIID riid, void** out) {
         auto folder = create<FolderObject>();
         if (HRESULT hr = folder->open(farm_, dn); FAILED(hr))
             return hr;
-        return folder->query(riid, out);
+        return folder->QueryInterface(riid, out);
     });
 }
 
@@ -200,7 +200,7 @@ HRESULT FarmObject::getZone(BSTR name, REFIID riid, void** out) {
         auto zone = create<ZoneObject>();
         if (HRESULT hr = zone->open(farm_, name); FAILED(hr))
             return hr;
-        return zone->query(riid, out);
+        return zone->QueryInterface(riid, out);
     });
 }
 

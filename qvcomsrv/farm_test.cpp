@@ -99,49 +99,6 @@ TEST_F(FarmTest, AdministratorCheckByNameThroughDispatch) {
     EXPECT_EQ(sky::getProperty(other.get(), u"isvantoradministrator").toInt32(), 0);
 }
 
-// A late-bound client holds the settings object as a plain object: it asks it for IDispatch, then
-// calls by name. The settings face answers with itself, so the names are the settings' names.
-TEST_F(FarmTest, SettingsObjectsAskedForIDispatchAnswerAsTheFaceTheyWereHandedOutAs) {
-    auto farm = openFarm();
-    ComPtr<ISkyloomWinFarm> settings;
-    ASSERT_EQ(farm->get_WinFarmObject(settings.put()), S_OK);
-    ComPtr<IDispatch> plain;
-    ASSERT_EQ(settings->QueryInterface(IID_IDispatch, plain.putVoid()), S_OK);
-    EXPECT_NE(sky::getProperty(plain.get(), u"IsVantorAdministrator").toInt32(), 0);
-    EXPECT_THROW(sky::dispatchId(plain.get(), u"FarmName"), sky::ComError)
-        << "the farm's own members are not the settings' names";
-    // The farm, asked the same, is still the farm.
-    ComPtr<IDispatch> farmDispatch;
-    ASSERT_EQ(farm->QueryInterface(IID_IDispatch, farmDispatch.putVoid()), S_OK);
-    EXPECT_EQ(sky::getProperty(farmDispatch.get(), u"FarmName").toString(), u"Skyfarm");
-    // One object all the same.
-    ComPtr<IUnknown> a, b;
-    ASSERT_EQ(plain->QueryInterface(IID_IUnknown, a.putVoid()), S_OK);
-    ASSERT_EQ(farm->QueryInterface(IID_IUnknown, b.putVoid()), S_OK);
-    EXPECT_EQ(a.get(), b.get());
-
-    // The server's and the application's settings likewise.
-    ComPtr<ISkyloomServer4> server;
-    ASSERT_EQ(farm->GetServer4(SkyloomWinSrvObject, bstr("beta").get(), server.put()), S_OK);
-    ComPtr<ISkyloomWinServer4> windows;
-    ASSERT_EQ(server->get_WinServerObject4(windows.put()), S_OK);
-    ComPtr<IDispatch> plainServer;
-    ASSERT_EQ(windows->QueryInterface(IID_IDispatch, plainServer.putVoid()), S_OK);
-    EXPECT_EQ(sky::getProperty(plainServer.get(), u"WinNTVerMajor").toInt32(), 6);
-
-    ComPtr<ISkyloomApplication4> app;
-    ASSERT_EQ(
-        farm->GetApplication4(SkyloomWinAppObject, bstr("Applications/Notepad").get(), app.put()),
-        S_OK)
-        << failureText();
-    ASSERT_EQ(app->LoadData(-1), S_OK) << failureText();
-    ComPtr<ISkyloomWinApp4> appSettings;
-    ASSERT_EQ(app->get_WinAppObject4(appSettings.put()), S_OK);
-    ComPtr<IDispatch> plainApp;
-    ASSERT_EQ(appSettings->QueryInterface(IID_IDispatch, plainApp.putVoid()), S_OK);
-    EXPECT_EQ(sky::getProperty(plainApp.get(), u"DefaultWindowType").toInt32(), 3);
-}
-
 TEST_F(FarmTest, AnswersEveryInterfaceOfItsFamiliesAndNoOther) {
     auto farm = openFarm();
     const IID* own[] = {&IID_ISkyloomFarm,     &IID_ISkyloomFarm2,    &IID_ISkyloomFarm3,

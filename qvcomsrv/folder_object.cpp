@@ -177,7 +177,7 @@ HRESULT FolderObject::createSubFolder(BSTR name, REFIID riid, void** out) {
             return fail(created.status());
         if (!out)
             return S_OK;
-        return at(farm_, *created)->query(riid, out);
+        return at(farm_, *created)->QueryInterface(riid, out);
     });
 }
 
@@ -218,7 +218,7 @@ HRESULT FolderObject::parent(REFIID riid, void** out) {
     return whenReady([&] {
         if (isRoot(dn_))
             return fail(kNotFound, dn_ + " is the root folder; it has no parent.");
-        return at(farm_, parentOf(dn_))->query(riid, out);
+        return at(farm_, parentOf(dn_))->QueryInterface(riid, out);
     });
 }
 
