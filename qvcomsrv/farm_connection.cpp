@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "sky/registry.h"
 
 namespace qvcomsrv {

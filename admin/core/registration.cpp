@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "core/tool_error.h"
+#include "core/runtime_errors.h"
 #include "sky/process.h"
 
 namespace brask {
@@ -10,9 +10,6 @@ namespace brask {
 namespace {
 
 constexpr std::u16string_view kProgram = u"\\qvreg.exe";
-
-// The number and text the tool reports for a program that is not there.
-constexpr std::int32_t kFileNotFound = 53;
 
 std::u16string currentDirectory() {
     std::u16string folder(MAX_PATH, u'\0');
@@ -46,7 +43,7 @@ void run(std::u16string_view folder, const std::u16string& commandLine) {
     }
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        throw ToolError(kFileNotFound, u"File not found");
+        throw runtimeError(kFileNotFound);
     }
     throw ToolError(static_cast<std::int32_t>(error), sky::resultText(HRESULT_FROM_WIN32(error)));
 }

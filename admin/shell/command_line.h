@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <string_view>
 
 namespace brask {
 
@@ -23,5 +24,15 @@ int checkAdministratorOnConsole(AdminState& state, std::ostream& errors);
 // the view's list shows them.
 int printView(AdminState& state, int view, std::ostream& out, std::ostream& errors,
               Feedback& feedback);
+
+// The commands of the farm definition file and the server snapshot, as the farm and server views'
+// Export and Import run them.
+enum class DefinitionCommand { Export, Import, Offline, Online };
+
+// `export FILE`, `import FILE`, `offline SERVER FILE`, `online SERVER FILE`: after the check, the
+// command with `feedback`; the icons folder is the current directory's. Nothing on standard
+// output; kExitFailure when the command stopped with the error report.
+int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16string_view server,
+                         std::u16string_view file, std::ostream& errors, Feedback& feedback);
 
 } // namespace brask

@@ -131,10 +131,16 @@ private:
     // format and rule in force, once, whichever process comes first.
     LONG upgradeFolding();
     void reportRenames(const std::vector<std::string>& renamed) const;
+    // The keys every machine has (HARDWARE, SOFTWARE\Classes\CLSID, ...), in a new hive.
+    LONG createMachineKeys();
+    // Runs one statement while opening; a busy database (another process creating it at the
+    // same moment) is waited for.
+    static int execWaiting(sqlite3* db, const char* sql);
     LONG createLocked(const KeyRef& base, const std::vector<std::u16string>& names,
                       std::u16string_view className, const CreateCheck& mayCreateUnder, KeyRef& key,
                       bool& created);
-    LONG fail(int sqliteCode);
+    // Keeps a SQLite failure as the hive's last problem and returns the Win32 code it stands for.
+    LONG errorFromSqlite(int sqliteCode);
     sqlite3_stmt* statement(Statement which) const;
 
     sqlite3* db_ = nullptr;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 
 namespace sky::farm {
 

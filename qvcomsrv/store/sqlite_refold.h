@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sqlite_db.h"
+#include "qvcomsrv/store/sqlite_db.h"
 
 namespace sky::farm::sqlite {
 

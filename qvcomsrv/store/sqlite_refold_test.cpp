@@ -12,7 +12,7 @@
 
 #include "sky/sqlite_testing.h"
 #include "sky/text.h"
-#include "store_test_support.h"
+#include "qvcomsrv/store/store_test_support.h"
 
 namespace sky::farm {
 namespace {
