@@ -73,8 +73,8 @@ SKY_API int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2);
 // A negative count means NUL-terminated. Returns CSTR_LESS_THAN, CSTR_EQUAL or
 // CSTR_GREATER_THAN; 0 with ERROR_INVALID_PARAMETER (a NULL string, an unknown locale) or
 // ERROR_INVALID_FLAGS.
-SKY_API int WINAPI CompareStringW(LCID Locale, DWORD dwCmpFlags, PCNZWCH lpString1,
-                                  int cchCount1, PCNZWCH lpString2, int cchCount2);
+SKY_API int WINAPI CompareStringW(LCID Locale, DWORD dwCmpFlags, PCNZWCH lpString1, int cchCount1,
+                                  PCNZWCH lpString2, int cchCount2);
 // CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN; a count of -1 means NUL-terminated; 0 with
 // ERROR_INVALID_PARAMETER for a NULL string or a count below -1.
 SKY_API int WINAPI CompareStringOrdinal(LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2,
