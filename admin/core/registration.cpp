@@ -28,9 +28,17 @@ std::u16string currentDirectory() {
     }
 }
 
-void start(std::u16string_view folder, const std::u16string& commandLine) {
-    const std::u16string program = std::u16string(folder) + std::u16string(kProgram);
-    if (sky::startProgram(program, commandLine) != 0) {
+// Runs one command line and waits for it to end, at most kRunTimeoutMs; neither its exit code nor
+// a run that outlasts the wait stops the pass-through.
+void run(std::u16string_view folder, const std::u16string& commandLine) {
+    sky::ProcessLaunch launch;
+    launch.applicationName = std::u16string(folder) + std::u16string(kProgram);
+    launch.commandLine = commandLine;
+    PROCESS_INFORMATION info{};
+    if (sky::launchProcess(launch, info)) {
+        WaitForSingleObject(info.hProcess, kRunTimeoutMs);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
         return;
     }
     const DWORD error = GetLastError();
@@ -52,8 +60,8 @@ std::u16string registerCommandLine(std::u16string_view folder, std::u16string_vi
 
 void reregisterForServer(std::u16string_view server) {
     const std::u16string folder = currentDirectory();
-    start(folder, unregisterCommandLine(folder, server));
-    start(folder, registerCommandLine(folder, server));
+    run(folder, unregisterCommandLine(folder, server));
+    run(folder, registerCommandLine(folder, server));
 }
 
 } // namespace brask

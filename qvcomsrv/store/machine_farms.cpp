@@ -62,6 +62,10 @@ Status setMachineFarmStore(const StoreLocation& location) {
     return selection::write(location);
 }
 
+Status clearMachineFarmStore() {
+    return selection::clear();
+}
+
 Result<std::unique_ptr<FarmStore>> openMachineFarmStore() {
     auto location = machineFarmStore();
     if (!location)

@@ -28,6 +28,8 @@ StoreLocation farmStoreOnMachine(std::string_view name);
 // The store the machine serves; NotFound when it serves none yet.
 Result<StoreLocation> machineFarmStore();
 Status setMachineFarmStore(const StoreLocation& location);
+// Forgets the machine's record: it then serves no farm until one is set.
+Status clearMachineFarmStore();
 Result<std::unique_ptr<FarmStore>> openMachineFarmStore();
 
 struct KnownFarmStore {

@@ -66,4 +66,11 @@ Status write(const StoreLocation& location) {
     return setString(key.get(), u"Type", location.type);
 }
 
+Status clear() {
+    const LSTATUS rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+    if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
+        return Status::ok();
+    return registryFailure("remove", rc);
+}
+
 } // namespace sky::farm::selection

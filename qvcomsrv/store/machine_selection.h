@@ -11,5 +11,7 @@ namespace sky::farm::selection {
 // nullopt when the machine has no record yet.
 Result<std::optional<StoreLocation>> read();
 Status write(const StoreLocation& location);
+// Removes the record: the machine then serves no farm. Ok when there was none.
+Status clear();
 
 } // namespace sky::farm::selection

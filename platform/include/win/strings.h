@@ -23,12 +23,26 @@
 
 #include "win/types.h"
 
-// CompareStringOrdinal results.
+// CompareStringW and CompareStringOrdinal results.
 #ifndef CSTR_LESS_THAN
 #define CSTR_LESS_THAN 1
 #define CSTR_EQUAL 2
 #define CSTR_GREATER_THAN 3
 #endif
+
+// CompareStringW flags.
+#define NORM_IGNORECASE 0x00000001u
+#define NORM_IGNORENONSPACE 0x00000002u
+#define NORM_IGNORESYMBOLS 0x00000004u
+#define SORT_DIGITSASNUMBERS 0x00000008u
+#define LINGUISTIC_IGNORECASE 0x00000010u
+#define LINGUISTIC_IGNOREDIACRITIC 0x00000020u
+#define SORT_STRINGSORT 0x00001000u
+#define NORM_IGNOREKANATYPE 0x00010000u
+#define NORM_IGNOREWIDTH 0x00020000u
+#define NORM_LINGUISTIC_CASING 0x08000000u
+
+using PCNZWCH = const WCHAR*;
 
 extern "C" {
 // Length in code units; 0 for NULL.
@@ -38,12 +52,29 @@ SKY_API LPWSTR WINAPI lstrcpyW(LPWSTR lpString1, LPCWSTR lpString2);
 // Copies at most iMaxLength - 1 code units and always terminates (when iMaxLength > 0).
 SKY_API LPWSTR WINAPI lstrcpynW(LPWSTR lpString1, LPCWSTR lpString2, int iMaxLength);
 SKY_API LPWSTR WINAPI lstrcatW(LPWSTR lpString1, LPCWSTR lpString2);
-// -1, 0 or 1. Windows compares linguistically in the user's locale; here letters compare
-// ignoring case first and lower case sorts before upper case on a tie ("a" < "A" < "b"), which
-// gives Windows' order for the names the programs compare. Other characters compare by code unit.
+// -1, 0 or 1: CompareStringW in the user's locale, with case (lower case first on a tie:
+// "a" < "A" < "b"). NULL compares as the empty string.
 SKY_API int WINAPI lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2);
-// -1, 0 or 1: ordinal comparison ignoring case (ASCII and Latin-1 folded to upper case).
+// -1, 0 or 1: CompareStringW in the user's locale with NORM_IGNORECASE, the order of a sorted
+// list box ("_Setup" < "alpha" < "Office\Word" < "OfficeXP" < "Zeta").
 SKY_API int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2);
+// Linguistic comparison in a locale, with ICU's collation of the locale (the Unicode collation
+// algorithm with the locale's tailoring) and the word sort on top:
+//   - hyphen-minus and apostrophe weigh almost nothing: they are left out, and only when two
+//     texts are otherwise equal does the one whose first such mark comes later (or that has none)
+//     sort first ("coop" < "co-op" < "coopt"); SORT_STRINGSORT makes them punctuation like any;
+//   - other punctuation and symbols sort before digits, digits before letters
+//     ("_Setup" < "1st" < "alpha"), and accents weigh less than letters, case less than accents.
+// Locale: LOCALE_USER_DEFAULT, LOCALE_SYSTEM_DEFAULT, LOCALE_NEUTRAL (the user's),
+// LOCALE_INVARIANT (the root collation), or a locale identifier the machine knows.
+// Flags: NORM_IGNORECASE / LINGUISTIC_IGNORECASE, NORM_IGNORENONSPACE /
+// LINGUISTIC_IGNOREDIACRITIC, NORM_IGNORESYMBOLS, SORT_DIGITSASNUMBERS, SORT_STRINGSORT;
+// NORM_IGNOREKANATYPE, NORM_IGNOREWIDTH and NORM_LINGUISTIC_CASING are accepted.
+// A negative count means NUL-terminated. Returns CSTR_LESS_THAN, CSTR_EQUAL or
+// CSTR_GREATER_THAN; 0 with ERROR_INVALID_PARAMETER (a NULL string, an unknown locale) or
+// ERROR_INVALID_FLAGS.
+SKY_API int WINAPI CompareStringW(LCID Locale, DWORD dwCmpFlags, PCNZWCH lpString1, int cchCount1,
+                                  PCNZWCH lpString2, int cchCount2);
 // CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN; a count of -1 means NUL-terminated; 0 with
 // ERROR_INVALID_PARAMETER for a NULL string or a count below -1.
 SKY_API int WINAPI CompareStringOrdinal(LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2,
