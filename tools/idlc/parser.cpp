@@ -210,6 +210,24 @@ private:
         {"FALSE", 0},           {"VARIANT_TRUE", -1},    {"VARIANT_FALSE", 0}};
     std::set<std::string> libraryConstants_;
     std::map<std::string, Location> interfaceForwards_;
+    int nesting_ = 0; // parentheses and unary operators open in the current expression
+
+    // One level deeper in an expression; a file that nests too deeply is refused rather than
+    // allowed to exhaust the stack.
+    class Nested {
+    public:
+        Nested(Parser& parser, const Location& at) : parser_(parser) {
+            if (++parser_.nesting_ > kMaxExpressionNesting)
+                throw CompileError(at, "expression nested more than " +
+                                           std::to_string(kMaxExpressionNesting) + " levels deep");
+        }
+        ~Nested() { --parser_.nesting_; }
+        Nested(const Nested&) = delete;
+        Nested& operator=(const Nested&) = delete;
+
+    private:
+        Parser& parser_;
+    };
 };
 
 Library Parser::run() {
@@ -823,8 +841,9 @@ Constant Parser::addExpr() {
     while (isPunct("+") || isPunct("-")) {
         Token op = lex_.next();
         Constant right = mulExpr();
-        std::int64_t l = integerOf(left, op.where), r = integerOf(right, op.where);
-        left = integer(op.text == "+" ? l + r : l - r);
+        const auto l = static_cast<std::uint64_t>(integerOf(left, op.where));
+        const auto r = static_cast<std::uint64_t>(integerOf(right, op.where));
+        left = integer(static_cast<std::int64_t>(op.text == "+" ? l + r : l - r));
     }
     return left;
 }
@@ -834,7 +853,8 @@ Constant Parser::mulExpr() {
     while (isPunct("*")) {
         Location at = lex_.next().where;
         Constant right = unary();
-        left = integer(integerOf(left, at) * integerOf(right, at));
+        left = integer(static_cast<std::int64_t>(static_cast<std::uint64_t>(integerOf(left, at)) *
+                                                 static_cast<std::uint64_t>(integerOf(right, at))));
     }
     return left;
 }
@@ -842,19 +862,22 @@ Constant Parser::mulExpr() {
 Constant Parser::unary() {
     if (isPunct("-")) {
         Location at = lex_.next().where;
+        Nested nested(*this, at);
         Constant v = unary();
         if (v.kind == Constant::Kind::Real) {
             v.real = -v.real;
             return v;
         }
-        return integer(-integerOf(v, at));
+        // Wraps around, as in two's complement.
+        return integer(static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(integerOf(v, at))));
     }
     if (isPunct("+")) {
-        lex_.next();
+        Nested nested(*this, lex_.next().where);
         return unary();
     }
     if (isPunct("~")) {
         Location at = lex_.next().where;
+        Nested nested(*this, at);
         Constant v = unary();
         return integer(~integerOf(v, at));
     }
@@ -891,7 +914,7 @@ Constant Parser::primary() {
     }
     case TokenKind::Punct:
         if (t.text == "(") {
-            lex_.next();
+            Nested nested(*this, lex_.next().where);
             c = expression();
             expectPunct(")");
             return c;
