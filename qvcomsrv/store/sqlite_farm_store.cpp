@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <mutex>
 
 #include <sys/stat.h>
@@ -11,9 +13,11 @@
 
 #include "merge.h"
 #include "names.h"
+#include "sky/text.h"
 #include "sqlite_applications.h"
 #include "sqlite_db.h"
 #include "sqlite_lookups.h"
+#include "sqlite_refold.h"
 #include "sqlite_schema.h"
 
 namespace fs = std::filesystem;
@@ -494,9 +498,12 @@ void prepareConnection(Database& db) {
     const std::int64_t applicationId = id.step() ? id.integer(0) : 0;
     if (applicationId != kSqliteApplicationId)
         fail(Status::corrupt(db.path() + " is not a farm store."));
-    auto version = db.query("PRAGMA user_version");
-    const std::int64_t schema = version.step() ? version.integer(0) : 0;
-    if (schema != kSqliteSchemaVersion)
+    const auto schemaVersion = [&db] {
+        auto version = db.query("PRAGMA user_version");
+        return version.step() ? version.integer(0) : 0;
+    };
+    const std::int64_t schema = schemaVersion();
+    if (schema < 1 || schema > kSqliteSchemaVersion)
         fail(Status::notSupported("The farm store " + db.path() + " has format version " +
                                   std::to_string(schema) + "; this program reads version " +
                                   std::to_string(kSqliteSchemaVersion) + "."));
@@ -504,6 +511,36 @@ void prepareConnection(Database& db) {
     // log rather than every 4 MB, so that a run of saves copies each page back fewer times.
     db.exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -16000; "
             "PRAGMA wal_autocheckpoint = 4000;");
+    const auto current = [&] {
+        return schemaVersion() == kSqliteSchemaVersion &&
+               sqlite::recordedFolding(db) == foldingRule();
+    };
+    if (current())
+        return;
+    // Once, whoever comes first; the others find it done.
+    std::vector<std::string> renamed;
+    {
+        Transaction tx(db, Transaction::Kind::Write);
+        if (current())
+            return;
+        db.exec("CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL) "
+                "WITHOUT ROWID");
+        renamed = sqlite::refoldNames(db);
+        sqlite::recordFolding(db);
+        db.exec("PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion));
+        tx.commit();
+    }
+    if (renamed.empty())
+        return;
+    const std::string report = db.path() + ".renamed.txt";
+    std::ofstream out(report, std::ios::app);
+    out << "The farm store " << db.path() << " was brought to the name rule \"" << foldingRule()
+        << "\". Names that are now equal were kept apart:\n";
+    for (const std::string& line : renamed)
+        out << "  " << line << "\n";
+    std::cerr << "farm store: " << renamed.size()
+              << " names became equal to others under the case rule in force; see " << report
+              << "\n";
 }
 
 // Writes a new store's schema, root folder and farm into the empty database file at `path`.
@@ -513,6 +550,7 @@ void buildStore(const std::string& path, const FarmInfo& farm) {
     db.exec("PRAGMA foreign_keys = ON");
     Transaction tx(db, Transaction::Kind::Write);
     db.exec(sqlite::schemaSql());
+    sqlite::recordFolding(db);
     db.exec("PRAGMA application_id = " + std::to_string(kSqliteApplicationId) +
             "; PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion) + ";");
     {

@@ -39,7 +39,11 @@ std::string schemaSql() {
     //
     // Publications have no index by server: reading a server's applications scans them (a
     // millisecond for 30,000), while an index would cost every save a page per server.
-    return "CREATE TABLE farm (\n"
+    return "CREATE TABLE meta (\n"
+           "  name TEXT PRIMARY KEY,\n"
+           "  value TEXT NOT NULL\n"
+           ") WITHOUT ROWID;\n"
+           "CREATE TABLE farm (\n"
            "  id INTEGER PRIMARY KEY CHECK (id = 1),\n"
            "  name TEXT NOT NULL,\n"
            "  reports_session_reliability INTEGER NOT NULL" +

@@ -21,6 +21,10 @@ std::string writeDispatch(const Library& lib, const std::string& headerName,
 // members (its bases' included) with E_NOTIMPL and error information naming the member.
 std::string writeNotImplHeader(const Library& lib, const std::string& headerName);
 
+// The proxies through which another process calls the library's interfaces, and the entries
+// that register them with the platform (sky/remote.h) when the code is loaded.
+std::string writeProxies(const Library& lib, const std::string& headerName);
+
 // The C++ type of a parameter.
 std::string cppType(const Library& lib, const TypeRef& t);
 
