@@ -21,11 +21,13 @@ int checkAdministratorOnConsole(AdminState& state, std::ostream& errors) {
             return kExitSuccess;
         }
         errors << consoleText(refusalText());
+        return kExitRefused;
     } catch (const sky::ComError& error) {
-        errors << consoleText(refusalText())
-               << consoleText(unexpectedErrorText(error.result(), error.description()));
+        // The farm could not be asked (a damaged registry or store, no object model): that is
+        // no answer about the user, so the administrator is told the cause, not refused.
+        errors << consoleText(unexpectedErrorText(error.result(), error.description()));
+        return kExitFailure;
     }
-    return kExitRefused;
 }
 
 int printView(AdminState& state, int view, std::ostream& out, std::ostream& errors,

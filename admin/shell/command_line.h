@@ -15,9 +15,10 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitRefused = 2;
 
-// The administrator check of the logon window's load step. A refusal, or a failure of the check
-// (which the load step counts as a refusal), prints the refusal and gives kExitRefused; a failure
-// is also described after it. kExitSuccess when the user is a farm administrator.
+// The administrator check of the logon window's load step. A check that answers "no" prints the
+// refusal and gives kExitRefused. A failure to create, initialise or ask the farm (which the
+// window's load step counts as a refusal) prints the unexpected-error report and gives
+// kExitFailure, so that the cause is seen. kExitSuccess when the user is a farm administrator.
 int checkAdministratorOnConsole(AdminState& state, std::ostream& errors);
 
 // `view farm|apps|servers`: after the check, the items of that view, one per line, in the order

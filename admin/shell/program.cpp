@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
+#include <QTemporaryFile>
 
 #include "core/admin_state.h"
 #include "core/console_feedback.h"
@@ -134,6 +135,15 @@ int runScreenshots(int argc, char** argv, const QString& folder) {
         std::cerr << "cannot create " << folder.toStdString() << '\n';
         return kExitFailure;
     }
+    {
+        // A folder that exists but cannot be written would only fail picture by picture.
+        QTemporaryFile probe(QDir(folder).filePath("probe-XXXXXX"));
+        if (!probe.open()) {
+            std::cerr << "cannot write into " << folder.toStdString() << ": "
+                      << probe.errorString().toStdString() << '\n';
+            return kExitFailure;
+        }
+    }
     RenderingPresenter presenter(folder);
     sky::ScopedMessageBoxPresenter rendering(presenter);
     Apartment apartment;
@@ -171,7 +181,11 @@ int runScreenshots(int argc, char** argv, const QString& folder) {
     showNotice(nullptr, kNoApplicationsSelected, kPublishTitle);
     presenter.nameNext("MessageBox-notice-server");
     showNotice(nullptr, kNoServerSelected, kCloneTitle);
-    return written && presenter.allWritten() ? kExitSuccess : kExitFailure;
+    if (!written || !presenter.allWritten()) {
+        std::cerr << "some pictures could not be written into " << folder.toStdString() << '\n';
+        return kExitFailure;
+    }
+    return kExitSuccess;
 }
 
 int runWindows(int argc, char** argv) {

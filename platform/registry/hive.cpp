@@ -2,6 +2,15 @@
 
 #include "query.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include <sqlite3.h>
 
 #include "sky/text.h"
@@ -88,6 +97,7 @@ LONG absent(Hive& hive, KeyId key, LONG missing) {
 } // namespace
 
 LONG Hive::errorFromSqlite(int sqliteCode) {
+    lastCode_ = sqliteCode;
     problem_ = describe(file_, sqliteCode, db_);
     return codeFor(sqliteCode);
 }
@@ -98,30 +108,140 @@ sqlite3_stmt* Hive::statement(Statement which) const {
 
 LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
                 std::string& problem) {
+    // A new hive is built whole under a temporary name and linked into place, so a file with the
+    // hive's name always was a hive: one that is empty or damaged is reported and left as it
+    // is, whatever its size, never taken for a new one.
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+        if (LONG status = build(file, problem))
+            return status;
+    }
     std::unique_ptr<Hive> opened(new Hive);
     opened->file_ = file;
-    int rc =
-        sqlite3_open_v2(file.c_str(), &opened->db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    LONG status = rc == SQLITE_OK ? ERROR_SUCCESS : opened->errorFromSqlite(rc);
-    if (status == ERROR_SUCCESS) {
-        // Look before changing anything: another file stays as it is.
-        sqlite3_busy_timeout(opened->db_, kBusyTimeoutMs);
-        status = opened->checkFile();
+    LONG status = opened->connect(false);
+    if (status != ERROR_SUCCESS && opened->mayReadOnly()) {
+        // A machine directory or hive the user may not write: reading still works.
+        std::unique_ptr<Hive> reader(new Hive);
+        reader->file_ = file;
+        if (reader->connect(true) == ERROR_SUCCESS) {
+            opened = std::move(reader);
+            status = ERROR_SUCCESS;
+        }
     }
-    if (status == ERROR_SUCCESS) {
-        rc = Hive::execWaiting(opened->db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
-        status = rc == SQLITE_OK ? opened->createSchema() : opened->errorFromSqlite(rc);
-    }
-    if (status == ERROR_SUCCESS)
-        status = opened->upgradeFolding();
-    if (status == ERROR_SUCCESS)
-        status = opened->prepareAll();
     if (status != ERROR_SUCCESS) {
         problem = opened->problem_;
         return status;
     }
     hive = std::move(opened);
+    return ERROR_SUCCESS;
+}
+
+LONG Hive::build(const std::filesystem::path& file, std::string& problem) {
+    std::string temporary = file.string() + ".new-XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        problem = "the registry hive " + file.string() + " cannot be created (" +
+                  std::strerror(errno) + ")";
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    fchmod(fd, 0644); // as SQLite creates files; mkstemp makes them private
+    close(fd);
+    LONG status = ERROR_SUCCESS;
+    {
+        std::unique_ptr<Hive> built(new Hive);
+        built->file_ = temporary;
+        int rc = sqlite3_open_v2(temporary.c_str(), &built->db_,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(built->db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        status = rc == SQLITE_OK ? built->createSchema() : built->errorFromSqlite(rc);
+        if (status != ERROR_SUCCESS)
+            problem = built->problem_;
+    } // closed: its log is folded into the file before the file gets its name
+    if (status == ERROR_SUCCESS && link(temporary.c_str(), file.c_str()) != 0 && errno != EEXIST) {
+        problem = "the registry hive " + file.string() + " cannot be created (" +
+                  std::strerror(errno) + ")";
+        status = ERROR_REGISTRY_IO_FAILED;
+    }
+    for (const char* suffix : {"", "-wal", "-shm"})
+        unlink((temporary + suffix).c_str());
+    return status;
+}
+
+LONG Hive::connect(bool readOnly) {
+    int rc = SQLITE_OK;
+    if (readOnly) {
+        // Nobody can write a hive in a directory that is read-only, so it is read as it stands,
+        // without the shared-memory index that WAL readers would otherwise create beside it.
+        std::string uri = "file:";
+        for (const unsigned char c : file_.string()) {
+            if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
+                uri += static_cast<char>(c);
+            } else {
+                static constexpr char hex[] = "0123456789ABCDEF";
+                uri += '%';
+                uri += hex[c >> 4];
+                uri += hex[c & 0xF];
+            }
+        }
+        uri += "?immutable=1";
+        rc = sqlite3_open_v2(uri.c_str(), &db_,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    } else {
+        rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    }
+    LONG status = rc == SQLITE_OK ? ERROR_SUCCESS : errorFromSqlite(rc);
+    if (status == ERROR_SUCCESS) {
+        // Look before changing anything: another file stays as it is.
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        status = checkFile();
+    }
+    if (status == ERROR_SUCCESS && !readOnly) {
+        rc = execWaiting(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+        status = rc == SQLITE_OK ? ERROR_SUCCESS : errorFromSqlite(rc);
+    }
+    if (status == ERROR_SUCCESS)
+        status = checkPages();
+    if (status == ERROR_SUCCESS && !readOnly)
+        status = upgradeFolding(); // a read-only machine is read as it stands
+    if (status == ERROR_SUCCESS)
+        status = prepareAll();
+    return status;
+}
+
+bool Hive::mayReadOnly() const {
+    switch (lastCode_ & 0xFF) {
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+LONG Hive::checkPages() {
+    // A damaged page found now keeps every write away from the file: a write that met the
+    // damage half-way could otherwise leave part of itself behind.
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check(1)", -1, &stmt, nullptr);
+    std::string verdict;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW) {
+            const auto* text = sqlite3_column_text(stmt, 0);
+            verdict = text ? reinterpret_cast<const char*>(text) : "";
+            rc = SQLITE_OK;
+        }
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_OK)
+        return errorFromSqlite(rc);
+    if (verdict != "ok") {
+        problem_ = "the registry hive " + file_.string() + " is damaged (" + verdict + ")";
+        return ERROR_REGISTRY_CORRUPT;
+    }
     return ERROR_SUCCESS;
 }
 

@@ -106,6 +106,11 @@ LONG Hive::checkFile() {
         problem_ = "the file " + file_.string() + " is not a registry hive";
         return ERROR_BADDB;
     }
+    if (version == 0) {
+        // Empty, or cut short before its first page: a hive file is never made empty.
+        problem_ = "the registry hive " + file_.string() + " is damaged (it holds nothing)";
+        return ERROR_REGISTRY_CORRUPT;
+    }
     if (version > kSchemaVersion) {
         problem_ = "the registry hive " + file_.string() + " was written by a newer version";
         return ERROR_BADDB;

@@ -27,4 +27,11 @@ Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location
     return createSqliteFarmStore(location.path, farm);
 }
 
+Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
+                                                   const FarmImage& image) {
+    if (!sameName(location.type, kSqliteStoreType))
+        return unknownType(location);
+    return createSqliteFarmStore(location.path, image);
+}
+
 } // namespace sky::farm

@@ -116,4 +116,9 @@ Result<std::unique_ptr<FarmStore>> openFarmStore(const StoreLocation& location);
 Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
                                                    const FarmInfo& farm);
 
+// Creates a store holding the whole farm `image`. The store appears with all of it or not at
+// all: a program killed part-way leaves no store behind, not even an empty one.
+Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
+                                                   const FarmImage& image);
+
 } // namespace sky::farm

@@ -39,8 +39,10 @@ struct KnownFarmStore {
 };
 
 // Every store of the farms directory, ordered by name, and the served store if it lies
-// elsewhere.
-std::vector<KnownFarmStore> knownFarmStores();
+// elsewhere. When the machine's record of the served store cannot be read (a damaged registry
+// hive), none is marked served and `servedProblem`, if given, says why; it is left alone when the
+// machine simply serves no farm.
+std::vector<KnownFarmStore> knownFarmStores(Status* servedProblem = nullptr);
 
 // The known store whose farm has the server `server` (the first by name when several do);
 // NotFound when none has. Stores that cannot be opened are passed over.

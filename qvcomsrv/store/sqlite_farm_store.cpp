@@ -588,6 +588,13 @@ Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
 
 Result<std::unique_ptr<FarmStore>>
 createSqliteFarmStore(const std::string& path, const FarmInfo& farm, const SqliteOptions& options) {
+    return createSqliteFarmStore(path, FarmImage{farm, {}, {}, {}, {}, {}}, options);
+}
+
+Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path,
+                                                         const FarmImage& image,
+                                                         const SqliteOptions& options) {
+    const FarmInfo& farm = image.farm;
     if (Status s = checkFarmName(farm.name); !s)
         return s;
     std::error_code ec;
@@ -608,9 +615,10 @@ createSqliteFarmStore(const std::string& path, const FarmInfo& farm, const Sqlit
     });
     Status status = built ? Status::ok() : built.status();
     if (status) {
-        // The settings go in through the store itself, checked like any other change.
+        // The farm goes in through the store itself, checked like any other change, before the
+        // store has its name.
         auto store = openSqliteFarmStore(temporary, options);
-        status = store ? (*store)->replace(FarmImage{farm, {}, {}, {}, {}, {}}) : store.status();
+        status = store ? (*store)->replace(image) : store.status();
     }
     if (status && link(temporary.c_str(), path.c_str()) != 0) {
         status = errno == EEXIST

@@ -31,5 +31,8 @@ Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
 Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path,
                                                          const FarmInfo& farm,
                                                          const SqliteOptions& options = {});
+Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path,
+                                                         const FarmImage& image,
+                                                         const SqliteOptions& options = {});
 
 } // namespace sky::farm

@@ -73,8 +73,9 @@ Constant Parser::addExpr() {
     while (isPunct("+") || isPunct("-")) {
         Token op = lex_.next();
         Constant right = mulExpr();
-        std::int64_t l = integerOf(left, op.where), r = integerOf(right, op.where);
-        left = integer(op.text == "+" ? l + r : l - r);
+        const auto l = static_cast<std::uint64_t>(integerOf(left, op.where));
+        const auto r = static_cast<std::uint64_t>(integerOf(right, op.where));
+        left = integer(static_cast<std::int64_t>(op.text == "+" ? l + r : l - r));
     }
     return left;
 }
@@ -84,7 +85,8 @@ Constant Parser::mulExpr() {
     while (isPunct("*")) {
         Location at = lex_.next().where;
         Constant right = unary();
-        left = integer(integerOf(left, at) * integerOf(right, at));
+        left = integer(static_cast<std::int64_t>(static_cast<std::uint64_t>(integerOf(left, at)) *
+                                                 static_cast<std::uint64_t>(integerOf(right, at))));
     }
     return left;
 }
@@ -92,19 +94,22 @@ Constant Parser::mulExpr() {
 Constant Parser::unary() {
     if (isPunct("-")) {
         Location at = lex_.next().where;
+        Nested nested(*this, at);
         Constant v = unary();
         if (v.kind == Constant::Kind::Real) {
             v.real = -v.real;
             return v;
         }
-        return integer(-integerOf(v, at));
+        // Wraps around, as in two's complement.
+        return integer(static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(integerOf(v, at))));
     }
     if (isPunct("+")) {
-        lex_.next();
+        Nested nested(*this, lex_.next().where);
         return unary();
     }
     if (isPunct("~")) {
         Location at = lex_.next().where;
+        Nested nested(*this, at);
         Constant v = unary();
         return integer(~integerOf(v, at));
     }
@@ -141,7 +146,7 @@ Constant Parser::primary() {
     }
     case TokenKind::Punct:
         if (t.text == "(") {
-            lex_.next();
+            Nested nested(*this, lex_.next().where);
             c = expression();
             expectPunct(")");
             return c;

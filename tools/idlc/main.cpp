@@ -13,6 +13,7 @@
 #include "diagnostics.h"
 #include "generators.h"
 #include "parser.h"
+#include "sky/bounded_read.h"
 #include "sky/text.h"
 #include "typelib_builder.h"
 #include "win/typelib.h"
@@ -21,13 +22,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Reads a source file; false, with the reason on standard error, when it cannot.
 bool readFile(const fs::path& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!in) {
+        std::fprintf(stderr, "idlc: cannot read %s\n", path.string().c_str());
         return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    out = text.str();
+    }
+    auto text = sky::readAtMost(in, sky::kMaxSourceFileBytes);
+    if (!text) {
+        std::fprintf(stderr, "idlc: %s is larger than %s; it is no IDL file\n",
+                     path.string().c_str(), sky::sizeInWords(sky::kMaxSourceFileBytes).c_str());
+        return false;
+    }
+    out = std::move(*text);
     return true;
 }
 
@@ -115,10 +123,8 @@ int main(int argc, char** argv) {
         return catalogueOfTypeLib(source);
 
     std::string text;
-    if (!readFile(source, text)) {
-        std::fprintf(stderr, "idlc: cannot read %s\n", input.c_str());
+    if (!readFile(source, text))
         return 1;
-    }
     idlc::Library lib;
     try {
         lib = idlc::parse(input, text);

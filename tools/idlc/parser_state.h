@@ -15,6 +15,7 @@
 #include "diagnostics.h"
 #include "lexer.h"
 #include "model.h"
+#include "parser.h"
 
 namespace idlc::grammar {
 
@@ -118,6 +119,24 @@ private:
         {"FALSE", 0},           {"VARIANT_TRUE", -1},    {"VARIANT_FALSE", 0}};
     std::set<std::string> libraryConstants_;
     std::map<std::string, Location> interfaceForwards_;
+    int nesting_ = 0; // parentheses and unary operators open in the current expression
+
+    // One level deeper in an expression; a file that nests too deeply is refused rather than
+    // allowed to exhaust the stack.
+    class Nested {
+    public:
+        Nested(Parser& parser, const Location& at) : parser_(parser) {
+            if (++parser_.nesting_ > kMaxExpressionNesting)
+                throw CompileError(at, "expression nested more than " +
+                                           std::to_string(kMaxExpressionNesting) + " levels deep");
+        }
+        ~Nested() { --parser_.nesting_; }
+        Nested(const Nested&) = delete;
+        Nested& operator=(const Nested&) = delete;
+
+    private:
+        Parser& parser_;
+    };
 };
 
 } // namespace idlc::grammar

@@ -13,6 +13,7 @@
 #include "demo_farm.h"
 #include "farm_json.h"
 #include "qvcomsrv/store/machine_farms.h"
+#include "sky/bounded_read.h"
 
 namespace fs = std::filesystem;
 
@@ -55,26 +56,27 @@ std::string summary(const FarmImage& image) {
 }
 
 // Makes `image` the farm of its store on this machine, creating the store or replacing the farm
-// in it, and makes the machine serve it. A store created here is removed again if the farm
-// cannot be written into it.
+// in it, and makes the machine serve it. A new store is built whole before it gets its name, so
+// it appears complete or not at all; when another program creates it meanwhile, its farm is
+// replaced by this one.
 int installFarm(const FarmImage& image, Streams io) {
     if (Status s = farm::checkFarmName(image.farm.name); !s)
         return failed(io, s);
     const StoreLocation location = farm::farmStoreOnMachine(image.farm.name);
     std::error_code ec;
-    const bool existed = fs::exists(location.path, ec);
-    auto store = existed ? farm::openFarmStore(location)
-                         : farm::createFarmStore(location, farm::FarmInfo{image.farm.name});
-    if (!store)
-        return failed(io, store.status());
-    Status replaced = (*store)->replace(image);
-    store->reset();
-    if (!replaced) {
-        if (!existed) {
-            for (const char* suffix : {"", "-wal", "-shm"})
-                fs::remove(location.path + suffix, ec);
-        }
-        return failed(io, replaced);
+    bool existed = fs::exists(location.path, ec);
+    if (!existed) {
+        auto created = farm::createFarmStore(location, image);
+        if (!created && created.status().code() != Status::Code::AlreadyExists)
+            return failed(io, created.status());
+        existed = !created;
+    }
+    if (existed) {
+        auto store = farm::openFarmStore(location);
+        if (!store)
+            return failed(io, store.status());
+        if (Status replaced = (*store)->replace(image); !replaced)
+            return failed(io, replaced);
     }
     if (Status s = farm::setMachineFarmStore(location); !s)
         return failed(io, s);
@@ -84,16 +86,21 @@ int installFarm(const FarmImage& image, Streams io) {
 }
 
 Result<std::string> readInput(const std::string& file) {
-    std::ostringstream text;
-    if (file == "-") {
-        text << std::cin.rdbuf();
-        return text.str();
+    std::ifstream opened;
+    if (file != "-") {
+        opened.open(file, std::ios::binary);
+        if (!opened)
+            return Status::notFound("cannot read " + file + ".");
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return Status::notFound("cannot read " + file + ".");
-    text << in.rdbuf();
-    return text.str();
+    std::istream& in = file == "-" ? std::cin : opened;
+    auto text = readAtMost(in, kMaxDataFileBytes);
+    if (!text)
+        return Status::invalidArgument((file == "-" ? "standard input" : file) +
+                                       " is larger than " + sizeInWords(kMaxDataFileBytes) +
+                                       "; no farm dump is that large.");
+    if (in.bad())
+        return Status::ioError("cannot read " + file + ".");
+    return std::move(*text);
 }
 
 // Writes `text` to `file` through a temporary file, so that a failure leaves no half file.
@@ -163,7 +170,12 @@ int dumpFarm(const StoreOption& store, const std::optional<std::string>& output,
         auto image = farmStore.image();
         if (!image)
             return failed(io, image.status());
-        const std::string json = farmToJson(*image);
+        auto dumped = farmToJson(*image);
+        if (!dumped)
+            return failed(io, "The farm store " + farmStore.location() +
+                                  " is damaged or was written by another program: " +
+                                  dumped.status().message());
+        const std::string& json = *dumped;
         if (!output) {
             io.out << json;
             return io.out.flush() ? 0 : failed(io, "cannot write the dump.");
@@ -204,8 +216,9 @@ int listAdministrators(const StoreOption& store, Streams io) {
 }
 
 int listFarms(Streams io) {
-    const auto known = farm::knownFarmStores();
-    if (known.empty()) {
+    Status servedProblem;
+    const auto known = farm::knownFarmStores(&servedProblem);
+    if (known.empty() && servedProblem) {
         io.out << "This machine holds no farm store; create one with \"qvfarm create NAME\".\n";
         return 0;
     }
@@ -225,6 +238,9 @@ int listFarms(Streams io) {
         }
         io.out << "\t" << k.location.path << "\n";
     }
+    // Without the record no store carries its "*": say why rather than list as if none were.
+    if (!servedProblem)
+        return failed(io, servedProblem);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "preprocessor.h"
+#include "sky/bounded_read.h"
 #include "sky/text.h"
 #include "symbols.h"
 
@@ -195,10 +196,11 @@ private:
         std::ifstream in(path, std::ios::binary);
         if (!in)
             throwSyntaxError(file, "cannot read " + path.string());
-        Resource r{type,
-                   name,
-                   language_,
-                   {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}};
+        auto bytes = sky::readAtMost(in, sky::kMaxDataFileBytes);
+        if (!bytes)
+            throwSyntaxError(file, path.string() + " is larger than " +
+                                       sky::sizeInWords(sky::kMaxDataFileBytes));
+        Resource r{type, name, language_, {bytes->begin(), bytes->end()}};
         for (const Resource& other : resources_) {
             if (other.type == r.type && other.name == r.name && other.language == r.language)
                 throwSyntaxError(start, "resource " + type.toString() + " " + name.toString() +

@@ -1,5 +1,7 @@
 #include "values.h"
 
+#include "sky/registry.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -133,6 +135,9 @@ LONG readSubKeys(HKEY key, std::vector<std::u16string>& names) {
 }
 
 LONG writeValue(HKEY key, const ScriptValue& value) {
+    if (value.exact)
+        return sky::registry::setValueBytes(key, value.name, value.type, value.data.data(),
+                                            static_cast<DWORD>(value.data.size()));
     return RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
                           static_cast<DWORD>(value.data.size()));
 }
