@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 
 namespace qvcomsrv {
 

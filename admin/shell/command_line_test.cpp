@@ -14,6 +14,7 @@
 #include "core/admin_state.h"
 #include "core/console_feedback.h"
 #include "core/messages.h"
+#include "shell/test_farm.h"
 #include "sky/registry.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
@@ -80,9 +81,8 @@ int runQvfarm(const std::string& arguments) {
 }
 
 TEST(CommandLineTest, TheDemoFarmAsAnAdministratorAndAsAnyoneElse) {
-    if (!std::filesystem::exists(sky::testing::buildBin() / "qvcomsrv.dll")) {
-        GTEST_SKIP() << "the object model module (qvcomsrv.dll) is not built";
-    }
+    ASSERT_TRUE(brask::testing::objectModelBuilt())
+        << "the object model module (qvcomsrv.dll) is missing from the build";
     ASSERT_EQ(runQvfarm("demo"), 0);
     ASSERT_EQ(runQvfarm("register"), 0);
 

@@ -163,9 +163,8 @@ class LogonFarmTest : public LogonTest {
 protected:
     LogonFarmTest() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     void SetUp() override {
-        if (!testing::objectModelBuilt()) {
-            GTEST_SKIP() << "the object model module (qvcomsrv.dll) is not built";
-        }
+        ASSERT_TRUE(testing::objectModelBuilt())
+            << "the object model module (qvcomsrv.dll) is missing from the build";
         testing::registerObjectModel();
     }
     ~LogonFarmTest() override {

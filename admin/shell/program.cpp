@@ -20,6 +20,8 @@
 #include "core/admin_state.h"
 #include "core/console_feedback.h"
 #include "core/messages.h"
+#include "publishing/command_line.h"
+#include "publishing/dialog_screenshots.h"
 #include "shell/command_line.h"
 #include "shell/file_dialog.h"
 #include "shell/frm_about.h"
@@ -159,6 +161,7 @@ int runScreenshots(int argc, char** argv, const QString& folder) {
     RenderingFileDialogPresenter dialogs(folder);
     ScopedFileDialogPresenter renderingDialogs(dialogs);
     written &= saveDefinitionScreenshots(main, dialogs, folder) && dialogs.allWritten();
+    written &= saveDialogScreenshots(state, &main, folder);
 
     presenter.nameNext("MessageBox-error");
     showUnexpectedError(nullptr, -2147467259, u"Unspecified failure");
@@ -246,6 +249,7 @@ int runProgram(int argc, char** argv) {
                   "file (after the administrator check)");
     online->add_option("SERVER", serverName, "The server's name")->required();
     online->add_option("FILE", definitionFile, fileHelp)->required();
+    PublishingCommandLine publishing(app);
     app.require_subcommand(0, 1);
 
     try {
@@ -266,6 +270,12 @@ int runProgram(int argc, char** argv) {
         if (subcommand->parsed()) {
             return runDefinitions(command, serverName, definitionFile);
         }
+    }
+    if (publishing.parsed()) {
+        Apartment apartment;
+        AdminState state;
+        ConsoleFeedback feedback(std::cerr, isatty(fileno(stderr)) != 0);
+        return publishing.run(state, std::cout, std::cerr, feedback);
     }
     if (!screenshotFolder.empty()) {
         return runScreenshots(argc, argv, QString::fromStdString(screenshotFolder));

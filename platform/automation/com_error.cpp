@@ -58,6 +58,10 @@ constexpr ResultText resultTexts[] = {
     {CO_E_DLLNOTFOUND, u"DLL for class not found"},
     {CO_E_ERRORINDLL, u"Error in the DLL"},
     {CO_E_SERVER_EXEC_FAILURE, u"Server execution failed"},
+    {RPC_E_DISCONNECTED, u"The object invoked has disconnected from its clients."},
+    {static_cast<HRESULT>(0x800706BA), u"The RPC server is unavailable."},
+    {static_cast<HRESULT>(0x800706F7), u"The stub received bad data."},
+    {static_cast<HRESULT>(0x800401FD), u"Object is not connected to server"},
 };
 
 // The thread's error information, taken: its description and source.

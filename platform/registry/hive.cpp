@@ -2,9 +2,6 @@
 
 #include "query.h"
 
-#include <chrono>
-#include <thread>
-
 #include <sqlite3.h>
 
 #include "sky/text.h"
@@ -14,24 +11,7 @@ namespace sky::registry {
 
 namespace {
 
-// "SKYR" in the file header tells a hive from any other SQLite database.
-constexpr int kApplicationId = 0x534B5952;
-constexpr int kSchemaVersion = 1;
 constexpr int kBusyTimeoutMs = 15000;
-
-// The keys a freshly installed machine has, created with every new hive.
-constexpr const char16_t* kMachineKeys[] = {
-    u"HARDWARE",
-    u"SOFTWARE\\Classes\\AppID",
-    u"SOFTWARE\\Classes\\CLSID",
-    u"SOFTWARE\\Classes\\Interface",
-    u"SOFTWARE\\Classes\\TypeLib",
-    u"SOFTWARE\\Microsoft\\OLE",
-    u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
-    u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage",
-    u"SYSTEM\\CurrentControlSet\\Control\\Nls\\Language",
-    u"SYSTEM\\CurrentControlSet\\Services",
-};
 
 std::string joinPath(std::string_view parent, std::string_view folded) {
     std::string path;
@@ -44,6 +24,12 @@ std::string joinPath(std::string_view parent, std::string_view folded) {
 
 std::string fold(std::u16string_view name) {
     return narrow(upper(name));
+}
+
+std::filesystem::path upgradeReportPath(const std::filesystem::path& hiveFile) {
+    std::filesystem::path report = hiveFile;
+    report += ".renamed.txt";
+    return report;
 }
 
 bool isHiveFailure(LONG code) {
@@ -92,18 +78,6 @@ std::string describe(const std::filesystem::path& file, int sqliteCode, sqlite3*
     return "the registry hive " + file.string() + " " + what + " (" + detail + ")";
 }
 
-// Runs one statement during opening; a busy database (another process creating it at the same
-// moment) is waited for.
-int execWaiting(sqlite3* db, const char* sql) {
-    int rc = SQLITE_BUSY;
-    for (int attempt = 0; attempt < 50 && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
-        if (attempt > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    }
-    return rc;
-}
-
 // The answer when a lookup in a key found nothing: `missing`, or ERROR_KEY_DELETED when the key
 // itself is gone.
 LONG absent(Hive& hive, KeyId key, LONG missing) {
@@ -111,21 +85,9 @@ LONG absent(Hive& hive, KeyId key, LONG missing) {
     return status == ERROR_SUCCESS ? missing : status;
 }
 
-int pragmaInt(sqlite3* db, const char* sql, int& value) {
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-    if (rc == SQLITE_OK) {
-        rc = sqlite3_step(stmt);
-        value = rc == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : 0;
-        rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
-    }
-    sqlite3_finalize(stmt);
-    return rc;
-}
-
 } // namespace
 
-LONG Hive::fail(int sqliteCode) {
+LONG Hive::errorFromSqlite(int sqliteCode) {
     problem_ = describe(file_, sqliteCode, db_);
     return codeFor(sqliteCode);
 }
@@ -141,16 +103,18 @@ LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
     int rc =
         sqlite3_open_v2(file.c_str(), &opened->db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    LONG status = rc == SQLITE_OK ? ERROR_SUCCESS : opened->fail(rc);
+    LONG status = rc == SQLITE_OK ? ERROR_SUCCESS : opened->errorFromSqlite(rc);
     if (status == ERROR_SUCCESS) {
         // Look before changing anything: another file stays as it is.
         sqlite3_busy_timeout(opened->db_, kBusyTimeoutMs);
         status = opened->checkFile();
     }
     if (status == ERROR_SUCCESS) {
-        rc = execWaiting(opened->db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
-        status = rc == SQLITE_OK ? opened->createSchema() : opened->fail(rc);
+        rc = Hive::execWaiting(opened->db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+        status = rc == SQLITE_OK ? opened->createSchema() : opened->errorFromSqlite(rc);
     }
+    if (status == ERROR_SUCCESS)
+        status = opened->upgradeFolding();
     if (status == ERROR_SUCCESS)
         status = opened->prepareAll();
     if (status != ERROR_SUCCESS) {
@@ -161,87 +125,6 @@ LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
     return ERROR_SUCCESS;
 }
 
-LONG Hive::checkFile() {
-    int application = 0;
-    int version = 0;
-    int tables = 0;
-    int rc = pragmaInt(db_, "PRAGMA application_id", application);
-    if (rc == SQLITE_OK)
-        rc = pragmaInt(db_, "PRAGMA user_version", version);
-    if (rc == SQLITE_OK)
-        rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master", tables);
-    if (rc != SQLITE_OK)
-        return fail(rc);
-    if ((application != 0 && application != kApplicationId) || (version == 0 && tables != 0)) {
-        problem_ = "the file " + file_.string() + " is not a registry hive";
-        return ERROR_BADDB;
-    }
-    if (version > kSchemaVersion) {
-        problem_ = "the registry hive " + file_.string() + " was written by a newer version";
-        return ERROR_BADDB;
-    }
-    return ERROR_SUCCESS;
-}
-
-LONG Hive::createSchema() {
-    int version = 0;
-    int rc = pragmaInt(db_, "PRAGMA user_version", version);
-    if (rc != SQLITE_OK)
-        return fail(rc);
-    if (version == kSchemaVersion)
-        return ERROR_SUCCESS;
-
-    // A new file: create the schema once, whoever comes first.
-    rc = execWaiting(db_, "BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK)
-        return fail(rc);
-    int tables = 0;
-    rc = pragmaInt(db_, "PRAGMA user_version", version);
-    if (rc == SQLITE_OK)
-        rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master", tables);
-    if (rc != SQLITE_OK) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return fail(rc);
-    }
-    if (version == kSchemaVersion) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return ERROR_SUCCESS;
-    }
-    if (tables != 0) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        problem_ = "the file " + file_.string() + " is not a registry hive";
-        return ERROR_BADDB;
-    }
-    const std::string stamp = "PRAGMA application_id=" + std::to_string(kApplicationId) +
-                              "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
-    rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db_, stamp.c_str(), nullptr, nullptr, nullptr);
-    LONG status = rc == SQLITE_OK ? prepareAll() : fail(rc);
-    const KeyRef machine{kLocalMachineId, "HKEY_LOCAL_MACHINE"};
-    for (const char16_t* path : kMachineKeys) {
-        if (status != ERROR_SUCCESS)
-            break;
-        std::vector<std::u16string> names;
-        std::u16string_view rest(path);
-        for (std::size_t cut; (cut = rest.find(u'\\')) != std::u16string_view::npos;
-             rest.remove_prefix(cut + 1))
-            names.emplace_back(rest.substr(0, cut));
-        names.emplace_back(rest);
-        KeyRef key;
-        bool created = false;
-        status = createLocked(machine, names, {}, {}, key, created);
-    }
-    if (status == ERROR_SUCCESS) {
-        rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK)
-            status = fail(rc);
-    }
-    if (status != ERROR_SUCCESS)
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    return status;
-}
-
 LONG Hive::prepareAll() {
     if (!statements_.empty())
         return ERROR_SUCCESS;
@@ -250,7 +133,7 @@ LONG Hive::prepareAll() {
         const int rc = sqlite3_prepare_v3(db_, sqlOf(static_cast<Statement>(which)), -1,
                                           SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
         if (rc != SQLITE_OK) {
-            const LONG status = fail(rc);
+            const LONG status = errorFromSqlite(rc);
             for (sqlite3_stmt* prepared : statements_)
                 sqlite3_finalize(prepared);
             statements_.clear();

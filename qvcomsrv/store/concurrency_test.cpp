@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "store_test_support.h"
+#include "qvcomsrv/store/store_test_support.h"
 
 using namespace sky::farm;
 using namespace sky::farm::testing;
@@ -187,8 +187,8 @@ TEST(StoreDamage, ADatabaseOfAnotherKindIsNotAFarmStore) {
     auto newer = openSqliteFarmStore(testStorePath());
     EXPECT_EQ(newer.status().code(), Code::NotSupported);
     EXPECT_EQ(newer.status().message(), "The farm store " + testStorePath() +
-                                            " has format version 7; this program reads version "
-                                            "1.");
+                                            " has format version 7; this program reads version " +
+                                            std::to_string(kSqliteSchemaVersion) + ".");
 }
 
 TEST(StoreDamage, AStoreDamagedInsideGivesErrorsNotACrash) {

@@ -1,7 +1,7 @@
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 
-#include "names.h"
-#include "sqlite_farm_store.h"
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/sqlite_farm_store.h"
 
 namespace sky::farm {
 

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "model.h"
-#include "status.h"
+#include "qvcomsrv/store/model.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm {
 

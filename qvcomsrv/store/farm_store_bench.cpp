@@ -8,8 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "icon.h"
-#include "sqlite_farm_store.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/sqlite_farm_store.h"
 
 namespace fs = std::filesystem;
 using namespace sky::farm;

@@ -1,10 +1,10 @@
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 
 #include <algorithm>
 #include <system_error>
 
-#include "machine_selection.h"
-#include "names.h"
+#include "qvcomsrv/store/machine_selection.h"
+#include "qvcomsrv/store/names.h"
 #include "sky/machine.h"
 
 namespace fs = std::filesystem;

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 
 namespace sky::farm {
 

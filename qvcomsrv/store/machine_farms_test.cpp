@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "qvcomsrv/store/store_test_support.h"
 #include "sky/machine.h"
 #include "sky/registry.h"
 #include "sky/text.h"
-#include "store_test_support.h"
 #include "win/errors.h"
 
 using namespace sky::farm;

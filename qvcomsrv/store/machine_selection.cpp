@@ -1,6 +1,6 @@
 // The record lives in the machine's registry: HKLM\Software\Vantor\Skyloom\FarmStore, values
 // "Type" and "Path" (REG_SZ).
-#include "machine_selection.h"
+#include "qvcomsrv/store/machine_selection.h"
 
 #include "sky/registry.h"
 #include "sky/text.h"

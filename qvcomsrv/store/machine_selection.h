@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 
 namespace sky::farm::selection {
 

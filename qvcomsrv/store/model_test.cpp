@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "model.h"
-#include "names.h"
-#include "settings.h"
+#include "qvcomsrv/store/model.h"
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/settings.h"
 
 using namespace sky::farm;
 

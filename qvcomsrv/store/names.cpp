@@ -1,4 +1,4 @@
-#include "names.h"
+#include "qvcomsrv/store/names.h"
 
 #include "sky/text.h"
 

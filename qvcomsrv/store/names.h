@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "status.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm {
 

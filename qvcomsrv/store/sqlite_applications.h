@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "farm_store.h"
-#include "sqlite_db.h"
+#include "qvcomsrv/store/farm_store.h"
+#include "qvcomsrv/store/sqlite_db.h"
 
 namespace sky::farm::sqlite {
 

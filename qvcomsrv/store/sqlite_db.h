@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "model.h"
-#include "status.h"
+#include "qvcomsrv/store/model.h"
+#include "qvcomsrv/store/status.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -23,7 +23,8 @@ struct Failure {
     Status status;
 };
 
-[[noreturn]] inline void fail(Status status) {
+// Abandons the work under way; catchFailures turns it into the Status it carries.
+[[noreturn]] inline void throwStatus(Status status) {
     throw Failure{std::move(status)};
 }
 
@@ -71,10 +72,9 @@ private:
 
 class Database {
 public:
-    enum class Mode { OpenExisting, Create };
-
-    // Opens the file; `location` names the store in messages.
-    Database(const std::string& path, Mode mode, int busyTimeoutMs);
+    // Opens an existing store file for reading and writing; `path` also names the store in
+    // messages. Waits up to `busyTimeoutMs` for another connection's lock.
+    Database(const std::string& path, int busyTimeoutMs);
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
     ~Database();

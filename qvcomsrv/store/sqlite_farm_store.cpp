@@ -1,20 +1,24 @@
-#include "sqlite_farm_store.h"
+#include "qvcomsrv/store/sqlite_farm_store.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <mutex>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "merge.h"
-#include "names.h"
-#include "sqlite_applications.h"
-#include "sqlite_db.h"
-#include "sqlite_lookups.h"
-#include "sqlite_schema.h"
+#include "qvcomsrv/store/merge.h"
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/sqlite_applications.h"
+#include "qvcomsrv/store/sqlite_db.h"
+#include "qvcomsrv/store/sqlite_lookups.h"
+#include "qvcomsrv/store/sqlite_refold.h"
+#include "qvcomsrv/store/sqlite_schema.h"
+#include "sky/text.h"
 
 namespace fs = std::filesystem;
 
@@ -22,7 +26,7 @@ namespace sky::farm {
 
 using sqlite::ApplicationTable;
 using sqlite::Database;
-using sqlite::fail;
+using sqlite::throwStatus;
 using sqlite::Transaction;
 
 namespace {
@@ -43,11 +47,11 @@ public:
     std::string location() const override { return db_->path(); }
 
     Result<FarmInfo> farm() override {
-        return guarded([&]() -> Result<FarmInfo> { return readFarm(); });
+        return runLocked([&]() -> Result<FarmInfo> { return readFarm(); });
     }
 
     Result<SettingValue> farmSetting(FarmSetting setting) override {
-        return guarded([&]() -> Result<SettingValue> {
+        return runLocked([&]() -> Result<SettingValue> {
             const FarmInfo info = readFarm();
             if (Status s = checkReported(info, setting); !s)
                 return s;
@@ -56,7 +60,7 @@ public:
     }
 
     Status setFarmSetting(FarmSetting setting, const SettingValue& value) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             if (Status s = definition(setting).check(value); !s)
                 return s;
             Transaction tx(*db_, Transaction::Kind::Write);
@@ -76,7 +80,7 @@ public:
     }
 
     Result<std::vector<std::string>> administrators() override {
-        return guarded([&]() -> Result<std::vector<std::string>> {
+        return runLocked([&]() -> Result<std::vector<std::string>> {
             std::vector<std::string> names;
             auto q = db_->query("SELECT account FROM administrator ORDER BY account_key");
             while (q.step())
@@ -86,7 +90,7 @@ public:
     }
 
     Result<bool> isAdministrator(std::string_view account) override {
-        return guarded([&]() -> Result<bool> {
+        return runLocked([&]() -> Result<bool> {
             auto q = db_->query("SELECT 1 FROM administrator WHERE account_key = ?1");
             q.bind(1, nameKey(account));
             return q.step();
@@ -94,7 +98,7 @@ public:
     }
 
     Status addAdministrator(std::string_view account) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             if (account.empty())
                 return Status::invalidArgument("The administrator's account name must not be "
                                                "empty.");
@@ -108,7 +112,7 @@ public:
     }
 
     Status removeAdministrator(std::string_view account) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             Transaction tx(*db_, Transaction::Kind::Write);
             auto q = db_->query("DELETE FROM administrator WHERE account_key = ?1");
             q.bind(1, nameKey(account));
@@ -122,15 +126,15 @@ public:
     }
 
     Result<std::vector<Zone>> zones() override {
-        return guarded([&]() -> Result<std::vector<Zone>> { return readZones(); });
+        return runLocked([&]() -> Result<std::vector<Zone>> { return readZones(); });
     }
 
     Result<std::vector<Server>> servers() override {
-        return guarded([&]() -> Result<std::vector<Server>> { return readServers(); });
+        return runLocked([&]() -> Result<std::vector<Server>> { return readServers(); });
     }
 
     Result<Server> server(std::string_view name) override {
-        return guarded([&]() -> Result<Server> {
+        return runLocked([&]() -> Result<Server> {
             auto q = db_->query("SELECT s.name, z.name, s.os_major, s.os_minor FROM server s "
                                 "JOIN zone z ON z.id = s.zone_id WHERE s.name_key = ?1");
             q.bind(1, nameKey(name));
@@ -142,15 +146,16 @@ public:
     }
 
     Result<std::vector<std::string>> folders() override {
-        return guarded([&]() -> Result<std::vector<std::string>> { return readFolders(); });
+        return runLocked([&]() -> Result<std::vector<std::string>> { return readFolders(); });
     }
 
     Result<bool> folderExists(std::string_view dn) override {
-        return guarded([&]() -> Result<bool> { return sqlite::findFolder(*db_, dn).has_value(); });
+        return runLocked(
+            [&]() -> Result<bool> { return sqlite::findFolder(*db_, dn).has_value(); });
     }
 
     Result<std::string> createSubFolder(std::string_view parentDn, std::string_view name) override {
-        return guarded([&]() -> Result<std::string> {
+        return runLocked([&]() -> Result<std::string> {
             if (Status s = checkSegmentName("folder", name); !s)
                 return s;
             Transaction tx(*db_, Transaction::Kind::Write);
@@ -162,7 +167,7 @@ public:
     }
 
     Result<std::vector<Application>> applications(IconLoading icons) override {
-        return guarded([&]() -> Result<std::vector<Application>> {
+        return runLocked([&]() -> Result<std::vector<Application>> {
             Transaction tx(*db_, Transaction::Kind::Read);
             return applications_.load(ApplicationTable::Selection::All, 0, icons);
         });
@@ -170,7 +175,7 @@ public:
 
     Result<std::vector<Application>> applicationsOnServer(std::string_view server,
                                                           IconLoading icons) override {
-        return guarded([&]() -> Result<std::vector<Application>> {
+        return runLocked([&]() -> Result<std::vector<Application>> {
             Transaction tx(*db_, Transaction::Kind::Read);
             const sqlite::ServerRow row = sqlite::requireServer(*db_, server);
             return applications_.load(ApplicationTable::Selection::OnServer, row.id, icons);
@@ -178,7 +183,7 @@ public:
     }
 
     Result<Application> application(std::string_view dn) override {
-        return guarded([&]() -> Result<Application> {
+        return runLocked([&]() -> Result<Application> {
             Transaction tx(*db_, Transaction::Kind::Read);
             const std::int64_t id = sqlite::requireApplication(*db_, dn);
             auto apps = applications_.load(ApplicationTable::Selection::One, id, IconLoading::Load);
@@ -187,12 +192,12 @@ public:
     }
 
     Result<Bytes> applicationIcon(std::int64_t applicationId) override {
-        return guarded([&]() -> Result<Bytes> { return applications_.icon(applicationId); });
+        return runLocked([&]() -> Result<Bytes> { return applications_.icon(applicationId); });
     }
 
     Result<Application> saveApplication(const Application& edited,
                                         const Application* loaded) override {
-        return guarded([&]() -> Result<Application> {
+        return runLocked([&]() -> Result<Application> {
             Transaction tx(*db_, Transaction::Kind::Write);
             Application target;
             if (edited.id == 0) {
@@ -216,7 +221,7 @@ public:
     }
 
     Status deleteApplication(std::string_view dn) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             Transaction tx(*db_, Transaction::Kind::Write);
             const std::int64_t id = sqlite::requireApplication(*db_, dn);
             auto q = db_->query("DELETE FROM application WHERE id = ?1");
@@ -236,7 +241,7 @@ public:
     }
 
     Result<FarmImage> image() override {
-        return guarded([&]() -> Result<FarmImage> {
+        return runLocked([&]() -> Result<FarmImage> {
             Transaction tx(*db_, Transaction::Kind::Read);
             FarmImage image;
             image.farm = readFarm();
@@ -253,7 +258,7 @@ public:
     }
 
     Status replace(const FarmImage& image) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             if (Status s = checkFarmName(image.farm.name); !s)
                 return s;
             Transaction tx(*db_, Transaction::Kind::Write);
@@ -280,8 +285,8 @@ public:
                     ensureFolder(copy.folder);
                     applications_.insert(copy);
                 } catch (const sqlite::Failure& failure) {
-                    fail(failure.status.withContext(app.distinguishedName() +
-                                                    " cannot be stored: "));
+                    throwStatus(failure.status.withContext(app.distinguishedName() +
+                                                           " cannot be stored: "));
                 }
             }
             tx.commit();
@@ -292,7 +297,7 @@ public:
 private:
     // Runs `body` alone (one thread at a time on this connection) and turns failures into the
     // Status it returns.
-    template <typename Body> auto guarded(Body&& body) -> decltype(body()) {
+    template <typename Body> auto runLocked(Body&& body) -> decltype(body()) {
         std::lock_guard lock(mutex_);
         return sqlite::catchFailures(body);
     }
@@ -307,7 +312,7 @@ private:
     }
 
     Status changePublication(std::string_view dn, std::string_view server, bool publish) {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             Transaction tx(*db_, Transaction::Kind::Write);
             const std::int64_t app = sqlite::requireApplication(*db_, dn);
             const sqlite::ServerRow row = sqlite::requireServer(*db_, server);
@@ -331,7 +336,7 @@ private:
         auto q = db_->query("SELECT name, reports_session_reliability, " +
                             sqlite::farmSettingColumns() + " FROM farm WHERE id = 1");
         if (!q.step())
-            fail(Status::corrupt("The farm store " + db_->path() + " has lost its farm."));
+            throwStatus(Status::corrupt("The farm store " + db_->path() + " has lost its farm."));
         FarmInfo info;
         info.name = q.text(0);
         info.reportsSessionReliability = q.integer(1) != 0;
@@ -342,8 +347,9 @@ private:
                                      ? SettingValue(q.text(column))
                                      : SettingValue(static_cast<std::int32_t>(q.integer(column)));
             if (Status s = info.settings.set(id, std::move(value)); !s)
-                fail(Status::corrupt("The farm store " + db_->path() +
-                                     " holds a farm setting that cannot be. " + s.message()));
+                throwStatus(Status::corrupt("The farm store " + db_->path() +
+                                            " holds a farm setting that cannot be. " +
+                                            s.message()));
         }
         return info;
     }
@@ -407,10 +413,11 @@ private:
     std::string insertFolder(const sqlite::FolderRow& parent, std::string_view name) {
         const std::string dn = joinDistinguishedName(parent.dn, name);
         if (auto existing = sqlite::findFolder(*db_, dn))
-            fail(Status::alreadyExists("The folder " + existing->dn + " already exists."));
+            throwStatus(Status::alreadyExists("The folder " + existing->dn + " already exists."));
         if (auto app = sqlite::findApplication(*db_, dn))
-            fail(Status::alreadyExists(sqlite::storedDistinguishedName(*db_, *app) +
-                                       " is an application; a folder cannot have its name."));
+            throwStatus(
+                Status::alreadyExists(sqlite::storedDistinguishedName(*db_, *app) +
+                                      " is an application; a folder cannot have its name."));
         auto q =
             db_->query("INSERT INTO folder (parent_id, name, dn, dn_key) VALUES (?1, ?2, ?3, ?4)");
         q.bind(1, parent.id).bind(2, name).bind(3, dn).bind(4, nameKey(dn));
@@ -422,11 +429,11 @@ private:
     void ensureFolder(std::string_view dn) {
         auto segments = splitDistinguishedName(dn);
         if (!segments)
-            fail(segments.status());
+            throwStatus(segments.status());
         sqlite::FolderRow folder = sqlite::requireFolder(*db_, kRootFolder);
         for (const std::string& segment : *segments) {
             if (Status s = checkSegmentName("folder", segment); !s)
-                fail(s);
+                throwStatus(s);
             const std::string child = joinDistinguishedName(folder.dn, segment);
             if (auto existing = sqlite::findFolder(*db_, child)) {
                 folder = *existing;
@@ -440,21 +447,21 @@ private:
     void writeZonesAndServers(const FarmImage& image) {
         for (const Zone& zone : image.zones) {
             if (zone.name.empty())
-                fail(Status::invalidArgument("A zone name must not be empty."));
+                throwStatus(Status::invalidArgument("A zone name must not be empty."));
             auto q = db_->query("INSERT OR IGNORE INTO zone (name, name_key) VALUES (?1, ?2)");
             q.bind(1, zone.name).bind(2, nameKey(zone.name));
             q.run();
             if (db_->changes() == 0)
-                fail(Status::alreadyExists("The zone " + zone.name + " is listed twice."));
+                throwStatus(Status::alreadyExists("The zone " + zone.name + " is listed twice."));
         }
         for (const Server& server : image.servers) {
             if (server.name.empty())
-                fail(Status::invalidArgument("A server name must not be empty."));
+                throwStatus(Status::invalidArgument("A server name must not be empty."));
             auto zone = db_->query("SELECT id FROM zone WHERE name_key = ?1");
             zone.bind(1, nameKey(server.zone));
             if (!zone.step())
-                fail(Status::notFound("The zone " + server.zone + " of server " + server.name +
-                                      " is not a zone of the farm."));
+                throwStatus(Status::notFound("The zone " + server.zone + " of server " +
+                                             server.name + " is not a zone of the farm."));
             auto q = db_->query("INSERT OR IGNORE INTO server (name, name_key, zone_id, "
                                 "os_major, os_minor) VALUES (?1, ?2, ?3, ?4, ?5)");
             q.bind(1, server.name)
@@ -464,7 +471,8 @@ private:
                 .bind(5, server.osMinor);
             q.run();
             if (db_->changes() == 0)
-                fail(Status::alreadyExists("The server " + server.name + " is listed twice."));
+                throwStatus(
+                    Status::alreadyExists("The server " + server.name + " is listed twice."));
         }
         for (const Zone& zone : image.zones) {
             if (zone.dataCollector.empty())
@@ -473,9 +481,9 @@ private:
                 std::find_if(image.servers.begin(), image.servers.end(),
                              [&](const Server& s) { return sameName(s.name, zone.dataCollector); });
             if (it == image.servers.end() || !sameName(it->zone, zone.name))
-                fail(Status::invalidArgument("The data collector " + zone.dataCollector +
-                                             " of zone " + zone.name +
-                                             " is not a server of that zone."));
+                throwStatus(Status::invalidArgument("The data collector " + zone.dataCollector +
+                                                    " of zone " + zone.name +
+                                                    " is not a server of that zone."));
             auto q = db_->query("UPDATE zone SET data_collector_id = (SELECT id FROM server "
                                 "WHERE name_key = ?1) WHERE name_key = ?2");
             q.bind(1, nameKey(zone.dataCollector)).bind(2, nameKey(zone.name));
@@ -493,26 +501,60 @@ void prepareConnection(Database& db) {
     auto id = db.query("PRAGMA application_id");
     const std::int64_t applicationId = id.step() ? id.integer(0) : 0;
     if (applicationId != kSqliteApplicationId)
-        fail(Status::corrupt(db.path() + " is not a farm store."));
-    auto version = db.query("PRAGMA user_version");
-    const std::int64_t schema = version.step() ? version.integer(0) : 0;
-    if (schema != kSqliteSchemaVersion)
-        fail(Status::notSupported("The farm store " + db.path() + " has format version " +
-                                  std::to_string(schema) + "; this program reads version " +
-                                  std::to_string(kSqliteSchemaVersion) + "."));
+        throwStatus(Status::corrupt(db.path() + " is not a farm store."));
+    const auto schemaVersion = [&db] {
+        auto version = db.query("PRAGMA user_version");
+        return version.step() ? version.integer(0) : 0;
+    };
+    const std::int64_t schema = schemaVersion();
+    if (schema < 1 || schema > kSqliteSchemaVersion)
+        throwStatus(Status::notSupported("The farm store " + db.path() + " has format version " +
+                                         std::to_string(schema) + "; this program reads version " +
+                                         std::to_string(kSqliteSchemaVersion) + "."));
     // A page cache large enough for the applications of a large farm; checkpoints every 16 MB of
     // log rather than every 4 MB, so that a run of saves copies each page back fewer times.
     db.exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -16000; "
             "PRAGMA wal_autocheckpoint = 4000;");
+    const auto current = [&] {
+        return schemaVersion() == kSqliteSchemaVersion &&
+               sqlite::recordedFolding(db) == foldingRule();
+    };
+    if (current())
+        return;
+    // Once, whoever comes first; the others find it done.
+    std::vector<std::string> renamed;
+    {
+        Transaction tx(db, Transaction::Kind::Write);
+        if (current())
+            return;
+        db.exec("CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL) "
+                "WITHOUT ROWID");
+        renamed = sqlite::refoldNames(db);
+        sqlite::recordFolding(db);
+        db.exec("PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion));
+        tx.commit();
+    }
+    if (renamed.empty())
+        return;
+    const std::string report = db.path() + ".renamed.txt";
+    std::ofstream out(report, std::ios::app);
+    out << "The farm store " << db.path() << " was brought to the name rule \"" << foldingRule()
+        << "\". Names that are now equal were kept apart:\n";
+    for (const std::string& line : renamed)
+        out << "  " << line << "\n";
+    std::cerr << "farm store: " << renamed.size()
+              << " names became equal to others under the case rule in force; see " << report
+              << "\n";
 }
 
 // Writes a new store's schema, root folder and farm into the empty database file at `path`.
 void buildStore(const std::string& path, const FarmInfo& farm) {
-    Database db(path, Database::Mode::OpenExisting, 0);
+    Database db(path, 0);
     db.exec("PRAGMA journal_mode = WAL");
     db.exec("PRAGMA foreign_keys = ON");
     Transaction tx(db, Transaction::Kind::Write);
     db.exec(sqlite::schemaSql());
+    sqlite::recordFolding(db);
     db.exec("PRAGMA application_id = " + std::to_string(kSqliteApplicationId) +
             "; PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion) + ";");
     {
@@ -538,8 +580,7 @@ Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
         std::error_code ec;
         if (!fs::exists(path, ec))
             return Status::notFound("There is no farm store " + path + ".");
-        auto db =
-            std::make_unique<Database>(path, Database::Mode::OpenExisting, options.busyTimeoutMs);
+        auto db = std::make_unique<Database>(path, options.busyTimeoutMs);
         prepareConnection(*db);
         return std::unique_ptr<FarmStore>(std::make_unique<SqliteFarmStore>(std::move(db)));
     });

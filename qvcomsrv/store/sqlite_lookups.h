@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "sqlite_db.h"
+#include "qvcomsrv/store/sqlite_db.h"
 
 namespace sky::farm::sqlite {
 

@@ -1,37 +1,8 @@
-#include "sqlite_schema.h"
+#include "qvcomsrv/store/sqlite_schema.h"
 
-#include <span>
-
-#include "settings.h"
+#include "qvcomsrv/store/setting_columns.h"
 
 namespace sky::farm::sqlite {
-
-namespace {
-
-template <std::size_t N> std::string columnDefinitions(std::span<const SettingDef, N> defs) {
-    std::string sql;
-    for (const SettingDef& def : defs) {
-        sql += ",\n  \"" + std::string(def.name) + "\" ";
-        if (def.isText())
-            sql += "TEXT NOT NULL DEFAULT '" + std::string(def.defaultText) + "'";
-        else
-            sql += "INTEGER NOT NULL DEFAULT " + std::to_string(def.defaultNumber);
-    }
-    return sql;
-}
-
-template <std::size_t N>
-std::string columnList(std::span<const SettingDef, N> defs, const std::string& prefix) {
-    std::string sql;
-    for (const SettingDef& def : defs) {
-        if (!sql.empty())
-            sql += ", ";
-        sql += prefix + "\"" + std::string(def.name) + "\"";
-    }
-    return sql;
-}
-
-} // namespace
 
 std::string schemaSql() {
     // Names are kept as given in `name` columns and matched through `*_key` columns, which hold
@@ -39,11 +10,15 @@ std::string schemaSql() {
     //
     // Publications have no index by server: reading a server's applications scans them (a
     // millisecond for 30,000), while an index would cost every save a page per server.
-    return "CREATE TABLE farm (\n"
+    return "CREATE TABLE meta (\n"
+           "  name TEXT PRIMARY KEY,\n"
+           "  value TEXT NOT NULL\n"
+           ") WITHOUT ROWID;\n"
+           "CREATE TABLE farm (\n"
            "  id INTEGER PRIMARY KEY CHECK (id = 1),\n"
            "  name TEXT NOT NULL,\n"
            "  reports_session_reliability INTEGER NOT NULL" +
-           columnDefinitions(farmSettingDefs()) +
+           settingColumnDefinitions(farmSettingDefs(), false) +
            "\n);\n"
            "CREATE TABLE administrator (\n"
            "  account_key TEXT PRIMARY KEY,\n"
@@ -77,7 +52,7 @@ std::string schemaSql() {
            "  dn_key TEXT NOT NULL UNIQUE,\n"
            "  app_type INTEGER NOT NULL,\n"
            "  description TEXT NOT NULL" +
-           columnDefinitions(appSettingDefs()) +
+           settingColumnDefinitions(appSettingDefs(), false) +
            "\n);\n"
            "CREATE TABLE application_icon (\n"
            "  application_id INTEGER PRIMARY KEY REFERENCES application(id) ON DELETE CASCADE,\n"
@@ -102,11 +77,11 @@ std::string schemaSql() {
 }
 
 std::string farmSettingColumns(const std::string& prefix) {
-    return columnList(farmSettingDefs(), prefix);
+    return settingColumnList(farmSettingDefs(), prefix);
 }
 
 std::string appSettingColumns(const std::string& prefix) {
-    return columnList(appSettingDefs(), prefix);
+    return settingColumnList(appSettingDefs(), prefix);
 }
 
 std::string parameters(int first, int count) {
@@ -120,14 +95,7 @@ std::string parameters(int first, int count) {
 }
 
 std::string appSettingAssignments(int first) {
-    std::string sql;
-    int index = first;
-    for (const SettingDef& def : appSettingDefs()) {
-        if (index != first)
-            sql += ", ";
-        sql += "\"" + std::string(def.name) + "\" = ?" + std::to_string(index++);
-    }
-    return sql;
+    return settingAssignments(appSettingDefs(), first);
 }
 
 } // namespace sky::farm::sqlite

@@ -10,7 +10,7 @@ namespace sky::farm::sqlite {
 // CREATE TABLE ... for a new store, with the root folder and the farm row left to the caller.
 std::string schemaSql();
 
-// "\"NoRedundantGraphics\", \"AlternateCachingMethod\", ..." with an optional table prefix.
+// The quoted setting columns, in the order of the list, each with an optional table prefix.
 std::string farmSettingColumns(const std::string& prefix = "");
 std::string appSettingColumns(const std::string& prefix = "");
 

@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     CLI::App app{"idlc: compiles an object library written in MIDL syntax into C++ declarations, "
                  "dispatch tables and a binary type library.\n"
                  "Without an output option it only checks the file."};
-    std::string input, headerPath, dispatchPath, tlbPath, notImplPath, outDir;
+    std::string input, headerPath, dispatchPath, tlbPath, notImplPath, proxyPath, outDir;
     bool catalogue = false;
     app.add_option("file", input, "The IDL file (or, with --catalogue, a .tlb or module file)")
         ->required();
@@ -95,10 +95,13 @@ int main(int argc, char** argv) {
     app.add_option("--tlb", tlbPath, "Write the binary type library to this file");
     app.add_option("--notimpl", notImplPath,
                    "Write a header of base classes whose members answer E_NOTIMPL");
-    app.add_option("-o,--output-dir", outDir,
-                   "Write every output into this directory as NAME.h, NAME_dispatch.cpp, "
-                   "NAME.tlb and NAME_notimpl.h (NAME: the IDL file's name); explicit paths "
-                   "are taken relative to it");
+    app.add_option("--proxy", proxyPath,
+                   "Write the proxies for calls from other processes (C++ source) to this file");
+    app.add_option(
+        "-o,--output-dir", outDir,
+        "Write every output into this directory as NAME.h, NAME_dispatch.cpp, "
+        "NAME.tlb, NAME_notimpl.h and NAME_proxy.cpp (NAME: the IDL file's name); explicit paths "
+        "are taken relative to it");
     app.add_flag("--catalogue", catalogue,
                  "Print the catalogue of the library (counts, then one line per interface: "
                  "name, IID, depth, own members); the file may be an IDL file or a type library");
@@ -141,6 +144,8 @@ int main(int argc, char** argv) {
             tlbPath = stem + ".tlb";
         if (notImplPath.empty())
             notImplPath = stem + "_notimpl.h";
+        if (proxyPath.empty())
+            proxyPath = stem + "_proxy.cpp";
     }
     auto place = [&](const std::string& p) { return outDir.empty() ? fs::path(p) : dir / p; };
 
@@ -171,6 +176,12 @@ int main(int argc, char** argv) {
             headerPath.empty() ? stem + ".h" : fs::path(headerPath).filename().string();
         std::string code = idlc::writeNotImplHeader(lib, headerName);
         emit(notImplPath, code.data(), code.size());
+    }
+    if (!proxyPath.empty()) {
+        std::string headerName =
+            headerPath.empty() ? stem + ".h" : fs::path(headerPath).filename().string();
+        std::string code = idlc::writeProxies(lib, headerName);
+        emit(proxyPath, code.data(), code.size());
     }
     return ok ? 0 : 1;
 }

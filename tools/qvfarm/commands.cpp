@@ -12,7 +12,7 @@
 
 #include "demo_farm.h"
 #include "farm_json.h"
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 
 namespace fs = std::filesystem;
 

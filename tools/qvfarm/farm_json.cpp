@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base64.h"
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 
 namespace sky::qvfarm {
 

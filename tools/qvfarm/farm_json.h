@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 
 namespace sky::qvfarm {
 

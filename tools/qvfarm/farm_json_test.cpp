@@ -3,7 +3,7 @@
 #include "base64.h"
 #include "demo_farm.h"
 #include "farm_json.h"
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 
 using namespace sky;
 using namespace sky::qvfarm;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "commands.h"
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "sky/automation.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"

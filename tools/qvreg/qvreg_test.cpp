@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "registration.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"

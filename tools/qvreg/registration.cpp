@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "sky/text.h"
 
 namespace sky::qvreg {

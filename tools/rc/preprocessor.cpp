@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "sky/hex.h"
 #include "sky/text.h"
 #include "symbols.h"
 
@@ -175,12 +176,8 @@ unsigned long parseNumber(const std::string& text, const Location& where) {
     unsigned long value = 0;
     for (; at < digits.size(); ++at) {
         const char c = digits[at];
-        int d = 99;
-        if (std::isdigit(static_cast<unsigned char>(c)))
-            d = c - '0';
-        else if (std::isxdigit(static_cast<unsigned char>(c)))
-            d = std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-        if (d >= base)
+        const int d = sky::digitValue(static_cast<unsigned char>(c), base);
+        if (d < 0)
             throw SourceError(where, "bad number " + text);
         if (value >
             (0xFFFFFFFFul - static_cast<unsigned long>(d)) / static_cast<unsigned long>(base))
@@ -262,11 +259,9 @@ std::u16string parseString(const std::string& line, std::size_t& pos, const Loca
             unsigned code = 0;
             int count = 0;
             while (count < 4 && pos < line.size() &&
-                   std::isxdigit(static_cast<unsigned char>(line[pos]))) {
-                const char h = line[pos++];
-                code = code * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h))
-                                                             ? h - '0'
-                                                             : std::tolower(h) - 'a' + 10);
+                   sky::digitValue(static_cast<unsigned char>(line[pos])) >= 0) {
+                code = code * 16 + static_cast<unsigned>(
+                                       sky::digitValue(static_cast<unsigned char>(line[pos++])));
                 ++count;
             }
             if (count == 0)

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sky/codepage.h"
+#include "sky/hex.h"
 #include "sky/text.h"
 #include "win/registry.h"
 
@@ -149,16 +150,6 @@ std::u16string_view trim(std::u16string_view text) {
     return text;
 }
 
-int hexDigit(WCHAR c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // "01,02, 0a" -> bytes.
 bool readHexBytes(std::u16string_view text, std::vector<BYTE>& data) {
     data.clear();
@@ -172,9 +163,10 @@ bool readHexBytes(std::u16string_view text, std::vector<BYTE>& data) {
             return false;
         int value = 0;
         for (const WCHAR c : item) {
-            if (hexDigit(c) < 0)
+            const int digit = sky::digitValue(c);
+            if (digit < 0)
                 return false;
-            value = value * 16 + hexDigit(c);
+            value = value * 16 + digit;
         }
         data.push_back(static_cast<BYTE>(value));
         if (comma == std::u16string_view::npos)
@@ -188,9 +180,10 @@ bool readHexNumber(std::u16string_view text, std::size_t maxDigits, DWORD& value
         return false;
     value = 0;
     for (const WCHAR c : text) {
-        if (hexDigit(c) < 0)
+        const int digit = sky::digitValue(c);
+        if (digit < 0)
             return false;
-        value = value * 16 + static_cast<DWORD>(hexDigit(c));
+        value = value * 16 + static_cast<DWORD>(digit);
     }
     return true;
 }

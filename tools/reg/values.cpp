@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sky/hex.h"
 #include "sky/text.h"
 #include "win/errors.h"
 
@@ -59,15 +60,8 @@ std::optional<unsigned long long> parseNumber(std::u16string_view text, unsigned
         return std::nullopt;
     unsigned long long value = 0;
     for (const WCHAR c : text) {
-        int digit = 16;
-        if (c >= u'0' && c <= u'9')
-            digit = c - u'0';
-        else if (c >= u'a' && c <= u'f')
-            digit = c - u'a' + 10;
-        else if (c >= u'A' && c <= u'F')
-            digit = c - u'A' + 10;
-        if (digit >= base ||
-            value > (max - static_cast<unsigned>(digit)) / static_cast<unsigned>(base))
+        const int digit = sky::digitValue(c, base);
+        if (digit < 0 || value > (max - static_cast<unsigned>(digit)) / static_cast<unsigned>(base))
             return std::nullopt;
         value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
     }

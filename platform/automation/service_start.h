@@ -1,0 +1,15 @@
+// Starting the service that serves a class (its AppID's LocalService) for activation.
+#pragma once
+
+#include <string>
+
+namespace sky::automation {
+
+// Starts the service unless it runs already; false when it cannot be started (no such service,
+// no service manager, refused).
+bool startService(const std::u16string& name);
+
+// Whether the service is starting or running, so that its class objects may still appear.
+bool serviceMayStillPublish(const std::u16string& name);
+
+} // namespace sky::automation
