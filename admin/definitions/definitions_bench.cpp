@@ -12,9 +12,9 @@
 #include "definitions/export_farm.h"
 #include "definitions/import_farm.h"
 #include "definitions/text_file.h"
-#include "farm_store.h"
-#include "icon.h"
-#include "machine_farms.h"
+#include "qvcomsrv/store/farm_store.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "shell/test_farm.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
@@ -97,6 +97,7 @@ struct Machine {
         work = sky::machine::root() / "work";
         fs::create_directories(work);
         fs::current_path(work);
+        serve(largeFarm());
     }
     std::u16string windowsFile(const std::string& name) const {
         return sky::machine::toWindowsPath(work / name);
@@ -128,7 +129,6 @@ std::string textOf(const fs::path& file) {
 
 void BM_ExportFarm(benchmark::State& run) {
     Machine& m = machine();
-    serve(largeFarm());
     AdminState state;
     CountingFeedback feedback;
     for (auto _ : run) {
@@ -139,7 +139,7 @@ void BM_ExportFarm(benchmark::State& run) {
     }
     run.SetItemsProcessed(run.iterations() * kApplications);
 }
-BENCHMARK(BM_ExportFarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ExportFarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 // The store's value of an application key, rendered as the export renders it.
 std::u16string storeValue(const Application& app, std::u16string_view key) {
@@ -190,7 +190,6 @@ std::u16string farmValue(const FarmInfo& farm, std::u16string_view key) {
 // The floor of export: the rows straight from the store, the same file and icons written.
 void BM_ExportFloor(benchmark::State& run) {
     Machine& m = machine();
-    serve(largeFarm());
     const fs::path icons = m.work / "floor-icons";
     fs::create_directories(icons);
     const std::u16string iconsFolder = sky::machine::toWindowsPath(m.work) + u"\\icons\\";
@@ -253,11 +252,10 @@ void BM_ExportFloor(benchmark::State& run) {
         run.SkipWithError("the floor did not write the bytes the export writes");
     }
 }
-BENCHMARK(BM_ExportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ExportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 void BM_ImportFarm(benchmark::State& run) {
     Machine& m = machine();
-    serve(largeFarm());
     AdminState state;
     CountingFeedback feedback;
     if (!exportFarm(state, feedback, m.windowsFile("import.ini"))) {
@@ -280,7 +278,7 @@ void BM_ImportFarm(benchmark::State& run) {
         run.SkipWithError("not every application arrived");
     }
 }
-BENCHMARK(BM_ImportFarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ImportFarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 // The floor of import: the same folders created and the same applications saved straight into
 // the store, one at a time.
@@ -304,7 +302,7 @@ void BM_ImportFloor(benchmark::State& run) {
     }
     run.SetItemsProcessed(run.iterations() * kApplications);
 }
-BENCHMARK(BM_ImportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ImportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace
 } // namespace brask

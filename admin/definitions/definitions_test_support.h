@@ -14,9 +14,9 @@
 
 #include "core/feedback.h"
 #include "core/tool_error.h"
-#include "farm_store.h"
-#include "icon.h"
-#include "machine_farms.h"
+#include "qvcomsrv/store/farm_store.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "shell/test_farm.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
