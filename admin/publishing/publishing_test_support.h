@@ -19,6 +19,7 @@
 
 #include "shell/test_farm.h"
 #include "sky/machine.h"
+#include "sky/program_run.h"
 #include "sky/temp_machine.h"
 
 namespace brask::testing {
@@ -55,32 +56,13 @@ inline void installPublishedFarm(const TestFarm& farm,
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-struct ProgramRun {
-    int exitCode = -1;
-    std::string out;
-    std::string errors;
-};
+using sky::testing::ProgramRun;
 
 // Runs a program of the build with `arguments` (already quoted for the shell) on the test's
 // machine.
 inline ProgramRun runProgram(const std::string& program, const std::string& arguments) {
-    const std::filesystem::path errors = sky::machine::root() / "stderr.txt";
-    const std::string command = (sky::testing::buildBin() / program).string() + " " + arguments +
-                                " 2>'" + errors.string() + "'";
-    ProgramRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        return run;
-    }
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        run.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream stream(errors);
-    run.errors.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
-    return run;
+    return sky::testing::runCommand((sky::testing::buildBin() / program).string() + " " + arguments,
+                                    sky::machine::root() / "stderr.txt");
 }
 
 // The machine's farm as `qvfarm dump` writes it.

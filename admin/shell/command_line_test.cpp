@@ -17,6 +17,7 @@
 #include "core/messages.h"
 #include "shell/test_farm.h"
 #include "sky/machine.h"
+#include "sky/program_run.h"
 #include "sky/registry.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
@@ -24,10 +25,7 @@
 namespace brask {
 namespace {
 
-struct ProgramRun {
-    int exitCode;
-    std::string out;
-};
+using sky::testing::ProgramRun;
 
 enum class StandardError { Dropped, Kept };
 
@@ -35,21 +33,9 @@ enum class StandardError { Dropped, Kept };
 // kept after standard output.
 ProgramRun runBraskAdmin(const std::string& arguments,
                          StandardError errors = StandardError::Dropped) {
-    const std::string command = (sky::testing::buildBin() / "braskadmin").string() + " " +
-                                arguments +
-                                (errors == StandardError::Dropped ? " 2>/dev/null" : " 2>&1");
-    ProgramRun run{-1, {}};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        return run;
-    }
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        run.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return sky::testing::runCommand((sky::testing::buildBin() / "braskadmin").string() + " " +
+                                    arguments +
+                                    (errors == StandardError::Dropped ? " 2>/dev/null" : " 2>&1"));
 }
 
 TEST(CommandLineTest, WithoutObjectModelTheCheckFailsAndSaysWhy) {

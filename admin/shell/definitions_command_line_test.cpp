@@ -14,6 +14,7 @@
 #include "shell/command_line.h"
 #include "shell/test_farm.h"
 #include "sky/machine.h"
+#include "sky/program_run.h"
 #include "sky/registry.h"
 #include "sky/text.h"
 
@@ -22,33 +23,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ProgramOutput {
-    int exitCode = -1;
-    std::string out;
-    std::string errors;
-};
+using ProgramOutput = sky::testing::ProgramRun;
 
 // braskadmin with `arguments`, in `folder`; standard output and standard error apart.
 ProgramOutput braskadmin(const fs::path& folder, const std::string& arguments) {
-    const fs::path errorsFile = folder / "stderr.txt";
-    const std::string command = "cd '" + folder.string() + "' && '" +
-                                (sky::testing::buildBin() / "braskadmin").string() + "' " +
-                                arguments + " 2>'" + errorsFile.string() + "'";
-    ProgramOutput run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        return run;
-    }
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        run.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream errors(errorsFile, std::ios::binary);
-    run.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
-    fs::remove(errorsFile);
-    return run;
+    return sky::testing::runCommand("cd '" + folder.string() + "' && '" +
+                                        (sky::testing::buildBin() / "braskadmin").string() + "' " +
+                                        arguments,
+                                    folder / "stderr.txt");
 }
 
 class DefinitionsCommandLineTest : public ::testing::Test {

@@ -40,7 +40,8 @@ SKY_API LSTATUS deniedUsers(HKEY root, std::u16string_view subKey,
 // is not given a terminator it lacks nor cut to whole characters. For importers, which keep data
 // as the file gives it. The key needs KEY_SET_VALUE; a name over 16,383 characters or holding a
 // NUL gives ERROR_INVALID_PARAMETER.
-LSTATUS setValueBytes(HKEY key, std::u16string_view name, DWORD type, const BYTE* data, DWORD size);
+SKY_API LSTATUS setValueBytes(HKEY key, std::u16string_view name, DWORD type, const BYTE* data,
+                              DWORD size);
 
 // A REG_SZ or REG_EXPAND_SZ value as text (unexpanded); nullopt when the key or value is missing,
 // of another type, or unreadable.
