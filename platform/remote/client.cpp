@@ -201,6 +201,8 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
     }
     unsigned char* out = box_.data();
     auto put = [&](const void* data, std::size_t n) {
+        if (n == 0) // an empty body may have no storage at all
+            return;
         std::memcpy(out, data, n);
         out += n;
     };

@@ -38,7 +38,7 @@ constexpr bool consistent(const std::array<SettingDef, N>& defs,
         const SettingDef& d = defs[i];
         if ((d.kind == SettingKind::Text) != (types[i] == "BSTR"))
             return false;
-        if ((d.kind == SettingKind::Enumeration) != (d.enumeration != nullptr))
+        if ((d.kind == SettingKind::Enumeration) != (enumerationIndex(types[i]) >= 0))
             return false;
     }
     return true;

@@ -45,14 +45,23 @@ inline constexpr EnumerationDef kAuthorityType{"QVAccountAuthorityType", 3, fals
 inline constexpr EnumerationDef kObjectType{"SkyloomObjectType", 35, false};
 
 // The enumeration of that name, or null (LONG and BSTR name none).
+inline constexpr const EnumerationDef* kEnumerations[] = {
+    &kDegradationBias,  &kEncryptionLevel,  &kSoundType,     &kWindowColor,
+    &kWindowType,       &kDesktopIntegrate, &kQVAttribute,   &kLumoAttribute,
+    &kCPUPriorityLevel, &kAccountType,      &kAuthorityType, &kObjectType};
+
+// The position in kEnumerations of the enumeration with that automation name, or -1. Compile-time
+// checks use the position: a sanitizer build cannot fold a comparison of an address with null.
+constexpr int enumerationIndex(std::string_view name) {
+    for (std::size_t i = 0; i < std::size(kEnumerations); ++i)
+        if (kEnumerations[i]->name == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
 constexpr const EnumerationDef* enumerationNamed(std::string_view name) {
-    for (const EnumerationDef* e :
-         {&kDegradationBias, &kEncryptionLevel, &kSoundType, &kWindowColor, &kWindowType,
-          &kDesktopIntegrate, &kQVAttribute, &kLumoAttribute, &kCPUPriorityLevel, &kAccountType,
-          &kAuthorityType, &kObjectType})
-        if (e->name == name)
-            return e;
-    return nullptr;
+    const int index = enumerationIndex(name);
+    return index < 0 ? nullptr : kEnumerations[index];
 }
 
 bool isMember(const EnumerationDef& enumeration, std::int32_t value);
