@@ -1,0 +1,134 @@
+#include "postgres_farm_store.h"
+
+#include "sql_farm_store.h"
+#include "sql_schema.h"
+
+namespace sky::farm {
+
+using postgres::Connection;
+using postgres::ConnectionOptions;
+using sql::fail;
+
+namespace {
+
+// Held while a store is made or removed, so that two programs doing it at once take turns: an
+// advisory lock of the database, numbered "SkFm".
+constexpr const char* kCreationLock = "SELECT pg_advisory_xact_lock(1399539309)";
+
+// What the tables were before each version, and how to bring them to the next: step i turns
+// version i + 1 into version i + 2. Version 1 is the first.
+constexpr const char* kUpgrades[] = {nullptr};
+constexpr int kUpgradeCount = 0;
+
+bool hasStore(Connection& db) {
+    auto q = db.query("SELECT to_regclass('store_version') IS NOT NULL");
+    return q.step() && q.integer(0) != 0;
+}
+
+// Checks the store's format and version, upgrading an earlier one in one transaction.
+void checkVersion(Connection& db) {
+    if (!hasStore(db))
+        fail(Status::notFound("There is no farm store in the database " + db.location() +
+                              "; create one with \"qvfarm create NAME --postgres ...\"."));
+    std::string format;
+    std::int64_t version = 0;
+    {
+        auto q = db.query("SELECT format, version FROM store_version");
+        if (q.step()) {
+            format = q.text(0);
+            version = q.integer(1);
+        }
+    }
+    if (format != kPostgresStoreFormat)
+        fail(Status::corrupt(db.location() + " is not a farm store."));
+    if (version > kPostgresSchemaVersion || version < kPostgresSchemaVersion - kUpgradeCount ||
+        version < 1)
+        fail(Status::notSupported("The farm store " + db.location() + " has format version " +
+                                  std::to_string(version) + "; this program reads version " +
+                                  std::to_string(kPostgresSchemaVersion) + "."));
+    if (version == kPostgresSchemaVersion)
+        return;
+    db.exec("BEGIN");
+    try {
+        db.exec(kCreationLock);
+        auto q = db.query("SELECT version FROM store_version FOR UPDATE");
+        std::int64_t now = q.step() ? q.integer(0) : 0;
+        for (; now < kPostgresSchemaVersion; ++now)
+            db.exec(kUpgrades[now - 1]);
+        db.exec("UPDATE store_version SET version = " + std::to_string(kPostgresSchemaVersion));
+        db.commit();
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
+
+} // namespace
+
+Result<std::unique_ptr<FarmStore>> openPostgresFarmStore(const std::string& conninfo,
+                                                         const ConnectionOptions& options) {
+    return sql::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
+        auto db = std::make_unique<Connection>(conninfo, options);
+        checkVersion(*db);
+        return makeSqlFarmStore(std::move(db));
+    });
+}
+
+Result<std::unique_ptr<FarmStore>> createPostgresFarmStore(const std::string& conninfo,
+                                                           const FarmInfo& farm,
+                                                           const ConnectionOptions& options) {
+    if (Status s = checkNewFarm(farm); !s)
+        return s;
+    auto made = sql::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
+        auto db = std::make_unique<Connection>(conninfo, options);
+        // Read committed, so that a store another program made while this one waited for the
+        // lock is seen.
+        db->exec("BEGIN");
+        try {
+            db->exec(kCreationLock);
+            if (hasStore(*db))
+                fail(Status::alreadyExists("The farm store " + conninfo + " already exists."));
+            db->exec(sql::schemaSql(sql::kPostgresDialect));
+            db->exec("CREATE TABLE store_version (format text NOT NULL, version integer NOT "
+                     "NULL)");
+            auto q = db->query("INSERT INTO store_version (format, version) VALUES (?1, ?2)");
+            q.bind(1, kPostgresStoreFormat).bind(2, kPostgresSchemaVersion);
+            q.run();
+            writeNewFarm(*db, farm);
+            db->commit();
+        } catch (...) {
+            db->rollback();
+            throw;
+        }
+        return makeSqlFarmStore(std::move(db));
+    });
+    if (!made)
+        return made.status();
+    // The settings go in through the store itself, checked like any other change.
+    if (Status s = (*made)->replace(FarmImage{farm, {}, {}, {}, {}, {}}); !s) {
+        made->reset();
+        (void)removePostgresFarmStore(conninfo);
+        return s;
+    }
+    return made;
+}
+
+Status removePostgresFarmStore(const std::string& conninfo) {
+    return sql::catchFailures([&]() -> Status {
+        Connection db(conninfo, ConnectionOptions{});
+        db.exec("BEGIN");
+        try {
+            db.exec(kCreationLock);
+            db.exec("DROP TABLE IF EXISTS store_version, account_grant, publication, "
+                    "application_icon, application, folder, server, zone, administrator, farm "
+                    "CASCADE");
+            db.commit();
+        } catch (...) {
+            db.rollback();
+            throw;
+        }
+        return Status::ok();
+    });
+}
+
+} // namespace sky::farm
