@@ -84,6 +84,21 @@ TEST_F(Activation, CreatesByProgIdInAnyLetterCase) {
     EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_SampleObject));
 }
 
+TEST_F(Activation, ProgIdsOfEveryScriptMatchInAnyLetterCase) {
+    setClassesValue(u"SkyTest.\u03a9mega\u0414\u043e\u043c\\CLSID", nullptr, sampleClsid);
+    for (const char16_t* progId :
+         {u"SkyTest.\u03a9mega\u0414\u043e\u043c", u"SKYTEST.\u03a9MEGA\u0414\u041e\u041c",
+          u"skytest.\u03c9mega\u0434\u043e\u043c"}) {
+        CLSID clsid{};
+        EXPECT_EQ(CLSIDFromProgID(progId, &clsid), S_OK) << sky::narrow(progId);
+        EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_SampleObject)) << sky::narrow(progId);
+    }
+    CLSID clsid{};
+    EXPECT_EQ(CLSIDFromProgID(u"SkyTest.\u03a9m\u00e9ga\u0414\u043e\u043c", &clsid),
+              CO_E_CLASSSTRING)
+        << "an accent makes another identifier";
+}
+
 TEST_F(Activation, ErrorInformationCrossesTheModule) {
     auto sample = sky::createObject<ISampleObject>(u"SkyTest.Sample");
     {

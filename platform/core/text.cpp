@@ -1,5 +1,11 @@
 #include "sky/text.h"
 
+#include <set>
+#include <string>
+
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
+
 namespace sky {
 
 std::size_t length(const WCHAR* text) {
@@ -89,23 +95,95 @@ std::string narrow(std::u16string_view utf16) {
 }
 
 WCHAR foldUpper(WCHAR c) {
-    if (c >= u'a' && c <= u'z')
-        return static_cast<WCHAR>(c - 0x20);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-        return static_cast<WCHAR>(c - 0x20);
-    return c;
+    if (c < 0x80)
+        return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c;
+    if (U16_IS_SURROGATE(c))
+        return c;
+    // Simple mappings stay within the plane they start in, so the result is one code unit.
+    return static_cast<WCHAR>(u_toupper(c));
 }
 
+namespace {
+
+// Appends the folding of the character at text[i] and moves i past it.
+void foldNext(std::u16string_view text, std::size_t& i, std::u16string& out) {
+    const WCHAR c = text[i];
+    if (!U16_IS_LEAD(c) || i + 1 == text.size() || !U16_IS_TRAIL(text[i + 1])) {
+        out.push_back(foldUpper(c));
+        ++i;
+        return;
+    }
+    const UChar32 folded = u_toupper(U16_GET_SUPPLEMENTARY(c, text[i + 1]));
+    out.push_back(static_cast<WCHAR>(U16_LEAD(folded)));
+    out.push_back(static_cast<WCHAR>(U16_TRAIL(folded)));
+    i += 2;
+}
+
+} // namespace
+
 std::u16string upper(std::u16string_view text) {
-    std::u16string out(text);
-    for (auto& c : out)
-        c = foldUpper(c);
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();)
+        foldNext(text, i, out);
     return out;
 }
 
+std::string upperUtf8(std::string_view utf8) {
+    for (const char c : utf8) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return narrow(upper(widen(utf8)));
+    }
+    std::string out(utf8);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 0x20);
+    }
+    return out;
+}
+
+std::vector<std::string> keepApartWhenFolded(const std::vector<std::string>& names) {
+    std::set<std::string> natural;
+    for (const std::string& name : names)
+        natural.insert(upperUtf8(name));
+    std::set<std::string> taken;
+    std::vector<std::string> kept;
+    kept.reserve(names.size());
+    for (const std::string& name : names) {
+        if (taken.insert(upperUtf8(name)).second) {
+            kept.push_back(name);
+            continue;
+        }
+        for (int n = 2;; ++n) {
+            std::string candidate = name + " (" + std::to_string(n) + ")";
+            const std::string folded = upperUtf8(candidate);
+            if (!natural.count(folded) && taken.insert(folded).second) {
+                kept.push_back(std::move(candidate));
+                break;
+            }
+        }
+    }
+    return kept;
+}
+
+const char* foldingRule() {
+    static const std::string rule = [] {
+        UVersionInfo version;
+        u_getUnicodeVersion(version);
+        return "simple upper case, Unicode " + std::to_string(version[0]) + "." +
+               std::to_string(version[1]);
+    }();
+    return rule.c_str();
+}
+
 int compareNoCase(std::u16string_view a, std::u16string_view b) {
+    // Folded code units compare in turn: the order of upper(a) and upper(b).
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] >= 0x80 || b[i] >= 0x80) {
+            const int order = upper(a.substr(i)).compare(upper(b.substr(i)));
+            return order < 0 ? -1 : (order > 0 ? 1 : 0);
+        }
         const WCHAR x = foldUpper(a[i]);
         const WCHAR y = foldUpper(b[i]);
         if (x != y)

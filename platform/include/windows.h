@@ -11,6 +11,7 @@
 #include "win/oleauto.h"
 #include "win/process.h"
 #include "win/registry.h"
+#include "win/service.h"
 #include "win/strings.h"
 #include "win/synch.h"
 #include "win/sysinfo.h"

@@ -1,8 +1,11 @@
 #include "hive.h"
 
 #include "query.h"
+#include "refold.h"
 
 #include <chrono>
+#include <fstream>
+#include <iostream>
 #include <thread>
 
 #include <sqlite3.h>
@@ -16,7 +19,11 @@ namespace {
 
 // "SKYR" in the file header tells a hive from any other SQLite database.
 constexpr int kApplicationId = 0x534B5952;
-constexpr int kSchemaVersion = 1;
+// 1: names folded for ASCII and Latin-1 only, no record of the rule. 2: the rule by which the
+// names are folded is recorded in meta ("folding"); a hive folded by another is folded again.
+constexpr int kSchemaVersion = 2;
+constexpr char kCreateMeta[] = "CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, "
+                               "value TEXT NOT NULL)";
 constexpr int kBusyTimeoutMs = 15000;
 
 // The keys a freshly installed machine has, created with every new hive.
@@ -44,6 +51,12 @@ std::string joinPath(std::string_view parent, std::string_view folded) {
 
 std::string fold(std::u16string_view name) {
     return narrow(upper(name));
+}
+
+std::filesystem::path upgradeReportPath(const std::filesystem::path& hiveFile) {
+    std::filesystem::path report = hiveFile;
+    report += ".renamed.txt";
+    return report;
 }
 
 bool isHiveFailure(LONG code) {
@@ -111,6 +124,33 @@ LONG absent(Hive& hive, KeyId key, LONG missing) {
     return status == ERROR_SUCCESS ? missing : status;
 }
 
+// The folding rule the hive records; empty when it records none.
+std::string recordedFolding(sqlite3* db) {
+    sqlite3_stmt* stmt = nullptr;
+    std::string rule;
+    if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE name = 'folding'", -1, &stmt,
+                           nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        rule = text ? text : "";
+    }
+    sqlite3_finalize(stmt);
+    return rule;
+}
+
+int recordFolding(sqlite3* db) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(
+        db, "INSERT OR REPLACE INTO meta(name, value) VALUES('folding', ?1)", -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(stmt, 1, foldingRule(), -1, SQLITE_STATIC);
+        rc = sqlite3_step(stmt);
+        rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+    }
+    sqlite3_finalize(stmt);
+    return rc;
+}
+
 int pragmaInt(sqlite3* db, const char* sql, int& value) {
     sqlite3_stmt* stmt = nullptr;
     int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
@@ -152,6 +192,8 @@ LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
         status = rc == SQLITE_OK ? opened->createSchema() : opened->fail(rc);
     }
     if (status == ERROR_SUCCESS)
+        status = opened->upgradeFolding();
+    if (status == ERROR_SUCCESS)
         status = opened->prepareAll();
     if (status != ERROR_SUCCESS) {
         problem = opened->problem_;
@@ -188,7 +230,7 @@ LONG Hive::createSchema() {
     int rc = pragmaInt(db_, "PRAGMA user_version", version);
     if (rc != SQLITE_OK)
         return fail(rc);
-    if (version == kSchemaVersion)
+    if (version != 0) // this format, or an older one that upgradeFolding() brings up to it
         return ERROR_SUCCESS;
 
     // A new file: create the schema once, whoever comes first.
@@ -203,7 +245,7 @@ LONG Hive::createSchema() {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return fail(rc);
     }
-    if (version == kSchemaVersion) {
+    if (version != 0) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return ERROR_SUCCESS;
     }
@@ -215,6 +257,8 @@ LONG Hive::createSchema() {
     const std::string stamp = "PRAGMA application_id=" + std::to_string(kApplicationId) +
                               "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
     rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = recordFolding(db_);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db_, stamp.c_str(), nullptr, nullptr, nullptr);
     LONG status = rc == SQLITE_OK ? prepareAll() : fail(rc);
@@ -240,6 +284,61 @@ LONG Hive::createSchema() {
     if (status != ERROR_SUCCESS)
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return status;
+}
+
+LONG Hive::upgradeFolding() {
+    int version = 0;
+    int rc = pragmaInt(db_, "PRAGMA user_version", version);
+    if (rc != SQLITE_OK)
+        return fail(rc);
+    const std::string inForce = foldingRule();
+    if (version == kSchemaVersion && recordedFolding(db_) == inForce)
+        return ERROR_SUCCESS;
+
+    // Once, whoever comes first; the others find it done.
+    rc = execWaiting(db_, "BEGIN IMMEDIATE");
+    if (rc != SQLITE_OK)
+        return fail(rc);
+    rc = pragmaInt(db_, "PRAGMA user_version", version);
+    if (rc == SQLITE_OK && version == kSchemaVersion && recordedFolding(db_) == inForce) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return ERROR_SUCCESS;
+    }
+    std::vector<std::string> renamed;
+    const std::string stamp = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db_, kCreateMeta, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = refoldNames(db_, renamed);
+    if (rc == SQLITE_OK)
+        rc = recordFolding(db_);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db_, stamp.c_str(), nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        const LONG status = fail(rc);
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return status;
+    }
+    reportRenames(renamed);
+    return ERROR_SUCCESS;
+}
+
+void Hive::reportRenames(const std::vector<std::string>& renamed) const {
+    if (renamed.empty())
+        return;
+    // Beside the hive for later, and on standard error for whoever runs the program now.
+    const std::filesystem::path report = upgradeReportPath(file_);
+    std::ofstream out(report, std::ios::app);
+    out << "The registry hive " << file_.string() << " was brought to the name rule \""
+        << foldingRule() << "\". Names that are now equal were kept apart:\n";
+    for (const std::string& line : renamed)
+        out << "  " << line << "\n";
+    std::cerr << "registry: " << renamed.size()
+              << " names of the hive became equal to others under the case rule in force and were "
+                 "renamed; see "
+              << report.string() << "\n";
 }
 
 LONG Hive::prepareAll() {

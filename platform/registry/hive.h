@@ -62,6 +62,10 @@ struct KeyInfo {
 // The folded form of a name, as lookups and ordering use it (UTF-8).
 std::string fold(std::u16string_view name);
 
+// Where opening a hive that had to be folded again lists the names it renamed
+// ("<machine>/registry.db.renamed.txt").
+std::filesystem::path upgradeReportPath(const std::filesystem::path& hiveFile);
+
 // True for the codes that mean the hive itself failed, not the request.
 bool isHiveFailure(LONG code);
 
@@ -123,6 +127,10 @@ private:
     LONG checkFile();
     // Creates the schema of a new hive, once, whichever process comes first.
     LONG createSchema();
+    // Brings a hive of an older format, or one whose names were folded by another rule, to the
+    // format and rule in force, once, whichever process comes first.
+    LONG upgradeFolding();
+    void reportRenames(const std::vector<std::string>& renamed) const;
     LONG createLocked(const KeyRef& base, const std::vector<std::u16string>& names,
                       std::u16string_view className, const CreateCheck& mayCreateUnder, KeyRef& key,
                       bool& created);

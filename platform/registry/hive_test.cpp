@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "sky/registry.h"
+#include "sky/sqlite_testing.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
 #include "win/errors.h"
@@ -67,8 +68,6 @@ void writeGarbage(const fs::path& file, std::size_t size, std::streamoff at = 0)
         out.put(static_cast<char>(state >> 24));
     }
 }
-
-} // namespace
 
 TEST(Hive, TwoProcessesWritingAtOnceLoseNothing) {
     constexpr int kPerProcess = 1000;
@@ -215,3 +214,159 @@ TEST(Hive, AnotherDatabaseIsNotTakenForAHive) {
     sqlite3_finalize(mode);
     sqlite3_close(db);
 }
+
+// ---- A hive whose names were folded by an older rule ----
+
+// Leaves the machine for a moment, which closes its hive, so that the file can be changed behind
+// the registry's back and is opened afresh by the next call.
+void closeHive() {
+    sky::testing::TempMachine elsewhere;
+    DWORD values = 0;
+    RegQueryInfoKeyW(HKEY_LOCAL_MACHINE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     &values, nullptr, nullptr, nullptr, nullptr);
+}
+
+std::vector<std::string> subKeyNames(const char16_t* path) {
+    Key key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.put()), ERROR_SUCCESS);
+    std::vector<std::string> names;
+    for (DWORD i = 0;; ++i) {
+        WCHAR name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        names.push_back(sky::narrow(std::u16string(name, length)));
+    }
+    return names;
+}
+
+DWORD numberOf(const char16_t* path, const char16_t* name) {
+    Key key;
+    DWORD value = 0, size = sizeof value, type = 0;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.put()), ERROR_SUCCESS)
+        << sky::narrow(path);
+    EXPECT_EQ(
+        RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+        ERROR_SUCCESS)
+        << sky::narrow(path) << " " << sky::narrow(name);
+    return value;
+}
+
+// Software\Names as a hive of the first format held it: "Ωmega" with a child and a value, and,
+// beside it, "ωMEGA" and "мир", which the old rule left unfolded, and two values "σ" and "Σ",
+// which it kept apart. A denial on "мир" for a user with a Greek name.
+void writeFirstFormatHive() {
+    {
+        Key names;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Names\\\u03a9mega\\Child", 0,
+                                  nullptr, 0, KEY_ALL_ACCESS, nullptr, names.put(), nullptr),
+                  ERROR_SUCCESS);
+        Key omega;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Names\\\u03a9mega", 0,
+                                KEY_ALL_ACCESS, omega.put()),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(setNumber(omega.get(), u"Size", 1), ERROR_SUCCESS);
+    }
+    closeHive();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(sky::registry::hivePath().c_str(), &db), SQLITE_OK);
+    const std::string names = "HKEY_LOCAL_MACHINE\\SOFTWARE\\NAMES";
+    const std::string parent = "(SELECT id FROM keys WHERE path = '" + names + "')";
+    sky::testing::execSql(db, "INSERT INTO keys(parent, name, folded, path) VALUES(" + parent +
+                                  ", '\xcf\x89MEGA', '\xcf\x89MEGA', '" + names +
+                                  "\\\xcf\x89MEGA')");
+    sky::testing::execSql(
+        db, "INSERT INTO vals(key, name, folded, type, data) VALUES((SELECT id FROM keys WHERE "
+            "name = '\xcf\x89MEGA'), 'Size', 'SIZE', 4, x'02000000')");
+    sky::testing::execSql(db, "INSERT INTO keys(parent, name, folded, path) VALUES(" + parent +
+                                  ", '\xd0\xbc\xd0\xb8\xd1\x80', '\xd0\xbc\xd0\xb8\xd1\x80', '" +
+                                  names + "\\\xd0\xbc\xd0\xb8\xd1\x80')");
+    sky::testing::execSql(db, "INSERT INTO vals(key, name, folded, type, data) VALUES(" + parent +
+                                  ", '\xcf\x83', '\xcf\x83', 4, x'03000000')");
+    sky::testing::execSql(db, "INSERT INTO vals(key, name, folded, type, data) VALUES(" + parent +
+                                  ", '\xce\xa3', '\xce\xa3', 4, x'04000000')");
+    sky::testing::execSql(db, "INSERT INTO denials(path, user, name) VALUES('" + names +
+                                  "\\\xd0\xbc\xd0\xb8\xd1\x80', '\xce\xb1NNA', '\xce\xb1nna')");
+    sky::testing::execSql(db, "DROP TABLE meta; PRAGMA user_version = 1");
+    sqlite3_close(db);
+}
+
+TEST(Hive, AHiveOfTheFirstFormatIsFoldedAgainAndKeepsEveryName) {
+    writeFirstFormatHive();
+    const fs::path report = sky::registry::hivePath().string() + ".renamed.txt";
+    ASSERT_FALSE(fs::exists(report));
+
+    // Cyrillic and Greek names are found whatever their case.
+    Key mir;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\NAMES\\\u041c\u0418\u0420", 0, KEY_READ,
+                            mir.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(numberOf(u"Software\\Names\\\u03c9MEGA", u"Size"), 1u) << "the first Omega";
+    Key child;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Names\\\u03c9mega\\CHILD", 0, KEY_READ,
+                            child.put()),
+              ERROR_SUCCESS)
+        << "its child is still below it";
+
+    // The second Omega and the second sigma are kept under new names, with their data.
+    EXPECT_EQ(
+        subKeyNames(u"Software\\Names"),
+        (std::vector<std::string>{"\xce\xa9mega", "\xcf\x89MEGA (2)", "\xd0\xbc\xd0\xb8\xd1\x80"}));
+    EXPECT_EQ(numberOf(u"Software\\Names\\\u03a9MEGA (2)", u"Size"), 2u);
+    EXPECT_EQ(numberOf(u"Software\\Names", u"\u03a3"), 3u) << "the first sigma keeps its name";
+    EXPECT_EQ(numberOf(u"Software\\Names", u"\u03c3 (2)"), 4u);
+
+    // The denial follows its key.
+    std::vector<std::u16string> denied;
+    EXPECT_EQ(sky::registry::deniedUsers(HKEY_LOCAL_MACHINE, u"Software\\Names\\\u041c\u0438\u0440",
+                                         denied),
+              ERROR_SUCCESS);
+    EXPECT_EQ(denied, std::vector<std::u16string>{u"\u03b1nna"});
+
+    // What was renamed is written down.
+    std::ifstream in(report);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_THAT(text, ::testing::HasSubstr("\"\xcf\x89MEGA (2)\""));
+    EXPECT_THAT(text, ::testing::HasSubstr("\"\xce\xa3 (2)\""));
+    const auto size = fs::file_size(report);
+
+    // Once is enough: the next opening finds the hive folded by the rule in force.
+    closeHive();
+    EXPECT_EQ(subKeyNames(u"Software\\Names").size(), 3u);
+    EXPECT_EQ(fs::file_size(report), size);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(sky::registry::hivePath().c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sky::testing::querySqlText(db, "PRAGMA user_version"), "2");
+    EXPECT_EQ(sky::testing::querySqlText(db, "SELECT value FROM meta WHERE name = 'folding'"),
+              sky::foldingRule());
+    sqlite3_close(db);
+}
+
+TEST(Hive, AHiveFoldedWithAnotherUnicodeTableIsFoldedAgain) {
+    {
+        Key key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\\u0436\u0443\u043a", 0, nullptr,
+                                  0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+    }
+    closeHive();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(sky::registry::hivePath().c_str(), &db), SQLITE_OK);
+    // As a table that did not know Cyrillic would have left it.
+    sky::testing::execSql(
+        db, "UPDATE keys SET folded = name, path = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\' || name "
+            "WHERE name = '\xd0\xb6\xd1\x83\xd0\xba'");
+    sky::testing::execSql(
+        db, "UPDATE meta SET value = 'simple upper case, Unicode 1.1' WHERE name = 'folding'");
+    sqlite3_close(db);
+
+    Key key;
+    EXPECT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\\u0416\u0423\u041a", 0, KEY_READ, key.put()),
+        ERROR_SUCCESS);
+    EXPECT_FALSE(fs::exists(sky::registry::hivePath().string() + ".renamed.txt"))
+        << "nothing needed a new name";
+}
+
+} // namespace

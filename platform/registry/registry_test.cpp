@@ -104,6 +104,43 @@ TEST(Registry, NamesIgnoreCaseAndKeepTheirCase) {
               ERROR_SUCCESS);
 }
 
+TEST(Registry, GreekCyrillicAndAccentedNamesIgnoreCase) {
+    // Keys: Greek, Cyrillic, Latin beyond Latin-1; one key each, found under any case.
+    for (const auto& [written, asked] :
+         {std::pair<const char16_t*, const char16_t*>{u"Software\\\u03a9mega",
+                                                      u"SOFTWARE\\\u03c9MEGA"},
+          {u"Software\\\u041c\u043e\u0441\u043a\u0432\u0430",
+           u"software\\\u043c\u041e\u0421\u041a\u0412\u0410"},
+          {u"Software\\\u010ce\u0161tina", u"Software\\\u010dE\u0160TINA"}}) {
+        createKey(HKEY_LOCAL_MACHINE, written);
+        Key opened;
+        EXPECT_EQ(openKey(HKEY_LOCAL_MACHINE, asked, KEY_READ, opened), ERROR_SUCCESS)
+            << sky::narrow(asked);
+        DWORD disposition = 0;
+        createKey(HKEY_LOCAL_MACHINE, asked, KEY_READ, &disposition);
+        EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY)) << sky::narrow(asked);
+    }
+    // Values: one value under two spellings, and names that differ in an accent stay apart.
+    Key key = createKey(HKEY_LOCAL_MACHINE, u"Software\\Names");
+    ASSERT_EQ(setString(key.get(), u"\u03a3\u03b5\u03c1\u03b2\u03b5\u03c1", u"first"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setString(key.get(), u"\u03c3\u0395\u03a1\u0392\u0395\u03a1", u"second"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setString(key.get(), u"\u03c3\u03ad\u03c1\u03b2\u03b5\u03c1", u"accented"),
+              ERROR_SUCCESS);
+    EXPECT_EQ(valueNames(key.get()),
+              (std::vector<std::u16string>{u"\u03a3\u03b5\u03c1\u03b2\u03b5\u03c1",
+                                           u"\u03c3\u03ad\u03c1\u03b2\u03b5\u03c1"}));
+    EXPECT_EQ(queryString(key.get(), u"\u03a3\u0395\u03a1\u0392\u0395\u03a1"), u"second");
+    EXPECT_EQ(RegDeleteValueW(key.get(), u"\u03c3\u03b5\u03c1\u03b2\u03b5\u03c1"), ERROR_SUCCESS);
+    EXPECT_EQ(valueNames(key.get()),
+              std::vector<std::u16string>{u"\u03c3\u03ad\u03c1\u03b2\u03b5\u03c1"});
+    // Sharp s has no one-letter capital: "STRASSE" is another name.
+    ASSERT_EQ(setString(key.get(), u"Stra\u00dfe", u"road"), ERROR_SUCCESS);
+    EXPECT_EQ(queryString(key.get(), u"STRA\u00dfE"), u"road");
+    EXPECT_EQ(queryString(key.get(), u"STRASSE"), std::nullopt);
+}
+
 TEST(Registry, CreateReportsWhetherTheKeyIsNew) {
     DWORD disposition = 0;
     createKey(HKEY_LOCAL_MACHINE, u"Software\\Vantor\\Install\\Deep", KEY_ALL_ACCESS, &disposition);

@@ -24,6 +24,9 @@ CREATE TABLE vals(
     data BLOB NOT NULL,
     UNIQUE(key, folded));
 CREATE INDEX vals_by_key ON vals(key);
+CREATE TABLE meta(
+    name TEXT PRIMARY KEY,
+    value TEXT NOT NULL);
 CREATE TABLE denials(
     path TEXT NOT NULL,
     user TEXT NOT NULL,

@@ -78,6 +78,17 @@ TEST(EnvironmentVariables, ValuesUpTo32767Units) {
     EXPECT_EQ(variable(u"SKY_TEST_LONG"), longest) << "a refused value changes nothing";
 }
 
+TEST(EnvironmentVariables, NamesOfEveryScriptIgnoreCase) {
+    ASSERT_TRUE(SetEnvironmentVariableW(u"SKY_\u03a9MEGA_\u041f\u0423\u0422\u042c", u"greek"));
+    EXPECT_EQ(variable(u"sky_\u03c9mega_\u043f\u0443\u0442\u044c"), u"greek");
+    ASSERT_TRUE(SetEnvironmentVariableW(u"sky_\u03c9mega_\u043f\u0443\u0442\u044c", u"set again"));
+    EXPECT_STREQ(std::getenv("SKY_\u03a9MEGA_\u041f\u0423\u0422\u042c"), "set again")
+        << "the variable keeps its first spelling";
+    EXPECT_EQ(variable(u"SKY_\u03a9M\u00c9GA_\u041f\u0423\u0422\u042c"), u"")
+        << "an accent makes another name";
+    SetEnvironmentVariableW(u"SKY_\u03a9MEGA_\u041f\u0423\u0422\u042c", nullptr);
+}
+
 TEST(EnvironmentVariables, NamesIgnoreCaseAndReachTheHostEnvironment) {
     ASSERT_TRUE(SetEnvironmentVariableW(u"Sky_Test_Mixed", u"one"));
     EXPECT_EQ(variable(u"SKY_TEST_MIXED"), u"one");

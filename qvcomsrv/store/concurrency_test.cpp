@@ -244,8 +244,8 @@ TEST(StoreDamage, ADatabaseOfAnotherKindIsNotAFarmStore) {
     auto newer = openSqliteFarmStore(testStorePath());
     EXPECT_EQ(newer.status().code(), Code::NotSupported);
     EXPECT_EQ(newer.status().message(), "The farm store " + testStorePath() +
-                                            " has format version 7; this program reads version "
-                                            "1.");
+                                            " has format version 7; this program reads version " +
+                                            std::to_string(kSqliteSchemaVersion) + ".");
 }
 
 TEST(StoreDamage, AStoreDamagedInsideGivesErrorsNotACrash) {

@@ -368,6 +368,12 @@ void Connection::exec(const std::string& sql) {
     PQclear(result);
 }
 
+bool Connection::hasTable(std::string_view name) {
+    auto q = query("SELECT to_regclass(?1) IS NOT NULL");
+    q.bind(1, name);
+    return q.step() && q.integer(0) != 0;
+}
+
 void Connection::begin(TransactionKind kind) {
     exec(kind == TransactionKind::Write ? "BEGIN ISOLATION LEVEL SERIALIZABLE"
                                         : "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");

@@ -50,6 +50,7 @@ public:
     sql::Query query(std::string_view sql) override;
     void exec(const std::string& sql) override;
     std::int64_t changes() const override { return changes_; }
+    bool hasTable(std::string_view name) override;
 
     void begin(TransactionKind kind) override;
     void commit() override;

@@ -1,6 +1,10 @@
 #include "postgres_farm_store.h"
 
+#include <iostream>
+
+#include "sky/text.h"
 #include "sql_farm_store.h"
+#include "sql_refold.h"
 #include "sql_schema.h"
 
 namespace sky::farm {
@@ -21,8 +25,32 @@ constexpr const char* kUpgrades[] = {nullptr};
 constexpr int kUpgradeCount = 0;
 
 bool hasStore(Connection& db) {
-    auto q = db.query("SELECT to_regclass('store_version') IS NOT NULL");
-    return q.step() && q.integer(0) != 0;
+    return db.hasTable("store_version");
+}
+
+// The name keys are folded by the platform's case rule, which the store records (meta,
+// "folding"); a store whose keys another rule folded has them folded again, once, by whoever
+// opens it first. What had to be renamed is said on standard error.
+void refoldWhenTheRuleChanged(Connection& db) {
+    if (sql::recordedFolding(db) == foldingRule())
+        return;
+    std::vector<std::string> renamed;
+    db.exec("BEGIN");
+    try {
+        db.exec(kCreationLock);
+        if (sql::recordedFolding(db) == foldingRule()) {
+            db.commit();
+            return;
+        }
+        renamed = sql::refoldNames(db);
+        sql::recordFolding(db);
+        db.commit();
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+    for (const std::string& line : renamed)
+        std::cerr << "farm store " << db.location() << ": " << line << "\n";
 }
 
 // Checks the store's format and version, upgrading an earlier one in one transaction.
@@ -46,8 +74,10 @@ void checkVersion(Connection& db) {
         fail(Status::notSupported("The farm store " + db.location() + " has format version " +
                                   std::to_string(version) + "; this program reads version " +
                                   std::to_string(kPostgresSchemaVersion) + "."));
-    if (version == kPostgresSchemaVersion)
+    if (version == kPostgresSchemaVersion) {
+        refoldWhenTheRuleChanged(db);
         return;
+    }
     db.exec("BEGIN");
     try {
         db.exec(kCreationLock);
@@ -61,6 +91,7 @@ void checkVersion(Connection& db) {
         db.rollback();
         throw;
     }
+    refoldWhenTheRuleChanged(db);
 }
 
 } // namespace
@@ -95,6 +126,7 @@ Result<std::unique_ptr<FarmStore>> createPostgresFarmStore(const std::string& co
             q.bind(1, kPostgresStoreFormat).bind(2, kPostgresSchemaVersion);
             q.run();
             writeNewFarm(*db, farm);
+            sql::recordFolding(*db);
             db->commit();
         } catch (...) {
             db->rollback();
@@ -120,8 +152,8 @@ Status removePostgresFarmStore(const std::string& conninfo) {
         try {
             db.exec(kCreationLock);
             db.exec("DROP TABLE IF EXISTS store_version, account_grant, publication, "
-                    "application_icon, application, folder, server, zone, administrator, farm "
-                    "CASCADE");
+                    "application_icon, application, folder, server, zone, administrator, farm, "
+                    "meta CASCADE");
             db.commit();
         } catch (...) {
             db.rollback();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "postgres_connection.h"
+#include "sky/text.h"
 #include "store_test_support.h"
 
 using namespace sky::farm;
@@ -174,4 +175,14 @@ TEST_P(PostgresFarmStore, NamesAreMatchedThroughKeysTheStoreFolds) {
     EXPECT_EQ(store->server("\xc3\x89T\xc3\x89")->name, "\xc3\xa9t\xc3\xa9"); // "ÉTÉ"
     EXPECT_EQ(store->servers()->back().name, "\xc3\xa9t\xc3\xa9"); // after GAMMA, as bytes go
     EXPECT_EQ(store->server("ete").status().code(), Code::NotFound);
+}
+
+TEST_P(PostgresFarmStore, KeysFoldedByAnotherRuleAreFoldedAgainWhenTheStoreOpens) {
+    createSmallFarm();
+    database_->run("UPDATE server SET name_key = lower(name); UPDATE meta SET value = 'an older "
+                   "rule' WHERE name = 'folding'");
+    EXPECT_EQ(openPostgresFarmStore(testStorePath()).value()->server("alpha")->name, "ALPHA");
+    database_->run("DO $$ BEGIN IF (SELECT value FROM meta WHERE name = 'folding') <> '" +
+                   std::string(sky::foldingRule()) +
+                   "' THEN RAISE EXCEPTION 'the rule is not recorded'; END IF; END $$");
 }

@@ -110,6 +110,8 @@ public:
     virtual void exec(const std::string& sql) = 0;
     // The rows the last statement inserted, changed or deleted.
     virtual std::int64_t changes() const = 0;
+    // Whether the store's database has a table of this name.
+    virtual bool hasTable(std::string_view name) = 0;
 
     // Reads see one state of the store throughout; writes are serialisable: the operation runs
     // as if no other ran at the same time, or fails with a Failure marked `retry`.

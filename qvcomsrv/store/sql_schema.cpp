@@ -54,7 +54,13 @@ std::string schemaSql(const Dialect& d) {
     const std::string ref = d.reference;
     const std::string key = d.key;
     const std::string collector = d.forwardReferences ? ref + " REFERENCES server(id)" : ref;
-    std::string sql = "CREATE TABLE farm (\n"
+    std::string sql = "CREATE TABLE meta (\n"
+                      "  name TEXT PRIMARY KEY,\n"
+                      "  value TEXT NOT NULL\n"
+                      ")" +
+                      std::string(d.keyTable) +
+                      ";\n"
+                      "CREATE TABLE farm (\n"
                       "  id INTEGER PRIMARY KEY CHECK (id = 1),\n"
                       "  name TEXT NOT NULL,\n"
                       "  reports_session_reliability INTEGER NOT NULL" +

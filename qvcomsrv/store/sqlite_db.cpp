@@ -136,6 +136,12 @@ void Database::raise(int rc) const {
     }
 }
 
+bool Database::hasTable(std::string_view name) {
+    auto q = query("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    q.bind(1, name);
+    return q.step() && q.integer(0) != 0;
+}
+
 void Database::begin(TransactionKind kind) {
     query(kind == TransactionKind::Write ? "BEGIN IMMEDIATE" : "BEGIN").run();
 }

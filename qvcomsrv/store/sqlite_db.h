@@ -35,6 +35,7 @@ public:
     Query query(std::string_view sql) override;
     void exec(const std::string& sql) override;
     std::int64_t changes() const override;
+    bool hasTable(std::string_view name) override;
 
     // BEGIN IMMEDIATE for writes (the write lock is taken at once, waiting up to the busy
     // timeout, so a write never fails halfway on a lock), BEGIN for consistent reads.

@@ -3,11 +3,15 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "sky/text.h"
 #include "sql_farm_store.h"
+#include "sql_refold.h"
 #include "sql_schema.h"
 #include "sqlite_db.h"
 
@@ -27,9 +31,12 @@ void prepareConnection(Database& db) {
     const std::int64_t applicationId = id.step() ? id.integer(0) : 0;
     if (applicationId != kSqliteApplicationId)
         fail(Status::corrupt(db.path() + " is not a farm store."));
-    auto version = db.query("PRAGMA user_version");
-    const std::int64_t schema = version.step() ? version.integer(0) : 0;
-    if (schema != kSqliteSchemaVersion)
+    const auto schemaVersion = [&db] {
+        auto version = db.query("PRAGMA user_version");
+        return version.step() ? version.integer(0) : 0;
+    };
+    const std::int64_t schema = schemaVersion();
+    if (schema < 1 || schema > kSqliteSchemaVersion)
         fail(Status::notSupported("The farm store " + db.path() + " has format version " +
                                   std::to_string(schema) + "; this program reads version " +
                                   std::to_string(kSqliteSchemaVersion) + "."));
@@ -37,6 +44,35 @@ void prepareConnection(Database& db) {
     // log rather than every 4 MB, so that a run of saves copies each page back fewer times.
     db.exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -16000; "
             "PRAGMA wal_autocheckpoint = 4000;");
+    const auto current = [&] {
+        return schemaVersion() == kSqliteSchemaVersion && sql::recordedFolding(db) == foldingRule();
+    };
+    if (current())
+        return;
+    // Once, whoever comes first; the others find it done.
+    std::vector<std::string> renamed;
+    {
+        Transaction tx(db, Transaction::Kind::Write);
+        if (current())
+            return;
+        db.exec("CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL) "
+                "WITHOUT ROWID");
+        renamed = sql::refoldNames(db);
+        sql::recordFolding(db);
+        db.exec("PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion));
+        tx.commit();
+    }
+    if (renamed.empty())
+        return;
+    const std::string report = db.path() + ".renamed.txt";
+    std::ofstream out(report, std::ios::app);
+    out << "The farm store " << db.path() << " was brought to the name rule \"" << foldingRule()
+        << "\". Names that are now equal were kept apart:\n";
+    for (const std::string& line : renamed)
+        out << "  " << line << "\n";
+    std::cerr << "farm store: " << renamed.size()
+              << " names became equal to others under the case rule in force; see " << report
+              << "\n";
 }
 
 // Writes a new store's schema, root folder and farm into the empty database file at `path`.
@@ -46,6 +82,7 @@ void buildStore(const std::string& path, const FarmInfo& farm) {
     db.exec("PRAGMA foreign_keys = ON");
     Transaction tx(db, Transaction::Kind::Write);
     db.exec(sql::schemaSql(sql::kSqliteDialect));
+    sql::recordFolding(db);
     db.exec("PRAGMA application_id = " + std::to_string(kSqliteApplicationId) +
             "; PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion) + ";");
     writeNewFarm(db, farm);

@@ -1,9 +1,18 @@
 // Text helpers for the platform and its programs: UTF-16 <-> UTF-8 and the ordinal,
 // case-insensitive comparison that Windows uses for registry names, switches and identifiers.
+//
+// Case folding is the one rule by which every name is matched without regard to case (registry
+// key and value names, programmatic identifiers, environment variable names, the farm store's
+// names): each character is replaced by its simple upper-case mapping from the Unicode character
+// database (ICU's), one character to one character, for every script ("Ωmega" and "ωMEGA" fold
+// alike, so do "Straße" and "STRAßE", but not "Straße" and "STRASSE"). It is not locale-dependent
+// ("i" folds to "I" in every locale), and a folded text has the length of the original. Stores that
+// keep folded names record `foldingRule()` and fold again when it changes.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "win/types.h"
 
@@ -19,9 +28,21 @@ inline std::string narrow(const WCHAR* utf16) {
     return utf16 ? narrow(std::u16string_view(utf16, length(utf16))) : std::string();
 }
 
-// Upper-case folding of one code unit as Windows folds names: ASCII and Latin-1.
+// The folding of one character of the Basic Multilingual Plane; a surrogate is left as it is.
 WCHAR foldUpper(WCHAR c);
+// The folding of a text (characters beyond the BMP included), in UTF-16 and in UTF-8.
 std::u16string upper(std::u16string_view text);
+std::string upperUtf8(std::string_view utf8);
+
+// Names made in this order (UTF-8) that have to stay distinct when folded, as siblings in a store
+// of names do: each keeps its spelling unless an earlier one folds alike; then it becomes
+// "NAME (n)" with the first n for which no name of the list folds alike. Returns the names to
+// keep, in the same order. Stores of folded names use it when the folding rule changes.
+std::vector<std::string> keepApartWhenFolded(const std::vector<std::string>& names);
+
+// Names the folding rule and the Unicode version of its table ("simple upper case, Unicode 15.0"),
+// so that a store of folded names can tell whether they were folded by the rule in force.
+const char* foldingRule();
 
 // Ordinal comparison ignoring case (<0, 0, >0) and equality.
 int compareNoCase(std::u16string_view a, std::u16string_view b);
