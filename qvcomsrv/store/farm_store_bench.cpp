@@ -232,7 +232,7 @@ BENCHMARK(BM_CreateAndSave10000Applications)
 // programs at once (each thread a connection of its own), on different applications: the
 // saves of all threads together per second.
 void BM_SaveOnTheLargeFarm(benchmark::State& state) {
-    constexpr int kSavesPerThread = 500;
+    constexpr int kSavesPerThread = 100;
     auto store = anotherConnection(kindOf(state));
     auto all = store->applications(IconLoading::Skip);
     if (!all)
