@@ -12,6 +12,7 @@
 #include "analyzer.h"
 #include "catalogue.h"
 #include "parser.h"
+#include "sky/com_object.h"
 #include "sky/text.h"
 
 namespace {
@@ -228,7 +229,8 @@ const char* const kCounts = "type descriptions: 321\n"
                             "property getters: 1040\n"
                             "property setters: 425\n"
                             "methods: 432\n"
-                            "_NewEnum members: 32\n";
+                            "_NewEnum members: 32\n"
+                            "collections with Reset and Skip after Item: 26\n";
 
 void checkAgainstTheList(const idlc::Catalogue& c) {
     std::string counts = idlc::format(c);
@@ -379,39 +381,8 @@ TEST_F(LoadedLibrary, TheSixthFarmInterfaceStartsAt0x60070000) {
 
 // A farm object as the object model module would write one: the farm family and the farm's
 // Windows settings family, everything not implemented answering E_NOTIMPL.
-class Farm final : public ISkyloomFarm6NotImpl, public ISkyloomWinFarm6NotImpl {
+class Farm final : public sky::ComObject<ISkyloomFarm6NotImpl, ISkyloomWinFarm6NotImpl> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        for (const IID* iid :
-             {&IID_IUnknown, &IID_IDispatch, &IID_ISkyloomFarm, &IID_ISkyloomFarm2,
-              &IID_ISkyloomFarm3, &IID_ISkyloomFarm4, &IID_ISkyloomFarm5, &IID_ISkyloomFarm6}) {
-            if (riid == *iid) {
-                *ppv = static_cast<ISkyloomFarm6*>(this);
-                AddRef();
-                return S_OK;
-            }
-        }
-        for (const IID* iid :
-             {&IID_ISkyloomWinFarm, &IID_ISkyloomWinFarm2, &IID_ISkyloomWinFarm3,
-              &IID_ISkyloomWinFarm4, &IID_ISkyloomWinFarm5, &IID_ISkyloomWinFarm6}) {
-            if (riid == *iid) {
-                *ppv = static_cast<ISkyloomWinFarm6*>(this);
-                AddRef();
-                return S_OK;
-            }
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE Initialize(SkyloomObjectType FarmType) override {
         type = FarmType;
         return S_OK;
@@ -432,8 +403,17 @@ public:
         noRedundantGraphics = newVal;
         return S_OK;
     }
+    // Every version of GetApplication lands here, with the version asked for.
+    HRESULT GetApplicationAs(SkyloomObjectType AppType, BSTR AppDN, REFIID riid,
+                             void** out) override {
+        type = AppType;
+        renamed = AppDN ? AppDN : u"";
+        askedFor = riid;
+        *out = nullptr;
+        return S_FALSE;
+    }
 
-    ULONG refs = 1;
+    IID askedFor = IID_NULL;
     SkyloomObjectType type = SkyloomUnknownObject;
     std::u16string renamed;
     LONG noRedundantGraphics = 0;
@@ -540,6 +520,44 @@ TEST(FarmObject, IsFoundForEveryInterfaceOfItsFamiliesAndNoOther) {
               E_NOINTERFACE);
     EXPECT_EQ(p, nullptr);
     farm->Release();
+}
+
+TEST(FarmObject, ForwardsEveryVersionOfAMemberToTheOneTheObjectImplements) {
+    sky::ComPtr<ISkyloomFarm6> farm(sky::makeObject<Farm>());
+    ISkyloomApplication* first = reinterpret_cast<ISkyloomApplication*>(1);
+    ISkyloomApplication4* fourth = nullptr;
+    ISkyloomApplication5* fifth = nullptr;
+    BSTR dn = SysAllocString(u"Applications/Editor");
+    const auto askedFor = [&] { return static_cast<Farm*>(farm.get())->askedFor; };
+
+    EXPECT_EQ(farm->GetApplication(SkyloomWinAppObject, dn, &first), S_FALSE);
+    EXPECT_TRUE(IsEqualIID(askedFor(), IID_ISkyloomApplication));
+    EXPECT_EQ(first, nullptr);
+    EXPECT_EQ(farm->GetApplication4(SkyloomContentObject, dn, &fourth), S_FALSE);
+    EXPECT_TRUE(IsEqualIID(askedFor(), IID_ISkyloomApplication4));
+    EXPECT_EQ(farm->GetApplication5(SkyloomWinAppObject, dn, &fifth), S_FALSE);
+    EXPECT_TRUE(IsEqualIID(askedFor(), IID_ISkyloomApplication5));
+    EXPECT_EQ(static_cast<Farm*>(farm.get())->renamed, u"Applications/Editor");
+    EXPECT_EQ(static_cast<Farm*>(farm.get())->type, SkyloomWinAppObject);
+    SysFreeString(dn);
+
+    // A member in versions that the object does not implement names the version called.
+    ISkyloomServer4* server = nullptr;
+    EXPECT_EQ(farm->GetServer4(SkyloomWinFarmObject, nullptr, &server), E_NOTIMPL);
+    IErrorInfo* info = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    BSTR description = nullptr;
+    ASSERT_EQ(info->GetDescription(&description), S_OK);
+    EXPECT_EQ(sky::narrow(description), "ISkyloomFarm5::GetServer4 is not implemented");
+    SysFreeString(description);
+    info->Release();
+    ISkyloomServer* oldest = nullptr;
+    EXPECT_EQ(farm->GetServer(SkyloomWinFarmObject, nullptr, &oldest), E_NOTIMPL);
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    ASSERT_EQ(info->GetDescription(&description), S_OK);
+    EXPECT_EQ(sky::narrow(description), "ISkyloomFarm::GetServer is not implemented");
+    SysFreeString(description);
+    info->Release();
 }
 
 } // namespace

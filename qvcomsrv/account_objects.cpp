@@ -9,41 +9,34 @@ using sky::farm::Account;
 
 // ---- users and groups ----
 
-template <class Newest, class NotImplemented>
-HRESULT AccountObject<Newest, NotImplemented>::ready() {
+template <class NotImplemented> HRESULT AccountObject<NotImplemented>::ready() {
     if (initialized_)
         return S_OK;
-    return fail(E_UNEXPECTED, "The object names no account yet; call Initialize2 with the "
-                              "account first.");
+    return withErrorInfo(E_UNEXPECTED, "The object names no account yet; call Initialize2 with the "
+                                       "account first.");
 }
 
-template <class Newest, class NotImplemented>
-HRESULT AccountObject<Newest, NotImplemented>::bind(std::int32_t authorityType, BSTR authorityName,
-                                                    std::int32_t accountType, BSTR name) {
-    return guarded([&] {
+template <class NotImplemented>
+HRESULT AccountObject<NotImplemented>::bind(std::int32_t authorityType, BSTR authorityName,
+                                            std::int32_t accountType, BSTR name) {
+    return catchExceptions([&] {
         Account candidate{accountType, authorityType, textOf(authorityName), textOf(name)};
         if (sky::farm::Status s = sky::farm::checkAccount(candidate); !s)
-            return fail(s);
+            return withErrorInfo(s);
         account_ = std::move(candidate);
         initialized_ = true;
         return S_OK;
     });
 }
 
-template class AccountObject<ISkyloomUser5, ISkyloomUser5NotImpl>;
-template class AccountObject<ISkyloomGroup5, ISkyloomGroup5NotImpl>;
+template class AccountObject<ISkyloomUser5NotImpl>;
+template class AccountObject<ISkyloomGroup5NotImpl>;
 
 sky::ComPtr<UserObject> UserObject::of(Account account) {
     auto user = create<UserObject>();
     user->account_ = std::move(account);
     user->initialized_ = true;
     return user;
-}
-
-void* UserObject::face(REFIID riid) {
-    if (answersFor<ISkyloomUser5, ISkyloomUser4, ISkyloomUser3, ISkyloomUser2, ISkyloomUser>(riid))
-        return static_cast<ISkyloomUser5*>(this);
-    return nullptr;
 }
 
 sky::ComPtr<GroupObject> GroupObject::of(Account account) {
@@ -53,19 +46,12 @@ sky::ComPtr<GroupObject> GroupObject::of(Account account) {
     return group;
 }
 
-void* GroupObject::face(REFIID riid) {
-    if (answersFor<ISkyloomGroup5, ISkyloomGroup4, ISkyloomGroup3, ISkyloomGroup2, ISkyloomGroup>(
-            riid))
-        return static_cast<ISkyloomGroup5*>(this);
-    return nullptr;
-}
-
 namespace {
 
 template <class Item>
 HRESULT readAccount(Item* item, Account& account, HRESULT (STDMETHODCALLTYPE Item::*name)(BSTR*)) {
     if (!item)
-        return fail(E_INVALIDARG, "No account object was passed.");
+        return withErrorInfo(E_INVALIDARG, "No account object was passed.");
     sky::Bstr authorityName, accountName;
     SkyloomAccountType type{};
     QVAccountAuthorityType authorityType{};
@@ -95,25 +81,19 @@ HRESULT accountOf(ISkyloomGroup* group, Account& account) {
 
 // ---- SkyloomCredential ----
 
-void* CredentialObject::face(REFIID riid) {
-    if (answersFor<ISkyloomCredential>(riid))
-        return static_cast<ISkyloomCredential*>(this);
-    return nullptr;
-}
-
 HRESULT CredentialObject::get_UserName(BSTR* pVal) {
     return returnText(pVal, userName_);
 }
 
 HRESULT CredentialObject::put_UserName(BSTR newVal) {
-    return guarded([&] {
+    return catchExceptions([&] {
         userName_ = textOf(newVal);
         return S_OK;
     });
 }
 
 HRESULT CredentialObject::put_Password(BSTR newVal) {
-    return guarded([&] {
+    return catchExceptions([&] {
         password_ = textOf(newVal);
         return S_OK;
     });
@@ -124,7 +104,7 @@ HRESULT CredentialObject::get_Domain(BSTR* pVal) {
 }
 
 HRESULT CredentialObject::put_Domain(BSTR newVal) {
-    return guarded([&] {
+    return catchExceptions([&] {
         domain_ = textOf(newVal);
         return S_OK;
     });
@@ -136,9 +116,10 @@ HRESULT CredentialObject::get_AuthorityType(QVAccountAuthorityType* pVal) {
 
 HRESULT CredentialObject::put_AuthorityType(QVAccountAuthorityType newVal) {
     if (!sky::farm::isMember(sky::farm::kAuthorityType, newVal))
-        return fail(E_INVALIDARG, "The account authority type " + std::to_string(newVal) +
-                                      " is not valid: " +
-                                      sky::farm::describeRange(sky::farm::kAuthorityType) + ".");
+        return withErrorInfo(
+            E_INVALIDARG,
+            "The account authority type " + std::to_string(newVal) +
+                " is not valid: " + sky::farm::describeRange(sky::farm::kAuthorityType) + ".");
     authorityType_ = newVal;
     return S_OK;
 }

@@ -7,13 +7,12 @@
 
 #include "SkyloomCOM_notimpl.h"
 #include "com_class.h"
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 
 namespace qvcomsrv {
 
-// What users and groups share: `Newest` is ISkyloomUser5 or ISkyloomGroup5.
-template <class Newest, class NotImplemented>
-class AccountObject : public ComClass<Newest, NotImplemented> {
+// What users and groups share: `NotImplemented` is ISkyloomUser5NotImpl or ISkyloomGroup5NotImpl.
+template <class NotImplemented> class AccountObject : public ComClass<NotImplemented> {
 public:
     HRESULT STDMETHODCALLTYPE get_AAName(BSTR* pVal) override {
         return this->whenReady([&] { return returnText(pVal, account_.authorityName); });
@@ -49,7 +48,7 @@ protected:
     sky::farm::Account account_;
 };
 
-class UserObject final : public AccountObject<ISkyloomUser5, ISkyloomUser5NotImpl> {
+class UserObject final : public AccountObject<ISkyloomUser5NotImpl> {
 public:
     UserObject() = default;
     static sky::ComPtr<UserObject> of(sky::farm::Account account);
@@ -59,13 +58,12 @@ public:
     }
 
 protected:
-    void* face(REFIID riid) override;
     std::int32_t impliedType(bool domain) const override {
         return domain ? QVAccountDomainUser : QVAccountLocalUser;
     }
 };
 
-class GroupObject final : public AccountObject<ISkyloomGroup5, ISkyloomGroup5NotImpl> {
+class GroupObject final : public AccountObject<ISkyloomGroup5NotImpl> {
 public:
     GroupObject() = default;
     static sky::ComPtr<GroupObject> of(sky::farm::Account account);
@@ -75,13 +73,12 @@ public:
     }
 
 protected:
-    void* face(REFIID riid) override;
     std::int32_t impliedType(bool domain) const override {
         return domain ? QVAccountGlobalGroup : QVAccountLocalGroup;
     }
 };
 
-class CredentialObject final : public ComClass<ISkyloomCredential, ISkyloomCredentialNotImpl> {
+class CredentialObject final : public ComClass<ISkyloomCredentialNotImpl> {
 public:
     CredentialObject() = default;
 
@@ -94,9 +91,6 @@ public:
     HRESULT STDMETHODCALLTYPE put_AuthorityType(QVAccountAuthorityType newVal) override;
     HRESULT STDMETHODCALLTYPE Clear() override;
     HRESULT STDMETHODCALLTYPE get_IsEmpty(VARIANT_BOOL* pVal) override;
-
-protected:
-    void* face(REFIID riid) override;
 
 private:
     std::string userName_;

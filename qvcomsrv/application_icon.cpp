@@ -2,7 +2,7 @@
 // default icon for an application without one of its own. An application handed out by a
 // collection reads its icon from the store only when it is asked for.
 #include "application_object.h"
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 #include "results.h"
 #include "sky/text.h"
 #include "windows_files.h"
@@ -18,7 +18,7 @@ HRESULT ApplicationObject::haveIcon() {
         return S_OK;
     auto icon = farm_->use([&](FarmStore& store) { return store.applicationIcon(stored_.id); });
     if (!icon)
-        return fail(icon.status());
+        return withErrorInfo(icon.status());
     if (!stored_.icon)
         stored_.icon = *icon;
     app_.icon = std::move(*icon);
@@ -29,9 +29,9 @@ HRESULT ApplicationObject::ReadIconFromFile(BSTR FileName, LONG index) {
     return change([&](Application& app) {
         const std::u16string_view path = viewOf(FileName);
         if (index < 0)
-            return fail(E_INVALIDARG, "The icon position " + std::to_string(index) +
-                                          " is not valid; positions in an icon file count "
-                                          "from 0.");
+            return withErrorInfo(E_INVALIDARG, "The icon position " + std::to_string(index) +
+                                                   " is not valid; positions in an icon file count "
+                                                   "from 0.");
         Bytes file;
         if (HRESULT hr = readWindowsFile(path, file); FAILED(hr))
             return hr;
@@ -39,12 +39,13 @@ HRESULT ApplicationObject::ReadIconFromFile(BSTR FileName, LONG index) {
         if (!image) {
             const std::string shown = sky::narrow(path);
             if (image.status().code() == sky::farm::Status::Code::NotFound)
-                return fail(kNotFound, "The icon file " + shown + " has no image at position " +
-                                           std::to_string(index) + "; it holds " +
-                                           std::to_string(sky::farm::iconImageCount(file)) +
-                                           ", counted from 0.");
-            return fail(kBadFileFormat,
-                        shown + " is not an icon file: " + image.status().message());
+                return withErrorInfo(kNotFound,
+                                     "The icon file " + shown + " has no image at position " +
+                                         std::to_string(index) + "; it holds " +
+                                         std::to_string(sky::farm::iconImageCount(file)) +
+                                         ", counted from 0.");
+            return withErrorInfo(kBadFileFormat,
+                                 shown + " is not an icon file: " + image.status().message());
         }
         app.icon = std::move(*image);
         return S_OK;

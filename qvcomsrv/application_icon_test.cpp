@@ -3,7 +3,7 @@
 // files that are not icons or names that no file may have.
 #include <fstream>
 
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 #include "results.h"
 #include "testing/module_test_support.h"
 

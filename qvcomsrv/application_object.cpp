@@ -7,7 +7,7 @@
 #include "account_objects.h"
 #include "collection.h"
 #include "folder_object.h"
-#include "names.h"
+#include "qvcomsrv/store/names.h"
 #include "results.h"
 #include "server_objects.h"
 #include "sky/bstr.h"
@@ -27,8 +27,9 @@ bool isApplicationKind(std::int32_t type) {
 }
 
 HRESULT notInitialized() {
-    return fail(E_UNEXPECTED, "The application object is not bound to an application yet; call "
-                              "Initialize with its distinguished name first.");
+    return withErrorInfo(E_UNEXPECTED,
+                         "The application object is not bound to an application yet; call "
+                         "Initialize with its distinguished name first.");
 }
 
 } // namespace
@@ -36,9 +37,10 @@ HRESULT notInitialized() {
 HRESULT checkApplicationKind(SkyloomObjectType type) {
     if (isApplicationKind(type))
         return S_OK;
-    return fail(E_INVALIDARG, "The object kind " + std::to_string(type) +
-                                  " is not a kind of application: pass SkyloomWinAppObject (3), "
-                                  "SkyloomContentObject (4) or SkyloomDesktopObject (5).");
+    return withErrorInfo(E_INVALIDARG,
+                         "The object kind " + std::to_string(type) +
+                             " is not a kind of application: pass SkyloomWinAppObject (3), "
+                             "SkyloomContentObject (4) or SkyloomDesktopObject (5).");
 }
 
 sky::ComPtr<ApplicationObject> ApplicationObject::loaded(Farm farm, Application app) {
@@ -59,18 +61,6 @@ sky::ComPtr<ApplicationObject> ApplicationObject::created(Farm farm, std::int32_
     return object;
 }
 
-void* ApplicationObject::face(REFIID riid) {
-    if (answersFor<ISkyloomApplication5, ISkyloomApplication4, ISkyloomApplication3,
-                   ISkyloomApplication2, ISkyloomApplication>(riid))
-        return static_cast<ISkyloomApplication5*>(this);
-    if (answersFor<ISkyloomWinApp5, ISkyloomWinApp4, ISkyloomWinApp3, ISkyloomWinApp2,
-                   ISkyloomWinApp>(riid))
-        return static_cast<ISkyloomWinApp5*>(this);
-    if (answersFor<ISkyloomContent4, ISkyloomContent3, ISkyloomContent2, ISkyloomContent>(riid))
-        return static_cast<ISkyloomContent4*>(this);
-    return nullptr;
-}
-
 // ---- life cycle ----
 
 HRESULT ApplicationObject::bind(Farm farm, SkyloomObjectType type, BSTR dn) {
@@ -79,15 +69,15 @@ HRESULT ApplicationObject::bind(Farm farm, SkyloomObjectType type, BSTR dn) {
     const std::string name = textOf(dn);
     auto segments = sky::farm::splitDistinguishedName(name);
     if (!segments)
-        return fail(segments.status());
+        return withErrorInfo(segments.status());
     if (segments->empty())
-        return fail(E_INVALIDARG, name + " is the root folder, not an application.");
+        return withErrorInfo(E_INVALIDARG, name + " is the root folder, not an application.");
     if (!farm)
         farm = farm_;
     if (!farm) {
         auto connected = connectToMachineFarm();
         if (!connected)
-            return fail(connected.status(), "The farm cannot be opened");
+            return withErrorInfo(connected.status(), "The farm cannot be opened");
         farm = *connected;
     }
     farm_ = std::move(farm);
@@ -99,7 +89,7 @@ HRESULT ApplicationObject::bind(Farm farm, SkyloomObjectType type, BSTR dn) {
 }
 
 HRESULT ApplicationObject::open(Farm farm, SkyloomObjectType type, BSTR dn) {
-    return guarded([&] {
+    return catchExceptions([&] {
         if (HRESULT hr = bind(std::move(farm), type, dn); FAILED(hr))
             return hr;
         return load();
@@ -107,7 +97,7 @@ HRESULT ApplicationObject::open(Farm farm, SkyloomObjectType type, BSTR dn) {
 }
 
 HRESULT ApplicationObject::Initialize(SkyloomObjectType AppType, BSTR AppDN) {
-    return guarded([&] { return bind(nullptr, AppType, AppDN); });
+    return catchExceptions([&] { return bind(nullptr, AppType, AppDN); });
 }
 
 std::string ApplicationObject::storedName() const {
@@ -118,7 +108,7 @@ std::string ApplicationObject::storedName() const {
 HRESULT ApplicationObject::load() {
     auto found = farm_->use([&](FarmStore& store) { return store.application(storedName()); });
     if (!found)
-        return fail(found.status());
+        return withErrorInfo(found.status());
     stored_ = std::move(*found);
     app_ = stored_;
     state_ = State::Loaded;
@@ -132,9 +122,10 @@ HRESULT ApplicationObject::ready() {
     case State::Bound:
         return load();
     case State::Deleted:
-        return fail(E_UNEXPECTED, "The application " + storedName() +
-                                      " was deleted from the farm; the object takes no more "
-                                      "calls.");
+        return withErrorInfo(E_UNEXPECTED,
+                             "The application " + storedName() +
+                                 " was deleted from the farm; the object takes no more "
+                                 "calls.");
     case State::Loaded:
     case State::New:
         break;
@@ -143,13 +134,14 @@ HRESULT ApplicationObject::ready() {
 }
 
 HRESULT ApplicationObject::LoadData(LONG ForceLoad) {
-    return guarded([&] {
+    return catchExceptions([&] {
         switch (state_) {
         case State::New:
             if (!ForceLoad)
                 return S_OK;
-            return fail(kNotFound, "The application has not been saved to the farm yet, so "
-                                   "there is nothing to load.");
+            return withErrorInfo(kNotFound,
+                                 "The application has not been saved to the farm yet, so "
+                                 "there is nothing to load.");
         case State::Loaded:
             return ForceLoad ? load() : S_OK;
         default:
@@ -159,7 +151,7 @@ HRESULT ApplicationObject::LoadData(LONG ForceLoad) {
 }
 
 HRESULT ApplicationObject::SaveData() {
-    return guarded([&] {
+    return catchExceptions([&] {
         if (HRESULT hr = ready(); FAILED(hr))
             return hr;
         const bool isNew = state_ == State::New;
@@ -169,7 +161,7 @@ HRESULT ApplicationObject::SaveData() {
             return store.saveApplication(app_, isNew ? nullptr : &stored_);
         });
         if (!saved)
-            return fail(saved.status());
+            return withErrorInfo(saved.status());
         stored_ = std::move(*saved);
         app_ = stored_;
         state_ = State::Loaded;
@@ -178,19 +170,21 @@ HRESULT ApplicationObject::SaveData() {
 }
 
 HRESULT ApplicationObject::Delete() {
-    return guarded([&] {
+    return catchExceptions([&] {
         if (state_ == State::Created)
             return notInitialized();
         if (state_ == State::New)
-            return fail(kNotFound, "The application has not been saved to the farm, so there is "
-                                   "nothing to delete.");
+            return withErrorInfo(kNotFound,
+                                 "The application has not been saved to the farm, so there is "
+                                 "nothing to delete.");
         if (state_ == State::Deleted)
-            return fail(kNotFound, "The application " + storedName() + " was deleted already.");
+            return withErrorInfo(kNotFound,
+                                 "The application " + storedName() + " was deleted already.");
         const std::string name = storedName();
         const Status status =
             farm_->use([&](FarmStore& store) { return store.deleteApplication(name); });
         if (!status)
-            return fail(status);
+            return withErrorInfo(status);
         boundName_ = name;
         state_ = State::Deleted;
         return S_OK;
@@ -243,7 +237,7 @@ HRESULT ApplicationObject::put_AppName(BSTR newVal) {
     return change([&](Application& app) {
         std::string name = textOf(newVal);
         if (Status s = sky::farm::checkSegmentName("application", name); !s)
-            return fail(s);
+            return withErrorInfo(s);
         app.name = std::move(name);
         return S_OK;
     });
@@ -268,7 +262,7 @@ HRESULT ApplicationObject::put_ParentFolderDN(BSTR newVal) {
     return change([&](Application& app) {
         std::string folder = textOf(newVal);
         if (auto segments = sky::farm::splitDistinguishedName(folder); !segments)
-            return fail(segments.status());
+            return withErrorInfo(segments.status());
         app.folder = std::move(folder);
         return S_OK;
     });
@@ -280,32 +274,11 @@ HRESULT ApplicationObject::MoveTo(BSTR FolderDN) {
 
 // ---- the faces and the objects it hands out ----
 
-HRESULT ApplicationObject::get_WinAppObject(ISkyloomWinApp** ppWinApp) {
-    return returnObject(ppWinApp, self<ISkyloomWinApp>());
+HRESULT ApplicationObject::get_WinAppObjectAs(REFIID riid, void** out) {
+    return selfAs(riid, out);
 }
-HRESULT ApplicationObject::get_WinAppObject2(ISkyloomWinApp2** ppWinApp2) {
-    return returnObject(ppWinApp2, self<ISkyloomWinApp2>());
-}
-HRESULT ApplicationObject::get_WinAppObject3(ISkyloomWinApp3** ppWinApp3) {
-    return returnObject(ppWinApp3, self<ISkyloomWinApp3>());
-}
-HRESULT ApplicationObject::get_WinAppObject4(ISkyloomWinApp4** ppWinApp4) {
-    return returnObject(ppWinApp4, self<ISkyloomWinApp4>());
-}
-HRESULT ApplicationObject::get_WinAppObject5(ISkyloomWinApp5** ppWinApp5) {
-    return returnObject(ppWinApp5, self<ISkyloomWinApp5>());
-}
-HRESULT ApplicationObject::get_ContentObject(ISkyloomContent** ppContent) {
-    return returnObject(ppContent, self<ISkyloomContent>());
-}
-HRESULT ApplicationObject::get_ContentObject2(ISkyloomContent2** ppContent2) {
-    return returnObject(ppContent2, self<ISkyloomContent2>());
-}
-HRESULT ApplicationObject::get_ContentObject3(ISkyloomContent3** ppContent3) {
-    return returnObject(ppContent3, self<ISkyloomContent3>());
-}
-HRESULT ApplicationObject::get_ContentObject4(ISkyloomContent4** ppContent4) {
-    return returnObject(ppContent4, self<ISkyloomContent4>());
+HRESULT ApplicationObject::get_ContentObjectAs(REFIID riid, void** out) {
+    return selfAs(riid, out);
 }
 
 HRESULT ApplicationObject::get_Servers(ISkyloomServers** ppServers) {
@@ -330,34 +303,24 @@ HRESULT ApplicationObject::get_Groups(ISkyloomGroups** ppGroups) {
     });
 }
 
-HRESULT ApplicationObject::parentFolder(REFIID riid, void** out) {
+HRESULT ApplicationObject::get_ParentFolderAs(REFIID riid, void** out) {
     return change([&](Application& app) {
         auto exists = farm_->use([&](FarmStore& store) { return store.folderExists(app.folder); });
         if (!exists)
-            return fail(exists.status());
+            return withErrorInfo(exists.status());
         if (!*exists)
-            return fail(kNotFound, "The folder " + app.folder +
-                                       " of the application does not "
-                                       "exist in the farm.");
+            return withErrorInfo(kNotFound, "The folder " + app.folder +
+                                                " of the application does not "
+                                                "exist in the farm.");
         return FolderObject::at(farm_, app.folder)->QueryInterface(riid, out);
     });
-}
-
-HRESULT ApplicationObject::get_ParentFolder(ISkyloomFolder** ppFolder) {
-    return parentFolder(IID_ISkyloomFolder, reinterpret_cast<void**>(ppFolder));
-}
-HRESULT ApplicationObject::get_ParentFolder4(ISkyloomFolder4** ppFolder4) {
-    return parentFolder(IID_ISkyloomFolder4, reinterpret_cast<void**>(ppFolder4));
-}
-HRESULT ApplicationObject::get_ParentFolder5(ISkyloomFolder5** ppFolder5) {
-    return parentFolder(IID_ISkyloomFolder5, reinterpret_cast<void**>(ppFolder5));
 }
 
 // ---- servers ----
 
 HRESULT ApplicationObject::AddServer(ISkyloomAppSrvBinding* pBinding) {
     if (!pBinding)
-        return fail(E_INVALIDARG, "AddServer needs a binding object naming the server.");
+        return withErrorInfo(E_INVALIDARG, "AddServer needs a binding object naming the server.");
     return change([&](Application& app) {
         sky::Bstr server, application;
         if (HRESULT hr = pBinding->get_ServerName(server.put()); FAILED(hr))
@@ -369,11 +332,13 @@ HRESULT ApplicationObject::AddServer(ISkyloomAppSrvBinding* pBinding) {
             !sky::farm::sameName(forApplication, app.distinguishedName()) &&
             !(state_ == State::Loaded &&
               sky::farm::sameName(forApplication, stored_.distinguishedName())))
-            return fail(E_INVALIDARG, "The binding names the application " + forApplication +
-                                          ", not " + app.distinguishedName() + ".");
-        // The binding checked its server against the farm; the save checks it again.
+            return withErrorInfo(E_INVALIDARG, "The binding names the application " +
+                                                   forApplication + ", not " +
+                                                   app.distinguishedName() + ".");
+        // The binding checked its server against the farm; the save checks it again. Already
+        // published there is a refusal of its own: the farm is as the caller wants it.
         if (Status s = sky::farm::publishOn(app, server.utf8()); !s)
-            return fail(s);
+            return withErrorInfo(SKYLOOM_E_ALREADY_PUBLISHED, s.message());
         return S_OK;
     });
 }
@@ -384,11 +349,12 @@ HRESULT ApplicationObject::RemoveServer(BSTR ServerName) {
         const Status withdrawn = sky::farm::withdrawFrom(app, server);
         if (withdrawn)
             return S_OK;
-        // A clearer reason for a server the farm does not have at all.
+        // A clearer reason for a server the farm does not have at all; not published on a server
+        // it has is a refusal of its own: the farm is as the caller wants it.
         auto known = farm_->use([&](FarmStore& store) { return store.server(server); });
         if (!known)
-            return fail(known.status());
-        return fail(withdrawn);
+            return withErrorInfo(known.status());
+        return withErrorInfo(SKYLOOM_E_NOT_PUBLISHED, withdrawn.message());
     });
 }
 
@@ -404,25 +370,15 @@ HRESULT ApplicationObject::ServerInList(BSTR ServerName, VARIANT_BOOL* pVal) {
         [&](Application& app) { return returnBool(pVal, app.isPublishedOn(textOf(ServerName))); });
 }
 
-HRESULT ApplicationObject::binding(BSTR server, REFIID riid, void** out) {
+HRESULT ApplicationObject::GetServerBindingAs(BSTR server, REFIID riid, void** out) {
     return change([&](Application& app) {
         const std::string name = textOf(server);
         auto it = std::find_if(app.servers.begin(), app.servers.end(),
                                [&](const std::string& s) { return sky::farm::sameName(s, name); });
         if (it == app.servers.end())
-            return fail(sky::farm::notPublished(app.distinguishedName(), name));
+            return withErrorInfo(sky::farm::notPublished(app.distinguishedName(), name));
         return BindingObject::of(farm_, *it, app.distinguishedName())->QueryInterface(riid, out);
     });
-}
-
-HRESULT ApplicationObject::GetServerBinding(BSTR ServerName,
-                                            ISkyloomAppSrvBinding** ppAppSrvBinding) {
-    return binding(ServerName, IID_ISkyloomAppSrvBinding,
-                   reinterpret_cast<void**>(ppAppSrvBinding));
-}
-
-HRESULT ApplicationObject::GetServerBinding2(BSTR ServerName, ISkyloomAppSrvBinding2** ppBinding2) {
-    return binding(ServerName, IID_ISkyloomAppSrvBinding2, reinterpret_cast<void**>(ppBinding2));
 }
 
 // ---- users and groups ----
@@ -432,8 +388,8 @@ namespace {
 // The account named by the user or group object passed to a grant or revoke.
 HRESULT accountArgument(IUnknown* object, bool group, Account& account) {
     if (!object)
-        return fail(E_INVALIDARG,
-                    group ? "No group object was passed." : "No user object was passed.");
+        return withErrorInfo(E_INVALIDARG,
+                             group ? "No group object was passed." : "No user object was passed.");
     return group ? accountOf(static_cast<ISkyloomGroup*>(object), account)
                  : accountOf(static_cast<ISkyloomUser*>(object), account);
 }
@@ -446,7 +402,7 @@ HRESULT ApplicationObject::grant(IUnknown* object, bool group) {
         if (HRESULT hr = accountArgument(object, group, account); FAILED(hr))
             return hr;
         if (Status s = sky::farm::checkAccount(account); !s)
-            return fail(s);
+            return withErrorInfo(s);
         if (group)
             sky::farm::grantGroup(app, std::move(account));
         else
@@ -464,8 +420,9 @@ HRESULT ApplicationObject::revoke(IUnknown* object, bool group) {
         const auto removed = std::erase_if(
             accounts, [&](const Account& granted) { return granted.sameAccount(account); });
         if (removed == 0)
-            return fail(kNotFound, account.displayName() + " is not granted the application " +
-                                       app.distinguishedName() + ".");
+            return withErrorInfo(kNotFound, account.displayName() +
+                                                " is not granted the application " +
+                                                app.distinguishedName() + ".");
         return S_OK;
     });
 }
@@ -530,7 +487,7 @@ HRESULT ApplicationObject::AddAccount(QVAccountAuthorityType AAType, BSTR AAName
     return change([&](Application& app) {
         Account account{AccountType, AAType, textOf(AAName), textOf(AccountName)};
         if (Status s = sky::farm::checkAccount(account); !s)
-            return fail(s);
+            return withErrorInfo(s);
         if (isGroupType(AccountType))
             sky::farm::grantGroup(app, std::move(account));
         else
@@ -547,8 +504,9 @@ HRESULT ApplicationObject::RemoveAccount(QVAccountAuthorityType AAType, BSTR AAN
         const auto removed = std::erase_if(
             accounts, [&](const Account& granted) { return granted.sameAccount(account); });
         if (removed == 0)
-            return fail(kNotFound, account.displayName() + " is not granted the application " +
-                                       app.distinguishedName() + ".");
+            return withErrorInfo(kNotFound, account.displayName() +
+                                                " is not granted the application " +
+                                                app.distinguishedName() + ".");
         return S_OK;
     });
 }

@@ -20,14 +20,15 @@
 #include "SkyloomCOM_notimpl.h"
 #include "com_class.h"
 #include "farm_connection.h"
-#include "model.h"
+#include "qvcomsrv/store/model.h"
+#include "qvcomsrv/store/settings.h"
 #include "results.h"
-#include "settings.h"
+#include "setting_properties.h"
 
 namespace qvcomsrv {
 
-class ApplicationObject final : public ComClass<ISkyloomApplication5, ISkyloomApplication5NotImpl,
-                                                ISkyloomWinApp5NotImpl, ISkyloomContent4NotImpl> {
+class ApplicationObject final : public ComClass<ISkyloomApplication5NotImpl, ISkyloomWinApp5NotImpl,
+                                                ISkyloomContent4NotImpl> {
 public:
     ApplicationObject() = default;
 
@@ -52,7 +53,11 @@ public:
     HRESULT STDMETHODCALLTYPE get_Servers(ISkyloomServers** ppServers) override;
     HRESULT STDMETHODCALLTYPE get_Users(ISkyloomUsers** ppUsers) override;
     HRESULT STDMETHODCALLTYPE get_Groups(ISkyloomGroups** ppGroups) override;
-    HRESULT STDMETHODCALLTYPE get_WinAppObject(ISkyloomWinApp** ppWinApp) override;
+    // Every version of WinAppObject, ContentObject, ParentFolder and GetServerBinding, at the
+    // interface `riid`.
+    HRESULT get_WinAppObjectAs(REFIID riid, void** out) override;
+    HRESULT get_ContentObjectAs(REFIID riid, void** out) override;
+    HRESULT get_ParentFolderAs(REFIID riid, void** out) override;
     HRESULT STDMETHODCALLTYPE AddUser(ISkyloomUser* pUser) override;
     HRESULT STDMETHODCALLTYPE RemoveUser(ISkyloomUser* pUser) override;
     HRESULT STDMETHODCALLTYPE AddGroup(ISkyloomGroup* pGroup) override;
@@ -60,18 +65,12 @@ public:
     HRESULT STDMETHODCALLTYPE Rename(BSTR NewName) override;
     HRESULT STDMETHODCALLTYPE MoveTo(BSTR FolderDN) override;
     HRESULT STDMETHODCALLTYPE ServerInList(BSTR ServerName, VARIANT_BOOL* pVal) override;
-    HRESULT STDMETHODCALLTYPE GetServerBinding(BSTR ServerName,
-                                               ISkyloomAppSrvBinding** ppAppSrvBinding) override;
+    HRESULT GetServerBindingAs(BSTR ServerName, REFIID riid, void** out) override;
     HRESULT STDMETHODCALLTYPE RemoveAllServers() override;
     HRESULT STDMETHODCALLTYPE RemoveAllAccounts() override;
     // ISkyloomApplication2
-    HRESULT STDMETHODCALLTYPE get_ContentObject(ISkyloomContent** ppContent) override;
-    HRESULT STDMETHODCALLTYPE get_WinAppObject2(ISkyloomWinApp2** ppWinApp2) override;
-    HRESULT STDMETHODCALLTYPE get_ParentFolder(ISkyloomFolder** ppFolder) override;
     HRESULT STDMETHODCALLTYPE get_IsPublishedContent(VARIANT_BOOL* pVal) override;
     // ISkyloomApplication3
-    HRESULT STDMETHODCALLTYPE get_WinAppObject3(ISkyloomWinApp3** ppWinApp3) override;
-    HRESULT STDMETHODCALLTYPE get_ContentObject2(ISkyloomContent2** ppContent2) override;
     HRESULT STDMETHODCALLTYPE AddAccount(QVAccountAuthorityType AAType, BSTR AAName,
                                          SkyloomAccountType AccountType, BSTR AccountName) override;
     HRESULT STDMETHODCALLTYPE RemoveAccount(QVAccountAuthorityType AAType, BSTR AAName,
@@ -84,16 +83,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_GroupCount(LONG* pVal) override;
     HRESULT STDMETHODCALLTYPE get_ServerCount(LONG* pVal) override;
     // ISkyloomApplication4
-    HRESULT STDMETHODCALLTYPE get_WinAppObject4(ISkyloomWinApp4** ppWinApp4) override;
-    HRESULT STDMETHODCALLTYPE GetServerBinding2(BSTR ServerName,
-                                                ISkyloomAppSrvBinding2** ppBinding2) override;
-    HRESULT STDMETHODCALLTYPE get_ContentObject3(ISkyloomContent3** ppContent3) override;
-    HRESULT STDMETHODCALLTYPE get_ParentFolder4(ISkyloomFolder4** ppFolder4) override;
     HRESULT STDMETHODCALLTYPE get_IsPublished(VARIANT_BOOL* pVal) override;
-    // ISkyloomApplication5
-    HRESULT STDMETHODCALLTYPE get_WinAppObject5(ISkyloomWinApp5** ppWinApp5) override;
-    HRESULT STDMETHODCALLTYPE get_ContentObject4(ISkyloomContent4** ppContent4) override;
-    HRESULT STDMETHODCALLTYPE get_ParentFolder5(ISkyloomFolder5** ppFolder5) override;
 
     // ISkyloomWinApp (LoadData, SaveData, AddServer, RemoveServer, AddUser, AddGroup,
     // RemoveUser and RemoveGroup are the application's own, above)
@@ -101,34 +91,8 @@ public:
     HRESULT STDMETHODCALLTYPE put_Description(BSTR newVal) override;
     HRESULT STDMETHODCALLTYPE get_ParentFolderDN(BSTR* pVal) override;
     HRESULT STDMETHODCALLTYPE put_ParentFolderDN(BSTR newVal) override;
-    HRESULT STDMETHODCALLTYPE get_EnableApp(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_EnableApp(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DefaultEncryption(QVWinEncryptionLevel* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DefaultEncryption(QVWinEncryptionLevel newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DefaultInitProg(BSTR* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DefaultInitProg(BSTR newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DefaultWorkDir(BSTR* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DefaultWorkDir(BSTR newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DefaultSoundType(QVWinSoundType* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DefaultSoundType(QVWinSoundType newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DefaultWindowColor(QVWinWindowColor* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DefaultWindowColor(QVWinWindowColor newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DefaultWindowType(QVWinWindowType* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DefaultWindowType(QVWinWindowType newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DefaultWindowWidth(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DefaultWindowWidth(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DefaultWindowHeight(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DefaultWindowHeight(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DefaultWindowScale(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DefaultWindowScale(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_DesktopIntegrate(QVWinDesktopIntegrate* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_DesktopIntegrate(QVWinDesktopIntegrate newVal) override;
-    HRESULT STDMETHODCALLTYPE get_QVAttributes(QVWinAppQVAttribute* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_QVAttributes(QVWinAppQVAttribute newVal) override;
-    HRESULT STDMETHODCALLTYPE get_LumoAttributes(QVWinAppLumoAttribute* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_LumoAttributes(QVWinAppLumoAttribute newVal) override;
-    HRESULT STDMETHODCALLTYPE get_LumoFolder(BSTR* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_LumoFolder(BSTR newVal) override;
+    // ISkyloomWinApp to ISkyloomWinApp4: the Windows application settings
+    SKY_APP_SETTINGS(QV_SETTING_DECLARATION)
     HRESULT STDMETHODCALLTYPE ReadIconFromFile(BSTR FileName, LONG index) override;
     HRESULT STDMETHODCALLTYPE WriteIconToFile(BSTR FileName) override;
     HRESULT STDMETHODCALLTYPE RemoveAllUsers() override;
@@ -136,33 +100,10 @@ public:
     HRESULT STDMETHODCALLTYPE get_HasIcon(VARIANT_BOOL* pVal) override;
     HRESULT STDMETHODCALLTYPE ResetIcon() override;
     // ISkyloomWinApp2
-    HRESULT STDMETHODCALLTYPE get_CPUPriority(QVWinAppCPUPriorityLevel* pVal) override;
-    HRESULT STDMETHODCALLTYPE get_InstanceLimit(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_InstanceLimit(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_AllowMultiInstancePerUser(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_AllowMultiInstancePerUser(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_EnableSSLConnections(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_EnableSSLConnections(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_StartMenuFolder(BSTR* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_StartMenuFolder(BSTR newVal) override;
     HRESULT STDMETHODCALLTYPE AddUser2(ISkyloomUser2* pUser) override;
     HRESULT STDMETHODCALLTYPE AddGroup2(ISkyloomGroup2* pGroup) override;
     HRESULT STDMETHODCALLTYPE RemoveUser2(ISkyloomUser2* pUser) override;
     HRESULT STDMETHODCALLTYPE RemoveGroup2(ISkyloomGroup2* pGroup) override;
-    // ISkyloomWinApp3
-    HRESULT STDMETHODCALLTYPE get_PlaceUnderProgramsFolder(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_PlaceUnderProgramsFolder(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_WaitOnPrinterCreation(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_WaitOnPrinterCreation(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_AddToClientStartMenu(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_AddToClientStartMenu(LONG newVal) override;
-    HRESULT STDMETHODCALLTYPE get_AddShortcutToClientDesktop(LONG* pVal) override;
-    HRESULT STDMETHODCALLTYPE put_AddShortcutToClientDesktop(LONG newVal) override;
-    // ISkyloomWinApp4
-    HRESULT STDMETHODCALLTYPE get_HideDisabledApp(LONG* pVal) override;
-
-protected:
-    void* face(REFIID riid) override;
 
 private:
     enum class State { Created, Bound, Loaded, New, Deleted };
@@ -179,19 +120,21 @@ private:
     // Runs `change(app_)` on a ready object.
     template <typename Change> HRESULT change(Change&& change);
 
-    HRESULT getSetting(sky::farm::AppSetting setting, LONG* out);
+    HRESULT getProperty(sky::farm::AppSetting setting, LONG* out);
+    HRESULT getProperty(sky::farm::AppSetting setting, BSTR* out);
     template <typename Enumeration>
-    HRESULT getEnum(sky::farm::AppSetting setting, Enumeration* out);
-    HRESULT getTextSetting(sky::farm::AppSetting setting, BSTR* out);
-    HRESULT putSetting(sky::farm::AppSetting setting, sky::farm::SettingValue value);
+    HRESULT getProperty(sky::farm::AppSetting setting, Enumeration* out);
+    HRESULT putProperty(sky::farm::AppSetting setting, LONG value);
+    HRESULT putProperty(sky::farm::AppSetting setting, BSTR value);
+    template <typename Enumeration>
+    HRESULT putProperty(sky::farm::AppSetting setting, Enumeration value);
+    HRESULT changeSetting(sky::farm::AppSetting setting, sky::farm::SettingValue value);
 
     // Reads the application's own icon from the store when the object does not hold it yet.
     HRESULT haveIcon();
 
     HRESULT grant(IUnknown* account, bool group);
     HRESULT revoke(IUnknown* account, bool group);
-    HRESULT binding(BSTR server, REFIID riid, void** out);
-    HRESULT parentFolder(REFIID riid, void** out);
 
     Farm farm_;
     State state_ = State::Created;

@@ -1,6 +1,5 @@
 #include "class_table.h"
 
-#include <atomic>
 #include <string>
 
 #include "SkyloomCOM.h"
@@ -17,7 +16,7 @@ namespace qvcomsrv {
 namespace {
 
 template <class T> HRESULT createObject(REFIID riid, void** ppv) {
-    return guarded([&] { return create<T>()->QueryInterface(riid, ppv); });
+    return catchExceptions([&] { return create<T>()->QueryInterface(riid, ppv); });
 }
 
 const CreatableClass kClasses[] = {
@@ -35,56 +34,10 @@ const CreatableClass kClasses[] = {
      &createObject<CredentialObject>},
 };
 
-class ClassFactory final : public IClassFactory {
-public:
-    explicit ClassFactory(const CreatableClass& cls) : class_(cls) { ++moduleReferences(); }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        return class_.create(riid, ppv);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock)
-            ++moduleReferences();
-        else
-            --moduleReferences();
-        return S_OK;
-    }
-
-private:
-    ~ClassFactory() { --moduleReferences(); }
-
-    const CreatableClass& class_;
-    std::atomic<ULONG> references_{1};
-};
-
 } // namespace
 
-std::atomic<long>& moduleReferences() {
-    static std::atomic<long> references{0};
+sky::ModuleCount& moduleReferences() {
+    static sky::ModuleCount references{0};
     return references;
 }
 
@@ -105,7 +58,7 @@ std::u16string progIdOf(const CreatableClass& cls) {
 }
 
 IClassFactory* newClassFactory(const CreatableClass& cls) {
-    return new ClassFactory(cls);
+    return sky::makeObject<sky::ClassFactory>(cls.create, &moduleReferences()).detach();
 }
 
 } // namespace qvcomsrv

@@ -17,14 +17,14 @@
 namespace qvcomsrv {
 
 template <class Interface, class NotImplemented>
-class Collection final : public ComClass<Interface, NotImplemented> {
+class Collection final : public ComClass<NotImplemented> {
 public:
     explicit Collection(std::vector<sky::ComPtr<IDispatch>> items) : items_(std::move(items)) {}
 
     HRESULT STDMETHODCALLTYPE get__NewEnum(IEnumVARIANT** out) override {
         if (!out)
             return nullOut();
-        return guarded([&] {
+        return catchExceptions([&] {
             std::vector<sky::Variant> rest;
             rest.reserve(items_.size() - position_);
             for (std::size_t i = position_; i < items_.size(); ++i)
@@ -40,9 +40,10 @@ public:
         if (!out)
             return nullOut();
         if (index < 1 || static_cast<std::size_t>(index) > items_.size())
-            return fail(DISP_E_BADINDEX,
-                        "There is no item " + std::to_string(index) + " in a collection of " +
-                            std::to_string(items_.size()) + "; items are counted from 1.");
+            return withErrorInfo(DISP_E_BADINDEX, "There is no item " + std::to_string(index) +
+                                                      " in a collection of " +
+                                                      std::to_string(items_.size()) +
+                                                      "; items are counted from 1.");
         return returnObject(out, items_[static_cast<std::size_t>(index) - 1]);
     }
     HRESULT STDMETHODCALLTYPE Reset() override {
@@ -57,11 +58,6 @@ public:
         }
         position_ += count;
         return S_OK;
-    }
-
-protected:
-    void* face(REFIID riid) override {
-        return IsEqualIID(riid, sky::uuidOf<Interface>()) ? static_cast<Interface*>(this) : nullptr;
     }
 
 private:
@@ -80,7 +76,7 @@ template <class CollectionType, class Interface>
 HRESULT returnCollection(Interface** out, std::vector<sky::ComPtr<IDispatch>> items) {
     if (!out)
         return nullOut();
-    return guarded([&] {
+    return catchExceptions([&] {
         *out = static_cast<Interface*>(create<CollectionType>(std::move(items)).detach());
         return S_OK;
     });

@@ -1,4 +1,5 @@
-// The account of the user the program runs as, as the machine names it (GetUserNameW).
+// The account of the user the object model acts for, as the machine names it (GetUserNameW):
+// the user running the program, or, while a call from another process is served, the caller.
 #pragma once
 
 #include <string>

@@ -52,12 +52,13 @@ HRESULT moduleFileName(std::u16string& path) {
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&moduleFileName), &self))
-        return fail(HRESULT_FROM_WIN32(GetLastError()), "The module cannot find its own file.");
+        return withErrorInfo(HRESULT_FROM_WIN32(GetLastError()),
+                             "The module cannot find its own file.");
     WCHAR buffer[MAX_PATH];
     const DWORD length = GetModuleFileNameW(self, buffer, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
-        return fail(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE),
-                    "The module's path is longer than a Windows path may be.");
+        return withErrorInfo(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE),
+                             "The module's path is longer than a Windows path may be.");
     path.assign(buffer, length);
     return S_OK;
 }
@@ -86,7 +87,7 @@ QVCOMSRV_EXPORT HRESULT WINAPI DllCanUnloadNow() {
 }
 
 QVCOMSRV_EXPORT HRESULT WINAPI DllRegisterServer() {
-    return guarded([] {
+    return catchExceptions([] {
         std::u16string path;
         if (HRESULT hr = moduleFileName(path); FAILED(hr))
             return hr;
@@ -95,7 +96,7 @@ QVCOMSRV_EXPORT HRESULT WINAPI DllRegisterServer() {
 }
 
 QVCOMSRV_EXPORT HRESULT WINAPI DllUnregisterServer() {
-    return guarded([] { return unregisterInProcess(); });
+    return catchExceptions([] { return unregisterInProcess(); });
 }
 
 QVCOMSRV_EXPORT HRESULT WINAPI QVComInitialize(OSVERSIONINFOW*, HINSTANCE, HANDLE* stopEvent) {
@@ -104,7 +105,7 @@ QVCOMSRV_EXPORT HRESULT WINAPI QVComInitialize(OSVERSIONINFOW*, HINSTANCE, HANDL
     ServiceState& state = service();
     std::lock_guard<std::mutex> hold(state.mutex);
     if (state.running)
-        return fail(E_UNEXPECTED, "The object model is initialized already.");
+        return withErrorInfo(E_UNEXPECTED, "The object model is initialized already.");
 
     const HRESULT entered = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(entered) && entered != RPC_E_CHANGED_MODE)

@@ -1,6 +1,9 @@
 // The module's entries as the programs that load it call them: class factories for in-process
 // activation, the in-process registration, and QVComInitialize / QVComUninitialize as the QVCom
 // service calls them.
+#include <stdexcept>
+#include <string>
+
 #include <windows.h>
 
 #include "qvcomsrv.h"
@@ -16,10 +19,17 @@ using sky::ComPtr;
 using GetClassObjectProc = HRESULT(WINAPI*)(REFCLSID, REFIID, LPVOID*);
 using CanUnloadNowProc = HRESULT(WINAPI*)();
 
+// An entry of the built module; a module or entry that is missing ends the test as a failure
+// (the exception), not as a call through a null pointer.
 template <typename Proc> Proc entry(const char* name) {
     const HMODULE module = LoadLibraryW(modulePath().c_str());
-    EXPECT_NE(module, nullptr);
-    return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+    if (!module)
+        throw std::runtime_error("the object model module cannot be loaded: error " +
+                                 std::to_string(GetLastError()));
+    const FARPROC address = GetProcAddress(module, name);
+    if (!address)
+        throw std::runtime_error(std::string("the module has no entry ") + name);
+    return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(address));
 }
 
 std::u16string registryText(const std::u16string& key, const char16_t* name = nullptr) {

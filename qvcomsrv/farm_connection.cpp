@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
+#include "sky/registry.h"
 
 namespace qvcomsrv {
 
@@ -39,10 +41,11 @@ struct Connections {
     std::vector<Entry> entries;
     // The store used last stays open between objects, which come and go one after another.
     Farm recent;
-    // Which store the machine serves, as last read from its record, and when.
+    // Which store the machine serves, as last read from its record, and the registry's content
+    // mark then.
     std::string recentMachine;
     sky::farm::StoreLocation recentLocation;
-    std::chrono::steady_clock::time_point recentRead;
+    std::optional<sky::registry::ContentMark> recentMark;
 };
 
 Connections& connections() {
@@ -50,23 +53,21 @@ Connections& connections() {
     return *all;
 }
 
-// The record of the served store is read again after this long; a farm chosen with
-// "qvfarm select" is served from then on.
-constexpr std::chrono::milliseconds kSelectionLifetime{1000};
-
-// The store the machine serves: the record read at most once per kSelectionLifetime.
+// The store the machine serves: the record read again whenever anything was written to the
+// registry since it was last read, so that a farm chosen with "qvfarm select" or qvreg is served
+// by the very next object, in this process and in every other.
 sky::farm::Result<sky::farm::StoreLocation> servedStore(Connections& all) {
     // The machine is the one SKYLOOM_MACHINE names (or the default one when it names none).
     const char* named = std::getenv("SKYLOOM_MACHINE");
     const std::string machine = named ? named : "";
-    const auto now = std::chrono::steady_clock::now();
-    if (all.recent && machine == all.recentMachine && now - all.recentRead < kSelectionLifetime)
+    const auto mark = sky::registry::contentMark();
+    if (all.recent && machine == all.recentMachine && mark && mark == all.recentMark)
         return all.recentLocation;
     auto location = sky::farm::machineFarmStore();
     if (location) {
         all.recentMachine = machine;
         all.recentLocation = *location;
-        all.recentRead = now;
+        all.recentMark = mark;
     }
     return location;
 }

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 
 namespace qvcomsrv {
 

@@ -15,31 +15,54 @@ HRESULT FarmObject::readSetting(FarmSetting setting, Deliver&& deliver) {
     return whenReady([&] {
         auto value = farm_->use([&](FarmStore& store) { return store.farmSetting(setting); });
         if (!value)
-            return fail(value.status());
+            return withErrorInfo(value.status());
         return deliver(*value);
     });
 }
 
-HRESULT FarmObject::getSetting(FarmSetting setting, LONG* out) {
+HRESULT FarmObject::writeSetting(FarmSetting setting, sky::farm::SettingValue value) {
+    return whenReady([&] {
+        const sky::farm::Status status =
+            farm_->use([&](FarmStore& store) { return store.setFarmSetting(setting, value); });
+        return status ? S_OK : withErrorInfo(status);
+    });
+}
+
+HRESULT FarmObject::getProperty(FarmSetting setting, LONG* out) {
     return readSetting(setting, [&](const sky::farm::SettingValue& value) {
         const auto* number = std::get_if<std::int32_t>(&value);
         return returnLong(out, number ? *number : 0);
     });
 }
 
-HRESULT FarmObject::getTextSetting(FarmSetting setting, BSTR* out) {
+HRESULT FarmObject::getProperty(FarmSetting setting, BSTR* out) {
     return readSetting(setting, [&](const sky::farm::SettingValue& value) {
         const auto* text = std::get_if<std::string>(&value);
         return returnText(out, text ? *text : std::string());
     });
 }
 
-HRESULT FarmObject::putSetting(FarmSetting setting, sky::farm::SettingValue value) {
-    return whenReady([&] {
-        const sky::farm::Status status =
-            farm_->use([&](FarmStore& store) { return store.setFarmSetting(setting, value); });
-        return status ? S_OK : fail(status);
-    });
+template <typename Enumeration>
+HRESULT FarmObject::getProperty(FarmSetting setting, Enumeration* out) {
+    if (!out)
+        return nullOut();
+    LONG value = 0;
+    if (HRESULT hr = getProperty(setting, &value); FAILED(hr))
+        return hr;
+    return returnEnum(out, value);
+}
+
+HRESULT FarmObject::putProperty(FarmSetting setting, LONG value) {
+    return writeSetting(setting, std::int32_t{value});
+}
+
+HRESULT FarmObject::putProperty(FarmSetting setting, BSTR value) {
+    return catchExceptions([&] { return writeSetting(setting, textOf(value)); });
+}
+
+template <typename Enumeration>
+HRESULT FarmObject::putProperty(FarmSetting setting, Enumeration value) {
+    return writeSetting(setting, static_cast<std::int32_t>(value));
 }
 
 HRESULT FarmObject::get_IsVantorAdministrator(LONG* pVal) {
@@ -51,75 +74,14 @@ HRESULT FarmObject::get_IsVantorAdministrator(LONG* pVal) {
             return returnLong(pVal, 0);
         auto admin = farm_->use([&](FarmStore& store) { return store.isAdministrator(user); });
         if (!admin)
-            return fail(admin.status());
+            return withErrorInfo(admin.status());
         return returnLong(pVal, *admin ? 1 : 0);
     });
 }
 
-#define QV_FARM_NUMBER(Name)                                                                       \
-    HRESULT FarmObject::get_##Name(LONG* pVal) {                                                   \
-        return getSetting(FarmSetting::Name, pVal);                                                \
-    }                                                                                              \
-    HRESULT FarmObject::put_##Name(LONG newVal) {                                                  \
-        return putSetting(FarmSetting::Name, std::int32_t{newVal});                                \
-    }
-
-// ISkyloomWinFarm
-QV_FARM_NUMBER(NoRedundantGraphics)
-QV_FARM_NUMBER(AlternateCachingMethod)
-QV_FARM_NUMBER(OvraVideoBufferSize)
-QV_FARM_NUMBER(NotifyDegradation)
-QV_FARM_NUMBER(DCRespondToClientBroadcast)
-QV_FARM_NUMBER(RASRespondToClientBroadcast)
-QV_FARM_NUMBER(LegacyQVServerCompatibleMode)
-QV_FARM_NUMBER(UseClientLocalTime)
-QV_FARM_NUMBER(DisableClientLocalTimeEstimation)
-QV_FARM_NUMBER(EnableSNMPAgent)
-QV_FARM_NUMBER(SNMPLogonTrap)
-QV_FARM_NUMBER(SNMPLogoffTrap)
-QV_FARM_NUMBER(SNMPDisconnectTrap)
-QV_FARM_NUMBER(SNMPThresholdExceededTrap)
-QV_FARM_NUMBER(SNMPThresholdValue)
-// ISkyloomWinFarm3
-QV_FARM_NUMBER(EnableACR)
-QV_FARM_NUMBER(LogACRAttempts)
-QV_FARM_NUMBER(EnableDNSAddressResolution)
-QV_FARM_NUMBER(MaxConnectionsPerUser)
-QV_FARM_NUMBER(LogOverLimitDenials)
-// ISkyloomWinFarm4
-QV_FARM_NUMBER(EnableOvraKeepAlive)
-QV_FARM_NUMBER(OvraKeepAliveTimeout)
-QV_FARM_NUMBER(EnforceConnectionsLimitOnAdmins)
-QV_FARM_NUMBER(EnableContentRedirection)
-QV_FARM_NUMBER(EnableRemoteConsoleConnections)
-// ISkyloomWinFarm5
-QV_FARM_NUMBER(LumoEnumMode)
-QV_FARM_NUMBER(ZonesShareLoadInfo)
-QV_FARM_NUMBER(SREnabled)
-QV_FARM_NUMBER(SRPort)
-QV_FARM_NUMBER(SRTimeout)
-
-#undef QV_FARM_NUMBER
-
-HRESULT FarmObject::get_DegradationBias(QVWinOvraDegradationBias* pVal) {
-    if (!pVal)
-        return nullOut();
-    LONG value = 0;
-    if (HRESULT hr = getSetting(FarmSetting::DegradationBias, &value); FAILED(hr))
-        return hr;
-    return returnEnum(pVal, value);
-}
-
-HRESULT FarmObject::put_DegradationBias(QVWinOvraDegradationBias newVal) {
-    return putSetting(FarmSetting::DegradationBias, static_cast<std::int32_t>(newVal));
-}
-
-HRESULT FarmObject::get_NDSPreferredTree(BSTR* pVal) {
-    return getTextSetting(FarmSetting::NDSPreferredTree, pVal);
-}
-
-HRESULT FarmObject::put_NDSPreferredTree(BSTR newVal) {
-    return guarded([&] { return putSetting(FarmSetting::NDSPreferredTree, textOf(newVal)); });
-}
+#define QV_FARM_SETTING(Name, Kind, Type, Access, Default)                                         \
+    QV_SETTING_DEFINITION_##Access(FarmObject, FarmSetting, Name, Type)
+SKY_FARM_SETTINGS(QV_FARM_SETTING)
+#undef QV_FARM_SETTING
 
 } // namespace qvcomsrv

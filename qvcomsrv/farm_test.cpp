@@ -3,7 +3,7 @@
 // the failures a user meets (no farm, a damaged store, members called too early).
 #include <fstream>
 
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "results.h"
 #include "testing/module_test_support.h"
 

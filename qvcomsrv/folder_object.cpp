@@ -4,7 +4,7 @@
 
 #include "application_object.h"
 #include "collection.h"
-#include "names.h"
+#include "qvcomsrv/store/names.h"
 #include "results.h"
 #include "sky/bstr.h"
 
@@ -39,34 +39,16 @@ sky::ComPtr<FolderObject> FolderObject::at(Farm farm, std::string dn) {
     return object;
 }
 
-void* FolderObject::face(REFIID riid) {
-    if (answersFor<ISkyloomFolder5, ISkyloomFolder4, ISkyloomFolder3, ISkyloomFolder2,
-                   ISkyloomFolder>(riid))
-        return static_cast<ISkyloomFolder5*>(this);
-    if (answersFor<ISkyloomAppFolder5, ISkyloomAppFolder4, ISkyloomAppFolder3, ISkyloomAppFolder2,
-                   ISkyloomAppFolder>(riid))
-        return static_cast<ISkyloomAppFolder5*>(this);
-    if (answersFor<ISkyloomSrvFolder4, ISkyloomSrvFolder3, ISkyloomSrvFolder2, ISkyloomSrvFolder>(
-            riid))
-        return static_cast<ISkyloomSrvFolder4*>(this);
-    if (answersFor<ISkyloomAccountFolder4, ISkyloomAccountFolder3, ISkyloomAccountFolder2,
-                   ISkyloomAccountFolder>(riid))
-        return static_cast<ISkyloomAccountFolder4*>(this);
-    if (answersFor<ISkyloomAIEFolder>(riid))
-        return static_cast<ISkyloomAIEFolder*>(this);
-    return nullptr;
-}
-
 HRESULT FolderObject::bind(Farm farm, const std::string& dn) {
     auto segments = sky::farm::splitDistinguishedName(dn);
     if (!segments)
-        return fail(segments.status());
+        return withErrorInfo(segments.status());
     if (!farm)
         farm = farm_;
     if (!farm) {
         auto connected = connectToMachineFarm();
         if (!connected)
-            return fail(connected.status(), "The farm cannot be opened");
+            return withErrorInfo(connected.status(), "The farm cannot be opened");
         farm = *connected;
     }
     std::string spelled(kRootFolder);
@@ -74,11 +56,12 @@ HRESULT FolderObject::bind(Farm farm, const std::string& dn) {
         // The folder as the farm spells it.
         auto folders = farm->use([](FarmStore& store) { return store.folders(); });
         if (!folders)
-            return fail(folders.status());
+            return withErrorInfo(folders.status());
         auto it = std::find_if(folders->begin(), folders->end(),
                                [&](const std::string& f) { return sky::farm::sameName(f, dn); });
         if (it == folders->end())
-            return fail(kNotFound, "There is no application folder " + dn + " in the farm.");
+            return withErrorInfo(kNotFound,
+                                 "There is no application folder " + dn + " in the farm.");
         spelled = *it;
     }
     farm_ = std::move(farm);
@@ -87,7 +70,7 @@ HRESULT FolderObject::bind(Farm farm, const std::string& dn) {
 }
 
 HRESULT FolderObject::open(Farm farm, BSTR dn) {
-    return guarded([&] { return bind(std::move(farm), textOf(dn)); });
+    return catchExceptions([&] { return bind(std::move(farm), textOf(dn)); });
 }
 
 HRESULT FolderObject::InitAppFolder(BSTR FolderDN) {
@@ -96,23 +79,26 @@ HRESULT FolderObject::InitAppFolder(BSTR FolderDN) {
 
 HRESULT FolderObject::Initialize(SkyloomObjectType FolderType, BSTR FolderDN) {
     if (FolderType != SkyloomAppFolderObject)
-        return fail(kNotSupported, "This farm keeps application folders only; Initialize takes "
-                                   "SkyloomAppFolderObject (13).");
+        return withErrorInfo(kNotSupported,
+                             "This farm keeps application folders only; Initialize takes "
+                             "SkyloomAppFolderObject (13).");
     return InitAppFolder(FolderDN);
 }
 
 HRESULT FolderObject::InitRootFolder(SkyloomObjectType FolderType) {
     if (FolderType != SkyloomAppFolderObject)
-        return fail(kNotSupported, "This farm keeps application folders only; InitRootFolder "
-                                   "takes SkyloomAppFolderObject (13).");
-    return guarded([&] { return bind(nullptr, std::string(kRootFolder)); });
+        return withErrorInfo(kNotSupported,
+                             "This farm keeps application folders only; InitRootFolder "
+                             "takes SkyloomAppFolderObject (13).");
+    return catchExceptions([&] { return bind(nullptr, std::string(kRootFolder)); });
 }
 
 HRESULT FolderObject::ready() {
     if (!dn_.empty())
         return S_OK;
-    return fail(E_UNEXPECTED, "The folder object names no folder yet; call InitAppFolder with "
-                              "the folder's distinguished name first.");
+    return withErrorInfo(E_UNEXPECTED,
+                         "The folder object names no folder yet; call InitAppFolder with "
+                         "the folder's distinguished name first.");
 }
 
 HRESULT FolderObject::get_FolderName(BSTR* pVal) {
@@ -151,7 +137,7 @@ HRESULT FolderObject::Exists(VARIANT_BOOL* pVal) {
     return whenReady([&] {
         auto exists = farm_->use([&](FarmStore& store) { return store.folderExists(dn_); });
         if (!exists)
-            return fail(exists.status());
+            return withErrorInfo(exists.status());
         return returnBool(pVal, *exists);
     });
 }
@@ -160,7 +146,7 @@ HRESULT FolderObject::get_SubFolderCount(LONG* pVal) {
     return whenReady([&] {
         auto folders = farm_->use([](FarmStore& store) { return store.folders(); });
         if (!folders)
-            return fail(folders.status());
+            return withErrorInfo(folders.status());
         const auto count = std::count_if(folders->begin(), folders->end(), [&](const auto& f) {
             return sky::farm::sameName(parentOf(f), dn_);
         });
@@ -174,7 +160,7 @@ HRESULT FolderObject::createSubFolder(BSTR name, REFIID riid, void** out) {
         auto created =
             farm_->use([&](FarmStore& store) { return store.createSubFolder(dn_, folder); });
         if (!created)
-            return fail(created.status());
+            return withErrorInfo(created.status());
         if (!out)
             return S_OK;
         return at(farm_, *created)->QueryInterface(riid, out);
@@ -185,16 +171,10 @@ HRESULT FolderObject::CreateSubFolder(BSTR FolderName) {
     return createSubFolder(FolderName, IID_ISkyloomFolder, nullptr);
 }
 
-HRESULT FolderObject::CreateSubFolder4(BSTR FolderName, ISkyloomFolder4** ppFolder4) {
-    if (!ppFolder4)
+HRESULT FolderObject::CreateSubFolderAs(BSTR FolderName, REFIID riid, void** out) {
+    if (!out)
         return nullOut();
-    return createSubFolder(FolderName, IID_ISkyloomFolder4, reinterpret_cast<void**>(ppFolder4));
-}
-
-HRESULT FolderObject::CreateSubFolder5(BSTR FolderName, ISkyloomFolder5** ppFolder5) {
-    if (!ppFolder5)
-        return nullOut();
-    return createSubFolder(FolderName, IID_ISkyloomFolder5, reinterpret_cast<void**>(ppFolder5));
+    return createSubFolder(FolderName, riid, out);
 }
 
 HRESULT FolderObject::GetSubFolder5(BSTR FolderName, ISkyloomFolder5** ppFolder5) {
@@ -204,7 +184,7 @@ HRESULT FolderObject::GetSubFolder5(BSTR FolderName, ISkyloomFolder5** ppFolder5
         auto child = create<FolderObject>();
         const std::string name = textOf(FolderName);
         if (sky::farm::Status s = sky::farm::checkSegmentName("folder", name); !s)
-            return fail(s);
+            return withErrorInfo(s);
         if (HRESULT hr = child->bind(farm_, sky::farm::joinDistinguishedName(dn_, name));
             FAILED(hr))
             return hr;
@@ -212,24 +192,14 @@ HRESULT FolderObject::GetSubFolder5(BSTR FolderName, ISkyloomFolder5** ppFolder5
     });
 }
 
-HRESULT FolderObject::parent(REFIID riid, void** out) {
+HRESULT FolderObject::get_ParentFolderAs(REFIID riid, void** out) {
     if (!out)
         return nullOut();
     return whenReady([&] {
         if (isRoot(dn_))
-            return fail(kNotFound, dn_ + " is the root folder; it has no parent.");
+            return withErrorInfo(kNotFound, dn_ + " is the root folder; it has no parent.");
         return at(farm_, parentOf(dn_))->QueryInterface(riid, out);
     });
-}
-
-HRESULT FolderObject::get_ParentFolder(ISkyloomFolder** ppFolder) {
-    return parent(IID_ISkyloomFolder, reinterpret_cast<void**>(ppFolder));
-}
-HRESULT FolderObject::get_ParentFolder4(ISkyloomFolder4** ppFolder4) {
-    return parent(IID_ISkyloomFolder4, reinterpret_cast<void**>(ppFolder4));
-}
-HRESULT FolderObject::get_ParentFolder5(ISkyloomFolder5** ppFolder5) {
-    return parent(IID_ISkyloomFolder5, reinterpret_cast<void**>(ppFolder5));
 }
 
 // ---- the applications in the folder ----
@@ -253,7 +223,7 @@ HRESULT FolderObject::get_Applications(ISkyloomApplications** ppApplications) {
         auto apps = farm_->use(
             [](FarmStore& store) { return store.applications(sky::farm::IconLoading::Skip); });
         if (!apps)
-            return fail(apps.status());
+            return withErrorInfo(apps.status());
         return returnCollection<ApplicationCollection>(
             ppApplications, inFolder(std::move(*apps), dn_), [&](sky::farm::Application& app) {
                 return ApplicationObject::loaded(farm_, std::move(app));
@@ -266,7 +236,7 @@ HRESULT FolderObject::get_ApplicationCount(LONG* pVal) {
         auto apps = farm_->use(
             [](FarmStore& store) { return store.applications(sky::farm::IconLoading::Skip); });
         if (!apps)
-            return fail(apps.status());
+            return withErrorInfo(apps.status());
         return returnLong(pVal, static_cast<LONG>(inFolder(std::move(*apps), dn_).size()));
     });
 }
@@ -276,7 +246,7 @@ HRESULT FolderObject::ContainsApplication(BSTR AppName, VARIANT_BOOL* pVal) {
         const std::string dn = sky::farm::joinDistinguishedName(dn_, textOf(AppName));
         auto app = farm_->use([&](FarmStore& store) { return store.application(dn); });
         if (!app && app.status().code() != sky::farm::Status::Code::NotFound)
-            return fail(app.status());
+            return withErrorInfo(app.status());
         return returnBool(pVal, app.isOk());
     });
 }

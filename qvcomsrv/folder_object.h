@@ -13,9 +13,8 @@
 namespace qvcomsrv {
 
 class FolderObject final
-    : public ComClass<ISkyloomFolder5, ISkyloomFolder5NotImpl, ISkyloomAppFolder5NotImpl,
-                      ISkyloomSrvFolder4NotImpl, ISkyloomAccountFolder4NotImpl,
-                      ISkyloomAIEFolderNotImpl> {
+    : public ComClass<ISkyloomFolder5NotImpl, ISkyloomAppFolder5NotImpl, ISkyloomSrvFolder4NotImpl,
+                      ISkyloomAccountFolder4NotImpl, ISkyloomAIEFolderNotImpl> {
 public:
     FolderObject() = default;
     // InitAppFolder on a known connection: the farm's GetFolder.
@@ -28,8 +27,11 @@ public:
     HRESULT STDMETHODCALLTYPE get_FolderName(BSTR* pVal) override;
     HRESULT STDMETHODCALLTYPE get_DistinguishedName(BSTR* pVal) override;
     HRESULT STDMETHODCALLTYPE get_FolderType(SkyloomObjectType* pVal) override;
-    HRESULT STDMETHODCALLTYPE get_ParentFolder(ISkyloomFolder** ppFolder) override;
     HRESULT STDMETHODCALLTYPE CreateSubFolder(BSTR FolderName) override;
+    // Every version of ParentFolder and of CreateSubFolder that hands out the new folder, at
+    // the interface `riid`.
+    HRESULT get_ParentFolderAs(REFIID riid, void** out) override;
+    HRESULT CreateSubFolderAs(BSTR FolderName, REFIID riid, void** out) override;
     // ISkyloomFolder2
     HRESULT STDMETHODCALLTYPE InitAppFolder(BSTR FolderDN) override;
     HRESULT STDMETHODCALLTYPE get_IsRoot(VARIANT_BOOL* pVal) override;
@@ -38,16 +40,10 @@ public:
     HRESULT STDMETHODCALLTYPE Exists(VARIANT_BOOL* pVal) override;
     HRESULT STDMETHODCALLTYPE InitRootFolder(SkyloomObjectType FolderType) override;
     // ISkyloomFolder4
-    HRESULT STDMETHODCALLTYPE CreateSubFolder4(BSTR FolderName,
-                                               ISkyloomFolder4** ppFolder4) override;
-    HRESULT STDMETHODCALLTYPE get_ParentFolder4(ISkyloomFolder4** ppFolder4) override;
     HRESULT STDMETHODCALLTYPE get_Depth(LONG* pVal) override;
     HRESULT STDMETHODCALLTYPE get_RelativePath(BSTR* pVal) override;
     HRESULT STDMETHODCALLTYPE get_RootName(BSTR* pVal) override;
     // ISkyloomFolder5
-    HRESULT STDMETHODCALLTYPE CreateSubFolder5(BSTR FolderName,
-                                               ISkyloomFolder5** ppFolder5) override;
-    HRESULT STDMETHODCALLTYPE get_ParentFolder5(ISkyloomFolder5** ppFolder5) override;
     HRESULT STDMETHODCALLTYPE GetSubFolder5(BSTR FolderName, ISkyloomFolder5** ppFolder5) override;
     // ISkyloomAppFolder
     HRESULT STDMETHODCALLTYPE get_Applications(ISkyloomApplications** ppApplications) override;
@@ -57,14 +53,10 @@ public:
     HRESULT STDMETHODCALLTYPE FindApplication5(BSTR AppName,
                                                ISkyloomApplication5** ppApplication5) override;
 
-protected:
-    void* face(REFIID riid) override;
-
 private:
     HRESULT bind(Farm farm, const std::string& dn);
     HRESULT ready() override;
     HRESULT createSubFolder(BSTR name, REFIID riid, void** out);
-    HRESULT parent(REFIID riid, void** out);
 
     Farm farm_;
     std::string dn_; // empty until the object is bound to a folder

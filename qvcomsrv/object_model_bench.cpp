@@ -1,10 +1,17 @@
 // The object model through the automation layer, on a farm of 500 servers and 10,000
 // applications with 3 servers, 5 users, 2 groups and an icon each: the export's read of every
 // application and setting, the import's creation of applications, and the publish step's
-// AddServer and SaveData pairs.
+// AddServer and SaveData pairs. Each runs in process (remote:0) and across the process boundary
+// (remote:1), against the module served by qvcomsrv_local_server as the service serves it; beside
+// them a single property get, and its floor: a plain round trip over a Unix socket.
 #include <windows.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <filesystem>
 #include <string>
@@ -12,12 +19,14 @@
 #include <benchmark/benchmark.h>
 
 #include "SkyloomCOM.h"
-#include "icon.h"
-#include "machine_farms.h"
 #include "qvcomsrv.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "sky/automation.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
+
+extern char** environ;
 
 namespace {
 
@@ -87,7 +96,56 @@ struct Farm {
         if (!registerServer || FAILED(registerServer()))
             std::abort();
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        serveOutOfProcess();
     }
+
+    // The classes also name the QVCom service, and a server process serves them; creating
+    // them for CLSCTX_LOCAL_SERVER then reaches that process.
+    void serveOutOfProcess() {
+        const std::u16string appId = u"{ED62F4E0-63C2-11D4-94D8-00C04FB0F326}";
+        for (const CLSID* clsid :
+             {&CLSID_SkyloomFarm, &CLSID_SkyloomApplication, &CLSID_SkyloomAppSrvBinding}) {
+            OLECHAR text[40];
+            StringFromGUID2(*clsid, text, 40);
+            setString(u"Software\\Classes\\CLSID\\" + std::u16string(text), u"AppID", appId);
+        }
+        setString(u"Software\\Classes\\APPID\\" + appId, u"LocalService", u"QVCom");
+        int input[2], output[2];
+        if (pipe(input) != 0 || pipe(output) != 0)
+            std::abort();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+        posix_spawn_file_actions_addclose(&actions, input[1]);
+        posix_spawn_file_actions_addclose(&actions, output[0]);
+        std::string program = (programDirectory() / "testprograms" / "qvcomsrv_local_server");
+        std::string module = (programDirectory() / "qvcomsrv.dll");
+        char* argv[] = {program.data(), module.data(), nullptr};
+        pid_t pid = 0;
+        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
+            std::abort();
+        close(input[0]);
+        close(output[1]);
+        serverInput = input[1]; // the server stops when this process ends and closes it
+        char line[16] = {};
+        FILE* out = fdopen(output[0], "r");
+        if (!std::fgets(line, sizeof line, out) || std::string(line) != "ready\n")
+            std::abort();
+    }
+
+    static void setString(const std::u16string& key, const char16_t* name,
+                          const std::u16string& value) {
+        HKEY k = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &k, nullptr) != ERROR_SUCCESS)
+            std::abort();
+        RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * 2));
+        RegCloseKey(k);
+    }
+
+    int serverInput = -1;
 };
 
 Farm& farm() {
@@ -95,8 +153,20 @@ Farm& farm() {
     return *farm;
 }
 
-ComPtr<ISkyloomFarm6> openFarm() {
-    auto object = sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
+// An object by programmatic identifier, in this process or from the server process.
+template <class T> ComPtr<T> create(const char16_t* progId, bool remote) {
+    if (!remote)
+        return sky::createObject<T>(progId);
+    CLSID clsid{};
+    sky::check(CLSIDFromProgID(progId, &clsid));
+    ComPtr<T> object;
+    sky::check(
+        CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, sky::uuidOf<T>(), object.putVoid()));
+    return object;
+}
+
+ComPtr<ISkyloomFarm6> openFarm(bool remote = false) {
+    auto object = create<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm", remote);
     sky::check(object->Initialize(SkyloomWinFarmObject));
     return object;
 }
@@ -120,6 +190,42 @@ void readEnum(Object* object, Getter getter) {
     benchmark::DoNotOptimize(value);
 }
 
+// One property of the farm, read again and again.
+void BM_PropertyGet(benchmark::State& state) {
+    farm();
+    auto object = openFarm(state.range(0) != 0);
+    for (auto _ : state)
+        readText(object.get(), &ISkyloomFarm6::get_FarmName);
+}
+BENCHMARK(BM_PropertyGet)->ArgName("remote")->Arg(0)->Arg(1);
+
+// The floor of a call across the boundary: 32 bytes to another process over a Unix socket and
+// 32 bytes back.
+void BM_SocketRoundTrip(benchmark::State& state) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
+        std::abort();
+    const pid_t echo = fork();
+    if (echo == 0) {
+        close(pair[0]);
+        char buffer[32];
+        while (read(pair[1], buffer, sizeof buffer) == sizeof buffer)
+            if (write(pair[1], buffer, sizeof buffer) != sizeof buffer)
+                break;
+        _exit(0);
+    }
+    close(pair[1]);
+    char buffer[32] = {};
+    for (auto _ : state) {
+        if (write(pair[0], buffer, sizeof buffer) != sizeof buffer ||
+            read(pair[0], buffer, sizeof buffer) != sizeof buffer)
+            std::abort();
+    }
+    close(pair[0]);
+    kill(echo, SIGTERM);
+}
+BENCHMARK(BM_SocketRoundTrip);
+
 // The export's reads: every application, its names, every Windows setting, its servers, users
 // and groups.
 void BM_EnumerateAndReadEverySetting(benchmark::State& state) {
@@ -127,7 +233,7 @@ void BM_EnumerateAndReadEverySetting(benchmark::State& state) {
     std::int64_t applications = 0;
     for (auto _ : state) {
         ComPtr<ISkyloomApplications> apps;
-        sky::check(openFarm()->get_Applications(apps.put()));
+        sky::check(openFarm(state.range(0) != 0)->get_Applications(apps.put()));
         for (const auto& app : sky::enumerateAs<ISkyloomApplication5>(apps.get())) {
             readEnum<SkyloomObjectType>(app.get(), &ISkyloomApplication5::get_AppType);
             readText(app.get(), &ISkyloomApplication5::get_AppName);
@@ -184,7 +290,11 @@ void BM_EnumerateAndReadEverySetting(benchmark::State& state) {
     }
     state.SetItemsProcessed(applications);
 }
-BENCHMARK(BM_EnumerateAndReadEverySetting)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EnumerateAndReadEverySetting)
+    ->Unit(benchmark::kMillisecond)
+    ->ArgName("remote")
+    ->Arg(0)
+    ->Arg(1);
 
 // The import's creation: AddApplication4, name, folder, settings, a server, SaveData.
 void BM_CreateAndSaveApplications(benchmark::State& state) {
@@ -193,14 +303,14 @@ void BM_CreateAndSaveApplications(benchmark::State& state) {
     std::int64_t saved = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto farmObject = openFarm();
+        const bool remote = state.range(0) != 0;
+        auto farmObject = openFarm(remote);
         ComPtr<ISkyloomFolder5> root;
         sky::check(farmObject->GetFolder5(Bstr(u"Applications").get(), root.put()));
         const std::string folder = "Imported" + std::to_string(round++);
         sky::check(root->CreateSubFolder(Bstr::fromUtf8(folder).get()));
         const Bstr folderDn = Bstr::fromUtf8("Applications/" + folder);
-        auto binding =
-            sky::createObject<ISkyloomAppSrvBinding2>(u"SkyloomCOM.SkyloomAppSrvBinding");
+        auto binding = create<ISkyloomAppSrvBinding2>(u"SkyloomCOM.SkyloomAppSrvBinding", remote);
         sky::check(binding->Initialize(SkyloomWinSrvObject, Bstr(u"SRV1000").get(), Bstr().get()));
         state.ResumeTiming();
         for (int i = 0; i < kApplications; ++i) {
@@ -219,7 +329,12 @@ void BM_CreateAndSaveApplications(benchmark::State& state) {
     }
     state.SetItemsProcessed(saved);
 }
-BENCHMARK(BM_CreateAndSaveApplications)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CreateAndSaveApplications)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->ArgName("remote")
+    ->Arg(0)
+    ->Arg(1);
 
 // The publish step for 10,000 pairs: a new application object and binding per pair, Initialize,
 // LoadData(-1), AddServer, SaveData.
@@ -227,16 +342,17 @@ void BM_AddServerAndSave(benchmark::State& state) {
     farm();
     int round = 0;
     std::int64_t pairs = 0;
+    const bool remote = state.range(0) != 0;
     for (auto _ : state) {
         const Bstr server = Bstr::fromUtf8(serverName(400 + round++));
         for (int i = 0; i < kApplications; ++i) {
             const Bstr dn = Bstr::fromUtf8("Applications/Folder" + std::to_string(i % kFolders) +
                                            "/Application " + std::to_string(i));
-            auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
+            auto app = create<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication", remote);
             sky::check(app->Initialize(SkyloomWinAppObject, dn.get()));
             sky::check(app->LoadData(-1));
             auto binding =
-                sky::createObject<ISkyloomAppSrvBinding2>(u"SkyloomCOM.SkyloomAppSrvBinding");
+                create<ISkyloomAppSrvBinding2>(u"SkyloomCOM.SkyloomAppSrvBinding", remote);
             sky::check(binding->Initialize(SkyloomWinSrvObject, server.get(), Bstr().get()));
             sky::check(app->AddServer(binding.as<ISkyloomAppSrvBinding>().get()));
             sky::check(app->SaveData());
@@ -245,7 +361,12 @@ void BM_AddServerAndSave(benchmark::State& state) {
     }
     state.SetItemsProcessed(pairs);
 }
-BENCHMARK(BM_AddServerAndSave)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_AddServerAndSave)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->ArgName("remote")
+    ->Arg(0)
+    ->Arg(1);
 
 } // namespace
 

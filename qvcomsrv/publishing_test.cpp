@@ -59,19 +59,23 @@ TEST_F(PublishingTest, AServerTheFarmDoesNotKnowIsRefused) {
 
 TEST_F(PublishingTest, PublishingTwiceOnOneServerIsRefused) {
     auto app = openApplication("Applications/Notepad");
-    EXPECT_EQ(addServer(app, binding("ALPHA")), kAlreadyExists);
+    EXPECT_EQ(addServer(app, binding("ALPHA")), SKYLOOM_E_ALREADY_PUBLISHED);
     const std::string text = failureText();
     EXPECT_NE(text.find("already published"), std::string::npos) << text;
     EXPECT_NE(text.find("ALPHA"), std::string::npos) << text;
     // The same within one object, before any save.
     ASSERT_EQ(addServer(app, binding("GAMMA")), S_OK);
-    EXPECT_EQ(addServer(app, binding("gamma")), kAlreadyExists);
+    EXPECT_EQ(addServer(app, binding("gamma")), SKYLOOM_E_ALREADY_PUBLISHED);
+    // The refusal is not the code of a server the farm lacks, nor of a failed save.
+    EXPECT_NE(SKYLOOM_E_ALREADY_PUBLISHED, kNotFound);
+    EXPECT_NE(SKYLOOM_E_ALREADY_PUBLISHED, kAlreadyExists);
 }
 
 TEST_F(PublishingTest, WithdrawingFromAServerItDoesNotRunOnIsRefused) {
     auto app = openApplication("Applications/Office/Word");
-    EXPECT_EQ(app->RemoveServer(bstr("BETA").get()), kNotFound);
+    EXPECT_EQ(app->RemoveServer(bstr("BETA").get()), SKYLOOM_E_NOT_PUBLISHED);
     EXPECT_NE(failureText().find("not published on server BETA"), std::string::npos);
+    // A server the farm does not have at all is another failure.
     EXPECT_EQ(app->RemoveServer(bstr("OMEGA").get()), kNotFound);
     EXPECT_NE(failureText().find("OMEGA"), std::string::npos);
     // Unpublish: RemoveServer and SaveData.
@@ -103,7 +107,7 @@ TEST_F(PublishingTest, CloneAddsTheTargetToEveryApplicationOfTheSource) {
     ASSERT_EQ(again->get_Item(1, first.put()), S_OK);
     auto app = first.as<ISkyloomApplication5>();
     ASSERT_EQ(app->LoadData(-1), S_OK);
-    EXPECT_EQ(addServer(app, binding("GAMMA")), kAlreadyExists);
+    EXPECT_EQ(addServer(app, binding("GAMMA")), SKYLOOM_E_ALREADY_PUBLISHED);
 }
 
 TEST_F(PublishingTest, AnApplicationListsItsServersAndBindings) {

@@ -22,9 +22,9 @@ std::u16string guidText(const GUID& guid) {
 }
 
 HRESULT registryFailure(LSTATUS status, const std::u16string& key) {
-    return fail(HRESULT_FROM_WIN32(status), "The registry key HKEY_LOCAL_MACHINE\\" +
-                                                sky::narrow(key) + " cannot be written (error " +
-                                                std::to_string(status) + ").");
+    return withErrorInfo(HRESULT_FROM_WIN32(status),
+                         "The registry key HKEY_LOCAL_MACHINE\\" + sky::narrow(key) +
+                             " cannot be written (error " + std::to_string(status) + ").");
 }
 
 // Creates HKLM\<key> and sets its value `name` (the default value when empty) to `text`.
@@ -52,9 +52,9 @@ HRESULT removeKey(const std::u16string& key) {
     const LSTATUS status = SHDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
         return S_OK;
-    return fail(HRESULT_FROM_WIN32(status), "The registry key HKEY_LOCAL_MACHINE\\" +
-                                                sky::narrow(key) + " cannot be removed (error " +
-                                                std::to_string(status) + ").");
+    return withErrorInfo(HRESULT_FROM_WIN32(status),
+                         "The registry key HKEY_LOCAL_MACHINE\\" + sky::narrow(key) +
+                             " cannot be removed (error " + std::to_string(status) + ").");
 }
 
 } // namespace

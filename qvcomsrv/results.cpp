@@ -38,23 +38,23 @@ HRESULT resultFor(sky::farm::Status::Code code) {
     return E_UNEXPECTED;
 }
 
-HRESULT fail(HRESULT result, std::string_view description) {
+HRESULT withErrorInfo(HRESULT result, std::string_view description) {
     return sky::setError(result, sky::widen(description), kSource);
 }
 
-HRESULT fail(const sky::farm::Status& status) {
-    return fail(resultFor(status.code()), status.message());
+HRESULT withErrorInfo(const sky::farm::Status& status) {
+    return withErrorInfo(resultFor(status.code()), status.message());
 }
 
-HRESULT fail(const sky::farm::Status& status, std::string_view context) {
+HRESULT withErrorInfo(const sky::farm::Status& status, std::string_view context) {
     std::string text(context);
     text += ": ";
     text += status.message();
-    return fail(resultFor(status.code()), text);
+    return withErrorInfo(resultFor(status.code()), text);
 }
 
 HRESULT nullOut() {
-    return fail(E_POINTER, "The caller passed no place for the result.");
+    return withErrorInfo(E_POINTER, "The caller passed no place for the result.");
 }
 
 HRESULT returnText(BSTR* out, std::string_view utf8) {
@@ -63,7 +63,7 @@ HRESULT returnText(BSTR* out, std::string_view utf8) {
     const std::u16string wide = sky::widen(utf8);
     *out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     if (!*out)
-        return fail(E_OUTOFMEMORY, "The farm object model ran out of memory.");
+        return withErrorInfo(E_OUTOFMEMORY, "The farm object model ran out of memory.");
     return S_OK;
 }
 

@@ -7,13 +7,15 @@
 #include <new>
 #include <string_view>
 
+#include "qvcomsrv/store/status.h"
 #include "sky/com_ptr.h"
-#include "status.h"
+#include "skyloom_results.h"
 #include "win/oleauto.h"
 
 namespace qvcomsrv {
 
-// Result codes of the module besides the system's own: Win32 codes as HRESULTs.
+// Result codes of the module besides the system's own: Win32 codes as HRESULTs. The object
+// model's own codes (SKYLOOM_E_...) are in skyloom_results.h, which callers share.
 inline constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(1168L);       // ERROR_NOT_FOUND
 inline constexpr HRESULT kAlreadyExists = HRESULT_FROM_WIN32(183L);   // ERROR_ALREADY_EXISTS
 inline constexpr HRESULT kNotSupported = HRESULT_FROM_WIN32(50L);     // ERROR_NOT_SUPPORTED
@@ -29,23 +31,23 @@ inline constexpr HRESULT kStoreUnavailable = HRESULT_FROM_WIN32(1232L);
 HRESULT resultFor(sky::farm::Status::Code code);
 
 // Sets the thread's error information to `description` (UTF-8) and returns `result`.
-HRESULT fail(HRESULT result, std::string_view description);
+HRESULT withErrorInfo(HRESULT result, std::string_view description);
 // A farm store failure: its kind's result code and its message.
-HRESULT fail(const sky::farm::Status& status);
+HRESULT withErrorInfo(const sky::farm::Status& status);
 // The same with `context` in front of the store's message ("Cannot open the farm: ...").
-HRESULT fail(const sky::farm::Status& status, std::string_view context);
+HRESULT withErrorInfo(const sky::farm::Status& status, std::string_view context);
 
 // Runs a member's body, turning an exception that escapes it into a failure: no exception
 // crosses an interface.
-template <typename Body> HRESULT guarded(Body&& body) noexcept {
+template <typename Body> HRESULT catchExceptions(Body&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
-        return fail(E_OUTOFMEMORY, "The farm object model ran out of memory.");
+        return withErrorInfo(E_OUTOFMEMORY, "The farm object model ran out of memory.");
     } catch (const std::exception& e) {
-        return fail(E_UNEXPECTED, e.what());
+        return withErrorInfo(E_UNEXPECTED, e.what());
     } catch (...) {
-        return fail(E_UNEXPECTED, "The farm object model met an unexpected failure.");
+        return withErrorInfo(E_UNEXPECTED, "The farm object model met an unexpected failure.");
     }
 }
 

@@ -4,7 +4,7 @@
 
 #include "application_object.h"
 #include "collection.h"
-#include "names.h"
+#include "qvcomsrv/store/names.h"
 #include "results.h"
 #include "sky/bstr.h"
 
@@ -19,7 +19,7 @@ HRESULT connect(Farm& farm) {
         return S_OK;
     auto connected = connectToMachineFarm();
     if (!connected)
-        return fail(connected.status(), "The farm cannot be opened");
+        return withErrorInfo(connected.status(), "The farm cannot be opened");
     farm = *connected;
     return S_OK;
 }
@@ -29,9 +29,10 @@ HRESULT connect(Farm& farm) {
 HRESULT checkServerKind(SkyloomObjectType type) {
     if (type == SkyloomWinSrvObject)
         return S_OK;
-    return fail(E_INVALIDARG, "The object kind " + std::to_string(type) +
-                                  " is not a kind of server: this farm's servers are Windows "
-                                  "servers, SkyloomWinSrvObject (6).");
+    return withErrorInfo(E_INVALIDARG,
+                         "The object kind " + std::to_string(type) +
+                             " is not a kind of server: this farm's servers are Windows "
+                             "servers, SkyloomWinSrvObject (6).");
 }
 
 // ---- SkyloomServer ----
@@ -51,16 +52,6 @@ sky::ComPtr<ServerObject> ServerObject::named(Farm farm, std::string name) {
     return object;
 }
 
-void* ServerObject::face(REFIID riid) {
-    if (answersFor<ISkyloomServer5, ISkyloomServer4, ISkyloomServer3, ISkyloomServer2,
-                   ISkyloomServer>(riid))
-        return static_cast<ISkyloomServer5*>(this);
-    if (answersFor<ISkyloomWinServer5, ISkyloomWinServer4, ISkyloomWinServer3, ISkyloomWinServer2,
-                   ISkyloomWinServer>(riid))
-        return static_cast<ISkyloomWinServer5*>(this);
-    return nullptr;
-}
-
 HRESULT ServerObject::bind(Farm farm, SkyloomObjectType type, BSTR name) {
     if (HRESULT hr = checkServerKind(type); FAILED(hr))
         return hr;
@@ -70,7 +61,7 @@ HRESULT ServerObject::bind(Farm farm, SkyloomObjectType type, BSTR name) {
         return hr;
     auto server = farm->use([&](FarmStore& store) { return store.server(textOf(name)); });
     if (!server)
-        return fail(server.status());
+        return withErrorInfo(server.status());
     farm_ = std::move(farm);
     name_ = server->name;
     server_ = std::move(*server);
@@ -78,28 +69,29 @@ HRESULT ServerObject::bind(Farm farm, SkyloomObjectType type, BSTR name) {
 }
 
 HRESULT ServerObject::open(Farm farm, SkyloomObjectType type, BSTR name) {
-    return guarded([&] { return bind(std::move(farm), type, name); });
+    return catchExceptions([&] { return bind(std::move(farm), type, name); });
 }
 
 HRESULT ServerObject::Initialize(SkyloomObjectType ServerType, BSTR SrvName) {
-    return guarded([&] { return bind(nullptr, ServerType, SrvName); });
+    return catchExceptions([&] { return bind(nullptr, ServerType, SrvName); });
 }
 
 HRESULT ServerObject::ready() {
     if (server_)
         return S_OK;
     if (!farm_)
-        return fail(E_UNEXPECTED, "The server object names no server yet; call Initialize with "
-                                  "the server's name first.");
+        return withErrorInfo(E_UNEXPECTED,
+                             "The server object names no server yet; call Initialize with "
+                             "the server's name first.");
     auto server = farm_->use([&](FarmStore& store) { return store.server(name_); });
     if (!server)
-        return fail(server.status());
+        return withErrorInfo(server.status());
     server_ = std::move(*server);
     return S_OK;
 }
 
 HRESULT ServerObject::LoadData(LONG) {
-    return guarded([&] {
+    return catchExceptions([&] {
         if (!farm_)
             return ready();
         server_.reset();
@@ -125,7 +117,7 @@ HRESULT ServerObject::get_IsDataCollector(VARIANT_BOOL* pVal) {
     return whenReady([&] {
         auto zones = farm_->use([](FarmStore& store) { return store.zones(); });
         if (!zones)
-            return fail(zones.status());
+            return withErrorInfo(zones.status());
         const bool collects = std::any_of(zones->begin(), zones->end(), [&](const auto& zone) {
             return sky::farm::sameName(zone.dataCollector, name_);
         });
@@ -141,7 +133,7 @@ HRESULT ServerObject::get_Applications(ISkyloomApplications** ppApplications) {
             return store.applicationsOnServer(name_, sky::farm::IconLoading::Skip);
         });
         if (!apps)
-            return fail(apps.status());
+            return withErrorInfo(apps.status());
         return returnCollection<ApplicationCollection>(
             ppApplications, *apps, [&](sky::farm::Application& app) {
                 return ApplicationObject::loaded(farm_, std::move(app));
@@ -149,20 +141,8 @@ HRESULT ServerObject::get_Applications(ISkyloomApplications** ppApplications) {
     });
 }
 
-HRESULT ServerObject::get_WinServerObject(ISkyloomWinServer** ppWinServer) {
-    return returnObject(ppWinServer, self<ISkyloomWinServer>());
-}
-HRESULT ServerObject::get_WinServerObject2(ISkyloomWinServer2** ppWinServer2) {
-    return returnObject(ppWinServer2, self<ISkyloomWinServer2>());
-}
-HRESULT ServerObject::get_WinServerObject3(ISkyloomWinServer3** ppWinServer3) {
-    return returnObject(ppWinServer3, self<ISkyloomWinServer3>());
-}
-HRESULT ServerObject::get_WinServerObject4(ISkyloomWinServer4** ppWinServer4) {
-    return returnObject(ppWinServer4, self<ISkyloomWinServer4>());
-}
-HRESULT ServerObject::get_WinServerObject5(ISkyloomWinServer5** ppWinServer5) {
-    return returnObject(ppWinServer5, self<ISkyloomWinServer5>());
+HRESULT ServerObject::get_WinServerObjectAs(REFIID riid, void** out) {
+    return selfAs(riid, out);
 }
 
 HRESULT ServerObject::get_WinNTVerMajor(LONG* pVal) {
@@ -186,27 +166,21 @@ sky::ComPtr<ZoneObject> ZoneObject::of(Farm farm, sky::farm::Zone zone) {
     return object;
 }
 
-void* ZoneObject::face(REFIID riid) {
-    if (answersFor<ISkyloomZone3, ISkyloomZone2, ISkyloomZone>(riid))
-        return static_cast<ISkyloomZone3*>(this);
-    return nullptr;
-}
-
 HRESULT ZoneObject::open(Farm farm, BSTR name) {
-    return guarded([&] {
+    return catchExceptions([&] {
         if (!farm)
             farm = farm_;
         if (HRESULT hr = connect(farm); FAILED(hr))
             return hr;
         auto zones = farm->use([](FarmStore& store) { return store.zones(); });
         if (!zones)
-            return fail(zones.status());
+            return withErrorInfo(zones.status());
         const std::string wanted = textOf(name);
         auto it = std::find_if(zones->begin(), zones->end(), [&](const sky::farm::Zone& zone) {
             return sky::farm::sameName(zone.name, wanted);
         });
         if (it == zones->end())
-            return fail(kNotFound, "There is no zone named " + wanted + " in the farm.");
+            return withErrorInfo(kNotFound, "There is no zone named " + wanted + " in the farm.");
         farm_ = std::move(farm);
         zone_ = *it;
         return S_OK;
@@ -220,8 +194,9 @@ HRESULT ZoneObject::Initialize(BSTR Name) {
 HRESULT ZoneObject::ready() {
     if (zone_)
         return S_OK;
-    return fail(E_UNEXPECTED,
-                "The zone object names no zone yet; call Initialize with the zone's name first.");
+    return withErrorInfo(
+        E_UNEXPECTED,
+        "The zone object names no zone yet; call Initialize with the zone's name first.");
 }
 
 HRESULT ZoneObject::get_ZoneName(BSTR* pVal) {
@@ -247,7 +222,7 @@ HRESULT ZoneObject::get_Servers(ISkyloomServers** ppServers) {
     return whenReady([&] {
         auto servers = members();
         if (!servers)
-            return fail(servers.status());
+            return withErrorInfo(servers.status());
         return returnCollection<ServerCollection>(
             ppServers, *servers,
             [&](sky::farm::Server& server) { return ServerObject::of(farm_, std::move(server)); });
@@ -258,7 +233,7 @@ HRESULT ZoneObject::get_ServerCount(LONG* pVal) {
     return whenReady([&] {
         auto servers = members();
         if (!servers)
-            return fail(servers.status());
+            return withErrorInfo(servers.status());
         return returnLong(pVal, static_cast<LONG>(servers->size()));
     });
 }
@@ -274,30 +249,25 @@ sky::ComPtr<BindingObject> BindingObject::of(Farm farm, std::string server,
     return object;
 }
 
-void* BindingObject::face(REFIID riid) {
-    if (answersFor<ISkyloomAppSrvBinding2, ISkyloomAppSrvBinding>(riid))
-        return static_cast<ISkyloomAppSrvBinding2*>(this);
-    return nullptr;
-}
-
 HRESULT BindingObject::Initialize(SkyloomObjectType ServerType, BSTR SrvName, BSTR AppDN) {
-    return guarded([&] {
+    return catchExceptions([&] {
         if (HRESULT hr = checkServerKind(ServerType); FAILED(hr))
             return hr;
         const std::string application = textOf(AppDN);
         if (!application.empty()) {
             auto segments = sky::farm::splitDistinguishedName(application);
             if (!segments)
-                return fail(segments.status());
+                return withErrorInfo(segments.status());
             if (segments->empty())
-                return fail(E_INVALIDARG, application + " is the root folder, not an application.");
+                return withErrorInfo(E_INVALIDARG,
+                                     application + " is the root folder, not an application.");
         }
         Farm farm = farm_;
         if (HRESULT hr = connect(farm); FAILED(hr))
             return hr;
         auto server = farm->use([&](FarmStore& store) { return store.server(textOf(SrvName)); });
         if (!server)
-            return fail(server.status());
+            return withErrorInfo(server.status());
         farm_ = std::move(farm);
         server_ = std::move(*server);
         application_ = application;
@@ -308,8 +278,8 @@ HRESULT BindingObject::Initialize(SkyloomObjectType ServerType, BSTR SrvName, BS
 HRESULT BindingObject::ready() {
     if (server_)
         return S_OK;
-    return fail(E_UNEXPECTED, "The binding names no server yet; call Initialize with the "
-                              "server's name first.");
+    return withErrorInfo(E_UNEXPECTED, "The binding names no server yet; call Initialize with the "
+                                       "server's name first.");
 }
 
 HRESULT BindingObject::get_ServerName(BSTR* pVal) {
@@ -328,7 +298,7 @@ HRESULT BindingObject::get_ZoneName(BSTR* pVal) {
     return whenReady([&] {
         auto server = farm_->use([&](FarmStore& store) { return store.server(server_->name); });
         if (!server)
-            return fail(server.status());
+            return withErrorInfo(server.status());
         return returnText(pVal, server->zone);
     });
 }
@@ -347,8 +317,8 @@ HRESULT BindingObject::get_ApplicationObject(ISkyloomApplication5** ppApplicatio
         return nullOut();
     return whenReady([&] {
         if (application_.empty())
-            return fail(kNotFound, "The binding names no application; it serves whichever "
-                                   "application it is given to.");
+            return withErrorInfo(kNotFound, "The binding names no application; it serves whichever "
+                                            "application it is given to.");
         auto app = create<ApplicationObject>();
         sky::Bstr dn = sky::Bstr::fromUtf8(application_);
         if (HRESULT hr = app->open(farm_, SkyloomWinAppObject, dn.get()); FAILED(hr))

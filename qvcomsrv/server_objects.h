@@ -9,12 +9,11 @@
 #include "SkyloomCOM_notimpl.h"
 #include "com_class.h"
 #include "farm_connection.h"
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 
 namespace qvcomsrv {
 
-class ServerObject final
-    : public ComClass<ISkyloomServer5, ISkyloomServer5NotImpl, ISkyloomWinServer5NotImpl> {
+class ServerObject final : public ComClass<ISkyloomServer5NotImpl, ISkyloomWinServer5NotImpl> {
 public:
     ServerObject() = default;
     // A server as the farm's server list read it.
@@ -29,22 +28,16 @@ public:
     HRESULT STDMETHODCALLTYPE get_ServerName(BSTR* pVal) override;
     HRESULT STDMETHODCALLTYPE get_Applications(ISkyloomApplications** ppApplications) override;
     HRESULT STDMETHODCALLTYPE get_ServerType(SkyloomObjectType* pVal) override;
-    HRESULT STDMETHODCALLTYPE get_WinServerObject(ISkyloomWinServer** ppWinServer) override;
+    // Every version of WinServerObject, at the interface `riid`.
+    HRESULT get_WinServerObjectAs(REFIID riid, void** out) override;
     HRESULT STDMETHODCALLTYPE get_ZoneName(BSTR* pVal) override;
     HRESULT STDMETHODCALLTYPE get_IsDataCollector(VARIANT_BOOL* pVal) override;
     HRESULT STDMETHODCALLTYPE LoadData(LONG ForceLoad) override;
     // ISkyloomServer2 to 5
-    HRESULT STDMETHODCALLTYPE get_WinServerObject2(ISkyloomWinServer2** ppWinServer2) override;
-    HRESULT STDMETHODCALLTYPE get_WinServerObject3(ISkyloomWinServer3** ppWinServer3) override;
-    HRESULT STDMETHODCALLTYPE get_WinServerObject4(ISkyloomWinServer4** ppWinServer4) override;
-    HRESULT STDMETHODCALLTYPE get_WinServerObject5(ISkyloomWinServer5** ppWinServer5) override;
     // ISkyloomWinServer
     HRESULT STDMETHODCALLTYPE get_WinNTVerMajor(LONG* pVal) override;
     HRESULT STDMETHODCALLTYPE get_WinNTVerMinor(LONG* pVal) override;
     HRESULT STDMETHODCALLTYPE get_HostName(BSTR* pVal) override;
-
-protected:
-    void* face(REFIID riid) override;
 
 private:
     HRESULT bind(Farm farm, SkyloomObjectType type, BSTR name);
@@ -56,7 +49,7 @@ private:
     std::optional<sky::farm::Server> server_;
 };
 
-class ZoneObject final : public ComClass<ISkyloomZone3, ISkyloomZone3NotImpl> {
+class ZoneObject final : public ComClass<ISkyloomZone3NotImpl> {
 public:
     ZoneObject() = default;
     static sky::ComPtr<ZoneObject> of(Farm farm, sky::farm::Zone zone);
@@ -71,9 +64,6 @@ public:
     // ISkyloomZone2
     HRESULT STDMETHODCALLTYPE get_ServerCount(LONG* pVal) override;
 
-protected:
-    void* face(REFIID riid) override;
-
 private:
     HRESULT ready() override;
     // The farm's servers in this zone.
@@ -83,7 +73,7 @@ private:
     std::optional<sky::farm::Zone> zone_;
 };
 
-class BindingObject final : public ComClass<ISkyloomAppSrvBinding2, ISkyloomAppSrvBinding2NotImpl> {
+class BindingObject final : public ComClass<ISkyloomAppSrvBinding2NotImpl> {
 public:
     BindingObject() = default;
     // The binding of a published application to one of its servers.
@@ -99,9 +89,6 @@ public:
     HRESULT STDMETHODCALLTYPE get_ServerObject(ISkyloomServer5** ppServer5) override;
     HRESULT STDMETHODCALLTYPE get_ApplicationObject(ISkyloomApplication5** ppApplication5) override;
     HRESULT STDMETHODCALLTYPE get_ZoneName(BSTR* pVal) override;
-
-protected:
-    void* face(REFIID riid) override;
 
 private:
     HRESULT ready() override;

@@ -36,15 +36,15 @@ bool isValidWindowsPath(std::u16string_view path) {
 HRESULT hostPath(std::u16string_view path, std::filesystem::path& host) {
     const std::string shown = sky::narrow(path);
     if (path.empty())
-        return fail(E_INVALIDARG, "No file name was given.");
+        return withErrorInfo(E_INVALIDARG, "No file name was given.");
     if (!isValidWindowsPath(path))
-        return fail(kInvalidFileName, "The file name " + shown +
-                                          " is not valid: a file name cannot hold any of "
-                                          "< > : \" | ? * or control characters.");
+        return withErrorInfo(kInvalidFileName, "The file name " + shown +
+                                                   " is not valid: a file name cannot hold any of "
+                                                   "< > : \" | ? * or control characters.");
     std::optional<std::filesystem::path> mapped = sky::machine::toHostPath(path);
     if (!mapped)
-        return fail(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
-                    "The path " + shown + " is not on a drive of this machine.");
+        return withErrorInfo(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+                             "The path " + shown + " is not on a drive of this machine.");
     host = std::move(*mapped);
     return S_OK;
 }
@@ -61,7 +61,7 @@ HRESULT fileFailure(int error, std::string_view action, std::u16string_view path
     std::error_code ec;
     if (error == ENOENT && !std::filesystem::is_directory(host.parent_path(), ec))
         code = ERROR_PATH_NOT_FOUND;
-    return fail(HRESULT_FROM_WIN32(static_cast<long>(code)), text);
+    return withErrorInfo(HRESULT_FROM_WIN32(static_cast<long>(code)), text);
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 #include "win/types.h"
 
 namespace qvcomsrv {

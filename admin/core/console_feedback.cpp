@@ -47,7 +47,7 @@ void ConsoleFeedback::progressDone() {
 }
 
 void ConsoleFeedback::status(std::u16string_view text) {
-    if (!text.empty()) {
+    if (showProgress_ && !text.empty()) {
         errors_ << consoleText(text);
     }
 }

@@ -1,6 +1,7 @@
 // Feedback for the command-line mode: reports and notices go to the error stream with the message
 // boxes' own texts, each line break (carriage return, or carriage return and line feed) written as
-// a line feed; progress is shown as a percentage that rewrites itself, when asked for.
+// a line feed. On a terminal (when asked for) progress is shown as a percentage that rewrites
+// itself and each status text as a line of its own; otherwise neither is shown.
 #pragma once
 
 #include <iosfwd>

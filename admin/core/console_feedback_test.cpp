@@ -49,5 +49,19 @@ TEST(ConsoleFeedbackTest, ProgressOnlyWhenAskedAndOnlyOnChange) {
     EXPECT_EQ(shown.str(), "\r0%\r33%\r    \r");
 }
 
+TEST(ConsoleFeedbackTest, StatusLinesOnlyOnATerminal) {
+    std::ostringstream quiet;
+    ConsoleFeedback piped(quiet, false);
+    piped.status(u"Office/Word");
+    EXPECT_EQ(quiet.str(), "");
+
+    std::ostringstream shown;
+    ConsoleFeedback terminal(shown, true);
+    terminal.status(u"");
+    terminal.status(u"Office/Word");
+    terminal.status(u"Caf\u00e9");
+    EXPECT_EQ(shown.str(), "Office/Word\nCaf\xc3\xa9\n");
+}
+
 } // namespace
 } // namespace brask

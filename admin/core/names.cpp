@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "sky/text.h"
+#include "win/strings.h"
+#include "win/sysinfo.h"
 
 namespace brask {
 
@@ -28,14 +29,23 @@ std::u16string applicationDistinguishedName(std::u16string_view entry) {
     return std::u16string(kApplicationsPrefix) + replaceAll(std::u16string(entry), u'\\', u'/');
 }
 
+ListBoxOrder::ListBoxOrder() : locale_(GetUserDefaultLCID()) {}
+
+bool ListBoxOrder::less(std::u16string_view a, std::u16string_view b) const {
+    return CompareStringW(static_cast<LCID>(locale_), NORM_IGNORECASE, a.data(),
+                          static_cast<int>(a.size()), b.data(),
+                          static_cast<int>(b.size())) == CSTR_LESS_THAN;
+}
+
 bool listBoxLess(std::u16string_view a, std::u16string_view b) {
-    return sky::compareNoCase(a, b) < 0;
+    return ListBoxOrder().less(a, b);
 }
 
 void sortLikeListBox(std::vector<std::u16string>& items) {
+    const ListBoxOrder order;
     std::stable_sort(
         items.begin(), items.end(),
-        [](const std::u16string& a, const std::u16string& b) { return listBoxLess(a, b); });
+        [&](const std::u16string& a, const std::u16string& b) { return order.less(a, b); });
 }
 
 } // namespace brask

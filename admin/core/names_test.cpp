@@ -31,5 +31,17 @@ TEST(NamesTest, SortedListIgnoresCaseAndKeepsEqualEntriesInOrder) {
                                                   u"gamma"}));
 }
 
+TEST(NamesTest, SortedListFollowsTheWindowsWordSort) {
+    std::vector<std::u16string> items{u"Zeta",   u"co-op", u"OfficeXP",     u"alpha",  u"cook",
+                                      u"_Setup", u"coop",  u"Office\\Word", u"Cooper", u"1st"};
+    sortLikeListBox(items);
+    EXPECT_EQ(items,
+              (std::vector<std::u16string>{u"_Setup", u"1st", u"alpha", u"cook", u"coop", u"co-op",
+                                           u"Cooper", u"Office\\Word", u"OfficeXP", u"Zeta"}));
+    EXPECT_TRUE(listBoxLess(u"Office\\Word", u"OfficeXP"));
+    EXPECT_FALSE(listBoxLess(u"OfficeXP", u"Office\\Word"));
+    EXPECT_FALSE(listBoxLess(u"ZETA", u"zeta")) << "case makes no difference";
+}
+
 } // namespace
 } // namespace brask

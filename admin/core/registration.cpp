@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "core/tool_error.h"
+#include "core/runtime_errors.h"
 #include "sky/process.h"
 
 namespace brask {
@@ -10,9 +10,6 @@ namespace brask {
 namespace {
 
 constexpr std::u16string_view kProgram = u"\\qvreg.exe";
-
-// The number and text the tool reports for a program that is not there.
-constexpr std::int32_t kFileNotFound = 53;
 
 std::u16string currentDirectory() {
     std::u16string folder(MAX_PATH, u'\0');
@@ -31,14 +28,22 @@ std::u16string currentDirectory() {
     }
 }
 
-void start(std::u16string_view folder, const std::u16string& commandLine) {
-    const std::u16string program = std::u16string(folder) + std::u16string(kProgram);
-    if (sky::startProgram(program, commandLine) != 0) {
+// Runs one command line and waits for it to end, at most kRunTimeoutMs; neither its exit code nor
+// a run that outlasts the wait stops the pass-through.
+void run(std::u16string_view folder, const std::u16string& commandLine) {
+    sky::ProcessLaunch launch;
+    launch.applicationName = std::u16string(folder) + std::u16string(kProgram);
+    launch.commandLine = commandLine;
+    PROCESS_INFORMATION info{};
+    if (sky::launchProcess(launch, info)) {
+        WaitForSingleObject(info.hProcess, kRunTimeoutMs);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
         return;
     }
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        throw ToolError(kFileNotFound, u"File not found");
+        throw runtimeError(kFileNotFound);
     }
     throw ToolError(static_cast<std::int32_t>(error), sky::resultText(HRESULT_FROM_WIN32(error)));
 }
@@ -55,8 +60,8 @@ std::u16string registerCommandLine(std::u16string_view folder, std::u16string_vi
 
 void reregisterForServer(std::u16string_view server) {
     const std::u16string folder = currentDirectory();
-    start(folder, unregisterCommandLine(folder, server));
-    start(folder, registerCommandLine(folder, server));
+    run(folder, unregisterCommandLine(folder, server));
+    run(folder, registerCommandLine(folder, server));
 }
 
 } // namespace brask

@@ -11,6 +11,9 @@
 
 namespace brask {
 
+// The number a file dialog raises when the user cancels it: the command ends without a report.
+inline constexpr std::int32_t kCancelError = 32755;
+
 // A failure of the tool's own, such as a program that cannot be started: the number and the text
 // the report shows.
 class ToolError : public std::exception {
@@ -28,7 +31,8 @@ private:
 };
 
 // Runs `operation`; a sky::ComError or ToolError ends it with the unexpected-error report through
-// `feedback`. True when the operation ran to its end.
+// `feedback`, except a cancelled dialog (kCancelError), which ends it silently. True when the
+// operation ran to its end.
 template <class Operation> bool withErrorPath(Feedback& feedback, Operation&& operation) {
     try {
         operation();
@@ -36,7 +40,9 @@ template <class Operation> bool withErrorPath(Feedback& feedback, Operation&& op
     } catch (const sky::ComError& error) {
         feedback.reportError(error.result(), error.description());
     } catch (const ToolError& error) {
-        feedback.reportError(error.number(), error.description());
+        if (error.number() != kCancelError) {
+            feedback.reportError(error.number(), error.description());
+        }
     }
     return false;
 }

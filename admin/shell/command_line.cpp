@@ -8,6 +8,9 @@
 #include "core/messages.h"
 #include "core/tool_error.h"
 #include "core/views.h"
+#include "definitions/export_farm.h"
+#include "definitions/import_farm.h"
+#include "definitions/server_snapshot.h"
 #include "sky/text.h"
 
 namespace brask {
@@ -18,11 +21,13 @@ int checkAdministratorOnConsole(AdminState& state, std::ostream& errors) {
             return kExitSuccess;
         }
         errors << consoleText(refusalText());
+        return kExitRefused;
     } catch (const sky::ComError& error) {
-        errors << consoleText(refusalText())
-               << consoleText(unexpectedErrorText(error.result(), error.description()));
+        // The farm could not be asked (a damaged registry or store, no object model): that is
+        // no answer about the user, so the administrator is told the cause, not refused.
+        errors << consoleText(unexpectedErrorText(error.result(), error.description()));
+        return kExitFailure;
     }
-    return kExitRefused;
 }
 
 int printView(AdminState& state, int view, std::ostream& out, std::ostream& errors,
@@ -39,6 +44,31 @@ int printView(AdminState& state, int view, std::ostream& out, std::ostream& erro
     }
     out.flush();
     return kExitSuccess;
+}
+
+int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16string_view server,
+                         std::u16string_view file, std::ostream& errors, Feedback& feedback) {
+    if (int refused = checkAdministratorOnConsole(state, errors); refused != kExitSuccess) {
+        return refused;
+    }
+    bool done = false;
+    switch (command) {
+    case DefinitionCommand::Export:
+        done = exportFarm(state, feedback, file);
+        feedback.progressDone();
+        break;
+    case DefinitionCommand::Import:
+        done = importFarm(state, feedback, file);
+        break;
+    case DefinitionCommand::Offline:
+        done = takeServerOffline(state, feedback, server, file);
+        feedback.progressDone();
+        break;
+    case DefinitionCommand::Online:
+        done = bringServerOnline(state, feedback, server, file);
+        break;
+    }
+    return done ? kExitSuccess : kExitFailure;
 }
 
 } // namespace brask

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <string_view>
 
 namespace brask {
 
@@ -14,14 +15,25 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitRefused = 2;
 
-// The administrator check of the logon window's load step. A refusal, or a failure of the check
-// (which the load step counts as a refusal), prints the refusal and gives kExitRefused; a failure
-// is also described after it. kExitSuccess when the user is a farm administrator.
+// The administrator check of the logon window's load step. A check that answers "no" prints the
+// refusal and gives kExitRefused. A failure to create, initialise or ask the farm (which the
+// window's load step counts as a refusal) prints the unexpected-error report and gives
+// kExitFailure, so that the cause is seen. kExitSuccess when the user is a farm administrator.
 int checkAdministratorOnConsole(AdminState& state, std::ostream& errors);
 
 // `view farm|apps|servers`: after the check, the items of that view, one per line, in the order
 // the view's list shows them.
 int printView(AdminState& state, int view, std::ostream& out, std::ostream& errors,
               Feedback& feedback);
+
+// The commands of the farm definition file and the server snapshot, as the farm and server views'
+// Export and Import run them.
+enum class DefinitionCommand { Export, Import, Offline, Online };
+
+// `export FILE`, `import FILE`, `offline SERVER FILE`, `online SERVER FILE`: after the check, the
+// command with `feedback`; the icons folder is the current directory's. Nothing on standard
+// output; kExitFailure when the command stopped with the error report.
+int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16string_view server,
+                         std::u16string_view file, std::ostream& errors, Feedback& feedback);
 
 } // namespace brask

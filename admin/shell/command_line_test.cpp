@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -14,6 +15,9 @@
 #include "core/admin_state.h"
 #include "core/console_feedback.h"
 #include "core/messages.h"
+#include "shell/test_farm.h"
+#include "sky/machine.h"
+#include "sky/program_run.h"
 #include "sky/registry.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
@@ -21,10 +25,7 @@
 namespace brask {
 namespace {
 
-struct ProgramRun {
-    int exitCode;
-    std::string out;
-};
+using sky::testing::ProgramRun;
 
 enum class StandardError { Dropped, Kept };
 
@@ -32,32 +33,20 @@ enum class StandardError { Dropped, Kept };
 // kept after standard output.
 ProgramRun runBraskAdmin(const std::string& arguments,
                          StandardError errors = StandardError::Dropped) {
-    const std::string command = (sky::testing::buildBin() / "braskadmin").string() + " " +
-                                arguments +
-                                (errors == StandardError::Dropped ? " 2>/dev/null" : " 2>&1");
-    ProgramRun run{-1, {}};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        return run;
-    }
-    char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        run.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return sky::testing::runCommand((sky::testing::buildBin() / "braskadmin").string() + " " +
+                                    arguments +
+                                    (errors == StandardError::Dropped ? " 2>/dev/null" : " 2>&1"));
 }
 
-TEST(CommandLineTest, WithoutObjectModelTheCheckRefusesAndSaysWhy) {
+TEST(CommandLineTest, WithoutObjectModelTheCheckFailsAndSaysWhy) {
     AdminState state;
     std::ostringstream out;
     std::ostringstream errors;
     ConsoleFeedback feedback(errors, false);
-    EXPECT_EQ(printView(state, kServerView, out, errors, feedback), kExitRefused);
+    EXPECT_EQ(printView(state, kServerView, out, errors, feedback), kExitFailure);
     EXPECT_EQ(out.str(), "");
     const std::string text = errors.str();
-    EXPECT_TRUE(text.starts_with(consoleText(refusalText()))) << text;
+    EXPECT_EQ(text.find(consoleText(refusalText())), std::string::npos) << text;
     EXPECT_NE(text.find("Unexpected error.\n\n\n     Error :-"), std::string::npos) << text;
 }
 
@@ -67,9 +56,10 @@ TEST(CommandLineTest, ExitCodes) {
     EXPECT_EQ(runBraskAdmin("view").exitCode, kExitFailure);
     EXPECT_EQ(runBraskAdmin("view everything").exitCode, kExitFailure);
     EXPECT_EQ(runBraskAdmin("--no-such-option").exitCode, kExitFailure);
-    const ProgramRun refused = runBraskAdmin("view apps");
-    EXPECT_EQ(refused.exitCode, kExitRefused);
-    EXPECT_EQ(refused.out, "");
+    // No object model on this machine: the farm cannot be asked, which is no refusal.
+    const ProgramRun failed = runBraskAdmin("view apps");
+    EXPECT_EQ(failed.exitCode, kExitFailure);
+    EXPECT_EQ(failed.out, "");
 }
 
 // A program on the machine: qvfarm, with its output dropped.
@@ -80,9 +70,8 @@ int runQvfarm(const std::string& arguments) {
 }
 
 TEST(CommandLineTest, TheDemoFarmAsAnAdministratorAndAsAnyoneElse) {
-    if (!std::filesystem::exists(sky::testing::buildBin() / "qvcomsrv.dll")) {
-        GTEST_SKIP() << "the object model module (qvcomsrv.dll) is not built";
-    }
+    ASSERT_TRUE(brask::testing::objectModelBuilt())
+        << "the object model module (qvcomsrv.dll) is missing from the build";
     ASSERT_EQ(runQvfarm("demo"), 0);
     ASSERT_EQ(runQvfarm("register"), 0);
 
@@ -95,6 +84,41 @@ TEST(CommandLineTest, TheDemoFarmAsAnAdministratorAndAsAnyoneElse) {
     const ProgramRun refused = runBraskAdmin("view farm", StandardError::Kept);
     EXPECT_EQ(refused.exitCode, kExitRefused);
     EXPECT_EQ(refused.out, consoleText(refusalText()));
+}
+
+TEST(CommandLineTest, PicturesIntoAFolderThatCannotBeWrittenSayWhy) {
+    // /proc exists, and not even root may create files in it.
+    const ProgramRun run = runBraskAdmin("--screenshot /proc", StandardError::Kept);
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_NE(run.out.find("cannot write into /proc: "), std::string::npos) << run.out;
+}
+
+TEST(CommandLineTest, ADamagedStoreOrRegistryIsReportedNotTakenForARefusal) {
+    ASSERT_TRUE(std::filesystem::exists(sky::testing::buildBin() / "qvcomsrv.dll"))
+        << "the object model module (qvcomsrv.dll) is not built";
+    ASSERT_EQ(runQvfarm("demo"), 0);
+    ASSERT_EQ(runQvfarm("register"), 0);
+    const std::filesystem::path store = sky::machine::root() / "farms" / "Demo Farm.db";
+    {
+        std::ofstream damage(store, std::ios::binary | std::ios::trunc);
+        damage << std::string(4096, 'x');
+    }
+    const ProgramRun damagedStore = runBraskAdmin("view farm", StandardError::Kept);
+    EXPECT_EQ(damagedStore.exitCode, kExitFailure) << damagedStore.out;
+    EXPECT_EQ(damagedStore.out.find(consoleText(refusalText())), std::string::npos)
+        << damagedStore.out;
+    EXPECT_NE(damagedStore.out.find("Unexpected error."), std::string::npos) << damagedStore.out;
+    EXPECT_NE(damagedStore.out.find("is damaged"), std::string::npos) << damagedStore.out;
+
+    {
+        std::ofstream damage(sky::machine::root() / "registry.db",
+                             std::ios::binary | std::ios::trunc);
+        damage << std::string(4096, 'x');
+    }
+    const ProgramRun damagedHive = runBraskAdmin("view farm", StandardError::Kept);
+    EXPECT_EQ(damagedHive.exitCode, kExitFailure) << damagedHive.out;
+    EXPECT_EQ(damagedHive.out.find(consoleText(refusalText())), std::string::npos)
+        << damagedHive.out;
 }
 
 } // namespace

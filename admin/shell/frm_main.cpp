@@ -12,6 +12,7 @@
 #include "core/admin_state.h"
 #include "core/tool_error.h"
 #include "core/views.h"
+#include "publishing/tools_commands.h"
 #include "shell/busy_cursor.h"
 #include "shell/frm_about.h"
 #include "shell/list_box.h"
@@ -151,6 +152,16 @@ void frmMain::createMenus() {
     mnuToolsClone = addItem(mnuTools, "mnuToolsClone", "&Clone");
     mnuToolsImport = addItem(mnuTools, "mnuToolsImport", "Import");
     mnuToolsExport = addItem(mnuTools, "mnuToolsExport", "Export");
+    connect(mnuToolsExport, &QAction::triggered, this, &frmMain::mnuToolsExport_Click);
+    connect(mnuToolsImport, &QAction::triggered, this, &frmMain::mnuToolsImport_Click);
+    connect(mnuToolsPublish, &QAction::triggered, this,
+            [this] { publishCommand(this, state_, *feedback_, *lstApps); });
+    connect(mnuToolsUnpublish, &QAction::triggered, this,
+            [this] { unpublishCommand(this, state_, *feedback_, *lstApps); });
+    connect(mnuToolsOptions, &QAction::triggered, this,
+            [this] { optionsCommand(this, state_, *feedback_, *lstApps); });
+    connect(mnuToolsClone, &QAction::triggered, this,
+            [this] { cloneCommand(this, state_, *feedback_, *lstServers); });
 
     mnuHelp = addMenu(bar, "mnuHelp", "&Help");
     mnuHelpContent = addItem(mnuHelp, "mnuHelpContent", "&Content");

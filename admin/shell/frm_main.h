@@ -2,11 +2,13 @@
 // fit the view on show.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QMainWindow>
 
 #include "core/feedback.h"
+#include "shell/file_dialog.h"
 
 class QAction;
 class QLabel;
@@ -42,6 +44,23 @@ private:
     void mnuHelpAbout_Click();
     ListBox* listOf(int view) const;
 
+    // Export and Import of the Tools menu: export and import of the farm in the farm view, take
+    // offline and bring online of the selected server in the server view.
+    void mnuToolsExport_Click();
+    void mnuToolsImport_Click();
+    void exportFarmCommand();
+    void importFarmCommand();
+    void takeOfflineCommand();
+    void bringOnlineCommand();
+    // The selected server nearest the end of lstServers; empty when none is selected.
+    std::u16string selectedServer() const;
+    // Asks through ComDlg1 for the file of a command (title, cancel error, filter, the program's
+    // folder, and the proposed name for a save), then runs `operation` on the chosen path under
+    // the hourglass. A failure shows the report; a cancel ends it silently.
+    void runOnChosenFile(std::u16string_view title, FileDialogRequest::Kind kind,
+                         const std::u16string* proposedName,
+                         const std::function<void(const std::u16string&)>& operation);
+
     void createControls(QWidget* client);
     void createMenus();
 
@@ -56,6 +75,7 @@ private:
     QProgressBar* pbStatus;
     QLabel* lblStatus;
     QPushButton* cmdQuit;
+    CommonDialog ComDlg1;
 
     QMenu* mnfFile;
     QAction* mnuFileExit;

@@ -65,11 +65,12 @@ void ListBox::addEntry(const QString& text) {
         return;
     }
     const std::u16string key = text.toStdU16String();
+    const ListBoxOrder order;
     int low = 0;
     int high = count();
     while (low < high) {
         const int middle = (low + high) / 2;
-        if (listBoxLess(key, item(middle)->text().toStdU16String())) {
+        if (order.less(key, item(middle)->text().toStdU16String())) {
             high = middle;
         } else {
             low = middle + 1;

@@ -42,6 +42,22 @@ TEST_F(ListBoxTest, SortedListOrdersWhateverTheWayEntriesArrive) {
     EXPECT_EQ(entries(single), entries(bulk));
 }
 
+TEST_F(ListBoxTest, SortedListPutsPunctuationDigitsAndLettersInTheWindowsOrder) {
+    const std::vector<std::u16string> names{u"Zeta",         u"OfficeXP", u"co-op",  u"alpha",
+                                            u"Office\\Word", u"coop",     u"_Setup", u"2nd"};
+    const QStringList expected{"_Setup", "2nd",          "alpha",    "coop",
+                               "co-op",  "Office\\Word", "OfficeXP", "Zeta"};
+    ListBox bulk("bulk", ListBox::Order::Sorted, QAbstractItemView::ExtendedSelection, nullptr);
+    bulk.setEntries(names);
+    EXPECT_EQ(entries(bulk), expected);
+
+    ListBox single("single", ListBox::Order::Sorted, QAbstractItemView::SingleSelection, nullptr);
+    for (const std::u16string& name : names) {
+        single.addEntry(QString::fromStdU16String(name));
+    }
+    EXPECT_EQ(entries(single), expected);
+}
+
 TEST_F(ListBoxTest, UnsortedListKeepsTheOrderGiven) {
     ListBox list("list", ListBox::Order::Unsorted, QAbstractItemView::SingleSelection, nullptr);
     list.setEntries({u"b", u"a", u"c"});

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QPushButton>
 
+#include "shell/busy_cursor.h"
 #include "shell/look.h"
 
 namespace brask {
@@ -109,6 +110,7 @@ int QtMessageBoxPresenter::show(HWND owner, std::u16string_view text, std::u16st
                                 UINT type) {
     std::unique_ptr<QMessageBox> box =
         buildMessageBox(windowFromHandle(owner), text, caption, type);
+    ArrowPointer arrow;
     box->exec();
     return messageBoxAnswer(*box, type);
 }

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "shell/busy_cursor.h"
 #include "shell/qt_test_app.h"
 
 namespace brask {
@@ -60,6 +61,23 @@ TEST_F(MessageBoxTest, MessageBoxWShowsAQtBoxAndReturnsTheButtonPressed) {
     EXPECT_EQ(MessageBoxW(nullptr, u"text", u"caption", MB_OK), IDOK);
     pressOnNextBox("No");
     EXPECT_EQ(MessageBoxW(nullptr, u"text", u"caption", MB_YESNO), IDNO);
+}
+
+TEST_F(MessageBoxTest, TheHourglassGivesWayToTheArrowWhileABoxIsOpen) {
+    QtMessageBoxPresenter presenter;
+    sky::ScopedMessageBoxPresenter installed(presenter);
+    BusyCursor busy;
+    Qt::CursorShape overBox = Qt::WaitCursor;
+    QTimer::singleShot(0, [&overBox] {
+        overBox = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape()
+                                                 : Qt::BlankCursor;
+    });
+    pressOnNextBox("OK");
+    EXPECT_EQ(MessageBoxW(nullptr, u"report", u"Error", MB_OK | MB_ICONERROR), IDOK);
+    EXPECT_EQ(overBox, Qt::ArrowCursor);
+    // The operation goes on under the hourglass.
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
 }
 
 TEST_F(MessageBoxTest, OwnerIsFoundAgainFromItsHandle) {

@@ -10,20 +10,28 @@
 #include <windows.h>
 
 #include <CLI/CLI.hpp>
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QListWidget>
 #include <QMenu>
+#include <QTemporaryFile>
 
 #include "core/admin_state.h"
 #include "core/console_feedback.h"
 #include "core/messages.h"
+#include "publishing/command_line.h"
+#include "publishing/dialog_screenshots.h"
 #include "shell/command_line.h"
+#include "shell/file_dialog.h"
 #include "shell/frm_about.h"
 #include "shell/frm_login.h"
 #include "shell/frm_main.h"
 #include "shell/message_box.h"
 #include "shell/screenshots.h"
 #include "shell/version.h"
+#include "sky/text.h"
 
 namespace brask {
 
@@ -65,12 +73,76 @@ private:
     bool allWritten_ = true;
 };
 
+// In screenshot mode every file dialog is rendered to a file, named after the command that asks,
+// and cancelled, so that the command ends as a cancelled one does.
+class RenderingFileDialogPresenter final : public FileDialogPresenter {
+public:
+    explicit RenderingFileDialogPresenter(QString folder) : folder_(std::move(folder)) {}
+
+    void nameNext(const QString& name) { next_ = name; }
+    bool allWritten() const { return allWritten_; }
+
+    std::optional<std::u16string> show(const FileDialogRequest& request) override {
+        const QString name = next_.isEmpty() ? QString("ComDlg1-%1").arg(++count_) : next_;
+        next_.clear();
+        std::unique_ptr<QFileDialog> dialog = buildFileDialog(request);
+        allWritten_ &= saveScreenshot(dialog.get(), folder_, name);
+        return std::nullopt;
+    }
+
+private:
+    QString folder_;
+    QString next_;
+    int count_ = 0;
+    bool allWritten_ = true;
+};
+
+// The file dialogs of the Export and Import commands in the farm and server views, and the main
+// window with its progress bar and its status label as a running command shows them.
+bool saveDefinitionScreenshots(frmMain& main, RenderingFileDialogPresenter& dialogs,
+                               const QString& folder) {
+    const auto choose = [&main](const char* item) { main.findChild<QAction*>(item)->trigger(); };
+    main.showView(kFarmView);
+    dialogs.nameNext("ComDlg1-export-farm");
+    choose("mnuToolsExport");
+    dialogs.nameNext("ComDlg1-import-farm");
+    choose("mnuToolsImport");
+    main.showView(kServerView);
+    if (auto* servers = main.findChild<QListWidget*>("lstServers"); servers->count() > 0) {
+        servers->item(0)->setSelected(true);
+        dialogs.nameNext("ComDlg1-take-offline");
+        choose("mnuToolsExport");
+        dialogs.nameNext("ComDlg1-bring-online");
+        choose("mnuToolsImport");
+    }
+
+    bool written = true;
+    main.showView(kFarmView);
+    main.feedback().progress(99.0f / 40 * 17);
+    written &= saveScreenshot(&main, folder, "frmMain-export-progress");
+    main.feedback().progressDone();
+    main.showView(kServerView);
+    main.feedback().status(u"Office/Word");
+    written &= saveScreenshot(&main, folder, "frmMain-online-status");
+    main.feedback().status(u"");
+    return written;
+}
+
 int runScreenshots(int argc, char** argv, const QString& folder) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     if (!QDir().mkpath(folder)) {
         std::cerr << "cannot create " << folder.toStdString() << '\n';
         return kExitFailure;
+    }
+    {
+        // A folder that exists but cannot be written would only fail picture by picture.
+        QTemporaryFile probe(QDir(folder).filePath("probe-XXXXXX"));
+        if (!probe.open()) {
+            std::cerr << "cannot write into " << folder.toStdString() << ": "
+                      << probe.errorString().toStdString() << '\n';
+            return kExitFailure;
+        }
     }
     RenderingPresenter presenter(folder);
     sky::ScopedMessageBoxPresenter rendering(presenter);
@@ -96,6 +168,11 @@ int runScreenshots(int argc, char** argv, const QString& folder) {
                                       QString(names[view]) + "-tools");
     }
 
+    RenderingFileDialogPresenter dialogs(folder);
+    ScopedFileDialogPresenter renderingDialogs(dialogs);
+    written &= saveDefinitionScreenshots(main, dialogs, folder) && dialogs.allWritten();
+    written &= saveDialogScreenshots(state, &main, folder);
+
     presenter.nameNext("MessageBox-error");
     showUnexpectedError(nullptr, -2147467259, u"Unspecified failure");
     presenter.nameNext("MessageBox-refusal");
@@ -104,18 +181,32 @@ int runScreenshots(int argc, char** argv, const QString& folder) {
     showNotice(nullptr, kNoApplicationsSelected, kPublishTitle);
     presenter.nameNext("MessageBox-notice-server");
     showNotice(nullptr, kNoServerSelected, kCloneTitle);
-    return written && presenter.allWritten() ? kExitSuccess : kExitFailure;
+    if (!written || !presenter.allWritten()) {
+        std::cerr << "some pictures could not be written into " << folder.toStdString() << '\n';
+        return kExitFailure;
+    }
+    return kExitSuccess;
 }
 
 int runWindows(int argc, char** argv) {
     QApplication application(argc, argv);
     QtMessageBoxPresenter presenter;
     sky::ScopedMessageBoxPresenter windows(presenter);
+    QtFileDialogPresenter fileDialogs;
+    ScopedFileDialogPresenter dialogs(fileDialogs);
     Apartment apartment;
     AdminState state;
     frmLogin login(state);
     login.load();
     return application.exec();
+}
+
+int runDefinitions(DefinitionCommand command, const std::string& server, const std::string& file) {
+    Apartment apartment;
+    AdminState state;
+    ConsoleFeedback feedback(std::cerr, isatty(fileno(stderr)) != 0);
+    return runDefinitionCommand(state, command, sky::widen(server), sky::widen(file), std::cerr,
+                                feedback);
 }
 
 int runView(int view) {
@@ -148,6 +239,31 @@ int runProgram(int argc, char** argv) {
     view->add_option("name", viewName, "farm, apps or servers")
         ->required()
         ->check(CLI::IsMember({"farm", "apps", "servers"}));
+
+    // The Export and Import commands of the farm and server views.
+    std::string definitionFile;
+    std::string serverName;
+    const char* fileHelp = "The file: a path of this machine (C:\\...) or of the host";
+    CLI::App* exporting = app.add_subcommand(
+        "export", "Export the farm's settings and every Windows application into a farm "
+                  "definition file, their icons into the folder icons of the current directory "
+                  "(after the administrator check)");
+    exporting->add_option("FILE", definitionFile, fileHelp)->required();
+    CLI::App* importing = app.add_subcommand(
+        "import", "Import a farm definition file into the farm: its settings and every "
+                  "application it describes (after the administrator check)");
+    importing->add_option("FILE", definitionFile, fileHelp)->required();
+    CLI::App* offline = app.add_subcommand(
+        "offline", "Take a server offline: withdraw every application from it and record them "
+                   "in a server snapshot file (after the administrator check)");
+    offline->add_option("SERVER", serverName, "The server's name")->required();
+    offline->add_option("FILE", definitionFile, fileHelp)->required();
+    CLI::App* online = app.add_subcommand(
+        "online", "Bring a server online: publish on it every application of a server snapshot "
+                  "file (after the administrator check)");
+    online->add_option("SERVER", serverName, "The server's name")->required();
+    online->add_option("FILE", definitionFile, fileHelp)->required();
+    PublishingCommandLine publishing(app);
     app.require_subcommand(0, 1);
 
     try {
@@ -157,6 +273,23 @@ int runProgram(int argc, char** argv) {
     }
     if (view->parsed()) {
         return runView(views.at(viewName));
+    }
+    const std::pair<CLI::App*, DefinitionCommand> definitionCommands[] = {
+        {exporting, DefinitionCommand::Export},
+        {importing, DefinitionCommand::Import},
+        {offline, DefinitionCommand::Offline},
+        {online, DefinitionCommand::Online},
+    };
+    for (const auto& [subcommand, command] : definitionCommands) {
+        if (subcommand->parsed()) {
+            return runDefinitions(command, serverName, definitionFile);
+        }
+    }
+    if (publishing.parsed()) {
+        Apartment apartment;
+        AdminState state;
+        ConsoleFeedback feedback(std::cerr, isatty(fileno(stderr)) != 0);
+        return publishing.run(state, std::cout, std::cerr, feedback);
     }
     if (!screenshotFolder.empty()) {
         return runScreenshots(argc, argv, QString::fromStdString(screenshotFolder));

@@ -12,7 +12,7 @@
 
 #include "core/admin_state.h"
 #include "core/farm.h"
-#include "postgres_test_database.h"
+#include "qvcomsrv/store/testing/postgres_test_database.h"
 #include "shell/test_farm.h"
 #include "sky/bstr.h"
 #include "sky/machine.h"

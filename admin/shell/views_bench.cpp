@@ -2,6 +2,9 @@
 // object, the enumeration through the automation layer, the entries, and the sorted list box.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "core/admin_state.h"
 #include "core/views.h"
 #include "shell/frm_main.h"
@@ -22,7 +25,9 @@ struct LargeFarm {
         testing::qtTestApp();
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         if (!testing::objectModelBuilt()) {
-            return;
+            std::fprintf(stderr,
+                         "the object model module (qvcomsrv.dll) is missing from the build\n");
+            std::exit(1);
         }
         testing::registerObjectModel();
         testing::TestFarm farm;
@@ -34,15 +39,6 @@ struct LargeFarm {
     }
     ~LargeFarm() { CoUninitialize(); }
 
-    // False, with the reason, when the build has no object model to benchmark.
-    bool ready(benchmark::State& run) const {
-        if (!testing::objectModelBuilt()) {
-            run.SkipWithError("the object model module (qvcomsrv.dll) is not built");
-            return false;
-        }
-        return true;
-    }
-
     sky::testing::TempMachine machine;
     sky::RecordingPresenter recorder;
     sky::ScopedMessageBoxPresenter installed{recorder};
@@ -50,9 +46,6 @@ struct LargeFarm {
 
 void BM_ApplicationViewItems(benchmark::State& run) {
     LargeFarm farm;
-    if (!farm.ready(run)) {
-        return;
-    }
     AdminState state;
     for (auto _ : run) {
         auto items = viewItems(state, kApplicationView);
@@ -66,9 +59,6 @@ BENCHMARK(BM_ApplicationViewItems)->Unit(benchmark::kMillisecond);
 
 void BM_ShowApplicationView(benchmark::State& run) {
     LargeFarm farm;
-    if (!farm.ready(run)) {
-        return;
-    }
     AdminState state;
     frmMain main(state);
     for (auto _ : run) {

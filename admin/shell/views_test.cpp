@@ -31,9 +31,8 @@ protected:
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     }
     void SetUp() override {
-        if (!testing::objectModelBuilt()) {
-            GTEST_SKIP() << "the object model module (qvcomsrv.dll) is not built";
-        }
+        ASSERT_TRUE(testing::objectModelBuilt())
+            << "the object model module (qvcomsrv.dll) is missing from the build";
         testing::registerObjectModel();
     }
     ~ViewsTest() override {

@@ -30,6 +30,9 @@ void StatusFeedback::progressDone() {
 }
 
 void StatusFeedback::status(std::u16string_view text) {
+    if (!label_) {
+        return;
+    }
     label_->setText(QString::fromStdU16String(std::u16string(text)));
     label_->setVisible(!text.empty());
     label_->repaint();

@@ -25,7 +25,8 @@ private:
     QWidget* owner_;
 };
 
-// The same, with progress in a progress bar and status in a label, both shown while in use.
+// The same, with progress in a progress bar and status in a label (if any), both shown while in
+// use.
 class StatusFeedback final : public MessageBoxFeedback {
 public:
     StatusFeedback(QWidget* owner, QProgressBar* bar, QLabel* label)

@@ -287,8 +287,7 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 private:
-    ComPtr<IClassFactory> samples_ =
-        sky::makeObject<sky::ClassFactory<sky::testclass::SampleObject>>();
+    ComPtr<IClassFactory> samples_ = sky::makeClassFactory<sky::testclass::SampleObject>();
 };
 
 HRESULT create(REFCLSID clsid, DWORD context) {

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "../remote/exporter.h"
 #include "apartment.h"
 
 namespace {
@@ -46,6 +47,11 @@ void releaseAll(const std::vector<IUnknown*>& objects) {
         object->Release();
 }
 
+// Class objects for a local server are published for other processes as well.
+bool published(DWORD context) {
+    return (context & CLSCTX_LOCAL_SERVER) != 0;
+}
+
 } // namespace
 
 namespace sky::automation {
@@ -67,6 +73,7 @@ IUnknown* findClassObject(REFCLSID clsid, DWORD context) {
 
 void revokeThreadClassObjects() {
     std::vector<IUnknown*> released;
+    std::vector<CLSID> withdrawn;
     {
         Table& t = table();
         std::lock_guard lock(t.mutex);
@@ -75,9 +82,13 @@ void revokeThreadClassObjects() {
             if (r.owner != self)
                 return false;
             released.push_back(r.object);
+            if (published(r.context))
+                withdrawn.push_back(r.clsid);
             return true;
         });
     }
+    for (const CLSID& clsid : withdrawn)
+        sky::remote::withdrawClass(clsid);
     releaseAll(released);
 }
 
@@ -93,22 +104,36 @@ HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwCl
     if (!sky::automation::apartmentReady())
         return CO_E_NOTINITIALIZED;
     Table& t = table();
-    std::lock_guard lock(t.mutex);
-    pUnk->AddRef();
-    const DWORD cookie = t.nextCookie++;
-    t.entries.push_back({cookie, rclsid, pUnk, dwClsContext, flags, std::this_thread::get_id()});
+    DWORD cookie = 0;
+    {
+        std::lock_guard lock(t.mutex);
+        pUnk->AddRef();
+        cookie = t.nextCookie++;
+        t.entries.push_back(
+            {cookie, rclsid, pUnk, dwClsContext, flags, std::this_thread::get_id()});
+    }
+    if (published(dwClsContext)) {
+        if (const HRESULT hr = sky::remote::publishClass(rclsid); FAILED(hr)) {
+            CoRevokeClassObject(cookie);
+            return hr;
+        }
+    }
     *lpdwRegister = cookie;
     return S_OK;
 }
 
 HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister) {
     IUnknown* released = nullptr;
+    bool withdraw = false;
+    CLSID clsid{};
     {
         Table& t = table();
         std::lock_guard lock(t.mutex);
         for (auto it = t.entries.begin(); it != t.entries.end(); ++it) {
             if (it->cookie == dwRegister) {
                 released = it->object;
+                withdraw = published(it->context);
+                clsid = it->clsid;
                 t.entries.erase(it);
                 break;
             }
@@ -116,6 +141,8 @@ HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister) {
     }
     if (!released)
         return E_INVALIDARG;
+    if (withdraw)
+        sky::remote::withdrawClass(clsid);
     released->Release();
     return S_OK;
 }

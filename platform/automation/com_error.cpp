@@ -58,6 +58,10 @@ constexpr ResultText resultTexts[] = {
     {CO_E_DLLNOTFOUND, u"DLL for class not found"},
     {CO_E_ERRORINDLL, u"Error in the DLL"},
     {CO_E_SERVER_EXEC_FAILURE, u"Server execution failed"},
+    {RPC_E_DISCONNECTED, u"The object invoked has disconnected from its clients."},
+    {static_cast<HRESULT>(0x800706BA), u"The RPC server is unavailable."},
+    {static_cast<HRESULT>(0x800706F7), u"The stub received bad data."},
+    {static_cast<HRESULT>(0x800401FD), u"Object is not connected to server"},
 };
 
 // The thread's error information, taken: its description and source.
@@ -85,8 +89,9 @@ std::u16string resultText(HRESULT result) {
 }
 
 ComError::ComError(HRESULT result) : result_(result) {
-    takeErrorInfo(description_, source_);
-    if (description_.empty())
+    // An object that supplied error information said what it had to say, an empty description
+    // included; only a failure without any takes the system's text for its code.
+    if (!takeErrorInfo(description_, source_))
         description_ = resultText(result);
     what_ = narrow(description_);
 }

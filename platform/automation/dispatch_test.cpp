@@ -133,7 +133,7 @@ TEST(ComObject, AnswersListedInterfacesParentsAndOneIdentity) {
 }
 
 TEST(ComObject, ClassFactoryCreatesAndRefusesAggregation) {
-    auto factory = sky::makeObject<sky::ClassFactory<SampleObject>>();
+    auto factory = sky::makeClassFactory<SampleObject>();
     ComPtr<IDispatch> created;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, created.putVoid()), S_OK);
     EXPECT_EQ(sky::getProperty(created.get(), u"Name").toString(), u"sample");
@@ -144,6 +144,25 @@ TEST(ComObject, ClassFactoryCreatesAndRefusesAggregation) {
     EXPECT_FALSE(aggregated);
     ComPtr<IEnumVARIANT> wrong;
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IEnumVARIANT, wrong.putVoid()), E_NOINTERFACE);
+}
+
+TEST(ComObject, ClassFactoryKeepsItsModuleLoadedWhileItLivesOrIsLocked) {
+    sky::ModuleCount module{0};
+    {
+        auto factory = sky::makeClassFactory<SampleObject>(&module);
+        EXPECT_EQ(module.load(), 1);
+        EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+        EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+        EXPECT_EQ(module.load(), 3);
+        EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+        EXPECT_EQ(module.load(), 2);
+        // The objects it makes count in their own module's way, not as locks.
+        ComPtr<IDispatch> created;
+        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, created.putVoid()), S_OK);
+        EXPECT_EQ(module.load(), 2);
+    }
+    // The factory is gone; the lock not undone still holds the module.
+    EXPECT_EQ(module.load(), 1);
 }
 
 TEST(Dispatch, PropertiesAndMethodsByName) {

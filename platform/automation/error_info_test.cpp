@@ -112,6 +112,18 @@ TEST(ErrorInfo, DescriptionCrossesAFailedCallIntoComError) {
     EXPECT_EQ(GetErrorInfo(0, left.put()), S_FALSE);
 }
 
+TEST(ErrorInfo, EmptyDescriptionOfAnObjectStaysEmpty) {
+    auto sample = sky::makeObject<SampleObject>();
+    sky::Bstr nothing(u"");
+    const HRESULT hr = sample->Fail(nothing.get());
+    EXPECT_EQ(hr, SAMPLE_E_REFUSED);
+    const auto e = errorOf([&] { sky::check(hr); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->result(), SAMPLE_E_REFUSED);
+    EXPECT_EQ(e->description(), u"");
+    EXPECT_EQ(e->source(), u"SkyTest.Sample");
+}
+
 TEST(ErrorInfo, ComErrorWithoutErrorInformationUsesTheSystemText) {
     EXPECT_EQ(sky::check(S_FALSE), S_FALSE);
     EXPECT_NO_THROW(sky::check(S_OK));

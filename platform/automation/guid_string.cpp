@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "guid_text.h"
+#include "sky/hex.h"
 #include "win/com.h"
 
 namespace sky::automation {
@@ -9,28 +10,6 @@ namespace sky::automation {
 namespace {
 
 constexpr char16_t hexDigits[] = u"0123456789ABCDEF";
-
-int hexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
-// Reads `digits` hex digits from text[pos...]; false if any is not a hex digit.
-bool readHex(const WCHAR* text, std::size_t pos, int digits, unsigned long long& value) {
-    value = 0;
-    for (int i = 0; i < digits; ++i) {
-        int v = hexValue(text[pos + i]);
-        if (v < 0)
-            return false;
-        value = value << 4 | static_cast<unsigned>(v);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -57,33 +36,11 @@ void formatGuid(const GUID& guid, WCHAR* out) {
 }
 
 bool parseGuid(const WCHAR* text, GUID& guid) {
-    // Check the length first so that the reads below never pass the terminator.
+    // Count no further than one character past the form, so a long string is not read to its end.
     std::size_t n = 0;
     while (n <= guidTextLength && text[n])
         ++n;
-    if (n != guidTextLength || text[0] != u'{' || text[37] != u'}')
-        return false;
-    if (text[9] != u'-' || text[14] != u'-' || text[19] != u'-' || text[24] != u'-')
-        return false;
-    unsigned long long v = 0;
-    GUID result{};
-    if (!readHex(text, 1, 8, v))
-        return false;
-    result.Data1 = static_cast<DWORD>(v);
-    if (!readHex(text, 10, 4, v))
-        return false;
-    result.Data2 = static_cast<WORD>(v);
-    if (!readHex(text, 15, 4, v))
-        return false;
-    result.Data3 = static_cast<WORD>(v);
-    static constexpr std::size_t bytePositions[8] = {20, 22, 25, 27, 29, 31, 33, 35};
-    for (int i = 0; i < 8; ++i) {
-        if (!readHex(text, bytePositions[i], 2, v))
-            return false;
-        result.Data4[i] = static_cast<BYTE>(v);
-    }
-    guid = result;
-    return true;
+    return parseBracedGuid(std::u16string_view(text, n), guid);
 }
 
 } // namespace sky::automation

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "sky/hex.h"
 #include "sky/text.h"
 #include "win/com.h"
 
@@ -88,6 +89,48 @@ TEST(GuidStrings, NullStringIsTheNullGuid) {
     EXPECT_EQ(IIDFromString(nullptr, &iid), S_OK);
     EXPECT_TRUE(IsEqualGUID(iid, IID_NULL));
     EXPECT_EQ(CLSIDFromString(u"{00000000-0000-0000-0000-000000000000}", nullptr), E_INVALIDARG);
+}
+
+TEST(DigitText, DigitsOfEachBaseInEitherCase) {
+    EXPECT_EQ(sky::digitValue(u'7'), 7);
+    EXPECT_EQ(sky::digitValue('a'), 10);
+    EXPECT_EQ(sky::digitValue(U'F'), 15);
+    EXPECT_EQ(sky::digitValue(u'g'), -1);
+    EXPECT_EQ(sky::digitValue(u'8', 8), -1);
+    EXPECT_EQ(sky::digitValue(u'9', 10), 9);
+    EXPECT_EQ(sky::digitValue(u'a', 10), -1);
+    // Neither other scripts' digits nor characters whose low byte is a digit.
+    EXPECT_EQ(sky::digitValue(u'\uFF11'), -1);
+    EXPECT_EQ(sky::digitValue(char16_t{0x0131}), -1);
+    EXPECT_EQ(sky::digitValue(static_cast<unsigned char>('\xE9')), -1);
+}
+
+TEST(DigitText, GuidDigitsWithAndWithoutBracesInBothCharacterTypes) {
+    GUID parsed{};
+    ASSERT_TRUE(
+        sky::parseGuidDigits(std::string_view("0a1b2c3d-4E5F-6071-8293-a4b5c6d7e8f9"), parsed));
+    EXPECT_TRUE(IsEqualGUID(parsed, sample));
+    parsed = GUID_NULL;
+    ASSERT_TRUE(sky::parseBracedGuid(std::u16string_view(u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}"),
+                                     parsed));
+    EXPECT_TRUE(IsEqualGUID(parsed, sample));
+
+    // Anything else leaves the GUID as it was.
+    for (std::string_view bad :
+         {"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F", "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9 ",
+          "0A1B2C3D4E5F-6071-8293-A4B5C6D7E8F90", "0A1B2C3D-4E5F-6071-829-3A4B5C6D7E8F9",
+          "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8G9", "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}",
+          "+A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9"}) {
+        GUID untouched = IID_IUnknown;
+        EXPECT_FALSE(sky::parseGuidDigits(bad, untouched)) << bad;
+        EXPECT_TRUE(IsEqualGUID(untouched, IID_IUnknown)) << bad;
+    }
+    GUID untouched = IID_IUnknown;
+    EXPECT_FALSE(sky::parseBracedGuid(std::u16string_view(u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9"),
+                                      untouched));
+    EXPECT_FALSE(sky::parseBracedGuid(std::u16string_view(u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9"),
+                                      untouched));
+    EXPECT_TRUE(IsEqualGUID(untouched, IID_IUnknown));
 }
 
 TEST(TaskMemory, AllocReallocFreeKeepContents) {

@@ -1,35 +1,73 @@
 // Out-of-process activation: a class served by a local server (LocalServer32) or by a service
 // (its AppID's LocalService).
 //
-// This is the seam where starting the server and reaching its class object through proxies
-// will go. Until then such a class is found but cannot be reached, and activation fails with
-// CO_E_SERVER_EXEC_FAILURE, which is what Windows reports when a class's local server does not
-// start or does not register its class object.
+// A server process publishes the class objects it registers for CLSCTX_LOCAL_SERVER at the
+// machine's endpoints (platform/remote); activation connects there and hands back a proxy of the
+// class object. When no server has published the class yet, the class's service is started and
+// activation waits for it to publish, at most `classObjectWait`; a server that does not appear
+// in that time, or a service that cannot start, is CO_E_SERVER_EXEC_FAILURE, as Windows reports
+// it.
+#include <chrono>
+#include <thread>
+
+#include "../remote/client.h"
 #include "class_registry.h"
 #include "servers.h"
+#include "service_start.h"
 
 namespace sky::automation {
 
 namespace {
 
+constexpr auto classObjectWait = std::chrono::seconds(30);
+constexpr auto pollInterval = std::chrono::milliseconds(20);
+
+struct LocalServer {
+    bool found = false;
+    std::u16string service;    // the AppID's LocalService, if any
+    std::u16string parameters; // and its ServiceParameters
+};
+
 // Whether the class names a server out of process: LocalServer32, or AppID -> LocalService.
-bool hasLocalServer(REFCLSID clsid) {
+LocalServer localServerOf(REFCLSID clsid) {
+    LocalServer server;
     const std::u16string key = classKey(clsid);
-    if (classesKeyExists(key + u"\\LocalServer32"))
-        return true;
     const auto appId = readClassesString(key, u"AppID");
-    if (!appId || appId->empty())
-        return false;
-    const auto service = readClassesString(u"AppID\\" + *appId, u"LocalService");
-    return service && !service->empty();
+    if (appId && !appId->empty()) {
+        if (auto service = readClassesString(u"AppID\\" + *appId, u"LocalService");
+            service && !service->empty()) {
+            server.found = true;
+            server.service = *service;
+            server.parameters =
+                readClassesString(u"AppID\\" + *appId, u"ServiceParameters").value_or(u"");
+        }
+    }
+    if (classesKeyExists(key + u"\\LocalServer32"))
+        server.found = true;
+    return server;
 }
 
 } // namespace
 
-HRESULT getLocalServerClassObject(REFCLSID clsid, REFIID, void** ppv) {
+HRESULT getLocalServerClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     *ppv = nullptr;
-    if (!hasLocalServer(clsid))
+    const LocalServer server = localServerOf(clsid);
+    if (!server.found)
         return REGDB_E_CLASSNOTREG;
+    HRESULT hr = sky::remote::getRemoteClassObject(clsid, riid, ppv);
+    if (hr != REGDB_E_CLASSNOTREG)
+        return hr;
+    if (server.service.empty() || !startService(server.service, server.parameters))
+        return CO_E_SERVER_EXEC_FAILURE;
+    const auto deadline = std::chrono::steady_clock::now() + classObjectWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(pollInterval);
+        hr = sky::remote::getRemoteClassObject(clsid, riid, ppv);
+        if (hr != REGDB_E_CLASSNOTREG)
+            return hr;
+        if (!serviceMayStillPublish(server.service))
+            break;
+    }
     return CO_E_SERVER_EXEC_FAILURE;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "sky/hex.h"
 #include "sky/text.h"
 #include "win/errors.h"
 
@@ -26,18 +27,10 @@ HRESULT parseRadixLiteral(std::u16string_view text, std::size_t& pos, unsigned r
     const std::size_t start = pos;
     value = 0;
     for (; pos < text.size(); ++pos) {
-        const char16_t c = text[pos];
-        unsigned digit = 0;
-        if (isDigit(c))
-            digit = c - u'0';
-        else if (radix == 16 && c >= u'a' && c <= u'f')
-            digit = c - u'a' + 10;
-        else if (radix == 16 && c >= u'A' && c <= u'F')
-            digit = c - u'A' + 10;
-        else
+        const int digitOrNone = sky::digitValue(text[pos], static_cast<int>(radix));
+        if (digitOrNone < 0)
             break;
-        if (digit >= radix)
-            break;
+        const auto digit = static_cast<unsigned>(digitOrNone);
         if (value > (UINT64_MAX - digit) / radix)
             return DISP_E_OVERFLOW;
         value = value * radix + digit;

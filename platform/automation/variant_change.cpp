@@ -57,38 +57,6 @@ const IntegerType* integerType(VARTYPE vt) {
     return nullptr;
 }
 
-// The number of bytes a by-reference value of this type points at, 0 if not supported.
-std::size_t referencedSize(VARTYPE base) {
-    switch (base) {
-    case VT_I1:
-    case VT_UI1:
-        return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-        return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-        return 4;
-    case VT_R8:
-    case VT_DATE:
-    case VT_CY:
-    case VT_I8:
-    case VT_UI8:
-        return 8;
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-        return sizeof(void*);
-    default:
-        return 0;
-    }
-}
-
 // A by-value view of the source (not owning anything): VT_BYREF values are read through.
 HRESULT dereference(const VARIANT& source, VARIANT& view) {
     view = source;
@@ -101,7 +69,7 @@ HRESULT dereference(const VARIANT& source, VARIANT& view) {
         view = *source.pvarVal;
         return (view.vt & VT_BYREF) ? E_INVALIDARG : S_OK;
     }
-    const std::size_t size = referencedSize(base);
+    const std::size_t size = sky::automation::valueSize(base);
     if (size == 0)
         return DISP_E_BADVARTYPE;
     view.vt = base;

@@ -32,8 +32,9 @@ std::optional<fs::path> findNoCase(const fs::path& dir, const std::string& name)
 }
 
 // Appends the backslash- or slash-separated components of `rest` to `base`, matching existing
-// components case-insensitively.
-fs::path appendComponents(fs::path base, std::u16string_view rest) {
+// components case-insensitively. As on Windows, ".." at the root stays at the root: `base` lies
+// `depth` components below its drive's root (its directory), and nothing climbs above that.
+fs::path appendComponents(fs::path base, std::u16string_view rest, std::size_t depth = 0) {
     bool exists = true;
     std::size_t start = 0;
     while (start <= rest.size()) {
@@ -45,9 +46,13 @@ fs::path appendComponents(fs::path base, std::u16string_view rest) {
         if (part.empty() || part == u".")
             continue;
         if (part == u"..") {
-            base = base.parent_path();
+            if (depth > 0) {
+                base = base.parent_path();
+                --depth;
+            }
             continue;
         }
+        ++depth;
         const std::string name = narrow(part);
         if (exists) {
             if (auto found = findNoCase(base, name)) {
@@ -71,6 +76,10 @@ fs::path root() {
     const char* named = std::getenv("SKYLOOM_MACHINE");
     fs::path dir = named && *named ? fs::path(named) : defaultRoot();
     std::error_code ec;
+    // A relative name is taken from the current directory once, here: whatever is recorded
+    // from the path is then the same machine from any directory.
+    if (dir.is_relative())
+        dir = fs::absolute(dir, ec).lexically_normal();
     fs::create_directories(dir / "drive_c", ec);
     return dir;
 }
@@ -98,8 +107,18 @@ std::optional<fs::path> toHostPath(std::u16string_view path) {
         // A path rooted on the current drive: drive C, as programs here start from it.
         return appendComponents(driveC(), path);
     }
+    // Relative to the current directory, which lies on drive C or on Z:, and ".." climbs to
+    // that drive's root at most.
     std::error_code ec;
-    return appendComponents(fs::current_path(ec), path);
+    const fs::path current = fs::current_path(ec);
+    const fs::path withinC = current.lexically_relative(driveC());
+    const bool onC = !withinC.empty() && *withinC.begin() != "..";
+    std::size_t depth = 0;
+    for (const auto& part : onC ? withinC : current.relative_path()) {
+        if (!part.empty() && part != ".")
+            ++depth;
+    }
+    return appendComponents(current, path, depth);
 }
 
 std::u16string toWindowsPath(const fs::path& hostPath) {

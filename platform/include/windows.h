@@ -7,6 +7,7 @@
 #include "win/errors.h"
 #include "win/guid.h"
 #include "win/lasterror.h"
+#include "win/literals.h"
 #include "win/module.h"
 #include "win/oleauto.h"
 #include "win/process.h"

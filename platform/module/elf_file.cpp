@@ -221,13 +221,13 @@ Status readSection(const std::filesystem::path& file, std::string_view name, Ali
 
 std::vector<BYTE> withSection(std::span<const BYTE> image, std::string_view name,
                               std::span<const BYTE> contents) {
-    const auto fail = [](const char* reason) { throw std::runtime_error(reason); };
+    const auto throwUnusable = [](const char* reason) { throw std::runtime_error(reason); };
     Ehdr eh{};
     if (image.size() < sizeof eh)
-        fail("not an ELF file");
+        throwUnusable("not an ELF file");
     std::memcpy(&eh, image.data(), sizeof eh);
     if (!isHostElf(eh))
-        fail("not an ELF file of this machine");
+        throwUnusable("not an ELF file of this machine");
     const auto readAt = [&](std::uint64_t at, std::size_t n, void* to) {
         if (!fits(at, n, image.size()))
             return false;
@@ -237,25 +237,25 @@ std::vector<BYTE> withSection(std::span<const BYTE> image, std::string_view name
     SectionTable table;
     const Status status = readTable(eh, image.size(), readAt, table);
     if (status == Status::NoSection)
-        fail("the file has no section name table");
+        throwUnusable("the file has no section name table");
     if (status != Status::Ok)
-        fail("the section table is damaged");
+        throwUnusable("the section table is damaged");
     if (eh.e_shnum == 0 || table.sections.size() + 1 >= SHN_LORESERVE)
-        fail("too many sections");
+        throwUnusable("too many sections");
 
     // What the loader maps stays byte for byte where it is.
     std::uint64_t keepEnd = sizeof(Ehdr);
     if (eh.e_phnum > 0) {
         if (eh.e_phentsize != sizeof(Phdr) ||
             !fits(eh.e_phoff, std::uint64_t(eh.e_phnum) * sizeof(Phdr), image.size()))
-            fail("the program header table is damaged");
+            throwUnusable("the program header table is damaged");
         keepEnd = std::max<std::uint64_t>(keepEnd, eh.e_phoff + eh.e_phnum * sizeof(Phdr));
     }
     for (std::size_t i = 0; i < eh.e_phnum; ++i) {
         Phdr ph{};
         std::memcpy(&ph, image.data() + eh.e_phoff + i * sizeof(Phdr), sizeof ph);
         if (!fits(ph.p_offset, ph.p_filesz, image.size()))
-            fail("a segment lies outside the file");
+            throwUnusable("a segment lies outside the file");
         keepEnd = std::max<std::uint64_t>(keepEnd, ph.p_offset + ph.p_filesz);
     }
     std::vector<Shdr>& sections = table.sections;
@@ -263,16 +263,16 @@ std::vector<BYTE> withSection(std::span<const BYTE> image, std::string_view name
         if (sh.sh_type == SHT_NOBITS)
             continue;
         if (!fits(sh.sh_offset, sh.sh_size, image.size()))
-            fail("a section lies outside the file");
+            throwUnusable("a section lies outside the file");
         if (sh.sh_flags & SHF_ALLOC)
             keepEnd = std::max<std::uint64_t>(keepEnd, sh.sh_offset + sh.sh_size);
     }
 
     std::size_t target = 0;
     if (findSection(table, name, target) == Status::Damaged)
-        fail("the section names are damaged");
+        throwUnusable("the section names are damaged");
     if (target != 0 && (sections[target].sh_flags & SHF_ALLOC))
-        fail("the section is loaded into memory and cannot be replaced");
+        throwUnusable("the section is loaded into memory and cannot be replaced");
     std::vector<char> names = table.names;
     const bool adding = target == 0;
     if (adding) {

@@ -44,7 +44,8 @@ DWORD errorFromLoader(const char* message, const fs::path& file) {
     return ERROR_DLL_INIT_FAILED; // unresolved symbols and everything else the loader refuses
 }
 
-HMODULE fail(DWORD error) {
+// Sets the thread's last error and returns no module.
+HMODULE nullWithLastError(DWORD error) {
     SetLastError(error);
     return nullptr;
 }
@@ -54,14 +55,14 @@ HMODULE loadImage(const fs::path& file) {
     case sky::elf::Status::Ok:
         break;
     case sky::elf::Status::CannotOpen:
-        return fail(ERROR_MOD_NOT_FOUND);
+        return nullWithLastError(ERROR_MOD_NOT_FOUND);
     default:
-        return fail(ERROR_BAD_EXE_FORMAT);
+        return nullWithLastError(ERROR_BAD_EXE_FORMAT);
     }
     dlerror();
     void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library)
-        return fail(errorFromLoader(dlerror(), file));
+        return nullWithLastError(errorFromLoader(dlerror(), file));
     const ModulePtr module = Table::instance().addImage(library, file);
     module->readResources(); // resources as of load time; FindResourceW reports a failure
     return module->handle();
@@ -75,8 +76,9 @@ HMODULE loadResourcesOnly(const fs::path& file, Kind kind) {
     // Not an ELF file, or a damaged section table or resource section: not a usable module.
     void* none = nullptr;
     Table::instance().release(module->handle(), none);
-    return fail(status == sky::resources::ReadStatus::CannotOpen ? ERROR_MOD_NOT_FOUND
-                                                                 : ERROR_BAD_EXE_FORMAT);
+    return nullWithLastError(status == sky::resources::ReadStatus::CannotOpen
+                                 ? ERROR_MOD_NOT_FOUND
+                                 : ERROR_BAD_EXE_FORMAT);
 }
 
 // The module's own definition of `symbol`, not one it merely sees through its dependencies.
@@ -98,7 +100,7 @@ extern "C" HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
 
 extern "C" HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
     if (!lpLibFileName || !*lpLibFileName || hFile || (dwFlags & ~kKnownFlags))
-        return fail(ERROR_INVALID_PARAMETER);
+        return nullWithLastError(ERROR_INVALID_PARAMETER);
     const std::u16string name =
         sky::module::withDefaultExtension({lpLibFileName, sky::length(lpLibFileName)});
     Table& table = Table::instance();
@@ -111,7 +113,7 @@ extern "C" HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DW
     DWORD error = 0;
     const std::optional<fs::path> file = sky::module::locateLibrary(name, error);
     if (!file)
-        return fail(error);
+        return nullWithLastError(error);
     if (dwFlags & kResourceOnlyFlags) {
         // A module whose code is loaded already serves its resources through its own handle.
         if (table.findImageByFile(*file))

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "sky/hex.h"
 #include "sky/resources.h"
 #include "sky/text.h"
 
@@ -102,13 +103,7 @@ ResourceId ResourceId::parse(std::string_view text) {
     unsigned long value = 0;
     bool number = !digits.empty();
     for (const char c : digits) {
-        int d = -1;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
+        const int d = sky::digitValue(static_cast<unsigned char>(c), base);
         if (d < 0 || value > 0xFFFF) {
             number = false;
             break;

@@ -1,12 +1,15 @@
 #include "hive.h"
 
 #include "query.h"
-#include "refold.h"
 
-#include <chrono>
-#include <fstream>
-#include <iostream>
-#include <thread>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include <sqlite3.h>
 
@@ -17,28 +20,7 @@ namespace sky::registry {
 
 namespace {
 
-// "SKYR" in the file header tells a hive from any other SQLite database.
-constexpr int kApplicationId = 0x534B5952;
-// 1: names folded for ASCII and Latin-1 only, no record of the rule. 2: the rule by which the
-// names are folded is recorded in meta ("folding"); a hive folded by another is folded again.
-constexpr int kSchemaVersion = 2;
-constexpr char kCreateMeta[] = "CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, "
-                               "value TEXT NOT NULL)";
 constexpr int kBusyTimeoutMs = 15000;
-
-// The keys a freshly installed machine has, created with every new hive.
-constexpr const char16_t* kMachineKeys[] = {
-    u"HARDWARE",
-    u"SOFTWARE\\Classes\\AppID",
-    u"SOFTWARE\\Classes\\CLSID",
-    u"SOFTWARE\\Classes\\Interface",
-    u"SOFTWARE\\Classes\\TypeLib",
-    u"SOFTWARE\\Microsoft\\OLE",
-    u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
-    u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage",
-    u"SYSTEM\\CurrentControlSet\\Control\\Nls\\Language",
-    u"SYSTEM\\CurrentControlSet\\Services",
-};
 
 std::string joinPath(std::string_view parent, std::string_view folded) {
     std::string path;
@@ -105,18 +87,6 @@ std::string describe(const std::filesystem::path& file, int sqliteCode, sqlite3*
     return "the registry hive " + file.string() + " " + what + " (" + detail + ")";
 }
 
-// Runs one statement during opening; a busy database (another process creating it at the same
-// moment) is waited for.
-int execWaiting(sqlite3* db, const char* sql) {
-    int rc = SQLITE_BUSY;
-    for (int attempt = 0; attempt < 50 && (rc & 0xFF) == SQLITE_BUSY; ++attempt) {
-        if (attempt > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    }
-    return rc;
-}
-
 // The answer when a lookup in a key found nothing: `missing`, or ERROR_KEY_DELETED when the key
 // itself is gone.
 LONG absent(Hive& hive, KeyId key, LONG missing) {
@@ -124,48 +94,10 @@ LONG absent(Hive& hive, KeyId key, LONG missing) {
     return status == ERROR_SUCCESS ? missing : status;
 }
 
-// The folding rule the hive records; empty when it records none.
-std::string recordedFolding(sqlite3* db) {
-    sqlite3_stmt* stmt = nullptr;
-    std::string rule;
-    if (sqlite3_prepare_v2(db, "SELECT value FROM meta WHERE name = 'folding'", -1, &stmt,
-                           nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-        rule = text ? text : "";
-    }
-    sqlite3_finalize(stmt);
-    return rule;
-}
-
-int recordFolding(sqlite3* db) {
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(
-        db, "INSERT OR REPLACE INTO meta(name, value) VALUES('folding', ?1)", -1, &stmt, nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_bind_text(stmt, 1, foldingRule(), -1, SQLITE_STATIC);
-        rc = sqlite3_step(stmt);
-        rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
-    }
-    sqlite3_finalize(stmt);
-    return rc;
-}
-
-int pragmaInt(sqlite3* db, const char* sql, int& value) {
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-    if (rc == SQLITE_OK) {
-        rc = sqlite3_step(stmt);
-        value = rc == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : 0;
-        rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
-    }
-    sqlite3_finalize(stmt);
-    return rc;
-}
-
 } // namespace
 
-LONG Hive::fail(int sqliteCode) {
+LONG Hive::errorFromSqlite(int sqliteCode) {
+    lastCode_ = sqliteCode;
     problem_ = describe(file_, sqliteCode, db_);
     return codeFor(sqliteCode);
 }
@@ -176,25 +108,26 @@ sqlite3_stmt* Hive::statement(Statement which) const {
 
 LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
                 std::string& problem) {
+    // A new hive is built whole under a temporary name and linked into place, so a file with the
+    // hive's name always was a hive: one that is empty or damaged is reported and left as it
+    // is, whatever its size, never taken for a new one.
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+        if (LONG status = build(file, problem))
+            return status;
+    }
     std::unique_ptr<Hive> opened(new Hive);
     opened->file_ = file;
-    int rc =
-        sqlite3_open_v2(file.c_str(), &opened->db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    LONG status = rc == SQLITE_OK ? ERROR_SUCCESS : opened->fail(rc);
-    if (status == ERROR_SUCCESS) {
-        // Look before changing anything: another file stays as it is.
-        sqlite3_busy_timeout(opened->db_, kBusyTimeoutMs);
-        status = opened->checkFile();
+    LONG status = opened->connect(false);
+    if (status != ERROR_SUCCESS && opened->mayReadOnly()) {
+        // A machine directory or hive the user may not write: reading still works.
+        std::unique_ptr<Hive> reader(new Hive);
+        reader->file_ = file;
+        if (reader->connect(true) == ERROR_SUCCESS) {
+            opened = std::move(reader);
+            status = ERROR_SUCCESS;
+        }
     }
-    if (status == ERROR_SUCCESS) {
-        rc = execWaiting(opened->db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
-        status = rc == SQLITE_OK ? opened->createSchema() : opened->fail(rc);
-    }
-    if (status == ERROR_SUCCESS)
-        status = opened->upgradeFolding();
-    if (status == ERROR_SUCCESS)
-        status = opened->prepareAll();
     if (status != ERROR_SUCCESS) {
         problem = opened->problem_;
         return status;
@@ -203,142 +136,113 @@ LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
     return ERROR_SUCCESS;
 }
 
-LONG Hive::checkFile() {
-    int application = 0;
-    int version = 0;
-    int tables = 0;
-    int rc = pragmaInt(db_, "PRAGMA application_id", application);
-    if (rc == SQLITE_OK)
-        rc = pragmaInt(db_, "PRAGMA user_version", version);
-    if (rc == SQLITE_OK)
-        rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master", tables);
-    if (rc != SQLITE_OK)
-        return fail(rc);
-    if ((application != 0 && application != kApplicationId) || (version == 0 && tables != 0)) {
-        problem_ = "the file " + file_.string() + " is not a registry hive";
-        return ERROR_BADDB;
+LONG Hive::build(const std::filesystem::path& file, std::string& problem) {
+    std::string temporary = file.string() + ".new-XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        problem = "the registry hive " + file.string() + " cannot be created (" +
+                  std::strerror(errno) + ")";
+        return ERROR_REGISTRY_IO_FAILED;
     }
-    if (version > kSchemaVersion) {
-        problem_ = "the registry hive " + file_.string() + " was written by a newer version";
-        return ERROR_BADDB;
-    }
-    return ERROR_SUCCESS;
-}
-
-LONG Hive::createSchema() {
-    int version = 0;
-    int rc = pragmaInt(db_, "PRAGMA user_version", version);
-    if (rc != SQLITE_OK)
-        return fail(rc);
-    if (version != 0) // this format, or an older one that upgradeFolding() brings up to it
-        return ERROR_SUCCESS;
-
-    // A new file: create the schema once, whoever comes first.
-    rc = execWaiting(db_, "BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK)
-        return fail(rc);
-    int tables = 0;
-    rc = pragmaInt(db_, "PRAGMA user_version", version);
-    if (rc == SQLITE_OK)
-        rc = pragmaInt(db_, "SELECT count(*) FROM sqlite_master", tables);
-    if (rc != SQLITE_OK) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return fail(rc);
-    }
-    if (version != 0) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return ERROR_SUCCESS;
-    }
-    if (tables != 0) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        problem_ = "the file " + file_.string() + " is not a registry hive";
-        return ERROR_BADDB;
-    }
-    const std::string stamp = "PRAGMA application_id=" + std::to_string(kApplicationId) +
-                              "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
-    rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
-        rc = recordFolding(db_);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db_, stamp.c_str(), nullptr, nullptr, nullptr);
-    LONG status = rc == SQLITE_OK ? prepareAll() : fail(rc);
-    const KeyRef machine{kLocalMachineId, "HKEY_LOCAL_MACHINE"};
-    for (const char16_t* path : kMachineKeys) {
+    fchmod(fd, 0644); // as SQLite creates files; mkstemp makes them private
+    close(fd);
+    LONG status = ERROR_SUCCESS;
+    {
+        std::unique_ptr<Hive> built(new Hive);
+        built->file_ = temporary;
+        int rc = sqlite3_open_v2(temporary.c_str(), &built->db_,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(built->db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        status = rc == SQLITE_OK ? built->createSchema() : built->errorFromSqlite(rc);
         if (status != ERROR_SUCCESS)
-            break;
-        std::vector<std::u16string> names;
-        std::u16string_view rest(path);
-        for (std::size_t cut; (cut = rest.find(u'\\')) != std::u16string_view::npos;
-             rest.remove_prefix(cut + 1))
-            names.emplace_back(rest.substr(0, cut));
-        names.emplace_back(rest);
-        KeyRef key;
-        bool created = false;
-        status = createLocked(machine, names, {}, {}, key, created);
+            problem = built->problem_;
+    } // closed: its log is folded into the file before the file gets its name
+    if (status == ERROR_SUCCESS && link(temporary.c_str(), file.c_str()) != 0 && errno != EEXIST) {
+        problem = "the registry hive " + file.string() + " cannot be created (" +
+                  std::strerror(errno) + ")";
+        status = ERROR_REGISTRY_IO_FAILED;
     }
-    if (status == ERROR_SUCCESS) {
-        rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK)
-            status = fail(rc);
-    }
-    if (status != ERROR_SUCCESS)
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    for (const char* suffix : {"", "-wal", "-shm"})
+        unlink((temporary + suffix).c_str());
     return status;
 }
 
-LONG Hive::upgradeFolding() {
-    int version = 0;
-    int rc = pragmaInt(db_, "PRAGMA user_version", version);
-    if (rc != SQLITE_OK)
-        return fail(rc);
-    const std::string inForce = foldingRule();
-    if (version == kSchemaVersion && recordedFolding(db_) == inForce)
-        return ERROR_SUCCESS;
-
-    // Once, whoever comes first; the others find it done.
-    rc = execWaiting(db_, "BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK)
-        return fail(rc);
-    rc = pragmaInt(db_, "PRAGMA user_version", version);
-    if (rc == SQLITE_OK && version == kSchemaVersion && recordedFolding(db_) == inForce) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return ERROR_SUCCESS;
+LONG Hive::connect(bool readOnly) {
+    int rc = SQLITE_OK;
+    if (readOnly) {
+        // Nobody can write a hive in a directory that is read-only, so it is read as it stands,
+        // without the shared-memory index that WAL readers would otherwise create beside it.
+        std::string uri = "file:";
+        for (const unsigned char c : file_.string()) {
+            if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
+                uri += static_cast<char>(c);
+            } else {
+                static constexpr char hex[] = "0123456789ABCDEF";
+                uri += '%';
+                uri += hex[c >> 4];
+                uri += hex[c & 0xF];
+            }
+        }
+        uri += "?immutable=1";
+        rc = sqlite3_open_v2(uri.c_str(), &db_,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    } else {
+        rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
     }
-    std::vector<std::string> renamed;
-    const std::string stamp = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db_, kCreateMeta, nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
-        rc = refoldNames(db_, renamed);
-    if (rc == SQLITE_OK)
-        rc = recordFolding(db_);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db_, stamp.c_str(), nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-        const LONG status = fail(rc);
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return status;
+    LONG status = rc == SQLITE_OK ? ERROR_SUCCESS : errorFromSqlite(rc);
+    if (status == ERROR_SUCCESS) {
+        // Look before changing anything: another file stays as it is.
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        status = checkFile();
     }
-    reportRenames(renamed);
-    return ERROR_SUCCESS;
+    if (status == ERROR_SUCCESS && !readOnly) {
+        rc = execWaiting(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+        status = rc == SQLITE_OK ? ERROR_SUCCESS : errorFromSqlite(rc);
+    }
+    if (status == ERROR_SUCCESS)
+        status = checkPages();
+    if (status == ERROR_SUCCESS && !readOnly)
+        status = upgradeFolding(); // a read-only machine is read as it stands
+    if (status == ERROR_SUCCESS)
+        status = prepareAll();
+    return status;
 }
 
-void Hive::reportRenames(const std::vector<std::string>& renamed) const {
-    if (renamed.empty())
-        return;
-    // Beside the hive for later, and on standard error for whoever runs the program now.
-    const std::filesystem::path report = upgradeReportPath(file_);
-    std::ofstream out(report, std::ios::app);
-    out << "The registry hive " << file_.string() << " was brought to the name rule \""
-        << foldingRule() << "\". Names that are now equal were kept apart:\n";
-    for (const std::string& line : renamed)
-        out << "  " << line << "\n";
-    std::cerr << "registry: " << renamed.size()
-              << " names of the hive became equal to others under the case rule in force and were "
-                 "renamed; see "
-              << report.string() << "\n";
+bool Hive::mayReadOnly() const {
+    switch (lastCode_ & 0xFF) {
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+LONG Hive::checkPages() {
+    // A damaged page found now keeps every write away from the file: a write that met the
+    // damage half-way could otherwise leave part of itself behind.
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check(1)", -1, &stmt, nullptr);
+    std::string verdict;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW) {
+            const auto* text = sqlite3_column_text(stmt, 0);
+            verdict = text ? reinterpret_cast<const char*>(text) : "";
+            rc = SQLITE_OK;
+        }
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_OK)
+        return errorFromSqlite(rc);
+    if (verdict != "ok") {
+        problem_ = "the registry hive " + file_.string() + " is damaged (" + verdict + ")";
+        return ERROR_REGISTRY_CORRUPT;
+    }
+    return ERROR_SUCCESS;
 }
 
 LONG Hive::prepareAll() {
@@ -349,7 +253,7 @@ LONG Hive::prepareAll() {
         const int rc = sqlite3_prepare_v3(db_, sqlOf(static_cast<Statement>(which)), -1,
                                           SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
         if (rc != SQLITE_OK) {
-            const LONG status = fail(rc);
+            const LONG status = errorFromSqlite(rc);
             for (sqlite3_stmt* prepared : statements_)
                 sqlite3_finalize(prepared);
             statements_.clear();

@@ -74,6 +74,8 @@ enum class Statement : int;
 class Hive {
 public:
     // Opens the hive file, creating it (with the keys every machine has) when it does not exist.
+    // An existing file that is not a sound hive is reported and left untouched. A hive that
+    // cannot be opened for writing (a read-only machine) is opened for reading.
     static LONG open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
                      std::string& problem);
     ~Hive();
@@ -123,24 +125,39 @@ private:
     friend class Transaction;
     Hive() = default;
     LONG prepareAll();
-    // Whether the file is a hive of ours, or a new one, before anything in it changes.
+    // Builds a new hive at `file`, which does not exist yet.
+    static LONG build(const std::filesystem::path& file, std::string& problem);
+    // Opens the connection to file_, for writing or (immutable) for reading only, and checks it.
+    LONG connect(bool readOnly);
+    // Whether the last failure was one of not being allowed to write.
+    bool mayReadOnly() const;
+    // Whether the file is a hive of ours, before anything in it changes.
     LONG checkFile();
-    // Creates the schema of a new hive, once, whichever process comes first.
+    // Whether the file's pages are sound.
+    LONG checkPages();
+    // Creates the schema and the keys every machine has in a new hive file.
     LONG createSchema();
     // Brings a hive of an older format, or one whose names were folded by another rule, to the
     // format and rule in force, once, whichever process comes first.
     LONG upgradeFolding();
     void reportRenames(const std::vector<std::string>& renamed) const;
+    // The keys every machine has (HARDWARE, SOFTWARE\Classes\CLSID, ...), in a new hive.
+    LONG createMachineKeys();
+    // Runs one statement while opening; a busy database (another process creating it at the
+    // same moment) is waited for.
+    static int execWaiting(sqlite3* db, const char* sql);
     LONG createLocked(const KeyRef& base, const std::vector<std::u16string>& names,
                       std::u16string_view className, const CreateCheck& mayCreateUnder, KeyRef& key,
                       bool& created);
-    LONG fail(int sqliteCode);
+    // Keeps a SQLite failure as the hive's last problem and returns the Win32 code it stands for.
+    LONG errorFromSqlite(int sqliteCode);
     sqlite3_stmt* statement(Statement which) const;
 
     sqlite3* db_ = nullptr;
     std::filesystem::path file_;
     std::vector<sqlite3_stmt*> statements_;
     std::string problem_;
+    int lastCode_ = 0; // SQLite's code for the last failure
 };
 
 } // namespace sky::registry

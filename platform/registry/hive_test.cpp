@@ -194,6 +194,88 @@ TEST(Hive, DamageInsideAHiveIsReported) {
     EXPECT_FALSE(sky::registry::lastHiveProblem().empty());
 }
 
+namespace {
+
+// Closes this process's connection to the machine's hive, as leaving the machine does.
+void leaveTheMachine() {
+    sky::testing::TempMachine elsewhere;
+    DWORD values = 0;
+    RegQueryInfoKeyW(HKEY_LOCAL_MACHINE, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     &values, nullptr, nullptr, nullptr, nullptr);
+}
+
+std::string fileBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace
+
+TEST(Hive, AnEmptyHiveFileIsReportedAndLeftAlone) {
+    {
+        Key key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Vantor\\Skyloom\\FarmStore", 0,
+                                  nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(setNumber(key.get(), u"n", 1), ERROR_SUCCESS);
+    }
+    leaveTheMachine();
+    const fs::path hive = sky::registry::hivePath();
+    std::ofstream(hive, std::ios::binary | std::ios::trunc).close();
+
+    Key key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, key.put()),
+              ERROR_REGISTRY_CORRUPT);
+    EXPECT_THAT(
+        sky::registry::lastHiveProblem(),
+        ::testing::AllOf(::testing::HasSubstr(hive.string()), ::testing::HasSubstr("is damaged")));
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.put(), nullptr),
+              ERROR_REGISTRY_CORRUPT);
+    // Not taken for a new machine: the file stays as it was found.
+    EXPECT_EQ(fs::file_size(hive), 0u);
+}
+
+TEST(Hive, ADamagedHiveTakesNoWriteAtAll) {
+    {
+        Key key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Filled", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        for (int i = 0; i < 300; ++i) {
+            const std::u16string text =
+                u"MARKER" + std::u16string(100, u'x') + sky::widen(std::to_string(i));
+            ASSERT_EQ(RegSetValueExW(key.get(), writerValueName(0, i).c_str(), 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(text.c_str()),
+                                     static_cast<DWORD>((text.size() + 1) * 2)),
+                      ERROR_SUCCESS);
+        }
+    }
+    leaveTheMachine();
+    // Damage one page of value data, in the middle of the values; the keys' pages stay sound.
+    const fs::path hive = sky::registry::hivePath();
+    const std::string marker("M\0A\0R\0K\0E\0R\0", 12);
+    const std::string before = fileBytes(hive);
+    std::size_t at = before.find(marker);
+    for (int skip = 0; skip < 100 && at != std::string::npos; ++skip)
+        at = before.find(marker, at + 1);
+    ASSERT_NE(at, std::string::npos);
+    writeGarbage(hive, 8, static_cast<std::streamoff>(at / 4096 * 4096));
+    const std::string damaged = fileBytes(hive);
+
+    Key key;
+    const LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Fresh", 0, nullptr, 0,
+                                         KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    EXPECT_EQ(created, ERROR_REGISTRY_CORRUPT);
+    if (created == ERROR_SUCCESS)
+        setNumber(key.get(), u"n", 1);
+    EXPECT_THAT(sky::registry::lastHiveProblem(), ::testing::HasSubstr("is damaged"));
+    leaveTheMachine();
+    EXPECT_TRUE(fileBytes(hive) == damaged) << "a write went into the damaged hive";
+    EXPECT_FALSE(fs::exists(hive.string() + "-wal") && fs::file_size(hive.string() + "-wal") > 0)
+        << "a write went into the damaged hive's log";
+}
+
 TEST(Hive, AnotherDatabaseIsNotTakenForAHive) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(sky::registry::hivePath().c_str(), &db), SQLITE_OK);

@@ -47,13 +47,13 @@ public:
     // Runs a statement that returns no rows; a registry error code.
     LONG run() {
         const int rc = step();
-        return rc == SQLITE_DONE || rc == SQLITE_ROW ? ERROR_SUCCESS : hive_.fail(rc);
+        return rc == SQLITE_DONE || rc == SQLITE_ROW ? ERROR_SUCCESS : hive_.errorFromSqlite(rc);
     }
     // Steps once: ERROR_SUCCESS with `row` telling whether a row came.
     LONG next(bool& row) {
         const int rc = step();
         row = rc == SQLITE_ROW;
-        return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : hive_.fail(rc);
+        return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : hive_.errorFromSqlite(rc);
     }
 
     // Calls `use(*this)` for every row.
@@ -106,14 +106,14 @@ public:
         for (int attempt = 0; attempt < 4 && (rc & 0xFF) == SQLITE_BUSY; ++attempt)
             rc = Query(hive_, Statement::Begin).step();
         if (rc != SQLITE_DONE)
-            return hive_.fail(rc);
+            return hive_.errorFromSqlite(rc);
         open_ = true;
         return ERROR_SUCCESS;
     }
     LONG commit() {
         const int rc = Query(hive_, Statement::Commit).step();
         if (rc != SQLITE_DONE)
-            return hive_.fail(rc);
+            return hive_.errorFromSqlite(rc);
         open_ = false;
         return ERROR_SUCCESS;
     }

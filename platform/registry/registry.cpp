@@ -1,9 +1,11 @@
 // The Win32 registry functions over the session and the hive: argument checks, access rights,
 // the handle rules and the buffer-size rules of Windows.
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 #include "session.h"
+#include "sky/registry.h"
 #include "sky/text.h"
 #include "win/errors.h"
 #include "win/registry.h"
@@ -13,6 +15,14 @@ using namespace sky::registry;
 namespace {
 
 constexpr std::size_t kMaxValueName = 16383;
+// Windows' limits on keys: a name of at most 255 characters, at most 512 levels below a root.
+constexpr std::size_t kMaxKeyName = 255;
+constexpr std::size_t kMaxKeyDepth = 512;
+
+// Whether a key at `path` (a folded full path) would lie deeper than a key may.
+bool tooDeep(std::string_view path) {
+    return static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\')) > kMaxKeyDepth;
+}
 
 bool isString(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -179,6 +189,10 @@ extern "C" LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LP
     std::vector<std::u16string> names;
     if (LONG status = splitPath(lpSubKey, names))
         return status;
+    for (const std::u16string& name : names) {
+        if (name.size() > kMaxKeyName)
+            return ERROR_INVALID_PARAMETER;
+    }
     const std::u16string_view className = lpClass ? std::u16string_view(lpClass) : u"";
     return Session::run([&](Session& session) -> LONG {
         OpenKey base;
@@ -190,6 +204,8 @@ extern "C" LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LP
             return status;
         LONG status = locate(session, base, names, key, denied);
         if (status == ERROR_FILE_NOT_FOUND) {
+            if (tooDeep(key.path))
+                return ERROR_INVALID_PARAMETER;
             // A view whose own key is missing gets it made first.
             if (base.key.id == 0) {
                 if (LONG failed = session.resolve(hKey, base))
@@ -229,6 +245,17 @@ extern "C" LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
 
 extern "C" LSTATUS WINAPI SHDeleteKeyW(HKEY hkey, LPCWSTR pszSubKey) {
     return deleteKey(hkey, pszSubKey, true);
+}
+
+LSTATUS sky::registry::setValueBytes(HKEY key, std::u16string_view name, DWORD type,
+                                     const BYTE* data, DWORD size) {
+    if (name.size() > kMaxValueName || name.find(u'\0') != std::u16string_view::npos)
+        return ERROR_INVALID_PARAMETER;
+    if (!data && size)
+        return ERROR_NOACCESS;
+    return withKey(key, KEY_SET_VALUE, [&](Hive& hive, KeyId id) -> LONG {
+        return hive.setValue(id, name, type, data, size);
+    });
 }
 
 extern "C" LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType,

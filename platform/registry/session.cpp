@@ -23,8 +23,12 @@ void countFork() {
 
 // What names the machine now: SKYLOOM_MACHINE, or the variables its default comes from.
 std::string machineIdentity() {
-    if (const char* named = std::getenv("SKYLOOM_MACHINE"); named && *named)
+    if (const char* named = std::getenv("SKYLOOM_MACHINE"); named && *named) {
+        // A relative name is another machine once the current directory changes.
+        if (*named != '/')
+            return "machine=" + sky::machine::root().string();
         return std::string("machine=") + named;
+    }
     std::string identity = "default";
     for (const char* variable : {"XDG_DATA_HOME", "HOME"}) {
         const char* value = std::getenv(variable);

@@ -62,7 +62,7 @@ ServiceSide& side() {
 // The one status handle a service process hands out.
 SERVICE_STATUS_HANDLE const statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5C0);
 
-BOOL fail(DWORD error) {
+BOOL falseWithLastError(DWORD error) {
     SetLastError(error);
     return FALSE;
 }
@@ -77,29 +77,29 @@ StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable) {
     ServiceSide& s = side();
     if (!lpServiceStartTable || !lpServiceStartTable[0].lpServiceName ||
         !lpServiceStartTable[0].lpServiceProc)
-        return fail(ERROR_INVALID_PARAMETER);
+        return falseWithLastError(ERROR_INVALID_PARAMETER);
     if (s.channel < 0)
-        return fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+        return falseWithLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
     {
         std::lock_guard lock(s.mutex);
         if (s.dispatching)
-            return fail(ERROR_SERVICE_ALREADY_RUNNING);
+            return falseWithLastError(ERROR_SERVICE_ALREADY_RUNNING);
         s.dispatching = true;
     }
     if (!s.send(Writer(Channel::Connect)))
-        return fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+        return falseWithLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
     auto frame = receiveFrame(s.channel);
     if (!frame)
-        return fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+        return falseWithLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
     Reader start(*frame);
     if (static_cast<Channel>(start.number()) != Channel::Start)
-        return fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+        return falseWithLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
     std::vector<std::u16string> arguments{start.text()};
     const DWORD count = start.number();
     for (DWORD i = 0; i < count && start.ok(); ++i)
         arguments.push_back(start.text());
     if (!start.ok())
-        return fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+        return falseWithLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
 
     // A process of its own runs the first service of its table, whatever the name it is started
     // under; a shared one looks the name up.
@@ -179,13 +179,13 @@ extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
     {
         std::lock_guard lock(s.mutex);
         if (hServiceStatus != statusHandle || !s.dispatching)
-            return fail(ERROR_INVALID_HANDLE);
+            return falseWithLastError(ERROR_INVALID_HANDLE);
     }
     if (!lpServiceStatus)
-        return fail(ERROR_INVALID_ADDRESS);
+        return falseWithLastError(ERROR_INVALID_ADDRESS);
     const DWORD state = lpServiceStatus->dwCurrentState;
     if (state < SERVICE_STOPPED || state > SERVICE_PAUSED)
-        return fail(ERROR_INVALID_DATA);
+        return falseWithLastError(ERROR_INVALID_DATA);
     s.send(Writer(Channel::Status).status(*lpServiceStatus));
     if (state == SERVICE_STOPPED) {
         std::lock_guard lock(s.mutex);

@@ -165,7 +165,7 @@ DWORD serviceAccess(DWORD access) {
     return access;
 }
 
-BOOL fail(DWORD error) {
+BOOL falseWithLastError(DWORD error) {
     SetLastError(error);
     return FALSE;
 }
@@ -379,7 +379,7 @@ extern "C" BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs,
     if (!service)
         return FALSE;
     if (dwNumServiceArgs && !lpServiceArgVectors)
-        return fail(ERROR_INVALID_PARAMETER);
+        return falseWithLastError(ERROR_INVALID_PARAMETER);
     Writer request(Request::Start);
     request.text(service->name).number(dwNumServiceArgs);
     for (DWORD i = 0; i < dwNumServiceArgs; ++i)
@@ -408,13 +408,13 @@ extern "C" BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl,
         break;
     default:
         if (dwControl < 128 || dwControl > 255)
-            return fail(ERROR_INVALID_PARAMETER);
+            return falseWithLastError(ERROR_INVALID_PARAMETER);
     }
     const auto service = serviceWith(hService, right);
     if (!service)
         return FALSE;
     if (!lpServiceStatus)
-        return fail(ERROR_INVALID_ADDRESS);
+        return falseWithLastError(ERROR_INVALID_ADDRESS);
     std::string reply;
     auto reader =
         ask(*service, Writer(Request::Control).text(service->name).number(dwControl), reply);
@@ -428,15 +428,15 @@ extern "C" BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl,
 extern "C" BOOL WINAPI QueryServiceStatusEx(SC_HANDLE hService, int InfoLevel, LPBYTE lpBuffer,
                                             DWORD cbBufSize, LPDWORD pcbBytesNeeded) {
     if (InfoLevel != SC_STATUS_PROCESS_INFO)
-        return fail(ERROR_INVALID_LEVEL);
+        return falseWithLastError(ERROR_INVALID_LEVEL);
     const auto service = serviceWith(hService, SERVICE_QUERY_STATUS);
     if (!service)
         return FALSE;
     if (!pcbBytesNeeded)
-        return fail(ERROR_INVALID_ADDRESS);
+        return falseWithLastError(ERROR_INVALID_ADDRESS);
     *pcbBytesNeeded = sizeof(SERVICE_STATUS_PROCESS);
     if (cbBufSize < sizeof(SERVICE_STATUS_PROCESS) || !lpBuffer)
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+        return falseWithLastError(ERROR_INSUFFICIENT_BUFFER);
     std::string reply;
     auto reader = ask(*service, Writer(Request::Query).text(service->name), reply);
     if (!reader)
@@ -461,7 +461,7 @@ extern "C" BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS l
     if (!lpServiceStatus) {
         if (!serviceWith(hService, SERVICE_QUERY_STATUS))
             return FALSE;
-        return fail(ERROR_INVALID_ADDRESS);
+        return falseWithLastError(ERROR_INVALID_ADDRESS);
     }
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
@@ -479,10 +479,10 @@ extern "C" BOOL WINAPI QueryServiceConfigW(SC_HANDLE hService,
     if (!service)
         return FALSE;
     if (!pcbBytesNeeded)
-        return fail(ERROR_INVALID_ADDRESS);
+        return falseWithLastError(ERROR_INVALID_ADDRESS);
     ServiceConfig config;
     if (const DWORD error = findService(service->name, config); error != ERROR_SUCCESS)
-        return fail(error);
+        return falseWithLastError(error);
     std::u16string dependencies;
     for (const std::u16string& one : config.dependencies)
         dependencies += one + u'\0';
@@ -494,7 +494,7 @@ extern "C" BOOL WINAPI QueryServiceConfigW(SC_HANDLE hService,
     needed += sizeof(WCHAR); // the list's final terminator
     *pcbBytesNeeded = needed;
     if (cbBufSize < needed || !lpServiceConfig)
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+        return falseWithLastError(ERROR_INSUFFICIENT_BUFFER);
     WCHAR* cursor = reinterpret_cast<WCHAR*>(lpServiceConfig + 1);
     auto place = [&cursor](const std::u16string& s, bool list) {
         WCHAR* start = cursor;
@@ -523,17 +523,17 @@ extern "C" BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLev
     if (!service)
         return FALSE;
     if (dwInfoLevel != SERVICE_CONFIG_DESCRIPTION)
-        return fail(ERROR_INVALID_LEVEL);
+        return falseWithLastError(ERROR_INVALID_LEVEL);
     if (!lpInfo)
-        return fail(ERROR_INVALID_ADDRESS);
+        return falseWithLastError(ERROR_INVALID_ADDRESS);
     const LPWSTR description = static_cast<SERVICE_DESCRIPTIONW*>(lpInfo)->lpDescription;
     ServiceConfig config;
     if (readServiceConfig(service->name, config) != ERROR_SUCCESS)
-        return fail(ERROR_SERVICE_DOES_NOT_EXIST);
+        return falseWithLastError(ERROR_SERVICE_DOES_NOT_EXIST);
     if (config.builtIn)
-        return fail(ERROR_ACCESS_DENIED);
+        return falseWithLastError(ERROR_ACCESS_DENIED);
     if (config.markedForDelete)
-        return fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+        return falseWithLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
     if (!description) {
         SetLastError(ERROR_SUCCESS);
         return TRUE;
@@ -549,7 +549,7 @@ extern "C" BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLev
         RegCloseKey(key);
     }
     if (result != ERROR_SUCCESS)
-        return fail(static_cast<DWORD>(result));
+        return falseWithLastError(static_cast<DWORD>(result));
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
@@ -571,7 +571,7 @@ extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
         std::lock_guard lock(tableMutex);
         const auto it = table.find(reinterpret_cast<std::uintptr_t>(hSCObject));
         if (it == table.end())
-            return fail(ERROR_INVALID_HANDLE);
+            return falseWithLastError(ERROR_INVALID_HANDLE);
         object = std::move(it->second);
         table.erase(it);
     }

@@ -27,14 +27,16 @@ UINT machineCodePage(std::u16string_view valueName, UINT Locale::*fallback) {
     return locale ? locale->*fallback : findLocale(kDefaultLcid)->*fallback;
 }
 
-int fail(DWORD error) {
+// Sets the thread's last error and returns 0, the conversion functions' failure.
+int zeroWithLastError(DWORD error) {
     SetLastError(error);
     return 0;
 }
 
-int failed(Conversion conversion) {
-    return fail(conversion == Conversion::UnknownCodePage ? ERROR_INVALID_PARAMETER
-                                                          : ERROR_NO_UNICODE_TRANSLATION);
+int zeroWithConversionError(Conversion conversion) {
+    return zeroWithLastError(conversion == Conversion::UnknownCodePage
+                                 ? ERROR_INVALID_PARAMETER
+                                 : ERROR_NO_UNICODE_TRANSLATION);
 }
 
 // Copies a result out by the size rules.
@@ -43,7 +45,7 @@ template <class Char> int deliver(const std::basic_string<Char>& result, Char* o
     if (capacity == 0)
         return count;
     if (capacity < count)
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+        return zeroWithLastError(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(out, result.data(), result.size() * sizeof(Char));
     return count;
 }
@@ -70,20 +72,20 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lp
                                           int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
     if (!lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
         (cchWideChar > 0 && !lpWideCharStr))
-        return fail(ERROR_INVALID_PARAMETER);
+        return zeroWithLastError(ERROR_INVALID_PARAMETER);
     const UINT codePage = concreteCodePage(CodePage);
     const DWORD allowed = isUnicode(codePage) ? (codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0)
                                               : MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS |
                                                     MB_ERR_INVALID_CHARS;
     if ((dwFlags & ~allowed) || ((dwFlags & MB_PRECOMPOSED) && (dwFlags & MB_COMPOSITE)))
-        return fail(ERROR_INVALID_FLAGS);
+        return zeroWithLastError(ERROR_INVALID_FLAGS);
     const std::size_t size =
         cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<std::size_t>(cbMultiByte);
     std::u16string text;
     const Conversion conversion = decode(codePage, std::string_view(lpMultiByteStr, size),
                                          dwFlags & MB_ERR_INVALID_CHARS, text);
     if (conversion != Conversion::Done)
-        return failed(conversion);
+        return zeroWithConversionError(conversion);
     return deliver(text, lpWideCharStr, cchWideChar);
 }
 
@@ -92,16 +94,16 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH l
                                           LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar) {
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && !lpMultiByteStr))
-        return fail(ERROR_INVALID_PARAMETER);
+        return zeroWithLastError(ERROR_INVALID_PARAMETER);
     const UINT codePage = concreteCodePage(CodePage);
     const bool unicode = isUnicode(codePage);
     if (unicode && (lpDefaultChar || lpUsedDefaultChar))
-        return fail(ERROR_INVALID_PARAMETER);
+        return zeroWithLastError(ERROR_INVALID_PARAMETER);
     const DWORD allowed = unicode ? (codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : 0)
                                   : WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS |
                                         WC_DEFAULTCHAR | WC_NO_BEST_FIT_CHARS;
     if (dwFlags & ~allowed)
-        return fail(ERROR_INVALID_FLAGS);
+        return zeroWithLastError(ERROR_INVALID_FLAGS);
     const std::size_t count = cchWideChar == -1
                                   ? std::char_traits<char16_t>::length(lpWideCharStr) + 1
                                   : static_cast<std::size_t>(cchWideChar);
@@ -114,7 +116,7 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH l
         encode(codePage, std::u16string_view(lpWideCharStr, count), replacement,
                dwFlags & WC_ERR_INVALID_CHARS, bytes, replaced);
     if (conversion != Conversion::Done)
-        return failed(conversion);
+        return zeroWithConversionError(conversion);
     if (lpUsedDefaultChar)
         *lpUsedDefaultChar = replaced ? TRUE : FALSE;
     return deliver(bytes, lpMultiByteStr, cbMultiByte);

@@ -1,5 +1,6 @@
 #include "profile.h"
 
+#include "sky/hex.h"
 #include "sky/registry.h"
 
 namespace sky::sysinfo {
@@ -18,14 +19,8 @@ std::optional<DWORD> readNumber(HKEY root, std::u16string_view key, std::u16stri
         return std::nullopt;
     std::uint64_t value = 0;
     for (const WCHAR c : digits) {
-        int digit = -1;
-        if (c >= u'0' && c <= u'9')
-            digit = c - u'0';
-        else if (c >= u'a' && c <= u'f')
-            digit = c - u'a' + 10;
-        else if (c >= u'A' && c <= u'F')
-            digit = c - u'A' + 10;
-        if (digit < 0 || digit >= base)
+        const int digit = sky::digitValue(c, base);
+        if (digit < 0)
             return std::nullopt;
         value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
     }

@@ -9,6 +9,7 @@
 
 #include "buffer_rules.h"
 #include "sky/machine.h"
+#include "sky/remote.h"
 #include "sky/syserror.h"
 #include "sky/text.h"
 #include "win/environment.h"
@@ -94,22 +95,29 @@ extern "C" BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName) {
     return TRUE;
 }
 
+namespace {
+
+std::string processUserName() {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::string storage(16384, '\0');
+    if (getpwuid_r(geteuid(), &entry, storage.data(), storage.size(), &found) == 0 && found)
+        return found->pw_name;
+    if (const char* user = std::getenv("USER"); user && *user)
+        return user;
+    return std::to_string(geteuid());
+}
+
+} // namespace
+
 extern "C" BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer) {
     if (!pcbBuffer) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::string name;
-    passwd entry{};
-    passwd* found = nullptr;
-    std::string storage(16384, '\0');
-    if (getpwuid_r(geteuid(), &entry, storage.data(), storage.size(), &found) == 0 && found)
-        name = found->pw_name;
-    else if (const char* user = std::getenv("USER"); user && *user)
-        name = user;
-    else
-        name = std::to_string(geteuid());
-    const std::u16string wide = sky::widen(name);
+    // Serving a call from another process after CoImpersonateClient: the caller.
+    const char16_t* caller = sky::remote::impersonatedUser();
+    const std::u16string wide = caller ? std::u16string(caller) : sky::widen(processUserName());
     const DWORD result = sky::copyToBuffer(wide, lpBuffer, *pcbBuffer);
     if (result > wide.size()) {
         *pcbBuffer = result;

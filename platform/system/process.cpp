@@ -184,7 +184,8 @@ std::vector<char*> pointersTo(std::vector<std::string>& strings) {
     return pointers;
 }
 
-BOOL fail(DWORD error) {
+// Sets the thread's last error and returns FALSE.
+BOOL falseWithLastError(DWORD error) {
     SetLastError(error);
     return FALSE;
 }
@@ -195,24 +196,24 @@ BOOL launchProcess(const ProcessLaunch& launch, PROCESS_INFORMATION& info) {
     const std::u16string commandLine =
         launch.commandLine ? *launch.commandLine : launch.applicationName;
     if (commandLine.empty() && launch.applicationName.empty())
-        return fail(ERROR_INVALID_PARAMETER);
+        return falseWithLastError(ERROR_INVALID_PARAMETER);
     if (commandLine.size() >= maximumCommandLine)
-        return fail(ERROR_FILENAME_EXCED_RANGE);
+        return falseWithLastError(ERROR_FILENAME_EXCED_RANGE);
 
     const FoundProgram program = launch.applicationName.empty()
                                      ? findCommandProgram(commandLine)
                                      : findApplication(launch.applicationName);
     if (program.error != ERROR_SUCCESS)
-        return fail(program.error);
+        return falseWithLastError(program.error);
     if (const DWORD error = checkExecutable(program.hostPath); error != ERROR_SUCCESS)
-        return fail(error);
+        return falseWithLastError(error);
 
     std::optional<fs::path> directory;
     if (!launch.currentDirectory.empty()) {
         directory = machine::toHostPath(launch.currentDirectory);
         std::error_code ec;
         if (!directory || !fs::is_directory(*directory, ec))
-            return fail(ERROR_DIRECTORY);
+            return falseWithLastError(ERROR_DIRECTORY);
     }
 
     std::vector<std::string> arguments;
@@ -223,7 +224,7 @@ BOOL launchProcess(const ProcessLaunch& launch, PROCESS_INFORMATION& info) {
 
     int exitPipe[2];
     if (pipe2(exitPipe, O_CLOEXEC) != 0)
-        return fail(win32ErrorFromErrno(errno));
+        return falseWithLastError(win32ErrorFromErrno(errno));
     fcntl(exitPipe[0], F_SETFL, O_NONBLOCK);
     std::vector<std::string> environment = childEnvironment(launch, commandLine, exitPipe[1]);
 
@@ -260,7 +261,7 @@ BOOL launchProcess(const ProcessLaunch& launch, PROCESS_INFORMATION& info) {
     close(exitPipe[1]);
     if (error != 0) {
         close(exitPipe[0]);
-        return fail(win32ErrorFromErrno(error));
+        return falseWithLastError(win32ErrorFromErrno(error));
     }
 
     auto process = std::make_shared<ProcessObject>(pid);
@@ -271,7 +272,7 @@ BOOL launchProcess(const ProcessLaunch& launch, PROCESS_INFORMATION& info) {
         // Without a reaper nobody would learn the child's end: stop it now rather than lose it.
         process->terminate(ERROR_NO_SYSTEM_RESOURCES);
         process->reap(thread, exitPipe[0]);
-        return fail(ERROR_NO_SYSTEM_RESOURCES);
+        return falseWithLastError(ERROR_NO_SYSTEM_RESOURCES);
     }
     info.hProcess = handles::insert(process);
     info.hThread = handles::insert(thread);
@@ -324,9 +325,9 @@ extern "C" BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpComman
                                       LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW,
                                       LPPROCESS_INFORMATION lpProcessInformation) {
     if (!lpProcessInformation || (!lpApplicationName && !lpCommandLine))
-        return sky::fail(ERROR_INVALID_PARAMETER);
+        return sky::falseWithLastError(ERROR_INVALID_PARAMETER);
     if (dwCreationFlags & (CREATE_SUSPENDED | DEBUG_PROCESS | DEBUG_ONLY_THIS_PROCESS))
-        return sky::fail(ERROR_NOT_SUPPORTED);
+        return sky::falseWithLastError(ERROR_NOT_SUPPORTED);
     sky::ProcessLaunch launch;
     if (lpApplicationName)
         launch.applicationName = lpApplicationName;
@@ -345,7 +346,7 @@ extern "C" BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpComman
 extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
     const auto process = sky::handles::find<sky::ProcessObject>(hProcess);
     if (!process || !lpExitCode)
-        return sky::fail(process ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return sky::falseWithLastError(process ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
     *lpExitCode = process->exitCode();
     return TRUE;
 }
@@ -353,9 +354,9 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 extern "C" BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
     const auto process = sky::handles::find<sky::ProcessObject>(hProcess);
     if (!process)
-        return sky::fail(ERROR_INVALID_HANDLE);
+        return sky::falseWithLastError(ERROR_INVALID_HANDLE);
     if (!process->terminate(uExitCode))
-        return sky::fail(ERROR_ACCESS_DENIED);
+        return sky::falseWithLastError(ERROR_ACCESS_DENIED);
     return TRUE;
 }
 

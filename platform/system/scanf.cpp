@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "sky/hex.h"
 #include "sky/text.h"
 #include "wide_format.h"
 #include "win/strings.h"
@@ -19,19 +20,8 @@ bool isSpace(WCHAR c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r');
 }
 
-int digitValue(WCHAR c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 bool isDigitOf(WCHAR c, int base) {
-    const int value = digitValue(c);
-    return value >= 0 && value < base;
+    return sky::digitValue(c, base) >= 0;
 }
 
 // Reads an integer of the base (0: by its prefix, as %i) at in[pos], at most width units.
@@ -58,7 +48,7 @@ bool scanInteger(const WCHAR* in, std::size_t& pos, std::size_t width, int base,
     unsigned long long v = 0;
     std::size_t digits = 0;
     for (; p < end && isDigitOf(in[p], base); ++p, ++digits)
-        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(digitValue(in[p]));
+        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(sky::digitValue(in[p], base));
     if (digits == 0)
         return false;
     value = negative ? 0 - v : v;

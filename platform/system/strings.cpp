@@ -6,6 +6,7 @@
 #include "sky/text.h"
 #include "win/errors.h"
 #include "win/lasterror.h"
+#include "win/sysinfo.h"
 
 namespace {
 
@@ -17,8 +18,10 @@ std::u16string_view view(LPCWSTR text) {
     return text ? std::u16string_view(text, sky::length(text)) : std::u16string_view();
 }
 
-bool isLower(WCHAR c) {
-    return sky::foldUpper(c) != c;
+// CompareStringW in the user's locale as -1, 0 or 1; NULL is the empty string.
+int compareInUserLocale(LPCWSTR a, LPCWSTR b, DWORD flags) {
+    const int result = CompareStringW(LOCALE_USER_DEFAULT, flags, a ? a : u"", -1, b ? b : u"", -1);
+    return result == 0 ? 0 : result - CSTR_EQUAL;
 }
 
 } // namespace
@@ -56,20 +59,11 @@ extern "C" LPWSTR WINAPI lstrcatW(LPWSTR lpString1, LPCWSTR lpString2) {
 }
 
 extern "C" int WINAPI lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2) {
-    const std::u16string_view a = view(lpString1);
-    const std::u16string_view b = view(lpString2);
-    if (const int primary = sky::compareNoCase(a, b))
-        return sign(primary);
-    // Equal but for case: the first difference decides, lower case first.
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i])
-            return isLower(a[i]) ? -1 : 1;
-    }
-    return 0;
+    return compareInUserLocale(lpString1, lpString2, 0);
 }
 
 extern "C" int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2) {
-    return sign(sky::compareNoCase(view(lpString1), view(lpString2)));
+    return compareInUserLocale(lpString1, lpString2, NORM_IGNORECASE);
 }
 
 extern "C" int WINAPI CompareStringOrdinal(LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2,

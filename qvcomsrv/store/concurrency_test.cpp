@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "store_test_support.h"
+#include "qvcomsrv/store/store_test_support.h"
 
 using namespace sky::farm;
 using namespace sky::farm::testing;

@@ -1,10 +1,10 @@
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 
 #include <filesystem>
 
-#include "names.h"
-#include "postgres_farm_store.h"
-#include "sqlite_farm_store.h"
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/postgres_farm_store.h"
+#include "qvcomsrv/store/sqlite_farm_store.h"
 
 namespace sky::farm {
 
@@ -47,12 +47,7 @@ Result<std::unique_ptr<FarmStore>> openFarmStore(const StoreLocation& location) 
 
 Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
                                                    const FarmInfo& farm) {
-    const std::string type = canonicalStoreType(location.type);
-    if (type == kSqliteStoreType)
-        return createSqliteFarmStore(location.path, farm);
-    if (type == kPostgresStoreType)
-        return createPostgresFarmStore(location.path, farm);
-    return unknownType(location);
+    return createFarmStore(location, FarmImage{farm, {}, {}, {}, {}, {}});
 }
 
 Status removeFarmStore(const StoreLocation& location) {
@@ -69,6 +64,16 @@ Status removeFarmStore(const StoreLocation& location) {
                                    " cannot be removed: " + ec.message() + ".");
     }
     return Status::ok();
+}
+
+Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
+                                                   const FarmImage& image) {
+    const std::string type = canonicalStoreType(location.type);
+    if (type == kSqliteStoreType)
+        return createSqliteFarmStore(location.path, image);
+    if (type == kPostgresStoreType)
+        return createPostgresFarmStore(location.path, image);
+    return unknownType(location);
 }
 
 } // namespace sky::farm

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "model.h"
-#include "status.h"
+#include "qvcomsrv/store/model.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm {
 
@@ -127,6 +127,11 @@ Result<std::unique_ptr<FarmStore>> openFarmStore(const StoreLocation& location);
 // database that exists.
 Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
                                                    const FarmInfo& farm);
+
+// Creates a store holding the whole farm `image`. The store appears with all of it or not at
+// all: a program killed part-way leaves no store behind, not even an empty one.
+Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
+                                                   const FarmImage& image);
 
 // Removes a store and the farm in it: its file, or its tables. Ok when there is none.
 Status removeFarmStore(const StoreLocation& location);

@@ -15,9 +15,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "icon.h"
-#include "postgres_farm_store.h"
-#include "sqlite_farm_store.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/postgres_farm_store.h"
+#include "qvcomsrv/store/sqlite_farm_store.h"
 
 namespace fs = std::filesystem;
 using namespace sky::farm;

@@ -1,4 +1,4 @@
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 
 #include <cstring>
 #include <string>

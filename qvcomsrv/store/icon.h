@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 
 namespace sky::farm {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 
 using namespace sky::farm;
 

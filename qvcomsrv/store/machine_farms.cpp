@@ -1,13 +1,14 @@
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 
 #include <algorithm>
 #include <fstream>
 #include <optional>
 #include <system_error>
 
-#include "machine_selection.h"
-#include "names.h"
+#include "qvcomsrv/store/machine_selection.h"
+#include "qvcomsrv/store/names.h"
 #include "sky/machine.h"
+#include "sky/text.h"
 
 namespace fs = std::filesystem;
 
@@ -51,12 +52,10 @@ Status checkFarmName(std::string_view name) {
         return Status::invalidArgument("The farm name must not be empty.");
     if (name == "." || name == "..")
         return Status::invalidArgument("\"" + std::string(name) + "\" cannot name a farm.");
-    for (char c : name) {
-        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            return Status::invalidArgument("The farm name \"" + std::string(name) +
-                                           "\" must not contain \"/\", \"\\\" or control "
-                                           "characters.");
-    }
+    if (name.find_first_of("/\\") != std::string_view::npos || hasControlCharacter(name))
+        return Status::invalidArgument("The farm name \"" + std::string(name) +
+                                       "\" must not contain \"/\", \"\\\" or control "
+                                       "characters.");
     return Status::ok();
 }
 
@@ -120,11 +119,36 @@ Result<StoreLocation> machineFarmStore() {
     if (!record->has_value())
         return Status::notFound("This machine serves no farm yet; create one with \"qvfarm "
                                 "create NAME\".");
-    return **record;
+    StoreLocation location = **record;
+    // A store file recorded relative to the machine lies in the machine directory.
+    if (sameName(location.type, kSqliteStoreType) && fs::path(location.path).is_relative())
+        location.path = (sky::machine::root() / location.path).string();
+    return location;
 }
 
 Status setMachineFarmStore(const StoreLocation& location) {
-    return selection::write(location);
+    StoreLocation record = location;
+    if (sameName(location.type, kSqliteStoreType)) {
+        // A store inside the machine directory is recorded relative to it, so that a copy of
+        // the directory serves its own copy of the store, not the original's. Anything else is
+        // recorded in full, and must be text the registry can hold.
+        std::error_code ec;
+        const fs::path root = fs::weakly_canonical(sky::machine::root(), ec);
+        const fs::path file = fs::weakly_canonical(fs::absolute(location.path, ec), ec);
+        const fs::path inside = file.lexically_relative(root);
+        if (!ec && !inside.empty() && *inside.begin() != "..")
+            record.path = inside.generic_string();
+        else
+            record.path = fs::absolute(location.path, ec).lexically_normal().string();
+        if (sky::narrow(sky::widen(record.path)) != record.path)
+            return Status::invalidArgument("The farm store " + location.path +
+                                           " cannot be recorded: its path is not valid UTF-8.");
+    }
+    return selection::write(record);
+}
+
+Status clearMachineFarmStore() {
+    return selection::clear();
 }
 
 Result<std::unique_ptr<FarmStore>> openMachineFarmStore() {
@@ -134,7 +158,7 @@ Result<std::unique_ptr<FarmStore>> openMachineFarmStore() {
     return openFarmStore(*location);
 }
 
-std::vector<KnownFarmStore> knownFarmStores() {
+std::vector<KnownFarmStore> knownFarmStores(Status* servedProblem) {
     std::vector<KnownFarmStore> known;
     std::error_code ec;
     for (fs::directory_iterator it(farmsDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
@@ -158,6 +182,8 @@ std::vector<KnownFarmStore> knownFarmStores() {
             it->served = true;
         else
             known.push_back({served->path, *served, true});
+    } else if (servedProblem && served.status().code() != Status::Code::NotFound) {
+        *servedProblem = served.status();
     }
     return known;
 }

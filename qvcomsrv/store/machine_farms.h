@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 
 namespace sky::farm {
 
@@ -40,6 +40,8 @@ Result<StoreLocation> farmStoreNamed(std::string_view name);
 // The store the machine serves; NotFound when it serves none yet.
 Result<StoreLocation> machineFarmStore();
 Status setMachineFarmStore(const StoreLocation& location);
+// Forgets the machine's record: it then serves no farm until one is set.
+Status clearMachineFarmStore();
 Result<std::unique_ptr<FarmStore>> openMachineFarmStore();
 
 struct KnownFarmStore {
@@ -50,8 +52,10 @@ struct KnownFarmStore {
 };
 
 // Every store of the farms directory (files and remembered PostgreSQL stores), ordered by name,
-// and the served store if it is none of them.
-std::vector<KnownFarmStore> knownFarmStores();
+// and the served store if it is none of them. When the machine's record of the served store
+// cannot be read (a damaged registry hive), none is marked served and `servedProblem`, if given,
+// says why; it is left alone when the machine simply serves no farm.
+std::vector<KnownFarmStore> knownFarmStores(Status* servedProblem = nullptr);
 
 // The known store whose farm has the server `server` (the first by name when several do);
 // NotFound when none has. Stores that cannot be opened are passed over.

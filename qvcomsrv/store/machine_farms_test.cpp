@@ -1,22 +1,26 @@
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
+#include "qvcomsrv/store/store_test_support.h"
 #include "sky/machine.h"
 #include "sky/registry.h"
 #include "sky/text.h"
-#include "store_test_support.h"
 #include "win/errors.h"
 
 using namespace sky::farm;
 using namespace sky::farm::testing;
+namespace fs = std::filesystem;
 
 TEST(MachineFarms, StoresLiveInTheMachineDirectory) {
     const StoreLocation location = farmStoreOnMachine("Demo Farm");
     EXPECT_EQ(location.type, "SQLite");
     EXPECT_EQ(location.path, (sky::machine::root() / "farms" / "Demo Farm.db").string());
     EXPECT_TRUE(checkFarmName("Demo Farm"));
-    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "tab\there"})
+    for (const char* bad :
+         {"", ".", "..", "a/b", "a\\b", "tab\there", "c1\xC2\x85", "rtl\xE2\x80\xAE"})
         EXPECT_EQ(checkFarmName(bad).code(), Status::Code::InvalidArgument) << bad;
 }
 
@@ -79,8 +83,8 @@ TEST(MachineFarms, TheServedStoreIsRecordedInTheMachinesRegistry) {
     const std::u16string key = u"Software\\Vantor\\Skyloom\\FarmStore";
     ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
     EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Type"), u"SQLite");
-    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Path"),
-              sky::widen(farmStoreOnMachine("Test Farm").path));
+    // A store in the machine directory is recorded relative to it.
+    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Path"), u"farms/Test Farm.db");
 
     // A record written by someone else is read as it stands; one without a path is refused.
     sky::registry::Key record;
@@ -169,4 +173,91 @@ TEST(MachineFarms, APostgresStoreTheMachineServedStaysKnownByItsFarmsName) {
     // A store file is known by its file; nothing is remembered for it.
     ASSERT_TRUE(rememberFarmStore("Alpha", farmStoreOnMachine("Alpha")));
     EXPECT_FALSE(std::filesystem::exists(farmsDirectory() / "Alpha.postgres"));
+}
+
+namespace {
+
+// Points SKYLOOM_MACHINE at `machine` and, for a relative name, the current directory at `from`;
+// both come back when the object goes.
+class MachineNamed {
+public:
+    MachineNamed(const std::string& machine, const fs::path& from = fs::current_path())
+        : before_(std::getenv("SKYLOOM_MACHINE")), cwd_(fs::current_path()) {
+        fs::current_path(from);
+        setenv("SKYLOOM_MACHINE", machine.c_str(), 1);
+    }
+    ~MachineNamed() {
+        setenv("SKYLOOM_MACHINE", before_.c_str(), 1);
+        fs::current_path(cwd_);
+    }
+
+private:
+    std::string before_;
+    fs::path cwd_;
+};
+
+} // namespace
+
+TEST(MachineFarms, ACopiedMachineServesItsOwnCopyOfTheStore) {
+    createSmallFarm();
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
+    const fs::path original = sky::machine::root();
+    const fs::path copy = original.string() + "-copy";
+    fs::copy(original, copy, fs::copy_options::recursive);
+    {
+        MachineNamed copied(copy.string());
+        auto served = machineFarmStore();
+        ASSERT_TRUE(served) << served.status().toString();
+        EXPECT_EQ(served->path, (copy / "farms" / "Test Farm.db").string());
+        // Changing the copy's farm leaves the original's alone.
+        auto store = openMachineFarmStore();
+        ASSERT_TRUE(store);
+        ASSERT_TRUE((*store)->addAdministrator("copy-only"));
+    }
+    fs::remove_all(copy);
+    auto store = openMachineFarmStore();
+    ASSERT_TRUE(store);
+    EXPECT_FALSE(*(*store)->isAdministrator("copy-only"));
+}
+
+TEST(MachineFarms, ARelativeMachineNameServesTheSameStoreFromAnyDirectory) {
+    const fs::path machine = sky::machine::root();
+    const fs::path parent = machine.parent_path();
+    fs::create_directories(machine / "sub");
+    {
+        MachineNamed relative(machine.filename().string(), parent);
+        createSmallFarm(farmStoreOnMachine("Test Farm").path);
+        ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
+    }
+    {
+        // The same machine, named from inside itself.
+        MachineNamed relative("..", machine / "sub");
+        auto served = machineFarmStore();
+        ASSERT_TRUE(served) << served.status().toString();
+        EXPECT_EQ(fs::path(served->path), machine / "farms" / "Test Farm.db");
+        EXPECT_TRUE(openMachineFarmStore());
+    }
+}
+
+TEST(MachineFarms, AMachinePathThatIsNotUtf8StillFindsItsStore) {
+    const fs::path machine = sky::machine::root() / "caf\xE9";
+    MachineNamed odd(machine.string());
+    createSmallFarm(farmStoreOnMachine("Test Farm").path);
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
+    auto served = machineFarmStore();
+    ASSERT_TRUE(served) << served.status().toString();
+    EXPECT_EQ(*served, farmStoreOnMachine("Test Farm"));
+    auto store = openMachineFarmStore();
+    ASSERT_TRUE(store) << store.status().toString();
+    EXPECT_EQ((*store)->farm()->name, "Test Farm");
+
+    // A store elsewhere whose path the registry cannot hold is refused, and the record stays.
+    const std::string outside = (sky::machine::root().parent_path() / "farm\xFF.db").string();
+    createSmallFarm(outside);
+    Status refused = setMachineFarmStore({"sqlite", outside});
+    EXPECT_EQ(refused.code(), Status::Code::InvalidArgument);
+    EXPECT_EQ(refused.message(),
+              "The farm store " + outside + " cannot be recorded: its path is not valid UTF-8.");
+    EXPECT_EQ(*machineFarmStore(), farmStoreOnMachine("Test Farm"));
+    fs::remove(outside);
 }

@@ -2,7 +2,7 @@
 // "Type" and, for a SQLite store, "Path", for a PostgreSQL store "ConnectionString" (REG_SZ).
 // The Type is read ignoring case, so records that say "sqlite" keep working; it is written as
 // this build spells it.
-#include "machine_selection.h"
+#include "qvcomsrv/store/machine_selection.h"
 
 #include "sky/registry.h"
 #include "sky/text.h"
@@ -84,6 +84,13 @@ Status write(const StoreLocation& location) {
         rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
         return registryFailure("write", rc);
     return Status::ok();
+}
+
+Status clear() {
+    const LSTATUS rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+    if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
+        return Status::ok();
+    return registryFailure("remove", rc);
 }
 
 } // namespace sky::farm::selection

@@ -4,12 +4,14 @@
 
 #include <optional>
 
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 
 namespace sky::farm::selection {
 
 // nullopt when the machine has no record yet.
 Result<std::optional<StoreLocation>> read();
 Status write(const StoreLocation& location);
+// Removes the record: the machine then serves no farm. Ok when there was none.
+Status clear();
 
 } // namespace sky::farm::selection

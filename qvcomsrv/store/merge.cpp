@@ -1,4 +1,4 @@
-#include "merge.h"
+#include "qvcomsrv/store/merge.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // their change; when they change the same setting, the later save wins.
 #pragma once
 
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 
 namespace sky::farm {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "merge.h"
+#include "qvcomsrv/store/merge.h"
 
 using namespace sky::farm;
 

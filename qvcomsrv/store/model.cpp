@@ -1,4 +1,4 @@
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 
 #include <algorithm>
 

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "names.h"
-#include "settings.h"
-#include "status.h"
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/settings.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm {
 
@@ -26,7 +26,7 @@ inline constexpr std::int32_t kWindowsServerType = 6;
 struct FarmInfo {
     std::string name;
     // Farms of earlier releases do not report the session reliability settings: reading or
-    // writing SREnabled, SRPort or SRTimeout then gives NotSupported.
+    // writing one of them then gives NotSupported (isSessionReliability).
     bool reportsSessionReliability = true;
     FarmSettings settings;
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "model.h"
-#include "names.h"
-#include "settings.h"
+#include "qvcomsrv/store/model.h"
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/settings.h"
 
 using namespace sky::farm;
 
@@ -77,6 +77,36 @@ TEST(Names, DistinguishedNamesSplitIntoSegments) {
     }
     EXPECT_EQ(splitDistinguishedName("Office/Word").status().message(),
               "\"Office/Word\" is not a distinguished name: it must begin with \"Applications\".");
+}
+
+TEST(Names, DotsAndInvisibleControlsCannotName) {
+    for (const char* bad : {".", "..", "Tab\there", "Next\xC2\x85Line",
+                            "Reversed\xE2\x80\xAE"
+                            "exe.txt",
+                            "Isolate\xE2\x81\xA6"
+                            "d",
+                            "Del\x7F"}) {
+        EXPECT_EQ(checkSegmentName("application", bad).code(), Status::Code::InvalidArgument)
+            << bad;
+        EXPECT_EQ(checkSegmentName("folder", bad).code(), Status::Code::InvalidArgument) << bad;
+    }
+    EXPECT_EQ(checkSegmentName("application", "..").message(),
+              "\"..\" cannot name an application.");
+    EXPECT_EQ(checkSegmentName("folder", "Next\xC2\x85Line").message(),
+              "The folder name \"Next\xC2\x85Line\" must not contain control characters.");
+    for (const char* good :
+         {"Setup..", "...", ".profile", "Caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC"})
+        EXPECT_TRUE(checkSegmentName("application", good)) << good;
+
+    for (const char* bad : {"Applications/../../etc", "Applications/./Word",
+                            "Applications/Office/..", "Applications/A\xC2\x85"}) {
+        auto parts = splitDistinguishedName(bad);
+        EXPECT_FALSE(parts) << bad;
+    }
+    EXPECT_EQ(splitDistinguishedName("Applications/../../etc").status().message(),
+              "\"Applications/../../etc\" is not a distinguished name: \"..\" cannot be a "
+              "segment.");
+    EXPECT_TRUE(splitDistinguishedName("Applications/Setup../Run"));
 }
 
 TEST(Names, MatchIgnoringCaseAsWindowsDoes) {

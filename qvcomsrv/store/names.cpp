@@ -1,4 +1,4 @@
-#include "names.h"
+#include "qvcomsrv/store/names.h"
 
 #include "sky/text.h"
 
@@ -12,19 +12,31 @@ bool sameName(std::string_view a, std::string_view b) {
     return sky::equalNoCase(sky::widen(a), sky::widen(b));
 }
 
+bool hasControlCharacter(std::string_view name) {
+    for (const char16_t c : sky::widen(name)) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        // Marks that turn the direction of text around, so that a name shows as another.
+        const bool direction = c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
+                               (c >= 0x2066 && c <= 0x2069);
+        if (control || direction)
+            return true;
+    }
+    return false;
+}
+
 Status checkSegmentName(std::string_view what, std::string_view name) {
     if (name.empty())
         return Status::invalidArgument("The " + std::string(what) + " name must not be empty.");
-    for (char c : name) {
-        if (c == '/' || c == '\\')
-            return Status::invalidArgument("The " + std::string(what) + " name \"" +
-                                           std::string(name) +
-                                           "\" must not contain \"/\" or \"\\\".");
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            return Status::invalidArgument("The " + std::string(what) + " name \"" +
-                                           std::string(name) +
-                                           "\" must not contain control characters.");
-    }
+    if (name == "." || name == "..")
+        return Status::invalidArgument("\"" + std::string(name) + "\" cannot name " +
+                                       (what == "application" ? "an " : "a ") + std::string(what) +
+                                       ".");
+    if (name.find_first_of("/\\") != std::string_view::npos)
+        return Status::invalidArgument("The " + std::string(what) + " name \"" + std::string(name) +
+                                       "\" must not contain \"/\" or \"\\\".");
+    if (hasControlCharacter(name))
+        return Status::invalidArgument("The " + std::string(what) + " name \"" + std::string(name) +
+                                       "\" must not contain control characters.");
     return Status::ok();
 }
 
@@ -47,6 +59,8 @@ Result<std::vector<std::string>> splitDistinguishedName(std::string_view dn) {
         const std::string_view segment = rest.substr(0, slash);
         if (segment.empty())
             return invalid("it has an empty segment.");
+        if (segment == "." || segment == "..")
+            return invalid("\"" + std::string(segment) + "\" cannot be a segment.");
         if (Status s = checkSegmentName("segment", segment); !s)
             return invalid("a segment holds a control character or \"\\\".");
         segments.emplace_back(segment);

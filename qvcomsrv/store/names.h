@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "status.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm {
 
@@ -19,9 +19,15 @@ inline constexpr std::string_view kRootFolder = "Applications";
 std::string nameKey(std::string_view name);
 bool sameName(std::string_view a, std::string_view b);
 
-// Ok when `name` can name an application or a folder (`what`): not empty, and without "/", "\"
-// or control characters, since the segments of a distinguished name are separated by "/" and the
-// administration tool shows them separated by "\".
+// Whether `name` holds a control character (C0, DEL or C1) or a mark that reverses the direction
+// of text (U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), which would make a name show as
+// another.
+bool hasControlCharacter(std::string_view name);
+
+// Ok when `name` can name an application or a folder (`what`): not empty, not "." or "..", and
+// without "/", "\" or control characters (hasControlCharacter), since the segments of a
+// distinguished name are separated by "/" and the administration tool shows them separated by
+// "\". A name merely containing dots ("Setup..") is fine.
 Status checkSegmentName(std::string_view what, std::string_view name);
 
 // The segments after the root: "Applications/Office/Word" gives {"Office", "Word"},

@@ -1,4 +1,4 @@
-#include "postgres_connection.h"
+#include "qvcomsrv/store/postgres_connection.h"
 
 #include <libpq-fe.h>
 
@@ -9,8 +9,8 @@
 
 namespace sky::farm::postgres {
 
-using sql::fail;
 using sql::Failure;
+using sql::throwStatus;
 
 namespace {
 
@@ -149,8 +149,8 @@ public:
         case kInt8Type:
             return static_cast<std::int64_t>(bigEndian(bytes, length));
         default:
-            fail(Status::internal("The farm store " + db_.location() + " gave column " +
-                                  std::to_string(column) + " in a type that is no number."));
+            throwStatus(Status::internal("The farm store " + db_.location() + " gave column " +
+                                         std::to_string(column) + " in a type that is no number."));
         }
     }
 
@@ -178,8 +178,8 @@ public:
 private:
     void set(int index, std::string value, int format) {
         if (index < 1 || static_cast<std::size_t>(index) > values_.size())
-            fail(Status::internal("The farm store's statement has no parameter " +
-                                  std::to_string(index) + "."));
+            throwStatus(Status::internal("The farm store's statement has no parameter " +
+                                         std::to_string(index) + "."));
         const auto i = static_cast<std::size_t>(index - 1);
         values_[i] = std::move(value);
         bound_[i] = true;
@@ -213,7 +213,7 @@ private:
 Connection::Connection(std::string conninfo, const ConnectionOptions& options)
     : conninfo_(std::move(conninfo)), options_(options) {
     if (Status s = checkConnectionString(conninfo_); !s)
-        fail(s);
+        throwStatus(s);
     connect();
 }
 
@@ -224,10 +224,10 @@ Connection::~Connection() {
 void Connection::connect() {
     ParsedOptions parsed(conninfo_);
     if (!parsed.options)
-        fail(Status::invalidArgument("\"" + conninfo_ +
-                                     "\" is not a PostgreSQL connection "
-                                     "string: " +
-                                     parsed.problem + "."));
+        throwStatus(Status::invalidArgument("\"" + conninfo_ +
+                                            "\" is not a PostgreSQL connection "
+                                            "string: " +
+                                            parsed.problem + "."));
     std::vector<const char*> keys;
     std::vector<const char*> values;
     const auto given = [&](const char* keyword) {
@@ -265,12 +265,12 @@ void Connection::connect() {
 
     conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
     if (!conn_)
-        fail(Status::internal("The farm store ran out of memory."));
+        throwStatus(Status::internal("The farm store ran out of memory."));
     if (PQstatus(conn_) != CONNECTION_OK) {
         const std::string why = oneLine(PQerrorMessage(conn_));
         disconnect();
-        fail(Status::unavailable("The farm store " + conninfo_ + " cannot be reached: " + why +
-                                 "."));
+        throwStatus(Status::unavailable("The farm store " + conninfo_ +
+                                        " cannot be reached: " + why + "."));
     }
     // Notices (a ROLLBACK with nothing to roll back, say) are no business of the program's
     // standard error.
@@ -300,8 +300,8 @@ void Connection::prepareForUse() {
 
 void Connection::raiseLost(const std::string& why) {
     lost_ = true;
-    fail(Status::unavailable("The connection to the farm store " + conninfo_ + " broke (" + why +
-                             "); the next call connects again."));
+    throwStatus(Status::unavailable("The connection to the farm store " + conninfo_ + " broke (" +
+                                    why + "); the next call connects again."));
 }
 
 void Connection::check(PGresult* result, const char* doing) {
@@ -330,14 +330,15 @@ void Connection::check(PGresult* result, const char* doing) {
     if (state == "40001" || state == "40P01" || state == "23505" || state == "23503")
         throw Failure{busy, true};
     if (state == "55P03" || state == "57014")
-        fail(busy);
+        throwStatus(busy);
     if (is("XX") || state == "42P01" || state == "42703")
-        fail(Status::corrupt(store + " is damaged or is not a farm store (" + why + ")."));
+        throwStatus(Status::corrupt(store + " is damaged or is not a farm store (" + why + ")."));
     if (is("53") || is("58") || state == "42501" || state == "25006")
-        fail(Status::ioError(store + " cannot be read or written (" + why + ")."));
+        throwStatus(Status::ioError(store + " cannot be read or written (" + why + ")."));
     if (is("22"))
-        fail(Status::invalidArgument(store + " cannot hold a value it was given (" + why + ")."));
-    fail(Status::internal(store + " failed: " + why + "."));
+        throwStatus(
+            Status::invalidArgument(store + " cannot hold a value it was given (" + why + ")."));
+    throwStatus(Status::internal(store + " failed: " + why + "."));
 }
 
 sql::Query Connection::query(std::string_view sql) {
@@ -388,8 +389,8 @@ void Connection::commit() {
     const bool committed = std::strcmp(PQcmdStatus(result), "COMMIT") == 0;
     PQclear(result);
     if (!committed)
-        fail(Status::internal("The farm store " + conninfo_ +
-                              " rolled back a change that had failed."));
+        throwStatus(Status::internal("The farm store " + conninfo_ +
+                                     " rolled back a change that had failed."));
 }
 
 void Connection::rollback() noexcept {

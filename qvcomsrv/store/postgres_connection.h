@@ -21,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "sql_connection.h"
+#include "qvcomsrv/store/sql_connection.h"
 
 struct pg_conn;
 struct pg_result;

@@ -1,23 +1,43 @@
-#include "postgres_farm_store.h"
+#include "qvcomsrv/store/postgres_farm_store.h"
 
 #include <iostream>
 
+#include "qvcomsrv/store/sql_farm_store.h"
+#include "qvcomsrv/store/sql_refold.h"
+#include "qvcomsrv/store/sql_schema.h"
 #include "sky/text.h"
-#include "sql_farm_store.h"
-#include "sql_refold.h"
-#include "sql_schema.h"
 
 namespace sky::farm {
 
 using postgres::Connection;
 using postgres::ConnectionOptions;
-using sql::fail;
+using sql::throwStatus;
 
 namespace {
 
 // Held while a store is made or removed, so that two programs doing it at once take turns: an
 // advisory lock of the database, numbered "SkFm".
 constexpr const char* kCreationLock = "SELECT pg_advisory_xact_lock(1399539309)";
+// The same lock held by the connection across several transactions, while a store is made.
+constexpr const char* kCreationSessionLock = "SELECT pg_advisory_lock(1399539309)";
+constexpr const char* kCreationUnlock = "SELECT pg_advisory_unlock(1399539309)";
+
+constexpr const char* kDropTables =
+    "DROP TABLE IF EXISTS store_version, account_grant, publication, application_icon, "
+    "application, folder, server, zone, administrator, farm, meta CASCADE";
+
+// Runs `body` in one transaction of `db`, committed when it returns and rolled back when it
+// throws.
+template <typename Body> void inTransaction(Connection& db, Body&& body) {
+    db.exec("BEGIN");
+    try {
+        body();
+        db.commit();
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
 
 // What the tables were before each version, and how to bring them to the next: step i turns
 // version i + 1 into version i + 2. Version 1 is the first.
@@ -56,8 +76,8 @@ void refoldWhenTheRuleChanged(Connection& db) {
 // Checks the store's format and version, upgrading an earlier one in one transaction.
 void checkVersion(Connection& db) {
     if (!hasStore(db))
-        fail(Status::notFound("There is no farm store in the database " + db.location() +
-                              "; create one with \"qvfarm create NAME --postgres ...\"."));
+        throwStatus(Status::notFound("There is no farm store in the database " + db.location() +
+                                     "; create one with \"qvfarm create NAME --postgres ...\"."));
     std::string format;
     std::int64_t version = 0;
     {
@@ -68,12 +88,12 @@ void checkVersion(Connection& db) {
         }
     }
     if (format != kPostgresStoreFormat)
-        fail(Status::corrupt(db.location() + " is not a farm store."));
+        throwStatus(Status::corrupt(db.location() + " is not a farm store."));
     if (version > kPostgresSchemaVersion || version < kPostgresSchemaVersion - kUpgradeCount ||
         version < 1)
-        fail(Status::notSupported("The farm store " + db.location() + " has format version " +
-                                  std::to_string(version) + "; this program reads version " +
-                                  std::to_string(kPostgresSchemaVersion) + "."));
+        throwStatus(Status::notSupported(
+            "The farm store " + db.location() + " has format version " + std::to_string(version) +
+            "; this program reads version " + std::to_string(kPostgresSchemaVersion) + "."));
     if (version == kPostgresSchemaVersion) {
         refoldWhenTheRuleChanged(db);
         return;
@@ -106,59 +126,49 @@ Result<std::unique_ptr<FarmStore>> openPostgresFarmStore(const std::string& conn
 }
 
 Result<std::unique_ptr<FarmStore>> createPostgresFarmStore(const std::string& conninfo,
-                                                           const FarmInfo& farm,
+                                                           const FarmImage& image,
                                                            const ConnectionOptions& options) {
-    if (Status s = checkNewFarm(farm); !s)
+    if (Status s = checkNewFarm(image.farm); !s)
         return s;
-    auto made = sql::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
-        auto db = std::make_unique<Connection>(conninfo, options);
-        // Read committed, so that a store another program made while this one waited for the
-        // lock is seen.
-        db->exec("BEGIN");
-        try {
-            db->exec(kCreationLock);
-            if (hasStore(*db))
-                fail(Status::alreadyExists("The farm store " + conninfo + " already exists."));
-            db->exec(sql::schemaSql(sql::kPostgresDialect));
-            db->exec("CREATE TABLE store_version (format text NOT NULL, version integer NOT "
-                     "NULL)");
-            auto q = db->query("INSERT INTO store_version (format, version) VALUES (?1, ?2)");
+    return sql::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
+        auto owned = std::make_unique<Connection>(conninfo, options);
+        Connection& db = *owned;
+        // The lock is held until the store is whole, so that a second program creating it waits
+        // and then finds it made. Closing the connection, whatever the reason, lets it go.
+        db.exec(kCreationSessionLock);
+        if (hasStore(db))
+            throwStatus(Status::alreadyExists("The farm store " + conninfo + " already exists."));
+        // The store counts as made once store_version is there, which comes last: tables without
+        // it are what a creation cut off part-way left behind, and go.
+        inTransaction(db, [&] {
+            db.exec(kDropTables);
+            db.exec(sql::schemaSql(sql::kPostgresDialect));
+            writeNewFarm(db, image.farm);
+            sql::recordFolding(db);
+        });
+        auto store = makeSqlFarmStore(std::move(owned));
+        // The farm goes in through the store itself, checked like any other change.
+        if (Status s = store->replace(image); !s)
+            throwStatus(s);
+        inTransaction(db, [&] {
+            db.exec("CREATE TABLE store_version (format text NOT NULL, version integer NOT "
+                    "NULL)");
+            auto q = db.query("INSERT INTO store_version (format, version) VALUES (?1, ?2)");
             q.bind(1, kPostgresStoreFormat).bind(2, kPostgresSchemaVersion);
             q.run();
-            writeNewFarm(*db, farm);
-            sql::recordFolding(*db);
-            db->commit();
-        } catch (...) {
-            db->rollback();
-            throw;
-        }
-        return makeSqlFarmStore(std::move(db));
+        });
+        db.exec(kCreationUnlock);
+        return store;
     });
-    if (!made)
-        return made.status();
-    // The settings go in through the store itself, checked like any other change.
-    if (Status s = (*made)->replace(FarmImage{farm, {}, {}, {}, {}, {}}); !s) {
-        made->reset();
-        (void)removePostgresFarmStore(conninfo);
-        return s;
-    }
-    return made;
 }
 
 Status removePostgresFarmStore(const std::string& conninfo) {
     return sql::catchFailures([&]() -> Status {
         Connection db(conninfo, ConnectionOptions{});
-        db.exec("BEGIN");
-        try {
+        inTransaction(db, [&] {
             db.exec(kCreationLock);
-            db.exec("DROP TABLE IF EXISTS store_version, account_grant, publication, "
-                    "application_icon, application, folder, server, zone, administrator, farm, "
-                    "meta CASCADE");
-            db.commit();
-        } catch (...) {
-            db.rollback();
-            throw;
-        }
+            db.exec(kDropTables);
+        });
         return Status::ok();
     });
 }

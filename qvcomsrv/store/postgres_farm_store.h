@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "farm_store.h"
-#include "postgres_connection.h"
+#include "qvcomsrv/store/farm_store.h"
+#include "qvcomsrv/store/postgres_connection.h"
 
 namespace sky::farm {
 
@@ -19,9 +19,10 @@ inline constexpr int kPostgresSchemaVersion = 1;
 // NotFound when the database holds no farm store, Unavailable when the server cannot be reached.
 Result<std::unique_ptr<FarmStore>>
 openPostgresFarmStore(const std::string& conninfo, const postgres::ConnectionOptions& options = {});
+// Makes the store with the whole farm `image` in it; the store appears complete or not at all.
 // AlreadyExists when the database holds a farm store already; the database itself must exist.
 Result<std::unique_ptr<FarmStore>>
-createPostgresFarmStore(const std::string& conninfo, const FarmInfo& farm,
+createPostgresFarmStore(const std::string& conninfo, const FarmImage& image,
                         const postgres::ConnectionOptions& options = {});
 // Drops the farm store's tables, and the farm with them. Ok when there is none.
 Status removePostgresFarmStore(const std::string& conninfo);

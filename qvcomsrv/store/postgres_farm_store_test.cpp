@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "postgres_connection.h"
+#include "qvcomsrv/store/postgres_connection.h"
+#include "qvcomsrv/store/store_test_support.h"
 #include "sky/text.h"
-#include "store_test_support.h"
 
 using namespace sky::farm;
 using namespace sky::farm::testing;
@@ -30,7 +30,7 @@ TEST(PostgresServerRestart, ARestartedServerFailsOneCallAndThenServesAgain) {
     PostgresTestCluster cluster;
     cluster.createDatabase("farm");
     const std::string conninfo = cluster.conninfo("farm");
-    auto created = createPostgresFarmStore(conninfo, FarmInfo{"Test Farm"});
+    auto created = createPostgresFarmStore(conninfo, smallFarm());
     ASSERT_TRUE(created) << created.status().toString();
     FarmStore& store = **created;
     ASSERT_TRUE(store.replace(smallFarm()));

@@ -1,21 +1,8 @@
-#include "settings.h"
+#include "qvcomsrv/store/settings.h"
 
 #include <algorithm>
 
 namespace sky::farm {
-
-const EnumerationDef kDegradationBias{"QVWinOvraDegradationBias", 2, false};
-const EnumerationDef kEncryptionLevel{"QVWinEncryptionLevel", 5, false};
-const EnumerationDef kSoundType{"QVWinSoundType", 2, false};
-const EnumerationDef kWindowColor{"QVWinWindowColor", 4, false};
-const EnumerationDef kWindowType{"QVWinWindowType", 8, false};
-const EnumerationDef kDesktopIntegrate{"QVWinDesktopIntegrate", 2, false};
-const EnumerationDef kQVAttribute{"QVWinAppQVAttribute", 2, true};
-const EnumerationDef kLumoAttribute{"QVWinAppLumoAttribute", 16, true};
-const EnumerationDef kCPUPriorityLevel{"QVWinAppCPUPriorityLevel", 5, false};
-const EnumerationDef kAccountType{"SkyloomAccountType", 7, false};
-const EnumerationDef kAuthorityType{"QVAccountAuthorityType", 3, false};
-const EnumerationDef kObjectType{"SkyloomObjectType", 35, false};
 
 namespace {
 
@@ -24,142 +11,42 @@ std::int32_t bitMask(const EnumerationDef& e) {
     return e.last * 2 - 1;
 }
 
-constexpr SettingKind Flag = SettingKind::Flag;
-constexpr SettingKind Number = SettingKind::Number;
-constexpr SettingKind Text = SettingKind::Text;
-constexpr SettingKind Enum = SettingKind::Enumeration;
-
-// Defaults are what a new farm starts with: the display protocol tuned for a LAN, reconnection
-// and keep-alive on, SNMP off, no connection limit, session reliability on its usual port.
-constexpr std::array<SettingDef, kFarmSettingCount> kFarmSettings{{
-    {"NoRedundantGraphics", Flag, nullptr, 1, {}},
-    {"AlternateCachingMethod", Flag, nullptr, 0, {}},
-    {"OvraVideoBufferSize", Number, nullptr, 307200, {}},
-    {"DegradationBias", Enum, &kDegradationBias, 1, {}},
-    {"NotifyDegradation", Flag, nullptr, 0, {}},
-    {"DCRespondToClientBroadcast", Flag, nullptr, 1, {}},
-    {"RASRespondToClientBroadcast", Flag, nullptr, 0, {}},
-    {"LegacyQVServerCompatibleMode", Flag, nullptr, 0, {}},
-    {"UseClientLocalTime", Flag, nullptr, 1, {}},
-    {"DisableClientLocalTimeEstimation", Flag, nullptr, 0, {}},
-    {"EnableSNMPAgent", Flag, nullptr, 0, {}},
-    {"SNMPLogonTrap", Flag, nullptr, 0, {}},
-    {"SNMPLogoffTrap", Flag, nullptr, 0, {}},
-    {"SNMPDisconnectTrap", Flag, nullptr, 0, {}},
-    {"SNMPThresholdExceededTrap", Flag, nullptr, 0, {}},
-    {"SNMPThresholdValue", Number, nullptr, 0, {}},
-    {"EnableACR", Flag, nullptr, 1, {}},
-    {"LogACRAttempts", Flag, nullptr, 0, {}},
-    {"EnableDNSAddressResolution", Flag, nullptr, 0, {}},
-    {"NDSPreferredTree", Text, nullptr, 0, ""},
-    {"MaxConnectionsPerUser", Number, nullptr, 0, {}},
-    {"LogOverLimitDenials", Flag, nullptr, 0, {}},
-    {"EnableOvraKeepAlive", Flag, nullptr, 1, {}},
-    {"OvraKeepAliveTimeout", Number, nullptr, 60, {}},
-    {"EnforceConnectionsLimitOnAdmins", Flag, nullptr, 0, {}},
-    {"EnableContentRedirection", Flag, nullptr, 1, {}},
-    {"EnableRemoteConsoleConnections", Flag, nullptr, 1, {}},
-    {"LumoEnumMode", Flag, nullptr, 0, {}},
-    {"ZonesShareLoadInfo", Flag, nullptr, 0, {}},
-    {"SREnabled", Flag, nullptr, 1, {}},
-    {"SRPort", Number, nullptr, 2598, {}},
-    {"SRTimeout", Number, nullptr, 180, {}},
-}};
-
-// A new application is enabled, basic encryption and sound, 256 colours in an 800x600 window,
-// no instance limit (-1), normal priority, not integrated into the client's desktop.
-constexpr std::array<SettingDef, kAppSettingCount> kAppSettings{{
-    {"EnableApp", Flag, nullptr, 1, {}},
-    {"DefaultEncryption", Enum, &kEncryptionLevel, 1, {}},
-    {"DefaultInitProg", Text, nullptr, 0, ""},
-    {"DefaultWorkDir", Text, nullptr, 0, ""},
-    {"DefaultSoundType", Enum, &kSoundType, 2, {}},
-    {"DefaultWindowColor", Enum, &kWindowColor, 2, {}},
-    {"DefaultWindowType", Enum, &kWindowType, 2, {}},
-    {"DefaultWindowWidth", Number, nullptr, 800, {}},
-    {"DefaultWindowHeight", Number, nullptr, 600, {}},
-    {"DefaultWindowScale", Number, nullptr, 100, {}},
-    {"DesktopIntegrate", Enum, &kDesktopIntegrate, 0, {}},
-    {"QVAttributes", Enum, &kQVAttribute, 0, {}},
-    {"LumoAttributes", Enum, &kLumoAttribute, 0, {}},
-    {"LumoFolder", Text, nullptr, 0, ""},
-    {"CPUPriority", Enum, &kCPUPriorityLevel, 3, {}},
-    {"InstanceLimit", Number, nullptr, -1, {}},
-    {"AllowMultiInstancePerUser", Flag, nullptr, 1, {}},
-    {"EnableSSLConnections", Flag, nullptr, 0, {}},
-    {"StartMenuFolder", Text, nullptr, 0, ""},
-    {"PlaceUnderProgramsFolder", Flag, nullptr, 0, {}},
-    {"WaitOnPrinterCreation", Flag, nullptr, 0, {}},
-    {"AddToClientStartMenu", Flag, nullptr, 0, {}},
-    {"AddShortcutToClientDesktop", Flag, nullptr, 0, {}},
-    {"HideDisabledApp", Flag, nullptr, 0, {}},
-}};
-
-// The tables above are indexed by the enumerations of settings.h.
-template <typename Id, std::size_t N>
-constexpr bool inOrder(const std::array<SettingDef, N>& defs, Id id, std::string_view name) {
-    return defs[static_cast<std::size_t>(id)].name == name;
+// A line of setting_list.h: the default is a number, or a string for a text setting.
+constexpr SettingDef settingDef(std::string_view name, SettingKind kind, std::string_view type,
+                                std::int32_t defaultNumber) {
+    return {name, kind, enumerationNamed(type), defaultNumber, {}};
 }
-#define SKY_FARM_AT(name) static_assert(inOrder(kFarmSettings, FarmSetting::name, #name))
-#define SKY_APP_AT(name) static_assert(inOrder(kAppSettings, AppSetting::name, #name))
-SKY_FARM_AT(NoRedundantGraphics);
-SKY_FARM_AT(AlternateCachingMethod);
-SKY_FARM_AT(OvraVideoBufferSize);
-SKY_FARM_AT(DegradationBias);
-SKY_FARM_AT(NotifyDegradation);
-SKY_FARM_AT(DCRespondToClientBroadcast);
-SKY_FARM_AT(RASRespondToClientBroadcast);
-SKY_FARM_AT(LegacyQVServerCompatibleMode);
-SKY_FARM_AT(UseClientLocalTime);
-SKY_FARM_AT(DisableClientLocalTimeEstimation);
-SKY_FARM_AT(EnableSNMPAgent);
-SKY_FARM_AT(SNMPLogonTrap);
-SKY_FARM_AT(SNMPLogoffTrap);
-SKY_FARM_AT(SNMPDisconnectTrap);
-SKY_FARM_AT(SNMPThresholdExceededTrap);
-SKY_FARM_AT(SNMPThresholdValue);
-SKY_FARM_AT(EnableACR);
-SKY_FARM_AT(LogACRAttempts);
-SKY_FARM_AT(EnableDNSAddressResolution);
-SKY_FARM_AT(NDSPreferredTree);
-SKY_FARM_AT(MaxConnectionsPerUser);
-SKY_FARM_AT(LogOverLimitDenials);
-SKY_FARM_AT(EnableOvraKeepAlive);
-SKY_FARM_AT(OvraKeepAliveTimeout);
-SKY_FARM_AT(EnforceConnectionsLimitOnAdmins);
-SKY_FARM_AT(EnableContentRedirection);
-SKY_FARM_AT(EnableRemoteConsoleConnections);
-SKY_FARM_AT(LumoEnumMode);
-SKY_FARM_AT(ZonesShareLoadInfo);
-SKY_FARM_AT(SREnabled);
-SKY_FARM_AT(SRPort);
-SKY_FARM_AT(SRTimeout);
-SKY_APP_AT(EnableApp);
-SKY_APP_AT(DefaultEncryption);
-SKY_APP_AT(DefaultInitProg);
-SKY_APP_AT(DefaultWorkDir);
-SKY_APP_AT(DefaultSoundType);
-SKY_APP_AT(DefaultWindowColor);
-SKY_APP_AT(DefaultWindowType);
-SKY_APP_AT(DefaultWindowWidth);
-SKY_APP_AT(DefaultWindowHeight);
-SKY_APP_AT(DefaultWindowScale);
-SKY_APP_AT(DesktopIntegrate);
-SKY_APP_AT(QVAttributes);
-SKY_APP_AT(LumoAttributes);
-SKY_APP_AT(LumoFolder);
-SKY_APP_AT(CPUPriority);
-SKY_APP_AT(InstanceLimit);
-SKY_APP_AT(AllowMultiInstancePerUser);
-SKY_APP_AT(EnableSSLConnections);
-SKY_APP_AT(StartMenuFolder);
-SKY_APP_AT(PlaceUnderProgramsFolder);
-SKY_APP_AT(WaitOnPrinterCreation);
-SKY_APP_AT(AddToClientStartMenu);
-SKY_APP_AT(AddShortcutToClientDesktop);
-SKY_APP_AT(HideDisabledApp);
-#undef SKY_FARM_AT
-#undef SKY_APP_AT
+constexpr SettingDef settingDef(std::string_view name, SettingKind kind, std::string_view,
+                                const char* defaultText) {
+    return {name, kind, nullptr, 0, defaultText};
+}
+
+#define SKY_SETTING_DEF(Name, Kind, Type, Access, Default)                                         \
+    settingDef(#Name, SettingKind::Kind, #Type, Default),
+constexpr std::array<SettingDef, kFarmSettingCount> kFarmSettings{
+    {SKY_FARM_SETTINGS(SKY_SETTING_DEF)}};
+constexpr std::array<SettingDef, kAppSettingCount> kAppSettings{
+    {SKY_APP_SETTINGS(SKY_SETTING_DEF)}};
+#undef SKY_SETTING_DEF
+
+// Each line agrees with itself: a text setting is a BSTR property, an enumeration names a known
+// enumeration, and nothing else does.
+template <std::size_t N>
+constexpr bool consistent(const std::array<SettingDef, N>& defs,
+                          const std::array<std::string_view, N>& types) {
+    for (std::size_t i = 0; i < N; ++i) {
+        const SettingDef& d = defs[i];
+        if ((d.kind == SettingKind::Text) != (types[i] == "BSTR"))
+            return false;
+        if ((d.kind == SettingKind::Enumeration) != (enumerationIndex(types[i]) >= 0))
+            return false;
+    }
+    return true;
+}
+#define SKY_SETTING_TYPE(Name, Kind, Type, Access, Default) #Type,
+static_assert(consistent(kFarmSettings, {{SKY_FARM_SETTINGS(SKY_SETTING_TYPE)}}));
+static_assert(consistent(kAppSettings, {{SKY_APP_SETTINGS(SKY_SETTING_TYPE)}}));
+#undef SKY_SETTING_TYPE
 
 template <typename Id, std::size_t N>
 std::optional<Id> findByName(const std::array<SettingDef, N>& defs, std::string_view name) {

@@ -12,7 +12,8 @@
 #include <string_view>
 #include <variant>
 
-#include "status.h"
+#include "qvcomsrv/store/setting_list.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm {
 
@@ -30,18 +31,38 @@ struct EnumerationDef {
 };
 
 // The enumerations that settings, accounts and applications take.
-extern const EnumerationDef kDegradationBias;  // QVWinOvraDegradationBias
-extern const EnumerationDef kEncryptionLevel;  // QVWinEncryptionLevel
-extern const EnumerationDef kSoundType;        // QVWinSoundType
-extern const EnumerationDef kWindowColor;      // QVWinWindowColor
-extern const EnumerationDef kWindowType;       // QVWinWindowType (8, 1600x1200, after 7)
-extern const EnumerationDef kDesktopIntegrate; // QVWinDesktopIntegrate
-extern const EnumerationDef kQVAttribute;      // QVWinAppQVAttribute (bits)
-extern const EnumerationDef kLumoAttribute;    // QVWinAppLumoAttribute (bits)
-extern const EnumerationDef kCPUPriorityLevel; // QVWinAppCPUPriorityLevel
-extern const EnumerationDef kAccountType;      // SkyloomAccountType
-extern const EnumerationDef kAuthorityType;    // QVAccountAuthorityType
-extern const EnumerationDef kObjectType;       // SkyloomObjectType
+inline constexpr EnumerationDef kDegradationBias{"QVWinOvraDegradationBias", 2, false};
+inline constexpr EnumerationDef kEncryptionLevel{"QVWinEncryptionLevel", 5, false};
+inline constexpr EnumerationDef kSoundType{"QVWinSoundType", 2, false};
+inline constexpr EnumerationDef kWindowColor{"QVWinWindowColor", 4, false};
+inline constexpr EnumerationDef kWindowType{"QVWinWindowType", 8, false}; // 8: 1600x1200
+inline constexpr EnumerationDef kDesktopIntegrate{"QVWinDesktopIntegrate", 2, false};
+inline constexpr EnumerationDef kQVAttribute{"QVWinAppQVAttribute", 2, true};
+inline constexpr EnumerationDef kLumoAttribute{"QVWinAppLumoAttribute", 16, true};
+inline constexpr EnumerationDef kCPUPriorityLevel{"QVWinAppCPUPriorityLevel", 5, false};
+inline constexpr EnumerationDef kAccountType{"SkyloomAccountType", 7, false};
+inline constexpr EnumerationDef kAuthorityType{"QVAccountAuthorityType", 3, false};
+inline constexpr EnumerationDef kObjectType{"SkyloomObjectType", 35, false};
+
+// The enumeration of that name, or null (LONG and BSTR name none).
+inline constexpr const EnumerationDef* kEnumerations[] = {
+    &kDegradationBias,  &kEncryptionLevel,  &kSoundType,     &kWindowColor,
+    &kWindowType,       &kDesktopIntegrate, &kQVAttribute,   &kLumoAttribute,
+    &kCPUPriorityLevel, &kAccountType,      &kAuthorityType, &kObjectType};
+
+// The position in kEnumerations of the enumeration with that automation name, or -1. Compile-time
+// checks use the position: a sanitizer build cannot fold a comparison of an address with null.
+constexpr int enumerationIndex(std::string_view name) {
+    for (std::size_t i = 0; i < std::size(kEnumerations); ++i)
+        if (kEnumerations[i]->name == name)
+            return static_cast<int>(i);
+    return -1;
+}
+
+constexpr const EnumerationDef* enumerationNamed(std::string_view name) {
+    const int index = enumerationIndex(name);
+    return index < 0 ? nullptr : kEnumerations[index];
+}
 
 bool isMember(const EnumerationDef& enumeration, std::int32_t value);
 // "QVWinEncryptionLevel takes 0 to 5" / "QVWinAppLumoAttribute takes a combination of 1, 2, 4,
@@ -63,75 +84,19 @@ struct SettingDef {
     Status check(const SettingValue& value) const;
 };
 
-// Farm-wide settings, in the order of the farm settings interfaces.
-enum class FarmSetting : std::size_t {
-    NoRedundantGraphics,
-    AlternateCachingMethod,
-    OvraVideoBufferSize,
-    DegradationBias,
-    NotifyDegradation,
-    DCRespondToClientBroadcast,
-    RASRespondToClientBroadcast,
-    LegacyQVServerCompatibleMode,
-    UseClientLocalTime,
-    DisableClientLocalTimeEstimation,
-    EnableSNMPAgent,
-    SNMPLogonTrap,
-    SNMPLogoffTrap,
-    SNMPDisconnectTrap,
-    SNMPThresholdExceededTrap,
-    SNMPThresholdValue,
-    EnableACR,
-    LogACRAttempts,
-    EnableDNSAddressResolution,
-    NDSPreferredTree,
-    MaxConnectionsPerUser,
-    LogOverLimitDenials,
-    EnableOvraKeepAlive,
-    OvraKeepAliveTimeout,
-    EnforceConnectionsLimitOnAdmins,
-    EnableContentRedirection,
-    EnableRemoteConsoleConnections,
-    LumoEnumMode,
-    ZonesShareLoadInfo,
-    SREnabled,
-    SRPort,
-    SRTimeout,
-};
-inline constexpr std::size_t kFarmSettingCount = 32;
+// Farm-wide settings and Windows application settings, in the order of the object model's
+// settings interfaces (setting_list.h).
+#define SKY_SETTING_ENUMERATOR(Name, Kind, Type, Access, Default) Name,
+#define SKY_SETTING_ONE(Name, Kind, Type, Access, Default) +1
+enum class FarmSetting : std::size_t { SKY_FARM_SETTINGS(SKY_SETTING_ENUMERATOR) };
+inline constexpr std::size_t kFarmSettingCount = 0 SKY_FARM_SETTINGS(SKY_SETTING_ONE);
+enum class AppSetting : std::size_t { SKY_APP_SETTINGS(SKY_SETTING_ENUMERATOR) };
+inline constexpr std::size_t kAppSettingCount = 0 SKY_APP_SETTINGS(SKY_SETTING_ONE);
+#undef SKY_SETTING_ENUMERATOR
+#undef SKY_SETTING_ONE
 
 // Session reliability settings: a farm that does not report them answers NotSupported.
 bool isSessionReliability(FarmSetting setting);
-
-// Windows application settings, in the order of the Windows application interfaces. The name,
-// description and folder are fields of the application itself.
-enum class AppSetting : std::size_t {
-    EnableApp,
-    DefaultEncryption,
-    DefaultInitProg,
-    DefaultWorkDir,
-    DefaultSoundType,
-    DefaultWindowColor,
-    DefaultWindowType,
-    DefaultWindowWidth,
-    DefaultWindowHeight,
-    DefaultWindowScale,
-    DesktopIntegrate,
-    QVAttributes,
-    LumoAttributes,
-    LumoFolder,
-    CPUPriority,
-    InstanceLimit,
-    AllowMultiInstancePerUser,
-    EnableSSLConnections,
-    StartMenuFolder,
-    PlaceUnderProgramsFolder,
-    WaitOnPrinterCreation,
-    AddToClientStartMenu,
-    AddShortcutToClientDesktop,
-    HideDisabledApp,
-};
-inline constexpr std::size_t kAppSettingCount = 24;
 
 std::span<const SettingDef, kFarmSettingCount> farmSettingDefs();
 std::span<const SettingDef, kAppSettingCount> appSettingDefs();

@@ -1,11 +1,11 @@
-#include "sql_applications.h"
+#include "qvcomsrv/store/sql_applications.h"
 
 #include <unordered_map>
 
-#include "icon.h"
-#include "names.h"
-#include "sql_lookups.h"
-#include "sql_schema.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/sql_lookups.h"
+#include "qvcomsrv/store/sql_schema.h"
 
 namespace sky::farm::sql {
 
@@ -97,9 +97,9 @@ std::vector<Application> ApplicationTable::load(Selection selection, std::int64_
                         ? SettingValue(q.text(column))
                         : SettingValue(static_cast<std::int32_t>(q.integer(column)));
                 if (Status s = app.settings.set(id, std::move(value)); !s)
-                    fail(Status::corrupt("The farm store " + db_.location() +
-                                         " holds a value that " + app.distinguishedName() +
-                                         " cannot have. " + s.message()));
+                    throwStatus(Status::corrupt("The farm store " + db_.location() +
+                                                " holds a value that " + app.distinguishedName() +
+                                                " cannot have. " + s.message()));
             }
             if (icons == IconLoading::Load)
                 app.icon = Bytes();
@@ -152,11 +152,11 @@ Bytes ApplicationTable::icon(std::int64_t applicationId) {
 
 ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int64_t selfId) {
     if (Status s = checkSegmentName("application", app.name); !s)
-        fail(s);
+        throwStatus(s);
     if (!isMember(kObjectType, app.type))
-        fail(Status::invalidArgument("The application type " + std::to_string(app.type) + " of " +
-                                     app.distinguishedName() +
-                                     " is not valid: " + describeRange(kObjectType) + "."));
+        throwStatus(Status::invalidArgument("The application type " + std::to_string(app.type) +
+                                            " of " + app.distinguishedName() +
+                                            " is not valid: " + describeRange(kObjectType) + "."));
     Resolved resolved;
     const FolderRow folder = requireFolder(db_, app.folder);
     resolved.folderId = folder.id;
@@ -165,11 +165,11 @@ ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int6
     const std::string dn = app.distinguishedName();
     resolved.dnKey = nameKey(dn);
     if (auto other = findApplication(db_, dn); other && *other != selfId)
-        fail(Status::alreadyExists("The application " + storedDistinguishedName(db_, *other) +
-                                   " already exists."));
+        throwStatus(Status::alreadyExists(
+            "The application " + storedDistinguishedName(db_, *other) + " already exists."));
     if (auto taken = findFolder(db_, dn))
-        fail(Status::alreadyExists(taken->dn +
-                                   " is a folder; an application cannot have its name."));
+        throwStatus(Status::alreadyExists(taken->dn +
+                                          " is a folder; an application cannot have its name."));
 
     dropRepeats(app.servers,
                 [](const std::string& a, const std::string& b) { return sameName(a, b); });
@@ -182,12 +182,13 @@ ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int6
         dropRepeats(*accounts, [](const Account& a, const Account& b) { return a.sameAccount(b); });
         for (const Account& account : *accounts) {
             if (Status s = checkAccount(account); !s)
-                fail(s);
+                throwStatus(s);
         }
     }
     if (app.icon && !app.icon->empty()) {
         if (Status s = checkIcon(*app.icon); !s)
-            fail(Status::invalidArgument("The icon of " + dn + " is not valid. " + s.message()));
+            throwStatus(
+                Status::invalidArgument("The icon of " + dn + " is not valid. " + s.message()));
     }
     return resolved;
 }
@@ -215,9 +216,9 @@ std::int64_t ApplicationTable::insert(Application& app) {
         auto q = db_.query(insert_);
         bindRow(q, app, resolved);
         if (!q.step())
-            fail(Status::internal("The farm store " + db_.location() +
-                                  " gave no id for the new application " + app.distinguishedName() +
-                                  "."));
+            throwStatus(Status::internal("The farm store " + db_.location() +
+                                         " gave no id for the new application " +
+                                         app.distinguishedName() + "."));
         id = q.integer(0);
     }
     for (std::int64_t serverId : resolved.serverIds)

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "farm_store.h"
-#include "sql_connection.h"
+#include "qvcomsrv/store/farm_store.h"
+#include "qvcomsrv/store/sql_connection.h"
 
 namespace sky::farm::sql {
 

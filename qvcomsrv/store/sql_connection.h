@@ -15,8 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include "model.h"
-#include "status.h"
+#include "qvcomsrv/store/model.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm::sql {
 
@@ -25,7 +25,8 @@ struct Failure {
     bool retry = false; // another transaction conflicted: run the whole operation again
 };
 
-[[noreturn]] inline void fail(Status status) {
+// Abandons the work under way; catchFailures turns it into the Status it carries.
+[[noreturn]] inline void throwStatus(Status status) {
     throw Failure{std::move(status)};
 }
 

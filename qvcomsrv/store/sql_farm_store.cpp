@@ -1,4 +1,4 @@
-#include "sql_farm_store.h"
+#include "qvcomsrv/store/sql_farm_store.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,17 +6,17 @@
 #include <random>
 #include <thread>
 
-#include "merge.h"
-#include "names.h"
-#include "sql_applications.h"
-#include "sql_lookups.h"
-#include "sql_schema.h"
+#include "qvcomsrv/store/merge.h"
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/sql_applications.h"
+#include "qvcomsrv/store/sql_lookups.h"
+#include "qvcomsrv/store/sql_schema.h"
 
 namespace sky::farm {
 
 using sql::ApplicationTable;
 using sql::Connection;
-using sql::fail;
+using sql::throwStatus;
 using sql::Transaction;
 
 namespace {
@@ -42,11 +42,11 @@ public:
     std::string location() const override { return db_->location(); }
 
     Result<FarmInfo> farm() override {
-        return guarded([&]() -> Result<FarmInfo> { return readFarm(); });
+        return runLocked([&]() -> Result<FarmInfo> { return readFarm(); });
     }
 
     Result<SettingValue> farmSetting(FarmSetting setting) override {
-        return guarded([&]() -> Result<SettingValue> {
+        return runLocked([&]() -> Result<SettingValue> {
             const FarmInfo info = readFarm();
             if (Status s = checkReported(info, setting); !s)
                 return s;
@@ -55,7 +55,7 @@ public:
     }
 
     Status setFarmSetting(FarmSetting setting, const SettingValue& value) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             if (Status s = definition(setting).check(value); !s)
                 return s;
             Transaction tx(*db_, Transaction::Kind::Write);
@@ -75,7 +75,7 @@ public:
     }
 
     Result<std::vector<std::string>> administrators() override {
-        return guarded([&]() -> Result<std::vector<std::string>> {
+        return runLocked([&]() -> Result<std::vector<std::string>> {
             std::vector<std::string> names;
             auto q = db_->query("SELECT account FROM administrator ORDER BY account_key");
             while (q.step())
@@ -85,7 +85,7 @@ public:
     }
 
     Result<bool> isAdministrator(std::string_view account) override {
-        return guarded([&]() -> Result<bool> {
+        return runLocked([&]() -> Result<bool> {
             auto q = db_->query("SELECT 1 FROM administrator WHERE account_key = ?1");
             q.bind(1, nameKey(account));
             return q.step();
@@ -93,7 +93,7 @@ public:
     }
 
     Status addAdministrator(std::string_view account) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             if (account.empty())
                 return Status::invalidArgument("The administrator's account name must not be "
                                                "empty.");
@@ -107,7 +107,7 @@ public:
     }
 
     Status removeAdministrator(std::string_view account) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             Transaction tx(*db_, Transaction::Kind::Write);
             auto q = db_->query("DELETE FROM administrator WHERE account_key = ?1");
             q.bind(1, nameKey(account));
@@ -121,15 +121,15 @@ public:
     }
 
     Result<std::vector<Zone>> zones() override {
-        return guarded([&]() -> Result<std::vector<Zone>> { return readZones(); });
+        return runLocked([&]() -> Result<std::vector<Zone>> { return readZones(); });
     }
 
     Result<std::vector<Server>> servers() override {
-        return guarded([&]() -> Result<std::vector<Server>> { return readServers(); });
+        return runLocked([&]() -> Result<std::vector<Server>> { return readServers(); });
     }
 
     Result<Server> server(std::string_view name) override {
-        return guarded([&]() -> Result<Server> {
+        return runLocked([&]() -> Result<Server> {
             auto q = db_->query("SELECT s.name, z.name, s.os_major, s.os_minor FROM server s "
                                 "JOIN zone z ON z.id = s.zone_id WHERE s.name_key = ?1");
             q.bind(1, nameKey(name));
@@ -141,15 +141,15 @@ public:
     }
 
     Result<std::vector<std::string>> folders() override {
-        return guarded([&]() -> Result<std::vector<std::string>> { return readFolders(); });
+        return runLocked([&]() -> Result<std::vector<std::string>> { return readFolders(); });
     }
 
     Result<bool> folderExists(std::string_view dn) override {
-        return guarded([&]() -> Result<bool> { return sql::findFolder(*db_, dn).has_value(); });
+        return runLocked([&]() -> Result<bool> { return sql::findFolder(*db_, dn).has_value(); });
     }
 
     Result<std::string> createSubFolder(std::string_view parentDn, std::string_view name) override {
-        return guarded([&]() -> Result<std::string> {
+        return runLocked([&]() -> Result<std::string> {
             if (Status s = checkSegmentName("folder", name); !s)
                 return s;
             Transaction tx(*db_, Transaction::Kind::Write);
@@ -161,7 +161,7 @@ public:
     }
 
     Result<std::vector<Application>> applications(IconLoading icons) override {
-        return guarded([&]() -> Result<std::vector<Application>> {
+        return runLocked([&]() -> Result<std::vector<Application>> {
             Transaction tx(*db_, Transaction::Kind::Read);
             return applications_.load(ApplicationTable::Selection::All, 0, icons);
         });
@@ -169,7 +169,7 @@ public:
 
     Result<std::vector<Application>> applicationsOnServer(std::string_view server,
                                                           IconLoading icons) override {
-        return guarded([&]() -> Result<std::vector<Application>> {
+        return runLocked([&]() -> Result<std::vector<Application>> {
             Transaction tx(*db_, Transaction::Kind::Read);
             const sql::ServerRow row = sql::requireServer(*db_, server);
             return applications_.load(ApplicationTable::Selection::OnServer, row.id, icons);
@@ -177,7 +177,7 @@ public:
     }
 
     Result<Application> application(std::string_view dn) override {
-        return guarded([&]() -> Result<Application> {
+        return runLocked([&]() -> Result<Application> {
             Transaction tx(*db_, Transaction::Kind::Read);
             const std::int64_t id = sql::requireApplication(*db_, dn);
             auto apps = applications_.load(ApplicationTable::Selection::One, id, IconLoading::Load);
@@ -186,12 +186,12 @@ public:
     }
 
     Result<Bytes> applicationIcon(std::int64_t applicationId) override {
-        return guarded([&]() -> Result<Bytes> { return applications_.icon(applicationId); });
+        return runLocked([&]() -> Result<Bytes> { return applications_.icon(applicationId); });
     }
 
     Result<Application> saveApplication(const Application& edited,
                                         const Application* loaded) override {
-        return guarded([&]() -> Result<Application> {
+        return runLocked([&]() -> Result<Application> {
             Transaction tx(*db_, Transaction::Kind::Write);
             Application target;
             if (edited.id == 0) {
@@ -215,7 +215,7 @@ public:
     }
 
     Status deleteApplication(std::string_view dn) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             Transaction tx(*db_, Transaction::Kind::Write);
             const std::int64_t id = sql::requireApplication(*db_, dn);
             auto q = db_->query("DELETE FROM application WHERE id = ?1");
@@ -235,7 +235,7 @@ public:
     }
 
     Result<FarmImage> image() override {
-        return guarded([&]() -> Result<FarmImage> {
+        return runLocked([&]() -> Result<FarmImage> {
             Transaction tx(*db_, Transaction::Kind::Read);
             FarmImage image;
             image.farm = readFarm();
@@ -252,7 +252,7 @@ public:
     }
 
     Status replace(const FarmImage& image) override {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             if (Status s = checkFarmName(image.farm.name); !s)
                 return s;
             Transaction tx(*db_, Transaction::Kind::Write);
@@ -281,8 +281,8 @@ public:
                 } catch (const sql::Failure& failure) {
                     if (failure.retry)
                         throw;
-                    fail(failure.status.withContext(app.distinguishedName() +
-                                                    " cannot be stored: "));
+                    throwStatus(failure.status.withContext(app.distinguishedName() +
+                                                           " cannot be stored: "));
                 }
             }
             tx.commit();
@@ -294,7 +294,7 @@ private:
     // Runs `body` alone (one thread at a time on this connection) and turns failures into the
     // Status it returns. A body that conflicted with another program's transaction, and was
     // rolled back, runs again after a short pause of random length.
-    template <typename Body> auto guarded(Body&& body) -> decltype(body()) {
+    template <typename Body> auto runLocked(Body&& body) -> decltype(body()) {
         std::lock_guard lock(mutex_);
         for (int attempt = 1;; ++attempt) {
             try {
@@ -324,7 +324,7 @@ private:
     }
 
     Status changePublication(std::string_view dn, std::string_view server, bool publish) {
-        return guarded([&]() -> Status {
+        return runLocked([&]() -> Status {
             Transaction tx(*db_, Transaction::Kind::Write);
             const std::int64_t app = sql::requireApplication(*db_, dn);
             const sql::ServerRow row = sql::requireServer(*db_, server);
@@ -348,7 +348,8 @@ private:
         auto q = db_->query("SELECT name, reports_session_reliability, " +
                             sql::farmSettingColumns() + " FROM farm WHERE id = 1");
         if (!q.step())
-            fail(Status::corrupt("The farm store " + db_->location() + " has lost its farm."));
+            throwStatus(
+                Status::corrupt("The farm store " + db_->location() + " has lost its farm."));
         FarmInfo info;
         info.name = q.text(0);
         info.reportsSessionReliability = q.integer(1) != 0;
@@ -359,8 +360,9 @@ private:
                                      ? SettingValue(q.text(column))
                                      : SettingValue(static_cast<std::int32_t>(q.integer(column)));
             if (Status s = info.settings.set(id, std::move(value)); !s)
-                fail(Status::corrupt("The farm store " + db_->location() +
-                                     " holds a farm setting that cannot be. " + s.message()));
+                throwStatus(Status::corrupt("The farm store " + db_->location() +
+                                            " holds a farm setting that cannot be. " +
+                                            s.message()));
         }
         return info;
     }
@@ -425,16 +427,17 @@ private:
     sql::FolderRow insertFolder(const sql::FolderRow& parent, std::string_view name) {
         const std::string dn = joinDistinguishedName(parent.dn, name);
         if (auto existing = sql::findFolder(*db_, dn))
-            fail(Status::alreadyExists("The folder " + existing->dn + " already exists."));
+            throwStatus(Status::alreadyExists("The folder " + existing->dn + " already exists."));
         if (auto app = sql::findApplication(*db_, dn))
-            fail(Status::alreadyExists(sql::storedDistinguishedName(*db_, *app) +
-                                       " is an application; a folder cannot have its name."));
+            throwStatus(
+                Status::alreadyExists(sql::storedDistinguishedName(*db_, *app) +
+                                      " is an application; a folder cannot have its name."));
         auto q = db_->query("INSERT INTO folder (parent_id, name, dn, dn_key) VALUES (?1, ?2, "
                             "?3, ?4) RETURNING id");
         q.bind(1, parent.id).bind(2, name).bind(3, dn).bind(4, nameKey(dn));
         if (!q.step())
-            fail(Status::internal("The farm store " + db_->location() +
-                                  " gave no id for the new folder " + dn + "."));
+            throwStatus(Status::internal("The farm store " + db_->location() +
+                                         " gave no id for the new folder " + dn + "."));
         return {q.integer(0), dn};
     }
 
@@ -442,11 +445,11 @@ private:
     void ensureFolder(std::string_view dn) {
         auto segments = splitDistinguishedName(dn);
         if (!segments)
-            fail(segments.status());
+            throwStatus(segments.status());
         sql::FolderRow folder = sql::requireFolder(*db_, kRootFolder);
         for (const std::string& segment : *segments) {
             if (Status s = checkSegmentName("folder", segment); !s)
-                fail(s);
+                throwStatus(s);
             const std::string child = joinDistinguishedName(folder.dn, segment);
             if (auto existing = sql::findFolder(*db_, child)) {
                 folder = *existing;
@@ -459,22 +462,22 @@ private:
     void writeZonesAndServers(const FarmImage& image) {
         for (const Zone& zone : image.zones) {
             if (zone.name.empty())
-                fail(Status::invalidArgument("A zone name must not be empty."));
+                throwStatus(Status::invalidArgument("A zone name must not be empty."));
             auto q = db_->query(
                 "INSERT INTO zone (name, name_key) VALUES (?1, ?2) ON CONFLICT DO NOTHING");
             q.bind(1, zone.name).bind(2, nameKey(zone.name));
             q.run();
             if (db_->changes() == 0)
-                fail(Status::alreadyExists("The zone " + zone.name + " is listed twice."));
+                throwStatus(Status::alreadyExists("The zone " + zone.name + " is listed twice."));
         }
         for (const Server& server : image.servers) {
             if (server.name.empty())
-                fail(Status::invalidArgument("A server name must not be empty."));
+                throwStatus(Status::invalidArgument("A server name must not be empty."));
             auto zone = db_->query("SELECT id FROM zone WHERE name_key = ?1");
             zone.bind(1, nameKey(server.zone));
             if (!zone.step())
-                fail(Status::notFound("The zone " + server.zone + " of server " + server.name +
-                                      " is not a zone of the farm."));
+                throwStatus(Status::notFound("The zone " + server.zone + " of server " +
+                                             server.name + " is not a zone of the farm."));
             auto q = db_->query("INSERT INTO server (name, name_key, zone_id, os_major, "
                                 "os_minor) VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT DO NOTHING");
             q.bind(1, server.name)
@@ -484,7 +487,8 @@ private:
                 .bind(5, server.osMinor);
             q.run();
             if (db_->changes() == 0)
-                fail(Status::alreadyExists("The server " + server.name + " is listed twice."));
+                throwStatus(
+                    Status::alreadyExists("The server " + server.name + " is listed twice."));
         }
         for (const Zone& zone : image.zones) {
             if (zone.dataCollector.empty())
@@ -493,9 +497,9 @@ private:
                 std::find_if(image.servers.begin(), image.servers.end(),
                              [&](const Server& s) { return sameName(s.name, zone.dataCollector); });
             if (it == image.servers.end() || !sameName(it->zone, zone.name))
-                fail(Status::invalidArgument("The data collector " + zone.dataCollector +
-                                             " of zone " + zone.name +
-                                             " is not a server of that zone."));
+                throwStatus(Status::invalidArgument("The data collector " + zone.dataCollector +
+                                                    " of zone " + zone.name +
+                                                    " is not a server of that zone."));
             auto q = db_->query("UPDATE zone SET data_collector_id = (SELECT id FROM server "
                                 "WHERE name_key = ?1) WHERE name_key = ?2");
             q.bind(1, nameKey(zone.dataCollector)).bind(2, nameKey(zone.name));

@@ -1,6 +1,6 @@
-#include "sql_lookups.h"
+#include "qvcomsrv/store/sql_lookups.h"
 
-#include "names.h"
+#include "qvcomsrv/store/names.h"
 
 namespace sky::farm::sql {
 
@@ -8,7 +8,7 @@ namespace {
 
 void checkDistinguishedName(std::string_view dn) {
     if (auto segments = splitDistinguishedName(dn); !segments)
-        fail(segments.status());
+        throwStatus(segments.status());
 }
 
 } // namespace
@@ -42,21 +42,23 @@ std::optional<ServerRow> findServer(Connection& db, std::string_view name) {
 FolderRow requireFolder(Connection& db, std::string_view dn) {
     auto folder = findFolder(db, dn);
     if (!folder)
-        fail(Status::notFound("The folder " + std::string(dn) + " does not exist."));
+        throwStatus(Status::notFound("The folder " + std::string(dn) + " does not exist."));
     return *folder;
 }
 
 std::int64_t requireApplication(Connection& db, std::string_view dn) {
     auto id = findApplication(db, dn);
     if (!id)
-        fail(Status::notFound("There is no application " + std::string(dn) + " in the farm."));
+        throwStatus(
+            Status::notFound("There is no application " + std::string(dn) + " in the farm."));
     return *id;
 }
 
 ServerRow requireServer(Connection& db, std::string_view name) {
     auto server = findServer(db, name);
     if (!server)
-        fail(Status::notFound("There is no server named " + std::string(name) + " in the farm."));
+        throwStatus(
+            Status::notFound("There is no server named " + std::string(name) + " in the farm."));
     return *server;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "sql_connection.h"
+#include "qvcomsrv/store/sql_connection.h"
 
 namespace sky::farm::sql {
 

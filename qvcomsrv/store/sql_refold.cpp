@@ -1,11 +1,11 @@
-#include "sql_refold.h"
+#include "qvcomsrv/store/sql_refold.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <map>
 #include <set>
 
-#include "names.h"
+#include "qvcomsrv/store/names.h"
 #include "sky/text.h"
 
 namespace sky::farm::sql {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sql_connection.h"
+#include "qvcomsrv/store/sql_connection.h"
 
 namespace sky::farm::sql {
 

@@ -1,37 +1,8 @@
-#include "sql_schema.h"
+#include "qvcomsrv/store/sql_schema.h"
 
-#include <span>
-
-#include "settings.h"
+#include "qvcomsrv/store/setting_columns.h"
 
 namespace sky::farm::sql {
-
-namespace {
-
-template <std::size_t N> std::string columnDefinitions(std::span<const SettingDef, N> defs) {
-    std::string sql;
-    for (const SettingDef& def : defs) {
-        sql += ",\n  \"" + std::string(def.name) + "\" ";
-        if (def.isText())
-            sql += "TEXT NOT NULL DEFAULT '" + std::string(def.defaultText) + "'";
-        else
-            sql += "INTEGER NOT NULL DEFAULT " + std::to_string(def.defaultNumber);
-    }
-    return sql;
-}
-
-template <std::size_t N>
-std::string columnList(std::span<const SettingDef, N> defs, const std::string& prefix) {
-    std::string sql;
-    for (const SettingDef& def : defs) {
-        if (!sql.empty())
-            sql += ", ";
-        sql += prefix + "\"" + std::string(def.name) + "\"";
-    }
-    return sql;
-}
-
-} // namespace
 
 // SQLite matches text byte by byte unless told otherwise; PostgreSQL's "C" collation does the
 // same, whatever the database's own collation, so both kinds order names alike.
@@ -64,7 +35,7 @@ std::string schemaSql(const Dialect& d) {
                       "  id INTEGER PRIMARY KEY CHECK (id = 1),\n"
                       "  name TEXT NOT NULL,\n"
                       "  reports_session_reliability INTEGER NOT NULL" +
-                      columnDefinitions(farmSettingDefs()) +
+                      settingColumnDefinitions(farmSettingDefs(), false) +
                       "\n);\n"
                       "CREATE TABLE administrator (\n"
                       "  account_key " +
@@ -126,7 +97,7 @@ std::string schemaSql(const Dialect& d) {
                       " NOT NULL UNIQUE,\n"
                       "  app_type INTEGER NOT NULL,\n"
                       "  description TEXT NOT NULL" +
-                      columnDefinitions(appSettingDefs()) +
+                      settingColumnDefinitions(appSettingDefs(), false) +
                       "\n);\n"
                       "CREATE TABLE application_icon (\n"
                       "  application_id " +
@@ -166,11 +137,11 @@ std::string schemaSql(const Dialect& d) {
 }
 
 std::string farmSettingColumns(const std::string& prefix) {
-    return columnList(farmSettingDefs(), prefix);
+    return settingColumnList(farmSettingDefs(), prefix);
 }
 
 std::string appSettingColumns(const std::string& prefix) {
-    return columnList(appSettingDefs(), prefix);
+    return settingColumnList(appSettingDefs(), prefix);
 }
 
 std::string parameters(int first, int count) {
@@ -184,14 +155,7 @@ std::string parameters(int first, int count) {
 }
 
 std::string appSettingAssignments(int first) {
-    std::string sql;
-    int index = first;
-    for (const SettingDef& def : appSettingDefs()) {
-        if (index != first)
-            sql += ", ";
-        sql += "\"" + std::string(def.name) + "\" = ?" + std::to_string(index++);
-    }
-    return sql;
+    return settingAssignments(appSettingDefs(), first);
 }
 
 } // namespace sky::farm::sql

@@ -1,4 +1,4 @@
-#include "sqlite_db.h"
+#include "qvcomsrv/store/sqlite_db.h"
 
 #include <sqlite3.h>
 
@@ -62,19 +62,17 @@ private:
     sqlite3_stmt* stmt_;
 };
 
-Database::Database(const std::string& path, Mode mode, int busyTimeoutMs) : path_(path) {
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
-    if (mode == Mode::Create)
-        flags |= SQLITE_OPEN_CREATE;
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+Database::Database(const std::string& path, int busyTimeoutMs) : path_(path) {
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const int code = db_ ? sqlite3_extended_errcode(db_) : rc;
         sqlite3_close(db_);
         db_ = nullptr;
         if ((code & 0xff) == SQLITE_CANTOPEN)
-            fail(Status::ioError("The farm store " + path + " cannot be opened."));
-        fail(Status::ioError("The farm store " + path +
-                             " cannot be opened: " + sqlite3_errstr(code) + "."));
+            throwStatus(Status::ioError("The farm store " + path + " cannot be opened."));
+        throwStatus(Status::ioError("The farm store " + path +
+                                    " cannot be opened: " + sqlite3_errstr(code) + "."));
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, busyTimeoutMs);
@@ -116,23 +114,24 @@ void Database::raise(int rc) const {
     switch (code & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        fail(Status::busy("The farm store " + path_ +
-                          " is in use by another program and did not become free in time; try "
-                          "again."));
+        throwStatus(
+            Status::busy("The farm store " + path_ +
+                         " is in use by another program and did not become free in time; try "
+                         "again."));
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-        fail(Status::corrupt("The farm store " + path_ + " is damaged or is not a farm store (" +
-                             detail + ")."));
+        throwStatus(Status::corrupt("The farm store " + path_ +
+                                    " is damaged or is not a farm store (" + detail + ")."));
     case SQLITE_CANTOPEN:
     case SQLITE_IOERR:
     case SQLITE_FULL:
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-        fail(Status::ioError("The farm store " + path_ + " cannot be read or written (" + detail +
-                             ")."));
+        throwStatus(Status::ioError("The farm store " + path_ + " cannot be read or written (" +
+                                    detail + ")."));
     default:
-        fail(Status::internal("The farm store " + path_ + " failed: " + detail + "."));
+        throwStatus(Status::internal("The farm store " + path_ + " failed: " + detail + "."));
     }
 }
 

@@ -8,23 +8,22 @@
 #include <string>
 #include <string_view>
 
-#include "sql_connection.h"
+#include "qvcomsrv/store/sql_connection.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace sky::farm::sqlite {
 
-using sql::fail;
 using sql::Failure;
 using sql::Query;
+using sql::throwStatus;
 
 class Database final : public sql::Connection {
 public:
-    enum class Mode { OpenExisting, Create };
-
-    // Opens the file; its path names the store in messages.
-    Database(const std::string& path, Mode mode, int busyTimeoutMs);
+    // Opens an existing store file for reading and writing; `path` also names the store in
+    // messages. Waits up to `busyTimeoutMs` for another connection's lock.
+    Database(const std::string& path, int busyTimeoutMs);
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
     ~Database() override;

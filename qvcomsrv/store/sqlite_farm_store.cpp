@@ -1,4 +1,4 @@
-#include "sqlite_farm_store.h"
+#include "qvcomsrv/store/sqlite_farm_store.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,11 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "qvcomsrv/store/sql_farm_store.h"
+#include "qvcomsrv/store/sql_refold.h"
+#include "qvcomsrv/store/sql_schema.h"
+#include "qvcomsrv/store/sqlite_db.h"
 #include "sky/text.h"
-#include "sql_farm_store.h"
-#include "sql_refold.h"
-#include "sql_schema.h"
-#include "sqlite_db.h"
 
 namespace fs = std::filesystem;
 
@@ -21,7 +21,7 @@ namespace sky::farm {
 
 using sql::Transaction;
 using sqlite::Database;
-using sqlite::fail;
+using sqlite::throwStatus;
 
 namespace {
 
@@ -30,16 +30,16 @@ void prepareConnection(Database& db) {
     auto id = db.query("PRAGMA application_id");
     const std::int64_t applicationId = id.step() ? id.integer(0) : 0;
     if (applicationId != kSqliteApplicationId)
-        fail(Status::corrupt(db.path() + " is not a farm store."));
+        throwStatus(Status::corrupt(db.path() + " is not a farm store."));
     const auto schemaVersion = [&db] {
         auto version = db.query("PRAGMA user_version");
         return version.step() ? version.integer(0) : 0;
     };
     const std::int64_t schema = schemaVersion();
     if (schema < 1 || schema > kSqliteSchemaVersion)
-        fail(Status::notSupported("The farm store " + db.path() + " has format version " +
-                                  std::to_string(schema) + "; this program reads version " +
-                                  std::to_string(kSqliteSchemaVersion) + "."));
+        throwStatus(Status::notSupported("The farm store " + db.path() + " has format version " +
+                                         std::to_string(schema) + "; this program reads version " +
+                                         std::to_string(kSqliteSchemaVersion) + "."));
     // A page cache large enough for the applications of a large farm; checkpoints every 16 MB of
     // log rather than every 4 MB, so that a run of saves copies each page back fewer times.
     db.exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -16000; "
@@ -77,7 +77,7 @@ void prepareConnection(Database& db) {
 
 // Writes a new store's schema, root folder and farm into the empty database file at `path`.
 void buildStore(const std::string& path, const FarmInfo& farm) {
-    Database db(path, Database::Mode::OpenExisting, 0);
+    Database db(path, 0);
     db.exec("PRAGMA journal_mode = WAL");
     db.exec("PRAGMA foreign_keys = ON");
     Transaction tx(db, Transaction::Kind::Write);
@@ -97,8 +97,7 @@ Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
         std::error_code ec;
         if (!fs::exists(path, ec))
             return Status::notFound("There is no farm store " + path + ".");
-        auto db =
-            std::make_unique<Database>(path, Database::Mode::OpenExisting, options.busyTimeoutMs);
+        auto db = std::make_unique<Database>(path, options.busyTimeoutMs);
         prepareConnection(*db);
         return makeSqlFarmStore(std::move(db));
     });
@@ -106,6 +105,13 @@ Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
 
 Result<std::unique_ptr<FarmStore>>
 createSqliteFarmStore(const std::string& path, const FarmInfo& farm, const SqliteOptions& options) {
+    return createSqliteFarmStore(path, FarmImage{farm, {}, {}, {}, {}, {}}, options);
+}
+
+Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path,
+                                                         const FarmImage& image,
+                                                         const SqliteOptions& options) {
+    const FarmInfo& farm = image.farm;
     if (Status s = checkNewFarm(farm); !s)
         return s;
     std::error_code ec;
@@ -126,9 +132,10 @@ createSqliteFarmStore(const std::string& path, const FarmInfo& farm, const Sqlit
     });
     Status status = built ? Status::ok() : built.status();
     if (status) {
-        // The settings go in through the store itself, checked like any other change.
+        // The farm goes in through the store itself, checked like any other change, before the
+        // store has its name.
         auto store = openSqliteFarmStore(temporary, options);
-        status = store ? (*store)->replace(FarmImage{farm, {}, {}, {}, {}, {}}) : store.status();
+        status = store ? (*store)->replace(image) : store.status();
     }
     if (status && link(temporary.c_str(), path.c_str()) != 0) {
         status = errno == EEXIST

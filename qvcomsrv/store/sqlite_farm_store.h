@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 
 namespace sky::farm {
 
@@ -30,6 +30,9 @@ Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
                                                        const SqliteOptions& options = {});
 Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path,
                                                          const FarmInfo& farm,
+                                                         const SqliteOptions& options = {});
+Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path,
+                                                         const FarmImage& image,
                                                          const SqliteOptions& options = {});
 
 } // namespace sky::farm

@@ -10,9 +10,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "qvcomsrv/store/store_test_support.h"
 #include "sky/sqlite_testing.h"
 #include "sky/text.h"
-#include "store_test_support.h"
 
 namespace sky::farm {
 namespace {

@@ -1,4 +1,4 @@
-#include "status.h"
+#include "qvcomsrv/store/status.h"
 
 namespace sky::farm {
 

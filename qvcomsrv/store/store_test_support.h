@@ -8,11 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include "icon.h"
-#include "machine_farms.h"
-#include "postgres_farm_store.h"
-#include "postgres_test_database.h"
-#include "sqlite_farm_store.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/machine_farms.h"
+#include "qvcomsrv/store/postgres_farm_store.h"
+#include "qvcomsrv/store/sqlite_farm_store.h"
+#include "qvcomsrv/store/testing/postgres_test_database.h"
 
 namespace sky::farm::testing {
 

@@ -5,6 +5,9 @@
 //   qvcomsrv_farm_probe list                 one line per application:
 //                                            DN|kind|servers|users|groups|DefaultWindowType
 //   qvcomsrv_farm_probe publish DN SERVER    publishes DN on SERVER and saves it
+//   qvcomsrv_farm_probe admin                "administrator N": IsVantorAdministrator by name
+//   qvcomsrv_farm_probe hold                 holds a farm and its applications, prints
+//                                            "holding" and waits until it is killed
 //
 // Exit code 0, or 1 with "error 0x...: description" on standard error.
 #include <windows.h>
@@ -75,11 +78,32 @@ void publish(const std::string& dn, const std::string& server) {
     sky::check(app->SaveData());
 }
 
+void admin() {
+    auto farm = sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
+    sky::check(farm->Initialize(SkyloomWinFarmObject));
+    ComPtr<ISkyloomWinFarm> settings;
+    sky::check(farm->get_WinFarmObject(settings.put()));
+    std::printf("administrator %d\n",
+                sky::getProperty(settings.get(), u"IsVantorAdministrator").toInt32());
+}
+
+[[noreturn]] void hold() {
+    auto farm = sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
+    sky::check(farm->Initialize(SkyloomWinFarmObject));
+    ComPtr<ISkyloomApplications> apps;
+    sky::check(farm->get_Applications(apps.put()));
+    std::printf("holding\n");
+    std::fflush(stdout);
+    for (;;)
+        Sleep(1000);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: qvcomsrv_farm_probe list | publish DN SERVER\n");
+        std::fprintf(stderr,
+                     "usage: qvcomsrv_farm_probe list | publish DN SERVER | admin | hold\n");
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -88,6 +112,10 @@ int main(int argc, char** argv) {
         const std::string command = argv[1];
         if (command == "list")
             list();
+        else if (command == "admin")
+            admin();
+        else if (command == "hold")
+            hold();
         else if (command == "publish" && argc == 4)
             publish(argv[2], argv[3]);
         else {

@@ -2,9 +2,9 @@
 
 #include <fstream>
 
-#include "icon.h"
-#include "machine_farms.h"
 #include "qvcomsrv.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "SkyloomCOM.h"
-#include "farm_store.h"
+#include "qvcomsrv/store/farm_store.h"
 #include "sky/automation.h"
 
 namespace qvcomsrv::testing {

@@ -1,6 +1,7 @@
 #include "catalogue.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace idlc {
 
@@ -10,6 +11,17 @@ std::string guidString(const GUID& g) {
                   g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
                   g.Data4[5], g.Data4[6], g.Data4[7]);
     return text;
+}
+
+bool opensWithResetAndSkip(const std::vector<std::string>& memberNames) {
+    static const char* const kOpening[] = {"_NewEnum", "Count", "Item", "Reset", "Skip"};
+    if (memberNames.size() < std::size(kOpening))
+        return false;
+    for (std::size_t i = 0; i < std::size(kOpening); ++i) {
+        if (memberNames[i] != kOpening[i])
+            return false;
+    }
+    return true;
 }
 
 Catalogue catalogueOf(const Library& lib) {
@@ -38,7 +50,9 @@ Catalogue catalogueOf(const Library& lib) {
             c.dualInterfaces += itf.dual ? 1 : 0;
             c.hiddenInterfaces += itf.hidden ? 1 : 0;
             c.families += itf.familyHead ? 1 : 0;
+            std::vector<std::string> names;
             for (const auto& m : itf.members) {
+                names.push_back(m.name);
                 ++c.members;
                 switch (m.kind) {
                 case MemberKind::PropGet:
@@ -55,6 +69,7 @@ Catalogue catalogueOf(const Library& lib) {
                 if (m.name == "_NewEnum")
                     ++c.newEnumMembers;
             }
+            c.resetSkipCollections += opensWithResetAndSkip(names) ? 1 : 0;
             c.interfaceLines.push_back(
                 {itf.name, itf.iid, itf.depth, static_cast<int>(itf.members.size())});
             break;
@@ -86,6 +101,7 @@ std::string format(const Catalogue& c) {
     line("property setters", c.propertySetters);
     line("methods", c.methods);
     line("_NewEnum members", c.newEnumMembers);
+    line("collections with Reset and Skip after Item", c.resetSkipCollections);
     for (const auto& i : c.interfaceLines)
         out += "interface " + i.name + " " + guidString(i.iid) + " " + std::to_string(i.depth) +
                " " + std::to_string(i.ownMembers) + "\n";

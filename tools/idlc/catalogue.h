@@ -33,6 +33,9 @@ struct Catalogue {
     int propertySetters = 0; // propput and propputref
     int methods = 0;
     int newEnumMembers = 0;
+    // Collections laid out _NewEnum, Count, Item, Reset, Skip: the enumerator's own members
+    // directly after the three every collection begins with.
+    int resetSkipCollections = 0;
     std::vector<InterfaceLine> interfaceLines; // in the library's order
 };
 
@@ -41,6 +44,9 @@ Catalogue catalogueOf(const Library& lib);
 // Reads the catalogue back through ITypeLib/ITypeInfo. Returns a failure HRESULT (and leaves
 // `out` incomplete) when the library cannot be read.
 long catalogueOf(ITypeLib* lib, Catalogue& out);
+
+// True when an interface's own members, in table order, begin _NewEnum, Count, Item, Reset, Skip.
+bool opensWithResetAndSkip(const std::vector<std::string>& memberNames);
 
 // "name: value" lines in a fixed order, then "interface NAME {IID} depth own-members" lines.
 std::string format(const Catalogue& c);

@@ -26,6 +26,7 @@ const char* const kFarmletCatalogue =
     "property setters: 4\n"
     "methods: 9\n"
     "_NewEnum members: 1\n"
+    "collections with Reset and Skip after Item: 1\n"
     "interface IFarmlet {5E1A0000-1111-4222-8333-000000000010} 1 7\n"
     "interface IFarmlet2 {5E1A0000-1111-4222-8333-000000000011} 2 4\n"
     "interface IFarmlet3 {5E1A0000-1111-4222-8333-000000000012} 3 6\n"

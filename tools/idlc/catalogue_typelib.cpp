@@ -82,6 +82,7 @@ HRESULT interfaceLine(ITypeInfo* info, const TYPEATTR& attr, Catalogue& c) {
         return hr;
     line.ownMembers = faceAttr->cFuncs;
     face.p->ReleaseTypeAttr(faceAttr);
+    std::vector<std::string> names;
     for (int i = 0; i < line.ownMembers; ++i) {
         FUNCDESC* fd = nullptr;
         if (FAILED(hr = face.p->GetFuncDesc(static_cast<UINT>(i), &fd)))
@@ -105,10 +106,12 @@ HRESULT interfaceLine(ITypeInfo* info, const TYPEATTR& attr, Catalogue& c) {
         face.p->ReleaseFuncDesc(fd);
         if (FAILED(hr))
             return hr;
-        if (count && sky::narrow(name) == "_NewEnum")
+        names.push_back(count ? sky::narrow(name) : std::string());
+        if (names.back() == "_NewEnum")
             ++c.newEnumMembers;
         SysFreeString(name);
     }
+    c.resetSkipCollections += opensWithResetAndSkip(names) ? 1 : 0;
     // Depth: the number of interfaces from this one down to IDispatch.
     Held<ITypeInfo> at;
     at.p = face.p;

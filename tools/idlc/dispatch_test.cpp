@@ -328,7 +328,8 @@ TEST_F(Dispatch, PassesAnObjectArgumentAsTheDeclaredInterface) {
         S_OK);
     EXPECT_EQ(std::u16string(result.bstrVal), u"item-1");
     VariantClear(&result);
-    EXPECT_EQ(item->refs.load(), 1u);
+    item->AddRef();
+    EXPECT_EQ(item->Release(), 1u);
 
     // The farm object is no item.
     arg.pdispVal = disp;
@@ -379,7 +380,8 @@ TEST(CollectionDispatch, AnswersNewEnumAtMinusFourAsScriptsAskForIt) {
     ASSERT_EQ(result.vt, VT_UNKNOWN);
     EXPECT_EQ(result.punkVal, static_cast<IUnknown*>(disp));
     VariantClear(&result);
-    EXPECT_EQ(items->refs.load(), 1u);
+    items->AddRef();
+    EXPECT_EQ(items->Release(), 1u);
 
     // Skip takes an unsigned long: a negative count does not fit.
     VARIANT count;

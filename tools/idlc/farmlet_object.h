@@ -2,41 +2,17 @@
 // IDispatch from the generated tables.
 #pragma once
 
-#include <atomic>
 #include <string>
 
 #include "farmlet.h"
+#include "sky/com_object.h"
 #include "sky/text.h"
 
 namespace idlc::testing {
 
-class FarmletObject final : public sky::DispatchImpl<IFarmlet3>,
-                            public sky::DispatchImpl<IFarmletSettings2> {
+class FarmletObject final
+    : public sky::ComObject<sky::DispatchImpl<IFarmlet3>, sky::DispatchImpl<IFarmletSettings2>> {
 public:
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IFarmlet ||
-            riid == IID_IFarmlet2 || riid == IID_IFarmlet3)
-            *ppv = static_cast<IFarmlet3*>(this);
-        else if (riid == IID_IFarmletSettings || riid == IID_IFarmletSettings2)
-            *ppv = static_cast<IFarmletSettings2*>(this);
-        else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
     // IFarmlet
     HRESULT STDMETHODCALLTYPE Initialize(FarmletKind k) override {
         kind = k;
@@ -145,7 +121,6 @@ public:
     }
     HRESULT STDMETHODCALLTYPE SaveData() override { return S_OK; }
 
-    std::atomic<ULONG> refs{1};
     std::u16string name = u"Alpha";
     FarmletKind kind = FarmletUnknown;
     FarmletTri tri = FarmletNo;
@@ -158,25 +133,8 @@ private:
 };
 
 // An item: IFarmletOwnedItem and IFarmletItem.
-class ItemObject final : public sky::DispatchImpl<IFarmletOwnedItem> {
+class ItemObject final : public sky::ComObject<sky::DispatchImpl<IFarmletOwnedItem>> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IFarmletItem ||
-            riid == IID_IFarmletOwnedItem) {
-            *ppv = static_cast<IFarmletOwnedItem*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override {
         *pVal = SysAllocString(u"item-1");
         return S_OK;
@@ -185,31 +143,14 @@ public:
         *pVal = SysAllocString(u"owner");
         return S_OK;
     }
-    std::atomic<ULONG> refs{1};
 
 private:
     ~ItemObject() = default;
 };
 
 // A collection whose enumerator is the collection object itself (enough to see it arrive).
-class ItemsObject final : public sky::DispatchImpl<IFarmletItems> {
+class ItemsObject final : public sky::ComObject<sky::DispatchImpl<IFarmletItems>> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IFarmletItems) {
-            *ppv = static_cast<IFarmletItems*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG left = --refs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** ppEnum) override {
         return QueryInterface(IID_IUnknown, reinterpret_cast<void**>(ppEnum));
     }
@@ -226,7 +167,6 @@ public:
         skipped += count;
         return S_OK;
     }
-    std::atomic<ULONG> refs{1};
     ULONG skipped = 0;
 
 private:

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <vector>
@@ -181,6 +182,8 @@ std::string writeHeader(const Library& lib, const std::string& idlName) {
         }
         out += "};\n";
         out += "SKY_INTERFACE_ID(" + itf.name + ", IID_" + itf.name + ");\n";
+        if (itf.base >= 0)
+            out += "SKY_INTERFACE_PARENT(" + itf.name + ", " + itf.baseName + ");\n";
         if (itf.fromDispatch)
             out += "SKY_DISPATCH_TABLE(" + itf.name + ", " + lib.name + "_" + itf.name +
                    "_dispatch);\n";
@@ -199,11 +202,134 @@ std::string writeHeader(const Library& lib, const std::string& idlName) {
 
 namespace idlc {
 
+namespace {
+
+// The family an interface belongs to: the head of its chain.
+int familyOf(const Library& lib, int index) {
+    while (lib.interfaces[static_cast<std::size_t>(index)].base >= 0)
+        index = lib.interfaces[static_cast<std::size_t>(index)].base;
+    return index;
+}
+
+// The interface a member hands out through its last parameter ([out] IFoo**), or -1.
+int handsOut(const Member& m) {
+    if (m.params.empty())
+        return -1;
+    const Param& last = m.params.back();
+    if (!last.out || last.type.base != BaseType::Interface || last.type.pointers != 2)
+        return -1;
+    return last.type.target;
+}
+
+std::string withoutVersion(const std::string& name) {
+    std::size_t end = name.size();
+    while (end > 0 && name[end - 1] >= '0' && name[end - 1] <= '9')
+        --end;
+    return name.substr(0, end);
+}
+
+struct Declared {
+    const Interface* in;
+    const Member* member;
+};
+
+// Members of one chain that are versions of one member: the same name but for a version number
+// (GetApplication, GetApplication4, GetApplication5), the same kind and leading parameters, and
+// each handing out its own version of one interface family.
+struct VersionedMember {
+    std::string name; // the member's name without the version: GetApplication
+    std::vector<Declared> versions;
+};
+
+bool sameLeadingParams(const Member& a, const Member& b) {
+    if (a.params.size() != b.params.size())
+        return false;
+    for (std::size_t i = 0; i + 1 < a.params.size(); ++i) {
+        const TypeRef& x = a.params[i].type;
+        const TypeRef& y = b.params[i].type;
+        if (x.base != y.base || x.pointers != y.pointers || x.target != y.target ||
+            a.params[i].out != b.params[i].out)
+            return false;
+    }
+    return true;
+}
+
+std::vector<VersionedMember> versionedMembers(const Library& lib,
+                                              const std::vector<Declared>& members) {
+    std::vector<VersionedMember> groups;
+    for (const Declared& d : members) {
+        const int out = handsOut(*d.member);
+        if (out < 0)
+            continue;
+        const std::string name = withoutVersion(d.member->name);
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const VersionedMember& g) {
+            const Member& first = *g.versions.front().member;
+            return g.name == name && first.kind == d.member->kind &&
+                   sameLeadingParams(first, *d.member) &&
+                   familyOf(lib, handsOut(first)) == familyOf(lib, out);
+        });
+        if (group == groups.end())
+            groups.push_back({name, {d}});
+        else
+            group->versions.push_back(d);
+    }
+    std::erase_if(groups, [](const VersionedMember& g) { return g.versions.size() < 2; });
+    return groups;
+}
+
+std::string asName(const VersionedMember& g) {
+    return slotName(Member{.name = g.name, .kind = g.versions.front().member->kind}) + "As";
+}
+
+std::string notImplementedCall(const Declared& d) {
+    return "sky::dispatch::notImplemented(u\"" + d.in->name + "\", u\"" + d.member->name + "\")";
+}
+
+// The member every version forwards to, with the interface asked for: an implementation
+// overrides it once instead of each version.
+std::string writeVersionTarget(const Library& lib, const VersionedMember& g) {
+    const Member& first = *g.versions.front().member;
+    std::string out =
+        "    // " + g.name + " in each of its versions, handing out the interface `riid`.\n";
+    out += "    virtual HRESULT " + asName(g) + "(";
+    for (std::size_t i = 0; i + 1 < first.params.size(); ++i)
+        out += cppType(lib, first.params[i].type) + ", ";
+    out += "REFIID riid, void**) {\n";
+    for (std::size_t i = 1; i < g.versions.size(); ++i) {
+        const Member& m = *g.versions[i].member;
+        out += "        if (IsEqualIID(riid, IID_" +
+               lib.interfaces[static_cast<std::size_t>(handsOut(m))].name + "))\n";
+        out += "            return " + notImplementedCall(g.versions[i]) + ";\n";
+    }
+    out += "        return " + notImplementedCall(g.versions.front()) + ";\n    }\n";
+    return out;
+}
+
+std::string writeForwarder(const Library& lib, const VersionedMember& g, const Member& m) {
+    std::string out = "    HRESULT STDMETHODCALLTYPE " + slotName(m) + "(";
+    std::string args;
+    for (std::size_t i = 0; i < m.params.size(); ++i) {
+        const std::string name = "p" + std::to_string(i);
+        out += (i ? ", " : "") + cppType(lib, m.params[i].type) + " " + name;
+        if (i + 1 < m.params.size())
+            args += name + ", ";
+    }
+    out += ") override {\n        return " + asName(g) + "(" + args + "IID_" +
+           lib.interfaces[static_cast<std::size_t>(handsOut(m))].name +
+           ", reinterpret_cast<void**>(p" + std::to_string(m.params.size() - 1) + "));\n    }\n";
+    return out;
+}
+
+} // namespace
+
 std::string writeNotImplHeader(const Library& lib, const std::string& headerName) {
     std::string out;
     out += "// Generated by idlc: for every interface of library " + lib.name +
            ", a class whose members all\n// answer E_NOTIMPL with a description. An "
-           "implementation derives from one and overrides what it\n// implements. Do not "
+           "implementation derives from one and overrides what it\n// implements. A member "
+           "in versions that hand out versions of one interface (GetApplication,\n// "
+           "GetApplication4, ...) forwards every version to one member with the interface "
+           "asked for\n// (GetApplicationAs), which an implementation overrides once. Do not "
            "edit.\n#pragma once\n\n#include \"" +
            headerName + "\"\n\n";
     for (const auto& itf : lib.interfaces) {
@@ -213,16 +339,33 @@ std::string writeNotImplHeader(const Library& lib, const std::string& headerName
         for (int i = static_cast<int>(&itf - lib.interfaces.data()); i >= 0;
              i = lib.interfaces[static_cast<std::size_t>(i)].base)
             chain.insert(chain.begin(), &lib.interfaces[static_cast<std::size_t>(i)]);
+        std::vector<Declared> members;
+        for (const Interface* declaring : chain)
+            for (const auto& m : declaring->members)
+                members.push_back({declaring, &m});
+        const std::vector<VersionedMember> versioned = versionedMembers(lib, members);
+        const auto versionOf = [&](const Member* m) -> const VersionedMember* {
+            for (const VersionedMember& g : versioned)
+                for (const Declared& d : g.versions)
+                    if (d.member == m)
+                        return &g;
+            return nullptr;
+        };
+
         out += "class " + itf.name + "NotImpl : public sky::DispatchImpl<" + itf.name +
                "> {\npublic:\n";
-        for (const Interface* declaring : chain) {
-            for (const auto& m : declaring->members) {
-                out += "    HRESULT STDMETHODCALLTYPE " + slotName(m) + "(";
-                for (std::size_t i = 0; i < m.params.size(); ++i)
-                    out += (i ? ", " : "") + cppType(lib, m.params[i].type);
-                out += ") override {\n        return sky::dispatch::notImplemented(u\"" +
-                       declaring->name + "\", u\"" + m.name + "\");\n    }\n";
+        for (const VersionedMember& g : versioned)
+            out += writeVersionTarget(lib, g);
+        for (const Declared& d : members) {
+            const Member& m = *d.member;
+            if (const VersionedMember* g = versionOf(&m)) {
+                out += writeForwarder(lib, *g, m);
+                continue;
             }
+            out += "    HRESULT STDMETHODCALLTYPE " + slotName(m) + "(";
+            for (std::size_t i = 0; i < m.params.size(); ++i)
+                out += (i ? ", " : "") + cppType(lib, m.params[i].type);
+            out += ") override {\n        return " + notImplementedCall(d) + ";\n    }\n";
         }
         out += "};\n\n";
     }

@@ -13,6 +13,7 @@
 #include "diagnostics.h"
 #include "generators.h"
 #include "parser.h"
+#include "sky/bounded_read.h"
 #include "sky/text.h"
 #include "typelib_builder.h"
 #include "win/typelib.h"
@@ -21,13 +22,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Reads a source file; false, with the reason on standard error, when it cannot.
 bool readFile(const fs::path& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!in) {
+        std::fprintf(stderr, "idlc: cannot read %s\n", path.string().c_str());
         return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    out = text.str();
+    }
+    auto text = sky::readAtMost(in, sky::kMaxSourceFileBytes);
+    if (!text) {
+        std::fprintf(stderr, "idlc: %s is larger than %s; it is no IDL file\n",
+                     path.string().c_str(), sky::sizeInWords(sky::kMaxSourceFileBytes).c_str());
+        return false;
+    }
+    out = std::move(*text);
     return true;
 }
 
@@ -85,7 +93,7 @@ int main(int argc, char** argv) {
     CLI::App app{"idlc: compiles an object library written in MIDL syntax into C++ declarations, "
                  "dispatch tables and a binary type library.\n"
                  "Without an output option it only checks the file."};
-    std::string input, headerPath, dispatchPath, tlbPath, notImplPath, outDir;
+    std::string input, headerPath, dispatchPath, tlbPath, notImplPath, proxyPath, outDir;
     bool catalogue = false;
     app.add_option("file", input, "The IDL file (or, with --catalogue, a .tlb or module file)")
         ->required();
@@ -95,10 +103,13 @@ int main(int argc, char** argv) {
     app.add_option("--tlb", tlbPath, "Write the binary type library to this file");
     app.add_option("--notimpl", notImplPath,
                    "Write a header of base classes whose members answer E_NOTIMPL");
-    app.add_option("-o,--output-dir", outDir,
-                   "Write every output into this directory as NAME.h, NAME_dispatch.cpp, "
-                   "NAME.tlb and NAME_notimpl.h (NAME: the IDL file's name); explicit paths "
-                   "are taken relative to it");
+    app.add_option("--proxy", proxyPath,
+                   "Write the proxies for calls from other processes (C++ source) to this file");
+    app.add_option(
+        "-o,--output-dir", outDir,
+        "Write every output into this directory as NAME.h, NAME_dispatch.cpp, "
+        "NAME.tlb, NAME_notimpl.h and NAME_proxy.cpp (NAME: the IDL file's name); explicit paths "
+        "are taken relative to it");
     app.add_flag("--catalogue", catalogue,
                  "Print the catalogue of the library (counts, then one line per interface: "
                  "name, IID, depth, own members); the file may be an IDL file or a type library");
@@ -112,10 +123,8 @@ int main(int argc, char** argv) {
         return catalogueOfTypeLib(source);
 
     std::string text;
-    if (!readFile(source, text)) {
-        std::fprintf(stderr, "idlc: cannot read %s\n", input.c_str());
+    if (!readFile(source, text))
         return 1;
-    }
     idlc::Library lib;
     try {
         lib = idlc::parse(input, text);
@@ -141,6 +150,8 @@ int main(int argc, char** argv) {
             tlbPath = stem + ".tlb";
         if (notImplPath.empty())
             notImplPath = stem + "_notimpl.h";
+        if (proxyPath.empty())
+            proxyPath = stem + "_proxy.cpp";
     }
     auto place = [&](const std::string& p) { return outDir.empty() ? fs::path(p) : dir / p; };
 
@@ -171,6 +182,12 @@ int main(int argc, char** argv) {
             headerPath.empty() ? stem + ".h" : fs::path(headerPath).filename().string();
         std::string code = idlc::writeNotImplHeader(lib, headerName);
         emit(notImplPath, code.data(), code.size());
+    }
+    if (!proxyPath.empty()) {
+        std::string headerName =
+            headerPath.empty() ? stem + ".h" : fs::path(headerPath).filename().string();
+        std::string code = idlc::writeProxies(lib, headerName);
+        emit(proxyPath, code.data(), code.size());
     }
     return ok ? 0 : 1;
 }

@@ -6,58 +6,17 @@
 #include <optional>
 #include <set>
 
-#include "diagnostics.h"
-#include "lexer.h"
+#include "parser_state.h"
+#include "sky/hex.h"
 
 namespace idlc {
 
 bool parseGuid(std::string_view text, GUID& guid) {
-    if (text.size() == 38 && text.front() == '{' && text.back() == '}')
-        text = text.substr(1, 36);
-    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' ||
-        text[23] != '-')
-        return false;
-    auto hex = [&](std::size_t from, std::size_t count, std::uint64_t& out) {
-        out = 0;
-        for (std::size_t i = from; i < from + count; ++i) {
-            char c = text[i];
-            int v;
-            if (c >= '0' && c <= '9')
-                v = c - '0';
-            else if (c >= 'a' && c <= 'f')
-                v = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F')
-                v = c - 'A' + 10;
-            else
-                return false;
-            out = out << 4 | static_cast<std::uint64_t>(v);
-        }
-        return true;
-    };
-    std::uint64_t d1, d2, d3, d4, d5;
-    if (!hex(0, 8, d1) || !hex(9, 4, d2) || !hex(14, 4, d3) || !hex(19, 4, d4) || !hex(24, 12, d5))
-        return false;
-    guid.Data1 = static_cast<DWORD>(d1);
-    guid.Data2 = static_cast<WORD>(d2);
-    guid.Data3 = static_cast<WORD>(d3);
-    guid.Data4[0] = static_cast<BYTE>(d4 >> 8);
-    guid.Data4[1] = static_cast<BYTE>(d4);
-    for (int i = 0; i < 6; ++i)
-        guid.Data4[2 + i] = static_cast<BYTE>(d5 >> (8 * (5 - i)));
-    return true;
+    return sky::parseBracedGuid(text, guid) || sky::parseGuidDigits(text, guid);
 }
 
-namespace {
+namespace grammar {
 
-struct Attribute {
-    std::string name;
-    Location where;
-    std::optional<Constant> value; // the argument, for attributes that take one
-    std::string raw;               // uuid, version
-};
-
-// Attributes the parser knows. Those with an argument say how it is read.
-enum class ArgKind { None, Constant, Raw, Any };
 const std::map<std::string, ArgKind>& knownAttributes() {
     static const std::map<std::string, ArgKind> known{
         {"uuid", ArgKind::Raw},
@@ -116,101 +75,12 @@ const std::map<std::string, ArgKind>& knownAttributes() {
     return known;
 }
 
-using Attributes = std::vector<Attribute>;
-
 const Attribute* find(const Attributes& attrs, std::string_view name) {
     for (const auto& a : attrs)
         if (a.name == name)
             return &a;
     return nullptr;
 }
-
-class Parser {
-public:
-    Parser(const std::string& file, std::string_view source) : lex_(file, source) {}
-
-    Library run();
-
-private:
-    // Tokens.
-    const Token& peek() { return lex_.peek(); }
-    bool isPunct(std::string_view p) { return peek().kind == TokenKind::Punct && peek().text == p; }
-    bool isWord(std::string_view w) {
-        return peek().kind == TokenKind::Identifier && peek().text == w;
-    }
-    [[noreturn]] void fail(const std::string& message) {
-        throw CompileError(peek().where, message);
-    }
-    [[noreturn]] void unexpected(const std::string& expected) {
-        const Token& t = peek();
-        std::string got = t.kind == TokenKind::End      ? "end of file"
-                          : t.kind == TokenKind::String ? "string \"" + t.text + "\""
-                                                        : "'" + t.text + "'";
-        fail("expected " + expected + ", found " + got);
-    }
-    void expectPunct(std::string_view p) {
-        if (!isPunct(p))
-            unexpected("'" + std::string(p) + "'");
-        lex_.next();
-    }
-    bool acceptPunct(std::string_view p) {
-        if (!isPunct(p))
-            return false;
-        lex_.next();
-        return true;
-    }
-    Token expectIdentifier(const std::string& what) {
-        if (peek().kind != TokenKind::Identifier)
-            unexpected(what);
-        return lex_.next();
-    }
-    std::string expectString(const std::string& what) {
-        if (peek().kind != TokenKind::String)
-            unexpected(what);
-        return lex_.next().text;
-    }
-
-    // Grammar.
-    void topLevel(bool insideLibrary);
-    Attributes attributes();
-    void library(const Attributes& attrs, const Location& where);
-    void interfaceDecl(const Attributes& attrs, const Location& where);
-    Member member(const Attributes& attrs);
-    Param param();
-    TypeRef type();
-    void coclass(const Attributes& attrs, const Location& where);
-    void typedefDecl();
-    void enumBody(Enum& e);
-    Constant expression();
-    Constant orExpr();
-    Constant xorExpr();
-    Constant andExpr();
-    Constant shiftExpr();
-    Constant addExpr();
-    Constant mulExpr();
-    Constant unary();
-    Constant primary();
-    std::int64_t integerOf(const Constant& c, const Location& where);
-
-    // Attribute helpers.
-    void checkAllowed(const Attributes& attrs, std::initializer_list<std::string_view> allowed,
-                      const std::string& what);
-    GUID requireUuid(const Attributes& attrs, const Location& where, const std::string& what);
-    std::string helpString(const Attributes& attrs);
-    std::uint32_t helpContext(const Attributes& attrs);
-
-    void addConstant(const std::string& name, std::int64_t value, const Location& where);
-
-    Lexer lex_;
-    Library lib_;
-    bool haveLibrary_ = false;
-    std::map<std::string, std::int64_t> constants_{
-        {"DISPID_UNKNOWN", -1}, {"DISPID_VALUE", 0},     {"DISPID_PROPERTYPUT", -3},
-        {"DISPID_NEWENUM", -4}, {"DISPID_EVALUATE", -5}, {"TRUE", 1},
-        {"FALSE", 0},           {"VARIANT_TRUE", -1},    {"VARIANT_FALSE", 0}};
-    std::set<std::string> libraryConstants_;
-    std::map<std::string, Location> interfaceForwards_;
-};
 
 Library Parser::run() {
     while (peek().kind != TokenKind::End)
@@ -249,7 +119,7 @@ void Parser::topLevel(bool insideLibrary) {
     }
     if (isWord("importlib")) {
         if (!insideLibrary)
-            fail("importlib is allowed only inside the library block");
+            throwSyntaxError("importlib is allowed only inside the library block");
         lex_.next();
         expectPunct("(");
         lib_.importlibs.push_back(expectString("type library file name"));
@@ -267,16 +137,16 @@ void Parser::topLevel(bool insideLibrary) {
         attrs = attributes();
     if (isWord("library")) {
         if (insideLibrary)
-            fail("a library cannot contain another library");
+            throwSyntaxError("a library cannot contain another library");
         library(attrs, where);
     } else if (isWord("interface")) {
         interfaceDecl(attrs, where);
     } else if (isWord("coclass")) {
         coclass(attrs, where);
     } else if (isWord("dispinterface")) {
-        fail("dispinterface is not supported: declare a dual interface instead");
+        throwSyntaxError("dispinterface is not supported: declare a dual interface instead");
     } else if (isWord("module") || isWord("struct") || isWord("union")) {
-        fail("'" + peek().text + "' declarations are not supported");
+        throwSyntaxError("'" + peek().text + "' declarations are not supported");
     } else if (attrs.empty()) {
         unexpected("a declaration (library, interface, coclass, typedef, import, cpp_quote)");
     } else {
@@ -299,7 +169,7 @@ Attributes Parser::attributes() {
         ArgKind kind = known->second;
         if (isPunct("(")) {
             if (kind == ArgKind::None)
-                fail("attribute '" + a.name + "' takes no argument");
+                throwSyntaxError("attribute '" + a.name + "' takes no argument");
             if (kind == ArgKind::Raw) {
                 a.raw = lex_.rawParenthesized();
             } else {
@@ -308,7 +178,7 @@ Attributes Parser::attributes() {
                 expectPunct(")");
             }
         } else if (kind == ArgKind::Constant || kind == ArgKind::Raw) {
-            fail("attribute '" + a.name + "' needs an argument in parentheses");
+            throwSyntaxError("attribute '" + a.name + "' needs an argument in parentheses");
         }
         attrs.push_back(std::move(a));
         if (acceptPunct("]"))
@@ -359,7 +229,7 @@ std::uint32_t Parser::helpContext(const Attributes& attrs) {
 
 void Parser::library(const Attributes& attrs, const Location& where) {
     if (haveLibrary_)
-        fail("only one library block is allowed in a file");
+        throwSyntaxError("only one library block is allowed in a file");
     haveLibrary_ = true;
     lex_.next(); // library
     checkAllowed(attrs,
@@ -537,7 +407,7 @@ Param Parser::param() {
         p.name = lex_.next().text;
     }
     if (isPunct("["))
-        fail("array parameters are not supported");
+        throwSyntaxError("array parameters are not supported");
     return p;
 }
 
@@ -567,12 +437,12 @@ TypeRef Parser::type() {
         if (t.base != BaseType::Byte)
             word("int");
     } else if (w == "signed") {
-        fail("'signed' types are not automation types");
+        throwSyntaxError("'signed' types are not automation types");
     } else if (w == "long" || w == "LONG") {
         t.base = BaseType::Long;
         if (w == "long") {
             if (isWord("long"))
-                fail("'long long' is not an automation type here");
+                throwSyntaxError("'long long' is not an automation type here");
             word("int");
         }
     } else if (w == "short" || w == "SHORT") {
@@ -653,7 +523,7 @@ void Parser::coclass(const Attributes& attrs, const Location& where) {
         checkAllowed(entryAttrs, {"default", "source", "restricted", "defaultvtable"},
                      "a coclass entry");
         if (isWord("dispinterface"))
-            fail("dispinterface is not supported: declare a dual interface instead");
+            throwSyntaxError("dispinterface is not supported: declare a dual interface instead");
         if (!isWord("interface"))
             unexpected("'interface' or '}' in coclass '" + c.name + "'");
         lex_.next();
@@ -754,173 +624,10 @@ void Parser::addConstant(const std::string& name, std::int64_t value, const Loca
     constants_[name] = value;
 }
 
-std::int64_t Parser::integerOf(const Constant& c, const Location& where) {
-    if (c.kind != Constant::Kind::Integer)
-        throw CompileError(where, "an integer is needed here");
-    return c.integer;
-}
-
-Constant Parser::expression() {
-    return orExpr();
-}
-
-namespace {
-Constant integer(std::int64_t v) {
-    Constant c;
-    c.integer = v;
-    return c;
-}
-} // namespace
-
-Constant Parser::orExpr() {
-    Constant left = xorExpr();
-    while (isPunct("|")) {
-        Location at = lex_.next().where;
-        Constant right = xorExpr();
-        left = integer(integerOf(left, at) | integerOf(right, at));
-    }
-    return left;
-}
-
-Constant Parser::xorExpr() {
-    Constant left = andExpr();
-    while (isPunct("^")) {
-        Location at = lex_.next().where;
-        Constant right = andExpr();
-        left = integer(integerOf(left, at) ^ integerOf(right, at));
-    }
-    return left;
-}
-
-Constant Parser::andExpr() {
-    Constant left = shiftExpr();
-    while (isPunct("&")) {
-        Location at = lex_.next().where;
-        Constant right = shiftExpr();
-        left = integer(integerOf(left, at) & integerOf(right, at));
-    }
-    return left;
-}
-
-Constant Parser::shiftExpr() {
-    Constant left = addExpr();
-    while (isPunct("<<") || isPunct(">>")) {
-        Token op = lex_.next();
-        Constant right = addExpr();
-        std::int64_t r = integerOf(right, op.where);
-        if (r < 0 || r > 62)
-            throw CompileError(op.where, "shift count out of range");
-        std::int64_t l = integerOf(left, op.where);
-        left =
-            integer(op.text == "<<" ? static_cast<std::int64_t>(static_cast<std::uint64_t>(l) << r)
-                                    : l >> r);
-    }
-    return left;
-}
-
-Constant Parser::addExpr() {
-    Constant left = mulExpr();
-    while (isPunct("+") || isPunct("-")) {
-        Token op = lex_.next();
-        Constant right = mulExpr();
-        std::int64_t l = integerOf(left, op.where), r = integerOf(right, op.where);
-        left = integer(op.text == "+" ? l + r : l - r);
-    }
-    return left;
-}
-
-Constant Parser::mulExpr() {
-    Constant left = unary();
-    while (isPunct("*")) {
-        Location at = lex_.next().where;
-        Constant right = unary();
-        left = integer(integerOf(left, at) * integerOf(right, at));
-    }
-    return left;
-}
-
-Constant Parser::unary() {
-    if (isPunct("-")) {
-        Location at = lex_.next().where;
-        Constant v = unary();
-        if (v.kind == Constant::Kind::Real) {
-            v.real = -v.real;
-            return v;
-        }
-        return integer(-integerOf(v, at));
-    }
-    if (isPunct("+")) {
-        lex_.next();
-        return unary();
-    }
-    if (isPunct("~")) {
-        Location at = lex_.next().where;
-        Constant v = unary();
-        return integer(~integerOf(v, at));
-    }
-    return primary();
-}
-
-Constant Parser::primary() {
-    const Token& t = peek();
-    Constant c;
-    switch (t.kind) {
-    case TokenKind::Integer:
-        if (t.integer > static_cast<std::uint64_t>(INT64_MAX))
-            fail("number too large");
-        c.integer = static_cast<std::int64_t>(t.integer);
-        lex_.next();
-        return c;
-    case TokenKind::Real:
-        c.kind = Constant::Kind::Real;
-        c.real = t.real;
-        lex_.next();
-        return c;
-    case TokenKind::String:
-        c.kind = Constant::Kind::String;
-        c.text = t.text;
-        lex_.next();
-        return c;
-    case TokenKind::Identifier: {
-        auto it = constants_.find(t.text);
-        if (it == constants_.end())
-            fail("unknown constant '" + t.text + "'");
-        c.integer = it->second;
-        lex_.next();
-        return c;
-    }
-    case TokenKind::Punct:
-        if (t.text == "(") {
-            lex_.next();
-            c = expression();
-            expectPunct(")");
-            return c;
-        }
-        break;
-    case TokenKind::End:
-        break;
-    }
-    unexpected("a constant");
-}
-
-} // namespace
-
-int Library::findInterface(const std::string& name) const {
-    for (std::size_t i = 0; i < interfaces.size(); ++i)
-        if (interfaces[i].name == name)
-            return static_cast<int>(i);
-    return -1;
-}
-
-int Library::findEnum(const std::string& name) const {
-    for (std::size_t i = 0; i < enums.size(); ++i)
-        if (enums[i].name == name || enums[i].alias == name)
-            return static_cast<int>(i);
-    return -1;
-}
+} // namespace grammar
 
 Library parse(const std::string& fileName, std::string_view source) {
-    Parser parser(fileName, source);
+    grammar::Parser parser(fileName, source);
     return parser.run();
 }
 

@@ -10,6 +10,9 @@
 
 namespace idlc {
 
+// How deep parentheses and unary operators may nest in a constant expression.
+inline constexpr int kMaxExpressionNesting = 256;
+
 // Parses one IDL file into a library. Names are not resolved here; see analyze().
 Library parse(const std::string& fileName, std::string_view source);
 

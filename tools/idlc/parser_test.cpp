@@ -1,3 +1,9 @@
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "diagnostics.h"
@@ -148,6 +154,59 @@ INSTANTIATE_TEST_SUITE_P(
                  "2:1: error: no library block in the file"},
         BadInput{"number glued to a name", library("typedef enum { A = 12ab } E;"),
                  "3:20: error: malformed number '12a'"}));
+
+TEST(Parser, DeepExpressionsAreRefusedWithTheirPlaceNotAStackOverflow) {
+    const auto messageOf = [](const std::string& value) {
+        try {
+            compile(library("typedef enum {\n  A = " + value + "\n} E;"));
+        } catch (const CompileError& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_EQ(messageOf(std::string(6000, '(') + "1" + std::string(6000, ')')),
+              "test.idl:4:263: error: expression nested more than 256 levels deep");
+    EXPECT_EQ(messageOf(std::string(60000, '-') + "1"),
+              "test.idl:4:263: error: expression nested more than 256 levels deep");
+    std::string mixed;
+    for (int i = 0; i < 30000; ++i)
+        mixed += "~+";
+    EXPECT_EQ(messageOf(mixed + "1"),
+              "test.idl:4:263: error: expression nested more than 256 levels deep");
+    // As deep as a file may go is fine.
+    EXPECT_EQ(
+        messageOf(std::string(128, '-') + std::string(128, '(') + "1" + std::string(128, ')')),
+        "accepted");
+}
+
+TEST(Parser, ConstantArithmeticWrapsAround) {
+    // Each sum or product overflows 64 bits on the way; the results are two's complement's.
+    Library lib = compile(library("typedef enum {\n"
+                                  "  A = 9223372036854775807 + 9223372036854775807 + 3,\n"
+                                  "  B = 3037000500 * 3037000500 * 0 + 5,\n"
+                                  "  C = -(-9223372036854775807 - 1) + 9223372036854775807\n} E;"));
+    ASSERT_EQ(lib.enums.size(), 1u);
+    ASSERT_EQ(lib.enums[0].constants.size(), 3u);
+    EXPECT_EQ(lib.enums[0].constants[0].value, 1);
+    EXPECT_EQ(lib.enums[0].constants[1].value, 5);
+    EXPECT_EQ(lib.enums[0].constants[2].value, -1);
+}
+
+TEST(Idlc, AnEndlessInputIsRefused) {
+    auto dir = std::filesystem::temp_directory_path() / ("idlc_zero_" + std::to_string(getpid()));
+    const std::string command = (sky::testing::buildBin() / "idlc").string() + " /dev/zero -o " +
+                                (dir / "out").string() + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char chunk[512];
+    while (fgets(chunk, sizeof chunk, pipe))
+        output += chunk;
+    const int status = pclose(pipe);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+    EXPECT_EQ(output, "idlc: /dev/zero is larger than 64 MiB; it is no IDL file\n");
+    std::filesystem::remove_all(dir);
+}
 
 // The tool itself: exit code 1 and the message on standard error.
 TEST(Idlc, ReportsAnErrorWithExitCodeOne) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 
 namespace sky::qvfarm {
 

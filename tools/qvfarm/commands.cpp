@@ -12,7 +12,8 @@
 
 #include "demo_farm.h"
 #include "farm_json.h"
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
+#include "sky/bounded_read.h"
 
 namespace fs = std::filesystem;
 
@@ -66,24 +67,22 @@ Status serve(const std::string& farmName, const StoreLocation& location) {
 }
 
 // Puts `image` into the store at `location`, creating the store or, when `mayReplace`, replacing
-// the farm in it. A store created here is removed again if the farm cannot be written into it.
-// Sets `existed` to whether the store was there already.
+// the farm in it. A new store is built whole before it counts as made, so it appears complete or
+// not at all; when another program creates it meanwhile, its farm is replaced by this one. Sets
+// `existed` to whether the store was there already.
 Status putFarm(const FarmImage& image, const StoreLocation& location, bool mayReplace,
                bool& existed) {
-    auto store = farm::openFarmStore(location);
-    existed = bool(store);
-    if (!store && store.status().code() == Status::Code::NotFound)
-        store = farm::createFarmStore(location, farm::FarmInfo{image.farm.name});
-    if (!store)
-        return store.status();
-    if (existed && !mayReplace)
+    auto created = farm::createFarmStore(location, image);
+    existed = !created && created.status().code() == Status::Code::AlreadyExists;
+    if (!existed)
+        return created ? Status::ok() : created.status();
+    if (!mayReplace)
         return Status::alreadyExists("The farm store " + location.path +
                                      " holds a farm already; give --replace to replace it.");
-    Status replaced = (*store)->replace(image);
-    store->reset();
-    if (!replaced && !existed)
-        (void)farm::removeFarmStore(location);
-    return replaced;
+    auto store = farm::openFarmStore(location);
+    if (!store)
+        return store.status();
+    return (*store)->replace(image);
 }
 
 // Makes `image` the farm of its store (on this machine, or in the PostgreSQL database
@@ -105,16 +104,21 @@ int installFarm(const FarmImage& image, const PostgresOption& postgres, Streams 
 }
 
 Result<std::string> readInput(const std::string& file) {
-    std::ostringstream text;
-    if (file == "-") {
-        text << std::cin.rdbuf();
-        return text.str();
+    std::ifstream opened;
+    if (file != "-") {
+        opened.open(file, std::ios::binary);
+        if (!opened)
+            return Status::notFound("cannot read " + file + ".");
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return Status::notFound("cannot read " + file + ".");
-    text << in.rdbuf();
-    return text.str();
+    std::istream& in = file == "-" ? std::cin : opened;
+    auto text = readAtMost(in, kMaxDataFileBytes);
+    if (!text)
+        return Status::invalidArgument((file == "-" ? "standard input" : file) +
+                                       " is larger than " + sizeInWords(kMaxDataFileBytes) +
+                                       "; no farm dump is that large.");
+    if (in.bad())
+        return Status::ioError("cannot read " + file + ".");
+    return std::move(*text);
 }
 
 // Writes `text` to `file` through a temporary file, so that a failure leaves no half file.
@@ -186,7 +190,12 @@ int dumpFarm(const StoreOption& store, const std::optional<std::string>& output,
         auto image = farmStore.image();
         if (!image)
             return failed(io, image.status());
-        const std::string json = farmToJson(*image);
+        auto dumped = farmToJson(*image);
+        if (!dumped)
+            return failed(io, "The farm store " + farmStore.location() +
+                                  " is damaged or was written by another program: " +
+                                  dumped.status().message());
+        const std::string& json = *dumped;
         if (!output) {
             io.out << json;
             return io.out.flush() ? 0 : failed(io, "cannot write the dump.");
@@ -227,8 +236,9 @@ int listAdministrators(const StoreOption& store, Streams io) {
 }
 
 int listFarms(Streams io) {
-    const auto known = farm::knownFarmStores();
-    if (known.empty()) {
+    Status servedProblem;
+    const auto known = farm::knownFarmStores(&servedProblem);
+    if (known.empty() && servedProblem) {
         io.out << "This machine holds no farm store; create one with \"qvfarm create NAME\".\n";
         return 0;
     }
@@ -248,6 +258,9 @@ int listFarms(Streams io) {
         }
         io.out << "\t" << k.location.path << "\n";
     }
+    // Without the record no store carries its "*": say why rather than list as if none were.
+    if (!servedProblem)
+        return failed(io, servedProblem);
     return 0;
 }
 

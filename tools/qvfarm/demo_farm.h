@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 
 namespace sky::qvfarm {
 

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "demo_farm.h"
-#include "icon.h"
-#include "machine_farms.h"
-#include "sqlite_farm_store.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/machine_farms.h"
+#include "qvcomsrv/store/sqlite_farm_store.h"
 
 using namespace sky;
 

@@ -2,11 +2,12 @@
 
 #include <limits>
 #include <set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "base64.h"
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 
 namespace sky::qvfarm {
 
@@ -222,6 +223,80 @@ farm::Application applicationFromJson(const Json& json, const std::string& at) {
     return app;
 }
 
+// Refuses a key that appears twice in one object while the text is parsed: the parser would keep
+// one of them and drop the other without a word.
+class KeyCheck {
+public:
+    bool operator()(Json::parse_event_t event, const Json& parsed) {
+        using Event = Json::parse_event_t;
+        if (event == Event::object_end || event == Event::array_end) {
+            open_.pop_back();
+            return true;
+        }
+        if (event != Event::key && !open_.empty() && !open_.back().isObject)
+            ++open_.back().elements;
+        if (event == Event::object_start || event == Event::array_start) {
+            open_.push_back({event == Event::object_start, {}, {}, 0});
+        } else if (event == Event::key) {
+            Open& object = open_.back();
+            object.lastKey = parsed.get<std::string>();
+            if (!object.keys.insert(object.lastKey).second)
+                mistake(pointer(), "the key \"" + object.lastKey + "\" appears twice.");
+        }
+        return true;
+    }
+
+private:
+    struct Open {
+        bool isObject;
+        std::set<std::string> keys;
+        std::string lastKey;
+        std::size_t elements;
+    };
+
+    // The JSON pointer of the innermost open object.
+    std::string pointer() const {
+        std::string where;
+        for (std::size_t i = 0; i + 1 < open_.size(); ++i)
+            where += "/" +
+                     (open_[i].isObject ? open_[i].lastKey : std::to_string(open_[i].elements - 1));
+        return where;
+    }
+
+    std::vector<Open> open_;
+};
+
+// The JSON pointer of the first string (or key) in `json` that is not valid UTF-8.
+std::string firstInvalidText(const Json& json, const std::string& where = "") {
+    const auto valid = [](const std::string& text) {
+        try {
+            (void)Json(text).dump();
+            return true;
+        } catch (const Json::type_error&) {
+            return false;
+        }
+    };
+    if (json.is_string())
+        return valid(json.get_ref<const std::string&>()) ? std::string()
+               : where.empty()                           ? "/"
+                                                         : where;
+    if (json.is_object()) {
+        for (auto it = json.begin(); it != json.end(); ++it) {
+            if (!valid(it.key()))
+                return where + "/" + it.key();
+            if (std::string at = firstInvalidText(*it, where + "/" + it.key()); !at.empty())
+                return at;
+        }
+    } else if (json.is_array()) {
+        for (std::size_t i = 0; i < json.size(); ++i) {
+            if (std::string at = firstInvalidText(json[i], where + "/" + std::to_string(i));
+                !at.empty())
+                return at;
+        }
+    }
+    return {};
+}
+
 farm::FarmImage imageFromJson(const Json& root) {
     expect(root, Json::value_t::object, "", "an object");
     onlyKeys(root,
@@ -301,7 +376,7 @@ farm::FarmImage imageFromJson(const Json& root) {
 
 } // namespace
 
-std::string farmToJson(const farm::FarmImage& image) {
+farm::Result<std::string> farmToJson(const farm::FarmImage& image) {
     Json root;
     root["format"] = kFormat;
     root["version"] = kVersion;
@@ -325,14 +400,26 @@ std::string farmToJson(const farm::FarmImage& image) {
     root["applications"] = Json::array();
     for (const farm::Application& app : image.applications)
         root["applications"].push_back(applicationToJson(app));
-    return root.dump(2) + "\n";
+    try {
+        return root.dump(2) + "\n";
+    } catch (const Json::type_error&) {
+        // Text the store holds that is not UTF-8: written by something else, or damaged.
+        return Status::corrupt("it holds text that is not valid UTF-8 (" + firstInvalidText(root) +
+                               ").");
+    }
 }
 
 farm::Result<farm::FarmImage> farmFromJson(std::string_view text) {
     Json root;
     try {
-        root = Json::parse(text.begin(), text.end());
-    } catch (const Json::parse_error& e) {
+        KeyCheck keys;
+        root = Json::parse(
+            text.begin(), text.end(),
+            [&keys](int, Json::parse_event_t event, Json& parsed) { return keys(event, parsed); });
+    } catch (const Mistake& m) {
+        return Status::invalidArgument(m.where + ": " + m.what);
+    } catch (const Json::exception& e) {
+        // Malformed text, and numbers no double can hold ("1e999").
         std::string what = e.what();
         if (auto end = what.find("] ");
             what.rfind("[json.exception", 0) == 0 && end != std::string::npos)

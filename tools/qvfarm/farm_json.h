@@ -20,15 +20,17 @@
 #include <string>
 #include <string_view>
 
-#include "model.h"
+#include "qvcomsrv/store/model.h"
 
 namespace sky::qvfarm {
 
-// The JSON text of a farm, indented, ending with a line break.
-std::string farmToJson(const farm::FarmImage& image);
+// The JSON text of a farm, indented, ending with a line break. Corrupt when the farm holds text
+// that is not valid UTF-8 (a damaged store, or one another program wrote), saying where.
+farm::Result<std::string> farmToJson(const farm::FarmImage& image);
 
 // The farm of a JSON text. InvalidArgument saying where the text is wrong: "parse error at line
 // 3, column 5: ..." or "/applications/2/settings/DefaultEncryption: The value 9 is not valid...".
+// A key given twice in one object is refused, as is a number no double can hold.
 farm::Result<farm::FarmImage> farmFromJson(std::string_view text);
 
 } // namespace sky::qvfarm

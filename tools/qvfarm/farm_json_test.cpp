@@ -3,7 +3,7 @@
 #include "base64.h"
 #include "demo_farm.h"
 #include "farm_json.h"
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 
 using namespace sky;
 using namespace sky::qvfarm;
@@ -38,17 +38,17 @@ TEST(Base64, RoundTripsEveryLength) {
 TEST(FarmJson, AFarmComesBackAsItWasWritten) {
     farm::FarmImage image = demoFarm("Round Trip", "tester");
     image.applications[3].icon = farm::Bytes(); // one without an icon of its own
-    auto back = farmFromJson(farmToJson(image));
+    auto back = farmFromJson(*farmToJson(image));
     ASSERT_TRUE(back) << back.status().toString();
     EXPECT_EQ(*back, image);
-    EXPECT_EQ(farmToJson(*back), farmToJson(image));
+    EXPECT_EQ(*farmToJson(*back), *farmToJson(image));
 }
 
 TEST(FarmJson, AFarmWithoutSessionReliabilityLeavesItsSettingsOut) {
     farm::FarmImage image;
     image.farm.name = "Older";
     image.farm.reportsSessionReliability = false;
-    const std::string json = farmToJson(image);
+    const std::string json = *farmToJson(image);
     EXPECT_EQ(json.find("SRPort"), std::string::npos);
     EXPECT_NE(json.find("\"LumoEnumMode\""), std::string::npos);
     EXPECT_EQ(*farmFromJson(json), image);
@@ -125,4 +125,47 @@ TEST(FarmJson, MistakesAreNamedByTheirPlace) {
     EXPECT_EQ(errorOf(withApplication(R"({"distinguishedName": "Applications/A",
                                           "icon": "AAABAAAA"})")),
               "/applications/0/icon: The icon file holds no image.");
+}
+
+TEST(FarmJson, NumbersNoDoubleCanHoldAreRefusedNotCrashedOn) {
+    for (const char* number : {"1e999", "-1e999", "1e400"}) {
+        EXPECT_EQ(errorOf(std::string(R"({"version": )") + number + R"(, "farm": {"name": "F"}})"),
+                  std::string("number overflow parsing '") + number + "'")
+            << number;
+        EXPECT_EQ(errorOf(std::string(R"({"farm": {"name": "F", "settings": {"SRPort": )") +
+                          number + "}}}"),
+                  std::string("number overflow parsing '") + number + "'")
+            << number;
+    }
+}
+
+TEST(FarmJson, AKeyGivenTwiceIsRefusedWithItsPlace) {
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F"}, "farm": {"name": "G"}})"),
+              "/: the key \"farm\" appears twice.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F", "settings": {"SRPort": 1, "SRPort": 2}}})"),
+              "/farm/settings: the key \"SRPort\" appears twice.");
+    EXPECT_EQ(errorOf(withApplication(R"({"distinguishedName": "Applications/A"},
+                                         {"distinguishedName": "Applications/B",
+                                          "users": [{"accountType": 2, "authorityType": 1,
+                                                     "name": "x", "name": "y"}]})")),
+              "/applications/1/users/0: the key \"name\" appears twice.");
+    // The same key in two objects is no repetition.
+    EXPECT_TRUE(farmFromJson(withApplication(R"({"distinguishedName": "Applications/A"},
+                                                {"distinguishedName": "Applications/B"})")));
+}
+
+TEST(FarmJson, TextThatIsNotUtf8IsReportedNotCrashedOn) {
+    farm::FarmImage image = demoFarm("Damaged", "tester");
+    image.applications[2].description = "caf\xE9";
+    auto json = farmToJson(image);
+    ASSERT_FALSE(json);
+    EXPECT_EQ(json.status().code(), farm::Status::Code::Corrupt);
+    EXPECT_EQ(json.status().message(), "it holds text that is not valid UTF-8 (/applications/2/"
+                                       "description).");
+    image.applications[2].description = "fine";
+    image.administrators.push_back("\xFF\xFE");
+    json = farmToJson(image);
+    ASSERT_FALSE(json);
+    EXPECT_NE(json.status().message().find("/administrators/"), std::string::npos)
+        << json.status().message();
 }

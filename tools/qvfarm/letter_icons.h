@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 
 namespace sky::qvfarm {
 

@@ -1,4 +1,8 @@
 // qvfarm as a user runs it: the real program, in a process of its own, on the test's machine.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -6,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "commands.h"
-#include "machine_farms.h"
-#include "postgres_test_database.h"
+#include "qvcomsrv/store/machine_farms.h"
+#include "qvcomsrv/store/testing/postgres_test_database.h"
 #include "sky/automation.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
@@ -311,4 +315,114 @@ TEST(QvfarmPostgres, AFarmPutOnPostgresIsServedAndKnown) {
                                           "dbname=farm cannot be reached: connection to server "
                                           "on socket \"/tmp/no-such-farm-cluster/"))
         << unreachable.err;
+}
+
+namespace {
+
+// A farm of `count` applications as a dump, for loads that take a while.
+std::string largeDump(const std::string& name, int count) {
+    std::string json = R"({"farm": {"name": ")" + name + R"("}, "applications": [)";
+    for (int i = 0; i < count; ++i)
+        json += std::string(i ? "," : "") + R"({"distinguishedName": "Applications/App)" +
+                std::to_string(i) + R"(", "description": "application number )" +
+                std::to_string(i) + R"("})";
+    return json + "]}";
+}
+
+std::string commandLine(const std::vector<std::string>& args, const fs::path& out) {
+    std::string command = quoted((sky::testing::buildBin() / "qvfarm").string());
+    for (const std::string& arg : args)
+        command += " " + quoted(arg);
+    return command + " >" + quoted(out.string()) + " 2>&1 </dev/null";
+}
+
+} // namespace
+
+TEST(Qvfarm, NumbersNoDoubleCanHoldAreRefusedOnLoad) {
+    const fs::path file = sky::machine::root() / "huge.json";
+    std::ofstream(file) << R"({"version": 1e999, "farm": {"name": "Huge"}})";
+    Outcome loaded = runQvfarm({"load", file.string()});
+    EXPECT_EQ(loaded.code, 1);
+    EXPECT_EQ(loaded.err, "qvfarm: " + file.string() + ": number overflow parsing '1e999'\n");
+    EXPECT_FALSE(fs::exists(sky::farm::farmStoreOnMachine("Huge").path));
+}
+
+TEST(Qvfarm, AStoreHoldingTextThatIsNotUtf8IsReportedAsDamaged) {
+    ASSERT_EQ(runQvfarm({"demo"}).code, 0);
+    const std::string store = sky::farm::farmStoreOnMachine("Demo Farm").path;
+    const std::string sql = "UPDATE application SET description = CAST(X'636166E9' AS TEXT) "
+                            "WHERE id = (SELECT min(id) FROM application)";
+    ASSERT_EQ(std::system(("sqlite3 " + quoted(store) + " " + quoted(sql)).c_str()), 0);
+    Outcome dumped = runQvfarm({"dump"});
+    EXPECT_EQ(dumped.code, 1);
+    EXPECT_EQ(dumped.out, "");
+    EXPECT_TRUE(contains(dumped.err, "qvfarm: The farm store " + store +
+                                         " is damaged or was written by another program: it "
+                                         "holds text that is not valid UTF-8 (/applications/"))
+        << dumped.err;
+}
+
+TEST(Qvfarm, ADamagedRegistryIsNotHiddenFromTheList) {
+    ASSERT_EQ(runQvfarm({"create", "Alpha"}).code, 0);
+    {
+        std::ofstream hive(sky::machine::root() / "registry.db",
+                           std::ios::binary | std::ios::trunc);
+        hive << std::string(8192, 'x');
+    }
+    Outcome list = runQvfarm({"list"});
+    EXPECT_EQ(list.code, 1);
+    EXPECT_TRUE(contains(list.out, "  Alpha\tfarm Alpha")) << list.out;
+    EXPECT_TRUE(contains(list.err, "qvfarm: The machine's registry cannot read")) << list.err;
+    EXPECT_TRUE(contains(list.err, "is damaged")) << list.err;
+}
+
+TEST(Qvfarm, ALoadKilledPartWayLeavesNoEmptyFarm) {
+    const fs::path dump = sky::machine::root() / "large.json";
+    std::ofstream(dump) << largeDump("Large", 3000);
+    const std::string store = sky::farm::farmStoreOnMachine("Large").path;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string command = commandLine({"load", dump.string()}, "/dev/null");
+        execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // The moment the store has its name, the load is killed.
+    for (int i = 0; i < 60000 && !fs::exists(store); ++i)
+        usleep(500);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(fs::exists(store)) << "the load did not get as far as naming its store";
+    auto opened = sky::farm::openFarmStore({"sqlite", store});
+    ASSERT_TRUE(opened) << opened.status().toString();
+    auto apps = (*opened)->applications(sky::farm::IconLoading::Skip);
+    ASSERT_TRUE(apps) << apps.status().toString();
+    EXPECT_EQ(apps->size(), 3000u) << "a store appeared before its farm was in it";
+}
+
+TEST(Qvfarm, ParallelLoadsOfOneNewFarmAllSucceed) {
+    const fs::path dump = sky::machine::root() / "parallel.json";
+    std::ofstream(dump) << largeDump("Parallel", 200);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 4; ++i) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const fs::path out = sky::machine::root() / ("load" + std::to_string(i) + ".txt");
+            const std::string command = commandLine({"load", dump.string()}, out);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        children.push_back(child);
+    }
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        int status = 0;
+        waitpid(children[i], &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << readFile(sky::machine::root() / ("load" + std::to_string(i) + ".txt"));
+    }
+    Outcome dumped = runQvfarm({"dump"});
+    ASSERT_EQ(dumped.code, 0) << dumped.err;
+    EXPECT_TRUE(contains(dumped.out, "Applications/App199")) << dumped.out.substr(0, 200);
 }

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "machine_farms.h"
-#include "postgres_test_database.h"
+#include "qvcomsrv/store/machine_farms.h"
+#include "qvcomsrv/store/testing/postgres_test_database.h"
 #include "registration.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
@@ -90,8 +90,10 @@ protected:
 
 TEST_F(Qvreg, BraskAdminsTwoRunsSwitchTheMachineToTheNamedServersFarm) {
     EXPECT_EQ(start(u" /uGAMMA"), 0u);
-    EXPECT_EQ(servedStore(), "North") << "the /u run leaves the machine serving its farm";
-    EXPECT_EQ(start(u" GAMMA "), 0u) << "the second command line ends in a blank";
+    EXPECT_EQ(servedStore(), "(none)") << "the /u run clears the machine's binding";
+    EXPECT_EQ(start(u" GAMMA"), 0u);
+    EXPECT_EQ(servedStore(), "South");
+    EXPECT_EQ(start(u" GAMMA "), 0u) << "a trailing blank is no argument of its own";
     EXPECT_EQ(servedStore(), "South");
 
     EXPECT_EQ(start(u" beta"), 0u) << "server names match ignoring case";

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "machine_farms.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "sky/text.h"
 
 namespace sky::qvreg {
@@ -17,9 +17,9 @@ constexpr std::string_view kUsage =
     "farm stores the machine knows (qvfarm list), the one that lists SERVER becomes the store the\n"
     "machine serves.\n"
     "\n"
-    "/uSERVER is the unregistration run that comes first. It checks that a known farm store lists\n"
-    "SERVER and changes nothing: the machine keeps serving its farm until the run with the plain\n"
-    "name switches it, so that it never serves no farm at all.\n"
+    "/uSERVER is the unregistration run that comes first. When a known farm store lists SERVER it\n"
+    "removes the machine's record of the farm it serves, so that the machine serves no farm until\n"
+    "the run with the plain name binds it; for an unknown server it changes nothing.\n"
     "\n"
     "Only the last argument counts; the ones before it may be pieces of an unquoted program path\n"
     "with blanks.\n"
@@ -88,8 +88,12 @@ int run(const Request& request, std::ostream& out, std::ostream& err) {
                                                                           : kExitFailure;
     }
     if (request.action == Request::Action::Unbind) {
-        out << "qvreg: the server " << request.server << " is in the farm store " << found->name
-            << "; the machine's farm changes with the run that names it without /u.\n";
+        if (auto status = sky::farm::clearMachineFarmStore(); !status) {
+            err << "qvreg: " << status.message() << "\n";
+            return kExitFailure;
+        }
+        out << "qvreg: this machine serves no farm now; the run that names the server "
+            << request.server << " without /u binds it to the farm store " << found->name << ".\n";
         return kExitOk;
     }
     if (!found->served) {

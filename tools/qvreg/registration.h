@@ -1,7 +1,7 @@
 // What qvreg.exe does with its command line.
 //
-// BraskAdmin starts it as "<current directory>\qvreg.exe /uSERVER" and then as
-// "<current directory>\qvreg.exe SERVER ", unquoted, so a current directory with blanks
+// BraskAdmin starts it as "<current directory>\qvreg.exe /uSERVER", waits for it to end, and then
+// starts "<current directory>\qvreg.exe SERVER", unquoted, so a current directory with blanks
 // ("C:\Program Files\Vantor\BraskAdmin") splits into extra arguments before the real one. The
 // request is therefore read from the LAST argument only:
 //
@@ -27,7 +27,7 @@ struct Request {
     enum class Action {
         Help,
         Bind,   // serve the farm whose store lists `server`
-        Unbind, // "/u": checked, and otherwise left to the run with the plain name
+        Unbind, // "/u": the machine's record of its farm is removed (when `server` is known)
         Invalid,
     };
     Action action = Action::Invalid;

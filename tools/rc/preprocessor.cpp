@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "sky/bounded_read.h"
+#include "sky/hex.h"
 #include "sky/text.h"
 #include "symbols.h"
 
@@ -15,6 +17,8 @@ namespace sky::rc {
 namespace {
 
 constexpr int kMaxIncludeDepth = 32;
+// A macro whose replacement names a macro, and so on: as deep as a script may go.
+constexpr std::size_t kMaxMacroNesting = 256;
 
 bool isIdentStart(char c) {
     return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
@@ -51,7 +55,12 @@ std::string readSource(const fs::path& file, const Location& from) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         throw SourceError(from, "cannot read " + file.string());
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto read = readAtMost(in, kMaxSourceFileBytes);
+    if (!read)
+        throw SourceError(from, file.string() + " is larger than " +
+                                    sizeInWords(kMaxSourceFileBytes) +
+                                    "; it is no resource script");
+    std::string bytes = std::move(*read);
     const auto starts = [&bytes](std::string_view mark) { return bytes.starts_with(mark); };
     if (starts("\xEF\xBB\xBF"))
         return bytes.substr(3);
@@ -175,12 +184,8 @@ unsigned long parseNumber(const std::string& text, const Location& where) {
     unsigned long value = 0;
     for (; at < digits.size(); ++at) {
         const char c = digits[at];
-        int d = 99;
-        if (std::isdigit(static_cast<unsigned char>(c)))
-            d = c - '0';
-        else if (std::isxdigit(static_cast<unsigned char>(c)))
-            d = std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-        if (d >= base)
+        const int d = sky::digitValue(static_cast<unsigned char>(c), base);
+        if (d < 0)
             throw SourceError(where, "bad number " + text);
         if (value >
             (0xFFFFFFFFul - static_cast<unsigned long>(d)) / static_cast<unsigned long>(base))
@@ -262,11 +267,9 @@ std::u16string parseString(const std::string& line, std::size_t& pos, const Loca
             unsigned code = 0;
             int count = 0;
             while (count < 4 && pos < line.size() &&
-                   std::isxdigit(static_cast<unsigned char>(line[pos]))) {
-                const char h = line[pos++];
-                code = code * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h))
-                                                             ? h - '0'
-                                                             : std::tolower(h) - 'a' + 10);
+                   sky::digitValue(static_cast<unsigned char>(line[pos])) >= 0) {
+                code = code * 16 + static_cast<unsigned>(
+                                       sky::digitValue(static_cast<unsigned char>(line[pos++])));
                 ++count;
             }
             if (count == 0)
@@ -332,10 +335,16 @@ private:
         return v;
     }
 
+    // Arithmetic in two's complement, wrapping around as the compilers of resource scripts do,
+    // never overflowing.
+    static long wrap(unsigned long v) { return static_cast<long>(v); }
+
     static long apply(const Token& op, long a, long b) {
         const std::string& o = op.text;
         if ((o == "/" || o == "%") && b == 0)
             throw SourceError(op.where, "division by zero");
+        if ((o == "/" || o == "%") && b == -1)
+            return o == "/" ? wrap(0ul - static_cast<unsigned long>(a)) : 0;
         if (o == "||")
             return a || b;
         if (o == "&&")
@@ -362,23 +371,44 @@ private:
             return static_cast<long>(static_cast<unsigned long>(a) << (b & 31));
         if (o == ">>")
             return a >> (b & 31);
+        const auto ua = static_cast<unsigned long>(a);
+        const auto ub = static_cast<unsigned long>(b);
         if (o == "+")
-            return a + b;
+            return wrap(ua + ub);
         if (o == "-")
-            return a - b;
+            return wrap(ua - ub);
         if (o == "*")
-            return a * b;
+            return wrap(ua * ub);
         if (o == "/")
             return a / b;
         return a % b;
     }
 
+    // One level deeper for a parenthesis or a unary operator at `t`; a script that nests too
+    // deeply is refused rather than allowed to exhaust the stack.
+    struct Nested {
+        Nested(Evaluator& e, const Token& t) : e_(e) {
+            if (++e_.depth_ > kMaxExpressionNesting)
+                throw SourceError(t.where, "expression nested more than " +
+                                               std::to_string(kMaxExpressionNesting) +
+                                               " levels deep");
+        }
+        ~Nested() { --e_.depth_; }
+        Nested(const Nested&) = delete;
+        Nested& operator=(const Nested&) = delete;
+        Evaluator& e_;
+    };
+
     long unary() {
         const Token& t = peek();
         if (t.isPunct('-') || t.isPunct('~') || t.isPunct('+') || t.isPunct('!')) {
+            Nested nested(*this, t);
             ++pos_;
             const long v = unary();
-            return t.isPunct('-') ? -v : t.isPunct('~') ? ~v : t.isPunct('!') ? !v : v;
+            return t.isPunct('-')   ? wrap(0ul - static_cast<unsigned long>(v))
+                   : t.isPunct('~') ? ~v
+                   : t.isPunct('!') ? !v
+                                    : v;
         }
         return primary();
     }
@@ -390,6 +420,7 @@ private:
             return static_cast<long>(t.value);
         }
         if (t.isPunct('(')) {
+            Nested nested(*this, t);
             ++pos_;
             const long v = parse();
             if (!peek().isPunct(')'))
@@ -418,12 +449,15 @@ private:
     const std::vector<Token>& t_;
     std::size_t& pos_;
     bool unknownIsZero_;
+    int depth_ = 0;
 };
 
 } // namespace
 
 SourceError::SourceError(const Location& where, const std::string& message)
-    : std::runtime_error(where.file + ":" + std::to_string(where.line) + ": " + message) {}
+    : std::runtime_error(where.file + ":" + std::to_string(where.line) +
+                         (where.column > 0 ? ":" + std::to_string(where.column) : std::string()) +
+                         ": " + message) {}
 
 bool Token::isKeyword(std::string_view word) const {
     return kind == Kind::Identifier && text.size() == word.size() &&
@@ -491,7 +525,7 @@ void Preprocessor::processFile(const fs::path& file, const Location& from, int d
         if (first == std::string::npos)
             continue;
         if (line[first] == '#') {
-            directive(line.substr(first + 1), where, depth);
+            directive(line.substr(first + 1), where, depth, static_cast<int>(first) + 1);
         } else if (active() && !directivesOnly_) {
             std::set<std::string> expanding;
             expand(tokenize(line, where), tokens_, where, expanding);
@@ -503,7 +537,8 @@ void Preprocessor::processFile(const fs::path& file, const Location& from, int d
     directivesOnly_ = outerDirectivesOnly;
 }
 
-void Preprocessor::directive(const std::string& line, const Location& where, int depth) {
+void Preprocessor::directive(const std::string& line, const Location& where, int depth,
+                             int column) {
     std::size_t pos = 0;
     const std::string name = readWord(line, pos);
     std::string rest = line.substr(pos);
@@ -528,7 +563,8 @@ void Preprocessor::directive(const std::string& line, const Location& where, int
         return;
     }
     if (name == "if") {
-        const bool taken = parentActive && evaluateCondition(rest, where) != 0;
+        const bool taken =
+            parentActive && evaluateCondition(rest, where, column + static_cast<int>(pos)) != 0;
         conditionals_.push_back({taken, taken, parentActive, false});
         return;
     }
@@ -546,7 +582,8 @@ void Preprocessor::directive(const std::string& line, const Location& where, int
             c.seenElse = true;
             c.active = c.parentActive && !c.anyTaken;
         } else {
-            c.active = c.parentActive && !c.anyTaken && evaluateCondition(rest, where) != 0;
+            c.active = c.parentActive && !c.anyTaken &&
+                       evaluateCondition(rest, where, column + static_cast<int>(pos)) != 0;
         }
         c.anyTaken = c.anyTaken || c.active;
         return;
@@ -578,7 +615,8 @@ void Preprocessor::directive(const std::string& line, const Location& where, int
     }
 }
 
-std::vector<Token> Preprocessor::tokenize(const std::string& line, const Location& where) const {
+std::vector<Token> Preprocessor::tokenize(const std::string& line, const Location& where,
+                                          int column) const {
     std::vector<Token> out;
     std::size_t pos = 0;
     while (pos < line.size()) {
@@ -589,6 +627,7 @@ std::vector<Token> Preprocessor::tokenize(const std::string& line, const Locatio
         }
         Token t;
         t.where = where;
+        t.where.column = column + static_cast<int>(pos) + 1;
         if ((c == 'L' || c == 'l') && pos + 1 < line.size() && line[pos + 1] == '"') {
             ++pos;
             continue; // a wide string is a string: every string is UTF-16 in the end
@@ -629,20 +668,26 @@ std::vector<Token> Preprocessor::tokenize(const std::string& line, const Locatio
 void Preprocessor::expand(const std::vector<Token>& in, std::vector<Token>& out,
                           const Location& where, std::set<std::string>& expanding) const {
     for (const Token& t : in) {
+        // A token of the line keeps its place; a macro's tokens take the place of its use.
+        const Location& at = expanding.empty() ? t.where : where;
         const auto macro = t.is(Token::Kind::Identifier) ? macros_.find(t.text) : macros_.end();
         if (macro == macros_.end() || macro->second.functionLike || expanding.count(t.text)) {
             out.push_back(t);
-            out.back().where = where;
+            out.back().where = at;
             continue;
         }
+        if (expanding.size() >= kMaxMacroNesting)
+            throw SourceError(at, "macros nested more than " + std::to_string(kMaxMacroNesting) +
+                                      " levels deep");
         expanding.insert(t.text);
-        expand(macro->second.body, out, where, expanding);
+        expand(macro->second.body, out, at, expanding);
         expanding.erase(t.text);
     }
 }
 
-long Preprocessor::evaluateCondition(const std::string& text, const Location& where) const {
-    const std::vector<Token> raw = tokenize(text, where);
+long Preprocessor::evaluateCondition(const std::string& text, const Location& where,
+                                     int column) const {
+    const std::vector<Token> raw = tokenize(text, where, column);
     std::vector<Token> resolved;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         if (!raw[i].is(Token::Kind::Identifier) || raw[i].text != "defined") {

@@ -18,9 +18,11 @@ namespace sky::rc {
 struct Location {
     std::string file;
     int line = 0;
+    int column = 0; // 1 for the first character of the (logical) line; 0 when not known
 };
 
-// A fault in a script, reported as "file:line: message".
+// A fault in a script, reported as "file:line:column: message" ("file:line: message" where the
+// column is not known).
 class SourceError : public std::runtime_error {
 public:
     SourceError(const Location& where, const std::string& message);
@@ -70,11 +72,14 @@ private:
     };
 
     void processFile(const std::filesystem::path& file, const Location& from, int depth);
-    void directive(const std::string& line, const Location& where, int depth);
-    std::vector<Token> tokenize(const std::string& line, const Location& where) const;
+    // `line` is the directive after its "#", which stands in column `column` - 1 of the line.
+    void directive(const std::string& line, const Location& where, int depth, int column);
+    // The tokens of `line`, which starts after `column` characters of the logical line.
+    std::vector<Token> tokenize(const std::string& line, const Location& where,
+                                int column = 0) const;
     void expand(const std::vector<Token>& in, std::vector<Token>& out, const Location& where,
                 std::set<std::string>& active) const;
-    long evaluateCondition(const std::string& text, const Location& where) const;
+    long evaluateCondition(const std::string& text, const Location& where, int column) const;
     bool active() const;
 
     std::vector<std::filesystem::path> includeDirs_;
@@ -88,7 +93,9 @@ private:
 
 // Evaluates the integer expression at tokens[pos] (C's operators, parentheses, numbers, LANG_ and
 // SUBLANG_ names) and moves pos past it. Unknown names are an error, unless
-// `unknownIsZero`, as in #if.
+// `unknownIsZero`, as in #if. Arithmetic wraps around as in two's complement; parentheses and
+// unary operators nest at most kMaxExpressionNesting deep.
+inline constexpr int kMaxExpressionNesting = 256;
 long evaluate(const std::vector<Token>& tokens, std::size_t& pos, bool unknownIsZero = false);
 
 } // namespace sky::rc

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -224,10 +225,10 @@ TEST(Script, ReportsFaultsWithFileAndLine) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"STRINGTABLE\nBEGIN\n 1, \"open\nEND", ":3: string not closed"},
         {"STRINGTABLE { 1, \"bad \\q escape\" }", ":1: unknown escape sequence \\q"},
-        {"STRINGTABLE {\n 7, \"a\"\n 7, \"b\"\n}", ":3: string 7 is defined twice (first at "},
-        {"STRINGTABLE { 70000, \"big\" }", ":1: string identifier 70000 out of range"},
+        {"STRINGTABLE {\n 7, \"a\"\n 7, \"b\"\n}", ":3:2: string 7 is defined twice (first at "},
+        {"STRINGTABLE { 70000, \"big\" }", ":1:15: string identifier 70000 out of range"},
         {"STRINGTABLE { 1, \"a\"", "END missing"},
-        {"STRINGTABLE { IDS_UNKNOWN, \"a\" }", ":1: unknown string identifier IDS_UNKNOWN"},
+        {"STRINGTABLE { IDS_UNKNOWN, \"a\" }", ":1:15: unknown string identifier IDS_UNKNOWN"},
         {"STRINGTABLE { 1 }", "the text of string 1 is missing"},
         {"STRINGTABLE 1, \"a\"", "BEGIN or { expected after STRINGTABLE"},
         {"#if 1\nSTRINGTABLE { 1, \"a\" }", "#if without #endif"},
@@ -249,6 +250,69 @@ TEST(Script, ReportsFaultsWithFileAndLine) {
             << "script: " << script << "\nmessage: " << message;
         EXPECT_NE(message.find("script.rc:"), std::string::npos) << message;
     }
+}
+
+TEST(Script, DeepNestingIsRefusedWithItsPlaceNotAStackOverflow) {
+    const std::string parens = std::string(10000, '(') + "1" + std::string(10000, ')');
+    EXPECT_EQ(errorOf("STRINGTABLE {\n  " + parens + ", \"deep\"\n}"),
+              (workDir() / "script.rc").string() +
+                  ":2:259: expression nested more than 256 levels deep");
+    EXPECT_EQ(errorOf("#if " + parens + "\n#endif"),
+              (workDir() / "script.rc").string() +
+                  ":1:261: expression nested more than 256 levels deep");
+    EXPECT_NE(errorOf("STRINGTABLE { " + std::string(60000, '-') + "1, \"x\" }")
+                  .find(":1:271: expression nested more than 256 levels deep"),
+              std::string::npos);
+    // A chain of macros, each naming the next.
+    std::string chain;
+    for (int i = 0; i < 5000; ++i)
+        chain += "#define M" + std::to_string(i) + " M" + std::to_string(i + 1) + "\n";
+    EXPECT_NE(errorOf(chain + "#if M0\n#endif").find("macros nested more than 256 levels deep"),
+              std::string::npos);
+    // As deep as a script may go still compiles.
+    const std::string allowed = std::string(255, '(') + "1" + std::string(255, ')');
+    EXPECT_EQ(
+        stringsOf(compile("STRINGTABLE { " + allowed + ", \"ok\" }").resources).at({0x0409, 1}),
+        u"ok");
+}
+
+TEST(Script, ArithmeticWrapsAroundInsteadOfOverflowing) {
+    // 2^63 wraps to the smallest long; dividing it by -1 traps on the processor unless the
+    // evaluator takes care.
+    EXPECT_EQ(errorOf("#if 0x80000000 * 0x80000000 * 2 / -1 != 0x80000000 * 0x80000000 * 2\n"
+                      "#error not wrapped\n#endif\n"
+                      "#if 0x80000000 * 0x80000000 * 2 % -1\n#error remainder\n#endif"),
+              "");
+    const long min = std::numeric_limits<long>::min();
+    std::vector<sky::rc::Token> tokens(4);
+    tokens[0].kind = sky::rc::Token::Kind::Number;
+    tokens[0].value = static_cast<unsigned long>(min);
+    tokens[1].kind = sky::rc::Token::Kind::Punct;
+    tokens[1].text = "/";
+    tokens[2].kind = sky::rc::Token::Kind::Number;
+    tokens[2].value = static_cast<unsigned long>(-1L);
+    std::size_t pos = 0;
+    EXPECT_EQ(sky::rc::evaluate(tokens, pos), min);
+    tokens[1].text = "%";
+    pos = 0;
+    EXPECT_EQ(sky::rc::evaluate(tokens, pos), 0);
+    tokens[1].text = "*";
+    pos = 0;
+    EXPECT_EQ(sky::rc::evaluate(tokens, pos), min);
+    tokens[0].kind = sky::rc::Token::Kind::Punct;
+    tokens[0].text = "-";
+    tokens[1].kind = sky::rc::Token::Kind::Number;
+    tokens[1].value = static_cast<unsigned long>(min);
+    tokens[2] = sky::rc::Token();
+    pos = 0;
+    EXPECT_EQ(sky::rc::evaluate(tokens, pos), min);
+}
+
+TEST(RcProgram, AnEndlessInputIsRefused) {
+    const RcRun run = runRc("/dev/zero -o " + quote(workDir() / "zero.dll"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("/dev/zero is larger than 64 MiB"), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(workDir() / "zero.dll"));
 }
 
 TEST(RcProgram, BuildsAResourceOnlyModuleAndListsIt) {

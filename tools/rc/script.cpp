@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "preprocessor.h"
+#include "sky/bounded_read.h"
 #include "sky/text.h"
 #include "symbols.h"
 
@@ -58,7 +59,7 @@ private:
         return t_[std::min(pos_ + ahead, t_.size() - 1)];
     }
     const Token& next() { return t_[std::min(pos_++, t_.size() - 1)]; }
-    [[noreturn]] void fail(const Token& at, const std::string& message) const {
+    [[noreturn]] void throwSyntaxError(const Token& at, const std::string& message) const {
         throw SourceError(at.where, message);
     }
     bool startsNumber(const Token& t) const {
@@ -70,19 +71,19 @@ private:
     WORD languagePair() {
         const long primary = number();
         if (!peek().isPunct(','))
-            fail(peek(), "LANGUAGE needs a language and a sublanguage: LANGUAGE p, s");
+            throwSyntaxError(peek(), "LANGUAGE needs a language and a sublanguage: LANGUAGE p, s");
         ++pos_;
         const Token& at = peek();
         const long sub = number();
         if (primary < 0 || primary > 0x3FF || sub < 0 || sub > 0x3F)
-            fail(at, "language out of range");
+            throwSyntaxError(at, "language out of range");
         return static_cast<WORD>((sub << 10) | primary);
     }
 
     void expectOpen(const char* what) {
         const Token& t = next();
         if (!t.isKeyword("BEGIN") && !t.isPunct('{'))
-            fail(t, std::string("BEGIN or { expected after ") + what);
+            throwSyntaxError(t, std::string("BEGIN or { expected after ") + what);
     }
     bool atClose() const { return peek().isKeyword("END") || peek().isPunct('}'); }
 
@@ -97,7 +98,7 @@ private:
         } else if (first.is(Token::Kind::Identifier) || startsNumber(first)) {
             fileResource();
         } else {
-            fail(first, "a resource statement was expected");
+            throwSyntaxError(first, "a resource statement was expected");
         }
     }
 
@@ -122,29 +123,33 @@ private:
         while (!atClose()) {
             const Token& idToken = peek();
             if (idToken.is(Token::Kind::End))
-                fail(idToken, "END missing at the end of the STRINGTABLE");
+                throwSyntaxError(idToken, "END missing at the end of the STRINGTABLE");
             if (!startsNumber(idToken))
-                fail(idToken, idToken.is(Token::Kind::Identifier)
-                                  ? "unknown string identifier " + idToken.text
-                                  : std::string("a string identifier was expected"));
+                throwSyntaxError(idToken, idToken.is(Token::Kind::Identifier)
+                                              ? "unknown string identifier " + idToken.text
+                                              : std::string("a string identifier was expected"));
             const long id = number();
             if (id < 0 || id > 0xFFFF)
-                fail(idToken, "string identifier " + std::to_string(id) + " out of range");
+                throwSyntaxError(idToken,
+                                 "string identifier " + std::to_string(id) + " out of range");
             if (peek().isPunct(','))
                 ++pos_;
             if (!peek().is(Token::Kind::String))
-                fail(peek(), "the text of string " + std::to_string(id) + " is missing");
+                throwSyntaxError(peek(),
+                                 "the text of string " + std::to_string(id) + " is missing");
             std::u16string text;
             while (peek().is(Token::Kind::String))
                 text += next().string;
             if (text.size() > 0xFFFF)
-                fail(idToken, "string " + std::to_string(id) + " is longer than 65535 characters");
+                throwSyntaxError(idToken, "string " + std::to_string(id) +
+                                              " is longer than 65535 characters");
             const auto [slot, added] = table.emplace(static_cast<unsigned>(id),
                                                      StringSlot{std::move(text), idToken.where});
             if (!added)
-                fail(idToken, "string " + std::to_string(id) + " is defined twice (first at " +
-                                  slot->second.where.file + ":" +
-                                  std::to_string(slot->second.where.line) + ")");
+                throwSyntaxError(idToken, "string " + std::to_string(id) +
+                                              " is defined twice (first at " +
+                                              slot->second.where.file + ":" +
+                                              std::to_string(slot->second.where.line) + ")");
         }
         ++pos_;
     }
@@ -157,8 +162,8 @@ private:
         }
         const long value = number();
         if (value < 1 || value > 0xFFFF)
-            fail(t, std::string("resource ") + what + " " + std::to_string(value) +
-                        " out of range (1 to 65535)");
+            throwSyntaxError(t, std::string("resource ") + what + " " + std::to_string(value) +
+                                    " out of range (1 to 65535)");
         return ResourceId(static_cast<WORD>(value));
     }
 
@@ -173,32 +178,33 @@ private:
                 type = ResourceId(*known);
             else if (resourceType("RT_" + typeToken.text) || typeToken.isKeyword("DIALOGEX") ||
                      typeToken.isKeyword("ACCELERATORS") || typeToken.isKeyword("VERSIONINFO"))
-                fail(typeToken, typeToken.text + " resources are not supported");
+                throwSyntaxError(typeToken, typeToken.text + " resources are not supported");
             else
                 type = ResourceId::named(widen(typeToken.text));
         } else if (startsNumber(typeToken)) {
             type = nameOrNumber("type");
         } else {
-            fail(typeToken, "a resource type was expected after " + name.toString());
+            throwSyntaxError(typeToken, "a resource type was expected after " + name.toString());
         }
         while (isMemoryFlag(peek()))
             ++pos_;
         const Token& file = peek();
         if (!file.is(Token::Kind::String))
-            fail(file, "resources are taken from files only: name TYPE \"file\"");
+            throwSyntaxError(file, "resources are taken from files only: name TYPE \"file\"");
         ++pos_;
         const fs::path path = files_.locate(narrow(file.string), file.where);
         std::ifstream in(path, std::ios::binary);
         if (!in)
-            fail(file, "cannot read " + path.string());
-        Resource r{type,
-                   name,
-                   language_,
-                   {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}};
+            throwSyntaxError(file, "cannot read " + path.string());
+        auto bytes = sky::readAtMost(in, sky::kMaxDataFileBytes);
+        if (!bytes)
+            throwSyntaxError(file, path.string() + " is larger than " +
+                                       sky::sizeInWords(sky::kMaxDataFileBytes));
+        Resource r{type, name, language_, {bytes->begin(), bytes->end()}};
         for (const Resource& other : resources_) {
             if (other.type == r.type && other.name == r.name && other.language == r.language)
-                fail(start,
-                     "resource " + type.toString() + " " + name.toString() + " is defined twice");
+                throwSyntaxError(start, "resource " + type.toString() + " " + name.toString() +
+                                            " is defined twice");
         }
         dependencies_.push_back(path);
         resources_.push_back(std::move(r));

@@ -9,8 +9,6 @@
 
 namespace reg {
 
-namespace {
-
 std::u16string errorText(LONG code) {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -41,6 +39,8 @@ std::u16string errorText(LONG code) {
         return u"The registry reported error " + sky::widen(std::to_string(code)) + u".";
     }
 }
+
+namespace {
 
 void sayError(std::u16string_view message) {
     std::cout.flush();

@@ -2,6 +2,7 @@
 // go to standard error. Each function that ends an operation returns its exit code.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "win/types.h"
@@ -12,6 +13,8 @@ void say(std::u16string_view line);
 
 // "The operation completed successfully."; 0.
 int succeeded();
+// The text for a registry error code ("Access is denied.").
+std::u16string errorText(LONG code);
 // "ERROR: " and the text for a registry error code; 1.
 int failed(LONG code);
 // "ERROR: " and a message; 1.

@@ -426,6 +426,123 @@ TEST(Reg, DamagedHiveIsReportedClearly) {
                                     sky::registry::hivePath().string() + " is damaged"));
 }
 
+TEST(Reg, ImportStoresHexDataExactlyAndRefusesWhatItCannotKeep) {
+    const fs::path script = sky::machine::driveC() / "exact.reg";
+    writeFile(script, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\"
+                      "Exact]\r\n\"one\"=hex(1):61\r\n\"list\"=hex(7):61,00,62\r\n"
+                      "\"none\"=hex(2):\r\n");
+    Outcome run = runReg({"import", "C:\\exact.reg"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    DWORD type = 0;
+    EXPECT_EQ(valueData(HKEY_LOCAL_MACHINE, u"Software\\Exact", u"one", &type),
+              (std::vector<BYTE>{0x61}));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(valueData(HKEY_LOCAL_MACHINE, u"Software\\Exact", u"list", &type),
+              (std::vector<BYTE>{0x61, 0x00, 0x62}));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_EQ(valueData(HKEY_LOCAL_MACHINE, u"Software\\Exact", u"none"), std::vector<BYTE>{});
+
+    // Exported again, the data comes back as the same bytes.
+    ASSERT_EQ(runReg({"export", "HKLM\\Software\\Exact", "C:\\again.reg", "/y"}).status, 0);
+    const std::string again = readFile(sky::machine::driveC() / "again.reg");
+    EXPECT_NE(again.find(reg::encodeScript(u"\"one\"=hex(1):61\r\n").substr(2)), std::string::npos);
+    EXPECT_NE(again.find(reg::encodeScript(u"\"list\"=hex(7):61,00,62\r\n").substr(2)),
+              std::string::npos);
+
+    // A key name NUL would cut short, and a malformed hex(4), are refused with their line.
+    using namespace std::string_literals;
+    writeFile(script, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE"
+                      "\\Software\\Cut\0Short]\r\n"s);
+    run = runReg({"import", "C:\\exact.reg"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "ERROR: The file C:\\exact.reg is not a registry script: line 3: a key name "
+                       "holds a NUL character.\n");
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, u"Software\\Cut"));
+    writeFile(script, "Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\Software\\Exact]\r\n"
+                      "\"n\"=hex(4):61\r\n");
+    run = runReg({"import", "C:\\exact.reg"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "ERROR: The file C:\\exact.reg is not a registry script: line 4: hex(4) data "
+              "must be four bytes.\n");
+}
+
+TEST(Reg, KeysLongerOrDeeperThanWindowsAllowsAreRefused) {
+    const std::u16string longName(256, u'k');
+    Key key;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (u"Software\\" + longName).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (u"Software\\" + longName.substr(1)).c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    // 512 levels below the root, and not one more.
+    std::u16string deep = u"Software";
+    for (int level = 2; level <= 512; ++level)
+        deep += u"\\d";
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, deep.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (deep + u"\\d").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (deep.substr(9) + u"\\d\\d").c_str(), 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+              ERROR_INVALID_PARAMETER);
+
+    // reg import refuses them with their line; what is there can still be exported.
+    const fs::path script = sky::machine::driveC() / "long.reg";
+    writeFile(script,
+              "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\" +
+                  std::string(256, 'k') + "]\r\n");
+    Outcome run = runReg({"import", "C:\\long.reg"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "ERROR: Line 3 of C:\\long.reg: The parameter is incorrect.\n");
+    run = runReg({"export", "HKLM\\Software", "C:\\software.reg", "/y"});
+    EXPECT_EQ(run.status, 0) << run.err;
+}
+
+TEST(Reg, PathsOnDriveCStayOnIt) {
+    ASSERT_EQ(runReg({"add", "HKLM\\Software\\Kept", "/v", "n", "/d", "1", "/f"}).status, 0);
+    const std::string hiveBefore = readFile(sky::registry::hivePath());
+    Outcome run = runReg({"export", "HKLM\\Software\\Kept", "C:\\..\\registry.db", "/y"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(sky::machine::driveC() / "registry.db"));
+    EXPECT_EQ(valueData(HKEY_LOCAL_MACHINE, u"Software\\Kept", u"n"), wide(u"1"));
+    run = runReg({"export", "HKLM\\Software\\Kept", "C:\\..\\..\\x.reg", "/y"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(sky::machine::driveC() / "x.reg"));
+    EXPECT_FALSE(fs::exists(sky::machine::root().parent_path() / "x.reg"));
+}
+
+TEST(Reg, AReadOnlyMachineCanBeRead) {
+    ASSERT_EQ(runReg({"add", "HKLM\\Software\\Seen", "/v", "n", "/d", "here", "/f"}).status, 0);
+    const fs::path machine = sky::machine::root();
+    const fs::path out = machine.parent_path() / (machine.filename().string() + "-query.txt");
+    // The machine as someone who may not write it sees it: another user when the test runs as
+    // root (who may write anything), else the same user with the directory made read-only.
+    std::string command;
+    if (geteuid() == 0) {
+        fs::permissions(machine, fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+        fs::permissions(sky::registry::hivePath(), fs::perms::owner_read | fs::perms::owner_write |
+                                                       fs::perms::group_read |
+                                                       fs::perms::others_read);
+        command = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    } else {
+        fs::permissions(machine, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    command += "'" + (sky::testing::buildBin() / "reg").string() +
+               "' query 'HKLM\\Software\\Seen' /v n >'" + out.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    fs::permissions(machine, fs::perms::owner_all);
+    const std::string output = readFile(out);
+    fs::remove(out);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << output;
+    EXPECT_NE(output.find("n    REG_SZ    here"), std::string::npos) << output;
+}
+
 TEST(Reg, HelpForRegAndEachOperation) {
     Outcome run = runReg({"/?"});
     EXPECT_EQ(run.status, 0);

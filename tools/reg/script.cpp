@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sky/codepage.h"
+#include "sky/hex.h"
 #include "sky/text.h"
 #include "win/registry.h"
 
@@ -14,6 +15,7 @@ namespace {
 constexpr std::u16string_view kHeader = u"Windows Registry Editor Version 5.00";
 constexpr std::u16string_view kAnsiHeader = u"REGEDIT4";
 constexpr std::size_t kColumns = 80;
+constexpr std::size_t kMaxValueName = 16383;
 
 std::u16string quoted(std::u16string_view text) {
     std::u16string out = u"\"";
@@ -149,16 +151,6 @@ std::u16string_view trim(std::u16string_view text) {
     return text;
 }
 
-int hexDigit(WCHAR c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // "01,02, 0a" -> bytes.
 bool readHexBytes(std::u16string_view text, std::vector<BYTE>& data) {
     data.clear();
@@ -172,9 +164,10 @@ bool readHexBytes(std::u16string_view text, std::vector<BYTE>& data) {
             return false;
         int value = 0;
         for (const WCHAR c : item) {
-            if (hexDigit(c) < 0)
+            const int digit = sky::digitValue(c);
+            if (digit < 0)
                 return false;
-            value = value * 16 + hexDigit(c);
+            value = value * 16 + digit;
         }
         data.push_back(static_cast<BYTE>(value));
         if (comma == std::u16string_view::npos)
@@ -188,9 +181,10 @@ bool readHexNumber(std::u16string_view text, std::size_t maxDigits, DWORD& value
         return false;
     value = 0;
     for (const WCHAR c : text) {
-        if (hexDigit(c) < 0)
+        const int digit = sky::digitValue(c);
+        if (digit < 0)
             return false;
-        value = value * 16 + static_cast<DWORD>(hexDigit(c));
+        value = value * 16 + static_cast<DWORD>(digit);
     }
     return true;
 }
@@ -248,12 +242,20 @@ bool readData(std::u16string_view data, bool ansi, ScriptValue& value, std::stri
             error = "hex data must be comma-separated pairs of hex digits";
             return false;
         }
+        if ((value.type == REG_DWORD && value.data.size() != 4) ||
+            (value.type == REG_QWORD && value.data.size() != 8)) {
+            error = value.type == REG_DWORD ? "hex(4) data must be four bytes"
+                                            : "hex(b) data must be eight bytes";
+            return false;
+        }
+        value.exact = true;
         if (ansi && isStringType(value.type)) {
             // REGEDIT4 keeps string data in the ANSI code page.
             const std::u16string text = sky::fromAnsi(std::string_view(
                 reinterpret_cast<const char*>(value.data.data()), value.data.size()));
             value.data.resize(text.size() * sizeof(WCHAR));
             std::memcpy(value.data.data(), text.data(), value.data.size());
+            value.exact = false;
         }
         return true;
     }
@@ -308,6 +310,10 @@ std::optional<std::vector<ScriptEntry>> parseScript(std::u16string_view text, in
             }
             const bool remove = line[1] == u'-';
             key = line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2));
+            if (key.find(u'\0') != std::u16string::npos) {
+                error = "a key name holds a NUL character";
+                return std::nullopt;
+            }
             entry.kind = remove ? ScriptEntry::Kind::DeleteKey : ScriptEntry::Kind::Key;
             entry.key = key;
             if (remove)
@@ -324,6 +330,14 @@ std::optional<std::vector<ScriptEntry>> parseScript(std::u16string_view text, in
             rest.remove_prefix(1);
         } else if (!readQuoted(rest, entry.value.name)) {
             error = "a value name is not a quoted string or @";
+            return std::nullopt;
+        }
+        if (entry.value.name.find(u'\0') != std::u16string::npos) {
+            error = "a value name holds a NUL character";
+            return std::nullopt;
+        }
+        if (entry.value.name.size() > kMaxValueName) {
+            error = "a value name is longer than 16383 characters";
             return std::nullopt;
         }
         rest = trim(rest);

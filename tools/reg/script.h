@@ -27,6 +27,7 @@ struct ScriptValue {
     std::u16string name; // empty: the default value
     DWORD type = 0;
     std::vector<BYTE> data;
+    bool exact = false; // given as hex bytes: stored as exactly these bytes, whatever the type
 };
 
 // Builds the text of a script, key by key.

@@ -168,6 +168,44 @@ TEST(Script, BadLinesAreNamed) {
     }
 }
 
+TEST(Script, NamesAndDataThatWouldChangeOnTheWayInAreRefused) {
+    using namespace std::string_literals;
+    const std::u16string header = u"Windows Registry Editor Version 5.00\r\n[HKLM\\X]\r\n";
+    const struct {
+        std::u16string text;
+        int line;
+        const char* error;
+    } cases[] = {
+        {u"Windows Registry Editor Version 5.00\r\n[HKLM\\X\0Y]\r\n"s, 2,
+         "a key name holds a NUL character"},
+        {header + u"\"a\0b\"=\"c\"\r\n"s, 3, "a value name holds a NUL character"},
+        {header + u"\"" + std::u16string(16384, u'v') + u"\"=\"c\"\r\n", 3,
+         "a value name is longer than 16383 characters"},
+        {header + u"\"a\"=hex(4):61\r\n", 3, "hex(4) data must be four bytes"},
+        {header + u"\"a\"=hex(4):01,02,03,04,05\r\n", 3, "hex(4) data must be four bytes"},
+        {header + u"\"a\"=hex(b):01\r\n", 3, "hex(b) data must be eight bytes"},
+    };
+    for (const auto& bad : cases) {
+        int line = 0;
+        std::string error;
+        EXPECT_FALSE(reg::parseScript(bad.text, line, error)) << sky::narrow(bad.text);
+        EXPECT_EQ(line, bad.line) << error;
+        EXPECT_EQ(error, bad.error);
+    }
+    // The longest name a value may have is taken.
+    const auto longest = parse(header + u"\"" + std::u16string(16383, u'v') + u"\"=\"c\"\r\n");
+    ASSERT_EQ(longest.size(), 2u);
+    EXPECT_EQ(longest[1].value.name.size(), 16383u);
+
+    // Hex data is kept byte for byte, whatever its type.
+    const auto entries = parse(header + u"\"one\"=hex(1):61\r\n\"list\"=hex(7):61,00,62\r\n");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1].value.data, (std::vector<BYTE>{0x61}));
+    EXPECT_TRUE(entries[1].value.exact);
+    EXPECT_EQ(entries[2].value.data, (std::vector<BYTE>{0x61, 0x00, 0x62}));
+    EXPECT_TRUE(entries[2].value.exact);
+}
+
 TEST(Script, FilesInEveryEncoding) {
     const std::u16string text = u"REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"Caf\u00e9\"=\"ok\"\r\n";
     EXPECT_EQ(reg::decodeScript(reg::encodeScript(text)), text);

@@ -8,6 +8,7 @@
 #include "keyname.h"
 #include "operations.h"
 #include "script.h"
+#include "sky/bounded_read.h"
 #include "sky/machine.h"
 #include "sky/registry.h"
 #include "sky/text.h"
@@ -123,7 +124,12 @@ int importScript(const Arguments& arguments) {
         in.open(*file, std::ios::binary);
     if (!in)
         return failedWith(u"The file " + fileName + u" cannot be opened.");
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto read = sky::readAtMost(in, sky::kMaxDataFileBytes);
+    if (!read)
+        return failedWith(u"The file " + fileName + u" is larger than " +
+                          sky::widen(sky::sizeInWords(sky::kMaxDataFileBytes)) +
+                          u"; it is not a registry script.");
+    const std::string& bytes = *read;
 
     int line = 0;
     std::string problem;
@@ -139,7 +145,8 @@ int importScript(const Arguments& arguments) {
                               fileName + u" names the key " + entry.key +
                               u", which is not a key name.");
         if (LONG status = apply(entry, name, target))
-            return failed(status);
+            return failedWith(u"Line " + sky::widen(std::to_string(entry.line)) + u" of " +
+                              fileName + u": " + errorText(status));
     }
     return succeeded();
 }

@@ -1,8 +1,11 @@
 #include "values.h"
 
+#include "sky/registry.h"
+
 #include <cstdio>
 #include <cstring>
 
+#include "sky/hex.h"
 #include "sky/text.h"
 #include "win/errors.h"
 
@@ -59,15 +62,8 @@ std::optional<unsigned long long> parseNumber(std::u16string_view text, unsigned
         return std::nullopt;
     unsigned long long value = 0;
     for (const WCHAR c : text) {
-        int digit = 16;
-        if (c >= u'0' && c <= u'9')
-            digit = c - u'0';
-        else if (c >= u'a' && c <= u'f')
-            digit = c - u'a' + 10;
-        else if (c >= u'A' && c <= u'F')
-            digit = c - u'A' + 10;
-        if (digit >= base ||
-            value > (max - static_cast<unsigned>(digit)) / static_cast<unsigned>(base))
+        const int digit = sky::digitValue(c, base);
+        if (digit < 0 || value > (max - static_cast<unsigned>(digit)) / static_cast<unsigned>(base))
             return std::nullopt;
         value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
     }
@@ -139,6 +135,9 @@ LONG readSubKeys(HKEY key, std::vector<std::u16string>& names) {
 }
 
 LONG writeValue(HKEY key, const ScriptValue& value) {
+    if (value.exact)
+        return sky::registry::setValueBytes(key, value.name, value.type, value.data.data(),
+                                            static_cast<DWORD>(value.data.size()));
     return RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
                           static_cast<DWORD>(value.data.size()));
 }

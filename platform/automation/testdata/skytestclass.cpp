@@ -12,7 +12,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     if (!IsEqualCLSID(rclsid, CLSID_SampleObject))
         return CLASS_E_CLASSNOTAVAILABLE;
     try {
-        return sky::makeObject<sky::ClassFactory<SampleObject>>()->QueryInterface(riid, ppv);
+        return sky::makeClassFactory<SampleObject>()->QueryInterface(riid, ppv);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

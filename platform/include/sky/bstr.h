@@ -6,12 +6,13 @@
 #include <string_view>
 #include <utility>
 
+#include "sky/export.h"
 #include "sky/text.h"
 #include "win/oleauto.h"
 
 namespace sky {
 
-class Bstr {
+class SKY_API Bstr {
 public:
     Bstr() noexcept = default;
     explicit Bstr(std::u16string_view text) : p_(allocate(text)) {}

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "sky/export.h"
 #include "win/sysinfo.h"
 
 namespace sky {
@@ -16,10 +17,10 @@ namespace sky {
 //
 // CP_ACP reads the machine's registry on every call; a writer of many lines resolves GetACP()
 // once and passes the number.
-std::string toAnsi(std::u16string_view text, UINT codePage = CP_ACP, bool* lossy = nullptr);
+SKY_API std::string toAnsi(std::u16string_view text, UINT codePage = CP_ACP, bool* lossy = nullptr);
 
 // Bytes in a code page as UTF-16 text. A byte sequence the code page does not define becomes
 // U+FFFD.
-std::u16string fromAnsi(std::string_view bytes, UINT codePage = CP_ACP);
+SKY_API std::u16string fromAnsi(std::string_view bytes, UINT codePage = CP_ACP);
 
 } // namespace sky

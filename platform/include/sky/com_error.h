@@ -5,15 +5,16 @@
 #include <exception>
 #include <string>
 
+#include "sky/export.h"
 #include "win/com.h"
 
 namespace sky {
 
-class ComError : public std::exception {
+class SKY_API ComError : public std::exception {
 public:
     // The failure of a call that has just returned `result`. The description comes from the
-    // calling thread's error information (GetErrorInfo, which takes it away), or else from the
-    // system's text for the result code.
+    // calling thread's error information (GetErrorInfo, which takes it away), even when it is
+    // empty; only when there is none, from the system's text for the result code.
     explicit ComError(HRESULT result);
     // A failure whose description is known (an EXCEPINFO, or one the caller states). An empty
     // description is replaced by the system's text for the result code.
@@ -40,6 +41,6 @@ inline HRESULT check(HRESULT result) {
 }
 
 // The system's text for a result code ("Class not registered"), or "Unknown error 0x8xxxxxxx".
-std::u16string resultText(HRESULT result);
+SKY_API std::u16string resultText(HRESULT result);
 
 } // namespace sky

@@ -1,6 +1,6 @@
-// Helpers for code that implements automation objects: a reference-counted base that answers
-// QueryInterface for the interfaces it lists, a class factory, the variant enumerator that
-// collections hand out as _NewEnum, and error information for a failing member.
+// Helpers for code that implements automation objects: the reference-counted base of every
+// object, a class factory, the variant enumerator that collections hand out as _NewEnum, and
+// error information for a failing member.
 #pragma once
 
 #include <atomic>
@@ -10,33 +10,67 @@
 #include <vector>
 
 #include "sky/com_ptr.h"
+#include "sky/export.h"
 #include "sky/variant.h"
 #include "win/oleauto.h"
 
 namespace sky {
 
-// The interface a versioned interface derives from (ISkyloomFarm2 -> ISkyloomFarm), so that an
-// object listing the newest version also answers for the older ones. Declared next to the
-// interfaces with SKY_INTERFACE_PARENT; void where there is none to name.
-template <class Interface> struct InterfaceParent { using type = void; };
+// The interface a base of an object stands for: the interface itself, or, for an implementation
+// base (DispatchImpl<I> and the generated INotImpl classes built on it), the interface I it
+// implements, which it names as `Implements`.
+template <class Base, class = void> struct ImplementedInterface { using type = Base; };
+template <class Base> struct ImplementedInterface<Base, std::void_t<typename Base::Implements>> {
+    using type = typename Base::Implements;
+};
 
-#define SKY_INTERFACE_PARENT(Interface, Parent)                                                    \
-    template <> struct sky::InterfaceParent<Interface> { using type = Parent; }
+namespace detail {
 
-// Base of an object implementing `Interfaces...` (at least one). QueryInterface answers for
-// IUnknown, each listed interface, the parents named with SKY_INTERFACE_PARENT and IDispatch
-// when an interface derives from it; queryOther() may add more. The count starts at 1: create
-// objects with makeObject(), which adopts that first reference.
+// True when `riid` names `Interface` or one of the earlier versions of its family.
+template <class Interface> bool inFamily(REFIID riid) {
+    if (IsEqualIID(riid, uuidOf<Interface>()))
+        return true;
+    using Parent = typename InterfaceParent<Interface>::type;
+    if constexpr (std::is_void_v<Parent>) {
+        return false;
+    } else {
+        static_assert(std::is_base_of_v<Parent, Interface>, "a parent must be a base");
+        return inFamily<Parent>(riid);
+    }
+}
+
+// The face of `self` among `Faces` that answers `riid`, already cast to its interface.
+template <class Face, class... More, class Self> void* findFace(Self* self, REFIID riid) {
+    using Interface = typename ImplementedInterface<Face>::type;
+    if (inFamily<Interface>(riid) ||
+        (std::is_base_of_v<IDispatch, Interface> && IsEqualIID(riid, IID_IDispatch)))
+        return static_cast<Interface*>(self);
+    if constexpr (sizeof...(More) > 0)
+        return findFace<More...>(self, riid);
+    else
+        return nullptr;
+}
+
+} // namespace detail
+
+// The base of every object that implements interfaces here: one reference count for all of the
+// object's interfaces and one QueryInterface policy.
+//
+// The object derives from its faces `First, Rest...`: interfaces, or implementation bases such
+// as the generated ISkyloomFarm6NotImpl. Each face answers for its interface and the earlier
+// versions of its family (SKY_INTERFACE_PARENT); IUnknown, the object's identity, is the first
+// face; IDispatch is the first face that derives from it; queryOther() may add more. The count
+// starts at 1: create objects with makeObject(), which adopts that first reference.
+//
+// A part of a larger object (the type descriptions of a type library) is constructed with its
+// owner: it has no count of its own, its references are the owner's, and it lives as long as
+// the owner, which deletes it.
 template <class First, class... Rest> class ComObject : public First, public Rest... {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv)
             return E_POINTER;
-        *ppv = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown))
-            *ppv = static_cast<IUnknown*>(static_cast<First*>(this));
-        else
-            *ppv = findListed<First, Rest...>(riid);
+        *ppv = faceFor(riid);
         if (!*ppv)
             *ppv = queryOther(riid);
         if (!*ppv)
@@ -44,8 +78,10 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner_ ? owner_->AddRef() : ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
+        if (owner_)
+            return owner_->Release();
         const ULONG left = --references_;
         if (left == 0)
             delete this;
@@ -53,43 +89,28 @@ public:
     }
 
 protected:
+    using DefaultInterface = typename ImplementedInterface<First>::type;
+
     ComObject() = default;
+    explicit ComObject(IUnknown& owner) : owner_(&owner) {}
     virtual ~ComObject() = default;
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 
-    // Interfaces beyond those listed (a tear-off, an inner object); nullptr if none. The base
+    // The face that answers `riid` (IUnknown and IDispatch included), cast to that interface; or
+    // nullptr when no face does.
+    void* faceFor(REFIID riid) {
+        if (IsEqualIID(riid, IID_IUnknown))
+            return static_cast<IUnknown*>(static_cast<DefaultInterface*>(this));
+        return detail::findFace<First, Rest...>(this, riid);
+    }
+
+    // Interfaces beyond the faces (a tear-off, an inner object); nullptr if none. The base
     // AddRefs what this returns.
     virtual void* queryOther(REFIID) { return nullptr; }
 
 private:
-    // `Interface` itself, then its parents, as the one pointer that serves them all.
-    template <class Interface> void* findInChain(REFIID riid) {
-        void* self = static_cast<Interface*>(this);
-        bool match = false;
-        matchChain<Interface>(riid, match);
-        if (!match && std::is_base_of_v<IDispatch, Interface> && IsEqualIID(riid, IID_IDispatch))
-            match = true;
-        return match ? self : nullptr;
-    }
-    template <class Interface> static void matchChain(REFIID riid, bool& match) {
-        if (IsEqualIID(riid, uuidOf<Interface>()))
-            match = true;
-        using Parent = typename InterfaceParent<Interface>::type;
-        if constexpr (!std::is_void_v<Parent>) {
-            static_assert(std::is_base_of_v<Parent, Interface>, "parent must be a base");
-            matchChain<Parent>(riid, match);
-        }
-    }
-    template <class Interface, class... More> void* findListed(REFIID riid) {
-        if (void* found = findInChain<Interface>(riid))
-            return found;
-        if constexpr (sizeof...(More) > 0)
-            return findListed<More...>(riid);
-        else
-            return nullptr;
-    }
-
+    IUnknown* owner_ = nullptr;
     std::atomic<ULONG> references_{1};
 };
 
@@ -98,27 +119,68 @@ template <class T, class... Args> ComPtr<T> makeObject(Args&&... args) {
     return ComPtr<T>::adopt(new T(std::forward<Args>(args)...));
 }
 
-// A class factory for T (default-constructible, derived from ComObject).
-template <class T> class ClassFactory final : public ComObject<IClassFactory> {
+// What keeps a module loaded: its live objects and the locks on its class factories. The
+// module's DllCanUnloadNow answers S_OK when the count is zero.
+using ModuleCount = std::atomic<long>;
+
+// A class factory that makes its objects with `create`. With a module count, the factory
+// itself and every LockServer(TRUE) not yet undone keep the module loaded.
+class ClassFactory final : public ComObject<IClassFactory> {
 public:
+    using Create = HRESULT (*)(REFIID riid, void** ppv);
+
+    explicit ClassFactory(Create create, ModuleCount* module = nullptr)
+        : create_(create), module_(module) {
+        if (module_)
+            ++*module_;
+    }
+
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv)
             return E_POINTER;
         *ppv = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        try {
-            return makeObject<T>()->QueryInterface(riid, ppv);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
+        return create_(riid, ppv);
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (module_) {
+            if (lock)
+                ++*module_;
+            else
+                --*module_;
+        }
+        return S_OK;
+    }
+
+private:
+    ~ClassFactory() override {
+        if (module_)
+            --*module_;
+    }
+
+    Create create_;
+    ModuleCount* module_;
 };
+
+// A new T (default-constructible, derived from ComObject) at interface `riid`, as a class
+// factory creates it.
+template <class T> HRESULT createInstance(REFIID riid, void** ppv) noexcept {
+    try {
+        return makeObject<T>()->QueryInterface(riid, ppv);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// A class factory for T.
+template <class T> ComPtr<IClassFactory> makeClassFactory(ModuleCount* module = nullptr) {
+    return makeObject<ClassFactory>(&createInstance<T>, module);
+}
 
 // The variant enumerator over a fixed list of items, as a collection's _NewEnum returns it.
 // Clones share the items and start at the clone's position.
-ComPtr<IEnumVARIANT> makeVariantEnumerator(std::vector<Variant> items);
+SKY_API ComPtr<IEnumVARIANT> makeVariantEnumerator(std::vector<Variant> items);
 
 template <class T> ComPtr<IEnumVARIANT> makeVariantEnumerator(const std::vector<ComPtr<T>>& items) {
     std::vector<Variant> variants;
@@ -130,7 +192,7 @@ template <class T> ComPtr<IEnumVARIANT> makeVariantEnumerator(const std::vector<
 
 // Sets the thread's error information (description, source, interface) and returns `result`,
 // so that a failing member can end with `return sky::setError(E_FAIL, u"...")`.
-HRESULT setError(HRESULT result, std::u16string_view description, std::u16string_view source = {},
-                 REFIID iid = IID_NULL);
+SKY_API HRESULT setError(HRESULT result, std::u16string_view description,
+                         std::u16string_view source = {}, REFIID iid = IID_NULL);
 
 } // namespace sky

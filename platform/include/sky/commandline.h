@@ -15,20 +15,22 @@
 #include <string_view>
 #include <vector>
 
+#include "sky/export.h"
+
 namespace sky {
 
 // The arguments of a command line; an empty (or all-blank after the program name) line gives
 // just the program name, an empty line gives nothing.
-std::vector<std::u16string> splitCommandLine(std::u16string_view commandLine);
+SKY_API std::vector<std::u16string> splitCommandLine(std::u16string_view commandLine);
 
 // One argument (not the program name) in the form that splitCommandLine reads back.
-std::u16string quoteArgument(std::u16string_view argument);
+SKY_API std::u16string quoteArgument(std::u16string_view argument);
 
 // The program name in the form the program-name rule reads back: quoted when it holds a blank.
 // A quote cannot appear in a program name and is dropped.
-std::u16string quoteProgramName(std::u16string_view program);
+SKY_API std::u16string quoteProgramName(std::u16string_view program);
 
 // A whole command line: the program name, then each argument quoted, separated by one blank.
-std::u16string joinCommandLine(const std::vector<std::u16string>& arguments);
+SKY_API std::u16string joinCommandLine(const std::vector<std::u16string>& arguments);
 
 } // namespace sky

@@ -11,6 +11,7 @@
 
 #include "sky/com_error.h"
 #include "sky/com_ptr.h"
+#include "sky/export.h"
 #include "sky/variant.h"
 #include "win/oleauto.h"
 
@@ -18,21 +19,22 @@ namespace sky {
 
 // CLSIDFromProgID, CoCreateInstance (in-process or local server) for IUnknown, then
 // QueryInterface for T. Every failure becomes a ComError.
-ComPtr<IUnknown> createObject(std::u16string_view progId);
+SKY_API ComPtr<IUnknown> createObject(std::u16string_view progId);
 template <class T> ComPtr<T> createObject(std::u16string_view progId) {
     return createObject(progId).template as<T>();
 }
 
 // The dispatch identifier of a member name; ComError (DISP_E_UNKNOWNNAME) if there is none.
-DISPID dispatchId(IDispatch* object, std::u16string_view name);
+SKY_API DISPID dispatchId(IDispatch* object, std::u16string_view name);
 
 // IDispatch::Invoke with `arguments` in their natural order (they are passed reversed, as
 // DISPPARAMS wants them). A DISP_E_EXCEPTION becomes a ComError carrying the EXCEPINFO's code
 // and description; any other failure a ComError with the thread's error information.
-Variant invoke(IDispatch* object, DISPID member, WORD kind, std::span<const Variant> arguments);
+SKY_API Variant invoke(IDispatch* object, DISPID member, WORD kind,
+                       std::span<const Variant> arguments);
 
-Variant getProperty(IDispatch* object, std::u16string_view name);
-void putProperty(IDispatch* object, std::u16string_view name, const Variant& value);
+SKY_API Variant getProperty(IDispatch* object, std::u16string_view name);
+SKY_API void putProperty(IDispatch* object, std::u16string_view name, const Variant& value);
 
 template <class... Args>
 Variant callMethod(IDispatch* object, std::u16string_view name, Args&&... args) {
@@ -80,7 +82,7 @@ private:
 //   for (const sky::Variant& item : sky::enumerate(collection)) ...
 //
 // A failure of the enumerator ends the loop with a ComError.
-class Enumeration {
+class SKY_API Enumeration {
 public:
     using iterator = detail::FetchIterator<Enumeration, Variant>;
 
@@ -100,7 +102,7 @@ private:
 };
 
 // The variant enumerator of a collection object (its _NewEnum).
-Enumeration enumerate(IDispatch* collection);
+SKY_API Enumeration enumerate(IDispatch* collection);
 
 // The items of a collection asked for interface T: a ComError ends the loop when an item does
 // not support it.

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 
+#include "sky/export.h"
 #include "win/oleauto.h"
 #include "win/typelib.h"
 
@@ -71,18 +72,18 @@ struct Table {
 };
 
 // The members named `name` (ignoring case): the first index into Table::members, or -1.
-int findByName(const Table& table, const OLECHAR* name);
+SKY_API int findByName(const Table& table, const OLECHAR* name);
 
-HRESULT getTypeInfoCount(UINT* pctinfo);
-HRESULT getTypeInfo(const Table& table, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);
-HRESULT getIDsOfNames(const Table& table, REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                      DISPID* rgDispId);
-HRESULT invoke(const Table& table, IUnknown* self, DISPID dispIdMember, REFIID riid, LCID lcid,
-               WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-               UINT* puArgErr);
+SKY_API HRESULT getTypeInfoCount(UINT* pctinfo);
+SKY_API HRESULT getTypeInfo(const Table& table, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);
+SKY_API HRESULT getIDsOfNames(const Table& table, REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                              LCID lcid, DISPID* rgDispId);
+SKY_API HRESULT invoke(const Table& table, IUnknown* self, DISPID dispIdMember, REFIID riid,
+                       LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                       EXCEPINFO* pExcepInfo, UINT* puArgErr);
 
 // Sets error information "<interfaceName>::<member> is not implemented" and returns E_NOTIMPL.
-HRESULT notImplemented(const char16_t* interfaceName, const char16_t* member);
+SKY_API HRESULT notImplemented(const char16_t* interfaceName, const char16_t* member);
 
 // The table of an interface, declared by the generated header with SKY_DISPATCH_TABLE.
 template <class Interface> struct TableOf;
@@ -98,9 +99,11 @@ template <class Interface> struct TableOf;
 namespace sky {
 
 // Implements IDispatch for `Interface` from its generated table. The class deriving from it
-// implements IUnknown and the interface's own members.
+// (through sky::ComObject) implements IUnknown and the interface's own members.
 template <class Interface> class DispatchImpl : public Interface {
 public:
+    using Implements = Interface;
+
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
         return dispatch::getTypeInfoCount(pctinfo);
     }

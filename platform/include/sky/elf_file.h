@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sky/export.h"
 #include "win/types.h"
 
 namespace sky::elf {
@@ -28,7 +29,7 @@ enum class Status {
 
 // Bytes with the alignment of any integer type, so that data read from a file can be handed out
 // as UTF-16 text or binary records.
-class AlignedBytes {
+class SKY_API AlignedBytes {
 public:
     AlignedBytes() = default;
     explicit AlignedBytes(std::size_t size);
@@ -43,21 +44,22 @@ private:
 };
 
 // Whether the file is an ELF object the host could load (class, byte order, machine).
-Status checkFile(const std::filesystem::path& file);
+SKY_API Status checkFile(const std::filesystem::path& file);
 
 // Reads the contents of the section `name` from the file without mapping it for execution.
-Status readSection(const std::filesystem::path& file, std::string_view name, AlignedBytes& out);
+SKY_API Status readSection(const std::filesystem::path& file, std::string_view name,
+                           AlignedBytes& out);
 
 // The ELF file `image` with the section `name` set to `contents` (replaced or added, never
 // loaded into memory when the module runs). Segments and the sections they hold stay where they
 // are; the sections outside every segment are laid out again after them. Throws
 // std::runtime_error with a reason when `image` is not an ELF file of the host.
-std::vector<BYTE> withSection(std::span<const BYTE> image, std::string_view name,
-                              std::span<const BYTE> contents);
+SKY_API std::vector<BYTE> withSection(std::span<const BYTE> image, std::string_view name,
+                                      std::span<const BYTE> contents);
 
 // A shared object for the host's machine with no code and no symbols: one read-write segment with
 // an empty dynamic section, plus the non-loaded section `name` holding `contents`. The dynamic
 // loader accepts it; loading it runs nothing.
-std::vector<BYTE> dataOnlyModule(std::string_view name, std::span<const BYTE> contents);
+SKY_API std::vector<BYTE> dataOnlyModule(std::string_view name, std::span<const BYTE> contents);
 
 } // namespace sky::elf

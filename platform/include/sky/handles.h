@@ -13,11 +13,12 @@
 #include <memory>
 #include <span>
 
+#include "sky/export.h"
 #include "win/types.h"
 
 namespace sky {
 
-class KernelObject {
+class SKY_API KernelObject {
 public:
     KernelObject() = default;
     KernelObject(const KernelObject&) = delete;
@@ -25,7 +26,7 @@ public:
     virtual ~KernelObject() = default;
 };
 
-class Waitable : public KernelObject {
+class SKY_API Waitable : public KernelObject {
 public:
     // Sets the object signalled and wakes every waiter.
     void signal();
@@ -47,21 +48,21 @@ private:
 
 // Waits until one (or, with waitAll, every) object is signalled, or the time is up. Returns
 // WAIT_OBJECT_0 + index or WAIT_TIMEOUT. INFINITE waits without a limit.
-DWORD waitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds);
+SKY_API DWORD waitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds);
 
 namespace handles {
 
 // Enters an object into the table and returns its new handle (NULL only if object is null).
-HANDLE insert(std::shared_ptr<KernelObject> object);
+SKY_API HANDLE insert(std::shared_ptr<KernelObject> object);
 
 // The object behind a handle, or null for NULL, INVALID_HANDLE_VALUE and unknown handles.
-std::shared_ptr<KernelObject> find(HANDLE handle);
+SKY_API std::shared_ptr<KernelObject> find(HANDLE handle);
 template <class Object> std::shared_ptr<Object> find(HANDLE handle) {
     return std::dynamic_pointer_cast<Object>(find(handle));
 }
 
 // Removes a handle; returns the object it named (null when the handle was not in the table).
-std::shared_ptr<KernelObject> remove(HANDLE handle);
+SKY_API std::shared_ptr<KernelObject> remove(HANDLE handle);
 
 } // namespace handles
 } // namespace sky

@@ -12,15 +12,16 @@
 #include <string>
 #include <string_view>
 
+#include "sky/export.h"
 #include "win/types.h"
 
 namespace sky::machine {
 
 // The machine directory, created (with drive_c) if it does not exist yet.
-std::filesystem::path root();
+SKY_API std::filesystem::path root();
 
 // <machine>/drive_c, the directory behind drive C:.
-std::filesystem::path driveC();
+SKY_API std::filesystem::path driveC();
 
 // Maps a path as a program sees it to the host's file system:
 //   C:\dir\file   -> <machine>/drive_c/dir/file
@@ -29,9 +30,9 @@ std::filesystem::path driveC();
 //   dir\file      -> dir/file, relative to the current directory
 // Components that already exist are matched case-insensitively, as Windows would find them;
 // the rest are kept as written. Other drive letters and UNC paths give nullopt.
-std::optional<std::filesystem::path> toHostPath(std::u16string_view windowsPath);
+SKY_API std::optional<std::filesystem::path> toHostPath(std::u16string_view windowsPath);
 
 // The Windows form of a host path: C:\... under drive_c, Z:\... otherwise, with backslashes.
-std::u16string toWindowsPath(const std::filesystem::path& hostPath);
+SKY_API std::u16string toWindowsPath(const std::filesystem::path& hostPath);
 
 } // namespace sky::machine

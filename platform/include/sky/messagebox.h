@@ -11,12 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "sky/export.h"
 #include "win/types.h"
 #include "win/winuser.h"
 
 namespace sky {
 
-class MessageBoxPresenter {
+class SKY_API MessageBoxPresenter {
 public:
     // Shows a box and returns the button chosen (IDOK, IDYES, ...). type is MessageBoxW's uType:
     // buttons, icon (type & MB_ICONMASK), default button, modality and options.
@@ -29,23 +30,23 @@ protected:
 
 // Installs a presenter for the whole process and returns the one it replaces (null when that was
 // the console presenter). The caller keeps ownership and must keep it alive while installed.
-MessageBoxPresenter* setMessageBoxPresenter(MessageBoxPresenter* presenter);
+SKY_API MessageBoxPresenter* setMessageBoxPresenter(MessageBoxPresenter* presenter);
 
 // The buttons of a box, left to right (IDOK, IDCANCEL, ...); empty for an unknown button set.
-std::vector<int> messageBoxButtons(UINT type);
+SKY_API std::vector<int> messageBoxButtons(UINT type);
 // The answer a box gives when its default button is taken (MB_DEFBUTTON1..4; a default beyond the
 // last button falls back to the first).
-int messageBoxDefaultButton(UINT type);
+SKY_API int messageBoxDefaultButton(UINT type);
 
 // Writes "caption" and then the text to standard error (line ends as the terminal expects) and
 // answers with the default button.
-class ConsoleMessageBoxPresenter final : public MessageBoxPresenter {
+class SKY_API ConsoleMessageBoxPresenter final : public MessageBoxPresenter {
 public:
     int show(HWND owner, std::u16string_view text, std::u16string_view caption, UINT type) override;
 };
 
 // Records every box and answers with a chosen button (0: the box's default button).
-class RecordingPresenter final : public MessageBoxPresenter {
+class SKY_API RecordingPresenter final : public MessageBoxPresenter {
 public:
     struct Box {
         HWND owner;
@@ -81,7 +82,7 @@ private:
 };
 
 // Installs a presenter for a scope and puts the previous one back at its end.
-class ScopedMessageBoxPresenter {
+class SKY_API ScopedMessageBoxPresenter {
 public:
     explicit ScopedMessageBoxPresenter(MessageBoxPresenter& presenter)
         : previous_(setMessageBoxPresenter(&presenter)) {}

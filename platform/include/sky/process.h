@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sky/export.h"
 #include "win/process.h"
 #include "win/types.h"
 
@@ -31,13 +32,13 @@ struct ProcessLaunch {
 
 // Starts a process as CreateProcessW does. On success fills info (both handles must be closed)
 // and returns TRUE; else FALSE with the thread's last error set.
-BOOL launchProcess(const ProcessLaunch& launch, PROCESS_INFORMATION& info);
+SKY_API BOOL launchProcess(const ProcessLaunch& launch, PROCESS_INFORMATION& info);
 
 // Runs a command line as a shell's program start does: the program is its first token, nothing
 // waits for it and no handle is kept. Returns the process id, or 0 with the last error set
 // (ERROR_FILE_NOT_FOUND when the program is missing).
-DWORD startProgram(std::u16string_view commandLine);
+SKY_API DWORD startProgram(std::u16string_view commandLine);
 // The same with the program named apart from the command line.
-DWORD startProgram(std::u16string_view applicationPath, std::u16string_view commandLine);
+SKY_API DWORD startProgram(std::u16string_view applicationPath, std::u16string_view commandLine);
 
 } // namespace sky

@@ -9,20 +9,21 @@
 #include <string_view>
 #include <vector>
 
+#include "sky/export.h"
 #include "win/registry.h"
 
 namespace sky::registry {
 
 // The hive file of the current machine (<machine>/registry.db).
-std::filesystem::path hivePath();
+SKY_API std::filesystem::path hivePath();
 
 // What went wrong with the hive in the calling thread's last failing call (a damaged file, a
 // locked or unreadable one), for messages to a person; empty when nothing went wrong yet.
-std::string lastHiveProblem();
+SKY_API std::string lastHiveProblem();
 
 // The machine's current user: the account the process runs as (the password database, else
 // $USER). HKEY_CURRENT_USER is HKEY_USERS\<this name>; write denials are checked against it.
-std::u16string currentUser();
+SKY_API std::u16string currentUser();
 
 // Write denials stand in for the security of a key. A user denied on a key may still open and
 // read it and everything below it, but every request for a write right there (KEY_SET_VALUE,
@@ -30,14 +31,22 @@ std::u16string currentUser();
 // ERROR_ACCESS_DENIED, as do creating subkeys below it and deleting it. Denials are stored in the
 // hive, so they hold for every process on the machine, and go with the key when it is deleted.
 // User names compare case-insensitively. All three return a registry error code.
-LSTATUS denyWrite(HKEY root, std::u16string_view subKey, std::u16string_view user);
-LSTATUS allowWrite(HKEY root, std::u16string_view subKey, std::u16string_view user);
-LSTATUS deniedUsers(HKEY root, std::u16string_view subKey, std::vector<std::u16string>& users);
+SKY_API LSTATUS denyWrite(HKEY root, std::u16string_view subKey, std::u16string_view user);
+SKY_API LSTATUS allowWrite(HKEY root, std::u16string_view subKey, std::u16string_view user);
+SKY_API LSTATUS deniedUsers(HKEY root, std::u16string_view subKey,
+                            std::vector<std::u16string>& users);
+
+// Sets a value to exactly `size` bytes of `data`, whatever its type: unlike RegSetValueExW, text
+// is not given a terminator it lacks nor cut to whole characters. For importers, which keep data
+// as the file gives it. The key needs KEY_SET_VALUE; a name over 16,383 characters or holding a
+// NUL gives ERROR_INVALID_PARAMETER.
+SKY_API LSTATUS setValueBytes(HKEY key, std::u16string_view name, DWORD type, const BYTE* data,
+                              DWORD size);
 
 // A REG_SZ or REG_EXPAND_SZ value as text (unexpanded); nullopt when the key or value is missing,
 // of another type, or unreadable.
-std::optional<std::u16string> readString(HKEY root, std::u16string_view subKey,
-                                         std::u16string_view valueName);
+SKY_API std::optional<std::u16string> readString(HKEY root, std::u16string_view subKey,
+                                                 std::u16string_view valueName);
 
 // A mark of the hive's contents as the process sees them. Two marks differ when anything was
 // written to the hive between them, by this process or any other on the machine, or when the
@@ -49,10 +58,10 @@ struct ContentMark {
     std::int64_t ownChanges = 0;
     bool operator==(const ContentMark&) const = default;
 };
-std::optional<ContentMark> contentMark();
+SKY_API std::optional<ContentMark> contentMark();
 
 // A key handle that closes itself.
-class Key {
+class SKY_API Key {
 public:
     Key() = default;
     explicit Key(HKEY key) : key_(key) {}

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "sky/elf_file.h"
+#include "sky/export.h"
 #include "win/types.h"
 
 namespace sky::resources {
@@ -33,7 +34,7 @@ namespace sky::resources {
 inline constexpr std::string_view kSectionName = ".skyres";
 
 // A resource type or name: an integer identifier or a string.
-class ResourceId {
+class SKY_API ResourceId {
 public:
     ResourceId() = default;
     ResourceId(WORD id) : id_(id) {} // NOLINT: an identifier is a resource id
@@ -77,10 +78,10 @@ struct Entry {
 
 // The section contents for `resources`. Throws std::invalid_argument for two resources with the
 // same type, name and language, or for data that does not fit the format.
-std::vector<BYTE> serialize(std::vector<Resource> resources);
+SKY_API std::vector<BYTE> serialize(std::vector<Resource> resources);
 
 // The parsed resources of one module.
-class Directory {
+class SKY_API Directory {
 public:
     // Parses section contents; false (and an empty directory) when they are damaged.
     bool parse(elf::AlignedBytes bytes);
@@ -104,10 +105,10 @@ enum class ReadStatus {
 };
 
 // Reads the resources of a module or program file.
-ReadStatus readModule(const std::filesystem::path& file, Directory& out);
+SKY_API ReadStatus readModule(const std::filesystem::path& file, Directory& out);
 
 // The strings of a string-table block (RT_STRING, name = id / 16 + 1): sixteen counted UTF-16
 // strings. Returns false when the block is cut short.
-bool splitStringBlock(std::span<const BYTE> block, std::u16string_view (&strings)[16]);
+SKY_API bool splitStringBlock(std::span<const BYTE> block, std::u16string_view (&strings)[16]);
 
 } // namespace sky::resources

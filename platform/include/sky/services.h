@@ -7,6 +7,8 @@
 // machine's users (mayUseMachine).
 #pragma once
 
+#include "sky/export.h"
+
 #include <sys/types.h>
 
 #include <filesystem>
@@ -24,18 +26,18 @@ inline constexpr char16_t machineUsersValue[] = u"MachineUsers";
 // Whether an account may use the machine's channels: the owner of the machine directory, and the
 // accounts the machine's registry lists as its users. Nobody else (root included, unless listed
 // or the owner).
-bool mayUseMachine(uid_t account);
+SKY_API bool mayUseMachine(uid_t account);
 
 // The abstract socket name (without its leading NUL) of a machine's service manager.
-std::string managerSocketName(const std::filesystem::path& machineDirectory);
+SKY_API std::string managerSocketName(const std::filesystem::path& machineDirectory);
 
 // The manager program that serves this machine.
-std::filesystem::path managerProgram();
+SKY_API std::filesystem::path managerProgram();
 
 // Sends every running service of the machine the shutdown control (those that do not accept it
 // are ended), as a machine going down does, and returns once all have stopped (at most 20 s,
 // then the rest are killed). For tests, which stop whatever they started. Returns ERROR_SUCCESS or
 // the error of reaching the manager.
-DWORD shutdownServices();
+SKY_API DWORD shutdownServices();
 
 } // namespace sky::services

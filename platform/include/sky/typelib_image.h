@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "sky/export.h"
 #include "win/typelib.h"
 
 namespace sky::typelib {
@@ -129,19 +130,19 @@ struct Library {
 };
 
 // The binary image of a library.
-std::vector<unsigned char> serialize(const Library& lib);
+SKY_API std::vector<unsigned char> serialize(const Library& lib);
 
 // Reads an image. TYPE_E_UNSUPFORMAT when it is not an image of this format's major version,
 // TYPE_E_INVDATAREAD when it is damaged.
-HRESULT deserialize(const void* data, std::size_t size, Library& out);
+SKY_API HRESULT deserialize(const void* data, std::size_t size, Library& out);
 
 // True when the bytes begin like an image (any version).
-bool looksLikeImage(const void* data, std::size_t size);
+SKY_API bool looksLikeImage(const void* data, std::size_t size);
 
 // An ITypeLib over a library (references to stdole2.tlb resolve to the built-in library).
-HRESULT createTypeLib(Library lib, ITypeLib** out);
+SKY_API HRESULT createTypeLib(Library lib, ITypeLib** out);
 
 // deserialize() and createTypeLib() in one step, for images built into a program.
-HRESULT loadTypeLibFromMemory(const void* data, std::size_t size, ITypeLib** out);
+SKY_API HRESULT loadTypeLibFromMemory(const void* data, std::size_t size, ITypeLib** out);
 
 } // namespace sky::typelib

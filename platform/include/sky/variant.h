@@ -10,11 +10,12 @@
 #include "sky/bstr.h"
 #include "sky/com_error.h"
 #include "sky/com_ptr.h"
+#include "sky/export.h"
 #include "win/oleauto.h"
 
 namespace sky {
 
-class Variant {
+class SKY_API Variant {
 public:
     Variant() noexcept { VariantInit(&v_); }
     Variant(bool value) noexcept : Variant() {

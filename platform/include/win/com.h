@@ -53,28 +53,28 @@ SKY_INTERFACE_ID(IClassFactory, IID_IClassFactory);
 using LPFNGETCLASSOBJECT = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
 
 extern "C" {
-HRESULT WINAPI CoInitialize(LPVOID pvReserved);
-HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
-void WINAPI CoUninitialize();
+SKY_API HRESULT WINAPI CoInitialize(LPVOID pvReserved);
+SKY_API HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+SKY_API void WINAPI CoUninitialize();
 
-HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
-                                REFIID riid, LPVOID* ppv);
-HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid,
-                                LPVOID* ppv);
-HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext,
-                                     DWORD flags, LPDWORD lpdwRegister);
-HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister);
-HRESULT WINAPI CoResumeClassObjects();
+SKY_API HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
+                                        REFIID riid, LPVOID* ppv);
+SKY_API HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved,
+                                        REFIID riid, LPVOID* ppv);
+SKY_API HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext,
+                                             DWORD flags, LPDWORD lpdwRegister);
+SKY_API HRESULT WINAPI CoRevokeClassObject(DWORD dwRegister);
+SKY_API HRESULT WINAPI CoResumeClassObjects();
 
-HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
-HRESULT WINAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);
-HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
-HRESULT WINAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
-HRESULT WINAPI StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);
-HRESULT WINAPI StringFromIID(REFIID rclsid, LPOLESTR* lplpsz);
-int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
+SKY_API HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid);
+SKY_API HRESULT WINAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);
+SKY_API HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
+SKY_API HRESULT WINAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
+SKY_API HRESULT WINAPI StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz);
+SKY_API HRESULT WINAPI StringFromIID(REFIID rclsid, LPOLESTR* lplpsz);
+SKY_API int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 
-LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
-LPVOID WINAPI CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
-void WINAPI CoTaskMemFree(LPVOID pv);
+SKY_API LPVOID WINAPI CoTaskMemAlloc(SIZE_T cb);
+SKY_API LPVOID WINAPI CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
+SKY_API void WINAPI CoTaskMemFree(LPVOID pv);
 }

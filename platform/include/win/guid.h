@@ -55,3 +55,14 @@ template <class Interface> constexpr const IID& uuidOf() {
     template <> struct sky::InterfaceId<Interface> {                                               \
         static constexpr const IID& value = iidConstant;                                           \
     }
+
+namespace sky {
+// The interface a versioned interface derives from (ISkyloomFarm2 -> ISkyloomFarm), so that an
+// object serving the newest version of a family also answers for the older ones. The interface
+// compiler declares the chain of every family next to the interfaces with SKY_INTERFACE_PARENT;
+// void where there is none to name.
+template <class Interface> struct InterfaceParent { using type = void; };
+} // namespace sky
+
+#define SKY_INTERFACE_PARENT(Interface, Parent)                                                    \
+    template <> struct sky::InterfaceParent<Interface> { using type = Parent; }

@@ -4,6 +4,6 @@
 #include "win/types.h"
 
 extern "C" {
-DWORD WINAPI GetLastError();
-void WINAPI SetLastError(DWORD dwErrCode);
+SKY_API DWORD WINAPI GetLastError();
+SKY_API void WINAPI SetLastError(DWORD dwErrCode);
 }

@@ -70,21 +70,22 @@ using ENUMRESNAMEPROCW = BOOL(CALLBACK*)(HMODULE hModule, LPCWSTR lpType, LPWSTR
 
 extern "C" {
 
-HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
-HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
-BOOL WINAPI FreeLibrary(HMODULE hLibModule);
-FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
-HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
-BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule);
-DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+SKY_API HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
+SKY_API HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+SKY_API BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+SKY_API FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+SKY_API HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
+SKY_API BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule);
+SKY_API DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 
-HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
-HRSRC WINAPI FindResourceExW(HMODULE hModule, LPCWSTR lpType, LPCWSTR lpName, WORD wLanguage);
-HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
-LPVOID WINAPI LockResource(HGLOBAL hResData);
-DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
-BOOL WINAPI FreeResource(HGLOBAL hResData);
-BOOL WINAPI EnumResourceNamesW(HMODULE hModule, LPCWSTR lpType, ENUMRESNAMEPROCW lpEnumFunc,
-                               LONG_PTR lParam);
-int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
+SKY_API HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
+SKY_API HRSRC WINAPI FindResourceExW(HMODULE hModule, LPCWSTR lpType, LPCWSTR lpName,
+                                     WORD wLanguage);
+SKY_API HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+SKY_API LPVOID WINAPI LockResource(HGLOBAL hResData);
+SKY_API DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+SKY_API BOOL WINAPI FreeResource(HGLOBAL hResData);
+SKY_API BOOL WINAPI EnumResourceNamesW(HMODULE hModule, LPCWSTR lpType, ENUMRESNAMEPROCW lpEnumFunc,
+                                       LONG_PTR lParam);
+SKY_API int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
 }

@@ -1,6 +1,7 @@
 // Automation: BSTR, VARIANT, IDispatch, the variant enumerator and error information.
 #pragma once
 
+#include "sky/export.h"
 #include "win/com.h"
 
 struct ITypeInfo;
@@ -217,25 +218,25 @@ struct ISupportErrorInfo : IUnknown {
 SKY_INTERFACE_ID(ISupportErrorInfo, IID_ISupportErrorInfo);
 
 extern "C" {
-BSTR WINAPI SysAllocString(const OLECHAR* psz);
-BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
-BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len);
-INT WINAPI SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
-INT WINAPI SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
-void WINAPI SysFreeString(BSTR bstrString);
-UINT WINAPI SysStringLen(BSTR pbstr);
-UINT WINAPI SysStringByteLen(BSTR bstr);
+SKY_API BSTR WINAPI SysAllocString(const OLECHAR* psz);
+SKY_API BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui);
+SKY_API BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len);
+SKY_API INT WINAPI SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+SKY_API INT WINAPI SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
+SKY_API void WINAPI SysFreeString(BSTR bstrString);
+SKY_API UINT WINAPI SysStringLen(BSTR pbstr);
+SKY_API UINT WINAPI SysStringByteLen(BSTR bstr);
 
-void WINAPI VariantInit(VARIANTARG* pvarg);
-HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
-HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
-HRESULT WINAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
-HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
-                                 VARTYPE vt);
-HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
-                                   USHORT wFlags, VARTYPE vt);
+SKY_API void WINAPI VariantInit(VARIANTARG* pvarg);
+SKY_API HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
+SKY_API HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+SKY_API HRESULT WINAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
+SKY_API HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
+                                         USHORT wFlags, VARTYPE vt);
+SKY_API HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
+                                           LCID lcid, USHORT wFlags, VARTYPE vt);
 
-HRESULT WINAPI SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
-HRESULT WINAPI GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
-HRESULT WINAPI CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+SKY_API HRESULT WINAPI SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
+SKY_API HRESULT WINAPI GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
+SKY_API HRESULT WINAPI CreateErrorInfo(ICreateErrorInfo** pperrinfo);
 }

@@ -72,22 +72,22 @@ extern "C" {
 // ERROR_FILENAME_EXCED_RANGE (command line of 32,767 code units or more).
 // lpEnvironment replaces the inherited environment (UTF-16 with CREATE_UNICODE_ENVIRONMENT, UTF-8
 // otherwise); SKYLOOM_MACHINE is kept so the child works on the same machine.
-BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
-                           LPSECURITY_ATTRIBUTES lpProcessAttributes,
-                           LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
-                           DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
-                           LPSTARTUPINFOW lpStartupInfo,
-                           LPPROCESS_INFORMATION lpProcessInformation);
+SKY_API BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
+                                   LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                                   LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+                                   DWORD dwCreationFlags, LPVOID lpEnvironment,
+                                   LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                                   LPPROCESS_INFORMATION lpProcessInformation);
 // STILL_ACTIVE while the process runs, then its exit code.
-BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+SKY_API BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 // Ends the process at once; its exit code becomes uExitCode. A process that has already ended:
 // FALSE and ERROR_ACCESS_DENIED.
-BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
+SKY_API BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 // Ends the calling process with a 32-bit exit code (atexit handlers run).
-[[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
-DWORD WINAPI GetCurrentProcessId();
+SKY_API [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
+SKY_API DWORD WINAPI GetCurrentProcessId();
 
 // Runs a command line (UTF-8) as CreateProcessW does, not waited for. Returns a value above 31 on
 // success, else ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_BAD_FORMAT or 0.
-UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
+SKY_API UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 }

@@ -66,32 +66,34 @@
 #define REG_OPENED_EXISTING_KEY (0x00000002L)
 
 extern "C" {
-LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                             PHKEY phkResult);
-LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
-                               DWORD dwOptions, REGSAM samDesired,
-                               const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                               LPDWORD lpdwDisposition);
-LSTATUS WINAPI RegCloseKey(HKEY hKey);
-LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+SKY_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
+                                     REGSAM samDesired, PHKEY phkResult);
+SKY_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
+                                       DWORD dwOptions, REGSAM samDesired,
+                                       const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                                       PHKEY phkResult, LPDWORD lpdwDisposition);
+SKY_API LSTATUS WINAPI RegCloseKey(HKEY hKey);
+SKY_API LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 
-LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
-                              const BYTE* lpData, DWORD cbData);
-LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                                LPBYTE lpData, LPDWORD lpcbData);
-LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+SKY_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                      const BYTE* lpData, DWORD cbData);
+SKY_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
+                                        LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+SKY_API LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 
-LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
-                             LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
-                             PFILETIME lpftLastWriteTime);
-LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
-                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
-LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
-                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
-                                LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
-                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
+SKY_API LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                                     LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                                     PFILETIME lpftLastWriteTime);
+SKY_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName,
+                                     LPDWORD lpcchValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                     LPBYTE lpData, LPDWORD lpcbData);
+SKY_API LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass,
+                                        LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                        LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                        LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                                        LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                                        PFILETIME lpftLastWriteTime);
 
 // Deletes a key with all its subkeys and values (the shell's lightweight utility function).
-LSTATUS WINAPI SHDeleteKeyW(HKEY hkey, LPCWSTR pszSubKey);
+SKY_API LSTATUS WINAPI SHDeleteKeyW(HKEY hkey, LPCWSTR pszSubKey);
 }

@@ -16,6 +16,8 @@
 // users), ERROR_INVALID_HANDLE, ERROR_INSUFFICIENT_BUFFER with the size needed.
 #pragma once
 
+#include "sky/export.h"
+
 #include "win/types.h"
 
 struct SC_HANDLE__;
@@ -153,42 +155,47 @@ extern "C" {
 // lpMachineName NULL or empty (this machine); lpDatabaseName NULL or SERVICES_ACTIVE_DATABASEW
 // (another: ERROR_DATABASE_DOES_NOT_EXIST). Reaches the machine's service manager, starting it if
 // need be.
-SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName,
-                                DWORD dwDesiredAccess);
+SKY_API SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName,
+                                        DWORD dwDesiredAccess);
 // Writes the service's key. lpDependencies is a double-terminated list; lpServiceStartName NULL
 // is LocalSystem. Needs SC_MANAGER_CREATE_SERVICE.
-SC_HANDLE WINAPI CreateServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, LPCWSTR lpDisplayName,
-                                DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
-                                DWORD dwErrorControl, LPCWSTR lpBinaryPathName,
-                                LPCWSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCWSTR lpDependencies,
-                                LPCWSTR lpServiceStartName, LPCWSTR lpPassword);
-SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess);
+SKY_API SC_HANDLE WINAPI CreateServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName,
+                                        LPCWSTR lpDisplayName, DWORD dwDesiredAccess,
+                                        DWORD dwServiceType, DWORD dwStartType,
+                                        DWORD dwErrorControl, LPCWSTR lpBinaryPathName,
+                                        LPCWSTR lpLoadOrderGroup, LPDWORD lpdwTagId,
+                                        LPCWSTR lpDependencies, LPCWSTR lpServiceStartName,
+                                        LPCWSTR lpPassword);
+SKY_API SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName,
+                                      DWORD dwDesiredAccess);
 // Starts the service's program (its dependencies first) and returns once the program's
 // dispatcher has connected and the service main routine has been started (not when the service
 // reports running). Two starts at once start one process; the second gets
 // ERROR_SERVICE_ALREADY_RUNNING.
-BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* lpServiceArgVectors);
+SKY_API BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs,
+                                  LPCWSTR* lpServiceArgVectors);
 // Delivers a control and returns once the service's handler has run, with the status the service
 // then reports. SERVICE_CONTROL_SHUTDOWN is the system's own: ERROR_INVALID_PARAMETER.
-BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
-BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
-BOOL WINAPI QueryServiceStatusEx(SC_HANDLE hService, int InfoLevel, LPBYTE lpBuffer,
-                                 DWORD cbBufSize, LPDWORD pcbBytesNeeded);
-BOOL WINAPI QueryServiceConfigW(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGW lpServiceConfig,
-                                DWORD cbBufSize, LPDWORD pcbBytesNeeded);
+SKY_API BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl,
+                                   LPSERVICE_STATUS lpServiceStatus);
+SKY_API BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
+SKY_API BOOL WINAPI QueryServiceStatusEx(SC_HANDLE hService, int InfoLevel, LPBYTE lpBuffer,
+                                         DWORD cbBufSize, LPDWORD pcbBytesNeeded);
+SKY_API BOOL WINAPI QueryServiceConfigW(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGW lpServiceConfig,
+                                        DWORD cbBufSize, LPDWORD pcbBytesNeeded);
 // SERVICE_CONFIG_DESCRIPTION only: a NULL description changes nothing, an empty one removes it.
-BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPVOID lpInfo);
+SKY_API BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPVOID lpInfo);
 // Removes the service's key, or, while its program runs, marks it for deletion (value DeleteFlag)
 // and removes it when it stops.
-BOOL WINAPI DeleteService(SC_HANDLE hService);
-BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
+SKY_API BOOL WINAPI DeleteService(SC_HANDLE hService);
+SKY_API BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
 // The service side. The dispatcher connects to the manager, runs the service main routine on a
 // thread of its own, delivers controls to the handler on the calling thread, and returns once the
 // service has reported SERVICE_STOPPED (last error ERROR_SUCCESS).
-BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable);
-SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR lpServiceName,
-                                                         LPHANDLER_FUNCTION lpHandlerProc);
-BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
-                             LPSERVICE_STATUS lpServiceStatus);
+SKY_API BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable);
+SKY_API SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR lpServiceName,
+                                                                 LPHANDLER_FUNCTION lpHandlerProc);
+SKY_API BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
+                                     LPSERVICE_STATUS lpServiceStatus);
 }

@@ -23,19 +23,19 @@ extern "C" {
 // An event, manual-reset or auto-reset (a satisfied wait resets it). A name makes it shared within
 // the process: creating an existing name returns a new handle to the same event with
 // ERROR_ALREADY_EXISTS, and OpenEventW finds it. Names compare with case, as on Windows.
-HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
-                           BOOL bInitialState, LPCWSTR lpName);
-HANDLE WINAPI OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
-BOOL WINAPI SetEvent(HANDLE hEvent);
-BOOL WINAPI ResetEvent(HANDLE hEvent);
+SKY_API HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                                   BOOL bInitialState, LPCWSTR lpName);
+SKY_API HANDLE WINAPI OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
+SKY_API BOOL WINAPI SetEvent(HANDLE hEvent);
+SKY_API BOOL WINAPI ResetEvent(HANDLE hEvent);
 
 // Waits for an event, a process or a thread (timeouts in milliseconds, or INFINITE).
-DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
-DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
-                                    DWORD dwMilliseconds);
+SKY_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+SKY_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
+                                            DWORD dwMilliseconds);
 
 // Closes any handle of the table; NULL or an unknown handle: FALSE and ERROR_INVALID_HANDLE.
-BOOL WINAPI CloseHandle(HANDLE hObject);
+SKY_API BOOL WINAPI CloseHandle(HANDLE hObject);
 
-void WINAPI Sleep(DWORD dwMilliseconds);
+SKY_API void WINAPI Sleep(DWORD dwMilliseconds);
 }

@@ -130,21 +130,21 @@ using LPCCH = const CHAR*;
 using LPCWCH = const WCHAR*;
 
 extern "C" {
-BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation);
-DWORD WINAPI GetVersion();
+SKY_API BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation);
+SKY_API DWORD WINAPI GetVersion();
 
-LCID WINAPI GetSystemDefaultLCID();
-LCID WINAPI GetUserDefaultLCID();
-LANGID WINAPI GetSystemDefaultLangID();
-LANGID WINAPI GetUserDefaultLangID();
-int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData);
+SKY_API LCID WINAPI GetSystemDefaultLCID();
+SKY_API LCID WINAPI GetUserDefaultLCID();
+SKY_API LANGID WINAPI GetSystemDefaultLangID();
+SKY_API LANGID WINAPI GetUserDefaultLangID();
+SKY_API int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData);
 
-UINT WINAPI GetACP();
-UINT WINAPI GetOEMCP();
-BOOL WINAPI IsValidCodePage(UINT CodePage);
-int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
-                               LPWSTR lpWideCharStr, int cchWideChar);
-int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
-                               LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
-                               LPBOOL lpUsedDefaultChar);
+SKY_API UINT WINAPI GetACP();
+SKY_API UINT WINAPI GetOEMCP();
+SKY_API BOOL WINAPI IsValidCodePage(UINT CodePage);
+SKY_API int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr,
+                                       int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
+SKY_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr,
+                                       int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                       LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar);
 }

@@ -282,11 +282,11 @@ SKY_INTERFACE_ID(ITypeLib, IID_ITypeLib);
 extern "C" {
 // szFile: a .tlb file, or a module file whose resource "TYPELIB" 1 holds the library; a path
 // that ends in "\N" (and names no file) selects resource N of the module before it.
-HRESULT WINAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
-HRESULT WINAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib);
-HRESULT WINAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
-                              ITypeLib** pptlib);
-HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);
-HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
-                                 SYSKIND syskind);
+SKY_API HRESULT WINAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
+SKY_API HRESULT WINAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib);
+SKY_API HRESULT WINAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                                      ITypeLib** pptlib);
+SKY_API HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);
+SKY_API HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                                         SYSKIND syskind);
 }

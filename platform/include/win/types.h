@@ -5,11 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sky/export.h"
+
 #define WINAPI
 #define CALLBACK
 #define STDMETHODCALLTYPE
-#define STDAPI extern "C" HRESULT
-#define STDAPI_(type) extern "C" type
+#define STDAPI extern "C" SKY_API HRESULT
+#define STDAPI_(type) extern "C" SKY_API type
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;

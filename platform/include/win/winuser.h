@@ -83,5 +83,5 @@ extern "C" {
 // Shows a message box and returns the button chosen (IDOK, IDCANCEL, IDYES, ...). A NULL caption
 // is "Error", a NULL text empty. A button set other than MB_OK..MB_CANCELTRYCONTINUE: 0 and
 // ERROR_INVALID_MSGBOX_STYLE.
-int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+SKY_API int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
 }

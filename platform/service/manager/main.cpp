@@ -107,7 +107,6 @@ int main(int argc, char** argv) {
                 close(fd);
             }
         }
-        manager.reap();
         std::error_code ec;
         if (!std::filesystem::exists(machine, ec)) {
             manager.shutdownAll();
@@ -123,6 +122,5 @@ int main(int argc, char** argv) {
         }
     }
     close(listener);
-    manager.reap();
     _exit(0);
 }

@@ -159,17 +159,9 @@ DWORD Manager::start(const std::u16string& name, const std::vector<std::u16strin
     std::shared_ptr<ServiceRecord> record;
     {
         std::unique_lock lock(mutex_);
-        if (auto old = recordOf(config.name)) {
-            if (active(*old))
-                return ERROR_SERVICE_ALREADY_RUNNING;
-            // The old watcher has finished or is about to; it is joined before its record goes.
-            lock.unlock();
-            if (old->watcher.joinable())
-                old->watcher.join();
-            lock.lock();
-            if (auto again = recordOf(config.name); again && active(*again))
-                return ERROR_SERVICE_ALREADY_RUNNING;
-        }
+        // A stopped service's record is replaced; its watcher, if still finishing, keeps it.
+        if (auto old = recordOf(config.name); old && active(*old))
+            return ERROR_SERVICE_ALREADY_RUNNING;
         record = std::make_shared<ServiceRecord>();
         record->name = config.name;
         record->status = SERVICE_STATUS{
@@ -177,7 +169,7 @@ DWORD Manager::start(const std::u16string& name, const std::vector<std::u16strin
         records_[upper(config.name)] = record;
     }
 
-    auto fail = [&](DWORD code) {
+    auto stoppedWith = [&](DWORD code) {
         std::lock_guard lock(mutex_);
         record->status.dwCurrentState = SERVICE_STOPPED;
         record->status.dwWin32ExitCode = code;
@@ -189,7 +181,7 @@ DWORD Manager::start(const std::u16string& name, const std::vector<std::u16strin
 
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-        return fail(ERROR_NO_SYSTEM_RESOURCES);
+        return stoppedWith(ERROR_NO_SYSTEM_RESOURCES);
     ProcessLaunch launch;
     launch.commandLine = config.imagePath;
     launch.inheritedDescriptors = {pair[1]};
@@ -199,7 +191,7 @@ DWORD Manager::start(const std::u16string& name, const std::vector<std::u16strin
         error = GetLastError();
         close(pair[0]);
         close(pair[1]);
-        return fail(error);
+        return stoppedWith(error);
     }
     close(pair[1]);
     CloseHandle(info.hThread);
@@ -209,7 +201,8 @@ DWORD Manager::start(const std::u16string& name, const std::vector<std::u16strin
         record->process = info.hProcess;
         record->processId = info.dwProcessId;
     }
-    record->watcher = std::thread([this, record] { watch(record); });
+    // The watcher holds the record; it is not joined (the manager ends with _exit).
+    std::thread([this, record] { watch(record); }).detach();
 
     // The start request is answered once the dispatcher has connected and been told to start.
     std::unique_lock lock(mutex_);
@@ -339,21 +332,6 @@ bool Manager::idle() {
             return false;
     }
     return true;
-}
-
-void Manager::reap() {
-    std::vector<std::shared_ptr<ServiceRecord>> ended;
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& [name, record] : records_) {
-            if (record->ended && record->watcher.joinable())
-                ended.push_back(record);
-        }
-    }
-    for (const auto& record : ended) {
-        if (record->watcher.joinable())
-            record->watcher.join();
-    }
 }
 
 void Manager::shutdownAll() {

@@ -30,7 +30,6 @@ struct ServiceRecord {
     bool ended = false;       // the process has ended
     bool controlling = false; // a control is on its way
     bool controlDone = false; // the handler has returned
-    std::thread watcher;      // reads the channel, then waits for the process
     std::mutex sending;
 };
 
@@ -43,8 +42,6 @@ public:
     bool idle();
     // Sends every running service the shutdown control and waits (20 s at most, then kills).
     void shutdownAll();
-    // Joins the watcher threads of services that have ended.
-    void reap();
 
 private:
     DWORD start(const std::u16string& name, const std::vector<std::u16string>& arguments,

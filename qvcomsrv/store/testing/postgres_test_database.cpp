@@ -1,4 +1,4 @@
-#include "postgres_test_database.h"
+#include "qvcomsrv/store/testing/postgres_test_database.h"
 
 #include <libpq-fe.h>
 #include <unistd.h>

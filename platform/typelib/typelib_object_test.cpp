@@ -26,7 +26,7 @@ std::string text(BSTR b) {
 class FarmletTypeLib : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::u16string path = sky::widen(IDLC_FARMLET_TLB);
+        std::u16string path = sky::widen(SKY_FARMLET_TLB);
         ASSERT_EQ(LoadTypeLib(path.c_str(), lib.out()), S_OK);
     }
 
@@ -263,7 +263,7 @@ TEST_F(FarmletTypeLib, FindsByGuidAndMembersByName) {
 
 // The library carried by a module as resource "TYPELIB" 1 (and 2), read without running it.
 TEST(ModuleTypeLib, LoadsFromTheModulesResource) {
-    std::u16string module = sky::machine::toWindowsPath(IDLC_FARMLET_MODULE);
+    std::u16string module = sky::machine::toWindowsPath(SKY_FARMLET_MODULE);
     for (const std::u16string& path : {module, module + u"\\2"}) {
         Ptr<ITypeLib> lib;
         ASSERT_EQ(LoadTypeLib(path.c_str(), lib.out()), S_OK) << sky::narrow(path);

@@ -1,0 +1,310 @@
+// Export and import of a farm of 10,000 applications (500 servers; 3 servers, 5 users, 2 groups
+// and an icon each), in applications per second, each beside its floor measured in the same run:
+// for export, the same rows read straight from the store and the same bytes written without the
+// object model; for import, the same applications saved straight into the store.
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+
+#include <benchmark/benchmark.h>
+
+#include "definitions/definition_file.h"
+#include "definitions/export_farm.h"
+#include "definitions/import_farm.h"
+#include "definitions/text_file.h"
+#include "qvcomsrv/store/farm_store.h"
+#include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/machine_farms.h"
+#include "shell/test_farm.h"
+#include "sky/machine.h"
+#include "sky/temp_machine.h"
+
+namespace brask {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace sky::farm;
+
+constexpr int kServers = 500;
+constexpr int kApplications = 10000;
+constexpr int kFolders = 20;
+const std::string kFarmName = "Bench Farm";
+
+std::string serverName(int i) {
+    return "SRV" + std::to_string(1000 + i);
+}
+
+// The farm without applications or folders: what import fills.
+FarmImage emptyLargeFarm() {
+    FarmImage image;
+    image.farm.name = kFarmName;
+    image.administrators = {testing::currentUser()};
+    for (int z = 0; z < 5; ++z) {
+        image.zones.push_back({"Zone" + std::to_string(z), serverName(z)});
+    }
+    for (int s = 0; s < kServers; ++s) {
+        image.servers.push_back({serverName(s), "Zone" + std::to_string(s % 5), 5, 2});
+    }
+    return image;
+}
+
+FarmImage largeFarm() {
+    FarmImage image = emptyLargeFarm();
+    for (int f = 0; f < kFolders; ++f) {
+        image.folders.push_back("Applications/Folder" + std::to_string(f));
+    }
+    for (int i = 0; i < kApplications; ++i) {
+        Application app;
+        app.folder = "Applications/Folder" + std::to_string(i % kFolders);
+        app.name = "Application " + std::to_string(i);
+        app.description = "Benchmark application " + std::to_string(i);
+        (void)app.settings.set(AppSetting::DefaultInitProg,
+                               "C:\\Program Files\\App" + std::to_string(i) + "\\app.exe");
+        for (int s = 0; s < 3; ++s) {
+            app.servers.push_back(serverName((i + s * 37) % 100));
+        }
+        for (int u = 0; u < 5; ++u) {
+            app.users.push_back({2, 1, "CORP", "user" + std::to_string((i * 5 + u) % 3000)});
+        }
+        app.groups = {{4, 1, "CORP", "Group" + std::to_string(i % 50)},
+                      {6, 3, "corp.example", "Readers" + std::to_string(i % 7)}};
+        IconPicture picture;
+        picture.pixels.fill(0xFF000000u | static_cast<std::uint32_t>(i % 64) * 0x030507u);
+        app.icon = encodeIcon(picture);
+        image.applications.push_back(std::move(app));
+    }
+    return image;
+}
+
+void serve(const FarmImage& image) {
+    const StoreLocation location = farmStoreOnMachine(image.farm.name);
+    auto store = fs::exists(location.path) ? openFarmStore(location)
+                                           : createFarmStore(location, FarmInfo{image.farm.name});
+    if (!store || !(*store)->replace(image) || !setMachineFarmStore(location)) {
+        std::abort();
+    }
+}
+
+// A machine with the module registered and the large farm, made once; the benchmarks work in a
+// folder of it.
+struct Machine {
+    sky::testing::TempMachine machine;
+    fs::path work;
+
+    Machine() {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        testing::registerObjectModel();
+        work = sky::machine::root() / "work";
+        fs::create_directories(work);
+        fs::current_path(work);
+        serve(largeFarm());
+    }
+    std::u16string windowsFile(const std::string& name) const {
+        return sky::machine::toWindowsPath(work / name);
+    }
+};
+
+Machine& machine() {
+    static Machine* made = new Machine;
+    return *made;
+}
+
+// Discards what the commands report; a report fails the benchmark.
+class CountingFeedback final : public Feedback {
+public:
+    void progress(float) override {}
+    void progressDone() override {}
+    void status(std::u16string_view) override {}
+    void reportError(std::int32_t, std::u16string_view description) override {
+        failure = sky::narrow(description);
+    }
+    void notice(std::u16string_view, std::u16string_view) override {}
+    std::string failure;
+};
+
+std::string textOf(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void BM_ExportFarm(benchmark::State& run) {
+    Machine& m = machine();
+    AdminState state;
+    CountingFeedback feedback;
+    for (auto _ : run) {
+        if (!exportFarm(state, feedback, m.windowsFile("export.ini"))) {
+            run.SkipWithError(feedback.failure.c_str());
+            return;
+        }
+    }
+    run.SetItemsProcessed(run.iterations() * kApplications);
+}
+BENCHMARK(BM_ExportFarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The store's value of an application key, rendered as the export renders it.
+std::u16string storeValue(const Application& app, std::u16string_view key) {
+    if (key == u"AppName") {
+        return sky::widen(app.name);
+    }
+    if (key == u"DistinguishedName") {
+        return sky::widen(app.distinguishedName());
+    }
+    if (key == u"Description") {
+        return sky::widen(app.description);
+    }
+    if (key == u"ParentFolderDN") {
+        return sky::widen(app.folder);
+    }
+    for (std::size_t i = 0; i < AppSettings::size(); ++i) {
+        if (sky::widen(AppSettings::def(i).name) == key) {
+            const SettingValue& value = app.settings.at(i);
+            if (const auto* number = std::get_if<std::int32_t>(&value)) {
+                return definition::decimal(*number);
+            }
+            return sky::widen(std::get<std::string>(value));
+        }
+    }
+    return {};
+}
+
+std::u16string farmValue(const FarmInfo& farm, std::u16string_view key) {
+    std::u16string property(key);
+    if (key == u"OvraKeepAliveEnable") {
+        property = u"EnableOvraKeepAlive";
+    } else if (key == u"OvraKeepAliveTime") {
+        property = u"OvraKeepAliveTimeout";
+    }
+    for (std::size_t i = 0; i < FarmSettings::size(); ++i) {
+        if (sky::widen(FarmSettings::def(i).name) == property) {
+            const SettingValue& value = farm.settings.at(i);
+            if (const auto* number = std::get_if<std::int32_t>(&value)) {
+                return key == u"OvraVideoBufferSize" ? definition::kilobytes(*number)
+                                                     : definition::decimal(*number);
+            }
+            return sky::widen(std::get<std::string>(value));
+        }
+    }
+    return {};
+}
+
+// The floor of export: the rows straight from the store, the same file and icons written.
+void BM_ExportFloor(benchmark::State& run) {
+    Machine& m = machine();
+    const fs::path icons = m.work / "floor-icons";
+    fs::create_directories(icons);
+    const std::u16string iconsFolder = sky::machine::toWindowsPath(m.work) + u"\\icons\\";
+    for (auto _ : run) {
+        auto store = openMachineFarmStore();
+        auto farm = (*store)->farm();
+        auto applications = (*store)->applications(IconLoading::Load);
+        if (!farm || !applications) {
+            run.SkipWithError("the store cannot be read");
+            return;
+        }
+        AnsiTextWriter file(m.windowsFile("floor.ini"));
+        const auto line = [&file](std::u16string_view key, std::u16string_view value) {
+            (void)file.writeLine(std::u16string(key) + u"=" + definition::oneLine(value));
+        };
+        (void)file.writeLine(u"[Farm]");
+        line(u"Farmname", sky::widen(farm->name));
+        for (const definition::FarmKey& key : definition::farmKeys()) {
+            line(key.key, farmValue(*farm, key.key));
+        }
+        for (const Application& app : *applications) {
+            file.writeEmptyLine();
+            (void)file.writeLine(u"[Application]");
+            for (const definition::ApplicationKey& key : definition::applicationKeys()) {
+                line(key.key, storeValue(app, key.key));
+            }
+            file.writeEmptyLine();
+            (void)file.writeLine(u"[Servers]");
+            for (const std::string& server : app.servers) {
+                line(u"Server", sky::widen(server));
+            }
+            for (const auto& [header, key, accounts] :
+                 {std::tuple{u"[Users]", u"User", &app.users},
+                  std::tuple{u"[Groups]", u"Group", &app.groups}}) {
+                file.writeEmptyLine();
+                (void)file.writeLine(header);
+                for (const Account& account : *accounts) {
+                    line(key, definition::accountValue({account.accountType, account.authorityType,
+                                                        sky::widen(account.authorityName),
+                                                        sky::widen(account.name)}));
+                }
+            }
+            file.writeEmptyLine();
+            (void)file.writeLine(u"[Icon]");
+            const Bytes& icon = iconOf(*app.icon);
+            std::ofstream(icons / (app.name + ".ico"), std::ios::binary)
+                .write(reinterpret_cast<const char*>(icon.data()),
+                       static_cast<std::streamsize>(icon.size()));
+            line(u"Icon", iconsFolder + sky::widen(app.name) + u".ico");
+            file.writeEmptyLine();
+        }
+        file.close();
+    }
+    run.SetItemsProcessed(run.iterations() * kApplications);
+    // The floor writes what the export writes.
+    AdminState state;
+    CountingFeedback feedback;
+    if (!exportFarm(state, feedback, m.windowsFile("export.ini")) ||
+        textOf(m.work / "export.ini") != textOf(m.work / "floor.ini")) {
+        run.SkipWithError("the floor did not write the bytes the export writes");
+    }
+}
+BENCHMARK(BM_ExportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_ImportFarm(benchmark::State& run) {
+    Machine& m = machine();
+    AdminState state;
+    CountingFeedback feedback;
+    if (!exportFarm(state, feedback, m.windowsFile("import.ini"))) {
+        run.SkipWithError(feedback.failure.c_str());
+        return;
+    }
+    for (auto _ : run) {
+        run.PauseTiming();
+        serve(emptyLargeFarm());
+        run.ResumeTiming();
+        if (!importFarm(state, feedback, m.windowsFile("import.ini"))) {
+            run.SkipWithError(feedback.failure.c_str());
+            return;
+        }
+    }
+    run.SetItemsProcessed(run.iterations() * kApplications);
+    auto store = openMachineFarmStore();
+    auto arrived = (*store)->applications(IconLoading::Skip);
+    if (!arrived || arrived->size() != kApplications) {
+        run.SkipWithError("not every application arrived");
+    }
+}
+BENCHMARK(BM_ImportFarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The floor of import: the same folders created and the same applications saved straight into
+// the store, one at a time.
+void BM_ImportFloor(benchmark::State& run) {
+    machine();
+    const FarmImage image = largeFarm();
+    for (auto _ : run) {
+        run.PauseTiming();
+        serve(emptyLargeFarm());
+        auto store = openMachineFarmStore();
+        run.ResumeTiming();
+        for (const std::string& folder : image.folders) {
+            (void)(*store)->createSubFolder("Applications", folder.substr(13));
+        }
+        for (const Application& app : image.applications) {
+            if (!(*store)->saveApplication(app, nullptr)) {
+                run.SkipWithError("the store refused an application");
+                return;
+            }
+        }
+    }
+    run.SetItemsProcessed(run.iterations() * kApplications);
+}
+BENCHMARK(BM_ImportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+} // namespace
+} // namespace brask
+
+BENCHMARK_MAIN();

@@ -1,0 +1,43 @@
+// The file operations of export, import and the server snapshot, on Windows paths as the tool
+// sees them (mapped to the host by the platform). Every failure is a ToolError with the runtime's
+// number: 53 "File not found", 76 "Path not found", 70 "Permission denied", 75 "Path/File access
+// error", 52 "Bad file name or number".
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "core/tool_error.h"
+
+namespace brask {
+
+// The host path behind a Windows path; 76 "Path not found" for a drive or share the machine does
+// not have.
+std::filesystem::path hostPath(std::u16string_view windowsPath);
+
+// The failure of a file operation on `host`, by the system's error: a missing file is 53 when its
+// folder exists and 76 when it does not, a refusal 70, anything else 75.
+ToolError fileError(const std::error_code& error, const std::filesystem::path& host);
+
+// The process's current directory and the system's temporary folder, as Windows paths without a
+// trailing backslash (a drive's root keeps none either: "C:").
+std::u16string workingDirectory();
+std::u16string temporaryFolder();
+
+// Whether `name` can be the name of a file on Windows: not empty, no \ / : * ? " < > | or control
+// character, and not "." or "..". Trailing dots and blanks are allowed ("Setup..").
+bool isFileName(std::u16string_view name);
+
+bool folderExists(std::u16string_view folder);
+void createFolder(std::u16string_view folder);
+// Deletes the files of `folder` whose names end in `extension` (".ico"), compared without regard
+// to case as Windows matches "*.ico". Folders are left alone.
+void deleteFilesWithExtension(std::u16string_view folder, std::u16string_view extension);
+// Copies a file, replacing a file of the target's name.
+void copyFile(std::u16string_view from, std::u16string_view to);
+// Deletes a file, read-only or not.
+void deleteFile(std::u16string_view path);
+
+} // namespace brask

@@ -1,0 +1,39 @@
+// Taking a server offline and bringing it online again. Offline withdraws every application from
+// the server and records them in a server snapshot file; online publishes each recorded
+// application on a server again (any server: a snapshot of one can bring another online).
+//
+//   [Servers]
+//   ServerName=HQ-SRV01
+//   Windows NT Version=5.2
+//   <blank>
+//   [Applications]
+//   DistinguishedName=Applications/Office/Word     one line per withdrawn application
+//   <blank>
+//   <blank>
+//
+// Text in the machine's ANSI code page, lines ended by CR LF. Only the "DistinguishedName=" lines
+// are read back.
+#pragma once
+
+#include <string_view>
+
+#include "core/admin_state.h"
+#include "core/feedback.h"
+
+namespace brask {
+
+// Withdraws every application from `server` (RemoveServer and SaveData on each, as the server's
+// collection hands it out) and writes the snapshot at `path`; a line is written only once its
+// withdrawal is saved. Progress goes from 0 by 99 divided by the number of applications. The first
+// failure ends it with the error report; applications withdrawn before stay withdrawn and are
+// exactly the file's lines. True when it ran to its end.
+bool takeServerOffline(AdminState& state, Feedback& feedback, std::u16string_view server,
+                       std::u16string_view path);
+
+// Publishes every application of the snapshot at `path` on `server`, the status showing each
+// one's distinguished name without "Applications/". A save the farm refuses is passed over; any
+// other failure ends it with the error report. True when it ran to its end.
+bool bringServerOnline(AdminState& state, Feedback& feedback, std::u16string_view server,
+                       std::u16string_view path);
+
+} // namespace brask

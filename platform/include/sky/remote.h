@@ -1,0 +1,140 @@
+// Calls across a process boundary: what the IDL compiler's generated proxies build on.
+//
+// A library's interfaces cross the boundary by their dispatch tables (sky/dispatch_table.h): the
+// members in table order after IDispatch's seven, with the variant type of every parameter. The
+// compiler writes, per library, one InterfaceMarshal per interface and, per interface that no
+// other derives from, a proxy class whose table slots each hand the addresses of their arguments
+// to callMember(). Everything else (the wire format, the shared-memory transport, the stubs that
+// call the real object) is table-driven here, so the generated code stays small.
+//
+// A library registers its entries when the program or module holding them is loaded and removes
+// them when it is unloaded (RegisterInterfaces below does both).
+#pragma once
+
+#include "sky/export.h"
+
+#include <cstddef>
+
+#include "sky/dispatch_table.h"
+#include "sky/export.h"
+#include "win/oleauto.h"
+
+namespace sky::remote {
+
+// One interface of one remote object, as a proxy sees it.
+class ProxyCore;
+
+// The base of every interface proxy: the manager of the remote object deletes it.
+class ProxyBase {
+public:
+    virtual ~ProxyBase() = default;
+    // The proxy as the interface it stands for.
+    virtual IUnknown* face() = 0;
+};
+
+struct InterfaceMarshal {
+    const IID* iid;
+    const dispatch::Table* table;
+    // Per member of the table: the interface a member hands back, nullptr for other results.
+    const IID* const* resultIids;
+    // A proxy for this interface (the class of an interface derived from it may serve).
+    ProxyBase* (*makeProxy)(ProxyCore* core);
+};
+
+SKY_API void registerInterfaces(const InterfaceMarshal* entries, std::size_t count);
+SKY_API void unregisterInterfaces(const InterfaceMarshal* entries);
+// The marshalling of an interface; nullptr when no loaded library describes it.
+SKY_API const InterfaceMarshal* findInterface(REFIID iid);
+
+// Registers a library's entries for as long as the object lives.
+class RegisterInterfaces {
+public:
+    RegisterInterfaces(const InterfaceMarshal* entries, std::size_t count) : entries_(entries) {
+        registerInterfaces(entries, count);
+    }
+    ~RegisterInterfaces() { unregisterInterfaces(entries_); }
+    RegisterInterfaces(const RegisterInterfaces&) = delete;
+    RegisterInterfaces& operator=(const RegisterInterfaces&) = delete;
+
+private:
+    const InterfaceMarshal* entries_;
+};
+
+// The calls a proxy forwards. `args` holds the address of each C++ parameter in declaration
+// order, the [out, retval] pointer last.
+SKY_API HRESULT callMember(ProxyCore* core, unsigned index, void** args);
+SKY_API HRESULT proxyQueryInterface(ProxyCore* core, REFIID riid, void** ppv);
+SKY_API ULONG proxyAddRef(ProxyCore* core);
+SKY_API ULONG proxyRelease(ProxyCore* core);
+SKY_API HRESULT proxyGetTypeInfo(ProxyCore* core, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);
+SKY_API HRESULT proxyGetIDsOfNames(ProxyCore* core, REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                   LCID lcid, DISPID* rgDispId);
+SKY_API HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID lcid,
+                            WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                            EXCEPINFO* pExcepInfo, UINT* puArgErr);
+
+SKY_API HRESULT proxyGetTypeInfoCount(ProxyCore* core, UINT* pctinfo);
+
+// IUnknown of a proxy for `Interface`: one identity and one count for all faces of the object.
+template <class Interface> class ProxyUnknown : public Interface, public ProxyBase {
+public:
+    explicit ProxyUnknown(ProxyCore* core) : core_(core) {}
+
+    IUnknown* face() override { return static_cast<Interface*>(this); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        return proxyQueryInterface(core_, riid, ppv);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return proxyAddRef(core_); }
+    ULONG STDMETHODCALLTYPE Release() override { return proxyRelease(core_); }
+
+protected:
+    ProxyCore* core() const { return core_; }
+
+private:
+    ProxyCore* core_;
+};
+
+// IUnknown and IDispatch of a proxy for `Interface`; the generated class adds the members.
+template <class Interface> class ProxyOf : public ProxyUnknown<Interface> {
+public:
+    using ProxyUnknown<Interface>::ProxyUnknown;
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
+        return proxyGetTypeInfoCount(this->core(), pctinfo);
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override {
+        return proxyGetTypeInfo(this->core(), iTInfo, lcid, ppTInfo);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                            LCID lcid, DISPID* rgDispId) override {
+        return proxyGetIDsOfNames(this->core(), riid, rgszNames, cNames, lcid, rgDispId);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                     EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
+        return proxyInvoke(this->core(), dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult,
+                           pExcepInfo, puArgErr);
+    }
+
+protected:
+    HRESULT call(unsigned index, void** args) { return callMember(this->core(), index, args); }
+};
+
+// Hands the references this process let go of back to the servers now, instead of with the
+// next call (a program about to wait idle, a test that looks at the server).
+SKY_API void deliverReleases();
+
+// How many objects this process serves to other processes now (for diagnostics and tests).
+SKY_API std::size_t exportedObjects();
+
+// The class object of `clsid` as another process reaches it: through the endpoint where a
+// server published it, as a proxy, even when this process registered it itself.
+// REGDB_E_CLASSNOTREG when no server has published the class.
+SKY_API HRESULT getRemoteClassObject(REFCLSID clsid, REFIID riid, void** ppv);
+
+// The user name of the caller whose call the current thread serves, as CoImpersonateClient
+// gives it; empty outside a call from another process or after CoRevertToSelf.
+SKY_API const char16_t* impersonatedUser();
+
+} // namespace sky::remote

@@ -1,0 +1,53 @@
+// CoImpersonateClient and CoRevertToSelf: during a call from another process, the serving thread
+// takes on the identity of the user who called (the peer's credentials of the connection), so
+// that GetUserNameW names that user, as impersonation makes it on Windows.
+#include "call_context.h"
+
+#include "sky/remote.h"
+#include "win/com_security.h"
+
+namespace {
+
+struct CallContext {
+    const std::u16string* caller = nullptr; // the call being served, if any
+    bool impersonating = false;
+};
+thread_local CallContext context;
+
+} // namespace
+
+namespace sky::remote {
+
+ServingCall::ServingCall(const std::u16string& caller) {
+    context.caller = &caller;
+    context.impersonating = false;
+}
+
+ServingCall::~ServingCall() {
+    context.caller = nullptr;
+    context.impersonating = false;
+}
+
+const char16_t* impersonatedUser() {
+    return context.impersonating && context.caller ? context.caller->c_str() : nullptr;
+}
+
+} // namespace sky::remote
+
+extern "C" {
+
+HRESULT WINAPI CoImpersonateClient() {
+    if (!context.caller)
+        return RPC_E_CALL_COMPLETE;
+    context.impersonating = true;
+    return S_OK;
+}
+
+HRESULT WINAPI CoRevertToSelf() {
+    if (!context.caller)
+        return RPC_E_CALL_COMPLETE;
+    context.impersonating = false;
+    return S_OK;
+}
+
+} // extern "C"

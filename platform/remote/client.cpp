@@ -1,0 +1,708 @@
+// The client side of calls between processes (see client.h, wire.h and sky/remote.h).
+//
+// One connection per server process, shared by every object of that server. A remote object
+// is one proxy manager (its identity, the IUnknown that QueryInterface gives for IID_IUnknown)
+// with one interface proxy per interface asked for; AddRef and Release count locally, and when
+// the last reference goes the references the server gave are handed back with the next request.
+#include "client.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "mailbox.h"
+#include "sky/com_ptr.h"
+#include "sky/remote.h"
+#include "sky/text.h"
+
+namespace sky::remote {
+
+class ProxyManager;
+
+class ProxyCore {
+public:
+    ProxyManager* manager;
+    IID iid;
+    const InterfaceMarshal* marshal; // null for IDispatch, IEnumVARIANT and IClassFactory
+    std::unique_ptr<ProxyBase> proxy;
+};
+
+namespace {
+
+constexpr auto livenessCheck = std::chrono::milliseconds(50);
+
+class Connection final : public ObjectCodec, public std::enable_shared_from_this<Connection> {
+public:
+    ~Connection() {
+        if (socket_ >= 0)
+            close(socket_);
+    }
+
+    static std::shared_ptr<Connection> open(const std::filesystem::path& directory,
+                                            const std::string& name, HRESULT& hr);
+
+    // Sends a request of `kind` with `body` and waits for the reply; fills `reply` with the
+    // reply after the result and error information, sets the thread's error information from
+    // the reply and returns the result.
+    HRESULT transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
+                     std::size_t& bodyAt);
+
+    void releaseLater(std::uint64_t id, std::uint32_t count) {
+        std::lock_guard lock(releaseMutex_);
+        releases_.emplace_back(id, count);
+    }
+    void forget(std::uint64_t id) {
+        std::lock_guard lock(managersMutex_);
+        managers_.erase(id);
+    }
+
+    HRESULT putObject(Writer& out, IUnknown* object, REFIID iid) override;
+    HRESULT getObject(Reader& in, REFIID iid, void** ppv) override;
+
+    std::mutex managersMutex_;
+
+private:
+    int socket_ = -1;
+    Mailbox box_;
+    std::mutex callMutex_;
+    bool dead_ = false; // guarded by callMutex_
+    AdaptiveSpin spin_; // guarded by callMutex_
+    std::mutex releaseMutex_;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> releases_;
+    std::map<std::uint64_t, ProxyManager*> managers_; // guarded by managersMutex_
+    friend class sky::remote::ProxyManager;
+};
+
+} // namespace
+
+// The identity of a remote object and owner of its interface proxies.
+class ProxyManager final : public IUnknown {
+public:
+    ProxyManager(std::shared_ptr<Connection> connection, std::uint64_t id)
+        : connection_(std::move(connection)), id_(id) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // The proxy for `iid`, made without asking the server when `known` (the server handed the
+    // object out as that interface). Adds a reference.
+    HRESULT face(REFIID iid, bool known, void** ppv);
+
+    Connection& connection() { return *connection_; }
+    std::uint64_t id() const { return id_; }
+    std::uint32_t serverReferences = 0; // guarded by the connection's managersMutex_
+
+private:
+    std::shared_ptr<Connection> connection_;
+    const std::uint64_t id_;
+    std::atomic<ULONG> references_{0};
+    std::mutex facesMutex_;
+    std::vector<std::unique_ptr<ProxyCore>> faces_;
+};
+
+namespace {
+
+ProxyBase* makeDispatchProxy(ProxyCore* core);
+ProxyBase* makeEnumProxy(ProxyCore* core);
+ProxyBase* makeFactoryProxy(ProxyCore* core);
+
+HRESULT readError(Reader& in) {
+    if (!in.u8()) {
+        SetErrorInfo(0, nullptr);
+        return S_OK;
+    }
+    const GUID guid = in.guid();
+    BSTR source = in.bstr();
+    BSTR description = in.bstr();
+    BSTR helpFile = in.bstr();
+    const DWORD context = in.u32();
+    sky::ComPtr<ICreateErrorInfo> create;
+    if (in.ok() && SUCCEEDED(CreateErrorInfo(create.put()))) {
+        create->SetGUID(guid);
+        create->SetSource(source);
+        create->SetDescription(description);
+        create->SetHelpFile(helpFile);
+        create->SetHelpContext(context);
+        if (auto info = create.tryAs<IErrorInfo>())
+            SetErrorInfo(0, info.get());
+    }
+    SysFreeString(source);
+    SysFreeString(description);
+    SysFreeString(helpFile);
+    return in.ok() ? S_OK : badStubData;
+}
+
+std::shared_ptr<Connection> Connection::open(const std::filesystem::path& directory,
+                                             const std::string& name, HRESULT& hr) {
+    hr = REGDB_E_CLASSNOTREG;
+    sockaddr_un address{};
+    int dirFd = -1;
+    if (!socketAddress(directory, name, address, dirFd))
+        return nullptr;
+    auto c = std::make_shared<Connection>();
+    c->socket_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool connected =
+        c->socket_ >= 0 &&
+        connect(c->socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (dirFd >= 0)
+        close(dirFd);
+    if (!connected)
+        return nullptr;
+    const Hello hello{wireMagic, wireMajor, wireMinor, S_OK, 0};
+    Hello answer{};
+    int memory = -1;
+    // A server that refuses the caller answers before it reads the greeting; its answer counts
+    // even when the greeting could not be sent.
+    sendHello(c->socket_, hello, -1);
+    if (!receiveHello(c->socket_, answer, &memory, std::chrono::seconds(10)) ||
+        answer.magic != wireMagic) {
+        if (memory >= 0)
+            close(memory);
+        hr = CO_E_SERVER_EXEC_FAILURE;
+        return nullptr;
+    }
+    if (answer.status != S_OK || memory < 0) {
+        if (memory >= 0)
+            close(memory);
+        hr = answer.status != S_OK ? answer.status : CO_E_SERVER_EXEC_FAILURE;
+        return nullptr;
+    }
+    const bool attached = c->box_.attach(memory);
+    close(memory);
+    if (!attached) {
+        hr = CO_E_SERVER_EXEC_FAILURE;
+        return nullptr;
+    }
+    hr = S_OK;
+    return c;
+}
+
+HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
+                             std::size_t& bodyAt) {
+    std::lock_guard lock(callMutex_);
+    if (dead_)
+        return RPC_E_DISCONNECTED;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> releases;
+    {
+        std::lock_guard hold(releaseMutex_);
+        releases.swap(releases_);
+    }
+    const std::size_t size = 8 + releases.size() * 12 + body.size();
+    if (size > mailboxCapacity) {
+        std::lock_guard hold(releaseMutex_);
+        releases_.insert(releases_.end(), releases.begin(), releases.end());
+        return E_OUTOFMEMORY;
+    }
+    unsigned char* out = box_.data();
+    auto put = [&](const void* data, std::size_t n) {
+        if (n == 0) // an empty body may have no storage at all
+            return;
+        std::memcpy(out, data, n);
+        out += n;
+    };
+    const std::uint16_t head[2] = {static_cast<std::uint16_t>(kind), 0};
+    put(head, 4);
+    const auto count = static_cast<std::uint32_t>(releases.size());
+    put(&count, 4);
+    for (const auto& [id, refs] : releases) {
+        put(&id, 8);
+        put(&refs, 4);
+    }
+    put(const_cast<Writer&>(body).bytes().data(), body.size());
+    MailboxHeader& h = box_.header();
+    h.length = static_cast<std::uint32_t>(size);
+    h.state.store(Request, std::memory_order_seq_cst);
+    if (h.serverSleeping.load(std::memory_order_seq_cst))
+        futexWake(h.state);
+
+    const auto start = std::chrono::steady_clock::now();
+    auto checked = start;
+    bool spinning = true;
+    while (h.state.load(std::memory_order_acquire) != Reply) {
+        const auto now = std::chrono::steady_clock::now();
+        if (spinning && now - start < spin_.budget()) {
+            spinPause();
+            continue;
+        }
+        if (spinning) {
+            spinning = false;
+            spin_.missed();
+            continue;
+        }
+        if (now - checked >= livenessCheck) {
+            checked = now;
+            if (peerGone(socket_)) {
+                dead_ = true;
+                return serverUnavailable;
+            }
+        }
+        h.clientSleeping.store(1, std::memory_order_seq_cst);
+        if (h.state.load(std::memory_order_seq_cst) != Reply)
+            futexWait(h.state, Request, livenessCheck);
+        h.clientSleeping.store(0, std::memory_order_relaxed);
+    }
+    if (spinning)
+        spin_.caught();
+    const std::uint32_t length = std::min(h.length, mailboxCapacity);
+    reply.assign(box_.data(), box_.data() + length);
+    h.state.store(Idle, std::memory_order_release);
+
+    Reader in(reply.data(), reply.size());
+    const HRESULT hr = in.i32();
+    if (!in.ok() || FAILED(readError(in)))
+        return badStubData;
+    bodyAt = in.position();
+    return hr;
+}
+
+HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID) {
+    if (!object) {
+        out.u64(0);
+        return S_OK;
+    }
+    sky::ComPtr<IUnknown> identity;
+    if (FAILED(object->QueryInterface(IID_IUnknown, identity.putVoid())))
+        return E_NOINTERFACE;
+    std::lock_guard lock(managersMutex_);
+    for (const auto& [id, manager] : managers_)
+        if (static_cast<IUnknown*>(manager) == identity.get()) {
+            out.u64(id);
+            return S_OK;
+        }
+    // Only objects of the server itself travel back to it; this process serves no calls.
+    return E_NOTIMPL;
+}
+
+HRESULT Connection::getObject(Reader& in, REFIID iid, void** ppv) {
+    *ppv = nullptr;
+    const std::uint64_t id = in.u64();
+    if (!in.ok())
+        return badStubData;
+    if (id == 0)
+        return S_OK;
+    ProxyManager* manager = nullptr;
+    {
+        std::lock_guard lock(managersMutex_);
+        auto& slot = managers_[id];
+        if (!slot)
+            slot = new ProxyManager(shared_from_this(), id);
+        manager = slot;
+        ++manager->serverReferences;
+        manager->AddRef();
+    }
+    const HRESULT hr = manager->face(iid, true, ppv);
+    manager->Release();
+    return hr;
+}
+
+} // namespace
+
+ULONG ProxyManager::Release() {
+    const ULONG left = --references_;
+    if (left != 0)
+        return left;
+    std::uint32_t handBack = 0;
+    {
+        std::lock_guard lock(connection_->managersMutex_);
+        if (references_.load() != 0)
+            return 0;
+        connection_->managers_.erase(id_);
+        handBack = serverReferences;
+    }
+    connection_->releaseLater(id_, handBack);
+    delete this;
+    return 0;
+}
+
+HRESULT ProxyManager::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown)) {
+        AddRef();
+        *ppv = static_cast<IUnknown*>(this);
+        return S_OK;
+    }
+    return face(riid, false, ppv);
+}
+
+HRESULT ProxyManager::face(REFIID iid, bool known, void** ppv) {
+    *ppv = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown)) {
+        AddRef();
+        *ppv = static_cast<IUnknown*>(this);
+        return S_OK;
+    }
+    std::lock_guard lock(facesMutex_);
+    for (const auto& f : faces_)
+        if (IsEqualIID(f->iid, iid)) {
+            AddRef();
+            *ppv = f->proxy->face();
+            return S_OK;
+        }
+    const InterfaceMarshal* marshal = findInterface(iid);
+    ProxyBase* (*make)(ProxyCore*) = marshal                              ? marshal->makeProxy
+                                     : IsEqualIID(iid, IID_IDispatch)     ? makeDispatchProxy
+                                     : IsEqualIID(iid, IID_IEnumVARIANT)  ? makeEnumProxy
+                                     : IsEqualIID(iid, IID_IClassFactory) ? makeFactoryProxy
+                                                                          : nullptr;
+    if (!make)
+        return E_NOINTERFACE;
+    if (!known) {
+        Writer body;
+        body.u64(id_);
+        body.guid(iid);
+        std::vector<unsigned char> reply;
+        std::size_t at = 0;
+        const HRESULT hr = connection_->transact(Kind::QueryInterface, body, reply, at);
+        if (FAILED(hr))
+            return hr;
+    }
+    auto core = std::make_unique<ProxyCore>();
+    core->manager = this;
+    core->iid = iid;
+    core->marshal = marshal;
+    core->proxy.reset(make(core.get()));
+    AddRef();
+    *ppv = core->proxy->face();
+    faces_.push_back(std::move(core));
+    return S_OK;
+}
+
+HRESULT proxyQueryInterface(ProxyCore* core, REFIID riid, void** ppv) {
+    return core->manager->QueryInterface(riid, ppv);
+}
+ULONG proxyAddRef(ProxyCore* core) {
+    return core->manager->AddRef();
+}
+ULONG proxyRelease(ProxyCore* core) {
+    return core->manager->Release();
+}
+
+HRESULT proxyGetTypeInfoCount(ProxyCore* core, UINT* pctinfo) {
+    if (!pctinfo)
+        return E_INVALIDARG;
+    // Type information comes from this process's own tables of the interface.
+    *pctinfo = core->marshal ? 1 : 0;
+    return S_OK;
+}
+
+HRESULT proxyGetTypeInfo(ProxyCore* core, UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) {
+    if (!core->marshal) {
+        if (ppTInfo)
+            *ppTInfo = nullptr;
+        return E_NOTIMPL;
+    }
+    return dispatch::getTypeInfo(*core->marshal->table, iTInfo, lcid, ppTInfo);
+}
+
+HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
+    if (!core->marshal || index >= core->marshal->table->memberCount)
+        return E_UNEXPECTED;
+    const dispatch::Member& m = core->marshal->table->members[index];
+    void* destination = nullptr;
+    if (m.resultVt != VT_EMPTY) {
+        destination = *static_cast<void**>(args[m.paramCount]);
+        if (!destination)
+            return E_POINTER;
+        clearTyped(m.resultVt, destination);
+    }
+    Connection& c = core->manager->connection();
+    Writer body;
+    body.u64(core->manager->id());
+    body.guid(core->iid);
+    body.u16(static_cast<std::uint16_t>(index));
+    for (WORD i = 0; i < m.paramCount; ++i)
+        if (HRESULT hr = writeTyped(body, m.params[i].vt, args[i], m.params[i].iid, c); FAILED(hr))
+            return hr;
+    std::vector<unsigned char> reply;
+    std::size_t at = 0;
+    const HRESULT hr = c.transact(Kind::Call, body, reply, at);
+    if (FAILED(hr) || !destination)
+        return hr;
+    Reader in(reply.data() + at, reply.size() - at);
+    VARIANT value;
+    const IID* iid = core->marshal->resultIids ? core->marshal->resultIids[index] : nullptr;
+    if (HRESULT read = readTyped(in, m.resultVt, iid, value, c); FAILED(read))
+        return read;
+    storeTyped(m.resultVt, value, destination);
+    return hr;
+}
+
+HRESULT proxyGetIDsOfNames(ProxyCore* core, REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
+                           DISPID* rgDispId) {
+    if (!IsEqualIID(riid, IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
+    if (!rgszNames || !rgDispId || cNames == 0 || cNames > 64)
+        return E_INVALIDARG;
+    Writer body;
+    body.u64(core->manager->id());
+    body.guid(core->iid);
+    body.u32(cNames);
+    for (UINT i = 0; i < cNames; ++i)
+        body.str(rgszNames[i],
+                 rgszNames[i] ? static_cast<std::uint32_t>(sky::length(rgszNames[i])) : 0);
+    std::vector<unsigned char> reply;
+    std::size_t at = 0;
+    const HRESULT hr = core->manager->connection().transact(Kind::GetIDsOfNames, body, reply, at);
+    Reader in(reply.data() + at, reply.size() - at);
+    for (UINT i = 0; i < cNames; ++i)
+        rgDispId[i] = DISPID_UNKNOWN;
+    if (FAILED(hr) && hr != DISP_E_UNKNOWNNAME)
+        return hr;
+    for (UINT i = 0; i < cNames; ++i)
+        rgDispId[i] = in.i32();
+    return in.ok() ? hr : badStubData;
+}
+
+HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
+                    DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                    UINT* puArgErr) {
+    if (!IsEqualIID(riid, IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    const DISPPARAMS& params = pDispParams ? *pDispParams : none;
+    if (params.cArgs > 64 || params.cNamedArgs > params.cArgs || (params.cArgs && !params.rgvarg))
+        return E_INVALIDARG;
+    Connection& c = core->manager->connection();
+    Writer body;
+    body.u64(core->manager->id());
+    body.guid(core->iid);
+    body.i32(dispIdMember);
+    body.u16(wFlags);
+    body.u32(params.cArgs);
+    for (UINT i = 0; i < params.cArgs; ++i)
+        if (HRESULT hr = writeVariant(body, params.rgvarg[i], c); FAILED(hr))
+            return hr;
+    body.u32(params.cNamedArgs);
+    for (UINT i = 0; i < params.cNamedArgs; ++i)
+        body.i32(params.rgdispidNamedArgs[i]);
+    body.u8(pVarResult != nullptr);
+    body.u8(pExcepInfo != nullptr);
+    if (pVarResult)
+        VariantInit(pVarResult);
+    std::vector<unsigned char> reply;
+    std::size_t at = 0;
+    HRESULT hr = c.transact(Kind::Invoke, body, reply, at);
+    if (at >= reply.size())
+        return hr;
+    Reader in(reply.data() + at, reply.size() - at);
+    VARIANT result;
+    if (HRESULT read = readVariant(in, result, c); FAILED(read))
+        return read;
+    const UINT argErr = in.u32();
+    EXCEPINFO exception{};
+    exception.wCode = in.u16();
+    exception.bstrSource = in.bstr();
+    exception.bstrDescription = in.bstr();
+    exception.bstrHelpFile = in.bstr();
+    exception.dwHelpContext = in.u32();
+    exception.scode = in.i32();
+    if (!in.ok()) {
+        VariantClear(&result);
+        hr = badStubData;
+    }
+    if (puArgErr && (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND))
+        *puArgErr = argErr;
+    if (pExcepInfo && hr == DISP_E_EXCEPTION) {
+        *pExcepInfo = exception;
+    } else {
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+    }
+    if (pVarResult)
+        *pVarResult = result;
+    else
+        VariantClear(&result);
+    return hr;
+}
+
+namespace {
+
+class EnumProxy final : public ProxyUnknown<IEnumVARIANT> {
+public:
+    using ProxyUnknown::ProxyUnknown;
+
+    HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) override {
+        if (pCeltFetched)
+            *pCeltFetched = 0;
+        if (!rgVar || celt > 4096 || (celt > 1 && !pCeltFetched))
+            return E_INVALIDARG;
+        Writer body = request();
+        body.u32(celt);
+        std::vector<unsigned char> reply;
+        std::size_t at = 0;
+        Connection& c = core()->manager->connection();
+        const HRESULT hr = c.transact(Kind::EnumNext, body, reply, at);
+        if (FAILED(hr))
+            return hr;
+        Reader in(reply.data() + at, reply.size() - at);
+        const std::uint32_t fetched = in.u32();
+        if (!in.ok() || fetched > celt)
+            return badStubData;
+        for (std::uint32_t i = 0; i < fetched; ++i) {
+            if (HRESULT read = readVariant(in, rgVar[i], c); FAILED(read)) {
+                for (std::uint32_t k = 0; k < i; ++k)
+                    VariantClear(&rgVar[k]);
+                return read;
+            }
+        }
+        if (pCeltFetched)
+            *pCeltFetched = fetched;
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
+        Writer body = request();
+        body.u32(celt);
+        return send(Kind::EnumSkip, body);
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        Writer body = request();
+        return send(Kind::EnumReset, body);
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** ppEnum) override {
+        if (!ppEnum)
+            return E_POINTER;
+        *ppEnum = nullptr;
+        Writer body = request();
+        std::vector<unsigned char> reply;
+        std::size_t at = 0;
+        Connection& c = core()->manager->connection();
+        const HRESULT hr = c.transact(Kind::EnumClone, body, reply, at);
+        if (FAILED(hr))
+            return hr;
+        Reader in(reply.data() + at, reply.size() - at);
+        return c.getObject(in, IID_IEnumVARIANT, reinterpret_cast<void**>(ppEnum));
+    }
+
+private:
+    Writer request() {
+        Writer body;
+        body.u64(core()->manager->id());
+        return body;
+    }
+    HRESULT send(Kind kind, const Writer& body) {
+        std::vector<unsigned char> reply;
+        std::size_t at = 0;
+        return core()->manager->connection().transact(kind, body, reply, at);
+    }
+};
+
+class FactoryProxy final : public ProxyUnknown<IClassFactory> {
+public:
+    using ProxyUnknown::ProxyUnknown;
+
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        Writer body;
+        body.u64(core()->manager->id());
+        body.guid(riid);
+        std::vector<unsigned char> reply;
+        std::size_t at = 0;
+        Connection& c = core()->manager->connection();
+        const HRESULT hr = c.transact(Kind::CreateInstance, body, reply, at);
+        if (FAILED(hr))
+            return hr;
+        Reader in(reply.data() + at, reply.size() - at);
+        return c.getObject(in, riid, ppv);
+    }
+    // The server stays while its service runs; there is nothing to lock.
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+// IDispatch of an object, for callers that ask for no interface of a library.
+ProxyBase* makeDispatchProxy(ProxyCore* core) {
+    return new ProxyOf<IDispatch>(core);
+}
+ProxyBase* makeEnumProxy(ProxyCore* core) {
+    return new EnumProxy(core);
+}
+ProxyBase* makeFactoryProxy(ProxyCore* core) {
+    return new FactoryProxy(core);
+}
+
+// Open connections stay for the life of the process (or of the server), so that creating and
+// releasing objects one after another does not connect again each time.
+struct Connections {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<Connection>> byEndpoint;
+};
+
+Connections& connections() {
+    static auto* instance = new Connections;
+    return *instance;
+}
+
+std::string guidName(const GUID& g) {
+    OLECHAR text[40];
+    StringFromGUID2(g, text, 40);
+    return sky::narrow(text);
+}
+
+} // namespace
+
+void deliverReleases() {
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        Connections& all = connections();
+        std::lock_guard lock(all.mutex);
+        for (auto& [endpoint, c] : all.byEndpoint)
+            open.push_back(c);
+    }
+    for (auto& c : open) {
+        std::vector<unsigned char> reply;
+        std::size_t at = 0;
+        c->transact(Kind::Flush, Writer(), reply, at);
+    }
+}
+
+HRESULT getRemoteClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    const std::filesystem::path directory = endpointDirectory();
+    char target[256] = {};
+    const ssize_t n = readlink((directory / guidName(clsid)).c_str(), target, sizeof target - 1);
+    if (n <= 0)
+        return REGDB_E_CLASSNOTREG;
+    const std::string endpoint = (directory / std::string(target, static_cast<size_t>(n))).string();
+    std::shared_ptr<Connection> c;
+    HRESULT hr = S_OK;
+    {
+        Connections& all = connections();
+        std::lock_guard lock(all.mutex);
+        c = all.byEndpoint[endpoint];
+        if (!c) {
+            c = Connection::open(directory, std::string(target, static_cast<size_t>(n)), hr);
+            if (!c)
+                return hr;
+            all.byEndpoint[endpoint] = c;
+        }
+    }
+    Writer body;
+    body.guid(clsid);
+    body.guid(riid);
+    std::vector<unsigned char> reply;
+    std::size_t at = 0;
+    hr = c->transact(Kind::GetClassObject, body, reply, at);
+    if (hr == RPC_E_DISCONNECTED || hr == serverUnavailable) {
+        std::lock_guard lock(connections().mutex);
+        connections().byEndpoint.erase(endpoint);
+        return REGDB_E_CLASSNOTREG;
+    }
+    if (FAILED(hr))
+        return hr;
+    Reader in(reply.data() + at, reply.size() - at);
+    return c->getObject(in, riid, ppv);
+}
+
+} // namespace sky::remote

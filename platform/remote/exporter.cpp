@@ -1,0 +1,793 @@
+// The server side of calls between processes (see exporter.h and wire.h).
+//
+// Two threads: the listener accepts connections (checking the caller's credentials), hands each
+// new client its mailbox and notices clients that go away; the apartment thread serves every
+// call of every client, one at a time in the order they come, as a single-threaded apartment
+// does. It sleeps on the futexes of all mailboxes at once (futex_waitv) and on a control word
+// that the listener moves when the set of clients changes.
+#include "exporter.h"
+
+#include <poll.h>
+#include <pwd.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "../automation/class_objects.h"
+#include "call_context.h"
+#include "mailbox.h"
+#include "sky/com_ptr.h"
+#include "sky/machine.h"
+#include "sky/remote.h"
+#include "sky/services.h"
+#include "sky/text.h"
+#include "win/oleauto.h"
+
+namespace sky::remote {
+
+namespace {
+
+// A connection can only be served while its mailbox is at most this many behind: the
+// apartment waits on at most 128 futexes, one of them its control word.
+constexpr std::size_t maxClients = 127;
+
+std::string guidName(const GUID& g) {
+    OLECHAR text[40];
+    StringFromGUID2(g, text, 40);
+    return sky::narrow(text);
+}
+
+// The name of a user id as the machine knows it.
+std::u16string userName(unsigned uid) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::string storage(16384, '\0');
+    if (getpwuid_r(uid, &entry, storage.data(), storage.size(), &found) == 0 && found)
+        return sky::widen(found->pw_name);
+    return sky::widen(std::to_string(uid));
+}
+
+// The users who may call: the machine's users (as for its service manager) and the account
+// the server itself runs as.
+bool machineUser(unsigned uid) {
+    return uid == geteuid() || sky::services::mayUseMachine(uid);
+}
+
+// An object a client holds references on.
+struct Exported {
+    IUnknown* identity;
+    std::uint32_t references;
+    struct Face {
+        IID iid;
+        IUnknown* pointer;
+        const InterfaceMarshal* marshal;
+    };
+    std::vector<Face> faces;
+};
+
+std::atomic<std::size_t> exportedCount{0};
+
+class Connection final : public ObjectCodec {
+public:
+    int socket = -1;
+    Mailbox box;
+    std::u16string caller;
+    std::atomic<bool> gone{false};
+
+    ~Connection() {
+        releaseAll();
+        if (socket >= 0)
+            close(socket);
+    }
+
+    // Apartment thread only.
+    void serve();
+    void releaseAll() {
+        for (auto& [id, object] : objects_)
+            drop(object);
+        exportedCount -= objects_.size();
+        objects_.clear();
+        ids_.clear();
+    }
+
+    HRESULT putObject(Writer& out, IUnknown* object, REFIID iid) override;
+    HRESULT getObject(Reader& in, REFIID iid, void** ppv) override;
+
+private:
+    static void drop(Exported& object) {
+        for (auto& face : object.faces)
+            face.pointer->Release();
+        object.identity->Release();
+    }
+    Exported* find(std::uint64_t id) {
+        auto it = objects_.find(id);
+        return it == objects_.end() ? nullptr : &it->second;
+    }
+    // The object's pointer at `iid`, asked once and kept.
+    Exported::Face* face(Exported& object, REFIID iid);
+    void releaseReferences(std::uint64_t id, std::uint32_t count);
+    HRESULT dispatch(Kind kind, Reader& in, Writer& body);
+    HRESULT call(Reader& in, Writer& body);
+    HRESULT invoke(Reader& in, Writer& body);
+
+    std::unordered_map<std::uint64_t, Exported> objects_;
+    std::map<IUnknown*, std::uint64_t> ids_;
+    std::uint64_t nextId_ = 1;
+    std::vector<unsigned char> request_;
+};
+
+Exported::Face* Connection::face(Exported& object, REFIID iid) {
+    for (auto& f : object.faces)
+        if (IsEqualIID(f.iid, iid))
+            return &f;
+    void* pointer = nullptr;
+    if (FAILED(object.identity->QueryInterface(iid, &pointer)) || !pointer)
+        return nullptr;
+    object.faces.push_back({iid, static_cast<IUnknown*>(pointer), findInterface(iid)});
+    return &object.faces.back();
+}
+
+HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID) {
+    if (!object) {
+        out.u64(0);
+        return S_OK;
+    }
+    IUnknown* identity = nullptr;
+    if (FAILED(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity))))
+        return E_NOINTERFACE;
+    auto [it, added] = ids_.try_emplace(identity, nextId_);
+    if (added) {
+        objects_.emplace(nextId_, Exported{identity, 0, {}});
+        ++exportedCount;
+        ++nextId_;
+    } else {
+        identity->Release();
+    }
+    ++objects_.at(it->second).references;
+    out.u64(it->second);
+    return S_OK;
+}
+
+HRESULT Connection::getObject(Reader& in, REFIID iid, void** ppv) {
+    *ppv = nullptr;
+    const std::uint64_t id = in.u64();
+    if (!in.ok())
+        return badStubData;
+    if (id == 0)
+        return S_OK;
+    Exported* object = find(id);
+    if (!object)
+        return CO_E_OBJNOTCONNECTED;
+    return object->identity->QueryInterface(iid, ppv);
+}
+
+void Connection::releaseReferences(std::uint64_t id, std::uint32_t count) {
+    Exported* object = find(id);
+    if (!object)
+        return;
+    object->references -= std::min(object->references, count);
+    if (object->references == 0) {
+        Exported gone = std::move(*object);
+        objects_.erase(id);
+        --exportedCount;
+        ids_.erase(gone.identity);
+        drop(gone);
+    }
+}
+
+void writeError(Writer& out, IErrorInfo* info) {
+    GUID guid{};
+    info->GetGUID(&guid);
+    out.u8(1);
+    out.guid(guid);
+    BSTR text = nullptr;
+    info->GetSource(&text);
+    out.bstr(text);
+    SysFreeString(text);
+    text = nullptr;
+    info->GetDescription(&text);
+    out.bstr(text);
+    SysFreeString(text);
+    text = nullptr;
+    info->GetHelpFile(&text);
+    out.bstr(text);
+    SysFreeString(text);
+    DWORD context = 0;
+    info->GetHelpContext(&context);
+    out.u32(context);
+}
+
+void Connection::serve() {
+    MailboxHeader& h = box.header();
+    const std::uint32_t length = std::min(h.length, mailboxCapacity);
+    request_.assign(box.data(), box.data() + length);
+    Reader in(request_.data(), request_.size());
+    const auto kind = static_cast<Kind>(in.u16());
+    in.u16();
+    const std::uint32_t releases = in.u32();
+    Writer body;
+    HRESULT hr = S_OK;
+    for (std::uint32_t i = 0; i < releases && in.ok(); ++i) {
+        const std::uint64_t id = in.u64();
+        const std::uint32_t count = in.u32();
+        if (in.ok())
+            releaseReferences(id, count);
+    }
+    IErrorInfo* stale = nullptr;
+    GetErrorInfo(0, &stale);
+    if (stale)
+        stale->Release();
+    if (!in.ok()) {
+        hr = badStubData;
+    } else {
+        ServingCall serving(caller);
+        hr = dispatch(kind, in, body);
+    }
+    Writer reply;
+    reply.i32(hr);
+    IErrorInfo* error = nullptr;
+    if (FAILED(hr) && GetErrorInfo(0, &error) == S_OK && error) {
+        writeError(reply, error);
+        error->Release();
+    } else {
+        reply.u8(0);
+    }
+    if (SUCCEEDED(hr) || kind == Kind::Invoke ||
+        (kind == Kind::GetIDsOfNames && hr == DISP_E_UNKNOWNNAME))
+        reply.raw(body.bytes().data(), body.size());
+    if (reply.size() > mailboxCapacity) {
+        reply.clear();
+        reply.i32(E_OUTOFMEMORY);
+        reply.u8(0);
+    }
+    std::memcpy(box.data(), reply.bytes().data(), reply.size());
+    h.length = static_cast<std::uint32_t>(reply.size());
+    h.state.store(Reply, std::memory_order_seq_cst);
+    if (h.clientSleeping.load(std::memory_order_seq_cst))
+        futexWake(h.state);
+}
+
+HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
+    switch (kind) {
+    case Kind::Flush:
+        return in.atEnd() ? S_OK : badStubData;
+    case Kind::GetClassObject: {
+        const GUID clsid = in.guid();
+        const GUID iid = in.guid();
+        if (!in.atEnd())
+            return badStubData;
+        auto factory =
+            sky::ComPtr<IUnknown>::adopt(automation::findClassObject(clsid, CLSCTX_LOCAL_SERVER));
+        if (!factory)
+            return CO_E_SERVER_EXEC_FAILURE;
+        sky::ComPtr<IUnknown> at;
+        if (HRESULT hr = factory->QueryInterface(iid, at.putVoid()); FAILED(hr))
+            return hr;
+        return putObject(body, at.get(), iid);
+    }
+    case Kind::Call:
+        return call(in, body);
+    case Kind::Invoke:
+        return invoke(in, body);
+    case Kind::QueryInterface:
+    case Kind::GetIDsOfNames:
+    case Kind::CreateInstance:
+    case Kind::EnumNext:
+    case Kind::EnumSkip:
+    case Kind::EnumReset:
+    case Kind::EnumClone:
+        break;
+    default:
+        return badStubData;
+    }
+    const std::uint64_t id = in.u64();
+    Exported* object = find(id);
+    if (!in.ok())
+        return badStubData;
+    if (!object)
+        return CO_E_OBJNOTCONNECTED;
+    switch (kind) {
+    case Kind::QueryInterface: {
+        const GUID iid = in.guid();
+        if (!in.atEnd())
+            return badStubData;
+        return face(*object, iid) ? S_OK : E_NOINTERFACE;
+    }
+    case Kind::GetIDsOfNames: {
+        const GUID iid = in.guid();
+        const std::uint32_t count = in.u32();
+        if (!in.ok() || count == 0 || count > 64)
+            return badStubData;
+        std::vector<BSTR> names(count);
+        for (BSTR& name : names)
+            name = in.bstr();
+        HRESULT hr = in.atEnd() ? S_OK : badStubData;
+        for (BSTR name : names)
+            if (!name)
+                hr = badStubData;
+        Exported::Face* f = SUCCEEDED(hr) ? face(*object, iid) : nullptr;
+        if (SUCCEEDED(hr) && (!f || (!f->marshal && !IsEqualIID(iid, IID_IDispatch))))
+            hr = E_NOINTERFACE;
+        if (SUCCEEDED(hr)) {
+            std::vector<DISPID> ids(count, DISPID_UNKNOWN);
+            hr = static_cast<IDispatch*>(f->pointer)
+                     ->GetIDsOfNames(IID_NULL, names.data(), count, 0, ids.data());
+            for (DISPID id : ids)
+                body.i32(id);
+        }
+        for (BSTR name : names)
+            SysFreeString(name);
+        return hr;
+    }
+    case Kind::CreateInstance: {
+        const GUID iid = in.guid();
+        if (!in.atEnd())
+            return badStubData;
+        Exported::Face* f = face(*object, IID_IClassFactory);
+        if (!f)
+            return E_NOINTERFACE;
+        sky::ComPtr<IUnknown> created;
+        const HRESULT hr = static_cast<IClassFactory*>(f->pointer)
+                               ->CreateInstance(nullptr, iid, created.putVoid());
+        if (FAILED(hr))
+            return hr;
+        return putObject(body, created.get(), iid);
+    }
+    case Kind::EnumNext:
+    case Kind::EnumSkip:
+    case Kind::EnumReset:
+    case Kind::EnumClone: {
+        const std::uint32_t count = kind == Kind::EnumNext || kind == Kind::EnumSkip ? in.u32() : 0;
+        if (!in.atEnd())
+            return badStubData;
+        Exported::Face* f = face(*object, IID_IEnumVARIANT);
+        if (!f)
+            return E_NOINTERFACE;
+        auto* items = static_cast<IEnumVARIANT*>(f->pointer);
+        if (kind == Kind::EnumSkip)
+            return items->Skip(count);
+        if (kind == Kind::EnumReset)
+            return items->Reset();
+        if (kind == Kind::EnumClone) {
+            sky::ComPtr<IEnumVARIANT> clone;
+            const HRESULT hr = items->Clone(clone.put());
+            if (FAILED(hr))
+                return hr;
+            return putObject(body, clone.get(), IID_IEnumVARIANT);
+        }
+        if (count > 4096)
+            return E_INVALIDARG;
+        std::vector<VARIANT> values(count);
+        for (VARIANT& v : values)
+            VariantInit(&v);
+        ULONG fetched = 0;
+        HRESULT hr = items->Next(count, values.data(), &fetched);
+        if (SUCCEEDED(hr)) {
+            fetched = std::min<ULONG>(fetched, count);
+            body.u32(fetched);
+            for (ULONG i = 0; i < fetched && SUCCEEDED(hr); ++i) {
+                const HRESULT written = writeVariant(body, values[i], *this);
+                if (FAILED(written))
+                    hr = written;
+            }
+        }
+        for (VARIANT& v : values)
+            VariantClear(&v);
+        return hr;
+    }
+    default:
+        return badStubData;
+    }
+}
+
+HRESULT Connection::call(Reader& in, Writer& body) {
+    const std::uint64_t id = in.u64();
+    const GUID iid = in.guid();
+    const std::uint16_t index = in.u16();
+    if (!in.ok())
+        return badStubData;
+    Exported* object = find(id);
+    if (!object)
+        return CO_E_OBJNOTCONNECTED;
+    Exported::Face* f = face(*object, iid);
+    if (!f)
+        return E_NOINTERFACE;
+    if (!f->marshal || index >= f->marshal->table->memberCount)
+        return badStubData;
+    const dispatch::Member& member = f->marshal->table->members[index];
+    VARIANT args[32];
+    if (member.paramCount > 32)
+        return badStubData;
+    WORD read = 0;
+    HRESULT hr = S_OK;
+    for (; read < member.paramCount; ++read) {
+        const dispatch::Param& p = member.params[read];
+        hr = readTyped(in, p.vt, p.iid, args[read], *this);
+        if (FAILED(hr))
+            break;
+    }
+    if (SUCCEEDED(hr) && !in.atEnd())
+        hr = badStubData;
+    VARIANT result;
+    VariantInit(&result);
+    result.llVal = 0;
+    result.vt = member.resultVt == VT_VARIANT ? static_cast<VARTYPE>(VT_EMPTY) : member.resultVt;
+    if (SUCCEEDED(hr)) {
+        hr = member.thunk(f->pointer, args, &result);
+        if (SUCCEEDED(hr) && member.resultVt != VT_EMPTY) {
+            const IID* resultIid = f->marshal->resultIids ? f->marshal->resultIids[index] : nullptr;
+            const HRESULT written =
+                writeTyped(body, member.resultVt,
+                           member.resultVt == VT_VARIANT ? static_cast<void*>(&result)
+                                                         : static_cast<void*>(&result.llVal),
+                           resultIid, *this);
+            if (FAILED(written))
+                hr = written;
+        }
+    }
+    if ((result.vt == VT_DISPATCH || result.vt == VT_UNKNOWN) && !result.punkVal)
+        result.vt = VT_EMPTY;
+    VariantClear(&result);
+    for (WORD i = 0; i < read; ++i)
+        VariantClear(&args[i]);
+    return hr;
+}
+
+HRESULT Connection::invoke(Reader& in, Writer& body) {
+    const std::uint64_t id = in.u64();
+    const GUID iid = in.guid();
+    const DISPID dispid = in.i32();
+    const WORD flags = in.u16();
+    const std::uint32_t count = in.u32();
+    if (!in.ok() || count > 64)
+        return badStubData;
+    std::vector<VARIANT> args(count);
+    std::uint32_t read = 0;
+    HRESULT hr = S_OK;
+    for (; read < count; ++read) {
+        hr = readVariant(in, args[read], *this);
+        if (FAILED(hr))
+            break;
+    }
+    const std::uint32_t namedCount = SUCCEEDED(hr) ? in.u32() : 0;
+    std::vector<DISPID> named;
+    if (namedCount > count)
+        hr = badStubData;
+    for (std::uint32_t i = 0; SUCCEEDED(hr) && i < namedCount; ++i)
+        named.push_back(in.i32());
+    const bool wantResult = in.u8() != 0;
+    const bool wantException = in.u8() != 0;
+    if (SUCCEEDED(hr) && !in.atEnd())
+        hr = badStubData;
+    Exported* object = SUCCEEDED(hr) ? find(id) : nullptr;
+    if (SUCCEEDED(hr) && !object)
+        hr = CO_E_OBJNOTCONNECTED;
+    Exported::Face* f = SUCCEEDED(hr) ? face(*object, iid) : nullptr;
+    if (SUCCEEDED(hr) && (!f || (!f->marshal && !IsEqualIID(iid, IID_IDispatch))))
+        hr = E_NOINTERFACE;
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception{};
+    UINT argErr = 0;
+    if (SUCCEEDED(hr)) {
+        DISPPARAMS params{args.data(), named.data(), count, namedCount};
+        hr = static_cast<IDispatch*>(f->pointer)
+                 ->Invoke(dispid, IID_NULL, 0, flags, &params, wantResult ? &result : nullptr,
+                          wantException ? &exception : nullptr, &argErr);
+    }
+    if (SUCCEEDED(hr)) {
+        const HRESULT written = writeVariant(body, result, *this);
+        if (FAILED(written)) {
+            hr = written;
+            body.clear();
+        }
+    }
+    if (FAILED(hr)) {
+        body.clear();
+        body.u16(VT_EMPTY);
+    }
+    body.u32(argErr);
+    body.u16(exception.wCode);
+    body.bstr(exception.bstrSource);
+    body.bstr(exception.bstrDescription);
+    body.bstr(exception.bstrHelpFile);
+    body.u32(exception.dwHelpContext);
+    body.i32(exception.scode);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    VariantClear(&result);
+    for (std::uint32_t i = 0; i < read; ++i)
+        VariantClear(&args[i]);
+    return hr;
+}
+
+class Exporter {
+public:
+    static Exporter* start(HRESULT& hr);
+    ~Exporter();
+
+    const std::string& socketName() const { return socketName_; }
+    const std::filesystem::path& directory() const { return directory_; }
+
+private:
+    Exporter() = default;
+    void listen();
+    void apartment();
+    void accept();
+    void changed() {
+        control_.fetch_add(1);
+        futexWake(control_);
+    }
+
+    std::filesystem::path directory_;
+    std::string socketName_;
+    int listener_ = -1;
+    int stopFd_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::atomic<std::uint32_t> control_{0};
+    std::mutex mutex_;
+    std::vector<std::shared_ptr<Connection>> connections_; // guarded by mutex_
+    std::thread listenThread_, apartmentThread_;
+};
+
+Exporter* Exporter::start(HRESULT& hr) {
+    std::unique_ptr<Exporter> e(new Exporter);
+    e->directory_ = endpointDirectory();
+    e->socketName_ = "process-" + std::to_string(getpid()) + ".sock";
+    sockaddr_un address{};
+    int dirFd = -1;
+    hr = E_FAIL;
+    if (!socketAddress(e->directory_, e->socketName_, address, dirFd))
+        return nullptr;
+    unlink((e->directory_ / e->socketName_).c_str());
+    e->listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const mode_t mask = umask(0);
+    const bool bound =
+        e->listener_ >= 0 &&
+        bind(e->listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    umask(mask);
+    if (dirFd >= 0)
+        close(dirFd);
+    if (!bound || ::listen(e->listener_, 64) != 0) {
+        hr = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+        if (e->listener_ >= 0)
+            close(e->listener_);
+        return nullptr;
+    }
+    e->stopFd_ = eventfd(0, EFD_CLOEXEC);
+    e->listenThread_ = std::thread([p = e.get()] { p->listen(); });
+    e->apartmentThread_ = std::thread([p = e.get()] { p->apartment(); });
+    hr = S_OK;
+    return e.release();
+}
+
+Exporter::~Exporter() {
+    stopping_ = true;
+    const std::uint64_t one = 1;
+    if (write(stopFd_, &one, sizeof one) < 0) {
+    }
+    changed();
+    listenThread_.join();
+    apartmentThread_.join();
+    close(listener_);
+    close(stopFd_);
+    unlink((directory_ / socketName_).c_str());
+}
+
+void Exporter::accept() {
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    auto c = std::make_shared<Connection>();
+    c->socket = fd;
+    unsigned uid = 0;
+    Hello hello{};
+    Hello answer{wireMagic, wireMajor, wireMinor, S_OK, mailboxCapacity};
+    std::size_t clients = 0;
+    {
+        std::lock_guard lock(mutex_);
+        clients = connections_.size();
+    }
+    // Who calls is known before anything is read from the caller.
+    if (!peerUser(fd, uid) || !machineUser(uid)) {
+        answer.status = E_ACCESSDENIED;
+        sendHello(fd, answer, -1);
+        return; // the connection closes with c
+    }
+    if (!receiveHello(fd, hello, nullptr, std::chrono::seconds(2)))
+        return;
+    if (hello.magic != wireMagic || hello.major != wireMajor)
+        answer.status = badStubData;
+    else if (clients >= maxClients)
+        answer.status = RPC_E_SERVERFAULT;
+    int memory = -1;
+    if (answer.status == S_OK) {
+        memory = c->box.create();
+        if (memory < 0)
+            answer.status = E_OUTOFMEMORY;
+    }
+    const bool sent = sendHello(fd, answer, answer.status == S_OK ? memory : -1);
+    if (memory >= 0)
+        close(memory);
+    if (!sent || answer.status != S_OK)
+        return;
+    c->caller = userName(uid);
+    std::lock_guard lock(mutex_);
+    connections_.push_back(std::move(c));
+    changed();
+}
+
+void Exporter::listen() {
+    while (!stopping_) {
+        std::vector<pollfd> fds{{stopFd_, POLLIN, 0}, {listener_, POLLIN, 0}};
+        std::vector<std::shared_ptr<Connection>> watched;
+        {
+            std::lock_guard lock(mutex_);
+            for (auto& c : connections_)
+                if (!c->gone) {
+                    fds.push_back({c->socket, POLLIN, 0});
+                    watched.push_back(c);
+                }
+        }
+        if (poll(fds.data(), fds.size(), -1) < 0)
+            continue;
+        if (fds[0].revents)
+            break;
+        for (std::size_t i = 0; i < watched.size(); ++i)
+            if (fds[i + 2].revents) {
+                // A client sends nothing on the socket after its greeting: anything else, or
+                // the end of the stream, ends the connection.
+                watched[i]->gone = true;
+                changed();
+            }
+        if (fds[1].revents & POLLIN)
+            accept();
+    }
+}
+
+void Exporter::apartment() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::vector<std::shared_ptr<Connection>> served;
+    auto lastWork = std::chrono::steady_clock::now();
+    bool spinning = false; // waiting for the next call since the last one, spinning
+    AdaptiveSpin spin;
+    std::uint32_t seen = control_.load() - 1;
+    while (!stopping_) {
+        const std::uint32_t now = control_.load();
+        if (now != seen) {
+            seen = now;
+            std::vector<std::shared_ptr<Connection>> ended;
+            {
+                std::lock_guard lock(mutex_);
+                std::erase_if(connections_, [&](const std::shared_ptr<Connection>& c) {
+                    if (!c->gone)
+                        return false;
+                    ended.push_back(c);
+                    return true;
+                });
+                served = connections_;
+            }
+            ended.clear(); // their objects are released here, on the apartment thread
+        }
+        bool worked = false;
+        for (auto& c : served) {
+            if (c->box.header().state.load(std::memory_order_acquire) == Request) {
+                c->serve();
+                worked = true;
+            }
+        }
+        const auto time = std::chrono::steady_clock::now();
+        if (worked) {
+            if (spinning)
+                spin.caught();
+            spinning = true;
+            lastWork = time;
+            continue;
+        }
+        if (spinning && time - lastWork < spin.budget()) {
+            spinPause();
+            continue;
+        }
+        if (spinning)
+            spin.missed();
+        spinning = false;
+        // Sleep: say so in every mailbox, look once more, then wait.
+        std::vector<std::atomic<std::uint32_t>*> words{&control_};
+        std::vector<std::uint32_t> expected{seen};
+        bool ready = false;
+        for (auto& c : served) {
+            MailboxHeader& h = c->box.header();
+            h.serverSleeping.store(1, std::memory_order_seq_cst);
+            const std::uint32_t state = h.state.load(std::memory_order_seq_cst);
+            ready = ready || state == Request;
+            words.push_back(&h.state);
+            expected.push_back(state);
+        }
+        if (!ready && control_.load() == seen)
+            futexWaitAny(words, expected);
+        for (auto& c : served)
+            c->box.header().serverSleeping.store(0, std::memory_order_relaxed);
+        lastWork = std::chrono::steady_clock::now();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        served = std::move(connections_);
+        connections_.clear();
+    }
+    for (auto& c : served)
+        c->releaseAll();
+    served.clear();
+    CoUninitialize();
+}
+
+struct Published {
+    std::mutex mutex;
+    std::unique_ptr<Exporter> exporter;
+    std::vector<GUID> classes;
+};
+
+Published& published() {
+    static auto* instance = new Published;
+    return *instance;
+}
+
+} // namespace
+
+std::size_t exportedObjects() {
+    return exportedCount.load();
+}
+
+HRESULT publishClass(REFCLSID clsid) {
+    Published& p = published();
+    std::lock_guard lock(p.mutex);
+    if (!p.exporter) {
+        HRESULT hr = S_OK;
+        p.exporter.reset(Exporter::start(hr));
+        if (!p.exporter)
+            return hr;
+    }
+    const std::filesystem::path link = p.exporter->directory() / guidName(clsid);
+    const std::filesystem::path temp =
+        p.exporter->directory() / (guidName(clsid) + "." + std::to_string(getpid()));
+    unlink(temp.c_str());
+    if (symlink(p.exporter->socketName().c_str(), temp.c_str()) != 0 ||
+        rename(temp.c_str(), link.c_str()) != 0)
+        return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    p.classes.push_back(clsid);
+    return S_OK;
+}
+
+void withdrawClass(REFCLSID clsid) {
+    std::unique_ptr<Exporter> ending;
+    {
+        Published& p = published();
+        std::lock_guard lock(p.mutex);
+        const auto it = std::find(p.classes.begin(), p.classes.end(), clsid);
+        if (it == p.classes.end() || !p.exporter)
+            return;
+        p.classes.erase(it);
+        if (std::find(p.classes.begin(), p.classes.end(), clsid) == p.classes.end()) {
+            const std::filesystem::path link = p.exporter->directory() / guidName(clsid);
+            char target[256] = {};
+            const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+            if (n > 0 && p.exporter->socketName() == std::string(target, static_cast<size_t>(n)))
+                unlink(link.c_str());
+        }
+        if (p.classes.empty())
+            ending = std::move(p.exporter);
+    }
+    ending.reset();
+}
+
+} // namespace sky::remote

@@ -1,0 +1,205 @@
+// The transport of calls between processes (see mailbox.h).
+#include "mailbox.h"
+
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "sky/machine.h"
+
+namespace sky::remote {
+
+namespace {
+
+constexpr std::size_t mappedSize = sizeof(MailboxHeader) + mailboxCapacity;
+
+long futexCall(std::atomic<std::uint32_t>& word, int op, std::uint32_t value,
+               const timespec* timeout) {
+    return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), op, value, timeout, nullptr,
+                   0);
+}
+
+} // namespace
+
+Mailbox::~Mailbox() {
+    if (base_)
+        munmap(base_, size_);
+}
+
+int Mailbox::create() {
+    const int fd = memfd_create("skyloom-mailbox", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0)
+        return -1;
+    if (ftruncate(fd, static_cast<off_t>(mappedSize)) != 0 ||
+        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0 || !attach(fd)) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+bool Mailbox::attach(int fd) {
+    struct stat info {};
+    const int seals = fcntl(fd, F_GET_SEALS);
+    if (fstat(fd, &info) != 0 || static_cast<std::size_t>(info.st_size) != mappedSize ||
+        seals < 0 || !(seals & F_SEAL_SHRINK))
+        return false;
+    void* base = mmap(nullptr, mappedSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (base == MAP_FAILED)
+        return false;
+    base_ = base;
+    size_ = mappedSize;
+    return true;
+}
+
+void futexWake(std::atomic<std::uint32_t>& word) {
+    futexCall(word, FUTEX_WAKE, 1, nullptr);
+}
+
+void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected,
+               std::chrono::milliseconds timeout) {
+    const timespec limit{static_cast<time_t>(timeout.count() / 1000),
+                         static_cast<long>(timeout.count() % 1000) * 1000000L};
+    futexCall(word, FUTEX_WAIT, expected, &limit);
+}
+
+void futexWaitAny(std::span<std::atomic<std::uint32_t>* const> words,
+                  std::span<const std::uint32_t> expected) {
+    struct futex_waitv waiters[128] = {};
+    const std::size_t count = std::min<std::size_t>(words.size(), 128);
+    for (std::size_t i = 0; i < count; ++i) {
+        waiters[i].val = expected[i];
+        waiters[i].uaddr = reinterpret_cast<std::uintptr_t>(words[i]);
+        waiters[i].flags = FUTEX_32;
+    }
+    syscall(SYS_futex_waitv, waiters, static_cast<unsigned>(count), 0, nullptr, CLOCK_MONOTONIC);
+}
+
+void spinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+std::filesystem::path endpointDirectory() {
+    const std::filesystem::path run = sky::machine::root() / "run";
+    const std::filesystem::path com = run / "com";
+    // Other users of the machine pass through to the sockets; who may call is decided by the
+    // peer's credentials when it connects.
+    mkdir(run.c_str(), 0755);
+    mkdir(com.c_str(), 0755);
+    return com;
+}
+
+bool socketAddress(const std::filesystem::path& directory, const std::string& name,
+                   sockaddr_un& address, int& dirFd) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    dirFd = -1;
+    std::string path = (directory / name).string();
+    if (path.size() >= sizeof address.sun_path) {
+        dirFd = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0)
+            return false;
+        path = "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
+        if (path.size() >= sizeof address.sun_path) {
+            close(dirFd);
+            dirFd = -1;
+            return false;
+        }
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+bool sendHello(int socket, const Hello& hello, int passFd) {
+    iovec io{const_cast<Hello*>(&hello), sizeof hello};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    if (passFd >= 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &passFd, sizeof(int));
+    }
+    return sendmsg(socket, &message, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof hello);
+}
+
+bool receiveHello(int socket, Hello& hello, int* passedFd, std::chrono::milliseconds timeout) {
+    if (passedFd)
+        *passedFd = -1;
+    pollfd p{socket, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(timeout.count())) != 1 || !(p.revents & POLLIN))
+        return false;
+    iovec io{&hello, sizeof hello};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)] = {};
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    int received = -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < count; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+            if (received < 0 && passedFd)
+                received = fd;
+            else
+                close(fd);
+        }
+    }
+    const bool whole =
+        got == static_cast<ssize_t>(sizeof hello) && !(message.msg_flags & MSG_CTRUNC);
+    if (!whole) {
+        if (received >= 0)
+            close(received);
+        return false;
+    }
+    if (passedFd)
+        *passedFd = received;
+    else if (received >= 0)
+        close(received);
+    return true;
+}
+
+bool peerUser(int socket, unsigned& uid) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+        return false;
+    uid = credentials.uid;
+    return true;
+}
+
+bool peerGone(int socket) {
+    pollfd p{socket, POLLIN, 0};
+    if (poll(&p, 1, 0) != 1)
+        return false;
+    return (p.revents & (POLLHUP | POLLERR | POLLIN)) != 0;
+}
+
+} // namespace sky::remote

@@ -1,0 +1,328 @@
+// Calls between processes at the platform's level: a class object of this process published for
+// CLSCTX_LOCAL_SERVER and reached through its endpoint, as another process reaches it (the same
+// socket, shared memory and apartment thread), and what the server does with messages that
+// break the wire format.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <set>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "client.h"
+#include "mailbox.h"
+#include "sky/automation.h"
+#include "sky/com_object.h"
+#include "sky/machine.h"
+#include "sky/remote.h"
+#include "sky/temp_machine.h"
+#include "win/com_security.h"
+#include "win/environment.h"
+
+namespace sky::remote {
+namespace {
+
+constexpr CLSID clsidEcho{
+    0x5E1F0A11, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+
+std::set<std::thread::id> servingThreads;
+
+// Echo: member 1 "Echo" gives its argument back, member 2 "Caller" the calling user's name,
+// member 3 "Fail" fails with a description.
+class Echo final : public ComObject<IDispatch> {
+public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        HRESULT hr = S_OK;
+        for (UINT i = 0; i < count; ++i) {
+            const std::u16string_view name(names[i]);
+            ids[i] = name == u"Echo" ? 1 : name == u"Caller" ? 2 : name == u"Fail" ? 3 : -1;
+            if (ids[i] < 0)
+                hr = DISP_E_UNKNOWNNAME;
+        }
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO*, UINT*) override {
+        servingThreads.insert(std::this_thread::get_id());
+        if (id == 1) {
+            if (params->cArgs != 1)
+                return DISP_E_BADPARAMCOUNT;
+            return VariantCopy(result, &params->rgvarg[0]);
+        }
+        if (id == 2) {
+            EXPECT_EQ(CoImpersonateClient(), S_OK);
+            WCHAR name[256];
+            DWORD size = 256;
+            GetUserNameW(name, &size);
+            CoRevertToSelf();
+            result->vt = VT_BSTR;
+            result->bstrVal = SysAllocString(name);
+            return S_OK;
+        }
+        if (id == 3)
+            return setError(E_ACCESSDENIED, u"Echo refuses.", u"EchoSource");
+        return DISP_E_MEMBERNOTFOUND;
+    }
+};
+
+HRESULT newEcho(REFIID riid, void** ppv) {
+    return makeObject<Echo>()->QueryInterface(riid, ppv);
+}
+
+class RemoteTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        auto factory = makeObject<ClassFactory>(&newEcho);
+        ASSERT_EQ(CoRegisterClassObject(clsidEcho, factory.get(), CLSCTX_LOCAL_SERVER,
+                                        REGCLS_MULTIPLEUSE, &cookie_),
+                  S_OK);
+    }
+    void TearDown() override {
+        if (cookie_)
+            CoRevokeClassObject(cookie_);
+        CoUninitialize();
+    }
+
+    // The object as another process gets it: through the endpoint, not the class table.
+    ComPtr<IDispatch> remoteEcho() {
+        ComPtr<IClassFactory> factory;
+        EXPECT_EQ(getRemoteClassObject(clsidEcho, IID_IClassFactory, factory.putVoid()), S_OK);
+        ComPtr<IDispatch> echo;
+        if (factory) {
+            EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, echo.putVoid()), S_OK);
+        }
+        return echo;
+    }
+
+    DWORD cookie_ = 0;
+};
+
+TEST_F(RemoteTest, ValuesObjectsAndErrorsCrossAndEveryCallIsServedOnOneApartmentThread) {
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    servingThreads.clear();
+    try {
+        callMethod(echo.get(), u"Echo");
+        ADD_FAILURE() << "Echo without its argument succeeded";
+    } catch (const ComError& e) {
+        EXPECT_EQ(e.result(), DISP_E_BADPARAMCOUNT);
+    }
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", 42).toInt32(), 42);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", 2.5).toDouble(), 2.5);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", true).toBool(), true);
+    const std::u16string withNul(u"a\0b\u00e9", 4);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", withNul).toString(), withNul);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", Variant()).type(), VT_EMPTY);
+    // The server's own object comes back as the same object.
+    const Variant same = callMethod(echo.get(), u"Echo", echo);
+    EXPECT_EQ(same.toDispatch().as<IUnknown>().get(), echo.as<IUnknown>().get());
+    EXPECT_EQ(servingThreads.size(), 1u);
+    EXPECT_NE(*servingThreads.begin(), std::this_thread::get_id());
+
+    try {
+        callMethod(echo.get(), u"Fail");
+        ADD_FAILURE() << "Fail succeeded";
+    } catch (const ComError& e) {
+        EXPECT_EQ(e.result(), E_ACCESSDENIED);
+        EXPECT_STREQ(e.what(), "Echo refuses.");
+    }
+    DISPID id = 0;
+    OLECHAR name[] = u"Nothing";
+    LPOLESTR names[] = {name};
+    EXPECT_EQ(echo->GetIDsOfNames(IID_NULL, names, 1, 0, &id), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(id, DISPID_UNKNOWN);
+}
+
+TEST_F(RemoteTest, TheServedObjectSeesTheCallingUserWhenItImpersonates) {
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    WCHAR own[256];
+    DWORD size = 256;
+    ASSERT_TRUE(GetUserNameW(own, &size));
+    EXPECT_EQ(getProperty(echo.get(), u"Caller").toString(), std::u16string(own));
+    EXPECT_EQ(CoImpersonateClient(), RPC_E_CALL_COMPLETE) << "outside a call";
+}
+
+TEST_F(RemoteTest, AUserWhoIsNotAUserOfTheMachineIsRefused) {
+    // Another account may reach the socket, but is not the machine's owner, root or the server's
+    // own user. Switching accounts takes root.
+    ASSERT_EQ(geteuid(), 0u) << "this test calls as a second account and needs root";
+    ASSERT_EQ(chmod(sky::machine::root().c_str(), 0755), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(40001) != 0 || setuid(40001) != 0)
+            _exit(2);
+        ComPtr<IClassFactory> factory;
+        const HRESULT hr = getRemoteClassObject(clsidEcho, IID_IClassFactory, factory.putVoid());
+        _exit(hr == E_ACCESSDENIED ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // The server goes on serving its users.
+    EXPECT_TRUE(remoteEcho());
+}
+
+// A client that speaks the wire format by hand.
+class RawClient {
+public:
+    explicit RawClient(const Hello& hello) {
+        char target[256] = {};
+        OLECHAR text[40];
+        StringFromGUID2(clsidEcho, text, 40);
+        const auto dir = endpointDirectory();
+        const ssize_t n = readlink((dir / sky::narrow(text)).c_str(), target, sizeof target - 1);
+        EXPECT_GT(n, 0);
+        sockaddr_un address{};
+        int dirFd = -1;
+        EXPECT_TRUE(socketAddress(dir, target, address, dirFd));
+        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        if (dirFd >= 0)
+            close(dirFd);
+        EXPECT_TRUE(sendHello(fd_, hello, -1));
+        int memory = -1;
+        answered_ = receiveHello(fd_, answer_, &memory, std::chrono::seconds(5));
+        if (memory >= 0) {
+            EXPECT_TRUE(box_.attach(memory));
+            close(memory);
+        }
+    }
+    ~RawClient() { close(fd_); }
+
+    const Hello& answer() const { return answer_; }
+    bool answered() const { return answered_; }
+
+    // Posts `bytes` (with `length` claimed) and gives the reply's result.
+    HRESULT post(const std::vector<unsigned char>& bytes, std::uint32_t length) {
+        std::memcpy(box_.data(), bytes.data(), bytes.size());
+        box_.header().length = length;
+        box_.header().state.store(Request);
+        futexWake(box_.header().state);
+        for (int i = 0; i < 500 && box_.header().state.load() != Reply; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(box_.header().state.load(), Reply);
+        HRESULT hr = 0;
+        std::memcpy(&hr, box_.data(), 4);
+        box_.header().state.store(Idle);
+        return hr;
+    }
+    HRESULT post(const std::vector<unsigned char>& bytes) {
+        return post(bytes, static_cast<std::uint32_t>(bytes.size()));
+    }
+
+private:
+    int fd_ = -1;
+    Hello answer_{};
+    bool answered_ = false;
+    Mailbox box_;
+};
+
+std::vector<unsigned char> request(Kind kind, const std::vector<unsigned char>& body,
+                                   std::uint32_t releases = 0) {
+    Writer w;
+    w.u16(static_cast<std::uint16_t>(kind));
+    w.u16(0);
+    w.u32(releases);
+    w.raw(body.data(), body.size());
+    return w.bytes();
+}
+
+TEST_F(RemoteTest, MalformedMessagesAreRefusedAndTheServerGoesOn) {
+    const Hello good{wireMagic, wireMajor, wireMinor, S_OK, 0};
+    {
+        Hello wrong = good;
+        wrong.major = 9;
+        RawClient client(wrong);
+        ASSERT_TRUE(client.answered());
+        EXPECT_EQ(client.answer().status, badStubData) << "another major version is refused";
+    }
+    {
+        Hello wrong = good;
+        wrong.magic = 0x12345678;
+        RawClient client(wrong);
+        EXPECT_NE(client.answer().status, S_OK);
+    }
+    RawClient client(good);
+    ASSERT_TRUE(client.answered());
+    ASSERT_EQ(client.answer().status, S_OK);
+    EXPECT_EQ(client.post(request(Kind::Flush, {})), S_OK);
+    EXPECT_EQ(client.post({1, 2, 3}), badStubData) << "truncated header";
+    EXPECT_EQ(client.post(request(static_cast<Kind>(77), {0, 0, 0, 0, 0, 0, 0, 0})), badStubData)
+        << "unknown kind";
+    EXPECT_EQ(client.post(request(Kind::Flush, {}, 1000)), badStubData) << "releases cut short";
+    EXPECT_EQ(client.post(request(Kind::GetClassObject, {1, 2, 3})), badStubData)
+        << "identifiers cut short";
+    EXPECT_EQ(client.post(request(Kind::Call, std::vector<unsigned char>(26, 0))),
+              CO_E_OBJNOTCONNECTED)
+        << "an object never handed out";
+    EXPECT_EQ(client.post(request(Kind::Flush, {}), 0xFFFFFFFFu), badStubData)
+        << "a length past the mailbox is cut to the mailbox, which holds no valid message";
+    std::vector<unsigned char> noise(4096);
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<unsigned char>(i * 7919 + 13);
+    for (std::uint16_t kind = 1; kind <= 11; ++kind) {
+        auto message = request(static_cast<Kind>(kind), noise);
+        EXPECT_TRUE(FAILED(client.post(message))) << "kind " << kind;
+    }
+
+    // Other clients are served as before.
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", 7).toInt32(), 7);
+}
+
+TEST_F(RemoteTest, RevokingTheLastClassObjectDisconnectsItsClients) {
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    ASSERT_EQ(CoRevokeClassObject(cookie_), S_OK);
+    cookie_ = 0;
+    VARIANT result;
+    VariantInit(&result);
+    DISPPARAMS none{};
+    const HRESULT first =
+        echo->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+    EXPECT_TRUE(first == serverUnavailable || first == RPC_E_DISCONNECTED) << std::hex << first;
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getRemoteClassObject(clsidEcho, IID_IClassFactory, factory.putVoid()),
+              REGDB_E_CLASSNOTREG);
+}
+
+TEST(RemoteEndpoint, AMachineDirectoryPastTheSocketAddressLimitIsStillReached) {
+    sky::testing::TempMachine outer;
+    const auto deep = outer.path() / std::string(60, 'd') / std::string(60, 'e');
+    std::filesystem::create_directories(deep);
+    const char* previous = std::getenv("SKYLOOM_MACHINE");
+    const std::string saved = previous ? previous : "";
+    setenv("SKYLOOM_MACHINE", deep.c_str(), 1);
+    ASSERT_GT((endpointDirectory() / "process-1234567.sock").string().size(), 108u);
+    {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        DWORD cookie = 0;
+        auto factory = makeObject<ClassFactory>(&newEcho);
+        ASSERT_EQ(CoRegisterClassObject(clsidEcho, factory.get(), CLSCTX_LOCAL_SERVER,
+                                        REGCLS_MULTIPLEUSE, &cookie),
+                  S_OK);
+        ComPtr<IClassFactory> remote;
+        EXPECT_EQ(getRemoteClassObject(clsidEcho, IID_IClassFactory, remote.putVoid()), S_OK);
+        remote = nullptr;
+        CoRevokeClassObject(cookie);
+        CoUninitialize();
+    }
+    setenv("SKYLOOM_MACHINE", saved.c_str(), 1);
+}
+
+} // namespace
+} // namespace sky::remote

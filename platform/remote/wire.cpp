@@ -1,0 +1,182 @@
+// The wire format's values (see wire.h).
+#include "wire.h"
+
+#include "../automation/variant_types.h"
+
+namespace sky::remote {
+
+void Writer::str(const OLECHAR* text, std::uint32_t characters) {
+    if (!text) {
+        u32(0xFFFFFFFFu);
+        return;
+    }
+    u32(characters * 2);
+    raw(text, characters * 2);
+}
+
+void Writer::bstr(BSTR b) {
+    if (!b) {
+        u32(0xFFFFFFFFu);
+        return;
+    }
+    const UINT bytes = SysStringByteLen(b);
+    u32(bytes);
+    raw(b, bytes);
+}
+
+bool Reader::raw(void* out, std::size_t size) {
+    if (!ok_ || static_cast<std::size_t>(end_ - p_) < size) {
+        ok_ = false;
+        p_ = end_;
+        if (size)
+            std::memset(out, 0, size);
+        return false;
+    }
+    if (size)
+        std::memcpy(out, p_, size);
+    p_ += size;
+    return true;
+}
+
+BSTR Reader::bstr() {
+    const std::uint32_t bytes = u32();
+    if (!ok_ || bytes == 0xFFFFFFFFu)
+        return nullptr;
+    if (static_cast<std::size_t>(end_ - p_) < bytes) {
+        fail();
+        return nullptr;
+    }
+    BSTR b = SysAllocStringByteLen(reinterpret_cast<const char*>(p_), bytes);
+    if (!b) {
+        fail();
+        return nullptr;
+    }
+    p_ += bytes;
+    return b;
+}
+
+namespace {
+
+// The size of a value of a variant type held in place (no string or object), 0 for others.
+std::size_t plainSize(VARTYPE vt) {
+    if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN)
+        return 0;
+    return automation::valueSize(vt);
+}
+
+} // namespace
+
+HRESULT writeTyped(Writer& out, VARTYPE vt, const void* value, const IID* iid,
+                   ObjectCodec& objects) {
+    if (vt == VT_VARIANT)
+        return writeVariant(out, *static_cast<const VARIANT*>(value), objects);
+    if (const std::size_t size = plainSize(vt)) {
+        out.raw(value, size);
+        return S_OK;
+    }
+    switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+        return S_OK;
+    case VT_BSTR:
+        out.bstr(*static_cast<const BSTR*>(value));
+        return S_OK;
+    case VT_DISPATCH:
+        return objects.putObject(out, *static_cast<IUnknown* const*>(value),
+                                 iid ? *iid : IID_IDispatch);
+    case VT_UNKNOWN:
+        return objects.putObject(out, *static_cast<IUnknown* const*>(value),
+                                 iid ? *iid : IID_IUnknown);
+    default:
+        return DISP_E_BADVARTYPE;
+    }
+}
+
+HRESULT readTyped(Reader& in, VARTYPE vt, const IID* iid, VARIANT& v, ObjectCodec& objects) {
+    VariantInit(&v);
+    if (vt == VT_VARIANT)
+        return readVariant(in, v, objects);
+    v.llVal = 0;
+    if (const std::size_t size = plainSize(vt)) {
+        if (!in.raw(&v.llVal, size))
+            return badStubData;
+        v.vt = vt;
+        return S_OK;
+    }
+    switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+        v.vt = vt;
+        return S_OK;
+    case VT_BSTR:
+        v.bstrVal = in.bstr();
+        if (!in.ok())
+            return badStubData;
+        v.vt = VT_BSTR;
+        return S_OK;
+    case VT_DISPATCH:
+    case VT_UNKNOWN: {
+        void* object = nullptr;
+        const HRESULT hr = objects.getObject(
+            in, iid ? *iid : (vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown), &object);
+        if (FAILED(hr))
+            return hr;
+        v.vt = vt;
+        v.punkVal = static_cast<IUnknown*>(object);
+        return S_OK;
+    }
+    default:
+        return badStubData;
+    }
+}
+
+void clearTyped(VARTYPE vt, void* destination) {
+    if (vt == VT_VARIANT)
+        VariantInit(static_cast<VARIANT*>(destination));
+    else if (const std::size_t size = plainSize(vt))
+        std::memset(destination, 0, size);
+    else if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN)
+        *static_cast<void**>(destination) = nullptr;
+}
+
+void storeTyped(VARTYPE vt, VARIANT& value, void* destination) {
+    if (vt == VT_VARIANT)
+        *static_cast<VARIANT*>(destination) = value;
+    else if (const std::size_t size = plainSize(vt))
+        std::memcpy(destination, &value.llVal, size);
+    else if (vt == VT_BSTR)
+        *static_cast<BSTR*>(destination) = value.bstrVal;
+    else if (vt == VT_DISPATCH || vt == VT_UNKNOWN)
+        *static_cast<void**>(destination) = value.punkVal;
+    VariantInit(&value);
+}
+
+HRESULT writeVariant(Writer& out, const VARIANT& v, ObjectCodec& objects) {
+    if (v.vt & VT_BYREF) {
+        const auto base = static_cast<VARTYPE>(v.vt & ~VT_BYREF);
+        if (!v.byref)
+            return E_POINTER;
+        if (base == VT_VARIANT)
+            return writeVariant(out, *v.pvarVal, objects);
+        if (base == VT_VARIANT ||
+            (!plainSize(base) && base != VT_BSTR && base != VT_DISPATCH && base != VT_UNKNOWN))
+            return DISP_E_BADVARTYPE;
+        out.u16(base);
+        return writeTyped(out, base, v.byref, nullptr, objects);
+    }
+    if (v.vt == VT_VARIANT || (v.vt != VT_EMPTY && v.vt != VT_NULL && !plainSize(v.vt) &&
+                               v.vt != VT_BSTR && v.vt != VT_DISPATCH && v.vt != VT_UNKNOWN))
+        return DISP_E_BADVARTYPE;
+    out.u16(v.vt);
+    return writeTyped(out, v.vt, &v.llVal, nullptr, objects);
+}
+
+HRESULT readVariant(Reader& in, VARIANT& v, ObjectCodec& objects) {
+    VariantInit(&v);
+    const VARTYPE vt = in.u16();
+    if (!in.ok() || vt == VT_VARIANT)
+        return badStubData;
+    return readTyped(in, vt, nullptr, v, objects);
+}
+
+} // namespace sky::remote

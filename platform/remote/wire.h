@@ -1,0 +1,170 @@
+// The wire format of calls between processes, version 1.0.
+//
+// Every value is little-endian. A connection starts on the socket with a greeting each way
+// (Hello below); after it, requests and replies travel through the connection's shared memory
+// (mailbox.h), one message at a time:
+//
+//   request  = u16 kind, u16 reserved (0), u32 releaseCount, releaseCount x (u64 object, u32 refs),
+//              then the body of the kind
+//   reply    = i32 result, u8 hasError, [error: guid, str source, str description, str helpFile,
+//              u32 helpContext], then the body of the kind when the result is a success
+//
+// A `str` is u32 byte count (0xFFFFFFFF: a null string) and that many bytes of UTF-16; an
+// object reference is u64 (0: a null pointer); a GUID is its 16 bytes as stored. A variant is u16
+// variant type and its value (see Writer::variant). Bodies:
+//
+//   GetClassObject  request: clsid, iid                 reply: object
+//   QueryInterface  request: object, iid                reply: (nothing)
+//   Call            request: object, iid, u16 member, each [in] argument as the member's
+//                   table types it                      reply: the [out, retval] value, if any
+//   GetIDsOfNames   request: object, iid, u32 n, n x str  reply: n x i32
+//   Invoke          request: object, iid, i32 dispid, u16 flags, u32 n, n x variant (as
+//                   rgvarg holds them), u32 named, named x i32, u8 wantResult
+//                   reply: variant result, u32 argErr, excepinfo (u16 code, str source,
+//                   str description, str helpFile, u32 helpContext, i32 scode)
+//   EnumNext        request: object, u32 count          reply: u32 fetched, fetched x variant
+//   EnumSkip/Reset  request: object (, u32 count)       reply: (nothing)
+//   EnumClone       request: object                     reply: object
+//   CreateInstance  request: object (a class object), iid   reply: object
+//   Flush           request: (nothing)                  reply: (nothing): delivers releases
+//
+// Each object reference a reply carries gives the client one reference on that object; the
+// client hands references back in the release list of a later request. Anything malformed or
+// truncated is refused with RPC_X_BAD_STUB_DATA and changes nothing.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "win/oleauto.h"
+
+namespace sky::remote {
+
+inline constexpr std::uint32_t wireMagic = 0x52594B53; // "SKYR"
+inline constexpr std::uint16_t wireMajor = 1;
+inline constexpr std::uint16_t wireMinor = 0;
+
+// HRESULT_FROM_WIN32(RPC_X_BAD_STUB_DATA), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE).
+inline constexpr HRESULT badStubData = static_cast<HRESULT>(0x800706F7);
+inline constexpr HRESULT serverUnavailable = static_cast<HRESULT>(0x800706BA);
+
+enum class Kind : std::uint16_t {
+    GetClassObject = 1,
+    QueryInterface = 2,
+    Call = 3,
+    GetIDsOfNames = 4,
+    Invoke = 5,
+    EnumNext = 6,
+    EnumSkip = 7,
+    EnumReset = 8,
+    EnumClone = 9,
+    CreateInstance = 10,
+    Flush = 11,
+};
+
+// The greeting: the client sends it first, the server answers with its own (status 0: accepted;
+// otherwise an HRESULT saying why not) and, on acceptance, the shared memory's descriptor.
+struct Hello {
+    std::uint32_t magic;
+    std::uint16_t major, minor;
+    std::int32_t status;
+    std::uint32_t capacity; // bytes of message space in the shared memory
+};
+
+class Writer {
+public:
+    void u8(std::uint8_t v) { bytes_.push_back(v); }
+    void u16(std::uint16_t v) { raw(&v, 2); }
+    void u32(std::uint32_t v) { raw(&v, 4); }
+    void i32(std::int32_t v) { raw(&v, 4); }
+    void u64(std::uint64_t v) { raw(&v, 8); }
+    void guid(const GUID& g) { raw(&g, sizeof g); }
+    void str(const OLECHAR* text, std::uint32_t characters);
+    void bstr(BSTR b); // keeps the byte length; null stays null
+    void raw(const void* data, std::size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        bytes_.insert(bytes_.end(), p, p + size);
+    }
+    // Overwrites 4 bytes written before.
+    void patch32(std::size_t at, std::uint32_t v) { std::memcpy(bytes_.data() + at, &v, 4); }
+
+    std::vector<unsigned char>& bytes() { return bytes_; }
+    std::size_t size() const { return bytes_.size(); }
+    void clear() { bytes_.clear(); }
+
+private:
+    std::vector<unsigned char> bytes_;
+};
+
+// Reads a message; every read checks the bounds. After the first failure ok() is false and
+// every later read gives zero.
+class Reader {
+public:
+    Reader(const unsigned char* data, std::size_t size)
+        : begin_(data), p_(data), end_(data + size) {}
+
+    std::uint8_t u8() { return take<std::uint8_t>(); }
+    std::uint16_t u16() { return take<std::uint16_t>(); }
+    std::uint32_t u32() { return take<std::uint32_t>(); }
+    std::int32_t i32() { return take<std::int32_t>(); }
+    std::uint64_t u64() { return take<std::uint64_t>(); }
+    GUID guid() { return take<GUID>(); }
+    // A new BSTR (null for a null string); false in ok() when truncated or out of memory.
+    BSTR bstr();
+    bool raw(void* out, std::size_t size);
+
+    bool ok() const { return ok_; }
+    std::size_t position() const { return static_cast<std::size_t>(p_ - begin_); }
+    bool atEnd() const { return ok_ && p_ == end_; }
+    void fail() { ok_ = false; }
+
+private:
+    template <class T> T take() {
+        T v{};
+        raw(&v, sizeof v);
+        return v;
+    }
+    const unsigned char* begin_;
+    const unsigned char* p_;
+    const unsigned char* end_;
+    bool ok_ = true;
+};
+
+} // namespace sky::remote
+
+namespace sky::remote {
+
+// How object references are written and read: the two sides of a connection keep different
+// tables (the server exports objects, the client holds proxies).
+class ObjectCodec {
+public:
+    // Writes a reference to `object` (may be null) as the interface `iid`.
+    virtual HRESULT putObject(Writer& out, IUnknown* object, REFIID iid) = 0;
+    // Reads a reference and gives the object at `iid` (AddRef'd; null for a null reference).
+    virtual HRESULT getObject(Reader& in, REFIID iid, void** ppv) = 0;
+
+protected:
+    ~ObjectCodec() = default;
+};
+
+// A variant as [u16 vt][value]. By-reference values are written as the value they point at.
+// DISP_E_BADVARTYPE for a type automation does not pass (arrays, records).
+HRESULT writeVariant(Writer& out, const VARIANT& v, ObjectCodec& objects);
+// Reads a variant into `v` (initialised by the caller); on failure `v` is left empty.
+HRESULT readVariant(Reader& in, VARIANT& v, ObjectCodec& objects);
+
+// A value of the given variant type as a table parameter holds it, without the type word.
+HRESULT writeTyped(Writer& out, VARTYPE vt, const void* value, const IID* iid,
+                   ObjectCodec& objects);
+// Reads a value of type `vt` into `v`, which becomes of that type (VT_VARIANT: any variant).
+HRESULT readTyped(Reader& in, VARTYPE vt, const IID* iid, VARIANT& v, ObjectCodec& objects);
+
+// Out parameters of table type `vt` as C++ holds them: cleared to zero (a null string or
+// object, an empty variant) and filled from a variant read by readTyped, which gives up what it
+// owned.
+void clearTyped(VARTYPE vt, void* destination);
+void storeTyped(VARTYPE vt, VARIANT& value, void* destination);
+
+} // namespace sky::remote

@@ -1,0 +1,48 @@
+// Running a program of the build from a test, the way a user runs it from a shell.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace sky::testing {
+
+struct ProgramRun {
+    int exitCode = -1; // -1 when the program did not end by itself
+    std::string out;
+    std::string errors; // empty when standard error went elsewhere
+};
+
+// Runs `command` through the shell and collects its standard output. With `errorsFile`, standard
+// error goes there and is read back (and the file removed); otherwise the command says where it
+// goes.
+inline ProgramRun runCommand(const std::string& command,
+                             const std::filesystem::path& errorsFile = {}) {
+    ProgramRun run;
+    const std::string line =
+        errorsFile.empty() ? command : command + " 2>'" + errorsFile.string() + "'";
+    FILE* pipe = popen(line.c_str(), "r");
+    if (!pipe) {
+        return run;
+    }
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        run.out.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (!errorsFile.empty()) {
+        std::ifstream errors(errorsFile, std::ios::binary);
+        run.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
+        errors.close();
+        std::error_code ignored;
+        std::filesystem::remove(errorsFile, ignored);
+    }
+    return run;
+}
+
+} // namespace sky::testing

@@ -1,0 +1,404 @@
+// The object model called from another process: the module served by a server process that
+// the test starts (as the QVCom service serves it), the classes registered for a local service
+// only, and every call crossing the boundary through the generated proxies.
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <thread>
+
+#include "sky/machine.h"
+#include "sky/remote.h"
+#include "sky/services.h"
+#include "sky/temp_machine.h"
+#include "testing/module_test_support.h"
+
+extern char** environ;
+
+namespace qvcomsrv::testing {
+namespace {
+
+constexpr HRESULT notFound = static_cast<HRESULT>(0x80070490); // ERROR_NOT_FOUND
+constexpr const char16_t* appId = u"{ED62F4E0-63C2-11D4-94D8-00C04FB0F326}";
+
+// A program of the build's testprograms folder, with pipes to its standard input and output.
+class Child {
+public:
+    Child(const std::string& program, std::vector<std::string> args) {
+        int in[2], out[2];
+        EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
+        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        const std::string path = (sky::testing::buildBin() / "testprograms" / program).string();
+        args.insert(args.begin(), path);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), environ), 0)
+            << path;
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        input_ = in[1];
+        output_ = fdopen(out[0], "r");
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            wait();
+        }
+        if (input_ >= 0)
+            close(input_);
+        if (output_)
+            fclose(output_);
+    }
+
+    std::string line() {
+        char text[512];
+        if (!output_ || !std::fgets(text, sizeof text, output_))
+            return "";
+        std::string s(text);
+        if (!s.empty() && s.back() == '\n')
+            s.pop_back();
+        return s;
+    }
+    void send(const std::string& text) {
+        ASSERT_EQ(write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    // Closes standard input (the server stops) and waits; returns the exit status.
+    int stop() {
+        close(input_);
+        input_ = -1;
+        return wait();
+    }
+    void killHard() {
+        kill(pid_, SIGKILL);
+        wait();
+    }
+    int wait() {
+        int status = 0;
+        if (pid_ > 0)
+            waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    FILE* output_ = nullptr;
+};
+
+const CLSID* const servedClasses[] = {
+    &CLSID_SkyloomFarm,          &CLSID_SkyloomServer, &CLSID_SkyloomApplication,
+    &CLSID_SkyloomUser,          &CLSID_SkyloomGroup,  &CLSID_SkyloomFolder,
+    &CLSID_SkyloomAppSrvBinding, &CLSID_SkyloomZone,   &CLSID_SkyloomCredential};
+
+std::u16string clsidText(const CLSID& clsid) {
+    OLECHAR text[40];
+    StringFromGUID2(clsid, text, 40);
+    return text;
+}
+
+void setString(HKEY root, const std::u16string& key, const char16_t* name,
+               const std::u16string& value) {
+    HKEY k = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+        ERROR_SUCCESS);
+    RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * 2));
+    RegCloseKey(k);
+}
+
+// The classes as qvcom registers them: reached through the application identifier's local
+// service, with no in-process server.
+void registerForLocalService() {
+    registerModule();
+    for (const CLSID* clsid : servedClasses) {
+        const std::u16string key = u"Software\\Classes\\CLSID\\" + clsidText(*clsid);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (key + u"\\InprocServer32").c_str());
+        setString(HKEY_LOCAL_MACHINE, key, u"AppID", appId);
+    }
+    setString(HKEY_LOCAL_MACHINE, std::u16string(u"Software\\Classes\\APPID\\") + appId,
+              u"LocalService", u"QVCom");
+}
+
+class RemoteObjectModelTest : public ObjectModelTest {
+protected:
+    void SetUp() override {
+        ObjectModelTest::SetUp();
+        registerForLocalService();
+        startServer();
+    }
+    void TearDown() override {
+        if (server_) {
+            EXPECT_EQ(server_->stop(), 0);
+        }
+        ObjectModelTest::TearDown();
+    }
+    void startServer() {
+        server_ = std::make_unique<Child>(
+            "qvcomsrv_local_server",
+            std::vector<std::string>{(sky::testing::buildBin() / "qvcomsrv.dll").string()});
+        ASSERT_EQ(server_->line(), "ready");
+    }
+    // Objects the server holds for its clients, once this process has handed back what it let go.
+    std::string serverObjects() {
+        sky::remote::deliverReleases();
+        server_->send("objects\n");
+        return server_->line();
+    }
+
+    std::unique_ptr<Child> server_;
+};
+
+TEST_F(RemoteObjectModelTest, FarmPropertiesCollectionsAndDispatchByNameCrossTheBoundary) {
+    auto farm = openFarm();
+    sky::Bstr name;
+    ASSERT_EQ(farm->get_FarmName(name.put()), S_OK) << failureText();
+    EXPECT_EQ(name.utf8(), "Skyfarm");
+
+    sky::ComPtr<ISkyloomApplications> apps;
+    ASSERT_EQ(farm->get_Applications(apps.put()), S_OK);
+    std::vector<std::string> names;
+    for (const auto& app : sky::enumerateAs<ISkyloomApplication5>(apps.get())) {
+        sky::Bstr dn;
+        ASSERT_EQ(app->get_DistinguishedName(dn.put()), S_OK);
+        names.push_back(dn.utf8());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Applications/Intranet", "Applications/Notepad",
+                                               "Applications/Office/Word"}));
+
+    sky::ComPtr<ISkyloomServers> servers;
+    ASSERT_EQ(farm->get_Servers(servers.put()), S_OK);
+    LONG count = 0;
+    ASSERT_EQ(servers->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 3);
+
+    // The administrator check, by name on the object WinFarmObject hands back.
+    sky::ComPtr<ISkyloomWinFarm> settings;
+    ASSERT_EQ(farm->get_WinFarmObject(settings.put()), S_OK);
+    EXPECT_NE(sky::getProperty(settings.get(), u"IsVantorAdministrator").toInt32(), 0);
+    // The farm object answers its settings family too, and is one object whichever face asks.
+    auto winFarm = farm.as<ISkyloomWinFarm5>();
+    EXPECT_EQ(farm.as<IUnknown>().get(), winFarm.as<IUnknown>().get());
+}
+
+TEST_F(RemoteObjectModelTest, FailuresCarryTheirDescriptionAndChangesReachTheStore) {
+    auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
+    ASSERT_EQ(app->Initialize(SkyloomWinAppObject, bstr("Applications/Nowhere").get()), S_OK);
+    EXPECT_EQ(app->LoadData(-1), notFound);
+    EXPECT_NE(failureText().find("Applications/Nowhere"), std::string::npos) << failureText();
+    try {
+        sky::callMethod(app.get(), u"Delete");
+        ADD_FAILURE() << "Delete of a missing application succeeded";
+    } catch (const sky::ComError& e) {
+        EXPECT_EQ(e.result(), notFound);
+    }
+
+    // An object of the server passed back to it as an argument: publish Word on BETA.
+    auto word = openApplication("Applications/Office/Word");
+    auto bind = binding("BETA");
+    ASSERT_EQ(word->AddServer(bind.as<ISkyloomAppSrvBinding>().get()), S_OK) << failureText();
+    ASSERT_EQ(word->SaveData(), S_OK) << failureText();
+    EXPECT_EQ(stored("Applications/Office/Word").servers,
+              (std::vector<std::string>{"ALPHA", "BETA"}));
+}
+
+TEST_F(RemoteObjectModelTest, ReferencesHeldAcrossTheBoundaryAreReleased) {
+    EXPECT_EQ(serverObjects(), "objects 0");
+    {
+        auto farm = openFarm();
+        sky::ComPtr<ISkyloomApplications> apps;
+        ASSERT_EQ(farm->get_Applications(apps.put()), S_OK);
+        auto copy = apps; // a second local reference holds no second remote one
+        EXPECT_EQ(serverObjects(), "objects 2");
+    }
+    EXPECT_EQ(serverObjects(), "objects 0");
+
+    // A client that dies holding objects has them released, and the server goes on serving.
+    Child client("qvcomsrv_farm_probe", {"hold"});
+    ASSERT_EQ(client.line(), "holding");
+    EXPECT_NE(serverObjects(), "objects 0");
+    client.killHard();
+    std::string left;
+    for (int i = 0; i < 100 && (left = serverObjects()) != "objects 0"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(left, "objects 0");
+    sky::Bstr name;
+    EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK);
+}
+
+// The probe's answer to "admin", run as the given user (none: as this process's user).
+std::string administratorCheck(std::optional<uid_t> as = std::nullopt) {
+    const std::string probe =
+        (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
+    std::string command = probe + " admin 2>&1";
+    if (as)
+        command = "setpriv --reuid=" + std::to_string(*as) + " --regid=" + std::to_string(*as) +
+                  " --clear-groups " + command;
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[256];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    if (pipe)
+        pclose(pipe);
+    return output;
+}
+
+TEST_F(RemoteObjectModelTest, TheAdministratorCheckAnswersForTheCallingUserNotTheServers) {
+    // The farm names this process's user, who also runs the server, as its administrator.
+    EXPECT_EQ(administratorCheck(), "administrator 1\n");
+
+    // A second local account, made a user of the machine (it owns the machine directory), asks
+    // the same server. Switching accounts takes root; without it the test cannot show this.
+    ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
+    uid_t other = 40000;
+    while (getpwuid(other))
+        ++other;
+    const auto root = sky::machine::root();
+    ASSERT_EQ(lchown(root.c_str(), other, other), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        ASSERT_EQ(lchown(entry.path().c_str(), other, other), 0) << entry.path();
+    EXPECT_EQ(administratorCheck(other), "administrator 0\n");
+    EXPECT_EQ(administratorCheck(), "administrator 1\n");
+}
+
+TEST_F(RemoteObjectModelTest, TwoClientsAtOnceBothKeepTheirChanges) {
+    const std::string probe =
+        (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
+    FILE* first = popen((probe + " publish Applications/Office/Word BETA 2>&1").c_str(), "r");
+    FILE* second = popen((probe + " publish Applications/Notepad GAMMA 2>&1").c_str(), "r");
+    ASSERT_TRUE(first && second);
+    char buffer[256];
+    std::string output;
+    while (std::fgets(buffer, sizeof buffer, first))
+        output += buffer;
+    while (std::fgets(buffer, sizeof buffer, second))
+        output += buffer;
+    EXPECT_EQ(pclose(first), 0) << output;
+    EXPECT_EQ(pclose(second), 0) << output;
+    auto sorted = [](std::vector<std::string> v) {
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    EXPECT_EQ(sorted(stored("Applications/Office/Word").servers),
+              (std::vector<std::string>{"ALPHA", "BETA"}));
+    EXPECT_EQ(sorted(stored("Applications/Notepad").servers),
+              (std::vector<std::string>{"ALPHA", "BETA", "GAMMA"}));
+}
+
+TEST_F(RemoteObjectModelTest, AServerThatStopsGivesItsClientsAClearFailure) {
+    auto farm = openFarm();
+    EXPECT_EQ(server_->stop(), 0);
+    server_.reset();
+    sky::Bstr name;
+    const HRESULT first = farm->get_FarmName(name.put());
+    EXPECT_TRUE(first == RPC_E_DISCONNECTED || first == static_cast<HRESULT>(0x800706BA))
+        << std::hex << first;
+    EXPECT_EQ(farm->get_FarmName(name.put()), RPC_E_DISCONNECTED);
+    // With nothing serving the class and no service to start, activation fails as Windows does.
+    try {
+        sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
+        ADD_FAILURE() << "activation without a server succeeded";
+    } catch (const sky::ComError& e) {
+        EXPECT_EQ(e.result(), CO_E_SERVER_EXEC_FAILURE);
+    }
+    // A new server is found by the next activation.
+    startServer();
+    EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK);
+}
+
+// The classes reached through the service QVCom, which activation starts: the test's server
+// program installed as that service.
+class ServiceActivationTest : public ObjectModelTest {
+protected:
+    void SetUp() override {
+        ObjectModelTest::SetUp();
+        registerForLocalService();
+        setString(HKEY_LOCAL_MACHINE, std::u16string(u"Software\\Classes\\APPID\\") + appId,
+                  u"ServiceParameters", u"-Service");
+        const auto bin = sky::testing::buildBin();
+        const std::u16string image =
+            sky::machine::toWindowsPath(bin / "testprograms" / "qvcomsrv_local_server") + u" " +
+            sky::machine::toWindowsPath(bin / "qvcomsrv.dll") + u" -Service";
+        manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(manager_, nullptr) << GetLastError();
+        service_ =
+            CreateServiceW(manager_, u"QVCom", u"QVCom", SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                           image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(service_, nullptr) << GetLastError();
+    }
+    void TearDown() override {
+        sky::services::shutdownServices();
+        if (service_)
+            CloseServiceHandle(service_);
+        if (manager_)
+            CloseServiceHandle(manager_);
+        ObjectModelTest::TearDown();
+    }
+    DWORD state() {
+        SERVICE_STATUS status{};
+        EXPECT_TRUE(QueryServiceStatus(service_, &status));
+        return status.dwCurrentState;
+    }
+
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+};
+
+TEST_F(ServiceActivationTest, TheFirstObjectStartsTheServiceAndTheNextStartsItAgainAfterAStop) {
+    EXPECT_EQ(state(), SERVICE_STOPPED);
+    auto farm = openFarm();
+    sky::Bstr name;
+    ASSERT_EQ(farm->get_FarmName(name.put()), S_OK) << failureText();
+    EXPECT_EQ(name.utf8(), "Skyfarm");
+    EXPECT_EQ(state(), SERVICE_RUNNING);
+
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    for (int i = 0; i < 500 && state() != SERVICE_STOPPED; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(state(), SERVICE_STOPPED);
+    const HRESULT first = farm->get_FarmName(name.put());
+    EXPECT_TRUE(first == RPC_E_DISCONNECTED || first == static_cast<HRESULT>(0x800706BA))
+        << std::hex << first;
+
+    EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK) << failureText();
+    EXPECT_EQ(state(), SERVICE_RUNNING);
+}
+
+TEST_F(ServiceActivationTest, AServiceThatCannotStartFailsActivationAtOnce) {
+    ASSERT_TRUE(DeleteService(service_));
+    CloseServiceHandle(service_);
+    service_ = CreateServiceW(manager_, u"QVCom", u"QVCom", SERVICE_ALL_ACCESS,
+                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                              u"C:\\WINDOWS\\System32\\missing.exe", nullptr, nullptr, nullptr,
+                              nullptr, nullptr);
+    ASSERT_NE(service_, nullptr);
+    const auto began = std::chrono::steady_clock::now();
+    try {
+        sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
+        ADD_FAILURE() << "activation succeeded without a server";
+    } catch (const sky::ComError& e) {
+        EXPECT_EQ(e.result(), CO_E_SERVER_EXEC_FAILURE);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(25))
+        << "a service that cannot start is not waited for";
+}
+
+} // namespace
+} // namespace qvcomsrv::testing
