@@ -30,6 +30,8 @@ HRESULT resultFor(sky::farm::Status::Code code) {
         return kStoreDamaged;
     case Code::IOError:
         return E_FAIL;
+    case Code::Unavailable:
+        return kStoreUnavailable;
     case Code::Internal:
         break;
     }

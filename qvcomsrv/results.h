@@ -24,6 +24,9 @@ inline constexpr HRESULT kStoreDamaged = HRESULT_FROM_WIN32(1392L);   // ERROR_F
 inline constexpr HRESULT kBadFileFormat = HRESULT_FROM_WIN32(11L);    // ERROR_BAD_FORMAT
 inline constexpr HRESULT kInvalidFileName = HRESULT_FROM_WIN32(123L); // ERROR_INVALID_NAME
 
+// ERROR_HOST_UNREACHABLE: the farm store's database server cannot be reached.
+inline constexpr HRESULT kStoreUnavailable = HRESULT_FROM_WIN32(1232L);
+
 // The result code for a kind of farm store failure.
 HRESULT resultFor(sky::farm::Status::Code code);
 

@@ -2,6 +2,8 @@
 // missing or something else.
 #include <sqlite3.h>
 #include <sys/wait.h>
+
+#include <cstdio>
 #include <unistd.h>
 
 #include <filesystem>
@@ -18,14 +20,17 @@ using Code = Status::Code;
 
 namespace {
 
-// Runs `work` in a child process with a connection of its own; the child's exit code is 0 when
-// `work` returned true.
-pid_t inChild(const std::function<bool(FarmStore&)>& work) {
+// Runs `work` in a child process with a connection of its own to the store at `location`; the
+// child's exit code is 0 when `work` returned true.
+pid_t inChild(const StoreLocation& location, const std::function<bool(FarmStore&)>& work) {
     const pid_t pid = fork();
     if (pid == 0) {
         bool ok = false;
         {
-            auto store = openSqliteFarmStore(testStorePath(), SqliteOptions{30000});
+            auto store = canonicalStoreType(location.type) == kSqliteStoreType
+                             ? openSqliteFarmStore(location.path, SqliteOptions{30000})
+                             : openPostgresFarmStore(location.path,
+                                                     postgres::ConnectionOptions{10, 60000, 30000});
             ok = store && work(**store);
         }
         _exit(ok ? 0 : 1);
@@ -92,7 +97,12 @@ void overwritePage(const std::string& path, int page) {
 
 } // namespace
 
-TEST(StoreConcurrency, AnotherProcessSeesWhatWasSaved) {
+// Several processes on one store, on each kind of store.
+using StoreConcurrency = FarmStoreTest;
+INSTANTIATE_TEST_SUITE_P(EveryKind, StoreConcurrency,
+                         ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres), storeKindName);
+
+TEST_P(StoreConcurrency, AnotherProcessSeesWhatWasSaved) {
     {
         auto store = createSmallFarm();
         Application app = newApplication("Applications/Office", "Word");
@@ -100,7 +110,7 @@ TEST(StoreConcurrency, AnotherProcessSeesWhatWasSaved) {
         ASSERT_TRUE(store->saveApplication(app, nullptr));
         ASSERT_TRUE(store->setFarmSetting(FarmSetting::SNMPThresholdValue, 42));
     }
-    const pid_t child = inChild([](FarmStore& store) {
+    const pid_t child = inChild(location(), [](FarmStore& store) {
         auto app = store.application("Applications/Office/Word");
         if (!app || app->servers != std::vector<std::string>{"BETA"})
             return false;
@@ -113,15 +123,16 @@ TEST(StoreConcurrency, AnotherProcessSeesWhatWasSaved) {
               (std::vector<std::string>{"BETA", "GAMMA"}));
 }
 
-TEST(StoreConcurrency, TwoProcessesSavingAtOnceLoseNothing) {
+TEST_P(StoreConcurrency, TwoProcessesSavingAtOnceLoseNothing) {
     {
         auto store = createSmallFarm();
         ASSERT_TRUE(store->saveApplication(newApplication("Applications", "Shared"), nullptr));
     }
     constexpr int kEach = 300;
-    const pid_t first = inChild([](FarmStore& s) { return saveMany(s, "first", kEach, "ALPHA"); });
+    const pid_t first =
+        inChild(location(), [](FarmStore& s) { return saveMany(s, "first", kEach, "ALPHA"); });
     const pid_t second =
-        inChild([](FarmStore& s) { return saveMany(s, "second", kEach, "GAMMA"); });
+        inChild(location(), [](FarmStore& s) { return saveMany(s, "second", kEach, "GAMMA"); });
     EXPECT_EQ(exitCode(first), 0);
     EXPECT_EQ(exitCode(second), 0);
 
@@ -135,7 +146,53 @@ TEST(StoreConcurrency, TwoProcessesSavingAtOnceLoseNothing) {
     EXPECT_EQ(shared->users.size(), 2u * (kEach / 50)); // every grant of both processes
 }
 
-TEST(StoreConcurrency, AStoreHeldTooLongGivesABusyError) {
+TEST_P(StoreConcurrency, FourProcessesChangingTheSameApplicationsKeepEveryChange) {
+    constexpr int kApplications = 100;
+    const std::vector<std::string> servers{"ALPHA", "BETA", "GAMMA", "DELTA"};
+    {
+        auto store = createSmallFarm();
+        FarmImage image = smallFarm();
+        image.servers.push_back({"DELTA", "West", 5, 2});
+        ASSERT_TRUE(store->replace(image));
+        for (int i = 0; i < kApplications; ++i)
+            ASSERT_TRUE(store->saveApplication(
+                newApplication("Applications/Office", "App" + std::to_string(i)), nullptr));
+    }
+    // Each process loads every application, publishes it on its own server, grants it to a user
+    // of its own and saves it, as administrators at four servers would at once.
+    std::vector<pid_t> children;
+    for (const std::string& server : servers) {
+        children.push_back(inChild(location(), [&](FarmStore& store) {
+            for (int i = 0; i < kApplications; ++i) {
+                auto loaded = store.application("Applications/Office/App" + std::to_string(i));
+                if (!loaded)
+                    return false;
+                Application edit = *loaded;
+                if (!publishOn(edit, server))
+                    return false;
+                grantUser(edit, {2, 1, "CORP", "admin-of-" + server});
+                if (auto saved = store.saveApplication(edit, &*loaded); !saved) {
+                    std::fprintf(stderr, "%s\n", saved.status().toString().c_str());
+                    return false;
+                }
+            }
+            return true;
+        }));
+    }
+    for (pid_t child : children)
+        EXPECT_EQ(exitCode(child), 0);
+
+    auto apps = reopen()->applications(IconLoading::Skip);
+    ASSERT_TRUE(apps) << apps.status().toString();
+    ASSERT_EQ(apps->size(), static_cast<std::size_t>(kApplications));
+    for (const Application& app : *apps) {
+        EXPECT_EQ(app.servers, (std::vector<std::string>{"ALPHA", "BETA", "DELTA", "GAMMA"}))
+            << app.distinguishedName();
+        EXPECT_EQ(app.users.size(), servers.size()) << app.distinguishedName();
+    }
+}
+
+TEST(SqliteStoreLocking, AStoreHeldTooLongGivesABusyError) {
     createSmallFarm();
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(testStorePath().c_str(), &holder), SQLITE_OK);

@@ -1,7 +1,8 @@
 // The farm store: where a farm's data lives and the operations the object model performs on it.
-// This is a small abstract interface; SqliteFarmStore is the store of a farm kept in one file on
-// this machine, and a store shared by the servers of a farm through one database server can come
-// behind the same interface.
+// This is a small abstract interface with two kinds of store behind it: a farm kept in one SQLite
+// file on this machine (the default, which needs nothing), and a farm kept in a PostgreSQL
+// database that every server of the farm shares. Both run the same operations
+// (sql_farm_store.h).
 //
 // Every operation is atomic: it takes effect completely or not at all, and it is safe when
 // several processes use the same store at once (the service and administrators' tools). Every
@@ -99,20 +100,31 @@ public:
 
 // The kinds of store and where one is.
 struct StoreLocation {
-    std::string type; // "sqlite"
-    std::string path; // the store's file
+    std::string type; // kSqliteStoreType or kPostgresStoreType
+    std::string path; // the store's file, or the database's connection string
 
     bool operator==(const StoreLocation&) const = default;
 };
 
-inline constexpr std::string_view kSqliteStoreType = "sqlite";
+// The kinds' names, matched ignoring case wherever they are read ("sqlite" is SQLite).
+inline constexpr std::string_view kSqliteStoreType = "SQLite";
+inline constexpr std::string_view kPostgresStoreType = "PostgreSQL";
+
+// The kind's name as this build spells it, or empty for a kind it does not know.
+std::string canonicalStoreType(std::string_view type);
+
+// A store given on a command line: a "postgresql://" (or "postgres://") URI names a PostgreSQL
+// store, anything else a store file.
+StoreLocation storeLocationFromText(std::string_view text);
 
 // Opens an existing store; NotFound when there is none, Corrupt when it is damaged or is not a
-// farm store, NotSupported for a type this build does not have.
+// farm store, NotSupported for a type this build does not have, Unavailable when its database
+// server cannot be reached.
 Result<std::unique_ptr<FarmStore>> openFarmStore(const StoreLocation& location);
 
 // Creates a store for a new farm with default settings, no applications and only the root
-// folder; AlreadyExists when the store is there already.
+// folder; AlreadyExists when the store is there already. A PostgreSQL store goes into a
+// database that exists.
 Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
                                                    const FarmInfo& farm);
 
@@ -120,5 +132,8 @@ Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location
 // all: a program killed part-way leaves no store behind, not even an empty one.
 Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
                                                    const FarmImage& image);
+
+// Removes a store and the farm in it: its file, or its tables. Ok when there is none.
+Status removeFarmStore(const StoreLocation& location);
 
 } // namespace sky::farm

@@ -1,7 +1,14 @@
 // The farm store on a large farm: 500 servers, 10,000 applications with 3 servers, 5 users,
-// 2 groups and an icon each.
+// 2 groups and an icon each; every benchmark on both kinds of store (argument "kind": 0 a SQLite
+// file, 1 a PostgreSQL database). The PostgreSQL store runs on a cluster of its own that the
+// benchmark starts (scripts/postgres-cluster, durable: every commit flushed to disk, as a
+// server's default is) and removes at the end; BM_BareCommit measures that cluster's floor, a
+// one-row commit.
+#include <libpq-fe.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -9,6 +16,7 @@
 #include <benchmark/benchmark.h>
 
 #include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/postgres_farm_store.h"
 #include "qvcomsrv/store/sqlite_farm_store.h"
 
 namespace fs = std::filesystem;
@@ -29,6 +37,9 @@ fs::path scratchDirectory() {
         std::string pattern = (fs::temp_directory_path() / "farmstore-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             std::abort();
+        // The cluster inside runs as a user of its own when the benchmark runs as root.
+        fs::permissions(pattern, fs::perms::others_exec | fs::perms::group_exec,
+                        fs::perm_options::add);
         return fs::path(pattern);
     }();
     return dir;
@@ -70,30 +81,83 @@ FarmImage emptyLargeFarm() {
     return image;
 }
 
-std::unique_ptr<FarmStore> freshStore(const std::string& name, const FarmImage& image) {
-    const std::string path = (scratchDirectory() / (name + ".db")).string();
-    for (const char* suffix : {"", "-wal", "-shm"})
-        fs::remove(path + suffix);
-    auto store = createSqliteFarmStore(path, image.farm);
+enum Kind { kSqlite = 0, kPostgres = 1 };
+
+std::string clusterHost() {
+    return (scratchDirectory() / "cluster").string();
+}
+
+std::string conninfoFor(const std::string& database) {
+    return "host=" + clusterHost() + " user=skyfarm dbname=" + database;
+}
+
+void runOnCluster(const std::string& sql) {
+    PGconn* conn = PQconnectdb(conninfoFor("postgres").c_str());
+    PGresult* result = PQexec(conn, sql.c_str());
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+    if (!ok)
+        std::fprintf(stderr, "%s: %s", sql.c_str(), PQerrorMessage(conn));
+    PQclear(result);
+    PQfinish(conn);
+    if (!ok)
+        std::abort();
+}
+
+std::string clusterScript(const std::string& action) {
+    return std::string("'") + SKY_SOURCE_DIR + "/scripts/postgres-cluster' " + action + " '" +
+           clusterHost() + "'";
+}
+
+StoreLocation storeLocation(Kind kind, const std::string& name) {
+    if (kind == kSqlite)
+        return {std::string(kSqliteStoreType), (scratchDirectory() / (name + ".db")).string()};
+    return {std::string(kPostgresStoreType), conninfoFor("bench_" + name)};
+}
+
+std::unique_ptr<FarmStore> freshStore(Kind kind, const std::string& name, const FarmImage& image) {
+    const StoreLocation location = storeLocation(kind, name);
+    if (kind == kSqlite) {
+        for (const char* suffix : {"", "-wal", "-shm"})
+            fs::remove(location.path + suffix);
+    } else {
+        runOnCluster("DROP DATABASE IF EXISTS bench_" + name + " WITH (FORCE)");
+        runOnCluster("CREATE DATABASE bench_" + name);
+    }
+    auto store = createFarmStore(location, image.farm);
     if (!store || !(*store)->replace(image))
         std::abort();
     return std::move(*store);
 }
 
-// The full farm, built once and shared by the benchmarks that only read or publish.
-FarmStore& largeFarm() {
-    static std::unique_ptr<FarmStore> store = [] {
+// The full farm of each kind, built once and shared by the benchmarks that only read, publish
+// or change applications.
+FarmStore& largeFarm(Kind kind) {
+    static std::unique_ptr<FarmStore> stores[2];
+    if (!stores[kind]) {
         FarmImage image = emptyLargeFarm();
         for (int i = 0; i < kApplications; ++i)
             image.applications.push_back(benchApplication(i));
-        return freshStore("large", image);
-    }();
-    return *store;
+        stores[kind] = freshStore(kind, "large", image);
+    }
+    return *stores[kind];
+}
+
+// Another connection to the large farm, as another program (or server) has.
+std::unique_ptr<FarmStore> anotherConnection(Kind kind) {
+    largeFarm(kind);
+    auto store = openFarmStore(storeLocation(kind, "large"));
+    if (!store)
+        std::abort();
+    return std::move(*store);
+}
+
+Kind kindOf(const benchmark::State& state) {
+    return static_cast<Kind>(state.range(0));
 }
 
 void BM_EnumerateApplicationsReadingEverySetting(benchmark::State& state) {
-    FarmStore& store = largeFarm();
-    const auto icons = state.range(0) ? IconLoading::Load : IconLoading::Skip;
+    FarmStore& store = largeFarm(kindOf(state));
+    const auto icons = state.range(1) ? IconLoading::Load : IconLoading::Skip;
     for (auto _ : state) {
         auto apps = store.applications(icons);
         if (!apps || apps->size() != kApplications)
@@ -118,14 +182,13 @@ void BM_EnumerateApplicationsReadingEverySetting(benchmark::State& state) {
         static_cast<double>(kApplications), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_EnumerateApplicationsReadingEverySetting)
-    ->ArgName("icons")
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgNames({"kind", "icons"})
+    ->ArgsProduct({{kSqlite, kPostgres}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
 // As take-offline and clone read a server: its applications, without icons.
 void BM_ApplicationsOfOneServer(benchmark::State& state) {
-    FarmStore& store = largeFarm();
+    FarmStore& store = largeFarm(kindOf(state));
     int i = 0;
     for (auto _ : state) {
         auto apps = store.applicationsOnServer(serverName(i++ % 100), IconLoading::Skip);
@@ -133,7 +196,11 @@ void BM_ApplicationsOfOneServer(benchmark::State& state) {
             state.SkipWithError("enumeration failed");
     }
 }
-BENCHMARK(BM_ApplicationsOfOneServer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ApplicationsOfOneServer)
+    ->ArgName("kind")
+    ->Arg(kSqlite)
+    ->Arg(kPostgres)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_CreateAndSave10000Applications(benchmark::State& state) {
     const FarmImage empty = emptyLargeFarm();
@@ -142,7 +209,7 @@ void BM_CreateAndSave10000Applications(benchmark::State& state) {
         apps.push_back(benchApplication(i));
     for (auto _ : state) {
         state.PauseTiming();
-        auto store = freshStore("saves", empty);
+        auto store = freshStore(kindOf(state), "saves", empty);
         state.ResumeTiming();
         for (const Application& app : apps) {
             if (!store->saveApplication(app, nullptr)) {
@@ -154,11 +221,76 @@ void BM_CreateAndSave10000Applications(benchmark::State& state) {
     state.counters["saves/s"] = benchmark::Counter(static_cast<double>(kApplications),
                                                    benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_CreateAndSave10000Applications)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_CreateAndSave10000Applications)
+    ->ArgName("kind")
+    ->Arg(kSqlite)
+    ->Arg(kPostgres)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+
+// Administrators changing applications of the large farm, one SaveData each, from one or four
+// programs at once (each thread a connection of its own), on different applications: the
+// saves of all threads together per second.
+void BM_SaveOnTheLargeFarm(benchmark::State& state) {
+    constexpr int kSavesPerThread = 100;
+    auto store = anotherConnection(kindOf(state));
+    auto all = store->applications(IconLoading::Skip);
+    if (!all)
+        std::abort();
+    const int first = state.thread_index() * kSavesPerThread;
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        for (int i = first; i < first + kSavesPerThread; ++i) {
+            const Application& loaded = (*all)[static_cast<std::size_t>(i)];
+            Application edit = loaded;
+            edit.description = "Changed in round " + std::to_string(round) + " by thread " +
+                               std::to_string(state.thread_index());
+            if (!store->saveApplication(edit, &loaded)) {
+                state.SkipWithError("save failed");
+                break;
+            }
+        }
+    }
+    state.counters["saves/s"] = benchmark::Counter(static_cast<double>(kSavesPerThread),
+                                                   benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_SaveOnTheLargeFarm)
+    ->ArgName("kind")
+    ->Arg(kSqlite)
+    ->Arg(kPostgres)
+    ->Threads(1)
+    ->Threads(4)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+
+// The floor of a durable write on the cluster: one row inserted and committed, as a transaction
+// of its own.
+void BM_BareCommit(benchmark::State& state) {
+    runOnCluster("DROP DATABASE IF EXISTS bench_floor WITH (FORCE)");
+    runOnCluster("CREATE DATABASE bench_floor");
+    PGconn* conn = PQconnectdb(conninfoFor("bench_floor").c_str());
+    PQclear(PQexec(conn, "CREATE TABLE t (n bigint)"));
+    PQclear(PQprepare(conn, "insert", "INSERT INTO t VALUES ($1)", 1, nullptr));
+    long n = 0;
+    for (auto _ : state) {
+        const std::string value = std::to_string(++n);
+        const char* values[] = {value.c_str()};
+        PGresult* result = PQexecPrepared(conn, "insert", 1, values, nullptr, nullptr, 0);
+        if (PQresultStatus(result) != PGRES_COMMAND_OK)
+            state.SkipWithError("commit failed");
+        PQclear(result);
+    }
+    PQfinish(conn);
+    state.counters["commits/s"] =
+        benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_BareCommit)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
 // As the object model publishes: load the application, publish it on a server, save it.
 void BM_LoadPublishSave10000(benchmark::State& state) {
-    FarmStore& store = largeFarm();
+    FarmStore& store = largeFarm(kindOf(state));
     int round = 0;
     for (auto _ : state) {
         const std::string target = serverName(100 + round++); // a server no application has
@@ -180,11 +312,16 @@ void BM_LoadPublishSave10000(benchmark::State& state) {
     state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(kApplications),
                                                    benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_LoadPublishSave10000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LoadPublishSave10000)
+    ->ArgName("kind")
+    ->Arg(kSqlite)
+    ->Arg(kPostgres)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 // The store's own publish, one transaction each.
 void BM_Publish10000(benchmark::State& state) {
-    FarmStore& store = largeFarm();
+    FarmStore& store = largeFarm(kindOf(state));
     int round = 0;
     for (auto _ : state) {
         const std::string target = serverName(300 + round++);
@@ -200,15 +337,23 @@ void BM_Publish10000(benchmark::State& state) {
     state.counters["publishes/s"] = benchmark::Counter(
         static_cast<double>(kApplications), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_Publish10000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Publish10000)
+    ->ArgName("kind")
+    ->Arg(kSqlite)
+    ->Arg(kPostgres)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
+    if (std::system((clusterScript("start") + " --durable >/dev/null").c_str()) != 0)
+        return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    const int stopped = std::system(clusterScript("stop").c_str());
     std::error_code ec;
     fs::remove_all(scratchDirectory(), ec);
-    return 0;
+    return stopped == 0 ? 0 : 1;
 }

@@ -2,7 +2,7 @@
 // application's icon as a dump or an administrator gives it).
 #include <cstdint>
 
-#include "icon.h"
+#include "qvcomsrv/store/icon.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const sky::farm::Bytes bytes(data, data + size);

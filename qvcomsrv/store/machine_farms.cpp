@@ -1,6 +1,8 @@
 #include "qvcomsrv/store/machine_farms.h"
 
 #include <algorithm>
+#include <fstream>
+#include <optional>
 #include <system_error>
 
 #include "qvcomsrv/store/machine_selection.h"
@@ -15,10 +17,25 @@ namespace sky::farm {
 namespace {
 
 constexpr std::string_view kStoreExtension = ".db";
+constexpr std::string_view kRememberedExtension = ".postgres";
 
 bool sameStore(const StoreLocation& a, const StoreLocation& b) {
     std::error_code ec;
-    return sameName(a.type, b.type) && (a.path == b.path || fs::equivalent(a.path, b.path, ec));
+    if (!sameName(a.type, b.type))
+        return false;
+    if (canonicalStoreType(a.type) == kPostgresStoreType)
+        return a.path == b.path;
+    return a.path == b.path || fs::equivalent(a.path, b.path, ec);
+}
+
+// The connection string in a file of remembered store, without the line break after it.
+std::string rememberedConnection(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line;
 }
 
 } // namespace
@@ -45,6 +62,54 @@ Status checkFarmName(std::string_view name) {
 StoreLocation farmStoreOnMachine(std::string_view name) {
     return {std::string(kSqliteStoreType),
             (farmsDirectory() / (std::string(name) + std::string(kStoreExtension))).string()};
+}
+
+Status rememberFarmStore(std::string_view farmName, const StoreLocation& location) {
+    if (canonicalStoreType(location.type) != kPostgresStoreType)
+        return Status::ok(); // a store file is known by the file itself
+    if (Status s = checkFarmName(farmName); !s)
+        return s;
+    const fs::path file =
+        farmsDirectory() / (std::string(farmName) + std::string(kRememberedExtension));
+    const fs::path temporary = file.string() + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << location.path << "\n";
+        out.flush();
+        if (!out)
+            return Status::ioError("This machine cannot remember the farm store in " +
+                                   file.string() + ".");
+    }
+    std::error_code ec;
+    fs::rename(temporary, file, ec);
+    if (ec)
+        return Status::ioError("This machine cannot remember the farm store in " + file.string() +
+                               ": " + ec.message() + ".");
+    return Status::ok();
+}
+
+Result<StoreLocation> farmStoreNamed(std::string_view name) {
+    if (Status s = checkFarmName(name); !s)
+        return s;
+    const StoreLocation file = farmStoreOnMachine(name);
+    std::error_code ec;
+    if (fs::exists(file.path, ec))
+        return file;
+    // The farms directory's stores by name, as names are matched everywhere: ignoring case; a
+    // store file before a remembered PostgreSQL store of the same name.
+    std::optional<StoreLocation> found;
+    for (fs::directory_iterator it(farmsDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path& path = it->path();
+        if (!sameName(path.stem().string(), name) || !it->is_regular_file(ec))
+            continue;
+        if (path.extension() == kStoreExtension)
+            return StoreLocation{std::string(kSqliteStoreType), path.string()};
+        if (path.extension() == kRememberedExtension)
+            found = StoreLocation{std::string(kPostgresStoreType), rememberedConnection(path)};
+    }
+    if (found)
+        return *found;
+    return Status::notFound("There is no farm store " + file.path + ".");
 }
 
 Result<StoreLocation> machineFarmStore() {
@@ -100,9 +165,13 @@ std::vector<KnownFarmStore> knownFarmStores(Status* servedProblem) {
         const fs::path& path = it->path();
         if (path.extension() == kStoreExtension && it->is_regular_file(ec))
             known.push_back({path.stem().string(), {std::string(kSqliteStoreType), path.string()}});
+        else if (path.extension() == kRememberedExtension && it->is_regular_file(ec))
+            known.push_back({path.stem().string(),
+                             {std::string(kPostgresStoreType), rememberedConnection(path)}});
     }
     std::sort(known.begin(), known.end(), [](const KnownFarmStore& a, const KnownFarmStore& b) {
-        return nameKey(a.name) < nameKey(b.name);
+        return std::pair(nameKey(a.name), a.location.type) <
+               std::pair(nameKey(b.name), b.location.type);
     });
     auto served = machineFarmStore();
     if (served) {

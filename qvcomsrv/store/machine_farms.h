@@ -1,8 +1,11 @@
 // The farm stores of this machine: where they live, which one the machine's object model serves,
 // and which ones the machine knows.
 //
-// A farm's store on this machine is the file <machine>/farms/NAME.db. The machine serves the farm
-// whose store its registry names under HKLM\Software\Vantor\Skyloom\FarmStore ("Type", "Path").
+// A farm's store on this machine is the file <machine>/farms/NAME.db. A farm kept in a PostgreSQL
+// database that the machine has served is remembered in <machine>/farms/NAME.postgres, a text
+// file that holds the database's connection string. The machine serves the farm whose store its
+// registry names under HKLM\Software\Vantor\Skyloom\FarmStore ("Type", and "Path" or
+// "ConnectionString").
 #pragma once
 
 #include <filesystem>
@@ -25,6 +28,15 @@ Status checkFarmName(std::string_view name);
 // Where the store of the farm `name` lives on this machine.
 StoreLocation farmStoreOnMachine(std::string_view name);
 
+// Remembers a PostgreSQL store under its farm's name in the farms directory, so that the
+// machine knows it when it serves another.
+Status rememberFarmStore(std::string_view farmName, const StoreLocation& location);
+
+// The store the machine knows by the farm name `name`: its file, else a PostgreSQL store it
+// remembers under that name; NotFound ("There is no farm store <machine>/farms/NAME.db.") when
+// neither.
+Result<StoreLocation> farmStoreNamed(std::string_view name);
+
 // The store the machine serves; NotFound when it serves none yet.
 Result<StoreLocation> machineFarmStore();
 Status setMachineFarmStore(const StoreLocation& location);
@@ -33,15 +45,16 @@ Status clearMachineFarmStore();
 Result<std::unique_ptr<FarmStore>> openMachineFarmStore();
 
 struct KnownFarmStore {
-    std::string name; // the file's name without ".db", or the path of a store kept elsewhere
+    std::string name; // the file's name without ".db" or ".postgres", or where a store kept
+                      // elsewhere is
     StoreLocation location;
     bool served = false; // the store the machine serves
 };
 
-// Every store of the farms directory, ordered by name, and the served store if it lies
-// elsewhere. When the machine's record of the served store cannot be read (a damaged registry
-// hive), none is marked served and `servedProblem`, if given, says why; it is left alone when the
-// machine simply serves no farm.
+// Every store of the farms directory (files and remembered PostgreSQL stores), ordered by name,
+// and the served store if it is none of them. When the machine's record of the served store
+// cannot be read (a damaged registry hive), none is marked served and `servedProblem`, if given,
+// says why; it is left alone when the machine simply serves no farm.
 std::vector<KnownFarmStore> knownFarmStores(Status* servedProblem = nullptr);
 
 // The known store whose farm has the server `server` (the first by name when several do);

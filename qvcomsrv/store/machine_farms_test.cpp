@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 TEST(MachineFarms, StoresLiveInTheMachineDirectory) {
     const StoreLocation location = farmStoreOnMachine("Demo Farm");
-    EXPECT_EQ(location.type, "sqlite");
+    EXPECT_EQ(location.type, "SQLite");
     EXPECT_EQ(location.path, (sky::machine::root() / "farms" / "Demo Farm.db").string());
     EXPECT_TRUE(checkFarmName("Demo Farm"));
     for (const char* bad :
@@ -38,7 +38,7 @@ TEST(MachineFarms, TheServedStoreIsRecordedForEveryProgram) {
     ASSERT_TRUE(store) << store.status().toString();
     EXPECT_EQ((*store)->farm()->name, "Test Farm");
 
-    ASSERT_TRUE(setMachineFarmStore({"postgresql", "host=db"}));
+    ASSERT_TRUE(setMachineFarmStore({"punched cards", "/dev/null"}));
     EXPECT_EQ(openMachineFarmStore().status().code(), Status::Code::NotSupported);
 }
 
@@ -56,7 +56,7 @@ TEST(MachineFarms, KnownStoresAreTheMachinesAndTheServedOne) {
     // A served store kept elsewhere is known too.
     const std::string elsewhere = (sky::machine::root() / "elsewhere.db").string();
     createSmallFarm(elsewhere);
-    ASSERT_TRUE(setMachineFarmStore({"sqlite", elsewhere}));
+    ASSERT_TRUE(setMachineFarmStore({"SQLite", elsewhere}));
     known = knownFarmStores();
     ASSERT_EQ(known.size(), 3u);
     EXPECT_EQ(known[2].location.path, elsewhere);
@@ -82,7 +82,7 @@ TEST(MachineFarms, TheStoreListingAServerIsFound) {
 TEST(MachineFarms, TheServedStoreIsRecordedInTheMachinesRegistry) {
     const std::u16string key = u"Software\\Vantor\\Skyloom\\FarmStore";
     ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
-    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Type"), u"sqlite");
+    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Type"), u"SQLite");
     // A store in the machine directory is recorded relative to it.
     EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Path"), u"farms/Test Farm.db");
 
@@ -110,6 +110,69 @@ TEST(MachineFarms, TheServedStoreIsRecordedInTheMachinesRegistry) {
     EXPECT_EQ(denied.message(), "The machine's registry cannot write "
                                 "HKLM\\Software\\Vantor\\Skyloom\\FarmStore (access is denied).");
     EXPECT_EQ(*machineFarmStore(), farmStoreOnMachine("Test Farm"));
+}
+
+TEST(MachineFarms, ARecordOfEitherKindIsReadWhateverTheCaseOfItsType) {
+    const std::u16string key = u"Software\\Vantor\\Skyloom\\FarmStore";
+    const StoreLocation shared{"PostgreSQL", "host=db1 dbname=farm"};
+    ASSERT_TRUE(setMachineFarmStore(shared));
+    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Type"), u"PostgreSQL");
+    EXPECT_EQ(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"ConnectionString"),
+              u"host=db1 dbname=farm");
+    EXPECT_FALSE(sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"Path").has_value());
+    EXPECT_EQ(*machineFarmStore(), shared);
+
+    // Back to a store file: the record says one thing again.
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Test Farm")));
+    EXPECT_FALSE(
+        sky::registry::readString(HKEY_LOCAL_MACHINE, key, u"ConnectionString").has_value());
+
+    // Records written by earlier releases, or by hand, in any case.
+    sky::registry::Key record;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, record.put()),
+              ERROR_SUCCESS);
+    const auto setText = [&](const char16_t* name, const std::u16string& value) {
+        RegSetValueExW(record.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * 2));
+    };
+    setText(u"Type", u"sqlite");
+    EXPECT_EQ(*machineFarmStore(), farmStoreOnMachine("Test Farm"));
+    setText(u"Type", u"POSTGRESQL");
+    auto noConnection = machineFarmStore();
+    EXPECT_EQ(noConnection.status().message(),
+              "The machine's record of its farm store, HKLM\\Software\\Vantor\\Skyloom\\FarmStore, "
+              "needs the text values Type and ConnectionString.");
+    setText(u"ConnectionString", u"postgresql://db2/farm");
+    EXPECT_EQ(*machineFarmStore(), (StoreLocation{"PostgreSQL", "postgresql://db2/farm"}));
+}
+
+TEST(MachineFarms, APostgresStoreTheMachineServedStaysKnownByItsFarmsName) {
+    createSmallFarm(farmStoreOnMachine("Alpha").path);
+    const StoreLocation shared{"PostgreSQL", "host=db1 dbname=farm"};
+    ASSERT_TRUE(rememberFarmStore("Shared Farm", shared));
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Alpha")));
+    auto known = knownFarmStores();
+    ASSERT_EQ(known.size(), 2u);
+    EXPECT_EQ(known[0].name, "Alpha");
+    EXPECT_TRUE(known[0].served);
+    EXPECT_EQ(known[1].name, "Shared Farm");
+    EXPECT_EQ(known[1].location, shared);
+    EXPECT_FALSE(known[1].served);
+    EXPECT_EQ(*farmStoreNamed("shared farm"), shared);
+    EXPECT_EQ(*farmStoreNamed("Alpha"), farmStoreOnMachine("Alpha"));
+    EXPECT_EQ(farmStoreNamed("Nowhere").status().message(),
+              "There is no farm store " + farmStoreOnMachine("Nowhere").path + ".");
+
+    // Served, it is listed once; remembered again elsewhere, the newer place counts.
+    ASSERT_TRUE(setMachineFarmStore(shared));
+    EXPECT_EQ(knownFarmStores().size(), 2u);
+    EXPECT_TRUE(knownFarmStores()[1].served);
+    const StoreLocation moved{"PostgreSQL", "host=db2 dbname=farm"};
+    ASSERT_TRUE(rememberFarmStore("Shared Farm", moved));
+    EXPECT_EQ(*farmStoreNamed("Shared Farm"), moved);
+    // A store file is known by its file; nothing is remembered for it.
+    ASSERT_TRUE(rememberFarmStore("Alpha", farmStoreOnMachine("Alpha")));
+    EXPECT_FALSE(std::filesystem::exists(farmsDirectory() / "Alpha.postgres"));
 }
 
 namespace {

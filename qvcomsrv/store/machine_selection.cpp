@@ -1,5 +1,7 @@
 // The record lives in the machine's registry: HKLM\Software\Vantor\Skyloom\FarmStore, values
-// "Type" and "Path" (REG_SZ).
+// "Type" and, for a SQLite store, "Path", for a PostgreSQL store "ConnectionString" (REG_SZ).
+// The Type is read ignoring case, so records that say "sqlite" keep working; it is written as
+// this build spells it.
 #include "qvcomsrv/store/machine_selection.h"
 
 #include "sky/registry.h"
@@ -35,6 +37,11 @@ Status setString(HKEY key, const char16_t* name, const std::string& value) {
     return rc == ERROR_SUCCESS ? Status::ok() : registryFailure("write", rc);
 }
 
+// The value that says where a store of this kind is.
+const char16_t* whereValue(std::string_view type) {
+    return canonicalStoreType(type) == kPostgresStoreType ? u"ConnectionString" : u"Path";
+}
+
 } // namespace
 
 Result<std::optional<StoreLocation>> read() {
@@ -45,11 +52,15 @@ Result<std::optional<StoreLocation>> read() {
     if (rc != ERROR_SUCCESS)
         return registryFailure("read", rc);
     auto type = sky::registry::readString(HKEY_LOCAL_MACHINE, kKey, u"Type");
-    auto path = sky::registry::readString(HKEY_LOCAL_MACHINE, kKey, u"Path");
+    const std::string typeName = type ? sky::narrow(*type) : std::string();
+    const char16_t* where = whereValue(typeName);
+    auto path = sky::registry::readString(HKEY_LOCAL_MACHINE, kKey, where);
     if (!type || !path || type->empty() || path->empty())
         return Status::corrupt(std::string("The machine's record of its farm store, ") + kKeyName +
-                               ", needs the text values Type and Path.");
-    return std::optional<StoreLocation>(StoreLocation{sky::narrow(*type), sky::narrow(*path)});
+                               ", needs the text values Type and " + sky::narrow(where) + ".");
+    const std::string canonical = canonicalStoreType(typeName);
+    return std::optional<StoreLocation>(
+        StoreLocation{canonical.empty() ? typeName : canonical, sky::narrow(*path)});
 }
 
 Status write(const StoreLocation& location) {
@@ -59,11 +70,20 @@ Status write(const StoreLocation& location) {
                         KEY_SET_VALUE, nullptr, key.put(), nullptr);
     if (rc != ERROR_SUCCESS)
         return registryFailure("write", rc);
-    // Path first: a reader between the two writes sees the new path with the old type, which
-    // differs only when the kind of store changes.
-    if (Status s = setString(key.get(), u"Path", location.path); !s)
+    // Where first: a reader between the writes sees the new place with the old type, which
+    // differs only when the kind of store changes, and then reads the old kind's own value.
+    const std::string canonical = canonicalStoreType(location.type);
+    const char16_t* where = whereValue(location.type);
+    if (Status s = setString(key.get(), where, location.path); !s)
         return s;
-    return setString(key.get(), u"Type", location.type);
+    if (Status s = setString(key.get(), u"Type", canonical.empty() ? location.type : canonical); !s)
+        return s;
+    // The other kind's value goes, so that the record says one thing.
+    const char16_t* other = where == std::u16string_view(u"Path") ? u"ConnectionString" : u"Path";
+    if (LSTATUS rc = RegDeleteValueW(key.get(), other);
+        rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+        return registryFailure("write", rc);
+    return Status::ok();
 }
 
 Status clear() {

@@ -4,63 +4,63 @@
 
 namespace sky::farm::sqlite {
 
-Query::~Query() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
-}
+class Database::Statement final : public sql::Statement {
+public:
+    Statement(const Database& db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
+    ~Statement() override { sqlite3_finalize(stmt_); }
 
-Query& Query::bind(int index, std::int64_t value) {
-    if (int rc = sqlite3_bind_int64(stmt_, index, value); rc != SQLITE_OK)
-        db_->raise(rc);
-    return *this;
-}
-
-Query& Query::bind(int index, std::string_view text) {
-    if (int rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                                   SQLITE_TRANSIENT);
-        rc != SQLITE_OK)
-        db_->raise(rc);
-    return *this;
-}
-
-Query& Query::bindBlob(int index, const Bytes& bytes) {
-    if (int rc = sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()),
-                                   SQLITE_TRANSIENT);
-        rc != SQLITE_OK)
-        db_->raise(rc);
-    return *this;
-}
-
-bool Query::step() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc == SQLITE_DONE)
-        return false;
-    db_->raise(rc);
-}
-
-void Query::run() {
-    while (step()) {
+    void bindInteger(int index, std::int64_t value) override {
+        if (int rc = sqlite3_bind_int64(stmt_, index, value); rc != SQLITE_OK)
+            db_.raise(rc);
     }
-}
 
-std::int64_t Query::integer(int column) const {
-    return sqlite3_column_int64(stmt_, column);
-}
+    void bindText(int index, std::string_view text) override {
+        if (int rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                                       SQLITE_TRANSIENT);
+            rc != SQLITE_OK)
+            db_.raise(rc);
+    }
 
-std::string Query::text(int column) const {
-    const auto* p = sqlite3_column_text(stmt_, column);
-    const int n = sqlite3_column_bytes(stmt_, column);
-    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n))
-             : std::string();
-}
+    void bindBlob(int index, const Bytes& bytes) override {
+        if (int rc = sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()),
+                                       SQLITE_TRANSIENT);
+            rc != SQLITE_OK)
+            db_.raise(rc);
+    }
 
-Bytes Query::blob(int column) const {
-    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, column));
-    const int n = sqlite3_column_bytes(stmt_, column);
-    return p ? Bytes(p, p + n) : Bytes();
-}
+    bool step() override {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        db_.raise(rc);
+    }
+
+    std::int64_t integer(int column) const override { return sqlite3_column_int64(stmt_, column); }
+
+    std::string text(int column) const override {
+        const auto* p = sqlite3_column_text(stmt_, column);
+        const int n = sqlite3_column_bytes(stmt_, column);
+        return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n))
+                 : std::string();
+    }
+
+    Bytes blob(int column) const override {
+        const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, column));
+        const int n = sqlite3_column_bytes(stmt_, column);
+        return p ? Bytes(p, p + n) : Bytes();
+    }
+
+    void reset() noexcept override {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+
+private:
+    const Database& db_;
+    sqlite3_stmt* stmt_;
+};
 
 Database::Database(const std::string& path, int busyTimeoutMs) : path_(path) {
     const int rc =
@@ -79,8 +79,7 @@ Database::Database(const std::string& path, int busyTimeoutMs) : path_(path) {
 }
 
 Database::~Database() {
-    for (auto& [sql, stmt] : statements_)
-        sqlite3_finalize(stmt);
+    statements_.clear();
     sqlite3_close(db_);
 }
 
@@ -92,9 +91,9 @@ Query Database::query(std::string_view sql) {
                                           SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
         if (rc != SQLITE_OK)
             raise(rc);
-        it = statements_.emplace(std::string(sql), stmt).first;
+        it = statements_.emplace(std::string(sql), std::make_unique<Statement>(*this, stmt)).first;
     }
-    return Query(*this, it->second);
+    return Query(*it->second);
 }
 
 void Database::exec(const std::string& sql) {
@@ -105,11 +104,7 @@ void Database::exec(const std::string& sql) {
         raise(rc);
 }
 
-std::int64_t Database::lastInsertId() const {
-    return sqlite3_last_insert_rowid(db_);
-}
-
-int Database::changes() const {
+std::int64_t Database::changes() const {
     return sqlite3_changes(db_);
 }
 
@@ -140,23 +135,26 @@ void Database::raise(int rc) const {
     }
 }
 
-Transaction::Transaction(Database& db, Kind kind) : db_(db) {
-    db_.query(kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN").run();
+bool Database::hasTable(std::string_view name) {
+    auto q = query("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    q.bind(1, name);
+    return q.step() && q.integer(0) != 0;
 }
 
-Transaction::~Transaction() {
-    if (open_) {
-        try {
-            db_.query("ROLLBACK").run();
-        } catch (const Failure&) {
-            // The transaction is gone already (SQLite rolls back on some errors by itself).
-        }
+void Database::begin(TransactionKind kind) {
+    query(kind == TransactionKind::Write ? "BEGIN IMMEDIATE" : "BEGIN").run();
+}
+
+void Database::commit() {
+    query("COMMIT").run();
+}
+
+void Database::rollback() noexcept {
+    try {
+        query("ROLLBACK").run();
+    } catch (...) {
+        // The transaction is gone already (SQLite rolls back on some errors by itself).
     }
-}
-
-void Transaction::commit() {
-    db_.query("COMMIT").run();
-    open_ = false;
 }
 
 } // namespace sky::farm::sqlite

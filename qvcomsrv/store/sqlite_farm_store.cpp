@@ -1,500 +1,29 @@
 #include "qvcomsrv/store/sqlite_farm_store.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <mutex>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "qvcomsrv/store/merge.h"
-#include "qvcomsrv/store/names.h"
-#include "qvcomsrv/store/sqlite_applications.h"
+#include "qvcomsrv/store/sql_farm_store.h"
+#include "qvcomsrv/store/sql_refold.h"
+#include "qvcomsrv/store/sql_schema.h"
 #include "qvcomsrv/store/sqlite_db.h"
-#include "qvcomsrv/store/sqlite_lookups.h"
-#include "qvcomsrv/store/sqlite_refold.h"
-#include "qvcomsrv/store/sqlite_schema.h"
 #include "sky/text.h"
 
 namespace fs = std::filesystem;
 
 namespace sky::farm {
 
-using sqlite::ApplicationTable;
+using sql::Transaction;
 using sqlite::Database;
 using sqlite::throwStatus;
-using sqlite::Transaction;
 
 namespace {
-
-constexpr int kFirstFarmSettingColumn = 2; // after name and reports_session_reliability
-
-Status checkFarmName(std::string_view name) {
-    if (name.empty())
-        return Status::invalidArgument("The farm name must not be empty.");
-    return Status::ok();
-}
-
-class SqliteFarmStore final : public FarmStore {
-public:
-    explicit SqliteFarmStore(std::unique_ptr<Database> db)
-        : db_(std::move(db)), applications_(*db_) {}
-
-    std::string location() const override { return db_->path(); }
-
-    Result<FarmInfo> farm() override {
-        return runLocked([&]() -> Result<FarmInfo> { return readFarm(); });
-    }
-
-    Result<SettingValue> farmSetting(FarmSetting setting) override {
-        return runLocked([&]() -> Result<SettingValue> {
-            const FarmInfo info = readFarm();
-            if (Status s = checkReported(info, setting); !s)
-                return s;
-            return info.settings.get(setting);
-        });
-    }
-
-    Status setFarmSetting(FarmSetting setting, const SettingValue& value) override {
-        return runLocked([&]() -> Status {
-            if (Status s = definition(setting).check(value); !s)
-                return s;
-            Transaction tx(*db_, Transaction::Kind::Write);
-            if (Status s = checkReported(readFarm(), setting); !s)
-                return s;
-            const std::string sql =
-                "UPDATE farm SET \"" + std::string(definition(setting).name) + "\" = ?1";
-            auto q = db_->query(sql);
-            if (const auto* number = std::get_if<std::int32_t>(&value))
-                q.bind(1, *number);
-            else
-                q.bind(1, std::get<std::string>(value));
-            q.run();
-            tx.commit();
-            return Status::ok();
-        });
-    }
-
-    Result<std::vector<std::string>> administrators() override {
-        return runLocked([&]() -> Result<std::vector<std::string>> {
-            std::vector<std::string> names;
-            auto q = db_->query("SELECT account FROM administrator ORDER BY account_key");
-            while (q.step())
-                names.push_back(q.text(0));
-            return names;
-        });
-    }
-
-    Result<bool> isAdministrator(std::string_view account) override {
-        return runLocked([&]() -> Result<bool> {
-            auto q = db_->query("SELECT 1 FROM administrator WHERE account_key = ?1");
-            q.bind(1, nameKey(account));
-            return q.step();
-        });
-    }
-
-    Status addAdministrator(std::string_view account) override {
-        return runLocked([&]() -> Status {
-            if (account.empty())
-                return Status::invalidArgument("The administrator's account name must not be "
-                                               "empty.");
-            Transaction tx(*db_, Transaction::Kind::Write);
-            if (!insertAdministrator(account))
-                return Status::alreadyExists(std::string(account) +
-                                             " is already an administrator of the farm.");
-            tx.commit();
-            return Status::ok();
-        });
-    }
-
-    Status removeAdministrator(std::string_view account) override {
-        return runLocked([&]() -> Status {
-            Transaction tx(*db_, Transaction::Kind::Write);
-            auto q = db_->query("DELETE FROM administrator WHERE account_key = ?1");
-            q.bind(1, nameKey(account));
-            q.run();
-            if (db_->changes() == 0)
-                return Status::notFound(std::string(account) +
-                                        " is not an administrator of the farm.");
-            tx.commit();
-            return Status::ok();
-        });
-    }
-
-    Result<std::vector<Zone>> zones() override {
-        return runLocked([&]() -> Result<std::vector<Zone>> { return readZones(); });
-    }
-
-    Result<std::vector<Server>> servers() override {
-        return runLocked([&]() -> Result<std::vector<Server>> { return readServers(); });
-    }
-
-    Result<Server> server(std::string_view name) override {
-        return runLocked([&]() -> Result<Server> {
-            auto q = db_->query("SELECT s.name, z.name, s.os_major, s.os_minor FROM server s "
-                                "JOIN zone z ON z.id = s.zone_id WHERE s.name_key = ?1");
-            q.bind(1, nameKey(name));
-            if (!q.step())
-                return Status::notFound("There is no server named " + std::string(name) +
-                                        " in the farm.");
-            return serverFrom(q);
-        });
-    }
-
-    Result<std::vector<std::string>> folders() override {
-        return runLocked([&]() -> Result<std::vector<std::string>> { return readFolders(); });
-    }
-
-    Result<bool> folderExists(std::string_view dn) override {
-        return runLocked(
-            [&]() -> Result<bool> { return sqlite::findFolder(*db_, dn).has_value(); });
-    }
-
-    Result<std::string> createSubFolder(std::string_view parentDn, std::string_view name) override {
-        return runLocked([&]() -> Result<std::string> {
-            if (Status s = checkSegmentName("folder", name); !s)
-                return s;
-            Transaction tx(*db_, Transaction::Kind::Write);
-            const sqlite::FolderRow parent = sqlite::requireFolder(*db_, parentDn);
-            std::string dn = insertFolder(parent, name);
-            tx.commit();
-            return dn;
-        });
-    }
-
-    Result<std::vector<Application>> applications(IconLoading icons) override {
-        return runLocked([&]() -> Result<std::vector<Application>> {
-            Transaction tx(*db_, Transaction::Kind::Read);
-            return applications_.load(ApplicationTable::Selection::All, 0, icons);
-        });
-    }
-
-    Result<std::vector<Application>> applicationsOnServer(std::string_view server,
-                                                          IconLoading icons) override {
-        return runLocked([&]() -> Result<std::vector<Application>> {
-            Transaction tx(*db_, Transaction::Kind::Read);
-            const sqlite::ServerRow row = sqlite::requireServer(*db_, server);
-            return applications_.load(ApplicationTable::Selection::OnServer, row.id, icons);
-        });
-    }
-
-    Result<Application> application(std::string_view dn) override {
-        return runLocked([&]() -> Result<Application> {
-            Transaction tx(*db_, Transaction::Kind::Read);
-            const std::int64_t id = sqlite::requireApplication(*db_, dn);
-            auto apps = applications_.load(ApplicationTable::Selection::One, id, IconLoading::Load);
-            return std::move(apps.front());
-        });
-    }
-
-    Result<Bytes> applicationIcon(std::int64_t applicationId) override {
-        return runLocked([&]() -> Result<Bytes> { return applications_.icon(applicationId); });
-    }
-
-    Result<Application> saveApplication(const Application& edited,
-                                        const Application* loaded) override {
-        return runLocked([&]() -> Result<Application> {
-            Transaction tx(*db_, Transaction::Kind::Write);
-            Application target;
-            if (edited.id == 0) {
-                target = edited;
-                target.id = applications_.insert(target);
-            } else {
-                auto found = applications_.load(ApplicationTable::Selection::One, edited.id,
-                                                IconLoading::Skip);
-                if (found.empty())
-                    return Status::notFound("The application " + edited.distinguishedName() +
-                                            " no longer exists in the farm; another "
-                                            "administrator may have deleted it.");
-                const Application& current = found.front();
-                target = loaded ? mergeChanges(current, *loaded, edited) : edited;
-                target.id = current.id;
-                applications_.update(current, target);
-            }
-            tx.commit();
-            return target;
-        });
-    }
-
-    Status deleteApplication(std::string_view dn) override {
-        return runLocked([&]() -> Status {
-            Transaction tx(*db_, Transaction::Kind::Write);
-            const std::int64_t id = sqlite::requireApplication(*db_, dn);
-            auto q = db_->query("DELETE FROM application WHERE id = ?1");
-            q.bind(1, id);
-            q.run();
-            tx.commit();
-            return Status::ok();
-        });
-    }
-
-    Status publish(std::string_view dn, std::string_view server) override {
-        return changePublication(dn, server, true);
-    }
-
-    Status unpublish(std::string_view dn, std::string_view server) override {
-        return changePublication(dn, server, false);
-    }
-
-    Result<FarmImage> image() override {
-        return runLocked([&]() -> Result<FarmImage> {
-            Transaction tx(*db_, Transaction::Kind::Read);
-            FarmImage image;
-            image.farm = readFarm();
-            auto q = db_->query("SELECT account FROM administrator ORDER BY account_key");
-            while (q.step())
-                image.administrators.push_back(q.text(0));
-            image.zones = readZones();
-            image.servers = readServers();
-            image.folders = readFolders();
-            image.applications =
-                applications_.load(ApplicationTable::Selection::All, 0, IconLoading::Load);
-            return image;
-        });
-    }
-
-    Status replace(const FarmImage& image) override {
-        return runLocked([&]() -> Status {
-            if (Status s = checkFarmName(image.farm.name); !s)
-                return s;
-            Transaction tx(*db_, Transaction::Kind::Write);
-            db_->exec("DELETE FROM account_grant; DELETE FROM publication; "
-                      "DELETE FROM application_icon; DELETE FROM application; "
-                      "DELETE FROM folder WHERE parent_id IS NOT NULL; "
-                      "UPDATE zone SET data_collector_id = NULL; DELETE FROM server; "
-                      "DELETE FROM zone; DELETE FROM administrator;");
-            writeFarm(image.farm);
-            for (const std::string& account : image.administrators) {
-                if (account.empty())
-                    return Status::invalidArgument("An administrator's account name is empty.");
-                if (!insertAdministrator(account))
-                    return Status::alreadyExists("The administrator " + account +
-                                                 " is listed twice.");
-            }
-            writeZonesAndServers(image);
-            for (const std::string& folder : image.folders)
-                ensureFolder(folder);
-            for (const Application& app : image.applications) {
-                Application copy = app;
-                copy.id = 0;
-                try {
-                    ensureFolder(copy.folder);
-                    applications_.insert(copy);
-                } catch (const sqlite::Failure& failure) {
-                    throwStatus(failure.status.withContext(app.distinguishedName() +
-                                                           " cannot be stored: "));
-                }
-            }
-            tx.commit();
-            return Status::ok();
-        });
-    }
-
-private:
-    // Runs `body` alone (one thread at a time on this connection) and turns failures into the
-    // Status it returns.
-    template <typename Body> auto runLocked(Body&& body) -> decltype(body()) {
-        std::lock_guard lock(mutex_);
-        return sqlite::catchFailures(body);
-    }
-
-    // False when the account is an administrator already.
-    bool insertAdministrator(std::string_view account) {
-        auto q = db_->query(
-            "INSERT OR IGNORE INTO administrator (account_key, account) VALUES (?1, ?2)");
-        q.bind(1, nameKey(account)).bind(2, account);
-        q.run();
-        return db_->changes() != 0;
-    }
-
-    Status changePublication(std::string_view dn, std::string_view server, bool publish) {
-        return runLocked([&]() -> Status {
-            Transaction tx(*db_, Transaction::Kind::Write);
-            const std::int64_t app = sqlite::requireApplication(*db_, dn);
-            const sqlite::ServerRow row = sqlite::requireServer(*db_, server);
-            auto q = db_->query(publish ? "INSERT OR IGNORE INTO publication (application_id, "
-                                          "server_id) VALUES (?1, ?2)"
-                                        : "DELETE FROM publication WHERE application_id = ?1 AND "
-                                          "server_id = ?2");
-            q.bind(1, app).bind(2, row.id);
-            q.run();
-            if (db_->changes() == 0) {
-                const std::string stored = sqlite::storedDistinguishedName(*db_, app);
-                return publish ? alreadyPublished(stored, row.name)
-                               : notPublished(stored, row.name);
-            }
-            tx.commit();
-            return Status::ok();
-        });
-    }
-
-    FarmInfo readFarm() {
-        auto q = db_->query("SELECT name, reports_session_reliability, " +
-                            sqlite::farmSettingColumns() + " FROM farm WHERE id = 1");
-        if (!q.step())
-            throwStatus(Status::corrupt("The farm store " + db_->path() + " has lost its farm."));
-        FarmInfo info;
-        info.name = q.text(0);
-        info.reportsSessionReliability = q.integer(1) != 0;
-        for (std::size_t i = 0; i < kFarmSettingCount; ++i) {
-            const auto id = static_cast<FarmSetting>(i);
-            const int column = kFirstFarmSettingColumn + static_cast<int>(i);
-            SettingValue value = definition(id).isText()
-                                     ? SettingValue(q.text(column))
-                                     : SettingValue(static_cast<std::int32_t>(q.integer(column)));
-            if (Status s = info.settings.set(id, std::move(value)); !s)
-                throwStatus(Status::corrupt("The farm store " + db_->path() +
-                                            " holds a farm setting that cannot be. " +
-                                            s.message()));
-        }
-        return info;
-    }
-
-    void writeFarm(const FarmInfo& info) {
-        std::string sql = "UPDATE farm SET name = ?1, reports_session_reliability = ?2";
-        int parameter = kFirstFarmSettingColumn + 1;
-        for (const SettingDef& def : farmSettingDefs())
-            sql += ", \"" + std::string(def.name) + "\" = ?" + std::to_string(parameter++);
-        auto q = db_->query(sql);
-        q.bind(1, info.name).bind(2, info.reportsSessionReliability ? 1 : 0);
-        for (std::size_t i = 0; i < kFarmSettingCount; ++i) {
-            const auto id = static_cast<FarmSetting>(i);
-            const int p = kFirstFarmSettingColumn + 1 + static_cast<int>(i);
-            if (definition(id).isText())
-                q.bind(p, info.settings.text(id));
-            else
-                q.bind(p, info.settings.number(id));
-        }
-        q.run();
-    }
-
-    Status checkReported(const FarmInfo& info, FarmSetting setting) {
-        if (isSessionReliability(setting) && !info.reportsSessionReliability)
-            return Status::notSupported("The farm " + info.name +
-                                        " does not report session reliability settings.");
-        return Status::ok();
-    }
-
-    std::vector<Zone> readZones() {
-        std::vector<Zone> zones;
-        auto q = db_->query("SELECT z.name, coalesce(s.name, '') FROM zone z LEFT JOIN server s "
-                            "ON s.id = z.data_collector_id ORDER BY z.name_key");
-        while (q.step())
-            zones.push_back({q.text(0), q.text(1)});
-        return zones;
-    }
-
-    static Server serverFrom(const sqlite::Query& q) {
-        return {q.text(0), q.text(1), static_cast<std::int32_t>(q.integer(2)),
-                static_cast<std::int32_t>(q.integer(3))};
-    }
-
-    std::vector<Server> readServers() {
-        std::vector<Server> servers;
-        auto q = db_->query("SELECT s.name, z.name, s.os_major, s.os_minor FROM server s JOIN "
-                            "zone z ON z.id = s.zone_id ORDER BY s.name_key");
-        while (q.step())
-            servers.push_back(serverFrom(q));
-        return servers;
-    }
-
-    std::vector<std::string> readFolders() {
-        std::vector<std::string> folders;
-        auto q = db_->query("SELECT dn FROM folder WHERE parent_id IS NOT NULL ORDER BY dn_key");
-        while (q.step())
-            folders.push_back(q.text(0));
-        return folders;
-    }
-
-    std::string insertFolder(const sqlite::FolderRow& parent, std::string_view name) {
-        const std::string dn = joinDistinguishedName(parent.dn, name);
-        if (auto existing = sqlite::findFolder(*db_, dn))
-            throwStatus(Status::alreadyExists("The folder " + existing->dn + " already exists."));
-        if (auto app = sqlite::findApplication(*db_, dn))
-            throwStatus(
-                Status::alreadyExists(sqlite::storedDistinguishedName(*db_, *app) +
-                                      " is an application; a folder cannot have its name."));
-        auto q =
-            db_->query("INSERT INTO folder (parent_id, name, dn, dn_key) VALUES (?1, ?2, ?3, ?4)");
-        q.bind(1, parent.id).bind(2, name).bind(3, dn).bind(4, nameKey(dn));
-        q.run();
-        return dn;
-    }
-
-    // The folder and every folder above it, created where missing.
-    void ensureFolder(std::string_view dn) {
-        auto segments = splitDistinguishedName(dn);
-        if (!segments)
-            throwStatus(segments.status());
-        sqlite::FolderRow folder = sqlite::requireFolder(*db_, kRootFolder);
-        for (const std::string& segment : *segments) {
-            if (Status s = checkSegmentName("folder", segment); !s)
-                throwStatus(s);
-            const std::string child = joinDistinguishedName(folder.dn, segment);
-            if (auto existing = sqlite::findFolder(*db_, child)) {
-                folder = *existing;
-                continue;
-            }
-            const std::string created = insertFolder(folder, segment);
-            folder = {db_->lastInsertId(), created};
-        }
-    }
-
-    void writeZonesAndServers(const FarmImage& image) {
-        for (const Zone& zone : image.zones) {
-            if (zone.name.empty())
-                throwStatus(Status::invalidArgument("A zone name must not be empty."));
-            auto q = db_->query("INSERT OR IGNORE INTO zone (name, name_key) VALUES (?1, ?2)");
-            q.bind(1, zone.name).bind(2, nameKey(zone.name));
-            q.run();
-            if (db_->changes() == 0)
-                throwStatus(Status::alreadyExists("The zone " + zone.name + " is listed twice."));
-        }
-        for (const Server& server : image.servers) {
-            if (server.name.empty())
-                throwStatus(Status::invalidArgument("A server name must not be empty."));
-            auto zone = db_->query("SELECT id FROM zone WHERE name_key = ?1");
-            zone.bind(1, nameKey(server.zone));
-            if (!zone.step())
-                throwStatus(Status::notFound("The zone " + server.zone + " of server " +
-                                             server.name + " is not a zone of the farm."));
-            auto q = db_->query("INSERT OR IGNORE INTO server (name, name_key, zone_id, "
-                                "os_major, os_minor) VALUES (?1, ?2, ?3, ?4, ?5)");
-            q.bind(1, server.name)
-                .bind(2, nameKey(server.name))
-                .bind(3, zone.integer(0))
-                .bind(4, server.osMajor)
-                .bind(5, server.osMinor);
-            q.run();
-            if (db_->changes() == 0)
-                throwStatus(
-                    Status::alreadyExists("The server " + server.name + " is listed twice."));
-        }
-        for (const Zone& zone : image.zones) {
-            if (zone.dataCollector.empty())
-                continue;
-            auto it =
-                std::find_if(image.servers.begin(), image.servers.end(),
-                             [&](const Server& s) { return sameName(s.name, zone.dataCollector); });
-            if (it == image.servers.end() || !sameName(it->zone, zone.name))
-                throwStatus(Status::invalidArgument("The data collector " + zone.dataCollector +
-                                                    " of zone " + zone.name +
-                                                    " is not a server of that zone."));
-            auto q = db_->query("UPDATE zone SET data_collector_id = (SELECT id FROM server "
-                                "WHERE name_key = ?1) WHERE name_key = ?2");
-            q.bind(1, nameKey(zone.dataCollector)).bind(2, nameKey(zone.name));
-            q.run();
-        }
-    }
-
-    std::mutex mutex_;
-    std::unique_ptr<Database> db_;
-    ApplicationTable applications_;
-};
 
 // Pragmas every connection sets; the store's identity checked before anything else is read.
 void prepareConnection(Database& db) {
@@ -516,8 +45,7 @@ void prepareConnection(Database& db) {
     db.exec("PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -16000; "
             "PRAGMA wal_autocheckpoint = 4000;");
     const auto current = [&] {
-        return schemaVersion() == kSqliteSchemaVersion &&
-               sqlite::recordedFolding(db) == foldingRule();
+        return schemaVersion() == kSqliteSchemaVersion && sql::recordedFolding(db) == foldingRule();
     };
     if (current())
         return;
@@ -529,8 +57,8 @@ void prepareConnection(Database& db) {
             return;
         db.exec("CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL) "
                 "WITHOUT ROWID");
-        renamed = sqlite::refoldNames(db);
-        sqlite::recordFolding(db);
+        renamed = sql::refoldNames(db);
+        sql::recordFolding(db);
         db.exec("PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion));
         tx.commit();
     }
@@ -553,22 +81,11 @@ void buildStore(const std::string& path, const FarmInfo& farm) {
     db.exec("PRAGMA journal_mode = WAL");
     db.exec("PRAGMA foreign_keys = ON");
     Transaction tx(db, Transaction::Kind::Write);
-    db.exec(sqlite::schemaSql());
-    sqlite::recordFolding(db);
+    db.exec(sql::schemaSql(sql::kSqliteDialect));
+    sql::recordFolding(db);
     db.exec("PRAGMA application_id = " + std::to_string(kSqliteApplicationId) +
             "; PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion) + ";");
-    {
-        auto q = db.query(
-            "INSERT INTO folder (id, parent_id, name, dn, dn_key) VALUES (1, NULL, ?1, ?1, ?2)");
-        q.bind(1, kRootFolder).bind(2, nameKey(kRootFolder));
-        q.run();
-    }
-    {
-        auto q = db.query("INSERT INTO farm (id, name, reports_session_reliability) VALUES (1, "
-                          "?1, ?2)");
-        q.bind(1, farm.name).bind(2, farm.reportsSessionReliability ? 1 : 0);
-        q.run();
-    }
+    writeNewFarm(db, farm);
     tx.commit();
 }
 
@@ -576,13 +93,13 @@ void buildStore(const std::string& path, const FarmInfo& farm) {
 
 Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
                                                        const SqliteOptions& options) {
-    return sqlite::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
+    return sql::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
         std::error_code ec;
         if (!fs::exists(path, ec))
             return Status::notFound("There is no farm store " + path + ".");
         auto db = std::make_unique<Database>(path, options.busyTimeoutMs);
         prepareConnection(*db);
-        return std::unique_ptr<FarmStore>(std::make_unique<SqliteFarmStore>(std::move(db)));
+        return makeSqlFarmStore(std::move(db));
     });
 }
 
@@ -595,7 +112,7 @@ Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path
                                                          const FarmImage& image,
                                                          const SqliteOptions& options) {
     const FarmInfo& farm = image.farm;
-    if (Status s = checkFarmName(farm.name); !s)
+    if (Status s = checkNewFarm(farm); !s)
         return s;
     std::error_code ec;
     if (fs::exists(path, ec))
@@ -609,7 +126,7 @@ Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path
                                " cannot be created: " + std::strerror(errno) + ".");
     fchmod(fd, 0644); // as SQLite creates files; mkstemp makes them private
     close(fd);
-    auto built = sqlite::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
+    auto built = sql::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
         buildStore(temporary, farm);
         return std::unique_ptr<FarmStore>();
     });

@@ -21,7 +21,7 @@ struct SqliteOptions {
 // The file's SQLite application id ("SkFm") and the schema version this build reads and writes.
 // Version 1 kept name keys folded for ASCII and Latin-1 only; version 2 records the folding rule
 // of its keys (table meta, "folding"). Opening a store of version 1, or one whose keys were
-// folded by another rule, folds them again (sqlite_refold.h) and lists what had to be renamed in
+// folded by another rule, folds them again (sql_refold.h) and lists what had to be renamed in
 // "<store>.renamed.txt" beside it.
 inline constexpr int kSqliteApplicationId = 0x536B466D;
 inline constexpr int kSqliteSchemaVersion = 2;

@@ -20,6 +20,8 @@ const char* codeName(Status::Code code) {
         return "Corrupt";
     case Status::Code::IOError:
         return "IOError";
+    case Status::Code::Unavailable:
+        return "Unavailable";
     case Status::Code::Internal:
         return "Internal";
     }

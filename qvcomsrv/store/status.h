@@ -22,6 +22,7 @@ public:
         Busy,            // another program held the store for longer than the busy timeout
         Corrupt,         // the store is damaged or is not a farm store
         IOError,         // the file system refused (missing, read-only, full)
+        Unavailable,     // the database server cannot be reached, or the connection to it broke
         Internal,        // anything else; the message says what
     };
 
@@ -40,6 +41,9 @@ public:
     static Status busy(std::string message) { return {Code::Busy, std::move(message)}; }
     static Status corrupt(std::string message) { return {Code::Corrupt, std::move(message)}; }
     static Status ioError(std::string message) { return {Code::IOError, std::move(message)}; }
+    static Status unavailable(std::string message) {
+        return {Code::Unavailable, std::move(message)};
+    }
     static Status internal(std::string message) { return {Code::Internal, std::move(message)}; }
 
     bool isOk() const { return code_ == Code::Ok; }

@@ -1,5 +1,6 @@
 // Shared by the farm store's tests: a small farm to start from and a store of it on the test's
-// fresh machine.
+// fresh machine, or in a database of the test's own; the tests that every kind of store must
+// pass run once per kind (FarmStoreTest).
 #pragma once
 
 #include <memory>
@@ -9,7 +10,9 @@
 
 #include "qvcomsrv/store/icon.h"
 #include "qvcomsrv/store/machine_farms.h"
+#include "qvcomsrv/store/postgres_farm_store.h"
 #include "qvcomsrv/store/sqlite_farm_store.h"
+#include "qvcomsrv/store/testing/postgres_test_database.h"
 
 namespace sky::farm::testing {
 
@@ -58,5 +61,57 @@ inline std::unique_ptr<FarmStore> reopen(const std::string& path = testStorePath
     EXPECT_TRUE(store) << store.status().toString();
     return store ? std::move(*store) : nullptr;
 }
+
+enum class StoreKind { Sqlite, Postgres };
+
+inline std::string storeKindName(const ::testing::TestParamInfo<StoreKind>& info) {
+    return info.param == StoreKind::Sqlite ? "SQLite" : "PostgreSQL";
+}
+
+// A test that runs on each kind of store: one store per test, a file on the test's machine or a
+// database of the test's own.
+class FarmStoreTest : public ::testing::TestWithParam<StoreKind> {
+protected:
+    void SetUp() override {
+        if (GetParam() == StoreKind::Postgres)
+            database_ = std::make_unique<PostgresTestDatabase>();
+    }
+
+    bool onPostgres() const { return GetParam() == StoreKind::Postgres; }
+
+    // Where the test's store is; its messages name it so.
+    std::string testStorePath() const {
+        return onPostgres() ? database_->conninfo() : testing::testStorePath();
+    }
+    StoreLocation location() const {
+        return {std::string(onPostgres() ? kPostgresStoreType : kSqliteStoreType), testStorePath()};
+    }
+
+    Result<std::unique_ptr<FarmStore>> create(const FarmInfo& farm) const {
+        return createFarmStore(location(), farm);
+    }
+
+    std::unique_ptr<FarmStore> createSmallFarm() const {
+        auto store = create(FarmInfo{"Test Farm"});
+        EXPECT_TRUE(store) << store.status().toString();
+        if (!store)
+            return nullptr;
+        EXPECT_TRUE((*store)->replace(smallFarm()));
+        return std::move(*store);
+    }
+
+    // A second connection to the same store, as another process would have.
+    std::unique_ptr<FarmStore> reopen(int busyTimeoutMs = 5000) const {
+        auto store =
+            onPostgres()
+                ? openPostgresFarmStore(testStorePath(),
+                                        postgres::ConnectionOptions{10, 30000, busyTimeoutMs})
+                : openSqliteFarmStore(testStorePath(), SqliteOptions{busyTimeoutMs});
+        EXPECT_TRUE(store) << store.status().toString();
+        return store ? std::move(*store) : nullptr;
+    }
+
+    std::unique_ptr<PostgresTestDatabase> database_;
+};
 
 } // namespace sky::farm::testing

@@ -38,7 +38,7 @@ int failed(Streams io, const Status& status) {
 
 // Runs `command` on the store given, or on the machine's.
 template <typename Command> int withStore(const StoreOption& store, Streams io, Command command) {
-    auto opened = store ? farm::openFarmStore({std::string(farm::kSqliteStoreType), *store})
+    auto opened = store ? farm::openFarmStore(farm::storeLocationFromText(*store))
                         : farm::openMachineFarmStore();
     if (!opened)
         return failed(io, opened.status());
@@ -55,30 +55,48 @@ std::string summary(const FarmImage& image) {
            plural(image.applications.size(), "application", "applications");
 }
 
-// Makes `image` the farm of its store on this machine, creating the store or replacing the farm
-// in it, and makes the machine serve it. A new store is built whole before it gets its name, so
-// it appears complete or not at all; when another program creates it meanwhile, its farm is
-// replaced by this one.
-int installFarm(const FarmImage& image, Streams io) {
+StoreLocation postgresStore(const std::string& conninfo) {
+    return {std::string(farm::kPostgresStoreType), conninfo};
+}
+
+// Makes the machine serve the store `location` of the farm `farmName`, and remember it.
+Status serve(const std::string& farmName, const StoreLocation& location) {
+    if (Status s = farm::rememberFarmStore(farmName, location); !s)
+        return s;
+    return farm::setMachineFarmStore(location);
+}
+
+// Puts `image` into the store at `location`, creating the store or, when `mayReplace`, replacing
+// the farm in it. A new store is built whole before it counts as made, so it appears complete or
+// not at all; when another program creates it meanwhile, its farm is replaced by this one. Sets
+// `existed` to whether the store was there already.
+Status putFarm(const FarmImage& image, const StoreLocation& location, bool mayReplace,
+               bool& existed) {
+    auto created = farm::createFarmStore(location, image);
+    existed = !created && created.status().code() == Status::Code::AlreadyExists;
+    if (!existed)
+        return created ? Status::ok() : created.status();
+    if (!mayReplace)
+        return Status::alreadyExists("The farm store " + location.path +
+                                     " holds a farm already; give --replace to replace it.");
+    auto store = farm::openFarmStore(location);
+    if (!store)
+        return store.status();
+    return (*store)->replace(image);
+}
+
+// Makes `image` the farm of its store (on this machine, or in the PostgreSQL database
+// `postgres` names), creating the store or replacing the farm in it, and makes the machine
+// serve it.
+int installFarm(const FarmImage& image, const PostgresOption& postgres, Streams io) {
     if (Status s = farm::checkFarmName(image.farm.name); !s)
         return failed(io, s);
-    const StoreLocation location = farm::farmStoreOnMachine(image.farm.name);
-    std::error_code ec;
-    bool existed = fs::exists(location.path, ec);
-    if (!existed) {
-        auto created = farm::createFarmStore(location, image);
-        if (!created && created.status().code() != Status::Code::AlreadyExists)
-            return failed(io, created.status());
-        existed = !created;
-    }
-    if (existed) {
-        auto store = farm::openFarmStore(location);
-        if (!store)
-            return failed(io, store.status());
-        if (Status replaced = (*store)->replace(image); !replaced)
-            return failed(io, replaced);
-    }
-    if (Status s = farm::setMachineFarmStore(location); !s)
+    const StoreLocation location =
+        postgres ? postgresStore(*postgres) : farm::farmStoreOnMachine(image.farm.name);
+    bool existed = false;
+    if (Status s = putFarm(image, location, true, existed); !s)
+        return failed(io, s);
+    if (Status s = serve(image.farm.name, location); !s)
         return failed(io, s);
     io.out << (existed ? "Replaced" : "Created") << " the farm " << image.farm.name << " ("
            << summary(image) << ") in " << location.path << "; this machine serves it.\n";
@@ -135,10 +153,12 @@ std::string currentUser() {
     return "Administrator";
 }
 
-int createFarm(const std::string& name, bool reportsSessionReliability, Streams io) {
+int createFarm(const std::string& name, bool reportsSessionReliability,
+               const PostgresOption& postgres, Streams io) {
     if (Status s = farm::checkFarmName(name); !s)
         return failed(io, s);
-    const StoreLocation location = farm::farmStoreOnMachine(name);
+    const StoreLocation location =
+        postgres ? postgresStore(*postgres) : farm::farmStoreOnMachine(name);
     farm::FarmInfo info{name};
     info.reportsSessionReliability = reportsSessionReliability;
     auto store = farm::createFarmStore(location, info);
@@ -147,14 +167,14 @@ int createFarm(const std::string& name, bool reportsSessionReliability, Streams 
     const std::string administrator = currentUser();
     if (Status s = (*store)->addAdministrator(administrator); !s)
         return failed(io, s);
-    if (Status s = farm::setMachineFarmStore(location); !s)
+    if (Status s = serve(name, location); !s)
         return failed(io, s);
     io.out << "Created the farm " << name << " in " << location.path << ", with " << administrator
            << " as its administrator; this machine serves it.\n";
     return 0;
 }
 
-int loadFarm(const std::string& file, Streams io) {
+int loadFarm(const std::string& file, const PostgresOption& postgres, Streams io) {
     auto text = readInput(file);
     if (!text)
         return failed(io, text.status());
@@ -162,7 +182,7 @@ int loadFarm(const std::string& file, Streams io) {
     if (!image)
         return failed(io,
                       (file == "-" ? "standard input" : file) + ": " + image.status().message());
-    return installFarm(*image, io);
+    return installFarm(*image, postgres, io);
 }
 
 int dumpFarm(const StoreOption& store, const std::optional<std::string>& output, Streams io) {
@@ -244,16 +264,22 @@ int listFarms(Streams io) {
     return 0;
 }
 
-int selectFarm(const std::string& nameOrFile, Streams io) {
+int selectFarm(const std::string& nameOrFile, const PostgresOption& postgres, Streams io) {
     StoreLocation location;
+    const StoreLocation given = farm::storeLocationFromText(nameOrFile);
     const bool isFile =
         nameOrFile.find('/') != std::string::npos || fs::path(nameOrFile).extension() == ".db";
-    if (isFile) {
+    if (postgres) {
+        location = postgresStore(*postgres);
+    } else if (given.type == farm::kPostgresStoreType) {
+        location = given;
+    } else if (isFile) {
         location = {std::string(farm::kSqliteStoreType), fs::absolute(nameOrFile).string()};
     } else {
-        if (Status s = farm::checkFarmName(nameOrFile); !s)
-            return failed(io, s);
-        location = farm::farmStoreOnMachine(nameOrFile);
+        auto named = farm::farmStoreNamed(nameOrFile);
+        if (!named)
+            return failed(io, named.status());
+        location = *named;
     }
     auto store = farm::openFarmStore(location);
     if (!store)
@@ -261,14 +287,32 @@ int selectFarm(const std::string& nameOrFile, Streams io) {
     auto info = (*store)->farm();
     if (!info)
         return failed(io, info.status());
-    if (Status s = farm::setMachineFarmStore(location); !s)
+    if (Status s = serve(info->name, location); !s)
         return failed(io, s);
     io.out << "This machine serves the farm " << info->name << " (" << location.path << ").\n";
     return 0;
 }
 
-int buildDemoFarm(const std::string& name, Streams io) {
-    return installFarm(demoFarm(name, currentUser()), io);
+int buildDemoFarm(const std::string& name, const PostgresOption& postgres, Streams io) {
+    return installFarm(demoFarm(name, currentUser()), postgres, io);
+}
+
+int copyFarm(const std::string& source, const std::string& target, bool replace, Streams io) {
+    const StoreLocation from = farm::storeLocationFromText(source);
+    const StoreLocation to = farm::storeLocationFromText(target);
+    auto opened = farm::openFarmStore(from);
+    if (!opened)
+        return failed(io, opened.status());
+    auto image = (*opened)->image();
+    opened->reset();
+    if (!image)
+        return failed(io, image.status());
+    bool existed = false;
+    if (Status s = putFarm(*image, to, replace, existed); !s)
+        return failed(io, s);
+    io.out << "Copied the farm " << image->farm.name << " (" << summary(*image) << ") from "
+           << from.path << " to " << to.path << ".\n";
+    return 0;
 }
 
 } // namespace sky::qvfarm

@@ -13,18 +13,28 @@ struct Streams {
     std::ostream& err;
 };
 
-// `store`: a farm store file to work on instead of the one this machine serves.
+// `store`: a farm store to work on instead of the one this machine serves: a store file, or a
+// PostgreSQL store's "postgresql://" URI.
 using StoreOption = std::optional<std::string>;
+// `postgres`: the connection string of a PostgreSQL database to put the farm in, instead of a
+// store file on this machine.
+using PostgresOption = std::optional<std::string>;
 
-int createFarm(const std::string& name, bool reportsSessionReliability, Streams io);
-int loadFarm(const std::string& file, Streams io);
+int createFarm(const std::string& name, bool reportsSessionReliability,
+               const PostgresOption& postgres, Streams io);
+int loadFarm(const std::string& file, const PostgresOption& postgres, Streams io);
 int dumpFarm(const StoreOption& store, const std::optional<std::string>& output, Streams io);
 int addAdministrator(const StoreOption& store, const std::string& account, Streams io);
 int removeAdministrator(const StoreOption& store, const std::string& account, Streams io);
 int listAdministrators(const StoreOption& store, Streams io);
 int listFarms(Streams io);
-int selectFarm(const std::string& nameOrFile, Streams io);
-int buildDemoFarm(const std::string& name, Streams io);
+// Serves the farm `nameOrFile` names (a farm the machine knows, or a store file), or the farm of
+// the PostgreSQL database `postgres` names.
+int selectFarm(const std::string& nameOrFile, const PostgresOption& postgres, Streams io);
+int buildDemoFarm(const std::string& name, const PostgresOption& postgres, Streams io);
+// Copies the whole farm of `source` into `target` (each a store file or a "postgresql://" URI).
+// The target must hold no farm yet, unless `replace`.
+int copyFarm(const std::string& source, const std::string& target, bool replace, Streams io);
 
 // The account of the user running the program.
 std::string currentUser();

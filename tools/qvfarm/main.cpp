@@ -18,6 +18,11 @@ int main(int argc, char** argv) {
 
     std::string name;
     bool noSessionReliability = false;
+    PostgresOption postgres;
+    const char* postgresHelp =
+        "Put the farm in the PostgreSQL database of this connection string (\"host=db1 "
+        "dbname=farm\" or \"postgresql://db1/farm\"; no password: use ~/.pgpass) instead of a "
+        "store file on this machine";
     auto* create = app.add_subcommand("create", "Create a farm store for a new farm NAME, with "
                                                 "default settings and you as its administrator, "
                                                 "and make it the machine's farm");
@@ -26,26 +31,30 @@ int main(int argc, char** argv) {
     create->add_flag("--no-session-reliability", noSessionReliability,
                      "Create a farm of an earlier release, which does not report session "
                      "reliability settings");
-    create->callback([&] { result = createFarm(name, !noSessionReliability, io); });
+    create->add_option("--postgres", postgres, postgresHelp);
+    create->callback([&] { result = createFarm(name, !noSessionReliability, postgres, io); });
 
     std::string file;
     auto* load = app.add_subcommand("load", "Create or replace the farm of a JSON dump (as "
                                             "\"qvfarm dump\" writes it) and make it the "
                                             "machine's farm");
     load->add_option("FILE", file, "The dump; - reads standard input")->required();
-    load->callback([&] { result = loadFarm(file, io); });
+    load->add_option("--postgres", postgres, postgresHelp);
+    load->callback([&] { result = loadFarm(file, postgres, io); });
 
     StoreOption store;
     std::optional<std::string> output;
     auto* dump = app.add_subcommand("dump", "Print the whole farm as JSON, icons in base64");
-    dump->add_option("--store", store, "A farm store file to dump instead of the machine's");
+    const char* storeHelp = "A farm store to work on instead of the machine's: a store file, or a "
+                            "PostgreSQL store's postgresql:// URI";
+    dump->add_option("--store", store, storeHelp);
     dump->add_option("-o,--output", output, "Write the dump to this file instead");
     dump->callback([&] { result = dumpFarm(store, output, io); });
 
     std::string account;
     auto* admin = app.add_subcommand("admin", "Add, remove or list the farm's administrators");
     admin->require_subcommand(1);
-    admin->add_option("--store", store, "A farm store file to change instead of the machine's");
+    admin->add_option("--store", store, storeHelp);
     admin->fallthrough();
     auto* add = admin->add_subcommand("add", "Make USER an administrator of the farm");
     add->add_option("USER", account, "The account name")->required();
@@ -62,18 +71,41 @@ int main(int argc, char** argv) {
 
     std::string target;
     auto* select = app.add_subcommand("select", "Make the machine serve another farm store");
-    select
-        ->add_option("FARM", target,
-                     "A farm's name, or a farm store file (a path, or a name ending in .db)")
-        ->required();
-    select->callback([&] { result = selectFarm(target, io); });
+    auto* farmName = select->add_option(
+        "FARM", target,
+        "A farm's name (of those \"qvfarm list\" shows), a farm store file (a path, or a name "
+        "ending in .db), or a PostgreSQL store's postgresql:// URI");
+    auto* selectPostgres = select->add_option(
+        "--postgres", postgres,
+        "Serve the farm in the PostgreSQL database of this connection string, which other "
+        "servers of the farm serve too");
+    farmName->excludes(selectPostgres);
+    select->callback([&] {
+        if (target.empty() && !postgres)
+            throw CLI::RequiredError("FARM or --postgres");
+        result = selectFarm(target, postgres, io);
+    });
 
     std::string demoName = "Demo Farm";
     auto* demo = app.add_subcommand("demo", "Create or replace a demonstration farm (two zones, "
                                             "eight servers, about forty applications) with you "
                                             "as an administrator, and make it the machine's farm");
     demo->add_option("--name", demoName, "The demonstration farm's name")->capture_default_str();
-    demo->callback([&] { result = buildDemoFarm(demoName, io); });
+    demo->add_option("--postgres", postgres, postgresHelp);
+    demo->callback([&] { result = buildDemoFarm(demoName, postgres, io); });
+
+    std::string source;
+    bool replace = false;
+    auto* copy = app.add_subcommand("copy", "Copy a whole farm from one store to another, of "
+                                            "either kind");
+    copy->add_option("SOURCE", source, "The store to copy: a store file, or a postgresql:// URI")
+        ->required();
+    copy->add_option("TARGET", target,
+                     "The store to copy into: a new store file, or a postgresql:// URI of a "
+                     "database that holds no farm yet")
+        ->required();
+    copy->add_flag("--replace", replace, "Replace the farm the target holds already");
+    copy->callback([&] { result = copyFarm(source, target, replace, io); });
 
     std::optional<std::string> module;
     const char* moduleHelp = "The module: a Windows path (C:\\WINDOWS\\System32\\qvcomsrv.dll) "

@@ -11,6 +11,7 @@
 
 #include "commands.h"
 #include "qvcomsrv/store/machine_farms.h"
+#include "qvcomsrv/store/testing/postgres_test_database.h"
 #include "sky/automation.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
@@ -172,8 +173,8 @@ TEST(Qvfarm, BadInputIsRefusedClearlyAndChangesNothing) {
 }
 
 TEST(Qvfarm, EveryCommandHasHelp) {
-    for (const char* command :
-         {"create", "load", "dump", "admin", "list", "select", "demo", "register", "unregister"}) {
+    for (const char* command : {"create", "load", "dump", "admin", "list", "select", "demo", "copy",
+                                "register", "unregister"}) {
         Outcome help = runQvfarm({command, "--help"});
         EXPECT_EQ(help.code, 0) << command;
         EXPECT_TRUE(contains(help.out, std::string("Usage: qvfarm ") + command)) << help.out;
@@ -209,6 +210,111 @@ TEST(Qvfarm, RegistersTheObjectModelForProgramsOnTheMachine) {
     EXPECT_EQ(missing.code, 1);
     EXPECT_TRUE(contains(missing.err, "there is no module C:\\WINDOWS\\System32\\qvcomsrv.dll"))
         << missing.err;
+}
+
+TEST(QvfarmPostgres, AFarmCopiedBetweenKindsOfStoreDumpsTheSame) {
+    sky::farm::testing::PostgresTestDatabase database;
+    ASSERT_EQ(runQvfarm({"demo"}).code, 0);
+    const std::string original = runQvfarm({"dump"}).out;
+    const std::string file = sky::farm::farmStoreOnMachine("Demo Farm").path;
+
+    Outcome there = runQvfarm({"copy", file, database.uri()});
+    ASSERT_EQ(there.code, 0) << there.err;
+    EXPECT_EQ(there.out, "Copied the farm Demo Farm (2 zones, 8 servers, 43 applications) from " +
+                             file + " to " + database.uri() + ".\n");
+    const Outcome dumped = runQvfarm({"dump", "--store", database.uri()});
+    ASSERT_EQ(dumped.code, 0) << dumped.err;
+    EXPECT_EQ(dumped.out, original);
+
+    // A farm is not copied over another unless asked to.
+    Outcome again = runQvfarm({"copy", file, database.uri()});
+    EXPECT_EQ(again.code, 1);
+    EXPECT_EQ(again.err, "qvfarm: The farm store " + database.uri() +
+                             " holds a farm already; give --replace to replace it.\n");
+    EXPECT_EQ(runQvfarm({"copy", "--replace", file, database.uri()}).code, 0);
+
+    const std::string back = (sky::machine::root() / "back.db").string();
+    Outcome home = runQvfarm({"copy", database.uri(), back});
+    ASSERT_EQ(home.code, 0) << home.err;
+    EXPECT_EQ(runQvfarm({"dump", "--store", back}).out, original);
+    EXPECT_EQ(runQvfarm({"admin", "--store", database.uri(), "list"}).out,
+              runQvfarm({"admin", "--store", back, "list"}).out);
+
+    Outcome missing = runQvfarm({"copy", "/no/such/store.db", back + "2"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err, "qvfarm: There is no farm store /no/such/store.db.\n");
+    EXPECT_FALSE(fs::exists(back + "2"));
+}
+
+TEST(QvfarmPostgres, AFarmPutOnPostgresIsServedAndKnown) {
+    sky::farm::testing::PostgresTestDatabase shared;
+    const std::string conninfo = shared.conninfo();
+    Outcome created = runQvfarm({"create", "Alpha", "--postgres", conninfo});
+    ASSERT_EQ(created.code, 0) << created.err;
+    EXPECT_EQ(created.out, "Created the farm Alpha in " + conninfo + ", with " +
+                               sky::qvfarm::currentUser() +
+                               " as its administrator; this machine serves it.\n");
+    const sky::farm::StoreLocation location{"PostgreSQL", conninfo};
+    EXPECT_EQ(*sky::farm::machineFarmStore(), location);
+    ASSERT_EQ(runQvfarm({"admin", "add", "CORP\\bob"}).code, 0);
+    EXPECT_EQ(runQvfarm({"create", "Alpha", "--postgres", conninfo}).err,
+              "qvfarm: The farm store " + conninfo + " already exists.\n");
+
+    // The machine serves a farm file next; it still knows the PostgreSQL farm by its name.
+    ASSERT_EQ(runQvfarm({"create", "Beta"}).code, 0);
+    Outcome list = runQvfarm({"list"});
+    EXPECT_EQ(list.out, "  Alpha\tfarm Alpha, 0 servers, 0 applications\t" + conninfo +
+                            "\n* Beta\tfarm Beta, 0 servers, 0 applications\t" +
+                            sky::farm::farmStoreOnMachine("Beta").path + "\n");
+    Outcome byName = runQvfarm({"select", "alpha"});
+    ASSERT_EQ(byName.code, 0) << byName.err;
+    EXPECT_EQ(byName.out, "This machine serves the farm Alpha (" + conninfo + ").\n");
+    EXPECT_EQ(*sky::farm::machineFarmStore(), location);
+
+    // A second machine serves the same farm and sees what the first changed.
+    {
+        sky::testing::TempMachine second;
+        Outcome selected = runQvfarm({"select", "--postgres", conninfo});
+        ASSERT_EQ(selected.code, 0) << selected.err;
+        const std::string administrators = runQvfarm({"admin", "list"}).out;
+        EXPECT_TRUE(contains(administrators, "CORP\\bob\n")) << administrators;
+        EXPECT_EQ(runQvfarm({"select", "Alpha", "--postgres", conninfo}).code, 2);
+        EXPECT_EQ(runQvfarm({"select"}).code, 2);
+    }
+
+    // demo and load put their farm into a database as well.
+    sky::farm::testing::PostgresTestDatabase other;
+    Outcome demo = runQvfarm({"demo", "--postgres", other.conninfo()});
+    ASSERT_EQ(demo.code, 0) << demo.err;
+    EXPECT_EQ(demo.out, "Created the farm Demo Farm (2 zones, 8 servers, 43 applications) in " +
+                            other.conninfo() + "; this machine serves it.\n");
+    const fs::path dump = sky::machine::root() / "demo.json";
+    ASSERT_EQ(runQvfarm({"dump", "-o", dump.string()}).code, 0);
+    Outcome loaded = runQvfarm({"load", dump.string(), "--postgres", conninfo});
+    ASSERT_EQ(loaded.code, 0) << loaded.err;
+    EXPECT_TRUE(contains(loaded.out, "Replaced the farm Demo Farm (2 zones")) << loaded.out;
+    EXPECT_EQ(runQvfarm({"dump", "--store", shared.uri()}).out, readFile(dump));
+
+    // A farm the database refuses leaves no store behind.
+    sky::farm::testing::PostgresTestDatabase third;
+    const fs::path bad = sky::machine::root() / "bad.json";
+    std::ofstream(bad) << R"({"farm": {"name": "Gamma"}, "applications": [{"distinguishedName":
+              "Applications/Word", "servers": ["NOWHERE"]}]})";
+    Outcome refused = runQvfarm({"load", bad.string(), "--postgres", third.conninfo()});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, "qvfarm: Applications/Word cannot be stored: There is no server "
+                           "named NOWHERE in the farm.\n");
+    EXPECT_EQ(sky::farm::openFarmStore({"PostgreSQL", third.conninfo()}).status().code(),
+              sky::farm::Status::Code::NotFound);
+
+    // A server that cannot be reached is named, with the reason.
+    Outcome unreachable =
+        runQvfarm({"select", "--postgres", "host=/tmp/no-such-farm-cluster dbname=farm"});
+    EXPECT_EQ(unreachable.code, 1);
+    EXPECT_TRUE(contains(unreachable.err, "qvfarm: The farm store host=/tmp/no-such-farm-cluster "
+                                          "dbname=farm cannot be reached: connection to server "
+                                          "on socket \"/tmp/no-such-farm-cluster/"))
+        << unreachable.err;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "qvcomsrv/store/machine_farms.h"
+#include "qvcomsrv/store/testing/postgres_test_database.h"
 #include "registration.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
@@ -99,6 +100,29 @@ TEST_F(Qvreg, BraskAdminsTwoRunsSwitchTheMachineToTheNamedServersFarm) {
     EXPECT_EQ(servedStore(), "North");
     EXPECT_EQ(start(u" ALPHA"), 0u) << "naming a server of the served farm keeps it";
     EXPECT_EQ(servedStore(), "North");
+}
+
+TEST_F(Qvreg, AServerOfAFarmOnPostgresSwitchesTheMachineToThatFarm) {
+    sky::farm::testing::PostgresTestDatabase database;
+    const sky::farm::StoreLocation east{"PostgreSQL", database.conninfo()};
+    {
+        auto store = sky::farm::createFarmStore(east, sky::farm::FarmInfo{"East"});
+        ASSERT_TRUE(store) << store.status().toString();
+        sky::farm::FarmImage image;
+        image.farm.name = "East";
+        image.zones = {{"Main", "OMEGA"}};
+        image.servers = {{"OMEGA", "Main", 5, 2}};
+        ASSERT_TRUE((*store)->replace(image));
+    }
+    // The machine served it once, and so knows it.
+    ASSERT_TRUE(sky::farm::rememberFarmStore("East", east));
+
+    EXPECT_EQ(start(u" omega"), 0u);
+    EXPECT_EQ(*sky::farm::machineFarmStore(), east);
+    EXPECT_EQ(start(u" GAMMA"), 0u);
+    EXPECT_EQ(servedStore(), "South");
+    EXPECT_EQ(start(u" OMEGA"), 0u);
+    EXPECT_EQ(*sky::farm::machineFarmStore(), east);
 }
 
 TEST_F(Qvreg, AnUnknownServerFailsWithAMessageAndChangesNothing) {

@@ -1,13 +1,13 @@
-#include "qvcomsrv/store/sqlite_applications.h"
+#include "qvcomsrv/store/sql_applications.h"
 
 #include <unordered_map>
 
 #include "qvcomsrv/store/icon.h"
 #include "qvcomsrv/store/names.h"
-#include "qvcomsrv/store/sqlite_lookups.h"
-#include "qvcomsrv/store/sqlite_schema.h"
+#include "qvcomsrv/store/sql_lookups.h"
+#include "qvcomsrv/store/sql_schema.h"
 
-namespace sky::farm::sqlite {
+namespace sky::farm::sql {
 
 namespace {
 
@@ -46,7 +46,7 @@ template <typename T> void dropRepeats(std::vector<T>& items, auto same) {
 
 } // namespace
 
-ApplicationTable::ApplicationTable(Database& db) : db_(db) {
+ApplicationTable::ApplicationTable(Connection& db) : db_(db) {
     using S = Selection;
     for (S s : {S::All, S::One, S::OnServer}) {
         select_[index(s)] = "SELECT a.id, f.dn, a.name, a.app_type, a.description, " +
@@ -66,7 +66,7 @@ ApplicationTable::ApplicationTable(Database& db) : db_(db) {
     }
     insert_ = "INSERT INTO application (folder_id, name, dn_key, app_type, description, " +
               appSettingColumns() + ") VALUES (" +
-              parameters(1, kFirstSettingColumn + kSettingCount) + ")";
+              parameters(1, kFirstSettingColumn + kSettingCount) + ") RETURNING id";
     update_ = "UPDATE application SET folder_id = ?1, name = ?2, dn_key = ?3, app_type = ?4, "
               "description = ?5, " +
               appSettingAssignments(kFirstSettingColumn + 1) + " WHERE id = ?" +
@@ -97,7 +97,7 @@ std::vector<Application> ApplicationTable::load(Selection selection, std::int64_
                         ? SettingValue(q.text(column))
                         : SettingValue(static_cast<std::int32_t>(q.integer(column)));
                 if (Status s = app.settings.set(id, std::move(value)); !s)
-                    throwStatus(Status::corrupt("The farm store " + db_.path() +
+                    throwStatus(Status::corrupt("The farm store " + db_.location() +
                                                 " holds a value that " + app.distinguishedName() +
                                                 " cannot have. " + s.message()));
             }
@@ -211,12 +211,16 @@ void ApplicationTable::bindRow(Query& q, const Application& app, const Resolved&
 
 std::int64_t ApplicationTable::insert(Application& app) {
     const Resolved resolved = resolve(app, 0);
+    std::int64_t id = 0;
     {
         auto q = db_.query(insert_);
         bindRow(q, app, resolved);
-        q.run();
+        if (!q.step())
+            throwStatus(Status::internal("The farm store " + db_.location() +
+                                         " gave no id for the new application " +
+                                         app.distinguishedName() + "."));
+        id = q.integer(0);
     }
-    const std::int64_t id = db_.lastInsertId();
     for (std::int64_t serverId : resolved.serverIds)
         insertPublication(id, serverId);
     writeGrants(id, app);
@@ -288,10 +292,10 @@ void ApplicationTable::writeIcon(std::int64_t applicationId, const Bytes& icon) 
         q.run();
         return;
     }
-    auto q = db_.query("INSERT OR REPLACE INTO application_icon (application_id, ico) VALUES "
-                       "(?1, ?2)");
+    auto q = db_.query("INSERT INTO application_icon (application_id, ico) VALUES (?1, ?2) ON "
+                       "CONFLICT (application_id) DO UPDATE SET ico = excluded.ico");
     q.bind(1, applicationId).bindBlob(2, icon);
     q.run();
 }
 
-} // namespace sky::farm::sqlite
+} // namespace sky::farm::sql

@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "qvcomsrv/store/sqlite_db.h"
+#include "qvcomsrv/store/sql_connection.h"
 
-namespace sky::farm::sqlite {
+namespace sky::farm::sql {
 
 // The rule the store records; empty for a store of the first format.
-std::string recordedFolding(Database& db);
+std::string recordedFolding(Connection& db);
 // Records the rule in force (the table meta exists).
-void recordFolding(Database& db);
+void recordFolding(Connection& db);
 
 // Folds every key again, inside the caller's write transaction. Returns one line per rename or
 // merge, for a person.
-std::vector<std::string> refoldNames(Database& db);
+std::vector<std::string> refoldNames(Connection& db);
 
-} // namespace sky::farm::sqlite
+} // namespace sky::farm::sql

@@ -1,4 +1,4 @@
-#include "qvcomsrv/store/sqlite_refold.h"
+#include "qvcomsrv/store/sql_refold.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include "qvcomsrv/store/names.h"
 #include "sky/text.h"
 
-namespace sky::farm::sqlite {
+namespace sky::farm::sql {
 
 namespace {
 
@@ -43,7 +43,16 @@ std::vector<Rename> settle(std::vector<Named>& names, FullName fullName) {
     return renamed;
 }
 
-std::vector<Named> readNamed(Database& db, std::string_view sql) {
+// Gives every row of `table` a key no name can have (a control character and its id), so that
+// the rows can take their new keys one by one without meeting an old one.
+void stepAside(Connection& db, const std::string& table, const std::string& column) {
+    auto q =
+        db.query("UPDATE " + table + " SET " + column + " = CAST(?1 AS TEXT) || CAST(id AS TEXT)");
+    q.bind(1, std::string_view("\x01"));
+    q.run();
+}
+
+std::vector<Named> readNamed(Connection& db, std::string_view sql) {
     std::vector<Named> rows;
     auto q = db.query(sql);
     while (q.step())
@@ -52,14 +61,14 @@ std::vector<Named> readNamed(Database& db, std::string_view sql) {
 }
 
 // Zones or servers: one list of names, keys unique in the table.
-void refoldList(Database& db, const std::string& table, const std::string& what,
+void refoldList(Connection& db, const std::string& table, const std::string& what,
                 std::vector<std::string>& report) {
     std::vector<Named> rows = readNamed(db, "SELECT id, name FROM " + table + " ORDER BY id");
     for (const Rename& r : settle(rows, [](const std::string& name) { return name; }))
         report.push_back("the " + what + " \"" + r.from + "\" has the name of an earlier " + what +
                          " when case is ignored; it is kept as \"" + r.to + "\"");
     // Keys are unique: every row steps aside first, then takes its key.
-    db.exec("UPDATE " + table + " SET name_key = char(1) || id");
+    stepAside(db, table, "name_key");
     const std::string sql = "UPDATE " + table + " SET name = ?2, name_key = ?3 WHERE id = ?1";
     for (const Named& n : rows) {
         auto q = db.query(sql);
@@ -68,7 +77,7 @@ void refoldList(Database& db, const std::string& table, const std::string& what,
     }
 }
 
-void refoldAdministrators(Database& db, std::vector<std::string>& report) {
+void refoldAdministrators(Connection& db, std::vector<std::string>& report) {
     std::vector<std::string> accounts;
     {
         auto q = db.query("SELECT account FROM administrator ORDER BY account_key");
@@ -93,7 +102,7 @@ void refoldAdministrators(Database& db, std::vector<std::string>& report) {
 }
 
 // Folders and applications, folder by folder from the root; a folder's children share its names.
-void refoldTree(Database& db, std::vector<std::string>& report) {
+void refoldTree(Connection& db, std::vector<std::string>& report) {
     struct Folder {
         std::int64_t parent = 0;
         std::string name, dn;
@@ -156,8 +165,8 @@ void refoldTree(Database& db, std::vector<std::string>& report) {
         }
     }
     // Keys are unique: every row steps aside first, then takes its key.
-    db.exec(
-        "UPDATE folder SET dn_key = char(1) || id; UPDATE application SET dn_key = char(1) || id");
+    stepAside(db, "folder", "dn_key");
+    stepAside(db, "application", "dn_key");
     for (const Placed& f : placedFolders) {
         auto q = db.query("UPDATE folder SET name = ?2, dn = ?3, dn_key = ?4 WHERE id = ?1");
         q.bind(1, f.id).bind(2, f.name).bind(3, f.dn).bind(4, f.key);
@@ -172,24 +181,21 @@ void refoldTree(Database& db, std::vector<std::string>& report) {
 
 } // namespace
 
-std::string recordedFolding(Database& db) {
-    {
-        auto q = db.query("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                          "name = 'meta'");
-        if (!q.step() || q.integer(0) == 0)
-            return {};
-    }
+std::string recordedFolding(Connection& db) {
+    if (!db.hasTable("meta"))
+        return {};
     auto q = db.query("SELECT value FROM meta WHERE name = 'folding'");
     return q.step() ? q.text(0) : std::string();
 }
 
-void recordFolding(Database& db) {
-    auto q = db.query("INSERT OR REPLACE INTO meta (name, value) VALUES ('folding', ?1)");
+void recordFolding(Connection& db) {
+    auto q = db.query("INSERT INTO meta (name, value) VALUES ('folding', ?1) ON CONFLICT (name) "
+                      "DO UPDATE SET value = excluded.value");
     q.bind(1, std::string_view(sky::foldingRule()));
     q.run();
 }
 
-std::vector<std::string> refoldNames(Database& db) {
+std::vector<std::string> refoldNames(Connection& db) {
     std::vector<std::string> report;
     refoldList(db, "zone", "zone", report);
     refoldList(db, "server", "server", report);
@@ -198,4 +204,4 @@ std::vector<std::string> refoldNames(Database& db) {
     return report;
 }
 
-} // namespace sky::farm::sqlite
+} // namespace sky::farm::sql

@@ -1,4 +1,4 @@
-// Applications in a SQLite farm store, with their publications, grants and icons: reading them
+// Applications in a farm store, with their publications, grants and icons: reading them
 // in the store's order and writing them after checking every name they refer to. Everything runs
 // inside the caller's transaction.
 #pragma once
@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "qvcomsrv/store/farm_store.h"
-#include "qvcomsrv/store/sqlite_db.h"
+#include "qvcomsrv/store/sql_connection.h"
 
-namespace sky::farm::sqlite {
+namespace sky::farm::sql {
 
 class ApplicationTable {
 public:
-    explicit ApplicationTable(Database& db);
+    explicit ApplicationTable(Connection& db);
 
     enum class Selection { All, One, OnServer };
     // All applications, the one with id `key`, or those published on the server with id `key`.
@@ -40,7 +40,7 @@ private:
     void writeGrants(std::int64_t applicationId, const Application& app);
     void writeIcon(std::int64_t applicationId, const Bytes& icon);
 
-    Database& db_;
+    Connection& db_;
     std::string select_[3];
     std::string selectServers_[3];
     std::string selectGrants_[3];
@@ -49,4 +49,4 @@ private:
     std::string update_;
 };
 
-} // namespace sky::farm::sqlite
+} // namespace sky::farm::sql

@@ -1,3 +1,4 @@
+// The behaviour every kind of farm store has, run on each kind.
 #include <sqlite3.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@ using Code = Status::Code;
 namespace {
 
 // Runs SQL on the store's file through a connection of its own, as a tool beside the store would.
-void runSql(const std::string& path, const std::string& sql) {
+void runSqliteSql(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     char* error = nullptr;
@@ -34,10 +35,35 @@ Application saved(FarmStore& store, Application app) {
     return result ? *result : app;
 }
 
+class StoreConformance : public FarmStoreTest {
+protected:
+    // Makes the store refuse, from inside the database, to grant an application to `name`: a
+    // failure at the last writes of a save.
+    void refuseGrantsOf(const std::string& name) const {
+        if (onPostgres()) {
+            database_->run("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                           "IF NEW.name = '" +
+                           name +
+                           "' THEN RAISE EXCEPTION 'refused'; END IF; "
+                           "RETURN NEW; END $$; CREATE TRIGGER refuse BEFORE INSERT ON "
+                           "account_grant FOR EACH ROW EXECUTE FUNCTION refuse();");
+        } else {
+            runSqliteSql(testStorePath(), "CREATE TRIGGER refuse BEFORE INSERT ON account_grant "
+                                          "WHEN NEW.name = '" +
+                                              name +
+                                              "' BEGIN SELECT "
+                                              "RAISE(ABORT, 'refused'); END;");
+        }
+    }
+};
+
 } // namespace
 
-TEST(SqliteFarmStore, ANewFarmHasDefaultsAndOnlyTheRootFolder) {
-    auto created = createSqliteFarmStore(testStorePath(), FarmInfo{"Fresh"});
+INSTANTIATE_TEST_SUITE_P(EveryKind, StoreConformance,
+                         ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres), storeKindName);
+
+TEST_P(StoreConformance, ANewFarmHasDefaultsAndOnlyTheRootFolder) {
+    auto created = create(FarmInfo{"Fresh"});
     ASSERT_TRUE(created) << created.status().toString();
     FarmStore& store = **created;
     auto farm = store.farm();
@@ -51,15 +77,14 @@ TEST(SqliteFarmStore, ANewFarmHasDefaultsAndOnlyTheRootFolder) {
     EXPECT_TRUE(store.zones()->empty());
     EXPECT_TRUE(store.administrators()->empty());
 
-    auto again = createSqliteFarmStore(testStorePath(), FarmInfo{"Fresh"});
+    auto again = create(FarmInfo{"Fresh"});
     ASSERT_FALSE(again);
     EXPECT_EQ(again.status().code(), Code::AlreadyExists);
     EXPECT_EQ(again.status().message(), "The farm store " + testStorePath() + " already exists.");
-    EXPECT_EQ(createSqliteFarmStore(testStorePath() + "2", FarmInfo{""}).status().code(),
-              Code::InvalidArgument);
+    EXPECT_EQ(create(FarmInfo{""}).status().code(), Code::InvalidArgument);
 }
 
-TEST(SqliteFarmStore, AFarmSettingTakesEffectAtOnceForEveryConnection) {
+TEST_P(StoreConformance, AFarmSettingTakesEffectAtOnceForEveryConnection) {
     auto store = createSmallFarm();
     auto other = reopen();
     ASSERT_TRUE(store->setFarmSetting(FarmSetting::MaxConnectionsPerUser, 7));
@@ -73,10 +98,10 @@ TEST(SqliteFarmStore, AFarmSettingTakesEffectAtOnceForEveryConnection) {
     EXPECT_EQ(other->farm()->settings.number(FarmSetting::DegradationBias), 1);
 }
 
-TEST(SqliteFarmStore, AnOlderFarmDoesNotReportSessionReliability) {
+TEST_P(StoreConformance, AnOlderFarmDoesNotReportSessionReliability) {
     FarmInfo older{"Older"};
     older.reportsSessionReliability = false;
-    auto store = createSqliteFarmStore(testStorePath(), older);
+    auto store = create(older);
     ASSERT_TRUE(store);
     auto port = (*store)->farmSetting(FarmSetting::SRPort);
     ASSERT_FALSE(port);
@@ -88,7 +113,7 @@ TEST(SqliteFarmStore, AnOlderFarmDoesNotReportSessionReliability) {
     EXPECT_FALSE((*store)->farm()->reportsSessionReliability);
 }
 
-TEST(SqliteFarmStore, AdministratorsAreMatchedIgnoringCase) {
+TEST_P(StoreConformance, AdministratorsAreMatchedIgnoringCase) {
     auto store = createSmallFarm();
     EXPECT_TRUE(*store->isAdministrator("ALICE"));
     EXPECT_FALSE(*store->isAdministrator("bob"));
@@ -106,7 +131,7 @@ TEST(SqliteFarmStore, AdministratorsAreMatchedIgnoringCase) {
     EXPECT_EQ(*store->administrators(), std::vector<std::string>{"Bob"});
 }
 
-TEST(SqliteFarmStore, ZonesAndServersComeOrderedByName) {
+TEST_P(StoreConformance, ZonesAndServersComeOrderedByName) {
     auto store = createSmallFarm();
     EXPECT_EQ(*store->zones(), (std::vector<Zone>{{"East", "ALPHA"}, {"West", "GAMMA"}}));
     auto servers = store->servers();
@@ -119,7 +144,7 @@ TEST(SqliteFarmStore, ZonesAndServersComeOrderedByName) {
     EXPECT_EQ(unknown.status().message(), "There is no server named DELTA in the farm.");
 }
 
-TEST(SqliteFarmStore, SubFoldersAreCreatedOnceUnderAnExistingFolder) {
+TEST_P(StoreConformance, SubFoldersAreCreatedOnceUnderAnExistingFolder) {
     auto store = createSmallFarm();
     auto created = store->createSubFolder("applications/OFFICE/tools", "Macros");
     ASSERT_TRUE(created) << created.status().toString();
@@ -145,7 +170,7 @@ TEST(SqliteFarmStore, SubFoldersAreCreatedOnceUnderAnExistingFolder) {
                                         "Applications/Office/Tools/Macros"}));
 }
 
-TEST(SqliteFarmStore, AnApplicationSavedComesBackWhole) {
+TEST_P(StoreConformance, AnApplicationSavedComesBackWhole) {
     auto store = createSmallFarm();
     Application app = newApplication("applications/office", "Word");
     ASSERT_TRUE(app.settings.set(AppSetting::DefaultInitProg, std::string("C:\\Office\\word.exe")));
@@ -179,7 +204,7 @@ TEST(SqliteFarmStore, AnApplicationSavedComesBackWhole) {
                                           "the farm.");
 }
 
-TEST(SqliteFarmStore, AnApplicationWithoutAnIconOfItsOwnShowsTheDefault) {
+TEST_P(StoreConformance, AnApplicationWithoutAnIconOfItsOwnShowsTheDefault) {
     auto store = createSmallFarm();
     saved(*store, newApplication("Applications", "Notepad"));
     auto app = store->application("Applications/Notepad");
@@ -189,7 +214,7 @@ TEST(SqliteFarmStore, AnApplicationWithoutAnIconOfItsOwnShowsTheDefault) {
     EXPECT_EQ(iconOf(*app->icon), defaultIcon());
 }
 
-TEST(SqliteFarmStore, ASaveThatIsRefusedWritesNothing) {
+TEST_P(StoreConformance, ASaveThatIsRefusedWritesNothing) {
     auto store = createSmallFarm();
     Application unknownServer = newApplication("Applications", "Calc");
     unknownServer.servers = {"ALPHA", "DELTA"};
@@ -217,15 +242,14 @@ TEST(SqliteFarmStore, ASaveThatIsRefusedWritesNothing) {
     EXPECT_TRUE(store->applicationsOnServer("ALPHA", IconLoading::Skip)->empty());
 }
 
-TEST(SqliteFarmStore, ASaveThatFailsHalfwayLeavesNothingHalfWritten) {
+TEST_P(StoreConformance, ASaveThatFailsHalfwayLeavesNothingHalfWritten) {
     auto store = createSmallFarm();
     Application app = newApplication("Applications/Office", "Word");
     app.servers = {"ALPHA"};
     const Application first = saved(*store, app);
 
     // A failure injected at the last writes of a save: granting the account "explode".
-    runSql(testStorePath(), "CREATE TRIGGER refuse BEFORE INSERT ON account_grant WHEN "
-                            "NEW.name = 'explode' BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    refuseGrantsOf("explode");
     Application fresh = newApplication("Applications", "Excel");
     fresh.servers = {"ALPHA", "BETA"};
     fresh.users = {{2, 1, "CORP", "zoe"}, {2, 1, "CORP", "explode"}};
@@ -252,7 +276,7 @@ TEST(SqliteFarmStore, ASaveThatFailsHalfwayLeavesNothingHalfWritten) {
     EXPECT_TRUE(other->applicationsOnServer("BETA", IconLoading::Skip)->empty());
 }
 
-TEST(SqliteFarmStore, TwoApplicationsCannotShareADistinguishedName) {
+TEST_P(StoreConformance, TwoApplicationsCannotShareADistinguishedName) {
     auto store = createSmallFarm();
     saved(*store, newApplication("Applications/Office", "Word"));
     Application twin = newApplication("Applications/office", "WORD");
@@ -276,7 +300,7 @@ TEST(SqliteFarmStore, TwoApplicationsCannotShareADistinguishedName) {
     EXPECT_EQ(store->application("Applications/Excel").status().code(), Code::NotFound);
 }
 
-TEST(SqliteFarmStore, ASaveKeepsWhatOthersChangedMeanwhile) {
+TEST_P(StoreConformance, ASaveKeepsWhatOthersChangedMeanwhile) {
     auto store = createSmallFarm();
     Application app = newApplication("Applications/Office", "Word");
     app.servers = {"ALPHA"};
@@ -313,7 +337,7 @@ TEST(SqliteFarmStore, ASaveKeepsWhatOthersChangedMeanwhile) {
     EXPECT_EQ(result->servers, now->servers); // the save hands back the merged application
 }
 
-TEST(SqliteFarmStore, ASaveWithoutWhatWasLoadedReplacesTheApplication) {
+TEST_P(StoreConformance, ASaveWithoutWhatWasLoadedReplacesTheApplication) {
     auto store = createSmallFarm();
     Application app = newApplication("Applications", "Paint");
     app.servers = {"ALPHA", "BETA"};
@@ -341,7 +365,7 @@ TEST(SqliteFarmStore, ASaveWithoutWhatWasLoadedReplacesTheApplication) {
     EXPECT_EQ(store->application("Applications/Mail")->icon, withIcon.icon);
 }
 
-TEST(SqliteFarmStore, SavingAnApplicationDeletedMeanwhileFails) {
+TEST_P(StoreConformance, SavingAnApplicationDeletedMeanwhileFails) {
     auto store = createSmallFarm();
     const Application app = saved(*store, newApplication("Applications", "Paint"));
     ASSERT_TRUE(reopen()->deleteApplication("applications/paint"));
@@ -354,7 +378,7 @@ TEST(SqliteFarmStore, SavingAnApplicationDeletedMeanwhileFails) {
     EXPECT_EQ(store->deleteApplication("Applications/Paint").code(), Code::NotFound);
 }
 
-TEST(SqliteFarmStore, PublishingAtOnceReportsEveryMistake) {
+TEST_P(StoreConformance, PublishingAtOnceReportsEveryMistake) {
     auto store = createSmallFarm();
     saved(*store, newApplication("Applications/Office", "Word"));
     ASSERT_TRUE(store->publish("applications/office/word", "beta"));
@@ -380,7 +404,7 @@ TEST(SqliteFarmStore, PublishingAtOnceReportsEveryMistake) {
               Code::NotFound);
 }
 
-TEST(SqliteFarmStore, ApplicationsComeOrderedByDistinguishedNameIgnoringCase) {
+TEST_P(StoreConformance, ApplicationsComeOrderedByDistinguishedNameIgnoringCase) {
     auto store = createSmallFarm();
     for (const char* name : {"zip", "Access", "word", "Calc"}) {
         Application app = newApplication("Applications/Office", name);
@@ -400,7 +424,7 @@ TEST(SqliteFarmStore, ApplicationsComeOrderedByDistinguishedNameIgnoringCase) {
     EXPECT_EQ((*onAlpha)[1].icon, colourIcon(0xFF000000u + 'C'));
 }
 
-TEST(SqliteFarmStore, DeletingAnApplicationWithdrawsItEverywhere) {
+TEST_P(StoreConformance, DeletingAnApplicationWithdrawsItEverywhere) {
     auto store = createSmallFarm();
     Application app = newApplication("Applications", "Paint");
     app.servers = {"ALPHA", "GAMMA"};
@@ -416,7 +440,7 @@ TEST(SqliteFarmStore, DeletingAnApplicationWithdrawsItEverywhere) {
     EXPECT_TRUE(store->applicationIcon(again.id)->empty());
 }
 
-TEST(SqliteFarmStore, TheWholeFarmIsReplacedInOneGo) {
+TEST_P(StoreConformance, TheWholeFarmIsReplacedInOneGo) {
     auto store = createSmallFarm();
     FarmImage image = smallFarm();
     image.farm.name = "Replaced";

@@ -1,8 +1,8 @@
-#include "qvcomsrv/store/sqlite_lookups.h"
+#include "qvcomsrv/store/sql_lookups.h"
 
 #include "qvcomsrv/store/names.h"
 
-namespace sky::farm::sqlite {
+namespace sky::farm::sql {
 
 namespace {
 
@@ -13,7 +13,7 @@ void checkDistinguishedName(std::string_view dn) {
 
 } // namespace
 
-std::optional<FolderRow> findFolder(Database& db, std::string_view dn) {
+std::optional<FolderRow> findFolder(Connection& db, std::string_view dn) {
     checkDistinguishedName(dn);
     auto q = db.query("SELECT id, dn FROM folder WHERE dn_key = ?1");
     q.bind(1, nameKey(dn));
@@ -22,7 +22,7 @@ std::optional<FolderRow> findFolder(Database& db, std::string_view dn) {
     return FolderRow{q.integer(0), q.text(1)};
 }
 
-std::optional<std::int64_t> findApplication(Database& db, std::string_view dn) {
+std::optional<std::int64_t> findApplication(Connection& db, std::string_view dn) {
     checkDistinguishedName(dn);
     auto q = db.query("SELECT id FROM application WHERE dn_key = ?1");
     q.bind(1, nameKey(dn));
@@ -31,7 +31,7 @@ std::optional<std::int64_t> findApplication(Database& db, std::string_view dn) {
     return q.integer(0);
 }
 
-std::optional<ServerRow> findServer(Database& db, std::string_view name) {
+std::optional<ServerRow> findServer(Connection& db, std::string_view name) {
     auto q = db.query("SELECT id, name FROM server WHERE name_key = ?1");
     q.bind(1, nameKey(name));
     if (!q.step())
@@ -39,14 +39,14 @@ std::optional<ServerRow> findServer(Database& db, std::string_view name) {
     return ServerRow{q.integer(0), q.text(1)};
 }
 
-FolderRow requireFolder(Database& db, std::string_view dn) {
+FolderRow requireFolder(Connection& db, std::string_view dn) {
     auto folder = findFolder(db, dn);
     if (!folder)
         throwStatus(Status::notFound("The folder " + std::string(dn) + " does not exist."));
     return *folder;
 }
 
-std::int64_t requireApplication(Database& db, std::string_view dn) {
+std::int64_t requireApplication(Connection& db, std::string_view dn) {
     auto id = findApplication(db, dn);
     if (!id)
         throwStatus(
@@ -54,7 +54,7 @@ std::int64_t requireApplication(Database& db, std::string_view dn) {
     return *id;
 }
 
-ServerRow requireServer(Database& db, std::string_view name) {
+ServerRow requireServer(Connection& db, std::string_view name) {
     auto server = findServer(db, name);
     if (!server)
         throwStatus(
@@ -62,11 +62,11 @@ ServerRow requireServer(Database& db, std::string_view name) {
     return *server;
 }
 
-std::string storedDistinguishedName(Database& db, std::int64_t applicationId) {
+std::string storedDistinguishedName(Connection& db, std::int64_t applicationId) {
     auto q = db.query("SELECT f.dn || '/' || a.name FROM application a JOIN folder f ON f.id = "
                       "a.folder_id WHERE a.id = ?1");
     q.bind(1, applicationId);
     return q.step() ? q.text(0) : std::string();
 }
 
-} // namespace sky::farm::sqlite
+} // namespace sky::farm::sql

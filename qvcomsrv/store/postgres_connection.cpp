@@ -1,0 +1,406 @@
+#include "qvcomsrv/store/postgres_connection.h"
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace sky::farm::postgres {
+
+using sql::Failure;
+using sql::throwStatus;
+
+namespace {
+
+// Type identifiers of the server's built-in types, fixed since the first releases: bool, int8,
+// int2, int4.
+constexpr Oid kBoolType = 16;
+constexpr Oid kInt8Type = 20;
+constexpr Oid kInt2Type = 21;
+constexpr Oid kInt4Type = 23;
+
+// libpq's messages end in a line break and may run over several lines; a Status message is
+// one line.
+std::string oneLine(std::string_view text) {
+    std::string line;
+    for (char c : text) {
+        if (c == '\n' || c == '\r' || c == '\t') {
+            if (!line.empty() && line.back() != ' ')
+                line += ' ';
+        } else {
+            line += c;
+        }
+    }
+    while (!line.empty() && (line.back() == ' ' || line.back() == '.'))
+        line.pop_back();
+    return line;
+}
+
+std::uint64_t bigEndian(const char* bytes, int length) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < length; ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    return value;
+}
+
+struct ParsedOptions {
+    PQconninfoOption* options = nullptr;
+    std::string problem;
+    explicit ParsedOptions(std::string_view conninfo) {
+        char* error = nullptr;
+        options = PQconninfoParse(std::string(conninfo).c_str(), &error);
+        if (!options)
+            problem = error ? oneLine(error) : "libpq cannot read it";
+        PQfreemem(error);
+    }
+    ~ParsedOptions() { PQconninfoFree(options); }
+    ParsedOptions(const ParsedOptions&) = delete;
+    ParsedOptions& operator=(const ParsedOptions&) = delete;
+};
+
+} // namespace
+
+Status checkConnectionString(std::string_view conninfo) {
+    ParsedOptions parsed(conninfo);
+    if (!parsed.options)
+        return Status::invalidArgument(
+            "\"" + std::string(conninfo) +
+            "\" is not a PostgreSQL connection string: " + parsed.problem + ".");
+    for (const PQconninfoOption* o = parsed.options; o->keyword; ++o) {
+        if (std::strcmp(o->keyword, "password") == 0 && o->val && *o->val)
+            return Status::invalidArgument(
+                "The connection string of a farm store must not hold a password, which would "
+                "be kept in the machine's registry and shown in messages; give it in a password "
+                "file (~/.pgpass, or passfile=FILE in the string) or use peer or certificate "
+                "authentication.");
+    }
+    return Status::ok();
+}
+
+std::string numberedParameters(std::string_view sql, int& count) {
+    std::string out;
+    out.reserve(sql.size());
+    count = 0;
+    char quote = 0;
+    for (std::size_t i = 0; i < sql.size(); ++i) {
+        const char c = sql[i];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            out += c;
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            quote = c;
+            out += c;
+            continue;
+        }
+        if (c == '?' && i + 1 < sql.size() && sql[i + 1] >= '0' && sql[i + 1] <= '9') {
+            int number = 0;
+            std::size_t j = i + 1;
+            while (j < sql.size() && sql[j] >= '0' && sql[j] <= '9')
+                number = number * 10 + (sql[j++] - '0');
+            count = std::max(count, number);
+            out += '$';
+            out.append(sql.substr(i + 1, j - i - 1));
+            i = j - 1;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+class Connection::Statement final : public sql::Statement {
+public:
+    Statement(Connection& db, std::string name, int parameters)
+        : db_(db), name_(std::move(name)), values_(static_cast<std::size_t>(parameters)),
+          bound_(values_.size(), false), formats_(values_.size(), 0) {}
+    ~Statement() override { PQclear(result_); }
+
+    void bindInteger(int index, std::int64_t value) override {
+        set(index, std::to_string(value), 0);
+    }
+    void bindText(int index, std::string_view text) override { set(index, std::string(text), 0); }
+    void bindBlob(int index, const Bytes& bytes) override {
+        set(index, std::string(bytes.begin(), bytes.end()), 1);
+    }
+
+    bool step() override {
+        if (!result_)
+            execute();
+        return ++row_ < PQntuples(result_);
+    }
+
+    std::int64_t integer(int column) const override {
+        if (PQgetisnull(result_, row_, column))
+            return 0;
+        const char* bytes = PQgetvalue(result_, row_, column);
+        const int length = PQgetlength(result_, row_, column);
+        switch (PQftype(result_, column)) {
+        case kBoolType:
+            return bytes[0] != 0;
+        case kInt2Type:
+            return static_cast<std::int16_t>(bigEndian(bytes, length));
+        case kInt4Type:
+            return static_cast<std::int32_t>(bigEndian(bytes, length));
+        case kInt8Type:
+            return static_cast<std::int64_t>(bigEndian(bytes, length));
+        default:
+            throwStatus(Status::internal("The farm store " + db_.location() + " gave column " +
+                                         std::to_string(column) + " in a type that is no number."));
+        }
+    }
+
+    std::string text(int column) const override {
+        return std::string(PQgetvalue(result_, row_, column),
+                           static_cast<std::size_t>(PQgetlength(result_, row_, column)));
+    }
+
+    Bytes blob(int column) const override {
+        const auto* bytes =
+            reinterpret_cast<const std::uint8_t*>(PQgetvalue(result_, row_, column));
+        return Bytes(bytes, bytes + PQgetlength(result_, row_, column));
+    }
+
+    void reset() noexcept override {
+        PQclear(result_);
+        result_ = nullptr;
+        row_ = -1;
+        for (std::size_t i = 0; i < values_.size(); ++i) {
+            bound_[i] = false;
+            values_[i].clear();
+        }
+    }
+
+private:
+    void set(int index, std::string value, int format) {
+        if (index < 1 || static_cast<std::size_t>(index) > values_.size())
+            throwStatus(Status::internal("The farm store's statement has no parameter " +
+                                         std::to_string(index) + "."));
+        const auto i = static_cast<std::size_t>(index - 1);
+        values_[i] = std::move(value);
+        bound_[i] = true;
+        formats_[i] = format;
+    }
+
+    void execute() {
+        std::vector<const char*> values(values_.size());
+        std::vector<int> lengths(values_.size());
+        for (std::size_t i = 0; i < values_.size(); ++i) {
+            values[i] = bound_[i] ? values_[i].c_str() : nullptr;
+            lengths[i] = static_cast<int>(values_[i].size());
+        }
+        PGresult* result = PQexecPrepared(db_.conn_, name_.c_str(), static_cast<int>(values.size()),
+                                          values.data(), lengths.data(), formats_.data(), 1);
+        db_.check(result, "run a statement");
+        result_ = result;
+        row_ = -1;
+        db_.changes_ = std::strtoll(PQcmdTuples(result_), nullptr, 10);
+    }
+
+    Connection& db_;
+    std::string name_;
+    std::vector<std::string> values_;
+    std::vector<bool> bound_;
+    std::vector<int> formats_;
+    PGresult* result_ = nullptr;
+    int row_ = -1;
+};
+
+Connection::Connection(std::string conninfo, const ConnectionOptions& options)
+    : conninfo_(std::move(conninfo)), options_(options) {
+    if (Status s = checkConnectionString(conninfo_); !s)
+        throwStatus(s);
+    connect();
+}
+
+Connection::~Connection() {
+    disconnect();
+}
+
+void Connection::connect() {
+    ParsedOptions parsed(conninfo_);
+    if (!parsed.options)
+        throwStatus(Status::invalidArgument("\"" + conninfo_ +
+                                            "\" is not a PostgreSQL connection "
+                                            "string: " +
+                                            parsed.problem + "."));
+    std::vector<const char*> keys;
+    std::vector<const char*> values;
+    const auto given = [&](const char* keyword) {
+        for (const PQconninfoOption* o = parsed.options; o->keyword; ++o) {
+            if (std::strcmp(o->keyword, keyword) == 0)
+                return o->val != nullptr && *o->val;
+        }
+        return false;
+    };
+    for (const PQconninfoOption* o = parsed.options; o->keyword; ++o) {
+        if (o->val && *o->val && std::strcmp(o->keyword, "client_encoding") != 0) {
+            keys.push_back(o->keyword);
+            values.push_back(o->val);
+        }
+    }
+    // What the string leaves open: the store's bounds on waiting, and its text in UTF-8.
+    const std::string timeout = std::to_string(options_.connectTimeoutSeconds);
+    const std::pair<const char*, const char*> defaults[] = {
+        {"connect_timeout", timeout.c_str()},
+        {"keepalives_idle", "30"},
+        {"keepalives_interval", "10"},
+        {"keepalives_count", "3"},
+        {"application_name", "skyloom-farm-store"},
+    };
+    for (const auto& [key, value] : defaults) {
+        if (!given(key)) {
+            keys.push_back(key);
+            values.push_back(value);
+        }
+    }
+    keys.push_back("client_encoding");
+    values.push_back("UTF8");
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+
+    conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
+    if (!conn_)
+        throwStatus(Status::internal("The farm store ran out of memory."));
+    if (PQstatus(conn_) != CONNECTION_OK) {
+        const std::string why = oneLine(PQerrorMessage(conn_));
+        disconnect();
+        throwStatus(Status::unavailable("The farm store " + conninfo_ +
+                                        " cannot be reached: " + why + "."));
+    }
+    // Notices (a ROLLBACK with nothing to roll back, say) are no business of the program's
+    // standard error.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
+    lost_ = false;
+    exec("SET statement_timeout = " + std::to_string(options_.statementTimeoutMs) +
+         "; SET lock_timeout = " + std::to_string(options_.lockTimeoutMs));
+}
+
+void Connection::disconnect() noexcept {
+    statements_.clear();
+    if (conn_)
+        PQfinish(conn_);
+    conn_ = nullptr;
+}
+
+void Connection::prepareForUse() {
+    if (conn_ && !lost_ && PQstatus(conn_) == CONNECTION_OK) {
+        if (PQtransactionStatus(conn_) != PQTRANS_IDLE)
+            rollback();
+        return;
+    }
+    disconnect();
+    connect();
+}
+
+void Connection::raiseLost(const std::string& why) {
+    lost_ = true;
+    throwStatus(Status::unavailable("The connection to the farm store " + conninfo_ + " broke (" +
+                                    why + "); the next call connects again."));
+}
+
+void Connection::check(PGresult* result, const char* doing) {
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        return;
+    const char* field = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string state = field ? field : "";
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    std::string why =
+        oneLine(primary                                   ? primary
+                : result && *PQresultErrorMessage(result) ? PQresultErrorMessage(result)
+                                                          : PQerrorMessage(conn_));
+    if (why.empty())
+        why = std::string("the server did not ") + doing;
+    PQclear(result);
+
+    const std::string store = "The farm store " + conninfo_;
+    const auto is = [&](std::string_view prefix) { return state.rfind(prefix, 0) == 0; };
+    if (PQstatus(conn_) != CONNECTION_OK || is("08") || is("57P"))
+        raiseLost(why);
+    const Status busy = Status::busy(store + " is in use by another program and did not become "
+                                             "free in time; try again.");
+    // Conflicts with another program's transaction: serialisation failures and deadlocks, and
+    // a key or reference that another program's write made or removed meanwhile.
+    if (state == "40001" || state == "40P01" || state == "23505" || state == "23503")
+        throw Failure{busy, true};
+    if (state == "55P03" || state == "57014")
+        throwStatus(busy);
+    if (is("XX") || state == "42P01" || state == "42703")
+        throwStatus(Status::corrupt(store + " is damaged or is not a farm store (" + why + ")."));
+    if (is("53") || is("58") || state == "42501" || state == "25006")
+        throwStatus(Status::ioError(store + " cannot be read or written (" + why + ")."));
+    if (is("22"))
+        throwStatus(
+            Status::invalidArgument(store + " cannot hold a value it was given (" + why + ")."));
+    throwStatus(Status::internal(store + " failed: " + why + "."));
+}
+
+sql::Query Connection::query(std::string_view sql) {
+    if (!conn_)
+        raiseLost("not connected");
+    auto it = statements_.find(sql);
+    if (it == statements_.end()) {
+        int count = 0;
+        const std::string text = numberedParameters(sql, count);
+        std::string name = "farm_store_" + std::to_string(++prepared_);
+        PGresult* prepared = PQprepare(conn_, name.c_str(), text.c_str(), count, nullptr);
+        check(prepared, "prepare a statement");
+        PQclear(prepared);
+        it = statements_
+                 .emplace(std::string(sql),
+                          std::make_unique<Statement>(*this, std::move(name), count))
+                 .first;
+    }
+    return sql::Query(*it->second);
+}
+
+void Connection::exec(const std::string& sql) {
+    if (!conn_)
+        raiseLost("not connected");
+    PGresult* result = PQexec(conn_, sql.c_str());
+    check(result, "run a statement");
+    changes_ = std::strtoll(PQcmdTuples(result), nullptr, 10);
+    PQclear(result);
+}
+
+bool Connection::hasTable(std::string_view name) {
+    auto q = query("SELECT to_regclass(?1) IS NOT NULL");
+    q.bind(1, name);
+    return q.step() && q.integer(0) != 0;
+}
+
+void Connection::begin(TransactionKind kind) {
+    exec(kind == TransactionKind::Write ? "BEGIN ISOLATION LEVEL SERIALIZABLE"
+                                        : "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+}
+
+void Connection::commit() {
+    if (!conn_)
+        raiseLost("not connected");
+    PGresult* result = PQexec(conn_, "COMMIT");
+    check(result, "commit");
+    // COMMIT of a transaction that failed rolls it back and says so.
+    const bool committed = std::strcmp(PQcmdStatus(result), "COMMIT") == 0;
+    PQclear(result);
+    if (!committed)
+        throwStatus(Status::internal("The farm store " + conninfo_ +
+                                     " rolled back a change that had failed."));
+}
+
+void Connection::rollback() noexcept {
+    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+        lost_ = true;
+        return;
+    }
+    PQclear(PQexec(conn_, "ROLLBACK"));
+    if (PQstatus(conn_) != CONNECTION_OK)
+        lost_ = true;
+}
+
+} // namespace sky::farm::postgres

@@ -1,0 +1,83 @@
+// The farm store's connection to a PostgreSQL database, over libpq.
+//
+// - The connection string is libpq's: "host=db1 dbname=farm user=skyloom" or a URI
+//   "postgresql://skyloom@db1/farm". It must hold no password: a password in the string would
+//   land in the machine's registry and in messages. Authenticate by peer (a Unix socket),
+//   certificate, or a password file (~/.pgpass, or passfile=... in the string).
+// - Nothing waits without end: the connection is made within connect_timeout seconds (10 unless
+//   the string says otherwise), TCP keepalives notice a server that went away, a statement runs
+//   at most statement_timeout (30 s) and waits for another program's lock at most lock_timeout
+//   (5 s, the SQLite store's busy timeout), after which it fails with Busy.
+// - Writes run SERIALIZABLE: a write that conflicts with another program's fails marked `retry`,
+//   and the store runs the operation again. Reads of several statements run REPEATABLE READ,
+//   READ ONLY: one state of the store throughout.
+// - A connection that broke (the server restarted, the network failed) fails the call that
+//   meets it with Unavailable; the next operation connects again.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "qvcomsrv/store/sql_connection.h"
+
+struct pg_conn;
+struct pg_result;
+
+namespace sky::farm::postgres {
+
+struct ConnectionOptions {
+    int connectTimeoutSeconds = 10;
+    int statementTimeoutMs = 30000;
+    int lockTimeoutMs = 5000;
+};
+
+// Ok when `conninfo` is a connection string libpq reads and holds no password.
+Status checkConnectionString(std::string_view conninfo);
+
+class Connection final : public sql::Connection {
+public:
+    // Connects; Unavailable with libpq's words (which name the server) when it cannot.
+    Connection(std::string conninfo, const ConnectionOptions& options);
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection() override;
+
+    const std::string& location() const override { return conninfo_; }
+
+    sql::Query query(std::string_view sql) override;
+    void exec(const std::string& sql) override;
+    std::int64_t changes() const override { return changes_; }
+    bool hasTable(std::string_view name) override;
+
+    void begin(TransactionKind kind) override;
+    void commit() override;
+    void rollback() noexcept override;
+
+    void prepareForUse() override;
+
+private:
+    class Statement;
+
+    void connect();
+    void disconnect() noexcept;
+    // Checks a statement's outcome; throws the Failure for an error, and frees `result` then.
+    void check(pg_result* result, const char* doing);
+    [[noreturn]] void raiseLost(const std::string& why);
+
+    std::string conninfo_;
+    ConnectionOptions options_;
+    pg_conn* conn_ = nullptr;
+    bool lost_ = false;
+    std::int64_t changes_ = 0;
+    int prepared_ = 0; // statements prepared on this connection, for their names
+    std::map<std::string, std::unique_ptr<Statement>, std::less<>> statements_;
+};
+
+// "$1, $2" for "?1, ?2": the store writes parameters as SQLite numbers them, PostgreSQL numbers
+// them with a dollar sign. Text in quotes is left alone. `count` is the highest number used.
+std::string numberedParameters(std::string_view sql, int& count);
+
+} // namespace sky::farm::postgres

@@ -1,0 +1,188 @@
+// What only a store on a database server meets: the server restarting, a server that cannot be
+// reached, connection strings, another program's locks, databases that hold no farm store or
+// one of another version.
+#include <libpq-fe.h>
+
+#include <gtest/gtest.h>
+
+#include "qvcomsrv/store/postgres_connection.h"
+#include "qvcomsrv/store/store_test_support.h"
+#include "sky/text.h"
+
+using namespace sky::farm;
+using namespace sky::farm::testing;
+using Code = Status::Code;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+using PostgresFarmStore = FarmStoreTest;
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(OnlyKind, PostgresFarmStore, ::testing::Values(StoreKind::Postgres),
+                         storeKindName);
+
+TEST(PostgresServerRestart, ARestartedServerFailsOneCallAndThenServesAgain) {
+    PostgresTestCluster cluster;
+    cluster.createDatabase("farm");
+    const std::string conninfo = cluster.conninfo("farm");
+    auto created = createPostgresFarmStore(conninfo, smallFarm());
+    ASSERT_TRUE(created) << created.status().toString();
+    FarmStore& store = **created;
+    ASSERT_TRUE(store.replace(smallFarm()));
+    ASSERT_TRUE(store.saveApplication(newApplication("Applications/Office", "Word"), nullptr));
+    cluster.restart();
+
+    // The call that meets the broken connection says so; the next one connects again.
+    auto broken = store.applications(IconLoading::Skip);
+    ASSERT_FALSE(broken);
+    EXPECT_EQ(broken.status().code(), Code::Unavailable);
+    EXPECT_TRUE(contains(broken.status().message(),
+                         "The connection to the farm store " + conninfo + " broke ("))
+        << broken.status().message();
+    EXPECT_TRUE(contains(broken.status().message(), "the next call connects again."));
+
+    auto again = store.applications(IconLoading::Skip);
+    ASSERT_TRUE(again) << again.status().toString();
+    EXPECT_EQ(again->size(), 1u);
+    EXPECT_TRUE(store.publish("Applications/Office/Word", "BETA"));
+
+    // A save cut off by a restart is all or nothing: the application as it was, or as saved.
+    auto loaded = store.application("Applications/Office/Word");
+    ASSERT_TRUE(loaded);
+    Application edit = *loaded;
+    edit.description = "changed";
+    ASSERT_TRUE(publishOn(edit, "GAMMA"));
+    grantUser(edit, {2, 1, "CORP", "zoe"});
+    cluster.restart();
+    EXPECT_EQ(store.saveApplication(edit, &*loaded).status().code(), Code::Unavailable);
+    auto after = openPostgresFarmStore(conninfo);
+    ASSERT_TRUE(after) << after.status().toString();
+    EXPECT_EQ((*after)->application("Applications/Office/Word")->servers,
+              std::vector<std::string>{"BETA"});
+    ASSERT_TRUE(store.saveApplication(edit, &*loaded)) << "the next save connects again";
+    auto saved = (*after)->application("Applications/Office/Word");
+    EXPECT_EQ(saved->servers, (std::vector<std::string>{"BETA", "GAMMA"}));
+    EXPECT_EQ(saved->description, "changed");
+    EXPECT_EQ(saved->users.size(), 1u);
+}
+
+TEST_P(PostgresFarmStore, AServerThatCannotBeReachedIsNamedWithTheReason) {
+    const std::string noSocket = "host=/tmp/no-such-farm-cluster user=skyfarm dbname=farm";
+    auto missing = openPostgresFarmStore(noSocket);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.status().code(), Code::Unavailable);
+    EXPECT_TRUE(contains(missing.status().message(), "The farm store " + noSocket +
+                                                         " cannot be reached: connection to "
+                                                         "server on socket "
+                                                         "\"/tmp/no-such-farm-cluster/"))
+        << missing.status().message();
+    EXPECT_TRUE(contains(missing.status().message(), "No such file or directory"))
+        << missing.status().message();
+
+    // Nothing listens on port 1 of this machine.
+    const std::string refused = "host=127.0.0.1 port=1 user=skyfarm dbname=farm";
+    auto tcp = openFarmStore({std::string(kPostgresStoreType), refused});
+    EXPECT_EQ(tcp.status().code(), Code::Unavailable);
+    EXPECT_TRUE(contains(tcp.status().message(), "\"127.0.0.1\", port 1 failed"))
+        << tcp.status().message();
+
+    // A database that is not there is named by the server.
+    auto noDatabase = openPostgresFarmStore(PostgresTestDatabase::conninfoFor("no_such_farm"));
+    EXPECT_EQ(noDatabase.status().code(), Code::Unavailable);
+    EXPECT_TRUE(contains(noDatabase.status().message(), "database \"no_such_farm\" does not exist"))
+        << noDatabase.status().message();
+}
+
+TEST_P(PostgresFarmStore, AConnectionStringWithAPasswordIsRefusedWithoutShowingIt) {
+    for (const std::string& conninfo : std::vector<std::string>{
+             database_->conninfo() + " password=hunter2", "postgresql://skyfarm:hunter2@/farm"}) {
+        auto opened = openFarmStore({std::string(kPostgresStoreType), conninfo});
+        ASSERT_FALSE(opened);
+        EXPECT_EQ(opened.status().code(), Code::InvalidArgument);
+        EXPECT_TRUE(contains(opened.status().message(), "must not hold a password"));
+        EXPECT_FALSE(contains(opened.status().message(), "hunter2"));
+        EXPECT_EQ(createFarmStore({std::string(kPostgresStoreType), conninfo}, FarmInfo{"F"})
+                      .status()
+                      .code(),
+                  Code::InvalidArgument);
+    }
+    EXPECT_EQ(postgres::checkConnectionString("dbname='unterminated").code(),
+              Code::InvalidArgument);
+    EXPECT_TRUE(postgres::checkConnectionString(database_->conninfo()));
+    EXPECT_TRUE(postgres::checkConnectionString(database_->uri()));
+}
+
+TEST_P(PostgresFarmStore, ADatabaseWithoutAFarmStoreOrWithAnotherOne) {
+    auto empty = openPostgresFarmStore(testStorePath());
+    EXPECT_EQ(empty.status().code(), Code::NotFound);
+    EXPECT_EQ(empty.status().message(), "There is no farm store in the database " +
+                                            testStorePath() +
+                                            "; create one with \"qvfarm create NAME --postgres "
+                                            "...\".");
+
+    createSmallFarm();
+    EXPECT_EQ(create(FarmInfo{"Second"}).status().message(),
+              "The farm store " + testStorePath() + " already exists.");
+
+    database_->run("UPDATE store_version SET version = 7");
+    auto newer = openPostgresFarmStore(testStorePath());
+    EXPECT_EQ(newer.status().code(), Code::NotSupported);
+    EXPECT_EQ(newer.status().message(), "The farm store " + testStorePath() +
+                                            " has format version 7; this program reads version "
+                                            "1.");
+    database_->run("UPDATE store_version SET format = 'something else', version = 1");
+    auto other = openPostgresFarmStore(testStorePath());
+    EXPECT_EQ(other.status().code(), Code::Corrupt);
+    EXPECT_EQ(other.status().message(), testStorePath() + " is not a farm store.");
+
+    ASSERT_TRUE(removeFarmStore(location()));
+    EXPECT_EQ(openPostgresFarmStore(testStorePath()).status().code(), Code::NotFound);
+    ASSERT_TRUE(create(FarmInfo{"Afresh"})); // the database can take a farm again
+}
+
+TEST_P(PostgresFarmStore, AStoreHeldTooLongGivesABusyError) {
+    createSmallFarm();
+    PGconn* holder = PQconnectdb(testStorePath().c_str());
+    ASSERT_EQ(PQstatus(holder), CONNECTION_OK) << PQerrorMessage(holder);
+    PQclear(PQexec(holder, "BEGIN; LOCK TABLE administrator IN EXCLUSIVE MODE"));
+
+    auto store = reopen(100);
+    // Readers are not held up by a writer.
+    EXPECT_TRUE(store->applications(IconLoading::Skip));
+    EXPECT_TRUE(*store->isAdministrator("alice"));
+    Status busy = store->addAdministrator("bob");
+    EXPECT_EQ(busy.code(), Code::Busy);
+    EXPECT_EQ(busy.message(), "The farm store " + testStorePath() +
+                                  " is in use by another program and did not become free in "
+                                  "time; try again.");
+    PQclear(PQexec(holder, "ROLLBACK"));
+    PQfinish(holder);
+    EXPECT_TRUE(store->addAdministrator("bob"));
+}
+
+TEST_P(PostgresFarmStore, NamesAreMatchedThroughKeysTheStoreFolds) {
+    auto store = createSmallFarm();
+    // The key columns hold the platform's folding of the names; the database compares them byte
+    // by byte, whatever its collation.
+    FarmImage image = smallFarm();
+    image.servers.push_back({"\xc3\xa9t\xc3\xa9", "East", 5, 2}); // "été"
+    ASSERT_TRUE(store->replace(image));
+    EXPECT_EQ(store->server("\xc3\x89T\xc3\x89")->name, "\xc3\xa9t\xc3\xa9"); // "ÉTÉ"
+    EXPECT_EQ(store->servers()->back().name, "\xc3\xa9t\xc3\xa9"); // after GAMMA, as bytes go
+    EXPECT_EQ(store->server("ete").status().code(), Code::NotFound);
+}
+
+TEST_P(PostgresFarmStore, KeysFoldedByAnotherRuleAreFoldedAgainWhenTheStoreOpens) {
+    createSmallFarm();
+    database_->run("UPDATE server SET name_key = lower(name); UPDATE meta SET value = 'an older "
+                   "rule' WHERE name = 'folding'");
+    EXPECT_EQ(openPostgresFarmStore(testStorePath()).value()->server("alpha")->name, "ALPHA");
+    database_->run("DO $$ BEGIN IF (SELECT value FROM meta WHERE name = 'folding') <> '" +
+                   std::string(sky::foldingRule()) +
+                   "' THEN RAISE EXCEPTION 'the rule is not recorded'; END IF; END $$");
+}

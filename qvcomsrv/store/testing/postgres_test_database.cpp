@@ -1,0 +1,113 @@
+#include "qvcomsrv/store/testing/postgres_test_database.h"
+
+#include <libpq-fe.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace sky::farm::testing {
+
+namespace {
+
+std::atomic<int> created{0};
+
+std::string quoted(const std::string& text) {
+    std::string q = "'";
+    for (char c : text)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+} // namespace
+
+void runPostgresSql(const std::string& conninfo, const std::string& sql) {
+    PGconn* conn = PQconnectdb(conninfo.c_str());
+    if (PQstatus(conn) != CONNECTION_OK) {
+        const std::string why = PQerrorMessage(conn);
+        PQfinish(conn);
+        throw std::runtime_error("the test cluster cannot be reached (" + conninfo + "): " + why +
+                                 " CTest starts it (fixture postgres_cluster); run the test "
+                                 "through ctest, or start it with scripts/postgres-cluster.");
+    }
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
+    PGresult* result = PQexec(conn, sql.c_str());
+    const ExecStatusType status = PQresultStatus(result);
+    const std::string why = PQresultErrorMessage(result);
+    PQclear(result);
+    PQfinish(conn);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        throw std::runtime_error("SQL failed on " + conninfo + ": " + why);
+}
+
+std::string PostgresTestDatabase::host() {
+    return SKY_TEST_POSTGRES_HOST;
+}
+
+std::string PostgresTestDatabase::conninfoFor(const std::string& database) {
+    return "host=" + host() + " user=skyfarm dbname=" + database;
+}
+
+// Runs scripts/postgres-cluster ACTION HOST.
+static void clusterScript(const std::string& action, const std::string& host) {
+    const std::string command = quoted(std::string(SKY_SOURCE_DIR) + "/scripts/postgres-cluster") +
+                                " " + action + " " + quoted(host) + " >/dev/null";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("the test's own cluster failed: " + command);
+}
+
+PostgresTestCluster::PostgresTestCluster()
+    : host_("/tmp/skypg-own-" + std::to_string(getpid()) + "-" + std::to_string(++created)) {
+    clusterScript("start", host_);
+}
+
+PostgresTestCluster::~PostgresTestCluster() {
+    try {
+        clusterScript("stop", host_);
+    } catch (const std::exception&) {
+        // Nothing more to do; the folder under /tmp stays for whoever looks.
+    }
+}
+
+std::string PostgresTestCluster::conninfo(const std::string& database) const {
+    return "host=" + host_ + " user=skyfarm dbname=" + database;
+}
+
+void PostgresTestCluster::createDatabase(const std::string& database) const {
+    runPostgresSql(conninfo("postgres"), "CREATE DATABASE " + database);
+}
+
+void PostgresTestCluster::restart() const {
+    clusterScript("restart", host_);
+}
+
+PostgresTestDatabase::PostgresTestDatabase()
+    : name_("farm_test_" + std::to_string(getpid()) + "_" + std::to_string(++created)),
+      conninfo_(conninfoFor(name_)) {
+    runPostgresSql(conninfoFor("postgres"), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    runPostgresSql(conninfoFor("postgres"), "CREATE DATABASE " + name_);
+}
+
+PostgresTestDatabase::~PostgresTestDatabase() {
+    try {
+        runPostgresSql(conninfoFor("postgres"),
+                       "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    } catch (const std::exception&) {
+        // The cluster went already; CTest removes it with everything in it.
+    }
+}
+
+std::string PostgresTestDatabase::uri() const {
+    std::string encodedHost;
+    for (char c : host())
+        encodedHost += c == '/' ? std::string("%2F") : std::string(1, c);
+    return "postgresql://skyfarm@/" + name_ + "?host=" + encodedHost;
+}
+
+void PostgresTestDatabase::run(const std::string& sql) const {
+    runPostgresSql(conninfo_, sql);
+}
+
+} // namespace sky::farm::testing
