@@ -377,24 +377,13 @@ TEST_F(InstalledSystemTest, TheAdministratorCheckAnswersForTheCallingUserNotTheS
 TEST_F(InstalledSystemTest, TwoClientsAtOnceBothKeepTheirChanges) {
     runningService();
     const std::string admin = quoted((service_.programFolder() / "BraskAdmin.exe").string());
-    const std::string prefix = "cd " + quoted(work_.string()) + " && " + service_.environment();
-    FILE* first =
-        popen((prefix + "timeout 120 " + admin + " publish 'Office\\Visio' --server BR-SRV03 2>&1")
-                  .c_str(),
-              "r");
-    FILE* second = popen(
-        (prefix + "timeout 120 " + admin + " publish 'Finance\\Payroll' --server HQ-SRV04 2>&1")
-            .c_str(),
-        "r");
-    ASSERT_TRUE(first && second);
-    char buffer[512];
-    std::string output;
-    while (std::fgets(buffer, sizeof buffer, first))
-        output += buffer;
-    while (std::fgets(buffer, sizeof buffer, second))
-        output += buffer;
-    EXPECT_EQ(pclose(first), 0) << output;
-    EXPECT_EQ(pclose(second), 0) << output;
+    const std::string prefix =
+        "cd " + quoted(work_.string()) + " && " + service_.environment() + "timeout 120 " + admin;
+    const auto runs = sky::testing::runCommandsTogether(
+        {prefix + " publish 'Office\\Visio' --server BR-SRV03 2>&1",
+         prefix + " publish 'Finance\\Payroll' --server HQ-SRV04 2>&1"});
+    for (const ProgramRun& run : runs)
+        EXPECT_EQ(run.exitCode, 0) << run.out;
 
     const auto farm = nlohmann::json::parse(service_.dump());
     std::map<std::string, std::set<std::string>> servers;
