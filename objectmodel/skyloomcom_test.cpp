@@ -433,7 +433,7 @@ DISPID idOf(IDispatch* d, const char16_t* name) {
 TEST(FarmObject, AnswersByNameThroughTheGeneratedTables) {
     Farm* farm = new Farm;
     IDispatch* d = nullptr;
-    ASSERT_EQ(farm->QueryInterface(IID_ISkyloomFarm6, reinterpret_cast<void**>(&d)), S_OK);
+    ASSERT_EQ(farm->query(IID_ISkyloomFarm6, reinterpret_cast<void**>(&d)), S_OK);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     VARIANT result;
     VariantInit(&result);
@@ -483,8 +483,7 @@ TEST(FarmObject, AnswersByNameThroughTheGeneratedTables) {
 
     // The Windows settings side: the administrator check and a property put.
     IDispatch* settings = nullptr;
-    ASSERT_EQ(farm->QueryInterface(IID_ISkyloomWinFarm5, reinterpret_cast<void**>(&settings)),
-              S_OK);
+    ASSERT_EQ(farm->query(IID_ISkyloomWinFarm5, reinterpret_cast<void**>(&settings)), S_OK);
     ASSERT_EQ(settings->Invoke(idOf(settings, u"IsVantorAdministrator"), IID_NULL, 0,
                                DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
               S_OK);
@@ -511,13 +510,12 @@ TEST(FarmObject, IsFoundForEveryInterfaceOfItsFamiliesAndNoOther) {
          {&IID_ISkyloomFarm, &IID_ISkyloomFarm2, &IID_ISkyloomFarm3, &IID_ISkyloomFarm4,
           &IID_ISkyloomFarm5, &IID_ISkyloomFarm6, &IID_ISkyloomWinFarm, &IID_ISkyloomWinFarm6}) {
         IUnknown* p = nullptr;
-        EXPECT_EQ(farm->QueryInterface(*iid, reinterpret_cast<void**>(&p)), S_OK);
+        EXPECT_EQ(farm->query(*iid, reinterpret_cast<void**>(&p)), S_OK);
         if (p)
             p->Release();
     }
     IUnknown* p = nullptr;
-    EXPECT_EQ(farm->QueryInterface(IID_ISkyloomServer, reinterpret_cast<void**>(&p)),
-              E_NOINTERFACE);
+    EXPECT_EQ(farm->query(IID_ISkyloomServer, reinterpret_cast<void**>(&p)), E_NOINTERFACE);
     EXPECT_EQ(p, nullptr);
     farm->Release();
 }

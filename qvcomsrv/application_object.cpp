@@ -312,7 +312,7 @@ HRESULT ApplicationObject::get_ParentFolderAs(REFIID riid, void** out) {
             return withErrorInfo(kNotFound, "The folder " + app.folder +
                                                 " of the application does not "
                                                 "exist in the farm.");
-        return FolderObject::at(farm_, app.folder)->QueryInterface(riid, out);
+        return FolderObject::at(farm_, app.folder)->query(riid, out);
     });
 }
 
@@ -377,7 +377,7 @@ HRESULT ApplicationObject::GetServerBindingAs(BSTR server, REFIID riid, void** o
                                [&](const std::string& s) { return sky::farm::sameName(s, name); });
         if (it == app.servers.end())
             return withErrorInfo(sky::farm::notPublished(app.distinguishedName(), name));
-        return BindingObject::of(farm_, *it, app.distinguishedName())->QueryInterface(riid, out);
+        return BindingObject::of(farm_, *it, app.distinguishedName())->query(riid, out);
     });
 }
 

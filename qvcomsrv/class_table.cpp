@@ -16,7 +16,7 @@ namespace qvcomsrv {
 namespace {
 
 template <class T> HRESULT createObject(REFIID riid, void** ppv) {
-    return catchExceptions([&] { return create<T>()->QueryInterface(riid, ppv); });
+    return catchExceptions([&] { return create<T>()->query(riid, ppv); });
 }
 
 const CreatableClass kClasses[] = {

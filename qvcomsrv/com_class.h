@@ -34,7 +34,7 @@ public:
     // One of the object's interfaces, with a reference of its own (empty if it has none).
     template <class Interface> sky::ComPtr<Interface> self() {
         sky::ComPtr<Interface> result;
-        this->QueryInterface(sky::uuidOf<Interface>(), result.putVoid());
+        this->query(sky::uuidOf<Interface>(), result.putVoid());
         return result;
     }
 
@@ -60,7 +60,7 @@ protected:
     HRESULT selfAs(REFIID riid, void** out) {
         if (!out)
             return nullOut();
-        return this->QueryInterface(riid, out);
+        return this->query(riid, out);
     }
 };
 

@@ -10,6 +10,7 @@
 #include "qvcomsrv.h"
 #include "registration.h"
 #include "results.h"
+#include "sky/text.h"
 
 #define QVCOMSRV_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -141,4 +142,17 @@ QVCOMSRV_EXPORT HRESULT WINAPI QVComUninitialize(int) {
     std::lock_guard<std::mutex> hold(state.mutex);
     takeDown(state);
     return S_OK;
+}
+
+QVCOMSRV_EXPORT HRESULT WINAPI QVComUseFarmStore(LPCWSTR type, LPCWSTR path) {
+    return catchExceptions([&] {
+        if (!path || !*path) {
+            serveStoreInThisProcess(std::nullopt);
+            return S_OK;
+        }
+        if (!type || !*type)
+            return withErrorInfo(E_INVALIDARG, "A store to serve needs its type.");
+        serveStoreInThisProcess(sky::farm::StoreLocation{sky::narrow(type), sky::narrow(path)});
+        return S_OK;
+    });
 }

@@ -7,7 +7,9 @@
 #include <windows.h>
 
 #include "qvcomsrv.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "results.h"
+#include "sky/dispatch.h"
 #include "sky/text.h"
 #include "testing/module_test_support.h"
 
@@ -161,6 +163,39 @@ TEST_F(EntriesTest, ServiceEntriesRegisterClassObjectsAndHandBackAStopEvent) {
     EXPECT_EQ(uninitialize(1), S_OK) << "a second uninitialize does nothing";
     ASSERT_EQ(initialize(&version, nullptr, &stop), S_OK);
     EXPECT_EQ(uninitialize(1), S_OK);
+}
+
+// A program that previews its work points the module at a copy of the farm for its own process:
+// the module's objects there serve the copy, the machine's record is not touched, and clearing
+// the choice serves the machine's farm again.
+TEST_F(EntriesTest, UseFarmStoreServesAnotherStoreInThisProcessOnly) {
+    installFarm(sampleFarm());
+    const auto served = sky::farm::machineFarmStore();
+    ASSERT_TRUE(served);
+    const sky::farm::StoreLocation other = sky::farm::farmStoreOnMachine("Elsewhere");
+    ASSERT_TRUE(sky::farm::createFarmStore(other, sky::farm::FarmInfo{"Elsewhere"}));
+    registerModule();
+    const auto useStore = entry<QVComUseFarmStoreProc>("QVComUseFarmStore");
+    const auto farmName = [] {
+        auto farm = sky::createObject<ISkyloomFarm>(u"SkyloomCOM.SkyloomFarm");
+        EXPECT_EQ(farm->Initialize(SkyloomWinFarmObject), S_OK) << failureText();
+        sky::Bstr name;
+        EXPECT_EQ(farm->get_FarmName(name.put()), S_OK);
+        return sky::narrow(name.str());
+    };
+    const std::string machineFarm = farmName();
+
+    const std::u16string type = sky::widen(other.type);
+    const std::u16string path = sky::widen(other.path);
+    ASSERT_EQ(useStore(type.c_str(), path.c_str()), S_OK);
+    EXPECT_EQ(farmName(), "Elsewhere");
+    EXPECT_EQ(*sky::farm::machineFarmStore(), *served) << "the machine's record was changed";
+    EXPECT_EQ(useStore(nullptr, path.c_str()), E_INVALIDARG);
+    EXPECT_EQ(farmName(), "Elsewhere");
+
+    ASSERT_EQ(useStore(nullptr, nullptr), S_OK);
+    EXPECT_EQ(farmName(), machineFarm);
+    EXPECT_NE(machineFarm, "Elsewhere");
 }
 
 } // namespace

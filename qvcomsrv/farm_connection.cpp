@@ -46,6 +46,8 @@ struct Connections {
     std::string recentMachine;
     sky::farm::StoreLocation recentLocation;
     std::optional<sky::registry::ContentMark> recentMark;
+    // The store this process serves instead of the machine's, while one is set.
+    std::optional<sky::farm::StoreLocation> processStore;
 };
 
 Connections& connections() {
@@ -77,7 +79,9 @@ sky::farm::Result<sky::farm::StoreLocation> servedStore(Connections& all) {
 sky::farm::Result<Farm> connectToMachineFarm() {
     Connections& all = connections();
     std::lock_guard<std::mutex> hold(all.mutex);
-    auto location = servedStore(all);
+    auto location = all.processStore
+                        ? sky::farm::Result<sky::farm::StoreLocation>(*all.processStore)
+                        : servedStore(all);
     if (!location)
         return location.status();
     const FileIdentity identity = identityOf(*location);
@@ -99,6 +103,13 @@ sky::farm::Result<Farm> connectToMachineFarm() {
     all.entries.push_back({*location, identity, farm});
     all.recent = farm;
     return farm;
+}
+
+void serveStoreInThisProcess(std::optional<sky::farm::StoreLocation> location) {
+    Connections& all = connections();
+    std::lock_guard<std::mutex> hold(all.mutex);
+    all.processStore = std::move(location);
+    all.recent.reset();
 }
 
 void forgetUnusedConnections() {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "qvcomsrv/store/farm_store.h"
 
@@ -36,6 +37,12 @@ using Farm = std::shared_ptr<FarmConnection>;
 // second. A store that was replaced on disk since it was last opened is opened again. NotFound
 // when the machine serves no farm or the store is missing; Corrupt when it is damaged.
 sky::farm::Result<Farm> connectToMachineFarm();
+
+// The store every object of this process serves from now on, instead of the one the machine's
+// record names; nullopt serves the machine's store again. Only this process is affected: no
+// record is written, so other clients keep seeing the machine's farm. A tool that previews its
+// work on a scratch copy of the farm points the module at the copy for that run.
+void serveStoreInThisProcess(std::optional<sky::farm::StoreLocation> location);
 
 // Closes the connections that no object uses any more.
 void forgetUnusedConnections();

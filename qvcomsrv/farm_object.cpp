@@ -143,7 +143,7 @@ HRESULT FarmObject::GetApplicationAs(SkyloomObjectType type, BSTR dn, REFIID rii
         auto app = create<ApplicationObject>();
         if (HRESULT hr = app->open(farm_, type, dn); FAILED(hr))
             return hr;
-        return app->QueryInterface(riid, out);
+        return app->query(riid, out);
     });
 }
 
@@ -153,7 +153,7 @@ HRESULT FarmObject::AddApplicationAs(SkyloomObjectType type, REFIID riid, void**
     return whenReady([&] {
         if (HRESULT hr = checkApplicationKind(type); FAILED(hr))
             return hr;
-        return ApplicationObject::created(farm_, type)->QueryInterface(riid, out);
+        return ApplicationObject::created(farm_, type)->query(riid, out);
     });
 }
 
@@ -164,7 +164,7 @@ HRESULT FarmObject::GetServerAs(SkyloomObjectType type, BSTR name, REFIID riid, 
         auto server = create<ServerObject>();
         if (HRESULT hr = server->open(farm_, type, name); FAILED(hr))
             return hr;
-        return server->QueryInterface(riid, out);
+        return server->query(riid, out);
     });
 }
 
@@ -175,7 +175,7 @@ HRESULT FarmObject::GetFolderAs(BSTR dn, REFIID riid, void** out) {
         auto folder = create<FolderObject>();
         if (HRESULT hr = folder->open(farm_, dn); FAILED(hr))
             return hr;
-        return folder->QueryInterface(riid, out);
+        return folder->query(riid, out);
     });
 }
 
@@ -186,7 +186,7 @@ HRESULT FarmObject::GetZoneAs(BSTR name, REFIID riid, void** out) {
         auto zone = create<ZoneObject>();
         if (HRESULT hr = zone->open(farm_, name); FAILED(hr))
             return hr;
-        return zone->QueryInterface(riid, out);
+        return zone->query(riid, out);
     });
 }
 

@@ -99,6 +99,63 @@ TEST_F(FarmTest, AdministratorCheckByNameThroughDispatch) {
     EXPECT_EQ(sky::getProperty(other.get(), u"isvantoradministrator").toInt32(), 0);
 }
 
+// A late-bound client holds the settings object as a plain object: it asks it for IDispatch, then
+// calls by name. The settings face answers with itself, so the names are the settings' names.
+TEST_F(FarmTest, SettingsObjectsAskedForIDispatchAnswerAsTheFaceTheyWereHandedOutAs) {
+    auto farm = openFarm();
+    ComPtr<ISkyloomWinFarm> settings;
+    ASSERT_EQ(farm->get_WinFarmObject(settings.put()), S_OK);
+    ComPtr<IDispatch> plain;
+    ASSERT_EQ(settings->QueryInterface(IID_IDispatch, plain.putVoid()), S_OK);
+    EXPECT_NE(sky::getProperty(plain.get(), u"IsVantorAdministrator").toInt32(), 0);
+    EXPECT_THROW(sky::dispatchId(plain.get(), u"FarmName"), sky::ComError)
+        << "the farm's own members are not the settings' names";
+    // Asked again through the IDispatch it gave, it stays the settings.
+    ComPtr<IDispatch> again;
+    ASSERT_EQ(plain->QueryInterface(IID_IDispatch, again.putVoid()), S_OK);
+    EXPECT_EQ(again.get(), plain.get());
+    // The farm, asked the same, is still the farm; so is its ISupportErrorInfo asked for IDispatch.
+    ComPtr<IDispatch> farmDispatch;
+    ASSERT_EQ(farm->QueryInterface(IID_IDispatch, farmDispatch.putVoid()), S_OK);
+    EXPECT_EQ(sky::getProperty(farmDispatch.get(), u"FarmName").toString(), u"Skyfarm");
+    auto errors = farm.as<ISupportErrorInfo>();
+    ComPtr<IDispatch> throughErrors;
+    ASSERT_EQ(errors->QueryInterface(IID_IDispatch, throughErrors.putVoid()), S_OK);
+    EXPECT_EQ(throughErrors.get(), farmDispatch.get());
+    // One object all the same, whichever face is asked for its identity.
+    ComPtr<IUnknown> a, b, c;
+    ASSERT_EQ(plain->QueryInterface(IID_IUnknown, a.putVoid()), S_OK);
+    ASSERT_EQ(farm->QueryInterface(IID_IUnknown, b.putVoid()), S_OK);
+    ASSERT_EQ(errors->QueryInterface(IID_IUnknown, c.putVoid()), S_OK);
+    EXPECT_EQ(a.get(), b.get());
+    EXPECT_EQ(c.get(), b.get());
+    // From the settings' IDispatch, the farm's own family is still there.
+    ComPtr<ISkyloomFarm> back;
+    ASSERT_EQ(plain->QueryInterface(IID_ISkyloomFarm, back.putVoid()), S_OK);
+    EXPECT_EQ(sky::getProperty(back.get(), u"FarmName").toString(), u"Skyfarm");
+
+    // The server's and the application's settings likewise.
+    ComPtr<ISkyloomServer4> server;
+    ASSERT_EQ(farm->GetServer4(SkyloomWinSrvObject, bstr("beta").get(), server.put()), S_OK);
+    ComPtr<ISkyloomWinServer4> windows;
+    ASSERT_EQ(server->get_WinServerObject4(windows.put()), S_OK);
+    ComPtr<IDispatch> plainServer;
+    ASSERT_EQ(windows->QueryInterface(IID_IDispatch, plainServer.putVoid()), S_OK);
+    EXPECT_EQ(sky::getProperty(plainServer.get(), u"WinNTVerMajor").toInt32(), 6);
+
+    ComPtr<ISkyloomApplication4> app;
+    ASSERT_EQ(
+        farm->GetApplication4(SkyloomWinAppObject, bstr("Applications/Notepad").get(), app.put()),
+        S_OK)
+        << failureText();
+    ASSERT_EQ(app->LoadData(-1), S_OK) << failureText();
+    ComPtr<ISkyloomWinApp4> appSettings;
+    ASSERT_EQ(app->get_WinAppObject4(appSettings.put()), S_OK);
+    ComPtr<IDispatch> plainApp;
+    ASSERT_EQ(appSettings->QueryInterface(IID_IDispatch, plainApp.putVoid()), S_OK);
+    EXPECT_EQ(sky::getProperty(plainApp.get(), u"DefaultWindowType").toInt32(), 3);
+}
+
 TEST_F(FarmTest, AnswersEveryInterfaceOfItsFamiliesAndNoOther) {
     auto farm = openFarm();
     const IID* own[] = {&IID_ISkyloomFarm,     &IID_ISkyloomFarm2,    &IID_ISkyloomFarm3,

@@ -163,7 +163,7 @@ HRESULT FolderObject::createSubFolder(BSTR name, REFIID riid, void** out) {
             return withErrorInfo(created.status());
         if (!out)
             return S_OK;
-        return at(farm_, *created)->QueryInterface(riid, out);
+        return at(farm_, *created)->query(riid, out);
     });
 }
 
@@ -198,7 +198,7 @@ HRESULT FolderObject::get_ParentFolderAs(REFIID riid, void** out) {
     return whenReady([&] {
         if (isRoot(dn_))
             return withErrorInfo(kNotFound, dn_ + " is the root folder; it has no parent.");
-        return at(farm_, parentOf(dn_))->QueryInterface(riid, out);
+        return at(farm_, parentOf(dn_))->query(riid, out);
     });
 }
 

@@ -196,6 +196,30 @@ TEST_F(RemoteObjectModelTest, FarmPropertiesCollectionsAndDispatchByNameCrossThe
     EXPECT_EQ(farm.as<IUnknown>().get(), winFarm.as<IUnknown>().get());
 }
 
+TEST_F(RemoteObjectModelTest, SettingsAskedForIDispatchAnswerByTheSettingsNamesAcrossTheBoundary) {
+    auto farm = openFarm();
+    sky::ComPtr<ISkyloomWinFarm> settings;
+    ASSERT_EQ(farm->get_WinFarmObject(settings.put()), S_OK);
+    sky::ComPtr<IDispatch> plain;
+    ASSERT_EQ(settings->QueryInterface(IID_IDispatch, plain.putVoid()), S_OK);
+    EXPECT_NE(sky::getProperty(plain.get(), u"IsVantorAdministrator").toInt32(), 0);
+    EXPECT_THROW(sky::dispatchId(plain.get(), u"FarmName"), sky::ComError);
+    // The farm asked the same still answers as the farm, and both are one object.
+    sky::ComPtr<IDispatch> farmDispatch;
+    ASSERT_EQ(farm->QueryInterface(IID_IDispatch, farmDispatch.putVoid()), S_OK);
+    EXPECT_EQ(sky::getProperty(farmDispatch.get(), u"FarmName").toString(), u"Skyfarm");
+    EXPECT_EQ(plain.as<IUnknown>().get(), farm.as<IUnknown>().get());
+
+    sky::ComPtr<ISkyloomServer4> server;
+    ASSERT_EQ(farm->GetServer4(SkyloomWinSrvObject, bstr("beta").get(), server.put()), S_OK)
+        << failureText();
+    sky::ComPtr<ISkyloomWinServer4> windows;
+    ASSERT_EQ(server->get_WinServerObject4(windows.put()), S_OK);
+    sky::ComPtr<IDispatch> plainServer;
+    ASSERT_EQ(windows->QueryInterface(IID_IDispatch, plainServer.putVoid()), S_OK);
+    EXPECT_EQ(sky::getProperty(plainServer.get(), u"WinNTVerMajor").toInt32(), 6);
+}
+
 TEST_F(RemoteObjectModelTest, FailuresCarryTheirDescriptionAndChangesReachTheStore) {
     auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
     ASSERT_EQ(app->Initialize(SkyloomWinAppObject, bstr("Applications/Nowhere").get()), S_OK);

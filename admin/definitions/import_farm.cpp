@@ -38,8 +38,9 @@ std::u16string trimBlanks(std::u16string_view text) {
 
 class FarmImport {
 public:
-    FarmImport(AdminState& state, Feedback& feedback, std::u16string_view path)
-        : state_(state), feedback_(feedback), path_(path) {}
+    FarmImport(AdminState& state, Feedback& feedback, std::u16string_view path,
+               SaveObserver* observer)
+        : state_(state), feedback_(feedback), path_(path), observer_(observer) {}
 
     void run() {
         feedback_.status(u"");
@@ -241,12 +242,26 @@ private:
                 sky::callMethod(existing.get(), u"Delete");
             });
         }
-        tolerant([&] { sky::check(state_.application->SaveData()); });
+        try {
+            sky::check(state_.application->SaveData());
+            if (observer_) {
+                observer_->saved(distinguishedName());
+            }
+        } catch (const sky::ComError& error) {
+            if (observer_) {
+                observer_->passedOver(distinguishedName(), error.result(), error.description());
+            }
+        }
+    }
+
+    std::u16string distinguishedName() const {
+        return getText(&ISkyloomApplication::get_DistinguishedName, state_.application.get());
     }
 
     AdminState& state_;
     Feedback& feedback_;
     std::u16string_view path_;
+    SaveObserver* observer_;
     Section section_ = Section::Farm;
     // The application's folder as its "ParentFolderDN=" line set it; none: the root folder.
     std::optional<std::u16string> parentFolder_;
@@ -254,8 +269,9 @@ private:
 
 } // namespace
 
-bool importFarm(AdminState& state, Feedback& feedback, std::u16string_view path) {
-    return withErrorPath(feedback, [&] { FarmImport(state, feedback, path).run(); });
+bool importFarm(AdminState& state, Feedback& feedback, std::u16string_view path,
+                SaveObserver* observer) {
+    return withErrorPath(feedback, [&] { FarmImport(state, feedback, path, observer).run(); });
 }
 
 } // namespace brask

@@ -7,6 +7,7 @@
 
 #include "core/admin_state.h"
 #include "core/feedback.h"
+#include "definitions/save_observer.h"
 
 namespace brask {
 
@@ -15,7 +16,9 @@ namespace brask {
 // "DistinguishedName=" line is read. Farm lines, folder creation and the replace-and-save steps
 // pass their failures over; any other failure ends the import with the error report through
 // `feedback`, keeping what was stored before it and dropping the application under construction.
-// True when the import ran to its end. The caller hides the status afterwards.
-bool importFarm(AdminState& state, Feedback& feedback, std::u16string_view path);
+// True when the import ran to its end. The caller hides the status afterwards. `observer`, when
+// given, hears of every application's save and of every save passed over.
+bool importFarm(AdminState& state, Feedback& feedback, std::u16string_view path,
+                SaveObserver* observer = nullptr);
 
 } // namespace brask

@@ -82,7 +82,7 @@ bool takeServerOffline(AdminState& state, Feedback& feedback, std::u16string_vie
 }
 
 bool bringServerOnline(AdminState& state, Feedback& feedback, std::u16string_view server,
-                       std::u16string_view path) {
+                       std::u16string_view path, SaveObserver* observer) {
     return withErrorPath(feedback, [&] {
         feedback.status(u"");
         AnsiTextReader file(path);
@@ -109,8 +109,15 @@ bool bringServerOnline(AdminState& state, Feedback& feedback, std::u16string_vie
             sky::check(
                 state.application->AddServer(state.binding.as<ISkyloomAppSrvBinding>().get()));
             // A save the farm refuses leaves that application unpublished; the next line is read.
-            if (FAILED(state.application->SaveData())) {
-                SetErrorInfo(0, nullptr);
+            try {
+                sky::check(state.application->SaveData());
+                if (observer) {
+                    observer->saved(distinguishedName);
+                }
+            } catch (const sky::ComError& error) {
+                if (observer) {
+                    observer->passedOver(distinguishedName, error.result(), error.description());
+                }
             }
         }
     });

@@ -19,6 +19,7 @@
 
 #include "core/admin_state.h"
 #include "core/feedback.h"
+#include "definitions/save_observer.h"
 
 namespace brask {
 
@@ -32,8 +33,9 @@ bool takeServerOffline(AdminState& state, Feedback& feedback, std::u16string_vie
 
 // Publishes every application of the snapshot at `path` on `server`, the status showing each
 // one's distinguished name without "Applications/". A save the farm refuses is passed over; any
-// other failure ends it with the error report. True when it ran to its end.
+// other failure ends it with the error report. True when it ran to its end. `observer`, when
+// given, hears of every save and of every save passed over.
 bool bringServerOnline(AdminState& state, Feedback& feedback, std::u16string_view server,
-                       std::u16string_view path);
+                       std::u16string_view path, SaveObserver* observer = nullptr);
 
 } // namespace brask

@@ -10,6 +10,7 @@
 #include "core/views.h"
 #include "definitions/export_farm.h"
 #include "definitions/import_farm.h"
+#include "definitions/import_preview.h"
 #include "definitions/server_snapshot.h"
 #include "sky/text.h"
 
@@ -69,6 +70,26 @@ int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16s
         break;
     }
     return done ? kExitSuccess : kExitFailure;
+}
+
+int previewDefinitionCommand(AdminState& state, DefinitionCommand command,
+                             std::u16string_view server, std::u16string_view file, bool json,
+                             std::ostream& out, std::ostream& errors, Feedback& feedback) {
+    if (int refused = checkAdministratorOnConsole(state, errors); refused != kExitSuccess) {
+        return refused;
+    }
+    ImportPreview preview;
+    const bool made = withErrorPath(feedback, [&] {
+        preview = previewCommand(command == DefinitionCommand::Online ? PreviewedCommand::Online
+                                                                      : PreviewedCommand::Import,
+                                 server, file, feedback);
+    });
+    if (!made) {
+        return kExitFailure;
+    }
+    out << (json ? previewJson(preview) : previewText(preview));
+    out.flush();
+    return preview.ranToEnd() ? kExitSuccess : kExitFailure;
 }
 
 } // namespace brask

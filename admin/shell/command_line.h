@@ -36,4 +36,13 @@ enum class DefinitionCommand { Export, Import, Offline, Online };
 int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16string_view server,
                          std::u16string_view file, std::ostream& errors, Feedback& feedback);
 
+// `import --dry-run FILE`, `online --dry-run SERVER FILE` (Import or Online only): after the check,
+// the command run on a scratch copy of the farm in this process, and what it would change
+// printed to `out`, as text or (`json`) as JSON. The farm is left as it is. kExitSuccess when
+// the command would run to its end, kExitFailure when it would stop at a failure or no preview
+// could be made (the report on `errors`).
+int previewDefinitionCommand(AdminState& state, DefinitionCommand command,
+                             std::u16string_view server, std::u16string_view file, bool json,
+                             std::ostream& out, std::ostream& errors, Feedback& feedback);
+
 } // namespace brask

@@ -201,10 +201,15 @@ int runWindows(int argc, char** argv) {
     return application.exec();
 }
 
-int runDefinitions(DefinitionCommand command, const std::string& server, const std::string& file) {
+int runDefinitions(DefinitionCommand command, const std::string& server, const std::string& file,
+                   bool dryRun, bool json) {
     Apartment apartment;
     AdminState state;
     ConsoleFeedback feedback(std::cerr, isatty(fileno(stderr)) != 0);
+    if (dryRun) {
+        return previewDefinitionCommand(state, command, sky::widen(server), sky::widen(file), json,
+                                        std::cout, std::cerr, feedback);
+    }
     return runDefinitionCommand(state, command, sky::widen(server), sky::widen(file), std::cerr,
                                 feedback);
 }
@@ -253,6 +258,17 @@ int runProgram(int argc, char** argv) {
         "import", "Import a farm definition file into the farm: its settings and every "
                   "application it describes (after the administrator check)");
     importing->add_option("FILE", definitionFile, fileHelp)->required();
+    // The preview of import and online: the options may stand anywhere on the line.
+    bool dryRun = false;
+    bool json = false;
+    const char* dryRunHelp = "Do not change the farm: run the command on a scratch copy of it and "
+                             "print what it would change (exit code 1 when it would stop at a "
+                             "failure)";
+    const char* jsonHelp = "With --dry-run: print the preview as JSON";
+    app.add_flag("--dry-run", dryRun, dryRunHelp);
+    app.add_flag("--json", json, jsonHelp);
+    importing->add_flag("--dry-run", dryRun, dryRunHelp);
+    importing->add_flag("--json", json, jsonHelp);
     CLI::App* offline = app.add_subcommand(
         "offline", "Take a server offline: withdraw every application from it and record them "
                    "in a server snapshot file (after the administrator check)");
@@ -263,6 +279,8 @@ int runProgram(int argc, char** argv) {
                   "file (after the administrator check)");
     online->add_option("SERVER", serverName, "The server's name")->required();
     online->add_option("FILE", definitionFile, fileHelp)->required();
+    online->add_flag("--dry-run", dryRun, dryRunHelp);
+    online->add_flag("--json", json, jsonHelp);
     PublishingCommandLine publishing(app);
     app.require_subcommand(0, 1);
 
@@ -280,9 +298,19 @@ int runProgram(int argc, char** argv) {
         {offline, DefinitionCommand::Offline},
         {online, DefinitionCommand::Online},
     };
+    const bool previewable = importing->parsed() || online->parsed();
+    if ((dryRun || json) && !previewable) {
+        std::cerr << (dryRun ? "--dry-run" : "--json")
+                  << " goes with the import and online commands only\n";
+        return kExitFailure;
+    }
+    if (json && !dryRun) {
+        std::cerr << "--json goes with --dry-run\n";
+        return kExitFailure;
+    }
     for (const auto& [subcommand, command] : definitionCommands) {
         if (subcommand->parsed()) {
-            return runDefinitions(command, serverName, definitionFile);
+            return runDefinitions(command, serverName, definitionFile, dryRun, json);
         }
     }
     if (publishing.parsed()) {

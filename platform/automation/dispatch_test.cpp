@@ -119,9 +119,9 @@ TEST(ComObject, AnswersListedInterfacesParentsAndOneIdentity) {
     static_cast<IUnknown*>(unknownA)->Release();
     static_cast<IUnknown*>(unknownB)->Release();
     void* none = &none;
-    EXPECT_EQ(sample->QueryInterface(IID_IEnumVARIANT, &none), E_NOINTERFACE);
+    EXPECT_EQ(sample->query(IID_IEnumVARIANT, &none), E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(sample->QueryInterface(IID_IDispatch, nullptr), E_POINTER);
+    EXPECT_EQ(sample->query(IID_IDispatch, nullptr), E_POINTER);
 
     auto versioned = sky::makeObject<Versioned>();
     auto first = ComPtr<IVersion2>(versioned.get()).as<IVersion1>();

@@ -367,7 +367,7 @@ TEST(VariantChangeType, UnknownAndDispatchThroughQueryInterface) {
     auto back = convert(asUnknown.value, VT_UNKNOWN);
     ASSERT_EQ(back.hr, S_OK);
     sky::ComPtr<IUnknown> identity;
-    ASSERT_EQ(sample->QueryInterface(IID_IUnknown, identity.putVoid()), S_OK);
+    ASSERT_EQ(sample->query(IID_IUnknown, identity.putVoid()), S_OK);
     EXPECT_EQ(back.value.get()->punkVal, identity.get());
 
     bool destroyed = false;

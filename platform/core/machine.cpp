@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "folder_index.h"
 #include "sky/text.h"
 
 namespace fs = std::filesystem;
@@ -23,11 +24,8 @@ std::optional<fs::path> findNoCase(const fs::path& dir, const std::string& name)
     std::error_code ec;
     if (fs::exists(dir / name, ec))
         return dir / name;
-    const std::u16string wanted = widen(name);
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        if (equalNoCase(widen(it->path().filename().string()), wanted))
-            return it->path();
-    }
+    if (auto found = detail::findEntryNoCase(dir, name))
+        return dir / *found;
     return std::nullopt;
 }
 

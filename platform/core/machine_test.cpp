@@ -8,6 +8,9 @@
 #include "sky/text.h"
 #include "win/lasterror.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -37,6 +40,97 @@ TEST(Machine, ExistingComponentsMatchIgnoringCase) {
     EXPECT_EQ(*toHostPath(u"C:\\windows\\system32\\QVCOMSRV.DLL"), dir / "qvcomsrv.dll");
     // A missing tail is kept as written.
     EXPECT_EQ(*toHostPath(u"C:\\windows\\system32\\New\\File.txt"), dir / "New" / "File.txt");
+}
+
+// A folder large enough to be indexed: whatever changes it, by whatever process, the next lookup
+// sees, as a fresh read of the folder would.
+TEST(Machine, LargeFoldersAreMatchedIgnoringCaseAsTheyAreNow) {
+    const fs::path big = sky::machine::driveC() / "Big";
+    const auto makeFolder = [](const fs::path& folder, const std::string& prefix) {
+        fs::create_directories(folder);
+        for (int i = 0; i < 200; ++i)
+            std::ofstream(folder / (prefix + std::to_string(i) + ".ico")) << "x";
+    };
+    const auto host = [](std::u16string_view name) {
+        return *toHostPath(u"C:\\BIG\\" + std::u16string(name));
+    };
+    makeFolder(big, "file");
+    EXPECT_EQ(host(u"FILE7.ICO"), big / "file7.ico");
+    EXPECT_EQ(host(u"FILE7.ICO"), big / "file7.ico"); // from the index now
+
+    std::ofstream(big / "\xc3\x9c"
+                        "bung.ico")
+        << "x"; // "Übung.ico", made outside the platform
+    EXPECT_EQ(host(u"\u00fcBUNG.ICO"), big / "\xc3\x9c"
+                                             "bung.ico");
+    fs::remove(big / "file7.ico");
+    EXPECT_EQ(host(u"FILE7.ICO"), big / "FILE7.ICO"); // a missing name is kept as written
+    fs::rename(big / "file8.ico", big / "Other.ico");
+    EXPECT_EQ(host(u"FILE8.ICO"), big / "FILE8.ICO");
+    EXPECT_EQ(host(u"other.ico"), big / "Other.ico");
+    fs::create_directories(sky::machine::driveC() / "Elsewhere");
+    std::ofstream(sky::machine::driveC() / "Elsewhere" / "Moved.ico") << "x";
+    fs::rename(sky::machine::driveC() / "Elsewhere" / "Moved.ico", big / "Moved.ico");
+    EXPECT_EQ(host(u"MOVED.ICO"), big / "Moved.ico");
+
+    // Another process changes the folder.
+    pid_t child = fork();
+    if (child == 0) {
+        std::ofstream(big / "FromChild.ico") << "x";
+        fs::remove(big / "file9.ico");
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(host(u"fromchild.ICO"), big / "FromChild.ico");
+    EXPECT_EQ(host(u"FILE9.ICO"), big / "FILE9.ICO");
+
+    // A forked child keeps seeing changes its parent makes after the fork.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    child = fork();
+    if (child == 0) {
+        char go = 0;
+        const bool read = ::read(ready[0], &go, 1) == 1;
+        const bool seen = read && host(u"AFTERFORK.ICO") == big / "AfterFork.ico" &&
+                          host(u"FILE10.ICO") == big / "FILE10.ICO";
+        _exit(seen ? 0 : 1);
+    }
+    std::ofstream(big / "AfterFork.ico") << "x";
+    fs::remove(big / "file10.ico");
+    ASSERT_EQ(::write(ready[1], "g", 1), 1);
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    close(ready[0]);
+    close(ready[1]);
+
+    // The folder replaced by another of the same name.
+    fs::rename(big, sky::machine::driveC() / "Big.old");
+    makeFolder(big, "new");
+    EXPECT_EQ(host(u"NEW5.ICO"), big / "new5.ico");
+    EXPECT_EQ(host(u"FILE5.ICO"), big / "FILE5.ICO");
+}
+
+// More large folders than are indexed at once: the ones put out of the index are read again.
+TEST(Machine, ManyLargeFoldersStayCurrent) {
+    const fs::path root = sky::machine::driveC() / "Many";
+    for (int f = 0; f < 40; ++f) {
+        const fs::path folder = root / ("F" + std::to_string(f));
+        fs::create_directories(folder);
+        for (int i = 0; i < 70; ++i)
+            std::ofstream(folder / ("n" + std::to_string(i))) << "x";
+    }
+    const auto folderName = [](int f) { return u"C:\\MANY\\f" + sky::widen(std::to_string(f)); };
+    const auto folderPath = [&](int f) { return root / ("F" + std::to_string(f)); };
+    for (int f = 0; f < 40; ++f) {
+        EXPECT_EQ(*toHostPath(folderName(f) + u"\\N3"), folderPath(f) / "n3");
+        fs::remove(folderPath(f) / "n3");
+        std::ofstream(folderPath(f) / "Zz") << "x";
+    }
+    for (int f = 0; f < 40; ++f) {
+        EXPECT_EQ(*toHostPath(folderName(f) + u"\\N3"), folderPath(f) / "N3");
+        EXPECT_EQ(*toHostPath(folderName(f) + u"\\zZ"), folderPath(f) / "Zz");
+    }
 }
 
 TEST(Machine, DotDotAtADrivesRootStaysThere) {

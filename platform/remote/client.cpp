@@ -376,6 +376,14 @@ HRESULT ProxyManager::face(REFIID iid, bool known, void** ppv) {
 }
 
 HRESULT proxyQueryInterface(ProxyCore* core, REFIID riid, void** ppv) {
+    // A dual interface asked for IDispatch answers with itself, as the object behind it does:
+    // by name, a client reaches the members of the face it holds (the farm's Windows settings),
+    // not those of the object's default interface.
+    if (ppv && core->marshal && IsEqualIID(riid, IID_IDispatch)) {
+        core->manager->AddRef();
+        *ppv = core->proxy->face();
+        return S_OK;
+    }
     return core->manager->QueryInterface(riid, ppv);
 }
 ULONG proxyAddRef(ProxyCore* core) {

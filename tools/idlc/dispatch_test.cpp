@@ -60,7 +60,7 @@ class Dispatch : public ::testing::Test {
 protected:
     void SetUp() override {
         object = new FarmletObject;
-        ASSERT_EQ(object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp)), S_OK);
+        ASSERT_EQ(object->query(IID_IDispatch, reinterpret_cast<void**>(&disp)), S_OK);
     }
     void TearDown() override {
         disp->Release();

@@ -35,7 +35,7 @@ public:
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE get_Settings(IFarmletSettings** ppSettings) override {
-        return QueryInterface(IID_IFarmletSettings, reinterpret_cast<void**>(ppSettings));
+        return query(IID_IFarmletSettings, reinterpret_cast<void**>(ppSettings));
     }
     HRESULT STDMETHODCALLTYPE Add(LONG a, DOUBLE b, LONG c, DOUBLE* pSum) override {
         *pSum = a + b + c;

@@ -51,6 +51,24 @@ template <class Face, class... More, class Self> void* findFace(Self* self, REFI
         return nullptr;
 }
 
+// One face of an object: the base `F` (an interface or an implementation base) with a
+// QueryInterface of its own, so that the object knows which face a client holds when it asks.
+// Every question goes to the object (answer()), with this face's IDispatch when the face has one.
+template <class F> class Face : public F {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) final {
+        using Interface = typename ImplementedInterface<F>::type;
+        if constexpr (std::is_base_of_v<IDispatch, Interface>)
+            return answer(static_cast<IDispatch*>(static_cast<Interface*>(this)), riid, ppv);
+        else
+            return answer(nullptr, riid, ppv);
+    }
+
+protected:
+    // `asked` is the IDispatch of the face asked, or null when it has none.
+    virtual HRESULT answer(IDispatch* asked, REFIID riid, void** ppv) = 0;
+};
+
 } // namespace detail
 
 // The base of every object that implements interfaces here: one reference count for all of the
@@ -59,25 +77,22 @@ template <class Face, class... More, class Self> void* findFace(Self* self, REFI
 // The object derives from its faces `First, Rest...`: interfaces, or implementation bases such
 // as the generated ISkyloomFarm6NotImpl. Each face answers for its interface and the earlier
 // versions of its family (SKY_INTERFACE_PARENT); IUnknown, the object's identity, is the first
-// face; IDispatch is the first face that derives from it; queryOther() may add more. The count
-// starts at 1: create objects with makeObject(), which adopts that first reference.
+// face, whichever face is asked; queryOther() may add more. IDispatch is the face asked, when it
+// derives from IDispatch: an object handed out as one of its other faces (the farm's Windows
+// settings) and asked for IDispatch by a late-bound client answers with the members of that
+// face, by name. Asked through a face without one, or through query(), IDispatch is the first
+// face that derives from it. Each face has its own QueryInterface, so code holding the concrete
+// class asks through query(). The count starts at 1: create objects with makeObject(), which
+// adopts that first reference.
 //
 // A part of a larger object (the type descriptions of a type library) is constructed with its
 // owner: it has no count of its own, its references are the owner's, and it lives as long as
 // the owner, which deletes it.
-template <class First, class... Rest> class ComObject : public First, public Rest... {
+template <class First, class... Rest>
+class ComObject : public detail::Face<First>, public detail::Face<Rest>... {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = faceFor(riid);
-        if (!*ppv)
-            *ppv = queryOther(riid);
-        if (!*ppv)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
+    // QueryInterface as asked through the object's default face.
+    HRESULT query(REFIID riid, void** ppv) { return answer(nullptr, riid, ppv); }
     ULONG STDMETHODCALLTYPE AddRef() override { return owner_ ? owner_->AddRef() : ++references_; }
     ULONG STDMETHODCALLTYPE Release() override {
         if (owner_)
@@ -108,6 +123,18 @@ protected:
     // Interfaces beyond the faces (a tear-off, an inner object); nullptr if none. The base
     // AddRefs what this returns.
     virtual void* queryOther(REFIID) { return nullptr; }
+
+    HRESULT answer(IDispatch* asked, REFIID riid, void** ppv) final {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = asked && IsEqualIID(riid, IID_IDispatch) ? asked : faceFor(riid);
+        if (!*ppv)
+            *ppv = queryOther(riid);
+        if (!*ppv)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
 
 private:
     IUnknown* owner_ = nullptr;
@@ -167,7 +194,7 @@ private:
 // factory creates it.
 template <class T> HRESULT createInstance(REFIID riid, void** ppv) noexcept {
     try {
-        return makeObject<T>()->QueryInterface(riid, ppv);
+        return makeObject<T>()->query(riid, ppv);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

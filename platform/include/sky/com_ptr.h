@@ -82,7 +82,12 @@ public:
             out.reset();
             return E_POINTER;
         }
-        return p_->QueryInterface(uuidOf<U>(), out.putVoid());
+        // An object of several faces has a QueryInterface per face; its own query() asks as
+        // its default face does.
+        if constexpr (requires(T * t) { t->query(uuidOf<U>(), out.putVoid()); })
+            return p_->query(uuidOf<U>(), out.putVoid());
+        else
+            return p_->QueryInterface(uuidOf<U>(), out.putVoid());
     }
     // QueryInterface for U; ComError when the object does not support it.
     template <class U> ComPtr<U> as() const {

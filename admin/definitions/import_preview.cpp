@@ -1,0 +1,413 @@
+#include "definitions/import_preview.h"
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "core/runtime_errors.h"
+#include "definitions/import_farm.h"
+#include "definitions/save_observer.h"
+#include "definitions/scratch_farm.h"
+#include "definitions/server_snapshot.h"
+#include "qvcomsrv/store/names.h"
+#include "sky/text.h"
+
+namespace brask {
+
+namespace {
+
+using sky::farm::Application;
+using sky::farm::FarmImage;
+
+// What the command said of each save, in order.
+struct SaveEvent {
+    std::string distinguishedName;
+    bool saved = true;
+    std::int32_t number = 0;
+    std::string description;
+};
+
+class SaveRecorder final : public SaveObserver {
+public:
+    void saved(std::u16string_view dn) override { events.push_back({sky::narrow(dn)}); }
+    void passedOver(std::u16string_view dn, std::int32_t number,
+                    std::u16string_view description) override {
+        events.push_back({sky::narrow(dn), false, number, sky::narrow(description)});
+    }
+    std::vector<SaveEvent> events;
+};
+
+// Passes the status on to the user; keeps the error report as the preview's stop instead of
+// showing it.
+class PreviewFeedback final : public Feedback {
+public:
+    explicit PreviewFeedback(Feedback& shown) : shown_(shown) {}
+    void progress(float value) override { shown_.progress(value); }
+    void progressDone() override { shown_.progressDone(); }
+    void status(std::u16string_view text) override { shown_.status(text); }
+    void reportError(std::int32_t number, std::u16string_view description) override {
+        stop = PreviewStop{number, sky::narrow(description), {}};
+    }
+    void notice(std::u16string_view reason, std::u16string_view title) override {
+        shown_.notice(reason, title);
+    }
+    std::optional<PreviewStop> stop;
+
+private:
+    Feedback& shown_;
+};
+
+FarmImage imageOf(const sky::farm::StoreLocation& location) {
+    auto store = sky::farm::openFarmStore(location);
+    if (!store) {
+        throw sky::ComError(E_FAIL, sky::widen(store.status().message()));
+    }
+    auto image = (*store)->image();
+    if (!image) {
+        throw sky::ComError(E_FAIL, sky::widen(image.status().message()));
+    }
+    return std::move(*image);
+}
+
+std::map<std::string, const Application*> byName(const FarmImage& image) {
+    std::map<std::string, const Application*> found;
+    for (const Application& app : image.applications) {
+        found[sky::farm::nameKey(app.distinguishedName())] = &app;
+    }
+    return found;
+}
+
+// The names in `from` that `in` lacks, by `same`.
+template <class T, class Same, class Name>
+std::vector<std::string> missing(const std::vector<T>& from, const std::vector<T>& in, Same same,
+                                 Name name) {
+    std::vector<std::string> names;
+    for (const T& item : from) {
+        if (std::none_of(in.begin(), in.end(), [&](const T& other) { return same(item, other); })) {
+            names.push_back(name(item));
+        }
+    }
+    return names;
+}
+
+ApplicationChanges differences(const Application& before, const Application& after) {
+    ApplicationChanges changes;
+    if (before.type != after.type) {
+        changes.settings.push_back({"AppType", before.type, after.type});
+    }
+    if (before.description != after.description) {
+        changes.settings.push_back({"Description", before.description, after.description});
+    }
+    for (std::size_t i = 0; i < sky::farm::kAppSettingCount; ++i) {
+        const auto setting = static_cast<sky::farm::AppSetting>(i);
+        if (before.settings.get(setting) != after.settings.get(setting)) {
+            changes.settings.push_back({std::string(sky::farm::definition(setting).name),
+                                        before.settings.get(setting), after.settings.get(setting)});
+        }
+    }
+    const auto sameServer = [](const std::string& a, const std::string& b) {
+        return sky::farm::sameName(a, b);
+    };
+    const auto serverName = [](const std::string& s) { return s; };
+    changes.serversGained = missing(after.servers, before.servers, sameServer, serverName);
+    changes.serversLost = missing(before.servers, after.servers, sameServer, serverName);
+    const auto sameAccount = [](const sky::farm::Account& a, const sky::farm::Account& b) {
+        return a.sameAccount(b);
+    };
+    const auto accountName = [](const sky::farm::Account& a) { return a.displayName(); };
+    changes.usersGained = missing(after.users, before.users, sameAccount, accountName);
+    changes.usersLost = missing(before.users, after.users, sameAccount, accountName);
+    changes.groupsGained = missing(after.groups, before.groups, sameAccount, accountName);
+    changes.groupsLost = missing(before.groups, after.groups, sameAccount, accountName);
+    changes.iconChanged =
+        before.icon.value_or(sky::farm::Bytes{}) != after.icon.value_or(sky::farm::Bytes{});
+    return changes;
+}
+
+void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& after,
+             const std::vector<SaveEvent>& events) {
+    preview.farmName = before.farm.name;
+    for (std::size_t i = 0; i < sky::farm::kFarmSettingCount; ++i) {
+        const auto setting = static_cast<sky::farm::FarmSetting>(i);
+        if (before.farm.settings.get(setting) != after.farm.settings.get(setting)) {
+            preview.farmSettings.push_back({std::string(sky::farm::definition(setting).name),
+                                            before.farm.settings.get(setting),
+                                            after.farm.settings.get(setting)});
+        }
+    }
+    for (const std::string& folder : after.folders) {
+        if (std::none_of(before.folders.begin(), before.folders.end(),
+                         [&](const std::string& f) { return sky::farm::sameName(f, folder); })) {
+            preview.foldersCreated.push_back(folder);
+        }
+    }
+    const auto beforeApps = byName(before);
+    const auto afterApps = byName(after);
+    for (const SaveEvent& event : events) {
+        PreviewedApplication app;
+        app.distinguishedName = event.distinguishedName;
+        const std::string key = sky::farm::nameKey(event.distinguishedName);
+        const auto old = beforeApps.find(key);
+        const auto now = afterApps.find(key);
+        if (!event.saved) {
+            app.outcome = SaveOutcome::PassedOver;
+            app.errorNumber = event.number;
+            app.errorDescription = event.description;
+        } else if (old == beforeApps.end()) {
+            app.outcome = SaveOutcome::Added;
+        } else if (now != afterApps.end()) {
+            app.changes = differences(*old->second, *now->second);
+            app.outcome = app.changes.empty() ? SaveOutcome::Unchanged : SaveOutcome::Replaced;
+        }
+        if (now != afterApps.end()) {
+            app.distinguishedName = now->second->distinguishedName();
+        }
+        preview.applications.push_back(std::move(app));
+    }
+    for (const Application& app : before.applications) {
+        if (!afterApps.contains(sky::farm::nameKey(app.distinguishedName()))) {
+            preview.removed.push_back(app.distinguishedName());
+        }
+    }
+}
+
+} // namespace
+
+bool ApplicationChanges::empty() const {
+    return settings.empty() && serversGained.empty() && serversLost.empty() &&
+           usersGained.empty() && usersLost.empty() && groupsGained.empty() && groupsLost.empty() &&
+           !iconChanged;
+}
+
+ImportPreview previewCommand(PreviewedCommand command, std::u16string_view server,
+                             std::u16string_view file, Feedback& feedback) {
+    ImportPreview preview;
+    preview.command = command;
+    preview.file = sky::narrow(file);
+    preview.server = sky::narrow(server);
+
+    ScratchFarm scratch;
+    const FarmImage before = imageOf(scratch.copyLocation());
+    SaveRecorder saves;
+    PreviewFeedback shown(feedback);
+    {
+        // The run's objects all go before the copy is read and removed.
+        AdminState state;
+        if (command == PreviewedCommand::Import) {
+            importFarm(state, shown, file, &saves);
+        } else {
+            bringServerOnline(state, shown, server, file, &saves);
+        }
+    }
+    feedback.status(u"");
+    const FarmImage after = imageOf(scratch.copyLocation());
+    compare(preview, before, after, saves.events);
+    if (shown.stop) {
+        preview.stop = std::move(shown.stop);
+        for (const SaveEvent& event : saves.events) {
+            if (event.saved) {
+                preview.stop->storedBefore.push_back(event.distinguishedName);
+            }
+        }
+    }
+    return preview;
+}
+
+namespace {
+
+std::string valueText(const sky::farm::SettingValue& value) {
+    if (const auto* number = std::get_if<std::int32_t>(&value)) {
+        return std::to_string(*number);
+    }
+    return nlohmann::json(std::get<std::string>(value)).dump();
+}
+
+nlohmann::ordered_json valueJson(const sky::farm::SettingValue& value) {
+    if (const auto* number = std::get_if<std::int32_t>(&value)) {
+        return *number;
+    }
+    return std::get<std::string>(value);
+}
+
+const char* outcomeName(SaveOutcome outcome) {
+    switch (outcome) {
+    case SaveOutcome::Added:
+        return "added";
+    case SaveOutcome::Replaced:
+        return "replaced";
+    case SaveOutcome::Unchanged:
+        return "unchanged";
+    case SaveOutcome::PassedOver:
+        return "passed over";
+    }
+    return "";
+}
+
+std::size_t countOf(const ImportPreview& preview, SaveOutcome outcome) {
+    return static_cast<std::size_t>(
+        std::count_if(preview.applications.begin(), preview.applications.end(),
+                      [&](const PreviewedApplication& app) { return app.outcome == outcome; }));
+}
+
+std::string plural(std::size_t count, const std::string& one, const std::string& many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+void listLine(std::ostream& out, const char* label, const std::vector<std::string>& names) {
+    if (names.empty()) {
+        return;
+    }
+    out << "                 " << label << ": ";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        out << (i ? ", " : "") << names[i];
+    }
+    out << '\n';
+}
+
+const char* commandName(const ImportPreview& preview) {
+    return preview.command == PreviewedCommand::Import ? "import" : "bringing online";
+}
+
+} // namespace
+
+std::string previewText(const ImportPreview& preview) {
+    std::ostringstream out;
+    if (preview.command == PreviewedCommand::Import) {
+        out << "Preview: import of " << preview.file << " into the farm " << preview.farmName;
+    } else {
+        out << "Preview: bringing server " << preview.server << " online from " << preview.file
+            << " in the farm " << preview.farmName;
+    }
+    out << " (nothing has been changed)\n";
+    if (!preview.farmSettings.empty()) {
+        out << "\nFarm settings:\n";
+        for (const SettingChange& change : preview.farmSettings) {
+            out << "  " << change.name << ": " << valueText(change.before) << " → "
+                << valueText(change.after) << '\n';
+        }
+    }
+    if (!preview.foldersCreated.empty()) {
+        out << "\nFolders created:\n";
+        for (const std::string& folder : preview.foldersCreated) {
+            out << "  " << folder << '\n';
+        }
+    }
+    if (!preview.applications.empty()) {
+        out << "\nApplications:\n";
+        for (const PreviewedApplication& app : preview.applications) {
+            std::string label = outcomeName(app.outcome);
+            label.resize(13, ' ');
+            out << "  " << label << app.distinguishedName;
+            if (app.outcome == SaveOutcome::PassedOver) {
+                out << ": error " << app.errorNumber << ": " << app.errorDescription;
+            }
+            out << '\n';
+            for (const SettingChange& change : app.changes.settings) {
+                out << "                 " << change.name << ": " << valueText(change.before)
+                    << " → " << valueText(change.after) << '\n';
+            }
+            listLine(out, "servers gained", app.changes.serversGained);
+            listLine(out, "servers lost", app.changes.serversLost);
+            listLine(out, "users gained", app.changes.usersGained);
+            listLine(out, "users lost", app.changes.usersLost);
+            listLine(out, "groups gained", app.changes.groupsGained);
+            listLine(out, "groups lost", app.changes.groupsLost);
+            if (app.changes.iconChanged) {
+                out << "                 icon changed\n";
+            }
+        }
+    }
+    if (!preview.removed.empty()) {
+        out << "\nApplications removed:\n";
+        for (const std::string& dn : preview.removed) {
+            out << "  " << dn << '\n';
+        }
+    }
+    if (preview.stop) {
+        out << "\nThe " << commandName(preview) << " would stop with error " << preview.stop->number
+            << ": " << preview.stop->description << '\n';
+        out << "Stored before it: "
+            << plural(preview.stop->storedBefore.size(), "application", "applications")
+            << (preview.stop->storedBefore.empty() ? "" : ":") << '\n';
+        for (const std::string& dn : preview.stop->storedBefore) {
+            out << "  " << dn << '\n';
+        }
+    }
+    out << "\nSummary: " << countOf(preview, SaveOutcome::Added) << " added, "
+        << countOf(preview, SaveOutcome::Replaced) << " replaced, "
+        << countOf(preview, SaveOutcome::Unchanged) << " unchanged, "
+        << countOf(preview, SaveOutcome::PassedOver) << " passed over, " << preview.removed.size()
+        << " removed, " << plural(preview.foldersCreated.size(), "folder", "folders")
+        << " created, " << plural(preview.farmSettings.size(), "farm setting", "farm settings")
+        << " changed; the " << commandName(preview);
+    if (preview.stop) {
+        out << " would stop with error " << preview.stop->number << ".\n";
+    } else {
+        out << " would run to its end.\n";
+    }
+    return out.str();
+}
+
+std::string previewJson(const ImportPreview& preview) {
+    using json = nlohmann::ordered_json;
+    const auto changesJson = [](const std::vector<SettingChange>& changes) {
+        json list = json::array();
+        for (const SettingChange& change : changes) {
+            list.push_back({{"name", change.name},
+                            {"old", valueJson(change.before)},
+                            {"new", valueJson(change.after)}});
+        }
+        return list;
+    };
+    json applications = json::array();
+    for (const PreviewedApplication& app : preview.applications) {
+        json entry = {{"distinguishedName", app.distinguishedName},
+                      {"outcome", app.outcome == SaveOutcome::PassedOver
+                                      ? "passedOver"
+                                      : outcomeName(app.outcome)}};
+        if (app.outcome == SaveOutcome::Replaced) {
+            entry["changes"] = {{"settings", changesJson(app.changes.settings)},
+                                {"serversGained", app.changes.serversGained},
+                                {"serversLost", app.changes.serversLost},
+                                {"usersGained", app.changes.usersGained},
+                                {"usersLost", app.changes.usersLost},
+                                {"groupsGained", app.changes.groupsGained},
+                                {"groupsLost", app.changes.groupsLost},
+                                {"iconChanged", app.changes.iconChanged}};
+        }
+        if (app.outcome == SaveOutcome::PassedOver) {
+            entry["error"] = {{"number", app.errorNumber}, {"description", app.errorDescription}};
+        }
+        applications.push_back(std::move(entry));
+    }
+    json document = {{"command", preview.command == PreviewedCommand::Import ? "import" : "online"},
+                     {"file", preview.file},
+                     {"farm", preview.farmName},
+                     {"farmSettings", changesJson(preview.farmSettings)},
+                     {"foldersCreated", preview.foldersCreated},
+                     {"applications", applications},
+                     {"removed", preview.removed},
+                     {"ranToEnd", preview.ranToEnd()},
+                     {"stop", nullptr},
+                     {"summary",
+                      {{"added", countOf(preview, SaveOutcome::Added)},
+                       {"replaced", countOf(preview, SaveOutcome::Replaced)},
+                       {"unchanged", countOf(preview, SaveOutcome::Unchanged)},
+                       {"passedOver", countOf(preview, SaveOutcome::PassedOver)},
+                       {"removed", preview.removed.size()},
+                       {"foldersCreated", preview.foldersCreated.size()},
+                       {"farmSettingsChanged", preview.farmSettings.size()}}}};
+    if (preview.command == PreviewedCommand::Online) {
+        document["server"] = preview.server;
+    }
+    if (preview.stop) {
+        document["stop"] = {{"number", preview.stop->number},
+                            {"description", preview.stop->description},
+                            {"storedBefore", preview.stop->storedBefore}};
+    }
+    return document.dump(2) + "\n";
+}
+
+} // namespace brask
