@@ -284,11 +284,13 @@ TEST_F(InstalledSystemTest, EveryCommandGivesTheSameResultAcrossTheBoundaryAsInP
         "publish 'Office\\Word' 'Finance\\Ledger' --server BR-SRV02 --server HQ-SRV05",
         "unpublish 'Office\\Excel' --server HQ-SRV01",
         "offline BR-SRV03 branch.txt",
+        "online --dry-run --json BR-SRV03 branch.txt",
         "clone HQ-SRV04 --to BR-SRV03",
         "options 'Office\\Word' 'Finance\\Payroll' --colors 'True color (24 bit)' --size "
         "Custom... --width 1000 --height 700 --encryption 'RC5 (128-bit)' --audio 'Audio off'",
         "online HQ-SRV02 snapshot.txt",
         "export changed.ini",
+        "import --dry-run farm.ini",
         "import farm.ini",
         "export imported.ini",
     };
