@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "sky/machine.h"
+#include "sky/program_run.h"
 #include "sky/remote.h"
 #include "sky/services.h"
 #include "sky/temp_machine.h"
@@ -303,17 +304,11 @@ TEST_F(RemoteObjectModelTest, TheAdministratorCheckAnswersForTheCallingUserNotTh
 TEST_F(RemoteObjectModelTest, TwoClientsAtOnceBothKeepTheirChanges) {
     const std::string probe =
         (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
-    FILE* first = popen((probe + " publish Applications/Office/Word BETA 2>&1").c_str(), "r");
-    FILE* second = popen((probe + " publish Applications/Notepad GAMMA 2>&1").c_str(), "r");
-    ASSERT_TRUE(first && second);
-    char buffer[256];
-    std::string output;
-    while (std::fgets(buffer, sizeof buffer, first))
-        output += buffer;
-    while (std::fgets(buffer, sizeof buffer, second))
-        output += buffer;
-    EXPECT_EQ(pclose(first), 0) << output;
-    EXPECT_EQ(pclose(second), 0) << output;
+    const auto runs =
+        sky::testing::runCommandsTogether({probe + " publish Applications/Office/Word BETA 2>&1",
+                                           probe + " publish Applications/Notepad GAMMA 2>&1"});
+    for (const auto& run : runs)
+        EXPECT_EQ(run.exitCode, 0) << run.out;
     auto sorted = [](std::vector<std::string> v) {
         std::sort(v.begin(), v.end());
         return v;

@@ -89,9 +89,11 @@ ScratchFarm::ScratchFarm() {
         IUnknown* factory = nullptr;
         sky::check(getClassObject(*clsid, IID_IUnknown, reinterpret_cast<void**>(&factory)));
         DWORD cookie = 0;
-        const HRESULT registered =
-            CoRegisterClassObject(*clsid, factory, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                  REGCLS_MULTIPLEUSE, &cookie);
+        // For this process only: a class object registered for CLSCTX_LOCAL_SERVER would be
+        // published to the whole machine, in place of the QVCom service's, and other programs
+        // would then change the scratch copy (and find no class at all once this run ends).
+        const HRESULT registered = CoRegisterClassObject(*clsid, factory, CLSCTX_INPROC_SERVER,
+                                                         REGCLS_MULTIPLEUSE, &cookie);
         factory->Release();
         sky::check(registered);
         registrations_.push_back(cookie);

@@ -685,28 +685,45 @@ HRESULT getRemoteClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     const std::string endpoint = (directory / std::string(target, static_cast<size_t>(n))).string();
     std::shared_ptr<Connection> c;
     HRESULT hr = S_OK;
-    {
-        Connections& all = connections();
-        std::lock_guard lock(all.mutex);
-        c = all.byEndpoint[endpoint];
-        if (!c) {
-            c = Connection::open(directory, std::string(target, static_cast<size_t>(n)), hr);
-            if (!c)
-                return hr;
-            all.byEndpoint[endpoint] = c;
-        }
-    }
-    Writer body;
-    body.guid(clsid);
-    body.guid(riid);
     std::vector<unsigned char> reply;
     std::size_t at = 0;
-    hr = c->transact(Kind::GetClassObject, body, reply, at);
-    if (hr == RPC_E_DISCONNECTED || hr == serverUnavailable) {
-        std::lock_guard lock(connections().mutex);
-        connections().byEndpoint.erase(endpoint);
-        return REGDB_E_CLASSNOTREG;
+    // A kept connection may lead to an endpoint that has ended since, while a new one took its
+    // name (the same process publishing again, or a new process of a reused id): a connection
+    // that turns out to be gone is dropped and the name connected afresh, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool kept = false;
+        {
+            Connections& all = connections();
+            std::lock_guard lock(all.mutex);
+            c = all.byEndpoint[endpoint];
+            kept = c != nullptr;
+            if (!c) {
+                c = Connection::open(directory, std::string(target, static_cast<size_t>(n)), hr);
+                if (!c) {
+                    all.byEndpoint.erase(endpoint);
+                    return hr;
+                }
+                all.byEndpoint[endpoint] = c;
+            }
+        }
+        Writer body;
+        body.guid(clsid);
+        body.guid(riid);
+        reply.clear();
+        at = 0;
+        hr = c->transact(Kind::GetClassObject, body, reply, at);
+        if (hr != RPC_E_DISCONNECTED && hr != serverUnavailable)
+            break;
+        {
+            std::lock_guard lock(connections().mutex);
+            if (connections().byEndpoint[endpoint] == c)
+                connections().byEndpoint.erase(endpoint);
+        }
+        if (!kept)
+            return REGDB_E_CLASSNOTREG;
     }
+    if (hr == RPC_E_DISCONNECTED || hr == serverUnavailable)
+        return REGDB_E_CLASSNOTREG;
     if (FAILED(hr))
         return hr;
     Reader in(reply.data() + at, reply.size() - at);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -519,12 +520,30 @@ public:
 
     const std::string& socketName() const { return socketName_; }
     const std::filesystem::path& directory() const { return directory_; }
+    // Whether the calling thread is the one that serves calls.
+    bool onApartment() const { return std::this_thread::get_id() == apartmentThread_.get_id(); }
+    // Takes the socket's name away: no one connects any more, and a new endpoint of this
+    // process may take the name while this one is still ending.
+    void removeEndpoint() {
+        if (!endpointRemoved_.exchange(true))
+            unlink((directory_ / socketName_).c_str());
+    }
 
 private:
     Exporter() = default;
+    // A caller accepted and admitted, whose greeting has not come yet.
+    struct Greeting {
+        std::shared_ptr<Connection> connection;
+        unsigned uid;
+        std::chrono::steady_clock::time_point deadline;
+    };
+    static constexpr auto greetingTime = std::chrono::seconds(2);
+    static constexpr std::size_t maxGreeting = 128;
+
     void listen();
     void apartment();
     void accept();
+    void greet(Greeting& waiting);
     void changed() {
         control_.fetch_add(1);
         futexWake(control_);
@@ -535,9 +554,11 @@ private:
     int listener_ = -1;
     int stopFd_ = -1;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> endpointRemoved_{false};
     std::atomic<std::uint32_t> control_{0};
     std::mutex mutex_;
     std::vector<std::shared_ptr<Connection>> connections_; // guarded by mutex_
+    std::vector<Greeting> greeting_;                       // listener thread only
     std::thread listenThread_, apartmentThread_;
 };
 
@@ -582,7 +603,7 @@ Exporter::~Exporter() {
     apartmentThread_.join();
     close(listener_);
     close(stopFd_);
-    unlink((directory_ / socketName_).c_str());
+    removeEndpoint();
 }
 
 void Exporter::accept() {
@@ -592,21 +613,30 @@ void Exporter::accept() {
     auto c = std::make_shared<Connection>();
     c->socket = fd;
     unsigned uid = 0;
+    // Who calls is known before anything is read from the caller.
+    if (!peerUser(fd, uid) || !machineUser(uid)) {
+        Hello answer{wireMagic, wireMajor, wireMinor, E_ACCESSDENIED, mailboxCapacity};
+        sendHello(fd, answer, -1);
+        return; // the connection closes with c
+    }
+    // The greeting is awaited beside everything else the listener watches, so that a caller who
+    // connects and says nothing holds up no one. The oldest of too many waiting callers goes.
+    if (greeting_.size() >= maxGreeting)
+        greeting_.erase(greeting_.begin());
+    greeting_.push_back({std::move(c), uid, std::chrono::steady_clock::now() + greetingTime});
+}
+
+void Exporter::greet(Greeting& waiting) {
     Hello hello{};
     Hello answer{wireMagic, wireMajor, wireMinor, S_OK, mailboxCapacity};
+    const std::shared_ptr<Connection>& c = waiting.connection;
+    if (!receiveHello(c->socket, hello, nullptr, std::chrono::milliseconds(0)))
+        return;
     std::size_t clients = 0;
     {
         std::lock_guard lock(mutex_);
         clients = connections_.size();
     }
-    // Who calls is known before anything is read from the caller.
-    if (!peerUser(fd, uid) || !machineUser(uid)) {
-        answer.status = E_ACCESSDENIED;
-        sendHello(fd, answer, -1);
-        return; // the connection closes with c
-    }
-    if (!receiveHello(fd, hello, nullptr, std::chrono::seconds(2)))
-        return;
     if (hello.magic != wireMagic || hello.major != wireMajor)
         answer.status = badStubData;
     else if (clients >= maxClients)
@@ -617,20 +647,31 @@ void Exporter::accept() {
         if (memory < 0)
             answer.status = E_OUTOFMEMORY;
     }
-    const bool sent = sendHello(fd, answer, answer.status == S_OK ? memory : -1);
+    const bool sent = sendHello(c->socket, answer, answer.status == S_OK ? memory : -1);
     if (memory >= 0)
         close(memory);
     if (!sent || answer.status != S_OK)
         return;
-    c->caller = userName(uid);
+    c->caller = userName(waiting.uid);
     std::lock_guard lock(mutex_);
-    connections_.push_back(std::move(c));
+    connections_.push_back(c);
     changed();
 }
 
 void Exporter::listen() {
     while (!stopping_) {
         std::vector<pollfd> fds{{stopFd_, POLLIN, 0}, {listener_, POLLIN, 0}};
+        const auto now = std::chrono::steady_clock::now();
+        // Callers who said nothing in time are let go.
+        std::erase_if(greeting_, [&](const Greeting& g) { return g.deadline <= now; });
+        int timeout = -1;
+        for (const Greeting& g : greeting_) {
+            fds.push_back({g.connection->socket, POLLIN, 0});
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(g.deadline - now).count();
+            timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, int(left));
+        }
+        const std::size_t firstWatched = fds.size();
         std::vector<std::shared_ptr<Connection>> watched;
         {
             std::lock_guard lock(mutex_);
@@ -640,17 +681,26 @@ void Exporter::listen() {
                     watched.push_back(c);
                 }
         }
-        if (poll(fds.data(), fds.size(), -1) < 0)
+        if (poll(fds.data(), fds.size(), timeout) < 0)
             continue;
         if (fds[0].revents)
             break;
         for (std::size_t i = 0; i < watched.size(); ++i)
-            if (fds[i + 2].revents) {
+            if (fds[firstWatched + i].revents) {
                 // A client sends nothing on the socket after its greeting: anything else, or
                 // the end of the stream, ends the connection.
                 watched[i]->gone = true;
                 changed();
             }
+        // Callers who spoke are answered (and leave the waiting list either way).
+        std::vector<Greeting> spoke;
+        for (std::size_t i = firstWatched; i-- > 2;)
+            if (fds[i].revents) {
+                spoke.push_back(std::move(greeting_[i - 2]));
+                greeting_.erase(greeting_.begin() + static_cast<std::ptrdiff_t>(i - 2));
+            }
+        for (auto it = spoke.rbegin(); it != spoke.rend(); ++it)
+            greet(*it);
         if (fds[1].revents & POLLIN)
             accept();
     }
@@ -784,8 +834,17 @@ void withdrawClass(REFCLSID clsid) {
             if (n > 0 && p.exporter->socketName() == std::string(target, static_cast<size_t>(n)))
                 unlink(link.c_str());
         }
-        if (p.classes.empty())
+        if (p.classes.empty()) {
+            p.exporter->removeEndpoint();
             ending = std::move(p.exporter);
+        }
+    }
+    if (ending && ending->onApartment()) {
+        // Revoked by an object inside a call: the apartment thread cannot wait for itself. The
+        // call returns to its client first; then the apartment ends, releasing every client's
+        // objects, and the endpoint goes on a thread of its own.
+        std::thread([e = std::move(ending)]() mutable { e.reset(); }).detach();
+        return;
     }
     ending.reset();
 }

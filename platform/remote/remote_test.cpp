@@ -2,6 +2,7 @@
 // CLSCTX_LOCAL_SERVER and reached through its endpoint, as another process reaches it (the same
 // socket, shared memory and apartment thread), and what the server does with messages that
 // break the wire format.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -31,9 +32,11 @@ constexpr CLSID clsidEcho{
     0x5E1F0A11, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
 
 std::set<std::thread::id> servingThreads;
+DWORD revokedInCall = 0; // the class object that "Revoke" revokes
 
 // Echo: member 1 "Echo" gives its argument back, member 2 "Caller" the calling user's name,
-// member 3 "Fail" fails with a description.
+// member 3 "Fail" fails with a description, member 4 "Revoke" revokes the class object
+// revokedInCall and gives the result.
 class Echo final : public ComObject<IDispatch> {
 public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -46,7 +49,11 @@ public:
         HRESULT hr = S_OK;
         for (UINT i = 0; i < count; ++i) {
             const std::u16string_view name(names[i]);
-            ids[i] = name == u"Echo" ? 1 : name == u"Caller" ? 2 : name == u"Fail" ? 3 : -1;
+            ids[i] = name == u"Echo"     ? 1
+                     : name == u"Caller" ? 2
+                     : name == u"Fail"   ? 3
+                     : name == u"Revoke" ? 4
+                                         : -1;
             if (ids[i] < 0)
                 hr = DISP_E_UNKNOWNNAME;
         }
@@ -72,6 +79,11 @@ public:
         }
         if (id == 3)
             return setError(E_ACCESSDENIED, u"Echo refuses.", u"EchoSource");
+        if (id == 4) {
+            result->vt = VT_I4;
+            result->lVal = CoRevokeClassObject(revokedInCall);
+            return S_OK;
+        }
         return DISP_E_MEMBERNOTFOUND;
     }
 };
@@ -175,23 +187,29 @@ TEST_F(RemoteTest, AUserWhoIsNotAUserOfTheMachineIsRefused) {
     EXPECT_TRUE(remoteEcho());
 }
 
+// A connection to the endpoint that publishes Echo, with nothing said on it yet.
+int connectToEcho() {
+    char target[256] = {};
+    OLECHAR text[40];
+    StringFromGUID2(clsidEcho, text, 40);
+    const auto dir = endpointDirectory();
+    const ssize_t n = readlink((dir / sky::narrow(text)).c_str(), target, sizeof target - 1);
+    EXPECT_GT(n, 0);
+    sockaddr_un address{};
+    int dirFd = -1;
+    EXPECT_TRUE(socketAddress(dir, target, address, dirFd));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    if (dirFd >= 0)
+        close(dirFd);
+    return fd;
+}
+
 // A client that speaks the wire format by hand.
 class RawClient {
 public:
     explicit RawClient(const Hello& hello) {
-        char target[256] = {};
-        OLECHAR text[40];
-        StringFromGUID2(clsidEcho, text, 40);
-        const auto dir = endpointDirectory();
-        const ssize_t n = readlink((dir / sky::narrow(text)).c_str(), target, sizeof target - 1);
-        EXPECT_GT(n, 0);
-        sockaddr_un address{};
-        int dirFd = -1;
-        EXPECT_TRUE(socketAddress(dir, target, address, dirFd));
-        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        if (dirFd >= 0)
-            close(dirFd);
+        fd_ = connectToEcho();
         EXPECT_TRUE(sendHello(fd_, hello, -1));
         int memory = -1;
         answered_ = receiveHello(fd_, answer_, &memory, std::chrono::seconds(5));
@@ -298,6 +316,76 @@ TEST_F(RemoteTest, RevokingTheLastClassObjectDisconnectsItsClients) {
     ComPtr<IClassFactory> factory;
     EXPECT_EQ(getRemoteClassObject(clsidEcho, IID_IClassFactory, factory.putVoid()),
               REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(RemoteTest, ACallerWhoConnectsAndSaysNothingHoldsUpNoOne) {
+    const int silent = connectToEcho();
+    // Another client is admitted and served while the first one still has not spoken.
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", 5).toInt32(), 5);
+    // The silent caller was not dropped for the other's sake: it may still greet, and is admitted.
+    pollfd p{silent, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0) << "the server answered or closed a caller who said nothing";
+    ASSERT_TRUE(sendHello(silent, Hello{wireMagic, wireMajor, wireMinor, S_OK, 0}, -1));
+    Hello answer{};
+    int memory = -1;
+    ASSERT_TRUE(receiveHello(silent, answer, &memory, std::chrono::seconds(5)));
+    EXPECT_EQ(answer.status, S_OK);
+    EXPECT_GE(memory, 0);
+    if (memory >= 0)
+        close(memory);
+    close(silent);
+}
+
+TEST_F(RemoteTest, AnObjectRevokingItsClassInsideACallEndsTheEndpointAfterTheCall) {
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    revokedInCall = cookie_;
+    cookie_ = 0;
+    // The call that revokes returns to its client.
+    EXPECT_EQ(callMethod(echo.get(), u"Revoke").toInt32(), S_OK);
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getRemoteClassObject(clsidEcho, IID_IClassFactory, factory.putVoid()),
+              REGDB_E_CLASSNOTREG);
+    // Then the endpoint ends: its clients are disconnected.
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 500 && SUCCEEDED(hr); ++i) {
+        VARIANT result;
+        VariantInit(&result);
+        DISPPARAMS none{};
+        hr = echo->Invoke(2, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+        VariantClear(&result);
+        if (SUCCEEDED(hr))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(hr == serverUnavailable || hr == RPC_E_DISCONNECTED) << std::hex << hr;
+    // The class can be published again, on a new endpoint of the same process.
+    auto again = makeObject<ClassFactory>(&newEcho);
+    ASSERT_EQ(CoRegisterClassObject(clsidEcho, again.get(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                                    &cookie_),
+              S_OK);
+    auto fresh = remoteEcho();
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(callMethod(fresh.get(), u"Echo", 9).toInt32(), 9);
+}
+
+TEST_F(RemoteTest, AClassLeadingToAnEndpointThatIsGoneFailsAndLeavesNothingBehind) {
+    constexpr CLSID orphan{
+        0x5E1F0A12, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+    OLECHAR text[40];
+    StringFromGUID2(orphan, text, 40);
+    // The link a server that died left behind.
+    ASSERT_EQ(symlink("process-999999999.sock", (endpointDirectory() / sky::narrow(text)).c_str()),
+              0);
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getRemoteClassObject(orphan, IID_IClassFactory, factory.putVoid()),
+              REGDB_E_CLASSNOTREG);
+    // Handing back releases visits every open connection; the failed one is none of them.
+    deliverReleases();
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", 3).toInt32(), 3);
 }
 
 TEST(RemoteEndpoint, AMachineDirectoryPastTheSocketAddressLimitIsStillReached) {

@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "sky/export.h"
 #include "win/oleauto.h"
 
 namespace sky::remote {
@@ -73,7 +74,8 @@ struct Hello {
     std::uint32_t capacity; // bytes of message space in the shared memory
 };
 
-class Writer {
+// The reader, the writer and the variant codec are exported for the wire format's fuzz target.
+class SKY_API Writer {
 public:
     void u8(std::uint8_t v) { bytes_.push_back(v); }
     void u16(std::uint16_t v) { raw(&v, 2); }
@@ -100,7 +102,7 @@ private:
 
 // Reads a message; every read checks the bounds. After the first failure ok() is false and
 // every later read gives zero.
-class Reader {
+class SKY_API Reader {
 public:
     Reader(const unsigned char* data, std::size_t size)
         : begin_(data), p_(data), end_(data + size) {}
@@ -151,15 +153,15 @@ protected:
 
 // A variant as [u16 vt][value]. By-reference values are written as the value they point at.
 // DISP_E_BADVARTYPE for a type automation does not pass (arrays, records).
-HRESULT writeVariant(Writer& out, const VARIANT& v, ObjectCodec& objects);
+SKY_API HRESULT writeVariant(Writer& out, const VARIANT& v, ObjectCodec& objects);
 // Reads a variant into `v` (initialised by the caller); on failure `v` is left empty.
-HRESULT readVariant(Reader& in, VARIANT& v, ObjectCodec& objects);
+SKY_API HRESULT readVariant(Reader& in, VARIANT& v, ObjectCodec& objects);
 
 // A value of the given variant type as a table parameter holds it, without the type word.
-HRESULT writeTyped(Writer& out, VARTYPE vt, const void* value, const IID* iid,
-                   ObjectCodec& objects);
+SKY_API HRESULT writeTyped(Writer& out, VARTYPE vt, const void* value, const IID* iid,
+                           ObjectCodec& objects);
 // Reads a value of type `vt` into `v`, which becomes of that type (VT_VARIANT: any variant).
-HRESULT readTyped(Reader& in, VARTYPE vt, const IID* iid, VARIANT& v, ObjectCodec& objects);
+SKY_API HRESULT readTyped(Reader& in, VARTYPE vt, const IID* iid, VARIANT& v, ObjectCodec& objects);
 
 // Out parameters of table type `vt` as C++ holds them: cleared to zero (a null string or
 // object, an empty variant) and filled from a variant read by readTyped, which gives up what it

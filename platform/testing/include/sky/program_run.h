@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace sky::testing {
 
@@ -43,6 +44,24 @@ inline ProgramRun runCommand(const std::string& command,
         std::filesystem::remove(errorsFile, ignored);
     }
     return run;
+}
+
+// Starts every command at once, then collects each one's output and exit code in turn.
+inline std::vector<ProgramRun> runCommandsTogether(const std::vector<std::string>& commands) {
+    std::vector<FILE*> pipes;
+    for (const std::string& command : commands)
+        pipes.push_back(popen(command.c_str(), "r"));
+    std::vector<ProgramRun> runs(commands.size());
+    for (std::size_t i = 0; i < pipes.size(); ++i) {
+        if (!pipes[i])
+            continue;
+        char buffer[4096];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipes[i])) > 0;)
+            runs[i].out.append(buffer, n);
+        const int status = pclose(pipes[i]);
+        runs[i].exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return runs;
 }
 
 } // namespace sky::testing

@@ -1,0 +1,240 @@
+// Fuzz target: a message of the wire format as the side that receives it reads it. The first
+// byte says which: 0, a request as the server reads it (the header, the references handed back,
+// the kind's body); 1, a reply as the client reads it, the next byte naming the kind of the
+// request it answers (the result, the error information, the kind's body). Every variant and
+// typed value read is written again and read back, and must come back the same.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "sky/fuzz_machine.h"
+#include "wire.h"
+
+namespace {
+
+using namespace sky::remote;
+
+// An object of the other side: one object stands for every reference.
+class Stand final : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+        *ppv = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+};
+Stand stand;
+
+// References as 64-bit numbers, as both sides write them; a number names the one stand-in.
+class Codec final : public ObjectCodec {
+public:
+    HRESULT putObject(Writer& out, IUnknown* object, REFIID) override {
+        out.u64(object ? 1 : 0);
+        return S_OK;
+    }
+    HRESULT getObject(Reader& in, REFIID, void** ppv) override {
+        *ppv = nullptr;
+        const std::uint64_t id = in.u64();
+        if (!in.ok())
+            return badStubData;
+        if (id != 0)
+            *ppv = &stand;
+        return S_OK;
+    }
+};
+
+void check(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+bool same(const VARIANT& a, const VARIANT& b) {
+    if (a.vt != b.vt)
+        return false;
+    switch (a.vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+        return true;
+    case VT_BSTR:
+        if (!a.bstrVal || !b.bstrVal)
+            return a.bstrVal == b.bstrVal;
+        return SysStringByteLen(a.bstrVal) == SysStringByteLen(b.bstrVal) &&
+               std::memcmp(a.bstrVal, b.bstrVal, SysStringByteLen(a.bstrVal)) == 0;
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+        return a.punkVal == b.punkVal;
+    default:
+        return std::memcmp(&a.llVal, &b.llVal, sizeof a.llVal) == 0;
+    }
+}
+
+// A value read is written again and read back the same.
+void roundTrip(const VARIANT& value, Codec& codec) {
+    Writer again;
+    if (FAILED(writeVariant(again, value, codec)))
+        return; // a type the writer does not pass was refused by the reader too (checked below)
+    Reader back(again.bytes().data(), again.size());
+    VARIANT copy;
+    check(SUCCEEDED(readVariant(back, copy, codec)));
+    check(back.atEnd());
+    check(same(value, copy));
+    VariantClear(&copy);
+}
+
+void variant(Reader& in, Codec& codec) {
+    VARIANT v;
+    if (SUCCEEDED(readVariant(in, v, codec))) {
+        Writer again;
+        // What the reader accepts, the writer passes.
+        check(SUCCEEDED(writeVariant(again, v, codec)));
+        roundTrip(v, codec);
+    } else {
+        check(v.vt == VT_EMPTY);
+    }
+    VariantClear(&v);
+}
+
+// Typed values in the order the input's own bytes choose, as a member's table would give them.
+void typed(Reader& in, Codec& codec, std::uint16_t seed) {
+    static constexpr VARTYPE types[] = {VT_BSTR, VT_I4,    VT_VARIANT, VT_BOOL, VT_DISPATCH,
+                                        VT_R8,   VT_I2,    VT_UNKNOWN, VT_DATE, VT_CY,
+                                        VT_UI1,  VT_ERROR, VT_I8,      VT_R4,   VT_EMPTY};
+    constexpr std::size_t count = sizeof types / sizeof types[0];
+    for (std::size_t i = 0; i < 64 && in.ok() && !in.atEnd(); ++i) {
+        const VARTYPE vt = types[(seed + i * 7) % count];
+        VARIANT v;
+        if (SUCCEEDED(readTyped(in, vt, nullptr, v, codec))) {
+            if (vt != VT_VARIANT)
+                check(v.vt == vt);
+            roundTrip(v, codec);
+        }
+        VariantClear(&v);
+    }
+}
+
+void strings(Reader& in, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count && in.ok(); ++i)
+        SysFreeString(in.bstr());
+}
+
+void request(Reader& in, Codec& codec) {
+    const auto kind = static_cast<Kind>(in.u16());
+    in.u16();
+    const std::uint32_t releases = in.u32();
+    for (std::uint32_t i = 0; i < releases && in.ok(); ++i) {
+        in.u64();
+        in.u32();
+    }
+    switch (kind) {
+    case Kind::GetClassObject:
+        in.guid();
+        in.guid();
+        break;
+    case Kind::QueryInterface:
+    case Kind::CreateInstance:
+        in.u64();
+        in.guid();
+        break;
+    case Kind::Call: {
+        in.u64();
+        in.guid();
+        typed(in, codec, in.u16());
+        break;
+    }
+    case Kind::GetIDsOfNames: {
+        in.u64();
+        in.guid();
+        const std::uint32_t n = in.u32();
+        strings(in, n > 64 ? 0 : n);
+        break;
+    }
+    case Kind::Invoke: {
+        in.u64();
+        in.guid();
+        in.i32();
+        in.u16();
+        const std::uint32_t n = in.u32();
+        for (std::uint32_t i = 0; i < n && i < 64 && in.ok(); ++i)
+            variant(in, codec);
+        const std::uint32_t named = in.u32();
+        for (std::uint32_t i = 0; i < named && i < 64 && in.ok(); ++i)
+            in.i32();
+        in.u8();
+        in.u8();
+        break;
+    }
+    case Kind::EnumNext:
+    case Kind::EnumSkip:
+        in.u64();
+        in.u32();
+        break;
+    case Kind::EnumReset:
+    case Kind::EnumClone:
+        in.u64();
+        break;
+    default:
+        break;
+    }
+}
+
+void reply(Reader& in, Codec& codec, Kind kind) {
+    const HRESULT result = in.i32();
+    if (in.u8()) {
+        in.guid();
+        strings(in, 3);
+        in.u32();
+    }
+    if (FAILED(result) && kind != Kind::Invoke && kind != Kind::GetIDsOfNames)
+        return;
+    switch (kind) {
+    case Kind::GetClassObject:
+    case Kind::CreateInstance:
+    case Kind::EnumClone: {
+        void* object = nullptr;
+        codec.getObject(in, IID_IUnknown, &object);
+        break;
+    }
+    case Kind::Call:
+        typed(in, codec, static_cast<std::uint16_t>(result));
+        break;
+    case Kind::GetIDsOfNames:
+        while (in.ok() && !in.atEnd())
+            in.i32();
+        break;
+    case Kind::Invoke:
+        variant(in, codec);
+        in.u32();
+        in.u16();
+        strings(in, 3);
+        in.u32();
+        in.i32();
+        break;
+    case Kind::EnumNext: {
+        const std::uint32_t fetched = in.u32();
+        for (std::uint32_t i = 0; i < fetched && i < 4096 && in.ok(); ++i)
+            variant(in, codec);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    sky::testing::useFuzzMachine();
+    if (size < 2)
+        return 0;
+    Codec codec;
+    if ((data[0] & 1) == 0) {
+        Reader in(data + 1, size - 1);
+        request(in, codec);
+    } else {
+        Reader in(data + 2, size - 2);
+        reply(in, codec, static_cast<Kind>(data[1]));
+    }
+    return 0;
+}
