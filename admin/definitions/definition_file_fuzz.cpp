@@ -19,18 +19,8 @@ namespace {
 using namespace brask;
 using namespace brask::fuzzing;
 
-sky::farm::FarmImage targetFarm() {
-    sky::farm::FarmImage image;
-    image.farm.name = "Target";
-    image.administrators = {currentUser()};
-    image.zones = {{"Main", "SRV1"}};
-    image.servers = {{"SRV1", "Main", 5, 2}, {"SRV2", "Main", 6, 1}};
-    image.folders = {"Applications/Office"};
-    return image;
-}
-
 FuzzMachine& machine() {
-    static FuzzMachine instance(targetFarm(), 64);
+    static FuzzMachine instance(smallFarm("Target"), 64);
     return instance;
 }
 

@@ -59,6 +59,18 @@ inline fs::path buildBin() {
     return self.parent_path().parent_path() / "bin";
 }
 
+// A farm named `name` with the user as administrator, servers SRV1 and SRV2 in one zone, the
+// folder Applications/Office and nothing published.
+inline sky::farm::FarmImage smallFarm(const std::string& name) {
+    sky::farm::FarmImage image;
+    image.farm.name = name;
+    image.administrators = {currentUser()};
+    image.zones = {{"Main", "SRV1"}};
+    image.servers = {{"SRV1", "Main", 5, 2}, {"SRV2", "Main", 6, 1}};
+    image.folders = {"Applications/Office"};
+    return image;
+}
+
 class FuzzMachine {
 public:
     // Every `period` inputs the farm is put back to `farm`.

@@ -12,13 +12,9 @@ namespace {
 using namespace brask;
 using namespace brask::fuzzing;
 
+// The farm with four applications published on SRV2.
 sky::farm::FarmImage servedFarm() {
-    sky::farm::FarmImage image;
-    image.farm.name = "Snapshots";
-    image.administrators = {currentUser()};
-    image.zones = {{"Main", "SRV1"}};
-    image.servers = {{"SRV1", "Main", 5, 2}, {"SRV2", "Main", 6, 1}};
-    image.folders = {"Applications/Office"};
+    sky::farm::FarmImage image = smallFarm("Snapshots");
     for (const char* dn : {"Notepad", "Calc", "Office/Word", "Office/Excel"}) {
         sky::farm::Application app;
         const std::string name = dn;
