@@ -84,7 +84,7 @@ SKY_API BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 // FALSE and ERROR_ACCESS_DENIED.
 SKY_API BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 // Ends the calling process with a 32-bit exit code (atexit handlers run).
-SKY_API [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
+[[noreturn]] SKY_API void WINAPI ExitProcess(UINT uExitCode);
 SKY_API DWORD WINAPI GetCurrentProcessId();
 
 // Runs a command line (UTF-8) as CreateProcessW does, not waited for. Returns a value above 31 on
