@@ -84,6 +84,34 @@ TEST_P(StoreConformance, ANewFarmHasDefaultsAndOnlyTheRootFolder) {
     EXPECT_EQ(create(FarmInfo{""}).status().code(), Code::InvalidArgument);
 }
 
+TEST_P(StoreConformance, ANewStoreHoldsTheWholeFarmOrIsNotThere) {
+    FarmImage farm = smallFarm();
+    Application word = newApplication("Applications/Office", "Word");
+    word.servers = {"ALPHA"};
+    farm.applications = {word};
+
+    // A farm that cannot be stored leaves no store behind, not even an empty one.
+    FarmImage bad = farm;
+    bad.servers.push_back({"DELTA", "North", 5, 2});
+    auto refused = createFarmStore(location(), bad);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.status().code(), Code::NotFound) << refused.status().toString();
+    EXPECT_EQ(openFarmStore(location()).status().code(), Code::NotFound);
+
+    auto made = createFarmStore(location(), farm);
+    ASSERT_TRUE(made) << made.status().toString();
+    made->reset();
+    auto reopened = openFarmStore(location());
+    ASSERT_TRUE(reopened) << reopened.status().toString();
+    auto image = (*reopened)->image();
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->servers, farm.servers);
+    EXPECT_EQ(image->administrators, farm.administrators);
+    ASSERT_EQ(image->applications.size(), 1u);
+    EXPECT_EQ(image->applications[0].servers, word.servers);
+    EXPECT_EQ(createFarmStore(location(), farm).status().code(), Code::AlreadyExists);
+}
+
 TEST_P(StoreConformance, AFarmSettingTakesEffectAtOnceForEveryConnection) {
     auto store = createSmallFarm();
     auto other = reopen();

@@ -193,8 +193,13 @@ private:
             values[i] = bound_[i] ? values_[i].c_str() : nullptr;
             lengths[i] = static_cast<int>(values_[i].size());
         }
-        PGresult* result = PQexecPrepared(db_.conn_, name_.c_str(), static_cast<int>(values.size()),
-                                          values.data(), lengths.data(), formats_.data(), 1);
+        PGresult* result = nullptr;
+        if (db_.pendingBegin_) {
+            result = db_.runAfterBegin(name_, values, lengths, formats_);
+        } else {
+            result = PQexecPrepared(db_.conn_, name_.c_str(), static_cast<int>(values.size()),
+                                    values.data(), lengths.data(), formats_.data(), 1);
+        }
         db_.check(result, "run a statement");
         result_ = result;
         row_ = -1;
@@ -282,6 +287,7 @@ void Connection::connect() {
 }
 
 void Connection::disconnect() noexcept {
+    pendingBegin_ = nullptr;
     statements_.clear();
     if (conn_)
         PQfinish(conn_);
@@ -289,6 +295,7 @@ void Connection::disconnect() noexcept {
 }
 
 void Connection::prepareForUse() {
+    pendingBegin_ = nullptr;
     if (conn_ && !lost_ && PQstatus(conn_) == CONNECTION_OK) {
         if (PQtransactionStatus(conn_) != PQTRANS_IDLE)
             rollback();
@@ -360,9 +367,57 @@ sql::Query Connection::query(std::string_view sql) {
     return sql::Query(*it->second);
 }
 
+PGresult* Connection::runAfterBegin(const std::string& name, const std::vector<const char*>& values,
+                                    const std::vector<int>& lengths,
+                                    const std::vector<int>& formats) {
+    const char* begin = pendingBegin_;
+    pendingBegin_ = nullptr;
+    const int count = static_cast<int>(values.size());
+    const bool sent = PQenterPipelineMode(conn_) &&
+                      PQsendQueryParams(conn_, begin, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
+                      PQsendQueryPrepared(conn_, name.c_str(), count, values.data(), lengths.data(),
+                                          formats.data(), 1) &&
+                      PQpipelineSync(conn_);
+    // The results in order, each followed by a null, up to the end of the pipeline; a broken
+    // connection ends them early.
+    std::vector<PGresult*> results;
+    for (int nulls = 0; sent && nulls < 3 && PQstatus(conn_) == CONNECTION_OK;) {
+        PGresult* result = PQgetResult(conn_);
+        if (!result) {
+            ++nulls;
+            continue;
+        }
+        nulls = 0;
+        if (PQresultStatus(result) == PGRES_PIPELINE_SYNC) {
+            PQclear(result);
+            break;
+        }
+        results.push_back(result);
+    }
+    PQexitPipelineMode(conn_);
+    PGresult* begun = results.size() > 0 ? results[0] : nullptr;
+    PGresult* result = results.size() > 1 ? results[1] : nullptr;
+    for (std::size_t i = 2; i < results.size(); ++i)
+        PQclear(results[i]);
+    if (!begun || PQresultStatus(begun) != PGRES_COMMAND_OK) {
+        PQclear(result);
+        check(begun, "begin a transaction");
+    }
+    PQclear(begun);
+    return result;
+}
+
+void Connection::sendPendingBegin() {
+    if (const char* begin = pendingBegin_) {
+        pendingBegin_ = nullptr;
+        exec(begin);
+    }
+}
+
 void Connection::exec(const std::string& sql) {
     if (!conn_)
         raiseLost("not connected");
+    sendPendingBegin();
     PGresult* result = PQexec(conn_, sql.c_str());
     check(result, "run a statement");
     changes_ = std::strtoll(PQcmdTuples(result), nullptr, 10);
@@ -376,13 +431,21 @@ bool Connection::hasTable(std::string_view name) {
 }
 
 void Connection::begin(TransactionKind kind) {
-    exec(kind == TransactionKind::Write ? "BEGIN ISOLATION LEVEL SERIALIZABLE"
-                                        : "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    if (!conn_)
+        raiseLost("not connected");
+    sendPendingBegin();
+    pendingBegin_ = kind == TransactionKind::Write
+                        ? "BEGIN ISOLATION LEVEL SERIALIZABLE"
+                        : "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY";
 }
 
 void Connection::commit() {
     if (!conn_)
         raiseLost("not connected");
+    if (pendingBegin_) {
+        pendingBegin_ = nullptr; // no statement ran: nothing to commit
+        return;
+    }
     PGresult* result = PQexec(conn_, "COMMIT");
     check(result, "commit");
     // COMMIT of a transaction that failed rolls it back and says so.
@@ -394,6 +457,10 @@ void Connection::commit() {
 }
 
 void Connection::rollback() noexcept {
+    if (pendingBegin_) {
+        pendingBegin_ = nullptr; // nothing was sent
+        return;
+    }
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
         lost_ = true;
         return;

@@ -3,6 +3,9 @@
 // one of another version.
 #include <libpq-fe.h>
 
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "qvcomsrv/store/postgres_connection.h"
@@ -143,6 +146,39 @@ TEST_P(PostgresFarmStore, ADatabaseWithoutAFarmStoreOrWithAnotherOne) {
     ASSERT_TRUE(removeFarmStore(location()));
     EXPECT_EQ(openPostgresFarmStore(testStorePath()).status().code(), Code::NotFound);
     ASSERT_TRUE(create(FarmInfo{"Afresh"})); // the database can take a farm again
+}
+
+TEST_P(PostgresFarmStore, ACreationCutOffPartWayLeavesNoStoreAndTwoCreationsTakeTurns) {
+    // What a program killed while filling a new store leaves: the tables, but no store_version.
+    ASSERT_TRUE(createFarmStore(location(), smallFarm()));
+    database_->run("DROP TABLE store_version");
+    EXPECT_EQ(openPostgresFarmStore(testStorePath()).status().code(), Code::NotFound);
+    auto again = createFarmStore(location(), smallFarm());
+    ASSERT_TRUE(again) << again.status().toString();
+    EXPECT_EQ((*again)->servers()->size(), 3u);
+    again->reset();
+    ASSERT_TRUE(removeFarmStore(location()));
+
+    // Of two programs creating the store at once, one makes it and the other finds it made.
+    std::vector<Status> outcomes(2);
+    std::vector<std::thread> creators;
+    for (Status& outcome : outcomes)
+        creators.emplace_back([&] {
+            auto made = createFarmStore(location(), smallFarm());
+            outcome = made ? Status::ok() : made.status();
+        });
+    for (std::thread& creator : creators)
+        creator.join();
+    EXPECT_NE(bool(outcomes[0]), bool(outcomes[1]))
+        << outcomes[0].toString() << " / " << outcomes[1].toString();
+    for (const Status& outcome : outcomes) {
+        if (!outcome) {
+            EXPECT_EQ(outcome.code(), Code::AlreadyExists) << outcome.toString();
+        }
+    }
+    auto store = openPostgresFarmStore(testStorePath());
+    ASSERT_TRUE(store) << store.status().toString();
+    EXPECT_EQ((*store)->zones()->size(), 2u);
 }
 
 TEST_P(PostgresFarmStore, AStoreHeldTooLongGivesABusyError) {

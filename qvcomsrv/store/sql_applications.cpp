@@ -157,18 +157,36 @@ ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int6
         throwStatus(Status::invalidArgument("The application type " + std::to_string(app.type) +
                                             " of " + app.distinguishedName() +
                                             " is not valid: " + describeRange(kObjectType) + "."));
+    for (const std::string& dn : {app.folder, app.distinguishedName()}) {
+        if (auto segments = splitDistinguishedName(dn); !segments)
+            throwStatus(segments.status());
+    }
     Resolved resolved;
-    const FolderRow folder = requireFolder(db_, app.folder);
-    resolved.folderId = folder.id;
-    app.folder = folder.dn;
-
+    // The folder, and what holds the application's name already (another application, a
+    // folder), in one look: a save waits for one round trip to the database, not three.
+    // Application ids start at 1 and a folder's name is never empty, so 0 and "" are none.
+    const std::string givenKey = nameKey(app.distinguishedName());
+    std::int64_t other = 0;
+    std::string takenFolder;
+    {
+        auto q = db_.query("SELECT f.id, f.dn, (SELECT id FROM application WHERE dn_key = ?2), "
+                           "(SELECT dn FROM folder WHERE dn_key = ?2) FROM folder f "
+                           "WHERE f.dn_key = ?1");
+        q.bind(1, nameKey(app.folder)).bind(2, givenKey);
+        if (!q.step())
+            throwStatus(Status::notFound("The folder " + app.folder + " does not exist."));
+        resolved.folderId = q.integer(0);
+        app.folder = q.text(1);
+        other = q.integer(2);
+        takenFolder = q.text(3);
+    }
     const std::string dn = app.distinguishedName();
     resolved.dnKey = nameKey(dn);
-    if (auto other = findApplication(db_, dn); other && *other != selfId)
-        throwStatus(Status::alreadyExists(
-            "The application " + storedDistinguishedName(db_, *other) + " already exists."));
-    if (auto taken = findFolder(db_, dn))
-        throwStatus(Status::alreadyExists(taken->dn +
+    if (other != 0 && other != selfId)
+        throwStatus(Status::alreadyExists("The application " + storedDistinguishedName(db_, other) +
+                                          " already exists."));
+    if (!takenFolder.empty())
+        throwStatus(Status::alreadyExists(takenFolder +
                                           " is a folder; an application cannot have its name."));
 
     dropRepeats(app.servers,
