@@ -15,7 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::size_t total = 0;
         for (int i = 0; i < count; ++i)
             total += std::u16string(argv[i]).size(); // every argument is terminated
-        if (argv[count] != nullptr || total > line.size() + 1)
+        if (argv[count] != nullptr)
+            __builtin_trap();
+        // An empty line gives one argument, the program file; any other gives no more text
+        // than the line holds.
+        if (line.empty() ? count != 1 || total == 0 : total > line.size() + 1)
             __builtin_trap();
         LocalFree(argv);
     }

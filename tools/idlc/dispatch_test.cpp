@@ -107,6 +107,35 @@ TEST_F(Dispatch, GetIDsOfNamesIgnoresCaseAndResolvesParameterNames) {
     EXPECT_EQ(ids[0], DISPID_UNKNOWN);
 }
 
+// An object with two dual faces, asked for IDispatch through the second, answers with that face:
+// its names are the second face's, and it is still the one object.
+TEST_F(Dispatch, ASecondFaceAskedForIDispatchAnswersWithItsOwnNames) {
+    IFarmletSettings* settings = nullptr;
+    ASSERT_EQ(object->get_Settings(&settings), S_OK);
+    IDispatch* plain = nullptr;
+    ASSERT_EQ(settings->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&plain)), S_OK);
+    EXPECT_EQ(static_cast<void*>(plain), static_cast<void*>(settings));
+    std::u16string isAdmin = u"IsAdmin", farmName = u"FarmName";
+    LPOLESTR names[] = {isAdmin.data()};
+    DISPID found = 0;
+    EXPECT_EQ(plain->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
+    names[0] = farmName.data();
+    EXPECT_EQ(plain->GetIDsOfNames(IID_NULL, names, 1, 0, &found), DISP_E_UNKNOWNNAME);
+
+    // The first face asked the same is still the first; IUnknown is one pointer whoever asks.
+    IDispatch* first = nullptr;
+    ASSERT_EQ(disp->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&first)), S_OK);
+    EXPECT_EQ(first, disp);
+    IUnknown* a = nullptr;
+    IUnknown* b = nullptr;
+    ASSERT_EQ(plain->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&a)), S_OK);
+    ASSERT_EQ(first->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&b)), S_OK);
+    EXPECT_EQ(a, b);
+    for (IUnknown* p : {static_cast<IUnknown*>(settings), static_cast<IUnknown*>(plain),
+                        static_cast<IUnknown*>(first), a, b})
+        p->Release();
+}
+
 TEST_F(Dispatch, GetsAPropertyDeclaredInABaseInterface) {
     Args none;
     VARIANT result;

@@ -253,8 +253,8 @@ bool readData(std::u16string_view data, bool ansi, ScriptValue& value, std::stri
             // REGEDIT4 keeps string data in the ANSI code page.
             const std::u16string text = sky::fromAnsi(std::string_view(
                 reinterpret_cast<const char*>(value.data.data()), value.data.size()));
-            value.data.resize(text.size() * sizeof(WCHAR));
-            std::memcpy(value.data.data(), text.data(), value.data.size());
+            const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
+            value.data.assign(bytes, bytes + text.size() * sizeof(WCHAR));
             value.exact = false;
         }
         return true;

@@ -127,6 +127,23 @@ TEST(Script, ReadsWhatItWrites) {
     }
 }
 
+// String types given as no bytes at all, in both script versions: an empty value, kept as given.
+TEST(Script, StringTypesWithoutBytesAreEmptyValues) {
+    for (const char16_t* header : {u"REGEDIT4", u"Windows Registry Editor Version 5.00"}) {
+        SCOPED_TRACE(sky::narrow(header));
+        const auto entries =
+            parse(std::u16string(header) +
+                  u"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Empty]\r\n"
+                  u"\"expand\"=hex(2):\r\n\"multi\"=hex(7):\r\n\"sz\"=hex(1):\r\n");
+        ASSERT_EQ(entries.size(), 4u);
+        for (std::size_t i = 1; i < entries.size(); ++i) {
+            EXPECT_TRUE(entries[i].value.data.empty()) << sky::narrow(entries[i].value.name);
+        }
+        EXPECT_EQ(entries[1].value.type, static_cast<DWORD>(REG_EXPAND_SZ));
+        EXPECT_EQ(entries[2].value.type, static_cast<DWORD>(REG_MULTI_SZ));
+    }
+}
+
 TEST(Script, DeletionsAndComments) {
     const auto entries = parse(u"Windows Registry Editor Version 5.00\r\n"
                                u"; a comment\r\n"

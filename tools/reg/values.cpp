@@ -35,14 +35,14 @@ const struct {
 
 std::u16string textOf(const std::vector<BYTE>& data) {
     std::u16string text(data.size() / sizeof(WCHAR), u'\0');
-    std::memcpy(text.data(), data.data(), text.size() * sizeof(WCHAR));
+    if (!text.empty()) // empty data may have no buffer at all
+        std::memcpy(text.data(), data.data(), text.size() * sizeof(WCHAR));
     return text;
 }
 
 std::vector<BYTE> bytesOf(std::u16string_view text) {
-    std::vector<BYTE> data(text.size() * sizeof(WCHAR));
-    std::memcpy(data.data(), text.data(), data.size());
-    return data;
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
+    return std::vector<BYTE>(bytes, bytes + text.size() * sizeof(WCHAR));
 }
 
 std::u16string format(const char* pattern, unsigned long long number) {
