@@ -44,7 +44,9 @@ int main(int argc, char** argv) {
                                               std::istreambuf_iterator<char>()};
         // Logged before the run, so that the input that brought a crash is named.
         std::fprintf(stderr, "%s\n", input.c_str());
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+        // As under libFuzzer, an empty input still comes with a valid pointer.
+        static const std::uint8_t nothing = 0;
+        LLVMFuzzerTestOneInput(bytes.empty() ? &nothing : bytes.data(), bytes.size());
     }
     std::printf("replayed %zu inputs\n", inputs.size());
     return 0;
