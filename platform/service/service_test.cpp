@@ -52,6 +52,14 @@ std::vector<std::string> recordLines() {
 }
 
 // Every test stops what it started, and closes the handles it opened.
+// Whether a process runs; an ended manager may linger as a zombie until the machine's init
+// reaps it, and counts as ended.
+bool isRunning(pid_t process) {
+    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+    std::string pid, name, state;
+    return stat >> pid >> name >> state && state != "Z";
+}
+
 class Services : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -412,12 +420,7 @@ TEST_F(Services, IdleManagerEndsAndTheNextCallStartsAnother) {
     CloseServiceHandle(rpcss);
     opened_.clear();
     CloseServiceHandle(manager_);
-    // An ended manager may linger as a zombie until the machine's init reaps it.
-    const auto alive = [first] {
-        std::ifstream stat("/proc/" + std::to_string(first) + "/stat");
-        std::string pid, name, state;
-        return stat >> pid >> name >> state && state != "Z";
-    };
+    const auto alive = [first] { return isRunning(first); };
     const auto deadline = std::chrono::steady_clock::now() + 15s;
     while (alive() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
@@ -426,6 +429,37 @@ TEST_F(Services, IdleManagerEndsAndTheNextCallStartsAnother) {
     ASSERT_NE(manager_, nullptr) << GetLastError();
     rpcss = open(u"RPCSS", SERVICE_QUERY_STATUS);
     EXPECT_EQ(statusOf(rpcss).dwCurrentState, SERVICE_RUNNING);
+}
+
+// A machine folder removed and made again at once (a fresh demo machine over the old one) is
+// another machine: the old one's manager shuts its services down and ends, though the path is
+// there again, and the new machine's first call starts a manager of its own.
+TEST_F(Services, MachineRemovedAndMadeAgainEndsItsManager) {
+    SC_HANDLE service = createProbe();
+    ASSERT_NE(service, nullptr);
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr));
+    ASSERT_TRUE(waitFor(service, SERVICE_RUNNING));
+    SC_HANDLE rpcss = open(u"RPCSS", SERVICE_QUERY_STATUS);
+    const pid_t first = static_cast<pid_t>(statusOf(rpcss).dwProcessId);
+    ASSERT_GT(first, 0);
+    for (SC_HANDLE h : opened_)
+        CloseServiceHandle(h);
+    opened_.clear();
+    CloseServiceHandle(manager_);
+
+    const std::filesystem::path machine = sky::machine::root();
+    std::filesystem::remove_all(machine);
+    std::filesystem::create_directories(machine);
+    const auto alive = [first] { return isRunning(first); };
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (alive() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(alive()) << "the removed machine's manager is still there";
+
+    manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    ASSERT_NE(manager_, nullptr) << GetLastError();
+    rpcss = open(u"RPCSS", SERVICE_QUERY_STATUS);
+    EXPECT_NE(static_cast<pid_t>(statusOf(rpcss).dwProcessId), first);
 }
 
 TEST(MachineUsers, OwnerAndListedAccountsOnly) {

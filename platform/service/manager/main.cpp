@@ -4,12 +4,14 @@
 // sky/services.h). It puts itself in the background, closes the standard handles it inherited,
 // listens on the machine's abstract socket and serves every client that is one of the machine's
 // users. It ends when, for idleSeconds, no client is connected and no service runs, or at once
-// (after shutting its services down) when the machine directory is removed. A second manager for
-// the same machine finds the socket taken and ends quietly.
+// (after shutting its services down) when the machine directory is removed, even when another has
+// been made under its name since. A second manager for the same machine finds the socket taken and
+// ends quietly.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -81,6 +83,19 @@ int main(int argc, char** argv) {
     detachFromCaller();
     signal(SIGPIPE, SIG_IGN);
 
+    // The machine folder is held open, so that it cannot be mistaken for a folder made in its place
+    // under the same name (a fresh machine over the old one): held, its inode is not reused.
+    const int machineFolder = open(machine.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (machineFolder < 0)
+        _exit(0);
+    const auto machineGone = [&] {
+        struct stat held {};
+        struct stat named {};
+        return fstat(machineFolder, &held) != 0 || held.st_nlink == 0 ||
+               stat(machine.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+               named.st_ino != held.st_ino;
+    };
+
     const int listener = listenOn(sky::services::managerSocketName(machine));
     if (listener < 0)
         _exit(0); // another manager serves this machine
@@ -107,8 +122,7 @@ int main(int argc, char** argv) {
                 close(fd);
             }
         }
-        std::error_code ec;
-        if (!std::filesystem::exists(machine, ec)) {
+        if (machineGone()) {
             manager.shutdownAll();
             break;
         }
