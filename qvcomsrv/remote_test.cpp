@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -240,6 +241,34 @@ TEST_F(RemoteObjectModelTest, ReferencesHeldAcrossTheBoundaryAreReleased) {
     EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK);
 }
 
+// A local account that is not this process's, made a user of the machine (it owns the machine
+// directory). Switching accounts takes root.
+uid_t giveMachineToAnotherAccount() {
+    uid_t other = 40000;
+    while (getpwuid(other))
+        ++other;
+    const auto root = sky::machine::root();
+    EXPECT_EQ(lchown(root.c_str(), other, other), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        EXPECT_EQ(lchown(entry.path().c_str(), other, other), 0) << entry.path();
+    return other;
+}
+
+// Runs two commands at once and gives their exit statuses and their output.
+std::pair<std::pair<int, int>, std::string> runTogether(const std::string& first,
+                                                        const std::string& second) {
+    FILE* one = popen((first + " 2>&1").c_str(), "r");
+    FILE* two = popen((second + " 2>&1").c_str(), "r");
+    EXPECT_TRUE(one && two);
+    char buffer[256];
+    std::string output;
+    while (one && std::fgets(buffer, sizeof buffer, one))
+        output += buffer;
+    while (two && std::fgets(buffer, sizeof buffer, two))
+        output += buffer;
+    return {{one ? pclose(one) : -1, two ? pclose(two) : -1}, output};
+}
+
 // The probe's answer to "admin", run as the given user (none: as this process's user).
 std::string administratorCheck(std::optional<uid_t> as = std::nullopt) {
     const std::string probe =
@@ -265,13 +294,8 @@ TEST_F(RemoteObjectModelTest, TheAdministratorCheckAnswersForTheCallingUserNotTh
     // A second local account, made a user of the machine (it owns the machine directory), asks
     // the same server. Switching accounts takes root; without it the test cannot show this.
     ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
-    uid_t other = 40000;
-    while (getpwuid(other))
-        ++other;
-    const auto root = sky::machine::root();
-    ASSERT_EQ(lchown(root.c_str(), other, other), 0);
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-        ASSERT_EQ(lchown(entry.path().c_str(), other, other), 0) << entry.path();
+    uid_t other = 0;
+    ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
     EXPECT_EQ(administratorCheck(other), "administrator 0\n");
     EXPECT_EQ(administratorCheck(), "administrator 1\n");
 }
@@ -279,17 +303,10 @@ TEST_F(RemoteObjectModelTest, TheAdministratorCheckAnswersForTheCallingUserNotTh
 TEST_F(RemoteObjectModelTest, TwoClientsAtOnceBothKeepTheirChanges) {
     const std::string probe =
         (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
-    FILE* first = popen((probe + " publish Applications/Office/Word BETA 2>&1").c_str(), "r");
-    FILE* second = popen((probe + " publish Applications/Notepad GAMMA 2>&1").c_str(), "r");
-    ASSERT_TRUE(first && second);
-    char buffer[256];
-    std::string output;
-    while (std::fgets(buffer, sizeof buffer, first))
-        output += buffer;
-    while (std::fgets(buffer, sizeof buffer, second))
-        output += buffer;
-    EXPECT_EQ(pclose(first), 0) << output;
-    EXPECT_EQ(pclose(second), 0) << output;
+    const auto [codes, output] = runTogether(probe + " publish Applications/Office/Word BETA",
+                                             probe + " publish Applications/Notepad GAMMA");
+    EXPECT_EQ(codes.first, 0) << output;
+    EXPECT_EQ(codes.second, 0) << output;
     auto sorted = [](std::vector<std::string> v) {
         std::sort(v.begin(), v.end());
         return v;
@@ -298,6 +315,36 @@ TEST_F(RemoteObjectModelTest, TwoClientsAtOnceBothKeepTheirChanges) {
               (std::vector<std::string>{"ALPHA", "BETA"}));
     EXPECT_EQ(sorted(stored("Applications/Notepad").servers),
               (std::vector<std::string>{"ALPHA", "BETA", "GAMMA"}));
+}
+
+// Two administrators publishing through the same server at once: the farm's audit trail records
+// each change as made by the client that made it, not by the server's account.
+TEST_F(RemoteObjectModelTest, TwoAdministratorsAtOnceEachGetTheirOwnAuditEntries) {
+    ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
+    uid_t other = 0;
+    ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
+    const std::string probe =
+        (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
+    const std::string asOther = "setpriv --reuid=" + std::to_string(other) +
+                                " --regid=" + std::to_string(other) + " --clear-groups ";
+    const auto [codes, output] =
+        runTogether(probe + " publish Applications/Office/Word BETA",
+                    asOther + probe + " publish Applications/Notepad GAMMA");
+    EXPECT_EQ(codes.first, 0) << output;
+    EXPECT_EQ(codes.second, 0) << output;
+
+    auto entries = servedStore()->auditTrail({});
+    ASSERT_TRUE(entries) << entries.status().toString();
+    std::map<std::string, std::string> byApplication;
+    for (const sky::farm::AuditEntry& entry : *entries) {
+        EXPECT_EQ(entry.operation, "Publish");
+        byApplication[entry.distinguishedName + " " + *entry.newValue] = entry.user;
+    }
+    ASSERT_EQ(byApplication.size(), 2u);
+    const std::string self = sky::farm::processActor().user;
+    EXPECT_EQ(byApplication["Applications/Office/Word BETA"], self);
+    EXPECT_NE(byApplication["Applications/Notepad GAMMA"], self);
+    EXPECT_FALSE(byApplication["Applications/Notepad GAMMA"].empty());
 }
 
 TEST_F(RemoteObjectModelTest, AServerThatStopsGivesItsClientsAClearFailure) {

@@ -64,8 +64,10 @@ public:
             if (Status s = definition(setting).check(value); !s)
                 return s;
             Transaction tx(*db_, Transaction::Kind::Write);
-            if (Status s = checkReported(readFarm(), setting); !s)
+            const FarmInfo before = readFarm();
+            if (Status s = checkReported(before, setting); !s)
                 return s;
+            record(farmSettingEntries(before.name, setting, before.settings.get(setting), value));
             const std::string sql =
                 "UPDATE farm SET \"" + std::string(definition(setting).name) + "\" = ?1";
             auto q = db_->query(sql);
@@ -106,6 +108,7 @@ public:
             if (!insertAdministrator(account))
                 return Status::alreadyExists(std::string(account) +
                                              " is already an administrator of the farm.");
+            record({auditEntry("AddAdministrator", account)});
             tx.commit();
             return Status::ok();
         });
@@ -120,6 +123,7 @@ public:
             if (db_->changes() == 0)
                 return Status::notFound(std::string(account) +
                                         " is not an administrator of the farm.");
+            record({auditEntry("RemoveAdministrator", account)});
             tx.commit();
             return Status::ok();
         });
@@ -161,6 +165,7 @@ public:
             Transaction tx(*db_, Transaction::Kind::Write);
             const sqlite::FolderRow parent = sqlite::requireFolder(*db_, parentDn);
             std::string dn = insertFolder(parent, name);
+            record({auditEntry("CreateFolder", dn)});
             tx.commit();
             return dn;
         });
@@ -203,6 +208,8 @@ public:
             if (edited.id == 0) {
                 target = edited;
                 target.id = applications_.insert(target);
+                if (auditing_)
+                    record(applicationChangeEntries(nullptr, target));
             } else {
                 auto found = applications_.load(ApplicationTable::Selection::One, edited.id,
                                                 IconLoading::Skip);
@@ -213,6 +220,12 @@ public:
                 const Application& current = found.front();
                 target = loaded ? mergeChanges(current, *loaded, edited) : edited;
                 target.id = current.id;
+                if (auditing_) {
+                    Application before = current;
+                    if (target.icon)
+                        before.icon = applications_.icon(current.id);
+                    record(applicationChangeEntries(&before, target));
+                }
                 applications_.update(current, target);
             }
             tx.commit();
@@ -224,6 +237,7 @@ public:
         return runLocked([&]() -> Status {
             Transaction tx(*db_, Transaction::Kind::Write);
             const std::int64_t id = sqlite::requireApplication(*db_, dn);
+            record({auditEntry("DeleteApplication", sqlite::storedDistinguishedName(*db_, id))});
             auto q = db_->query("DELETE FROM application WHERE id = ?1");
             q.bind(1, id);
             q.run();
@@ -294,7 +308,92 @@ public:
         });
     }
 
+    void setActor(const AuditActor& actor) override {
+        std::lock_guard lock(mutex_);
+        actor_ = actor;
+    }
+
+    void setAuditing(bool on) override {
+        std::lock_guard lock(mutex_);
+        auditing_ = on;
+    }
+
+    Result<std::vector<AuditEntry>> auditTrail(const AuditQuery& query) override {
+        return runLocked([&]() -> Result<std::vector<AuditEntry>> {
+            std::vector<AuditEntry> entries;
+            auto q = db_->query(
+                "SELECT id, time, account, machine, operation, dn, setting, has_old, old_value, "
+                "has_new, new_value FROM audit WHERE (?1 = '' OR time >= ?1) AND (?2 = '' OR "
+                "account_key = ?2) AND (?3 = '' OR dn_key = ?3) ORDER BY change_id DESC, id");
+            q.bind(1, query.since.value_or(""))
+                .bind(2, query.user ? nameKey(*query.user) : "")
+                .bind(3, query.application ? nameKey(*query.application) : "");
+            while (q.step()) {
+                AuditEntry entry;
+                entry.id = q.integer(0);
+                entry.time = q.text(1);
+                entry.user = q.text(2);
+                entry.machine = q.text(3);
+                entry.operation = q.text(4);
+                entry.distinguishedName = q.text(5);
+                entry.setting = q.text(6);
+                if (q.integer(7))
+                    entry.oldValue = q.text(8);
+                if (q.integer(9))
+                    entry.newValue = q.text(10);
+                entries.push_back(std::move(entry));
+            }
+            return entries;
+        });
+    }
+
+    Result<std::int64_t> pruneAuditTrail(std::string_view before) override {
+        return runLocked([&]() -> Result<std::int64_t> {
+            Transaction tx(*db_, Transaction::Kind::Write);
+            auto q = db_->query("DELETE FROM audit WHERE time < ?1");
+            q.bind(1, before);
+            q.run();
+            const std::int64_t removed = db_->changes();
+            tx.commit();
+            return removed;
+        });
+    }
+
 private:
+    // Writes the entries of a change into the audit trail, inside the change's transaction.
+    void record(const std::vector<AuditEntry>& entries) {
+        if (!auditing_ || entries.empty())
+            return;
+        const std::string time = auditTimeNow();
+        const std::string userKey = nameKey(actor_.user);
+        std::int64_t change = 0;
+        {
+            auto last = db_->query("SELECT IFNULL(MAX(id), 0) + 1 FROM audit");
+            if (last.step())
+                change = last.integer(0);
+        }
+        for (const AuditEntry& entry : entries) {
+            auto q = db_->query(
+                "INSERT INTO audit (change_id, time, account, account_key, machine, operation, "
+                "dn, dn_key, setting, has_old, old_value, has_new, new_value) VALUES (?13, ?1, "
+                "?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+            q.bind(13, change)
+                .bind(1, time)
+                .bind(2, actor_.user)
+                .bind(3, userKey)
+                .bind(4, actor_.machine)
+                .bind(5, entry.operation)
+                .bind(6, entry.distinguishedName)
+                .bind(7, nameKey(entry.distinguishedName))
+                .bind(8, entry.setting)
+                .bind(9, std::int64_t{entry.oldValue.has_value()})
+                .bind(10, entry.oldValue.value_or(""))
+                .bind(11, std::int64_t{entry.newValue.has_value()})
+                .bind(12, entry.newValue.value_or(""));
+            q.run();
+        }
+    }
+
     // Runs `body` alone (one thread at a time on this connection) and turns failures into the
     // Status it returns.
     template <typename Body> auto runLocked(Body&& body) -> decltype(body()) {
@@ -327,6 +426,9 @@ private:
                 return publish ? alreadyPublished(stored, row.name)
                                : notPublished(stored, row.name);
             }
+            const std::string stored = sqlite::storedDistinguishedName(*db_, app);
+            record({publish ? auditEntry("Publish", stored, "Server", std::nullopt, row.name)
+                            : auditEntry("Unpublish", stored, "Server", row.name, std::nullopt)});
             tx.commit();
             return Status::ok();
         });
@@ -494,6 +596,9 @@ private:
     std::mutex mutex_;
     std::unique_ptr<Database> db_;
     ApplicationTable applications_;
+    // Who the changes are recorded as made by, and whether they are recorded.
+    AuditActor actor_ = processActor();
+    bool auditing_ = true;
 };
 
 // Pragmas every connection sets; the store's identity checked before anything else is read.
@@ -530,6 +635,7 @@ void prepareConnection(Database& db) {
         db.exec("CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL) "
                 "WITHOUT ROWID");
         renamed = sqlite::refoldNames(db);
+        db.exec(sqlite::auditTableSql());
         sqlite::recordFolding(db);
         db.exec("PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion));
         tx.commit();

@@ -73,7 +73,28 @@ std::string schemaSql() {
            "  authority_name TEXT NOT NULL,\n"
            "  name TEXT NOT NULL,\n"
            "  PRIMARY KEY (application_id, is_group, position)\n"
-           ") WITHOUT ROWID;\n";
+           ") WITHOUT ROWID;\n" +
+           auditTableSql();
+}
+
+std::string auditTableSql() {
+    return "CREATE TABLE IF NOT EXISTS audit (\n"
+           "  id INTEGER PRIMARY KEY,\n"
+           "  change_id INTEGER NOT NULL,\n"
+           "  time TEXT NOT NULL,\n"
+           "  account TEXT NOT NULL,\n"
+           "  account_key TEXT NOT NULL,\n"
+           "  machine TEXT NOT NULL,\n"
+           "  operation TEXT NOT NULL,\n"
+           "  dn TEXT NOT NULL,\n"
+           "  dn_key TEXT NOT NULL,\n"
+           "  setting TEXT NOT NULL,\n"
+           "  has_old INTEGER NOT NULL,\n"
+           "  old_value TEXT NOT NULL,\n"
+           "  has_new INTEGER NOT NULL,\n"
+           "  new_value TEXT NOT NULL\n"
+           ");\n"
+           "CREATE INDEX IF NOT EXISTS audit_time ON audit (time);\n";
 }
 
 std::string farmSettingColumns(const std::string& prefix) {

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "qvcomsrv/store/farm_store.h"
 
 namespace sky::qvfarm {
 
@@ -25,6 +28,10 @@ int listAdministrators(const StoreOption& store, Streams io);
 int listFarms(Streams io);
 int selectFarm(const std::string& nameOrFile, Streams io);
 int buildDemoFarm(const std::string& name, Streams io);
+
+// The store given (a store file), or the machine's; "qvfarm: " and the problem on `io.err`, and
+// null, when it cannot be opened.
+std::unique_ptr<farm::FarmStore> openStoreOption(const StoreOption& store, Streams io);
 
 // The account of the user running the program.
 std::string currentUser();
