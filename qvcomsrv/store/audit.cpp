@@ -70,10 +70,9 @@ std::vector<AuditEntry> applicationChangeEntries(const Application* before,
     fresh.folder = after.folder;
     fresh.type = after.type;
     fresh.icon = Bytes{};
-    if (!before) {
-        entries.push_back(auditEntry("CreateApplication", dn));
+    const bool created = !before;
+    if (created)
         before = &fresh;
-    }
     const ApplicationDifferences differences = differencesBetween(*before, after);
     for (const SettingChange& change : differences.settings) {
         entries.push_back(auditEntry("ChangeApplication", dn, change.name,
@@ -95,7 +94,16 @@ std::vector<AuditEntry> applicationChangeEntries(const Application* before,
     if (differences.iconChanged)
         entries.push_back(auditEntry("ChangeApplication", dn, "Icon", iconText(before->icon),
                                      iconText(after.icon)));
-    return entries;
+    if (!created)
+        return entries;
+    // A new application is one entry: what it was created with, as "name=value" pairs.
+    std::string values;
+    for (const AuditEntry& entry : entries) {
+        if (!values.empty())
+            values += "; ";
+        values += entry.setting + "=" + entry.newValue.value_or("");
+    }
+    return {auditEntry("CreateApplication", dn, "", std::nullopt, values)};
 }
 
 std::vector<AuditEntry> farmSettingEntries(std::string_view farmName, FarmSetting setting,

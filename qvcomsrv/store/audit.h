@@ -4,7 +4,7 @@
 //
 // Operations (`AuditEntry::operation`) and what they carry:
 //
-//   CreateApplication    DN of the new application
+//   CreateApplication    DN of the new application, and what it was created with (below)
 //   DeleteApplication    DN
 //   ChangeApplication    DN, `setting` (a setting's name, "AppName", "ParentFolderDN",
 //                        "AppType", "Description" or "Icon") and its old and new value as text
@@ -17,9 +17,10 @@
 //   AddAdministrator, RemoveAdministrator
 //                        the account
 //
-// A new application records CreateApplication and then, as for a change, every setting, server
-// and account that differs from a new application's defaults, so that the trail tells what it
-// was created with.
+// A new application records one CreateApplication entry whose new value tells what it was created
+// with: every field, setting, server and account that differs from a new application's defaults,
+// as "name=value" pairs joined by "; " ("Description=Word; DefaultEncryption=3; Server=ALPHA;
+// User=CORP\bob; Icon=4286 bytes").
 #pragma once
 
 #include <cstdint>

@@ -90,10 +90,9 @@ TEST(AuditTrail, EveryKindOfChangeIsRecordedWithItsActorAndNothingElse) {
                   "Publish Applications/Office/Word Server -→BETA",
                   "ChangeApplication Applications/Office/Word Icon →4286 bytes",
                   "CreateApplication Applications/Office/Word",
-                  "ChangeApplication Applications/Office/Word Description →Word for everyone",
-                  "Publish Applications/Office/Word Server -→ALPHA",
-                  "GrantUser Applications/Office/Word User -→CORP\\bob",
               }));
+    EXPECT_EQ(entries.back().newValue,
+              "Description=Word for everyone; Server=ALPHA; User=CORP\\bob");
     for (const AuditEntry& entry : entries) {
         EXPECT_EQ(entry.user, "alice");
         EXPECT_EQ(entry.machine, "ADMIN-PC");
@@ -115,12 +114,12 @@ TEST(AuditTrail, TwoConnectionsRecordTheirOwnActors) {
     ASSERT_TRUE(first->setFarmSetting(FarmSetting::EnableSNMPAgent, 1));
 
     const auto alices = trail(*second, {std::nullopt, std::string("ALICE"), std::nullopt});
-    ASSERT_EQ(alices.size(), 3u);
+    ASSERT_EQ(alices.size(), 2u);
     EXPECT_EQ(alices[0].operation, "SetFarmSetting");
-    EXPECT_EQ(alices[2].distinguishedName, "Applications/Calc");
+    EXPECT_EQ(alices[1].distinguishedName, "Applications/Calc");
     const auto paint =
         trail(*first, {std::nullopt, std::nullopt, std::string("applications/PAINT")});
-    ASSERT_EQ(paint.size(), 2u);
+    ASSERT_EQ(paint.size(), 1u);
     EXPECT_EQ(paint[0].user, "bob");
     EXPECT_EQ(paint[0].machine, "PC2");
     EXPECT_TRUE(trail(*first, {std::nullopt, std::string("carol"), std::nullopt}).empty());

@@ -1,6 +1,7 @@
 #include "qvcomsrv/store/differences.h"
 
 #include <algorithm>
+#include <set>
 
 #include "qvcomsrv/store/names.h"
 
@@ -8,10 +9,28 @@ namespace sky::farm {
 
 namespace {
 
+// The names in `from` that `in` lacks, ignoring case; each name folded once.
+std::vector<std::string> missingNames(const std::vector<std::string>& from,
+                                      const std::vector<std::string>& in) {
+    std::vector<std::string> names;
+    if (from == in)
+        return names;
+    std::set<std::string> keys;
+    for (const std::string& name : in)
+        keys.insert(nameKey(name));
+    for (const std::string& name : from) {
+        if (!keys.contains(nameKey(name)))
+            names.push_back(name);
+    }
+    return names;
+}
+
 // The items of `from` that `in` lacks, by `same`.
 template <class T, class Same>
 std::vector<T> missing(const std::vector<T>& from, const std::vector<T>& in, Same same) {
     std::vector<T> items;
+    if (from == in)
+        return items;
     for (const T& item : from) {
         if (std::none_of(in.begin(), in.end(), [&](const T& other) { return same(item, other); }))
             items.push_back(item);
@@ -45,11 +64,8 @@ ApplicationDifferences differencesBetween(const Application& before, const Appli
         field(differences, definition(setting).name, before.settings.get(setting),
               after.settings.get(setting));
     }
-    const auto sameServer = [](const std::string& a, const std::string& b) {
-        return sameName(a, b);
-    };
-    differences.serversGained = missing(after.servers, before.servers, sameServer);
-    differences.serversLost = missing(before.servers, after.servers, sameServer);
+    differences.serversGained = missingNames(after.servers, before.servers);
+    differences.serversLost = missingNames(before.servers, after.servers);
     const auto sameAccount = [](const Account& a, const Account& b) { return a.sameAccount(b); };
     differences.usersGained = missing(after.users, before.users, sameAccount);
     differences.usersLost = missing(before.users, after.users, sameAccount);

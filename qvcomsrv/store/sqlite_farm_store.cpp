@@ -221,10 +221,14 @@ public:
                 target = loaded ? mergeChanges(current, *loaded, edited) : edited;
                 target.id = current.id;
                 if (auditing_) {
+                    // The stored icon is read only when the caller changed the icon it loaded.
                     Application before = current;
-                    if (target.icon)
+                    Application after = target;
+                    if (target.icon && !(loaded && loaded->icon == edited.icon))
                         before.icon = applications_.icon(current.id);
-                    record(applicationChangeEntries(&before, target));
+                    else
+                        after.icon.reset();
+                    record(applicationChangeEntries(&before, after));
                 }
                 applications_.update(current, target);
             }
@@ -372,7 +376,13 @@ private:
             if (last.step())
                 change = last.integer(0);
         }
+        std::string dn;
+        std::string dnKey;
         for (const AuditEntry& entry : entries) {
+            if (entry.distinguishedName != dn) {
+                dn = entry.distinguishedName;
+                dnKey = nameKey(dn);
+            }
             auto q = db_->query(
                 "INSERT INTO audit (change_id, time, account, account_key, machine, operation, "
                 "dn, dn_key, setting, has_old, old_value, has_new, new_value) VALUES (?13, ?1, "
@@ -384,7 +394,7 @@ private:
                 .bind(4, actor_.machine)
                 .bind(5, entry.operation)
                 .bind(6, entry.distinguishedName)
-                .bind(7, nameKey(entry.distinguishedName))
+                .bind(7, dnKey)
                 .bind(8, entry.setting)
                 .bind(9, std::int64_t{entry.oldValue.has_value()})
                 .bind(10, entry.oldValue.value_or(""))

@@ -93,8 +93,7 @@ std::string auditTableSql() {
            "  old_value TEXT NOT NULL,\n"
            "  has_new INTEGER NOT NULL,\n"
            "  new_value TEXT NOT NULL\n"
-           ");\n"
-           "CREATE INDEX IF NOT EXISTS audit_time ON audit (time);\n";
+           ");\n";
 }
 
 std::string farmSettingColumns(const std::string& prefix) {
