@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "current_user.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "sky/registry.h"
 
@@ -75,6 +76,11 @@ sky::farm::Result<sky::farm::StoreLocation> servedStore(Connections& all) {
 }
 
 } // namespace
+
+sky::farm::AuditActor FarmConnection::caller() {
+    static const std::string machine = sky::farm::processActor().machine;
+    return {currentUserName(), machine};
+}
 
 sky::farm::Result<Farm> connectToMachineFarm() {
     Connections& all = connections();

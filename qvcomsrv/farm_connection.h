@@ -17,15 +17,20 @@ public:
     FarmConnection(std::unique_ptr<sky::farm::FarmStore> store, sky::farm::StoreLocation location)
         : store_(std::move(store)), location_(std::move(location)) {}
 
-    // Runs `work(store)` while holding the store.
+    // Runs `work(store)` while holding the store. What it changes is recorded in the farm's
+    // audit trail as done by the caller the object model serves (the client when serving another
+    // process) on this machine.
     template <typename Work> auto use(Work&& work) {
         std::lock_guard<std::mutex> hold(mutex_);
+        store_->setActor(caller());
         return work(*store_);
     }
 
     const sky::farm::StoreLocation& location() const { return location_; }
 
 private:
+    static sky::farm::AuditActor caller();
+
     std::mutex mutex_;
     std::unique_ptr<sky::farm::FarmStore> store_;
     sky::farm::StoreLocation location_;

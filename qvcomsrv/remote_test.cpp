@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -265,6 +266,19 @@ TEST_F(RemoteObjectModelTest, ReferencesHeldAcrossTheBoundaryAreReleased) {
     EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK);
 }
 
+// A local account that is not this process's, made a user of the machine (it owns the machine
+// directory). Switching accounts takes root.
+uid_t giveMachineToAnotherAccount() {
+    uid_t other = 40000;
+    while (getpwuid(other))
+        ++other;
+    const auto root = sky::machine::root();
+    EXPECT_EQ(lchown(root.c_str(), other, other), 0);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        EXPECT_EQ(lchown(entry.path().c_str(), other, other), 0) << entry.path();
+    return other;
+}
+
 // The probe's answer to "admin", run as the given user (none: as this process's user).
 std::string administratorCheck(std::optional<uid_t> as = std::nullopt) {
     const std::string probe =
@@ -290,13 +304,8 @@ TEST_F(RemoteObjectModelTest, TheAdministratorCheckAnswersForTheCallingUserNotTh
     // A second local account, made a user of the machine (it owns the machine directory), asks
     // the same server. Switching accounts takes root; without it the test cannot show this.
     ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
-    uid_t other = 40000;
-    while (getpwuid(other))
-        ++other;
-    const auto root = sky::machine::root();
-    ASSERT_EQ(lchown(root.c_str(), other, other), 0);
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-        ASSERT_EQ(lchown(entry.path().c_str(), other, other), 0) << entry.path();
+    uid_t other = 0;
+    ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
     EXPECT_EQ(administratorCheck(other), "administrator 0\n");
     EXPECT_EQ(administratorCheck(), "administrator 1\n");
 }
@@ -317,6 +326,36 @@ TEST_F(RemoteObjectModelTest, TwoClientsAtOnceBothKeepTheirChanges) {
               (std::vector<std::string>{"ALPHA", "BETA"}));
     EXPECT_EQ(sorted(stored("Applications/Notepad").servers),
               (std::vector<std::string>{"ALPHA", "BETA", "GAMMA"}));
+}
+
+// Two administrators publishing through the same server at once: the farm's audit trail records
+// each change as made by the client that made it, not by the server's account.
+TEST_F(RemoteObjectModelTest, TwoAdministratorsAtOnceEachGetTheirOwnAuditEntries) {
+    ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
+    uid_t other = 0;
+    ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
+    const std::string probe =
+        (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
+    const std::string asOther = "setpriv --reuid=" + std::to_string(other) +
+                                " --regid=" + std::to_string(other) + " --clear-groups ";
+    const auto runs = sky::testing::runCommandsTogether(
+        {probe + " publish Applications/Office/Word BETA 2>&1",
+         asOther + probe + " publish Applications/Notepad GAMMA 2>&1"});
+    for (const auto& run : runs)
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+
+    auto entries = servedStore()->auditTrail({});
+    ASSERT_TRUE(entries) << entries.status().toString();
+    std::map<std::string, std::string> byApplication;
+    for (const sky::farm::AuditEntry& entry : *entries) {
+        EXPECT_EQ(entry.operation, "Publish");
+        byApplication[entry.distinguishedName + " " + *entry.newValue] = entry.user;
+    }
+    ASSERT_EQ(byApplication.size(), 2u);
+    const std::string self = sky::farm::processActor().user;
+    EXPECT_EQ(byApplication["Applications/Office/Word BETA"], self);
+    EXPECT_NE(byApplication["Applications/Notepad GAMMA"], self);
+    EXPECT_FALSE(byApplication["Applications/Notepad GAMMA"].empty());
 }
 
 TEST_F(RemoteObjectModelTest, AServerThatStopsGivesItsClientsAClearFailure) {

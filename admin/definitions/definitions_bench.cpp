@@ -11,6 +11,7 @@
 #include "definitions/definition_file.h"
 #include "definitions/export_farm.h"
 #include "definitions/import_farm.h"
+#include "definitions/import_preview.h"
 #include "definitions/text_file.h"
 #include "qvcomsrv/store/farm_store.h"
 #include "qvcomsrv/store/icon.h"
@@ -254,12 +255,20 @@ void BM_ExportFloor(benchmark::State& run) {
 }
 BENCHMARK(BM_ExportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
+// The large farm exported into the file that import and its preview read.
+bool exportImportFile(benchmark::State& run, AdminState& state, CountingFeedback& feedback) {
+    if (!exportFarm(state, feedback, machine().windowsFile("import.ini"))) {
+        run.SkipWithError(feedback.failure.c_str());
+        return false;
+    }
+    return true;
+}
+
 void BM_ImportFarm(benchmark::State& run) {
     Machine& m = machine();
     AdminState state;
     CountingFeedback feedback;
-    if (!exportFarm(state, feedback, m.windowsFile("import.ini"))) {
-        run.SkipWithError(feedback.failure.c_str());
+    if (!exportImportFile(run, state, feedback)) {
         return;
     }
     for (auto _ : run) {
@@ -279,6 +288,28 @@ void BM_ImportFarm(benchmark::State& run) {
     }
 }
 BENCHMARK(BM_ImportFarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// The preview of the same import: the same file, the farm copied and the import run on the copy,
+// then the farm before and after compared.
+void BM_PreviewImport(benchmark::State& run) {
+    Machine& m = machine();
+    AdminState state;
+    CountingFeedback feedback;
+    if (!exportImportFile(run, state, feedback)) {
+        return;
+    }
+    serve(emptyLargeFarm());
+    for (auto _ : run) {
+        const ImportPreview preview =
+            previewCommand(PreviewedCommand::Import, u"", m.windowsFile("import.ini"), feedback);
+        if (!preview.ranToEnd() || preview.applications.size() != kApplications) {
+            run.SkipWithError("the preview does not add every application");
+            return;
+        }
+    }
+    run.SetItemsProcessed(run.iterations() * kApplications);
+}
+BENCHMARK(BM_PreviewImport)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 // The floor of import: the same folders created and the same applications saved straight into
 // the store, one at a time.

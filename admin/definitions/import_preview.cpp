@@ -79,53 +79,6 @@ std::map<std::string, const Application*> byName(const FarmImage& image) {
     return found;
 }
 
-// The names in `from` that `in` lacks, by `same`.
-template <class T, class Same, class Name>
-std::vector<std::string> missing(const std::vector<T>& from, const std::vector<T>& in, Same same,
-                                 Name name) {
-    std::vector<std::string> names;
-    for (const T& item : from) {
-        if (std::none_of(in.begin(), in.end(), [&](const T& other) { return same(item, other); })) {
-            names.push_back(name(item));
-        }
-    }
-    return names;
-}
-
-ApplicationChanges differences(const Application& before, const Application& after) {
-    ApplicationChanges changes;
-    if (before.type != after.type) {
-        changes.settings.push_back({"AppType", before.type, after.type});
-    }
-    if (before.description != after.description) {
-        changes.settings.push_back({"Description", before.description, after.description});
-    }
-    for (std::size_t i = 0; i < sky::farm::kAppSettingCount; ++i) {
-        const auto setting = static_cast<sky::farm::AppSetting>(i);
-        if (before.settings.get(setting) != after.settings.get(setting)) {
-            changes.settings.push_back({std::string(sky::farm::definition(setting).name),
-                                        before.settings.get(setting), after.settings.get(setting)});
-        }
-    }
-    const auto sameServer = [](const std::string& a, const std::string& b) {
-        return sky::farm::sameName(a, b);
-    };
-    const auto serverName = [](const std::string& s) { return s; };
-    changes.serversGained = missing(after.servers, before.servers, sameServer, serverName);
-    changes.serversLost = missing(before.servers, after.servers, sameServer, serverName);
-    const auto sameAccount = [](const sky::farm::Account& a, const sky::farm::Account& b) {
-        return a.sameAccount(b);
-    };
-    const auto accountName = [](const sky::farm::Account& a) { return a.displayName(); };
-    changes.usersGained = missing(after.users, before.users, sameAccount, accountName);
-    changes.usersLost = missing(before.users, after.users, sameAccount, accountName);
-    changes.groupsGained = missing(after.groups, before.groups, sameAccount, accountName);
-    changes.groupsLost = missing(before.groups, after.groups, sameAccount, accountName);
-    changes.iconChanged =
-        before.icon.value_or(sky::farm::Bytes{}) != after.icon.value_or(sky::farm::Bytes{});
-    return changes;
-}
-
 void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& after,
              const std::vector<SaveEvent>& events) {
     preview.farmName = before.farm.name;
@@ -158,7 +111,7 @@ void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& a
         } else if (old == beforeApps.end()) {
             app.outcome = SaveOutcome::Added;
         } else if (now != afterApps.end()) {
-            app.changes = differences(*old->second, *now->second);
+            app.changes = sky::farm::differencesBetween(*old->second, *now->second);
             app.outcome = app.changes.empty() ? SaveOutcome::Unchanged : SaveOutcome::Replaced;
         }
         if (now != afterApps.end()) {
@@ -174,12 +127,6 @@ void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& a
 }
 
 } // namespace
-
-bool ApplicationChanges::empty() const {
-    return settings.empty() && serversGained.empty() && serversLost.empty() &&
-           usersGained.empty() && usersLost.empty() && groupsGained.empty() && groupsLost.empty() &&
-           !iconChanged;
-}
 
 ImportPreview previewCommand(PreviewedCommand command, std::u16string_view server,
                              std::u16string_view file, Feedback& feedback) {
@@ -255,6 +202,14 @@ std::string plural(std::size_t count, const std::string& one, const std::string&
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+std::vector<std::string> accountNames(const std::vector<sky::farm::Account>& accounts) {
+    std::vector<std::string> names;
+    for (const sky::farm::Account& account : accounts) {
+        names.push_back(account.displayName());
+    }
+    return names;
+}
+
 void listLine(std::ostream& out, const char* label, const std::vector<std::string>& names) {
     if (names.empty()) {
         return;
@@ -310,10 +265,10 @@ std::string previewText(const ImportPreview& preview) {
             }
             listLine(out, "servers gained", app.changes.serversGained);
             listLine(out, "servers lost", app.changes.serversLost);
-            listLine(out, "users gained", app.changes.usersGained);
-            listLine(out, "users lost", app.changes.usersLost);
-            listLine(out, "groups gained", app.changes.groupsGained);
-            listLine(out, "groups lost", app.changes.groupsLost);
+            listLine(out, "users gained", accountNames(app.changes.usersGained));
+            listLine(out, "users lost", accountNames(app.changes.usersLost));
+            listLine(out, "groups gained", accountNames(app.changes.groupsGained));
+            listLine(out, "groups lost", accountNames(app.changes.groupsLost));
             if (app.changes.iconChanged) {
                 out << "                 icon changed\n";
             }
@@ -371,10 +326,10 @@ std::string previewJson(const ImportPreview& preview) {
             entry["changes"] = {{"settings", changesJson(app.changes.settings)},
                                 {"serversGained", app.changes.serversGained},
                                 {"serversLost", app.changes.serversLost},
-                                {"usersGained", app.changes.usersGained},
-                                {"usersLost", app.changes.usersLost},
-                                {"groupsGained", app.changes.groupsGained},
-                                {"groupsLost", app.changes.groupsLost},
+                                {"usersGained", accountNames(app.changes.usersGained)},
+                                {"usersLost", accountNames(app.changes.usersLost)},
+                                {"groupsGained", accountNames(app.changes.groupsGained)},
+                                {"groupsLost", accountNames(app.changes.groupsLost)},
                                 {"iconChanged", app.changes.iconChanged}};
         }
         if (app.outcome == SaveOutcome::PassedOver) {

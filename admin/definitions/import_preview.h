@@ -13,29 +13,17 @@
 
 #include "core/admin_state.h"
 #include "core/feedback.h"
+#include "qvcomsrv/store/differences.h"
 #include "qvcomsrv/store/model.h"
 
 namespace brask {
 
 enum class PreviewedCommand { Import, Online };
 
-// One setting (or an application's "Description" or "AppType") that would change.
-struct SettingChange {
-    std::string name;
-    sky::farm::SettingValue before;
-    sky::farm::SettingValue after;
-};
-
-// What would differ in an application that the command stores over one of the same name.
-struct ApplicationChanges {
-    std::vector<SettingChange> settings;
-    std::vector<std::string> serversGained, serversLost;
-    std::vector<std::string> usersGained, usersLost;
-    std::vector<std::string> groupsGained, groupsLost;
-    bool iconChanged = false;
-
-    bool empty() const;
-};
+// A setting (or an application's "Description" or "AppType") that would change, and what would
+// differ in an application that the command stores over one of the same name.
+using SettingChange = sky::farm::SettingChange;
+using ApplicationChanges = sky::farm::ApplicationDifferences;
 
 enum class SaveOutcome {
     Added,      // no application of that name before

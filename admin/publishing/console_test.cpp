@@ -1,6 +1,8 @@
 // The publishing commands of the command-line mode: the real braskadmin on a real farm for their
 // output, exit codes and what they leave in the farm; in process for the order of their pairs.
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include "publishing/console_commands.h"
 #include "publishing/publishing_test_support.h"
 #include "shell/command_line.h"
+#include "sky/machine.h"
 #include "sky/registry.h"
 #include "sky/text.h"
 
@@ -178,6 +181,61 @@ TEST_F(PublishingCommandLineTest, PairsRunInTheDialogsOrder) {
                             {u"Applications/Gamma", u"S3"},
                             {u"Applications/Alpha", u"S3"}}));
     EXPECT_EQ(out.str(), "Published 2 applications\n");
+}
+
+// Every change the commands make is in the farm's audit trail as made by the user running them;
+// a change the farm refuses, and a preview, record nothing.
+TEST_F(PublishingCommandLineTest, TheAuditTrailRecordsEachCommandsChangesWithItsUser) {
+    const auto audit = [] {
+        const testing::ProgramRun run = runProgram("qvfarm", "audit --json");
+        EXPECT_EQ(run.exitCode, 0) << run.errors;
+        std::vector<std::string> lines;
+        for (const nlohmann::json& entry : nlohmann::json::parse(run.out)) {
+            EXPECT_EQ(entry["user"], testing::currentUser());
+            lines.push_back(entry["operation"].get<std::string>() + " " +
+                            entry["distinguishedName"].get<std::string>() + " " +
+                            entry["setting"].get<std::string>() + " " +
+                            (entry["old"].is_null() ? "-" : entry["old"].get<std::string>()) + " " +
+                            (entry["new"].is_null() ? "-" : entry["new"].get<std::string>()));
+        }
+        std::reverse(lines.begin(), lines.end());
+        return lines;
+    };
+    ASSERT_TRUE(audit().empty());
+    EXPECT_EQ(brask("publish --server S3 Gamma").exitCode, kExitSuccess);
+    EXPECT_EQ(brask("unpublish --server S2 Beta").exitCode, kExitSuccess);
+    // Refused: Alpha runs on S1 already; nothing is saved and nothing recorded.
+    brask("publish --server S1 Alpha");
+    EXPECT_EQ(brask("options --width 1024 Gamma").exitCode, kExitSuccess);
+    EXPECT_EQ(brask("clone S1 --to S3").exitCode, kExitSuccess);
+    std::vector<std::string> recorded = audit();
+    ASSERT_GE(recorded.size(), 5u);
+    EXPECT_EQ(recorded[0], "Publish Applications/Gamma Server - S3");
+    EXPECT_EQ(recorded[1], "Unpublish Applications/Beta Server S2 -");
+    std::vector<std::string> expected{
+        "ChangeApplication Applications/Gamma DefaultWindowWidth 800 1024",
+        "Publish Applications/Alpha Server - S3", "Publish Applications/Beta Server - S3"};
+    for (const std::string& line : expected) {
+        EXPECT_NE(std::find(recorded.begin(), recorded.end(), line), recorded.end()) << line;
+    }
+    for (const std::string& line : recorded) {
+        EXPECT_TRUE(line.find("Applications/Alpha") == std::string::npos ||
+                    line == "Publish Applications/Alpha Server - S3")
+            << line;
+    }
+
+    const std::size_t before = recorded.size();
+    const std::filesystem::path file = sky::machine::root() / "farm.ini";
+    std::ofstream(file, std::ios::binary) << "[Farm]\r\nMaxConnectionsPerUser=4\r\n";
+    EXPECT_EQ(brask("import --dry-run '" + file.string() + "'").exitCode, kExitSuccess);
+    EXPECT_EQ(audit().size(), before);
+    EXPECT_EQ(brask("import '" + file.string() + "'").exitCode, kExitSuccess);
+    recorded = audit();
+    ASSERT_EQ(recorded.size(), before + 1);
+    EXPECT_EQ(recorded.back().substr(0, 40), "SetFarmSetting Farm1 MaxConnectionsPerUs");
+    // The same import again changes nothing and records nothing.
+    EXPECT_EQ(brask("import '" + file.string() + "'").exitCode, kExitSuccess);
+    EXPECT_EQ(audit().size(), before + 1);
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "qvcomsrv/store/audit.h"
 #include "qvcomsrv/store/model.h"
 #include "qvcomsrv/store/status.h"
 
@@ -94,8 +95,21 @@ public:
     // The whole farm, read in one consistent view, icons included.
     virtual Result<FarmImage> image() = 0;
     // Replaces the whole farm with `image` in one transaction; folders that applications need
-    // are created.
+    // are created. The audit trail is kept as it is and records nothing for it.
     virtual Status replace(const FarmImage& image) = 0;
+
+    // The audit trail (audit.h): every change above records its entries in its own transaction.
+    // Who the changes that follow are made by; until it is set, the process's user on this
+    // machine (processActor).
+    virtual void setActor(const AuditActor& actor) = 0;
+    // Whether changes record entries (they do unless told otherwise); for measuring what the
+    // trail costs.
+    virtual void setAuditing(bool on) = 0;
+    // The entries that match `query`, newest first.
+    virtual Result<std::vector<AuditEntry>> auditTrail(const AuditQuery& query) = 0;
+    // Removes the entries made before `before` (UTC, in the form of AuditEntry::time); gives how
+    // many went.
+    virtual Result<std::int64_t> pruneAuditTrail(std::string_view before) = 0;
 };
 
 // The kinds of store and where one is.

@@ -202,7 +202,10 @@ BENCHMARK(BM_ApplicationsOfOneServer)
     ->Arg(kPostgres)
     ->Unit(benchmark::kMillisecond);
 
+// Saves with the audit trail recording each one (argument 1) and without it (0), in one run, so
+// the trail's cost is the difference.
 void BM_CreateAndSave10000Applications(benchmark::State& state) {
+    const bool audited = state.range(1) != 0;
     const FarmImage empty = emptyLargeFarm();
     std::vector<Application> apps;
     for (int i = 0; i < kApplications; ++i)
@@ -210,6 +213,7 @@ void BM_CreateAndSave10000Applications(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         auto store = freshStore(kindOf(state), "saves", empty);
+        store->setAuditing(audited);
         state.ResumeTiming();
         for (const Application& app : apps) {
             if (!store->saveApplication(app, nullptr)) {
@@ -222,9 +226,8 @@ void BM_CreateAndSave10000Applications(benchmark::State& state) {
                                                    benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_CreateAndSave10000Applications)
-    ->ArgName("kind")
-    ->Arg(kSqlite)
-    ->Arg(kPostgres)
+    ->ArgNames({"kind", "audited"})
+    ->ArgsProduct({{kSqlite, kPostgres}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
 
@@ -291,7 +294,8 @@ BENCHMARK(BM_BareCommit)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iteratio
 // As the object model publishes: load the application, publish it on a server, save it.
 void BM_LoadPublishSave10000(benchmark::State& state) {
     FarmStore& store = largeFarm(kindOf(state));
-    int round = 0;
+    store.setAuditing(state.range(1) != 0);
+    static int round = 0; // a fresh server for every round of either argument
     for (auto _ : state) {
         const std::string target = serverName(100 + round++); // a server no application has
         for (int i = 0; i < kApplications; ++i) {
@@ -313,9 +317,8 @@ void BM_LoadPublishSave10000(benchmark::State& state) {
                                                    benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_LoadPublishSave10000)
-    ->ArgName("kind")
-    ->Arg(kSqlite)
-    ->Arg(kPostgres)
+    ->ArgNames({"kind", "audited"})
+    ->ArgsProduct({{kSqlite, kPostgres}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
 

@@ -23,7 +23,7 @@ constexpr const char* kCreationSessionLock = "SELECT pg_advisory_lock(1399539309
 constexpr const char* kCreationUnlock = "SELECT pg_advisory_unlock(1399539309)";
 
 constexpr const char* kDropTables =
-    "DROP TABLE IF EXISTS store_version, account_grant, publication, application_icon, "
+    "DROP TABLE IF EXISTS store_version, audit, account_grant, publication, application_icon, "
     "application, folder, server, zone, administrator, farm, meta CASCADE";
 
 // Runs `body` in one transaction of `db`, committed when it returns and rolled back when it
@@ -40,9 +40,17 @@ template <typename Body> void inTransaction(Connection& db, Body&& body) {
 }
 
 // What the tables were before each version, and how to bring them to the next: step i turns
-// version i + 1 into version i + 2. Version 1 is the first.
-constexpr const char* kUpgrades[] = {nullptr};
-constexpr int kUpgradeCount = 0;
+// version i + 1 into version i + 2. Version 1 is the first; version 2 adds the audit trail.
+std::string upgradeSql(std::int64_t from) {
+    switch (from) {
+    case 1:
+        return sql::auditTableSql(sql::kPostgresDialect);
+    default:
+        throwStatus(Status::internal("No upgrade from format version " + std::to_string(from) +
+                                     " is known."));
+    }
+}
+constexpr int kUpgradeCount = 1;
 
 bool hasStore(Connection& db) {
     return db.hasTable("store_version");
@@ -104,7 +112,7 @@ void checkVersion(Connection& db) {
         auto q = db.query("SELECT version FROM store_version FOR UPDATE");
         std::int64_t now = q.step() ? q.integer(0) : 0;
         for (; now < kPostgresSchemaVersion; ++now)
-            db.exec(kUpgrades[now - 1]);
+            db.exec(upgradeSql(now));
         db.exec("UPDATE store_version SET version = " + std::to_string(kPostgresSchemaVersion));
         db.commit();
     } catch (...) {

@@ -14,7 +14,8 @@ namespace sky::farm {
 
 // The format name in store_version and the schema version this build reads and writes.
 inline constexpr std::string_view kPostgresStoreFormat = "skyloom-farm";
-inline constexpr int kPostgresSchemaVersion = 1;
+// Version 2 adds the audit trail's table, which a store of version 1 gets when it is first opened.
+inline constexpr int kPostgresSchemaVersion = 2;
 
 // NotFound when the database holds no farm store, Unavailable when the server cannot be reached.
 Result<std::unique_ptr<FarmStore>>

@@ -136,8 +136,8 @@ TEST_P(PostgresFarmStore, ADatabaseWithoutAFarmStoreOrWithAnotherOne) {
     auto newer = openPostgresFarmStore(testStorePath());
     EXPECT_EQ(newer.status().code(), Code::NotSupported);
     EXPECT_EQ(newer.status().message(), "The farm store " + testStorePath() +
-                                            " has format version 7; this program reads version "
-                                            "1.");
+                                            " has format version 7; this program reads version " +
+                                            std::to_string(kPostgresSchemaVersion) + ".");
     database_->run("UPDATE store_version SET format = 'something else', version = 1");
     auto other = openPostgresFarmStore(testStorePath());
     EXPECT_EQ(other.status().code(), Code::Corrupt);

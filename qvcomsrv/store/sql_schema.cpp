@@ -133,7 +133,37 @@ std::string schemaSql(const Dialect& d) {
                       d.keyTable + ";\n";
     if (!d.forwardReferences)
         sql += "ALTER TABLE zone ADD FOREIGN KEY (data_collector_id) REFERENCES server(id);\n";
-    return sql;
+    return sql + auditTableSql(d);
+}
+
+std::string auditTableSql(const Dialect& d) {
+    const std::string key = d.key;
+    return "CREATE TABLE IF NOT EXISTS audit (\n"
+           "  id " +
+           std::string(d.rowId) +
+           ",\n"
+           "  change_id " +
+           d.reference +
+           " NOT NULL,\n"
+           "  \"time\" " +
+           key +
+           " NOT NULL,\n"
+           "  account TEXT NOT NULL,\n"
+           "  account_key " +
+           key +
+           " NOT NULL,\n"
+           "  machine TEXT NOT NULL,\n"
+           "  operation TEXT NOT NULL,\n"
+           "  dn TEXT NOT NULL,\n"
+           "  dn_key " +
+           key +
+           " NOT NULL,\n"
+           "  setting TEXT NOT NULL,\n"
+           "  has_old INTEGER NOT NULL,\n"
+           "  old_value TEXT NOT NULL,\n"
+           "  has_new INTEGER NOT NULL,\n"
+           "  new_value TEXT NOT NULL\n"
+           ");\n";
 }
 
 std::string farmSettingColumns(const std::string& prefix) {

@@ -25,6 +25,15 @@ extern const Dialect kPostgresDialect;
 // CREATE TABLE ... for a new store, with the root folder and the farm row left to the caller.
 std::string schemaSql(const Dialect& dialect);
 
+// The audit trail's table (audit.h), created when missing: part of a new store's schema, and
+// added to a store of an earlier version when it is first opened. The entries of one change share
+// `change_id`, a number drawn at random, and keep their order by `id`; changes are listed in the
+// order of their first entries.
+// `time` is UTC in the form of AuditEntry::time, so that it orders as text; `account_key` and
+// `dn_key` hold the foldings of `account` and `dn`; an old or new value that is not there has its
+// `has_*` column 0.
+std::string auditTableSql(const Dialect& dialect);
+
 // "\"NoRedundantGraphics\", \"AlternateCachingMethod\", ..." with an optional table prefix.
 std::string farmSettingColumns(const std::string& prefix = "");
 std::string appSettingColumns(const std::string& prefix = "");

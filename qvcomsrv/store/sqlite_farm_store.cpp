@@ -58,6 +58,7 @@ void prepareConnection(Database& db) {
         db.exec("CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL) "
                 "WITHOUT ROWID");
         renamed = sql::refoldNames(db);
+        db.exec(sql::auditTableSql(sql::kSqliteDialect));
         sql::recordFolding(db);
         db.exec("PRAGMA user_version = " + std::to_string(kSqliteSchemaVersion));
         tx.commit();

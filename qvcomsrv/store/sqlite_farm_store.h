@@ -22,9 +22,10 @@ struct SqliteOptions {
 // Version 1 kept name keys folded for ASCII and Latin-1 only; version 2 records the folding rule
 // of its keys (table meta, "folding"). Opening a store of version 1, or one whose keys were
 // folded by another rule, folds them again (sql_refold.h) and lists what had to be renamed in
-// "<store>.renamed.txt" beside it.
+// "<store>.renamed.txt" beside it. Version 3 adds the audit trail's table, which a store of an
+// earlier version gets when it is first opened.
 inline constexpr int kSqliteApplicationId = 0x536B466D;
-inline constexpr int kSqliteSchemaVersion = 2;
+inline constexpr int kSqliteSchemaVersion = 3;
 
 Result<std::unique_ptr<FarmStore>> openSqliteFarmStore(const std::string& path,
                                                        const SqliteOptions& options = {});

@@ -143,7 +143,8 @@ TEST(StoreNames, AStoreOfTheFirstFormatIsFoldedAgainAndLosesNoName) {
     EXPECT_EQ(readFile(report), text);
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(testStorePath().c_str(), &db), SQLITE_OK);
-    EXPECT_EQ(sky::testing::querySqlText(db, "PRAGMA user_version"), "2");
+    EXPECT_EQ(sky::testing::querySqlText(db, "PRAGMA user_version"),
+              std::to_string(kSqliteSchemaVersion));
     EXPECT_EQ(sky::testing::querySqlText(db, "SELECT value FROM meta WHERE name = 'folding'"),
               sky::foldingRule());
     sqlite3_close(db);

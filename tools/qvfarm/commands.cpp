@@ -38,11 +38,8 @@ int failed(Streams io, const Status& status) {
 
 // Runs `command` on the store given, or on the machine's.
 template <typename Command> int withStore(const StoreOption& store, Streams io, Command command) {
-    auto opened = store ? farm::openFarmStore(farm::storeLocationFromText(*store))
-                        : farm::openMachineFarmStore();
-    if (!opened)
-        return failed(io, opened.status());
-    return command(**opened);
+    const std::unique_ptr<FarmStore> opened = openStoreOption(store, io);
+    return opened ? command(*opened) : 1;
 }
 
 std::string plural(std::size_t count, const char* one, const char* many) {
@@ -144,6 +141,16 @@ Status writeOutput(const std::string& file, const std::string& text) {
 }
 
 } // namespace
+
+std::unique_ptr<farm::FarmStore> openStoreOption(const StoreOption& store, Streams io) {
+    auto opened = store ? farm::openFarmStore(farm::storeLocationFromText(*store))
+                        : farm::openMachineFarmStore();
+    if (!opened) {
+        failed(io, opened.status());
+        return nullptr;
+    }
+    return std::move(*opened);
+}
 
 std::string currentUser() {
     if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name && *pw->pw_name)

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "qvcomsrv/store/farm_store.h"
 
 namespace sky::qvfarm {
 
@@ -35,6 +38,10 @@ int buildDemoFarm(const std::string& name, const PostgresOption& postgres, Strea
 // Copies the whole farm of `source` into `target` (each a store file or a "postgresql://" URI).
 // The target must hold no farm yet, unless `replace`.
 int copyFarm(const std::string& source, const std::string& target, bool replace, Streams io);
+
+// The store given (a store file or a PostgreSQL store's URI), or the machine's; "qvfarm: " and the
+// problem on `io.err`, and null, when it cannot be opened.
+std::unique_ptr<farm::FarmStore> openStoreOption(const StoreOption& store, Streams io);
 
 // The account of the user running the program.
 std::string currentUser();

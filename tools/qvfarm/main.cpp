@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "audit_commands.h"
 #include "commands.h"
 #include "module_registration.h"
 
@@ -106,6 +107,36 @@ int main(int argc, char** argv) {
         ->required();
     copy->add_flag("--replace", replace, "Replace the farm the target holds already");
     copy->callback([&] { result = copyFarm(source, target, replace, io); });
+
+    AuditOptions auditOptions;
+    std::optional<std::string> pruneBefore;
+    auto* audit = app.add_subcommand(
+        "audit", "List the farm's audit trail, newest first: every change made to the farm, "
+                 "when, by whom, from which machine; or remove old entries");
+    audit->add_option("--store", store, storeHelp);
+    audit
+        ->add_option("--since", auditOptions.since,
+                     "Only entries made at or after TIME (ISO 8601: 2026-12-08, "
+                     "2026-12-08T17:30, local time unless it ends in Z or +HH:MM)")
+        ->option_text("TIME");
+    audit->add_option("--user", auditOptions.user, "Only changes made by USER")
+        ->option_text("USER");
+    audit
+        ->add_option("--app", auditOptions.application,
+                     "Only changes of the application (or folder) DN, as "
+                     "Applications/Office/Word")
+        ->option_text("DN");
+    audit->add_flag("--json", auditOptions.json, "Print the entries as JSON");
+    audit
+        ->add_option("--prune-before", pruneBefore,
+                     "Remove the entries made before TIME instead (administrators of the farm "
+                     "only)")
+        ->option_text("TIME")
+        ->excludes("--since", "--user", "--app", "--json");
+    audit->callback([&] {
+        result = pruneBefore ? pruneAuditTrail(store, *pruneBefore, io)
+                             : listAuditTrail(store, auditOptions, io);
+    });
 
     std::optional<std::string> module;
     const char* moduleHelp = "The module: a Windows path (C:\\WINDOWS\\System32\\qvcomsrv.dll) "

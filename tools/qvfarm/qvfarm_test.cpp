@@ -174,7 +174,7 @@ TEST(Qvfarm, BadInputIsRefusedClearlyAndChangesNothing) {
 
 TEST(Qvfarm, EveryCommandHasHelp) {
     for (const char* command : {"create", "load", "dump", "admin", "list", "select", "demo", "copy",
-                                "register", "unregister"}) {
+                                "register", "unregister", "audit"}) {
         Outcome help = runQvfarm({command, "--help"});
         EXPECT_EQ(help.code, 0) << command;
         EXPECT_TRUE(contains(help.out, std::string("Usage: qvfarm ") + command)) << help.out;
@@ -183,6 +183,45 @@ TEST(Qvfarm, EveryCommandHasHelp) {
     EXPECT_EQ(help.code, 0);
     EXPECT_TRUE(contains(help.out, "demo"));
     EXPECT_EQ(runQvfarm({"admin", "add", "--help"}).code, 0);
+}
+
+TEST(Qvfarm, TheAuditTrailIsListedFilteredAndPrunedByAnAdministratorOnly) {
+    ASSERT_EQ(runQvfarm({"create", "Audited"}).code, 0);
+    const std::string self = sky::qvfarm::currentUser();
+    // The creator was made its administrator.
+    EXPECT_TRUE(contains(runQvfarm({"audit"}).out, "AddAdministrator  " + self + "\n"));
+    ASSERT_EQ(runQvfarm({"admin", "add", "carol"}).code, 0);
+    ASSERT_EQ(runQvfarm({"admin", "add", "dave"}).code, 0);
+
+    const Outcome text = runQvfarm({"audit"});
+    ASSERT_EQ(text.code, 0) << text.err;
+    const std::size_t carol = text.out.find("AddAdministrator  carol\n");
+    const std::size_t dave = text.out.find("AddAdministrator  dave\n");
+    ASSERT_NE(carol, std::string::npos) << text.out;
+    EXPECT_LT(dave, carol) << "newest first: " << text.out;
+    EXPECT_TRUE(contains(text.out, "  " + self + "@")) << text.out;
+
+    const Outcome json = runQvfarm({"audit", "--json", "--user", self, "--since", "2000-01-01"});
+    ASSERT_EQ(json.code, 0) << json.err;
+    EXPECT_TRUE(contains(json.out, "\"operation\": \"AddAdministrator\"")) << json.out;
+    EXPECT_EQ(runQvfarm({"audit", "--user", "nobody"}).out, "");
+    EXPECT_EQ(runQvfarm({"audit", "--since", "2999-01-01T00:00Z"}).out, "");
+    const Outcome badTime = runQvfarm({"audit", "--since", "last week"});
+    EXPECT_EQ(badTime.code, 1);
+    EXPECT_TRUE(contains(badTime.err, "ISO 8601")) << badTime.err;
+
+    // Only an administrator prunes; the creator is one until taken off.
+    ASSERT_EQ(runQvfarm({"admin", "remove", self}).code, 0);
+    const Outcome refused = runQvfarm({"audit", "--prune-before", "2999-01-01"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(contains(refused.err, "only an administrator")) << refused.err;
+    EXPECT_TRUE(contains(runQvfarm({"audit"}).out, "carol"));
+    ASSERT_EQ(runQvfarm({"admin", "add", self}).code, 0);
+    const Outcome pruned = runQvfarm({"audit", "--prune-before", "2999-01-01"});
+    EXPECT_EQ(pruned.code, 0) << pruned.err;
+    EXPECT_TRUE(contains(pruned.out, "Removed 5 entries")) << pruned.out;
+    EXPECT_EQ(runQvfarm({"audit"}).out, "");
+    EXPECT_NE(runQvfarm({"audit", "--prune-before", "2999-01-01", "--json"}).code, 0);
 }
 
 TEST(Qvfarm, RegistersTheObjectModelForProgramsOnTheMachine) {

@@ -1,0 +1,194 @@
+#include "qvcomsrv/store/audit.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include <windows.h>
+
+#include "qvcomsrv/store/differences.h"
+#include "sky/text.h"
+
+namespace sky::farm {
+
+namespace {
+
+std::string iconText(const std::optional<Bytes>& icon) {
+    return icon && !icon->empty() ? std::to_string(icon->size()) + " bytes" : "";
+}
+
+// "YYYY-MM-DDTHH:MM:SS.mmmZ" of a UTC time.
+std::string utcText(std::time_t seconds, int milliseconds) {
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                  milliseconds);
+    return text;
+}
+
+} // namespace
+
+AuditActor processActor() {
+    AuditActor actor;
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) == 0)
+        actor.machine = host;
+    WCHAR name[UNLEN + 1];
+    DWORD size = UNLEN + 1;
+    if (GetUserNameW(name, &size) && size > 0)
+        actor.user = sky::narrow(std::u16string_view(name, size - 1));
+    return actor;
+}
+
+AuditEntry auditEntry(std::string_view operation, std::string_view dn, std::string_view setting,
+                      std::optional<std::string> oldValue, std::optional<std::string> newValue) {
+    AuditEntry entry;
+    entry.operation = operation;
+    entry.distinguishedName = dn;
+    entry.setting = setting;
+    entry.oldValue = std::move(oldValue);
+    entry.newValue = std::move(newValue);
+    return entry;
+}
+
+std::string auditValueText(const SettingValue& value) {
+    if (const auto* number = std::get_if<std::int32_t>(&value))
+        return std::to_string(*number);
+    return std::get<std::string>(value);
+}
+
+std::vector<AuditEntry> applicationChangeEntries(const Application* before,
+                                                 const Application& after) {
+    std::vector<AuditEntry> entries;
+    const std::string dn = after.distinguishedName();
+    Application fresh;
+    fresh.name = after.name;
+    fresh.folder = after.folder;
+    fresh.type = after.type;
+    fresh.icon = Bytes{};
+    const bool created = !before;
+    if (created)
+        before = &fresh;
+    const ApplicationDifferences differences = differencesBetween(*before, after);
+    for (const SettingChange& change : differences.settings) {
+        entries.push_back(auditEntry("ChangeApplication", dn, change.name,
+                                     auditValueText(change.before), auditValueText(change.after)));
+    }
+    for (const std::string& server : differences.serversGained)
+        entries.push_back(auditEntry("Publish", dn, "Server", std::nullopt, server));
+    for (const std::string& server : differences.serversLost)
+        entries.push_back(auditEntry("Unpublish", dn, "Server", server, std::nullopt));
+    for (const Account& user : differences.usersGained)
+        entries.push_back(auditEntry("GrantUser", dn, "User", std::nullopt, user.displayName()));
+    for (const Account& user : differences.usersLost)
+        entries.push_back(auditEntry("RevokeUser", dn, "User", user.displayName(), std::nullopt));
+    for (const Account& group : differences.groupsGained)
+        entries.push_back(auditEntry("GrantGroup", dn, "Group", std::nullopt, group.displayName()));
+    for (const Account& group : differences.groupsLost)
+        entries.push_back(
+            auditEntry("RevokeGroup", dn, "Group", group.displayName(), std::nullopt));
+    if (differences.iconChanged)
+        entries.push_back(auditEntry("ChangeApplication", dn, "Icon", iconText(before->icon),
+                                     iconText(after.icon)));
+    if (!created)
+        return entries;
+    // A new application is one entry: what it was created with, as "name=value" pairs.
+    std::string values;
+    for (const AuditEntry& entry : entries) {
+        if (!values.empty())
+            values += "; ";
+        values += entry.setting + "=" + entry.newValue.value_or("");
+    }
+    return {auditEntry("CreateApplication", dn, "", std::nullopt, values)};
+}
+
+std::vector<AuditEntry> farmSettingEntries(std::string_view farmName, FarmSetting setting,
+                                           const SettingValue& before, const SettingValue& after) {
+    if (before == after)
+        return {};
+    return {auditEntry("SetFarmSetting", farmName, definition(setting).name, auditValueText(before),
+                       auditValueText(after))};
+}
+
+std::string auditTimeNow() {
+    const auto now = std::chrono::system_clock::now();
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    return utcText(static_cast<std::time_t>(milliseconds / 1000),
+                   static_cast<int>(milliseconds % 1000));
+}
+
+Result<std::string> auditTimeFromText(std::string_view text) {
+    const Status wrong = Status::invalidArgument(
+        "\"" + std::string(text) +
+        "\" is not a time in ISO 8601: give YYYY-MM-DD, optionally followed by T (or a blank) and "
+        "HH:MM[:SS], and optionally Z or +HH:MM / -HH:MM for a time that is not local.");
+    const std::string value(text);
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    int used = 0;
+    if (std::sscanf(value.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10)
+        return wrong;
+    std::size_t at = 10;
+    if (at < value.size() && (value[at] == 'T' || value[at] == ' ')) {
+        int consumed = 0;
+        if (std::sscanf(value.c_str() + at + 1, "%2d:%2d%n", &hour, &minute, &consumed) != 2 ||
+            consumed != 5)
+            return wrong;
+        at += 1 + 5;
+        if (at < value.size() && value[at] == ':') {
+            if (std::sscanf(value.c_str() + at + 1, "%2d%n", &second, &consumed) != 1 ||
+                consumed != 2)
+                return wrong;
+            at += 3;
+        }
+    }
+    std::optional<int> offsetMinutes;
+    if (at < value.size()) {
+        if (value[at] == 'Z' && at + 1 == value.size()) {
+            offsetMinutes = 0;
+        } else if ((value[at] == '+' || value[at] == '-') && value.size() == at + 6 &&
+                   value[at + 3] == ':') {
+            int hours = 0, minutes = 0, consumed = 0;
+            if (std::sscanf(value.c_str() + at + 1, "%2d:%2d%n", &hours, &minutes, &consumed) !=
+                    2 ||
+                consumed != 5 || hours > 23 || minutes > 59)
+                return wrong;
+            offsetMinutes = (value[at] == '-' ? -1 : 1) * (hours * 60 + minutes);
+        } else {
+            return wrong;
+        }
+    }
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+        return wrong;
+    std::tm parts{};
+    parts.tm_year = year - 1900;
+    parts.tm_mon = month - 1;
+    parts.tm_mday = day;
+    parts.tm_hour = hour;
+    parts.tm_min = minute;
+    parts.tm_sec = second;
+    std::time_t seconds = 0;
+    if (offsetMinutes) {
+        seconds = timegm(&parts) - static_cast<std::time_t>(*offsetMinutes) * 60;
+    } else {
+        parts.tm_isdst = -1;
+        seconds = std::mktime(&parts);
+    }
+    // A day the month does not have (February 30) comes back as another date.
+    std::tm check{};
+    if (offsetMinutes) {
+        const std::time_t back = seconds + static_cast<std::time_t>(*offsetMinutes) * 60;
+        gmtime_r(&back, &check);
+    } else {
+        localtime_r(&seconds, &check);
+    }
+    if (check.tm_mday != day || check.tm_mon != month - 1)
+        return wrong;
+    return utcText(seconds, 0);
+}
+
+} // namespace sky::farm
