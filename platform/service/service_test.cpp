@@ -60,6 +60,14 @@ bool isRunning(pid_t process) {
     return stat >> pid >> name >> state && state != "Z";
 }
 
+// Whether a process has ended by the time given.
+bool endsWithin(pid_t process, std::chrono::milliseconds time) {
+    const auto deadline = std::chrono::steady_clock::now() + time;
+    while (isRunning(process) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    return !isRunning(process);
+}
+
 class Services : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -420,11 +428,7 @@ TEST_F(Services, IdleManagerEndsAndTheNextCallStartsAnother) {
     CloseServiceHandle(rpcss);
     opened_.clear();
     CloseServiceHandle(manager_);
-    const auto alive = [first] { return isRunning(first); };
-    const auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (alive() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(50ms);
-    EXPECT_FALSE(alive()) << "the idle manager is still there";
+    EXPECT_TRUE(endsWithin(first, 15s)) << "the idle manager is still there";
     manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     ASSERT_NE(manager_, nullptr) << GetLastError();
     rpcss = open(u"RPCSS", SERVICE_QUERY_STATUS);
@@ -450,11 +454,7 @@ TEST_F(Services, MachineRemovedAndMadeAgainEndsItsManager) {
     const std::filesystem::path machine = sky::machine::root();
     std::filesystem::remove_all(machine);
     std::filesystem::create_directories(machine);
-    const auto alive = [first] { return isRunning(first); };
-    const auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (alive() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(50ms);
-    EXPECT_FALSE(alive()) << "the removed machine's manager is still there";
+    EXPECT_TRUE(endsWithin(first, 15s)) << "the removed machine's manager is still there";
 
     manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     ASSERT_NE(manager_, nullptr) << GetLastError();
