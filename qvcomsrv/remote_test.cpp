@@ -424,6 +424,9 @@ TEST_F(ServiceActivationTest, TheFirstObjectStartsTheServiceAndTheNextStartsItAg
     sky::Bstr name;
     ASSERT_EQ(farm->get_FarmName(name.put()), S_OK) << failureText();
     EXPECT_EQ(name.utf8(), "Skyfarm");
+    // The service publishes its class objects while it starts; it reports running just after.
+    for (int i = 0; i < 500 && state() == SERVICE_START_PENDING; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(state(), SERVICE_RUNNING);
 
     SERVICE_STATUS status{};
@@ -436,6 +439,8 @@ TEST_F(ServiceActivationTest, TheFirstObjectStartsTheServiceAndTheNextStartsItAg
         << std::hex << first;
 
     EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK) << failureText();
+    for (int i = 0; i < 500 && state() == SERVICE_START_PENDING; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(state(), SERVICE_RUNNING);
 }
 
