@@ -265,7 +265,7 @@ TEST_F(RemoteTest, MalformedMessagesAreRefusedAndTheServerGoesOn) {
         wrong.major = 9;
         RawClient client(wrong);
         ASSERT_TRUE(client.answered());
-        EXPECT_EQ(client.answer().status, badStubData) << "another major version is refused";
+        EXPECT_EQ(client.answer().status, otherWireVersion) << "another major version is refused";
     }
     {
         Hello wrong = good;
@@ -386,6 +386,58 @@ TEST_F(RemoteTest, AClassLeadingToAnEndpointThatIsGoneFailsAndLeavesNothingBehin
     auto echo = remoteEcho();
     ASSERT_TRUE(echo);
     EXPECT_EQ(callMethod(echo.get(), u"Echo", 3).toInt32(), 3);
+}
+
+TEST_F(RemoteTest, PeersOfTheFormerWireVersionAreRefusedWithAClearFailure) {
+    // A client of version 1, whose objects travel without their face, is turned away at its
+    // greeting, before it sends a call the server would misread.
+    {
+        RawClient former(Hello{wireMagic, 1, 0, S_OK, 0});
+        ASSERT_TRUE(former.answered());
+        EXPECT_EQ(former.answer().status, otherWireVersion);
+        EXPECT_EQ(former.answer().major, wireMajor);
+    }
+
+    // A server of version 1 (it refuses the greeting as bad data, saying its own version): the
+    // activation fails with the same code and says which versions met.
+    constexpr CLSID former{
+        0x5E1F0A13, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+    const std::string name = "process-former.sock";
+    sockaddr_un address{};
+    int dirFd = -1;
+    ASSERT_TRUE(socketAddress(endpointDirectory(), name, address, dirFd));
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    if (dirFd >= 0)
+        close(dirFd);
+    OLECHAR text[40];
+    StringFromGUID2(former, text, 40);
+    ASSERT_EQ(symlink(name.c_str(), (endpointDirectory() / sky::narrow(text)).c_str()), 0);
+    std::thread server([listener] {
+        const int fd = accept(listener, nullptr, nullptr);
+        Hello hello{};
+        receiveHello(fd, hello, nullptr, std::chrono::seconds(5));
+        sendHello(fd, Hello{wireMagic, 1, 0, badStubData, 0}, -1);
+        close(fd);
+    });
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getRemoteClassObject(former, IID_IClassFactory, factory.putVoid()), otherWireVersion);
+    server.join();
+    close(listener);
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    const std::string said = description ? sky::narrow(description) : "";
+    SysFreeString(description);
+    EXPECT_NE(said.find("version 1.0"), std::string::npos) << said;
+    EXPECT_NE(said.find("version 2.0"), std::string::npos) << said;
+
+    // The server of this version goes on serving.
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", 5).toInt32(), 5);
 }
 
 TEST(RemoteEndpoint, AMachineDirectoryPastTheSocketAddressLimitIsStillReached) {
