@@ -45,11 +45,11 @@ constexpr CLSID clsidEcho{
 std::set<std::thread::id> servingThreads;
 DWORD revokedInCall = 0; // the class object that "Revoke" revokes
 
-// Echo: member 1 "Echo" gives its argument back, member 2 "Caller" the calling user's name,
-// member 3 "Fail" fails with a description, member 4 "Revoke" revokes the class object
-// revokedInCall and gives the result.
-class Echo final : public ComObject<IDispatch> {
+// IDispatch of a face that answers the names of its list (dispids 1, 2, ...); the face adds Invoke.
+template <class Interface> class NamedFace : public Interface {
 public:
+    using Implements = Interface;
+
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         *count = 0;
         return S_OK;
@@ -59,16 +59,26 @@ public:
                                             DISPID* ids) override {
         HRESULT hr = S_OK;
         for (UINT i = 0; i < count; ++i) {
-            const std::u16string_view name(names[i]);
-            ids[i] = name == u"Echo"     ? 1
-                     : name == u"Caller" ? 2
-                     : name == u"Fail"   ? 3
-                     : name == u"Revoke" ? 4
-                                         : -1;
-            if (ids[i] < 0)
+            ids[i] = DISPID_UNKNOWN;
+            for (std::size_t n = 0; n < this->names().size(); ++n)
+                if (this->names()[n] == std::u16string_view(names[i]))
+                    ids[i] = static_cast<DISPID>(n + 1);
+            if (ids[i] == DISPID_UNKNOWN)
                 hr = DISP_E_UNKNOWNNAME;
         }
         return hr;
+    }
+
+protected:
+    virtual std::vector<std::u16string_view> names() const = 0;
+};
+
+// Echo: member 1 "Echo" gives its argument back, member 2 "Caller" the calling user's name,
+// member 3 "Fail" fails with a description, member 4 "Revoke" revokes the class object
+// revokedInCall and gives the result.
+class EchoFace : public NamedFace<IDispatch> {
+    std::vector<std::u16string_view> names() const override {
+        return {u"Echo", u"Caller", u"Fail", u"Revoke"};
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO*, UINT*) override {
@@ -98,6 +108,8 @@ public:
         return DISP_E_MEMBERNOTFOUND;
     }
 };
+
+class Echo final : public ComObject<EchoFace> {};
 
 HRESULT newEcho(REFIID riid, void** ppv) {
     return makeObject<Echo>()->QueryInterface(riid, ppv);
@@ -453,34 +465,6 @@ TEST_F(RemoteTest, PeersOfTheFormerWireVersionAreRefusedWithAClearFailure) {
 
 constexpr CLSID clsidTwin{
     0x5E1F0A14, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
-
-// IDispatch of a face that answers names from a list (dispids 1, 2, ...) through `invoke`.
-template <class Interface> class NamedFace : public Interface {
-public:
-    using Implements = Interface;
-
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
-                                            DISPID* ids) override {
-        HRESULT hr = S_OK;
-        for (UINT i = 0; i < count; ++i) {
-            ids[i] = DISPID_UNKNOWN;
-            for (std::size_t n = 0; n < this->names().size(); ++n)
-                if (this->names()[n] == std::u16string_view(names[i]))
-                    ids[i] = static_cast<DISPID>(n + 1);
-            if (ids[i] == DISPID_UNKNOWN)
-                hr = DISP_E_UNKNOWNNAME;
-        }
-        return hr;
-    }
-
-protected:
-    virtual std::vector<std::u16string_view> names() const = 0;
-};
 
 // The twin's default face: "Mirror" hands out its mirror face as a plain VT_DISPATCH, "Unknown"
 // the same as VT_UNKNOWN, "Echo" gives its argument back, "IsMirror" says whether its argument
