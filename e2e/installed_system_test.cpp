@@ -493,7 +493,11 @@ TEST_F(InstalledSystemTest, AClientSendingGarbageDoesNotBringTheServiceDown) {
 // message boxes is a stand-in, which records each box.
 class WindowOnMachine {
 public:
-    explicit WindowOnMachine(const Machine& machine) : installed_(recorder_) {
+    // The window runs in `folder`, where commands put what they write beside their file (the
+    // export's icons folder).
+    WindowOnMachine(const Machine& machine, const fs::path& folder)
+        : installed_(recorder_), previousFolder_(fs::current_path()) {
+        fs::current_path(folder);
         brask::testing::qtTestApp();
         const char* previous = std::getenv("SKYLOOM_MACHINE");
         previous_ = previous ? previous : "";
@@ -505,6 +509,7 @@ public:
         state_ = brask::AdminState();
         CoUninitialize();
         setenv("SKYLOOM_MACHINE", previous_.c_str(), 1);
+        fs::current_path(previousFolder_);
     }
 
     brask::frmMain& open() {
@@ -529,6 +534,7 @@ private:
     brask::AdminState state_;
     std::unique_ptr<brask::frmMain> main_;
     std::string previous_;
+    fs::path previousFolder_;
 };
 
 // Answers every file dialog with one file and counts the dialogs.
@@ -568,7 +574,7 @@ TEST_F(InstalledSystemTest,
        TheWindowWhoseServiceStopsUnderACommandShowsTheReportAndRefreshStartsIt) {
     if (service_.serviceState() != "1  STOPPED")
         service_.stopService();
-    WindowOnMachine window(service_);
+    WindowOnMachine window(service_, work_);
     window.open();
     EXPECT_EQ(service_.serviceState(), "4  RUNNING") << "the window's first farm started it";
     const QStringList farm = window.entries("lstFarm");
@@ -619,7 +625,7 @@ TEST_F(InstalledSystemTest,
 TEST_F(InstalledSystemTest, AfterScStopACommandOnTheCurrentFarmShowsTheReportAndRefreshStartsIt) {
     if (service_.serviceState() != "1  STOPPED")
         service_.stopService();
-    WindowOnMachine window(service_);
+    WindowOnMachine window(service_, work_);
     window.open();
     const QStringList farm = window.entries("lstFarm");
     ASSERT_FALSE(farm.isEmpty());
