@@ -7,6 +7,7 @@
 // register), so that every command can be compared across the boundary and in process. Each
 // test makes sure of the state it needs itself (a running service, say), so that any one of them
 // can run alone. Every program runs under `timeout`: a hang fails the test instead of the run.
+// The window cases open BraskAdmin's main window in this process, on the service's machine.
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
@@ -28,11 +29,25 @@
 #include <thread>
 #include <vector>
 
+#include <QAction>
+#include <QImage>
+#include <QMessageBox>
+#include <QPainter>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "core/admin_state.h"
+#include "core/messages.h"
+#include "shell/file_dialog.h"
+#include "shell/frm_main.h"
+#include "shell/list_box.h"
+#include "shell/message_box.h"
+#include "shell/qt_test_app.h"
+#include "shell/screenshots.h"
+#include "sky/messagebox.h"
 #include "sky/program_run.h"
 #include "sky/temp_machine.h"
+#include "sky/text.h"
 
 extern char** environ;
 
@@ -470,6 +485,197 @@ TEST_F(InstalledSystemTest, AClientSendingGarbageDoesNotBringTheServiceDown) {
     EXPECT_EQ(after.exitCode, 0) << after.errors;
     EXPECT_EQ(service_.servicePid(), pid);
     EXPECT_EQ(service_.serviceState(), "4  RUNNING");
+}
+
+// BraskAdmin's main window in this process, on a machine of the test: its real widgets on Qt's
+// offscreen platform, its objects created through the machine's registration (so served by the
+// QVCom service where that is how the machine is installed). Only the person answering the
+// message boxes is a stand-in, which records each box.
+class WindowOnMachine {
+public:
+    // The window runs in `folder`, where commands put what they write beside their file (the
+    // export's icons folder).
+    WindowOnMachine(const Machine& machine, const fs::path& folder)
+        : installed_(recorder_), previousFolder_(fs::current_path()) {
+        fs::current_path(folder);
+        brask::testing::qtTestApp();
+        const char* previous = std::getenv("SKYLOOM_MACHINE");
+        previous_ = previous ? previous : "";
+        setenv("SKYLOOM_MACHINE", machine.root.c_str(), 1);
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    }
+    ~WindowOnMachine() {
+        main_.reset();
+        state_ = brask::AdminState();
+        CoUninitialize();
+        setenv("SKYLOOM_MACHINE", previous_.c_str(), 1);
+        fs::current_path(previousFolder_);
+    }
+
+    brask::frmMain& open() {
+        main_ = std::make_unique<brask::frmMain>(state_);
+        main_->load();
+        return *main_;
+    }
+    void choose(const char* item) { main_->findChild<QAction*>(item)->trigger(); }
+    QStringList entries(const char* list) const {
+        QStringList texts;
+        const auto* box = main_->findChild<brask::ListBox*>(list);
+        for (int row = 0; row < box->count(); ++row)
+            texts << box->item(row)->text();
+        return texts;
+    }
+    std::vector<sky::RecordingPresenter::Box> boxes() const { return recorder_.boxes(); }
+    brask::frmMain* main() const { return main_.get(); }
+
+private:
+    sky::RecordingPresenter recorder_;
+    sky::ScopedMessageBoxPresenter installed_;
+    brask::AdminState state_;
+    std::unique_ptr<brask::frmMain> main_;
+    std::string previous_;
+    fs::path previousFolder_;
+};
+
+// Answers every file dialog with one file and counts the dialogs.
+class AnsweringFileDialog final : public brask::FileDialogPresenter {
+public:
+    explicit AnsweringFileDialog(const fs::path& file) : file_(sky::widen(file.string())) {}
+    std::optional<std::u16string> show(const brask::FileDialogRequest&) override {
+        ++shown;
+        return file_;
+    }
+    int shown = 0;
+
+private:
+    std::u16string file_;
+};
+
+// The report as a user sees it: the box over the middle of the window that owns it.
+QImage reportOverWindow(QWidget* window, const sky::RecordingPresenter::Box& report) {
+    QImage picture = brask::renderWindow(window);
+    const auto box = brask::buildMessageBox(window, report.text, report.caption, report.type);
+    box->adjustSize();
+    const QImage boxPicture = brask::renderWindow(box.get());
+    QPainter painter(&picture);
+    painter.drawImage((picture.width() - boxPicture.width()) / 2,
+                      (picture.height() - boxPicture.height()) / 2, boxPicture);
+    return picture;
+}
+
+// The report of the first call that finds its service gone (RPC_S_SERVER_UNAVAILABLE; the calls
+// after it on the same objects give RPC_E_DISCONNECTED).
+constexpr std::int32_t serverUnavailable = -2147023174;
+std::u16string serviceGoneReport(std::int32_t number) {
+    return brask::unexpectedErrorText(number, u"The RPC server is unavailable.");
+}
+
+TEST_F(InstalledSystemTest,
+       TheWindowWhoseServiceStopsUnderACommandShowsTheReportAndRefreshStartsIt) {
+    if (service_.serviceState() != "1  STOPPED")
+        service_.stopService();
+    WindowOnMachine window(service_, work_);
+    window.open();
+    EXPECT_EQ(service_.serviceState(), "4  RUNNING") << "the window's first farm started it";
+    const QStringList farm = window.entries("lstFarm");
+    ASSERT_FALSE(farm.isEmpty());
+    EXPECT_EQ(farm.front(), "Farm name\t: Demo Farm");
+    EXPECT_TRUE(window.boxes().empty());
+    const pid_t first = service_.servicePid();
+
+    // Export Farm into a pipe that holds 4096 bytes: the export stops inside its loop, holding the
+    // farm's objects, while `sc stop QVCom` stops the service; then the pipe is drained.
+    const fs::path pipe = work_ / "window.ini";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_GE(fcntl(reader, F_SETPIPE_SZ, 4096), 0);
+    std::thread stopper([&] {
+        EXPECT_TRUE(waitFor([&] {
+            int queued = 0;
+            return ioctl(reader, FIONREAD, &queued) == 0 && queued >= 4096;
+        })) << "the export did not fill the pipe";
+        service_.stopService();
+        fcntl(reader, F_SETFL, 0);
+        char buffer[4096];
+        while (read(reader, buffer, sizeof buffer) > 0) {
+        }
+    });
+    AnsweringFileDialog dialog(pipe);
+    {
+        brask::ScopedFileDialogPresenter answering(dialog);
+        window.choose("mnuToolsExport");
+    }
+    stopper.join();
+    close(reader);
+    const auto boxes = window.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, u"Error");
+    EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(boxes[0].text, serviceGoneReport(serverUnavailable)) << sky::narrow(boxes[0].text);
+
+    // Refresh fills the view through a fresh farm object, whose activation starts the service.
+    window.choose("mnuViewRefresh");
+    EXPECT_EQ(window.boxes().size(), 1u);
+    EXPECT_EQ(window.entries("lstFarm"), farm);
+    EXPECT_EQ(service_.serviceState(), "4  RUNNING");
+    EXPECT_NE(service_.servicePid(), first);
+}
+
+TEST_F(InstalledSystemTest, AfterScStopACommandOnTheCurrentFarmShowsTheReportAndRefreshStartsIt) {
+    if (service_.serviceState() != "1  STOPPED")
+        service_.stopService();
+    WindowOnMachine window(service_, work_);
+    window.open();
+    const QStringList farm = window.entries("lstFarm");
+    ASSERT_FALSE(farm.isEmpty());
+    const pid_t first = service_.servicePid();
+    ASSERT_GT(first, 0);
+
+    // `sc stop QVCom` while the window shows the farm. Export Farm proposes a file named after the
+    // current farm, the object the last fill left: its service is gone, so the report comes
+    // before any dialog.
+    service_.stopService();
+    const fs::path file = work_ / "after-stop.ini";
+    AnsweringFileDialog dialog(file);
+    brask::ScopedFileDialogPresenter answering(dialog);
+    window.choose("mnuToolsExport");
+    auto boxes = window.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, u"Error");
+    EXPECT_EQ(boxes[0].text, serviceGoneReport(serverUnavailable)) << sky::narrow(boxes[0].text);
+    EXPECT_EQ(dialog.shown, 0);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(service_.serviceState(), "1  STOPPED");
+
+    // The report as the user sees it.
+    const char* folder = std::getenv("SKY_TEST_PICTURES");
+    const fs::path picture =
+        fs::path(folder ? folder : work_.string()) / "frmMain-service-stopped.png";
+    ASSERT_TRUE(reportOverWindow(window.main(), boxes[0])
+                    .save(QString::fromStdString(picture.string()), "PNG"));
+    const QImage written(QString::fromStdString(picture.string()));
+    EXPECT_GT(written.width(), 400);
+
+    // Refresh fills the view through a fresh farm object: the service starts again, the farm
+    // shows, and the next command works on it.
+    window.choose("mnuViewRefresh");
+    EXPECT_EQ(window.entries("lstFarm"), farm);
+    EXPECT_EQ(service_.serviceState(), "4  RUNNING");
+    EXPECT_NE(service_.servicePid(), first);
+    window.choose("mnuToolsExport");
+    EXPECT_EQ(window.boxes().size(), 1u) << sky::narrow(window.boxes().back().text);
+    EXPECT_EQ(dialog.shown, 1);
+    EXPECT_EQ(readFile(file).rfind("[Farm]", 0), 0u);
+
+    // A stop followed by Refresh alone: the fresh farm starts the service; nothing to report.
+    const pid_t second = service_.servicePid();
+    service_.stopService();
+    window.choose("mnuViewRefresh");
+    EXPECT_EQ(window.entries("lstFarm"), farm);
+    EXPECT_EQ(window.boxes().size(), 1u);
+    EXPECT_EQ(service_.serviceState(), "4  RUNNING");
+    EXPECT_NE(service_.servicePid(), second);
 }
 
 } // namespace

@@ -221,6 +221,106 @@ TEST_F(RemoteObjectModelTest, SettingsAskedForIDispatchAnswerByTheSettingsNamesA
     EXPECT_EQ(sky::getProperty(plainServer.get(), u"WinNTVerMajor").toInt32(), 6);
 }
 
+// Which of a few names, each of one face of the object model, an object answers by name.
+std::string namesAnswered(const std::string& what, IDispatch* object) {
+    static constexpr const char16_t* probes[] = {
+        u"FarmName",     u"IsVantorAdministrator", u"Applications",     u"DistinguishedName",
+        u"WinAppObject", u"DefaultWorkDir",        u"WinServerObject4", u"WinNTVerMajor"};
+    std::string line = what + ":";
+    for (const char16_t* probe : probes) {
+        std::u16string name(probe);
+        LPOLESTR names[] = {name.data()};
+        DISPID id = DISPID_UNKNOWN;
+        if (object && object->GetIDsOfNames(IID_NULL, names, 1, 0, &id) == S_OK)
+            line += " " + sky::narrow(probe);
+    }
+    return line;
+}
+
+// A property read by name, as text; a failure as its number.
+std::string valueByName(IDispatch* object, const char16_t* name) {
+    try {
+        const sky::Variant value = sky::getProperty(object, name);
+        if (value.type() == VT_BSTR)
+            return sky::narrow(value.toString());
+        return std::to_string(value.toInt32());
+    } catch (const sky::ComError& e) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(e.result()));
+        return std::string("failed ") + text;
+    }
+}
+
+// An object reached by name (empty when the name fails).
+sky::ComPtr<IDispatch> objectByName(IDispatch* object, const char16_t* name) {
+    try {
+        return sky::getProperty(object, name).toDispatch();
+    } catch (const sky::ComError&) {
+        return {};
+    }
+}
+
+// A script that knows the object model only by name, as a late-bound client does: every object
+// it reaches is a result of Invoke (a plain VT_DISPATCH), an item of a collection or of its
+// _NewEnum. What it sees, line by line.
+std::vector<std::string> lateBoundScript() {
+    std::vector<std::string> seen;
+    auto farm = sky::createObject<IDispatch>(u"SkyloomCOM.SkyloomFarm");
+    sky::callMethod(farm.get(), u"Initialize", static_cast<std::int32_t>(SkyloomWinFarmObject));
+    seen.push_back(namesAnswered("farm", farm.get()));
+    auto settings = objectByName(farm.get(), u"WinFarmObject");
+    seen.push_back(namesAnswered("farm.WinFarmObject", settings.get()));
+    seen.push_back("IsVantorAdministrator " +
+                   valueByName(settings.get(), u"IsVantorAdministrator"));
+
+    auto apps = objectByName(farm.get(), u"Applications");
+    if (!apps)
+        return seen;
+    const sky::Variant one(std::int32_t{1});
+    auto first = sky::invoke(apps.get(), sky::dispatchId(apps.get(), u"Item"), DISPATCH_PROPERTYGET,
+                             std::span(&one, 1))
+                     .toDispatch();
+    seen.push_back(namesAnswered("Applications.Item(1)", first.get()));
+    for (const sky::Variant& item : sky::enumerate(apps.get())) {
+        auto app = item.toDispatch();
+        const std::string dn = valueByName(app.get(), u"DistinguishedName");
+        seen.push_back(namesAnswered("item " + dn, app.get()));
+        auto windows = objectByName(app.get(), u"WinAppObject");
+        seen.push_back(namesAnswered("item " + dn + ".WinAppObject", windows.get()));
+        seen.push_back("DefaultWorkDir " + valueByName(windows.get(), u"DefaultWorkDir"));
+    }
+
+    auto server = sky::callMethod(farm.get(), u"GetServer4",
+                                  static_cast<std::int32_t>(SkyloomWinSrvObject), u"beta")
+                      .toDispatch();
+    seen.push_back(namesAnswered("farm.GetServer4(beta)", server.get()));
+    auto serverSettings = objectByName(server.get(), u"WinServerObject4");
+    seen.push_back(namesAnswered("server.WinServerObject4", serverSettings.get()));
+    seen.push_back("WinNTVerMajor " + valueByName(serverSettings.get(), u"WinNTVerMajor"));
+    return seen;
+}
+
+TEST_F(RemoteObjectModelTest, ALateBoundScriptSeesTheSameFacesInProcessAndAcrossTheBoundary) {
+    const std::vector<std::string> across = lateBoundScript();
+    EXPECT_EQ(serverObjects(), "objects 0") << "the script let go of everything it held";
+    // The same script with the module in this process.
+    ASSERT_NO_FATAL_FAILURE(registerModule());
+    const std::vector<std::string> inProcess = lateBoundScript();
+    EXPECT_EQ(serverObjects(), "objects 0") << "in process, the server is not asked";
+    EXPECT_EQ(across, inProcess);
+
+    // The faces themselves: the settings answer by their own names, not by the farm's.
+    ASSERT_GE(inProcess.size(), 3u);
+    EXPECT_EQ(inProcess[1], "farm.WinFarmObject: IsVantorAdministrator");
+    EXPECT_EQ(inProcess[2], "IsVantorAdministrator 1");
+    EXPECT_NE(std::find(inProcess.begin(), inProcess.end(),
+                        "item Applications/Notepad.WinAppObject: DefaultWorkDir"),
+              inProcess.end());
+    EXPECT_NE(
+        std::find(inProcess.begin(), inProcess.end(), "server.WinServerObject4: WinNTVerMajor"),
+        inProcess.end());
+}
+
 TEST_F(RemoteObjectModelTest, FailuresCarryTheirDescriptionAndChangesReachTheStore) {
     auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
     ASSERT_EQ(app->Initialize(SkyloomWinAppObject, bstr("Applications/Nowhere").get()), S_OK);

@@ -93,6 +93,9 @@ public:
     // The proxy for `iid`, made without asking the server when `known` (the server handed the
     // object out as that interface). Adds a reference.
     HRESULT face(REFIID iid, bool known, void** ppv);
+    // The interface that `pointer` (this object's identity or one of its proxies) stands for;
+    // `asked` when it is neither.
+    GUID faceOf(IUnknown* pointer, REFIID asked);
 
     Connection& connection() { return *connection_; }
     std::uint64_t id() const { return id_; }
@@ -138,6 +141,25 @@ HRESULT readError(Reader& in) {
     return in.ok() ? S_OK : badStubData;
 }
 
+// A server of another major version of the wire format: the two cannot understand each other's
+// messages. The failure says which versions met.
+HRESULT refusedForVersion(const Hello& answer) {
+    const std::string text = "The object server speaks version " + std::to_string(answer.major) +
+                             "." + std::to_string(answer.minor) +
+                             " of the calls between processes; this program speaks version " +
+                             std::to_string(wireMajor) + "." + std::to_string(wireMinor) +
+                             ". Install the same version of both.";
+    sky::ComPtr<ICreateErrorInfo> create;
+    if (SUCCEEDED(CreateErrorInfo(create.put()))) {
+        create->SetGUID(GUID{});
+        const std::u16string wide = sky::widen(text);
+        create->SetDescription(const_cast<LPOLESTR>(wide.c_str()));
+        if (auto info = create.tryAs<IErrorInfo>())
+            SetErrorInfo(0, info.get());
+    }
+    return otherWireVersion;
+}
+
 std::shared_ptr<Connection> Connection::open(const std::filesystem::path& directory,
                                              const std::string& name, HRESULT& hr) {
     hr = REGDB_E_CLASSNOTREG;
@@ -165,6 +187,15 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
         if (memory >= 0)
             close(memory);
         hr = CO_E_SERVER_EXEC_FAILURE;
+        return nullptr;
+    }
+    // A server of another version refuses the greeting (an older one as bad data), or would
+    // accept it where this program could not read its answers.
+    if (answer.status == otherWireVersion ||
+        (answer.major != wireMajor && (answer.status == S_OK || answer.status == badStubData))) {
+        if (memory >= 0)
+            close(memory);
+        hr = refusedForVersion(answer);
         return nullptr;
     }
     if (answer.status != S_OK || memory < 0) {
@@ -261,9 +292,9 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
     return hr;
 }
 
-HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID) {
+HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID iid) {
     if (!object) {
-        out.u64(0);
+        writeReference(out, 0, IID_NULL);
         return S_OK;
     }
     sky::ComPtr<IUnknown> identity;
@@ -272,7 +303,7 @@ HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID) {
     std::lock_guard lock(managersMutex_);
     for (const auto& [id, manager] : managers_)
         if (static_cast<IUnknown*>(manager) == identity.get()) {
-            out.u64(id);
+            writeReference(out, id, manager->faceOf(object, iid));
             return S_OK;
         }
     // Only objects of the server itself travel back to it; this process serves no calls.
@@ -281,22 +312,22 @@ HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID) {
 
 HRESULT Connection::getObject(Reader& in, REFIID iid, void** ppv) {
     *ppv = nullptr;
-    const std::uint64_t id = in.u64();
+    const Reference reference = readReference(in);
     if (!in.ok())
         return badStubData;
-    if (id == 0)
+    if (reference.id == 0)
         return S_OK;
     ProxyManager* manager = nullptr;
     {
         std::lock_guard lock(managersMutex_);
-        auto& slot = managers_[id];
+        auto& slot = managers_[reference.id];
         if (!slot)
-            slot = new ProxyManager(shared_from_this(), id);
+            slot = new ProxyManager(shared_from_this(), reference.id);
         manager = slot;
         ++manager->serverReferences;
         manager->AddRef();
     }
-    const HRESULT hr = manager->face(iid, true, ppv);
+    const HRESULT hr = manager->face(faceToHandOut(iid, reference.face), true, ppv);
     manager->Release();
     return hr;
 }
@@ -373,6 +404,18 @@ HRESULT ProxyManager::face(REFIID iid, bool known, void** ppv) {
     *ppv = core->proxy->face();
     faces_.push_back(std::move(core));
     return S_OK;
+}
+
+GUID ProxyManager::faceOf(IUnknown* pointer, REFIID asked) {
+    if (!IsEqualIID(asked, IID_IDispatch) && !IsEqualIID(asked, IID_IUnknown))
+        return asked;
+    if (pointer == static_cast<IUnknown*>(this))
+        return IID_IUnknown;
+    std::lock_guard lock(facesMutex_);
+    for (const auto& f : faces_)
+        if (f->proxy->face() == pointer)
+            return f->iid;
+    return asked;
 }
 
 HRESULT proxyQueryInterface(ProxyCore* core, REFIID riid, void** ppv) {

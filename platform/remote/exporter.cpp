@@ -116,6 +116,8 @@ private:
     }
     // The object's pointer at `iid`, asked once and kept.
     Exported::Face* face(Exported& object, REFIID iid);
+    // Which of the object's interfaces `pointer` is, handed out as `asked` (see wire.h).
+    GUID faceOf(Exported& object, IUnknown* pointer, REFIID asked);
     void releaseReferences(std::uint64_t id, std::uint32_t count);
     HRESULT dispatch(Kind kind, Reader& in, Writer& body);
     HRESULT call(Reader& in, Writer& body);
@@ -138,9 +140,40 @@ Exported::Face* Connection::face(Exported& object, REFIID iid) {
     return &object.faces.back();
 }
 
-HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID) {
+GUID Connection::faceOf(Exported& object, IUnknown* pointer, REFIID asked) {
+    if (!IsEqualIID(asked, IID_IDispatch) && !IsEqualIID(asked, IID_IUnknown))
+        return asked; // handed out as a library interface: it is that face
+    if (pointer == object.identity)
+        return IID_IUnknown;
+    for (const auto& f : object.faces)
+        if (f.pointer == pointer && f.marshal)
+            return f.iid;
+    if (const Exported::Face* own = face(object, IID_IDispatch); own && own->pointer == pointer)
+        return IID_IDispatch;
+    // A dual interface names itself through its type information; the object confirms it.
+    if (IsEqualIID(asked, IID_IDispatch)) {
+        sky::ComPtr<ITypeInfo> info;
+        TYPEATTR* attributes = nullptr;
+        if (SUCCEEDED(static_cast<IDispatch*>(pointer)->GetTypeInfo(0, 0, info.put())) && info &&
+            SUCCEEDED(info->GetTypeAttr(&attributes)) && attributes) {
+            const GUID named = attributes->guid;
+            info->ReleaseTypeAttr(attributes);
+            if (findInterface(named))
+                if (const Exported::Face* f = face(object, named); f && f->pointer == pointer)
+                    return named;
+        }
+    }
+    // Otherwise the object is asked for every interface the loaded libraries describe.
+    if (IID found{}; findFace(object.identity, pointer, found)) {
+        face(object, found); // kept, so that the next hand-out finds it at once
+        return found;
+    }
+    return asked;
+}
+
+HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID iid) {
     if (!object) {
-        out.u64(0);
+        writeReference(out, 0, IID_NULL);
         return S_OK;
     }
     IUnknown* identity = nullptr;
@@ -154,22 +187,23 @@ HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID) {
     } else {
         identity->Release();
     }
-    ++objects_.at(it->second).references;
-    out.u64(it->second);
+    Exported& exported = objects_.at(it->second);
+    ++exported.references;
+    writeReference(out, it->second, faceOf(exported, object, iid));
     return S_OK;
 }
 
 HRESULT Connection::getObject(Reader& in, REFIID iid, void** ppv) {
     *ppv = nullptr;
-    const std::uint64_t id = in.u64();
+    const Reference reference = readReference(in);
     if (!in.ok())
         return badStubData;
-    if (id == 0)
+    if (reference.id == 0)
         return S_OK;
-    Exported* object = find(id);
+    Exported* object = find(reference.id);
     if (!object)
         return CO_E_OBJNOTCONNECTED;
-    return object->identity->QueryInterface(iid, ppv);
+    return object->identity->QueryInterface(faceToHandOut(iid, reference.face), ppv);
 }
 
 void Connection::releaseReferences(std::uint64_t id, std::uint32_t count) {
@@ -637,8 +671,10 @@ void Exporter::greet(Greeting& waiting) {
         std::lock_guard lock(mutex_);
         clients = connections_.size();
     }
-    if (hello.magic != wireMagic || hello.major != wireMajor)
+    if (hello.magic != wireMagic)
         answer.status = badStubData;
+    else if (hello.major != wireMajor)
+        answer.status = otherWireVersion;
     else if (clients >= maxClients)
         answer.status = RPC_E_SERVERFAULT;
     int memory = -1;

@@ -44,4 +44,27 @@ const InterfaceMarshal* findInterface(REFIID iid) {
     return nullptr;
 }
 
+bool findFace(IUnknown* object, IUnknown* pointer, IID& face) {
+    std::vector<IID> known;
+    {
+        Entries& e = entries();
+        std::lock_guard lock(e.mutex);
+        for (const auto& [list, count] : e.libraries)
+            for (std::size_t i = 0; i < count; ++i)
+                known.push_back(*list[i].iid);
+    }
+    // The object is asked without the lock held: its QueryInterface may reach these tables.
+    for (const IID& iid : known) {
+        void* at = nullptr;
+        if (FAILED(object->QueryInterface(iid, &at)) || !at)
+            continue;
+        static_cast<IUnknown*>(at)->Release();
+        if (at == pointer) {
+            face = iid;
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace sky::remote

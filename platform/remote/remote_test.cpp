@@ -25,6 +25,17 @@
 #include "win/com_security.h"
 #include "win/environment.h"
 
+// Two dual interfaces of one test object, with no members of their own beyond IDispatch: the
+// object answers by name differently through each.
+struct ITwin : IDispatch {};
+struct IMirror : IDispatch {};
+inline constexpr IID IID_ITwin{
+    0x5E1F0B01, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+inline constexpr IID IID_IMirror{
+    0x5E1F0B02, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+SKY_INTERFACE_ID(ITwin, IID_ITwin);
+SKY_INTERFACE_ID(IMirror, IID_IMirror);
+
 namespace sky::remote {
 namespace {
 
@@ -34,11 +45,11 @@ constexpr CLSID clsidEcho{
 std::set<std::thread::id> servingThreads;
 DWORD revokedInCall = 0; // the class object that "Revoke" revokes
 
-// Echo: member 1 "Echo" gives its argument back, member 2 "Caller" the calling user's name,
-// member 3 "Fail" fails with a description, member 4 "Revoke" revokes the class object
-// revokedInCall and gives the result.
-class Echo final : public ComObject<IDispatch> {
+// IDispatch of a face that answers the names of its list (dispids 1, 2, ...); the face adds Invoke.
+template <class Interface> class NamedFace : public Interface {
 public:
+    using Implements = Interface;
+
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         *count = 0;
         return S_OK;
@@ -48,16 +59,26 @@ public:
                                             DISPID* ids) override {
         HRESULT hr = S_OK;
         for (UINT i = 0; i < count; ++i) {
-            const std::u16string_view name(names[i]);
-            ids[i] = name == u"Echo"     ? 1
-                     : name == u"Caller" ? 2
-                     : name == u"Fail"   ? 3
-                     : name == u"Revoke" ? 4
-                                         : -1;
-            if (ids[i] < 0)
+            ids[i] = DISPID_UNKNOWN;
+            for (std::size_t n = 0; n < this->names().size(); ++n)
+                if (this->names()[n] == std::u16string_view(names[i]))
+                    ids[i] = static_cast<DISPID>(n + 1);
+            if (ids[i] == DISPID_UNKNOWN)
                 hr = DISP_E_UNKNOWNNAME;
         }
         return hr;
+    }
+
+protected:
+    virtual std::vector<std::u16string_view> names() const = 0;
+};
+
+// Echo: member 1 "Echo" gives its argument back, member 2 "Caller" the calling user's name,
+// member 3 "Fail" fails with a description, member 4 "Revoke" revokes the class object
+// revokedInCall and gives the result.
+class EchoFace : public NamedFace<IDispatch> {
+    std::vector<std::u16string_view> names() const override {
+        return {u"Echo", u"Caller", u"Fail", u"Revoke"};
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO*, UINT*) override {
@@ -87,6 +108,8 @@ public:
         return DISP_E_MEMBERNOTFOUND;
     }
 };
+
+class Echo final : public ComObject<EchoFace> {};
 
 HRESULT newEcho(REFIID riid, void** ppv) {
     return makeObject<Echo>()->QueryInterface(riid, ppv);
@@ -265,7 +288,7 @@ TEST_F(RemoteTest, MalformedMessagesAreRefusedAndTheServerGoesOn) {
         wrong.major = 9;
         RawClient client(wrong);
         ASSERT_TRUE(client.answered());
-        EXPECT_EQ(client.answer().status, badStubData) << "another major version is refused";
+        EXPECT_EQ(client.answer().status, otherWireVersion) << "another major version is refused";
     }
     {
         Hello wrong = good;
@@ -386,6 +409,197 @@ TEST_F(RemoteTest, AClassLeadingToAnEndpointThatIsGoneFailsAndLeavesNothingBehin
     auto echo = remoteEcho();
     ASSERT_TRUE(echo);
     EXPECT_EQ(callMethod(echo.get(), u"Echo", 3).toInt32(), 3);
+}
+
+TEST_F(RemoteTest, PeersOfTheFormerWireVersionAreRefusedWithAClearFailure) {
+    // A client of version 1, whose objects travel without their face, is turned away at its
+    // greeting, before it sends a call the server would misread.
+    {
+        RawClient former(Hello{wireMagic, 1, 0, S_OK, 0});
+        ASSERT_TRUE(former.answered());
+        EXPECT_EQ(former.answer().status, otherWireVersion);
+        EXPECT_EQ(former.answer().major, wireMajor);
+    }
+
+    // A server of version 1 (it refuses the greeting as bad data, saying its own version): the
+    // activation fails with the same code and says which versions met.
+    constexpr CLSID former{
+        0x5E1F0A13, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+    const std::string name = "process-former.sock";
+    sockaddr_un address{};
+    int dirFd = -1;
+    ASSERT_TRUE(socketAddress(endpointDirectory(), name, address, dirFd));
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    if (dirFd >= 0)
+        close(dirFd);
+    OLECHAR text[40];
+    StringFromGUID2(former, text, 40);
+    ASSERT_EQ(symlink(name.c_str(), (endpointDirectory() / sky::narrow(text)).c_str()), 0);
+    std::thread server([listener] {
+        const int fd = accept(listener, nullptr, nullptr);
+        Hello hello{};
+        receiveHello(fd, hello, nullptr, std::chrono::seconds(5));
+        sendHello(fd, Hello{wireMagic, 1, 0, badStubData, 0}, -1);
+        close(fd);
+    });
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(getRemoteClassObject(former, IID_IClassFactory, factory.putVoid()), otherWireVersion);
+    server.join();
+    close(listener);
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    const std::string said = description ? sky::narrow(description) : "";
+    SysFreeString(description);
+    EXPECT_NE(said.find("version 1.0"), std::string::npos) << said;
+    EXPECT_NE(said.find("version 2.0"), std::string::npos) << said;
+
+    // The server of this version goes on serving.
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", 5).toInt32(), 5);
+}
+
+constexpr CLSID clsidTwin{
+    0x5E1F0A14, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+
+// The twin's default face: "Mirror" hands out its mirror face as a plain VT_DISPATCH, "Unknown"
+// the same as VT_UNKNOWN, "Echo" gives its argument back, "IsMirror" says whether its argument
+// is the mirror face itself, and _NewEnum lists the mirror face twice.
+class TwinFace : public NamedFace<ITwin> {
+    std::vector<std::u16string_view> names() const override {
+        return {u"Mirror", u"Unknown", u"Echo", u"IsMirror"};
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO*, UINT*) override {
+        ComPtr<IMirror> mirror;
+        QueryInterface(IID_IMirror, mirror.putVoid());
+        switch (id) {
+        case 1:
+            result->vt = VT_DISPATCH;
+            result->pdispVal = mirror.detach();
+            return S_OK;
+        case 2:
+            result->vt = VT_UNKNOWN;
+            result->punkVal = mirror.detach();
+            return S_OK;
+        case 3:
+            return VariantCopy(result, &params->rgvarg[0]);
+        case 4:
+            result->vt = VT_BOOL;
+            result->boolVal =
+                params->rgvarg[0].vt == VT_DISPATCH && params->rgvarg[0].pdispVal == mirror.get()
+                    ? VARIANT_TRUE
+                    : VARIANT_FALSE;
+            return S_OK;
+        case DISPID_NEWENUM: {
+            std::vector<ComPtr<IDispatch>> items{ComPtr<IDispatch>(mirror.get()),
+                                                 ComPtr<IDispatch>(mirror.get())};
+            result->vt = VT_UNKNOWN;
+            result->punkVal = makeVariantEnumerator(items).detach();
+            return S_OK;
+        }
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+};
+
+// The twin's other face: "Reflect" gives 42.
+class MirrorFace : public NamedFace<IMirror> {
+    std::vector<std::u16string_view> names() const override { return {u"Reflect"}; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
+                                     EXCEPINFO*, UINT*) override {
+        if (id != 1)
+            return DISP_E_MEMBERNOTFOUND;
+        result->vt = VT_I4;
+        result->lVal = 42;
+        return S_OK;
+    }
+};
+
+class Twin final : public ComObject<TwinFace, MirrorFace> {};
+
+HRESULT newTwin(REFIID riid, void** ppv) {
+    return makeObject<Twin>()->query(riid, ppv);
+}
+
+// The two faces described as a library describes its interfaces: no members of their own.
+const dispatch::Table twinTable{&IID_ITwin, u"ITwin", nullptr, 0, nullptr, nullptr, nullptr};
+const dispatch::Table mirrorTable{&IID_IMirror, u"IMirror", nullptr, 0, nullptr, nullptr, nullptr};
+const InterfaceMarshal twinInterfaces[] = {
+    {&IID_ITwin, &twinTable, nullptr,
+     [](ProxyCore* core) -> ProxyBase* { return new ProxyOf<ITwin>(core); }},
+    {&IID_IMirror, &mirrorTable, nullptr,
+     [](ProxyCore* core) -> ProxyBase* { return new ProxyOf<IMirror>(core); }}};
+
+// What a late-bound caller sees of an object: which of the twin's names it answers.
+std::string answers(IDispatch* object) {
+    std::string seen;
+    for (const char16_t* name : {u"Mirror", u"Echo", u"Reflect"}) {
+        std::u16string text(name);
+        LPOLESTR names[] = {text.data()};
+        DISPID id = 0;
+        if (object && object->GetIDsOfNames(IID_NULL, names, 1, 0, &id) == S_OK)
+            seen += (seen.empty() ? "" : " ") + sky::narrow(name);
+    }
+    return seen;
+}
+
+// What a late-bound script sees of the twin, every object reached by name.
+std::vector<std::string> twinScript(IDispatch* twin) {
+    std::vector<std::string> seen;
+    seen.push_back("twin: " + answers(twin));
+    const Variant mirror = getProperty(twin, u"Mirror");
+    seen.push_back("Mirror: " + answers(mirror.toDispatch().get()));
+    seen.push_back("Reflect " +
+                   std::to_string(getProperty(mirror.toDispatch().get(), u"Reflect").toInt32()));
+    // A VT_UNKNOWN asked for IDispatch answers as the face it is.
+    const Variant unknown = getProperty(twin, u"Unknown");
+    seen.push_back("Unknown type " + std::to_string(unknown.type()) + ": " +
+                   answers(unknown.as<IDispatch>().get()));
+    for (const Variant& item : enumerate(twin))
+        seen.push_back("item: " + answers(item.toDispatch().get()));
+    // The face travels back to the object as the face the caller holds.
+    seen.push_back(std::string("IsMirror ") +
+                   (callMethod(twin, u"IsMirror", mirror).toBool() ? "yes" : "no"));
+    seen.push_back("Echo(Mirror): " +
+                   answers(callMethod(twin, u"Echo", mirror).toDispatch().get()));
+    const bool oneObject =
+        mirror.toDispatch().as<IUnknown>().get() == ComPtr<IDispatch>(twin).as<IUnknown>().get();
+    seen.push_back(std::string("one object ") + (oneObject ? "yes" : "no"));
+    return seen;
+}
+
+TEST_F(RemoteTest, AnObjectHandedOutAsOneOfItsFacesAnswersByThatFacesNamesEveryWay) {
+    RegisterInterfaces described(twinInterfaces, 2);
+    DWORD cookie = 0;
+    auto factory = makeObject<ClassFactory>(&newTwin);
+    ASSERT_EQ(CoRegisterClassObject(clsidTwin, factory.get(), CLSCTX_LOCAL_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    std::vector<std::string> across;
+    {
+        ComPtr<IClassFactory> remote;
+        ASSERT_EQ(getRemoteClassObject(clsidTwin, IID_IClassFactory, remote.putVoid()), S_OK);
+        ComPtr<IDispatch> twin;
+        ASSERT_EQ(remote->CreateInstance(nullptr, IID_IDispatch, twin.putVoid()), S_OK);
+        across = twinScript(twin.get());
+    }
+    ComPtr<IDispatch> local;
+    ASSERT_EQ(newTwin(IID_IDispatch, local.putVoid()), S_OK);
+    const std::vector<std::string> inProcess = twinScript(local.get());
+    EXPECT_EQ(across, inProcess);
+    EXPECT_EQ(inProcess, (std::vector<std::string>{"twin: Mirror Echo", "Mirror: Reflect",
+                                                   "Reflect 42", "Unknown type 13: Reflect",
+                                                   "item: Reflect", "item: Reflect", "IsMirror yes",
+                                                   "Echo(Mirror): Reflect", "one object yes"}));
+    deliverReleases();
+    EXPECT_EQ(exportedObjects(), 0u) << "every face's reference was handed back";
+    CoRevokeClassObject(cookie);
 }
 
 TEST(RemoteEndpoint, AMachineDirectoryPastTheSocketAddressLimitIsStillReached) {

@@ -2,6 +2,7 @@
 #include "wire.h"
 
 #include "../automation/variant_types.h"
+#include "sky/remote.h"
 
 namespace sky::remote {
 
@@ -53,6 +54,13 @@ BSTR Reader::bstr() {
     }
     p_ += bytes;
     return b;
+}
+
+const IID& faceToHandOut(REFIID asked, const GUID& face) {
+    const bool plain = IsEqualIID(asked, IID_IDispatch) || IsEqualIID(asked, IID_IUnknown);
+    if (!plain || IsEqualIID(face, asked) || !findInterface(face))
+        return asked;
+    return face;
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// The wire format of calls between processes, version 1.0.
+// The wire format of calls between processes, version 2.0.
 //
 // Every value is little-endian. A connection starts on the socket with a greeting each way
 // (Hello below); after it, requests and replies travel through the connection's shared memory
@@ -9,9 +9,14 @@
 //   reply    = i32 result, u8 hasError, [error: guid, str source, str description, str helpFile,
 //              u32 helpContext], then the body of the kind when the result is a success
 //
-// A `str` is u32 byte count (0xFFFFFFFF: a null string) and that many bytes of UTF-16; an
-// object reference is u64 (0: a null pointer); a GUID is its 16 bytes as stored. A variant is u16
-// variant type and its value (see Writer::variant). Bodies:
+// A `str` is u32 byte count (0xFFFFFFFF: a null string) and that many bytes of UTF-16; a GUID is
+// its 16 bytes as stored. An `object` is u64 (0: a null pointer) and, when not null, the GUID of
+// the face the pointer is: the interface it was handed out as, or, for a plain IDispatch or
+// IUnknown (a VT_DISPATCH or VT_UNKNOWN value, an IDispatch** result), the interface of the
+// object's that the pointer stands for (IID_IDispatch or IID_IUnknown when it is the object's own
+// IDispatch or identity, or no interface of a library). A receiver asked for a plain IDispatch or
+// IUnknown hands out that face, so that calls by name reach its members. A variant is u16 variant
+// type and its value (see writeVariant). Bodies:
 //
 //   GetClassObject  request: clsid, iid                 reply: object
 //   QueryInterface  request: object, iid                reply: (nothing)
@@ -44,12 +49,14 @@
 namespace sky::remote {
 
 inline constexpr std::uint32_t wireMagic = 0x52594B53; // "SKYR"
-inline constexpr std::uint16_t wireMajor = 1;
+inline constexpr std::uint16_t wireMajor = 2;          // 2: objects carry their face
 inline constexpr std::uint16_t wireMinor = 0;
 
 // HRESULT_FROM_WIN32(RPC_X_BAD_STUB_DATA), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE).
 inline constexpr HRESULT badStubData = static_cast<HRESULT>(0x800706F7);
 inline constexpr HRESULT serverUnavailable = static_cast<HRESULT>(0x800706BA);
+// HRESULT_FROM_WIN32(RPC_S_UNSUPPORTED_TRANS_SYN): the peer speaks another major version.
+inline constexpr HRESULT otherWireVersion = static_cast<HRESULT>(0x800706C2);
 
 enum class Kind : std::uint16_t {
     GetClassObject = 1,
@@ -150,6 +157,29 @@ public:
 protected:
     ~ObjectCodec() = default;
 };
+
+// An object reference as both sides write it: the number of the object in the server's table
+// for the connection (0: null) and, for a non-null one, its face.
+struct Reference {
+    std::uint64_t id = 0;
+    GUID face{};
+};
+inline void writeReference(Writer& out, std::uint64_t id, const GUID& face) {
+    out.u64(id);
+    if (id != 0)
+        out.guid(face);
+}
+inline Reference readReference(Reader& in) {
+    Reference r;
+    r.id = in.u64();
+    if (r.id != 0)
+        r.face = in.guid();
+    return r;
+}
+// The interface to hand out for a reference asked for as `asked` whose face is `face`: the face
+// when a plain IDispatch or IUnknown is asked and the face is an interface of a loaded library
+// (every such interface is dual, so its pointer serves as IDispatch); otherwise `asked`.
+SKY_API const IID& faceToHandOut(REFIID asked, const GUID& face);
 
 // A variant as [u16 vt][value]. By-reference values are written as the value they point at.
 // DISP_E_BADVARTYPE for a type automation does not pass (arrays, records).

@@ -27,20 +27,21 @@ public:
 };
 Stand stand;
 
-// References as 64-bit numbers, as both sides write them; a number names the one stand-in.
+// References as both sides write them (a number and a face); a number names the one stand-in.
 class Codec final : public ObjectCodec {
 public:
-    HRESULT putObject(Writer& out, IUnknown* object, REFIID) override {
-        out.u64(object ? 1 : 0);
+    HRESULT putObject(Writer& out, IUnknown* object, REFIID iid) override {
+        writeReference(out, object ? 1 : 0, iid);
         return S_OK;
     }
     HRESULT getObject(Reader& in, REFIID, void** ppv) override {
         *ppv = nullptr;
-        const std::uint64_t id = in.u64();
+        const Reference reference = readReference(in);
         if (!in.ok())
             return badStubData;
-        if (id != 0)
+        if (reference.id != 0) {
             *ppv = &stand;
+        }
         return S_OK;
     }
 };

@@ -45,6 +45,10 @@ SKY_API void registerInterfaces(const InterfaceMarshal* entries, std::size_t cou
 SKY_API void unregisterInterfaces(const InterfaceMarshal* entries);
 // The marshalling of an interface; nullptr when no loaded library describes it.
 SKY_API const InterfaceMarshal* findInterface(REFIID iid);
+// The interface of the loaded libraries at which `object` answers with `pointer` (a face of the
+// object's handed out as a plain IDispatch or IUnknown), found by asking the object for each;
+// false when it is none of them.
+SKY_API bool findFace(IUnknown* object, IUnknown* pointer, IID& face);
 
 // Registers a library's entries for as long as the object lives.
 class RegisterInterfaces {
