@@ -222,12 +222,14 @@ private:
     // and is saved.
     void storeApplication(std::u16string_view iconPath) {
         ISkyloomWinApp4* target = settings();
-        const std::u16string scratch =
-            temporaryFolder() + u"\\brask-import-" + decimal(GetCurrentProcessId()) + u".ico";
-        copyFile(iconPath, scratch);
-        sky::Bstr scratchName(scratch);
+        if (scratch_.empty()) {
+            scratch_ =
+                temporaryFolder() + u"\\brask-import-" + decimal(GetCurrentProcessId()) + u".ico";
+        }
+        copyFile(iconPath, scratch_);
+        sky::Bstr scratchName(scratch_);
         sky::check(target->ReadIconFromFile(scratchName.get(), 0));
-        deleteFile(scratch);
+        deleteFile(scratch_);
 
         if (!parentFolder_ || sky::equalNoCase(*parentFolder_, kRootFolder)) {
             tolerant([&] {
@@ -265,6 +267,8 @@ private:
     Section section_ = Section::Farm;
     // The application's folder as its "ParentFolderDN=" line set it; none: the root folder.
     std::optional<std::u16string> parentFolder_;
+    // The scratch copy of each icon, named at the first "Icon=" line of the run.
+    std::u16string scratch_;
 };
 
 } // namespace

@@ -181,6 +181,35 @@ TEST_F(Activation, ChangedRegistrationsAreSeenAtOnce) {
     EXPECT_EQ(object, nullptr);
 }
 
+// A class unregistered by another process is not activated from what was read before, and one
+// registered again by another process is activated at once.
+TEST_F(Activation, ClassesUnregisteredAndRegisteredByAnotherProcessAreSeenAtOnce) {
+    const std::string reg = (sky::testing::buildBin() / "reg").string();
+    const std::string classKey =
+        "'HKLM\\Software\\Classes\\CLSID\\" + sky::narrow(sampleClsid) + "'";
+    for (int round = 0; round < 3; ++round) {
+        ComPtr<IUnknown> object;
+        ASSERT_EQ(CoCreateInstance(CLSID_SampleObject, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                   object.putVoid()),
+                  S_OK)
+            << "round " << round;
+        object = nullptr;
+
+        ASSERT_EQ(std::system((reg + " delete " + classKey + " /f >/dev/null").c_str()), 0);
+        EXPECT_EQ(CoCreateInstance(CLSID_SampleObject, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                   object.putVoid()),
+                  REGDB_E_CLASSNOTREG)
+            << "round " << round;
+        EXPECT_FALSE(object);
+
+        const std::string module = sky::narrow(modulePath("testmodules/skytestclass.dll"));
+        const std::string inproc = classKey.substr(0, classKey.size() - 1) + "\\InprocServer32'";
+        ASSERT_EQ(std::system(
+                      (reg + " add " + inproc + " /ve /d '" + module + "' /f >/dev/null").c_str()),
+                  0);
+    }
+}
+
 TEST_F(Activation, ProgIdFromClsid) {
     LPOLESTR progId = nullptr;
     ASSERT_EQ(ProgIDFromCLSID(CLSID_SampleObject, &progId), S_OK);

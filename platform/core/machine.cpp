@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <system_error>
+#include <vector>
 
 #include "folder_index.h"
 #include "sky/text.h"
@@ -29,18 +30,48 @@ std::optional<fs::path> findNoCase(const fs::path& dir, const std::string& name)
     return std::nullopt;
 }
 
+// The backslash- or slash-separated components of `path`, empty ones included, in order.
+std::vector<std::u16string_view> components(std::u16string_view path) {
+    std::vector<std::u16string_view> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of(u"\\/", start);
+        if (end == std::u16string_view::npos)
+            end = path.size();
+        parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+// `parts` below `base` when they name an existing entry exactly as written and climb nowhere:
+// then the exact name wins at every level, and one look-up of the whole path answers for one
+// per component. A path with "." or ".." is left to the lexical walk, since the file system
+// would follow them through links and past the root of the drive.
+std::optional<fs::path> existingAsWritten(const fs::path& base,
+                                          const std::vector<std::u16string_view>& parts) {
+    fs::path written = base;
+    for (const std::u16string_view part : parts) {
+        if (part == u"." || part == u"..")
+            return std::nullopt;
+        if (!part.empty())
+            written /= narrow(part);
+    }
+    std::error_code ec;
+    if (!fs::exists(written, ec))
+        return std::nullopt;
+    return written;
+}
+
 // Appends the backslash- or slash-separated components of `rest` to `base`, matching existing
 // components case-insensitively. As on Windows, ".." at the root stays at the root: `base` lies
 // `depth` components below its drive's root (its directory), and nothing climbs above that.
 fs::path appendComponents(fs::path base, std::u16string_view rest, std::size_t depth = 0) {
+    const std::vector<std::u16string_view> parts = components(rest);
+    if (auto written = existingAsWritten(base, parts))
+        return *written;
     bool exists = true;
-    std::size_t start = 0;
-    while (start <= rest.size()) {
-        std::size_t end = rest.find_first_of(u"\\/", start);
-        if (end == std::u16string_view::npos)
-            end = rest.size();
-        const std::u16string_view part = rest.substr(start, end - start);
-        start = end + 1;
+    for (const std::u16string_view part : parts) {
         if (part.empty() || part == u".")
             continue;
         if (part == u"..") {

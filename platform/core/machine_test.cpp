@@ -161,6 +161,28 @@ TEST(Machine, DotDotAtADrivesRootStaysThere) {
     fs::current_path(before);
 }
 
+// A path whose every component exists as written is that path, even where a component also
+// exists in another case; ".." stays lexical even through a link to another folder, whose
+// parent holds an entry of the same name.
+TEST(Machine, PathsAsWrittenAndDotDotThroughALink) {
+    const fs::path c = sky::machine::driveC();
+    fs::create_directories(c / "Data");
+    fs::create_directories(c / "data");
+    std::ofstream(c / "Data" / "file.txt") << "upper";
+    std::ofstream(c / "data" / "file.txt") << "lower";
+    EXPECT_EQ(*toHostPath(u"C:\\data\\file.txt"), c / "data" / "file.txt");
+    EXPECT_EQ(*toHostPath(u"C:\\Data\\file.txt"), c / "Data" / "file.txt");
+    EXPECT_EQ(*toHostPath(u"c:/Data//file.txt"), c / "Data" / "file.txt");
+
+    const fs::path elsewhere = sky::machine::root() / "elsewhere";
+    fs::create_directories(elsewhere / "inner");
+    std::ofstream(elsewhere / "x") << "outside";
+    std::ofstream(c / "x") << "on C";
+    fs::create_directory_symlink(elsewhere / "inner", c / "link");
+    EXPECT_EQ(*toHostPath(u"C:\\link\\..\\x"), c / "x");
+    EXPECT_EQ(*toHostPath(u"C:\\link\\.\\..\\x"), c / "x");
+}
+
 TEST(Machine, ARelativeMachineNameIsMadeAbsolute) {
     const fs::path machine = sky::machine::root();
     const fs::path before = fs::current_path();

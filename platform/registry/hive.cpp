@@ -29,6 +29,19 @@ std::string joinPath(std::string_view parent, std::string_view folded) {
     return path;
 }
 
+// Whether the connection's journal mode is WAL (a request for it may be refused).
+bool inWalMode(sqlite3* db) {
+    sqlite3_stmt* stmt = nullptr;
+    bool wal = false;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+        const auto* mode = sqlite3_column_text(stmt, 0);
+        wal = mode && std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
+    }
+    sqlite3_finalize(stmt);
+    return wal;
+}
+
 } // namespace
 
 std::string fold(std::u16string_view name) {
@@ -200,6 +213,8 @@ LONG Hive::connect(bool readOnly) {
     if (status == ERROR_SUCCESS && !readOnly) {
         rc = execWaiting(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
         status = rc == SQLITE_OK ? ERROR_SUCCESS : errorFromSqlite(rc);
+        if (status == ERROR_SUCCESS)
+            walIndexed_ = inWalMode(db_);
     }
     if (status == ERROR_SUCCESS)
         status = checkPages();
@@ -271,13 +286,48 @@ Hive::~Hive() {
     sqlite3_close_v2(db_);
 }
 
+bool Hive::readWalHeader(WalHeader& header) const {
+    if (!walIndexed_)
+        return false;
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file ||
+        !file->pMethods || file->pMethods->iVersion < 2)
+        return false;
+    // The index's first page, as this connection has it mapped: SQLite's page size of the index
+    // is fixed by its file format, which every process sharing the log has to agree on.
+    constexpr int kIndexPage = 32768;
+    void volatile* page = nullptr;
+    if (file->pMethods->xShmMap(file, 0, kIndexPage, 0, &page) != SQLITE_OK || !page)
+        return false;
+    // A commit writes the second copy, then the first; reading the first, then the second,
+    // a reader that finds them equal has read a header no commit was half-way through.
+    const auto* copies = static_cast<const volatile unsigned char*>(page);
+    WalHeader second;
+    for (std::size_t i = 0; i < header.size(); ++i)
+        header[i] = copies[i];
+    file->pMethods->xShmBarrier(file);
+    for (std::size_t i = 0; i < second.size(); ++i)
+        second[i] = copies[header.size() + i];
+    constexpr std::size_t kIsInit = 12; // the header's "initialized" flag
+    return header == second && header[kIsInit] != 0;
+}
+
 LONG Hive::contentVersion(std::int64_t& othersCommits, std::int64_t& ownChanges) {
+    ownChanges = sqlite3_total_changes64(db_);
+    WalHeader header;
+    const bool indexed = readWalHeader(header);
+    if (indexed && walMark_ && walMark_->header == header) {
+        othersCommits = walMark_->dataVersion;
+        return ERROR_SUCCESS;
+    }
+    walMark_.reset();
     Query q(*this, Statement::DataVersion);
     bool row = false;
     if (LONG status = q.next(row))
         return status;
     othersCommits = row ? q.integer(0) : 0;
-    ownChanges = sqlite3_total_changes64(db_);
+    if (indexed)
+        walMark_ = WalMark{header, othersCommits};
     return ERROR_SUCCESS;
 }
 

@@ -8,10 +8,12 @@
 // (ERROR_REGISTRY_CORRUPT, ERROR_BADDB, ERROR_REGISTRY_IO_FAILED), described by problem().
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,6 +120,9 @@ public:
 
     // What changes when the hive's contents may have: SQLite's data version, which moves with
     // every commit of another connection, and the count of rows this connection has changed.
+    // The data version is read again only when the header of the write-ahead log's shared index
+    // has changed since it was last read: every commit, by any connection of any process,
+    // rewrites that header before it returns, and reading it takes no lock.
     LONG contentVersion(std::int64_t& othersCommits, std::int64_t& ownChanges);
 
 private:
@@ -152,6 +157,20 @@ private:
     // Keeps a SQLite failure as the hive's last problem and returns the Win32 code it stands for.
     LONG errorFromSqlite(int sqliteCode);
     sqlite3_stmt* statement(Statement which) const;
+
+    // The header of the write-ahead log's shared index (both of SQLite's copies, read as SQLite
+    // reads them); false when the connection has no shared index or a commit is rewriting it.
+    using WalHeader = std::array<unsigned char, 48>;
+    bool readWalHeader(WalHeader& header) const;
+
+    // The data version and the log header read just before it; while the header reads the same,
+    // no commit has happened since, and the data version stands.
+    struct WalMark {
+        WalHeader header;
+        std::int64_t dataVersion = 0;
+    };
+    std::optional<WalMark> walMark_;
+    bool walIndexed_ = false; // open for writing in WAL mode, so with a shared index
 
     sqlite3* db_ = nullptr;
     std::filesystem::path file_;

@@ -1,9 +1,12 @@
 // The machine's system, Windows and temporary directories, the current directory, and the user.
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -97,12 +100,61 @@ extern "C" BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName) {
 
 namespace {
 
+// The password database's file as a name was read from it: another file under its name, or the
+// file written since, and the name is looked up again.
+struct PasswordFile {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const PasswordFile& other) const {
+        const auto same = [](const timespec& a, const timespec& b) {
+            return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+        };
+        return device == other.device && inode == other.inode && size == other.size &&
+               same(modified, other.modified) && same(changed, other.changed);
+    }
+};
+
+std::optional<PasswordFile> passwordFile() {
+    struct stat status {};
+    if (stat("/etc/passwd", &status) != 0)
+        return std::nullopt;
+    return PasswordFile{status.st_dev, status.st_ino, status.st_size, status.st_mtim,
+                        status.st_ctim};
+}
+
+// The effective user's name, as the password database gives it. Looking it up reads and parses
+// the whole database, and servers ask for it with every change they record, so the name is
+// kept for the effective user and the database file as they were when it was read (a name a
+// directory service gave is kept until the effective user changes).
 std::string processUserName() {
+    struct Known {
+        uid_t user;
+        PasswordFile file;
+        std::string name;
+    };
+    static std::mutex mutex;
+    static std::optional<Known> known;
+    const uid_t user = geteuid();
+    const std::optional<PasswordFile> file = passwordFile();
+    if (file) {
+        std::lock_guard lock(mutex);
+        if (known && known->user == user && known->file == *file)
+            return known->name;
+    }
     passwd entry{};
     passwd* found = nullptr;
     std::string storage(16384, '\0');
-    if (getpwuid_r(geteuid(), &entry, storage.data(), storage.size(), &found) == 0 && found)
-        return found->pw_name;
+    if (getpwuid_r(user, &entry, storage.data(), storage.size(), &found) == 0 && found) {
+        std::string name = found->pw_name;
+        if (file) {
+            std::lock_guard lock(mutex);
+            known = Known{user, *file, name};
+        }
+        return name;
+    }
     if (const char* user = std::getenv("USER"); user && *user)
         return user;
     return std::to_string(geteuid());

@@ -1,4 +1,5 @@
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -222,4 +223,50 @@ TEST(UserName, IsTheHostAccount) {
     EXPECT_FALSE(GetUserNameW(buffer, &size));
     EXPECT_EQ(lastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(size, expected.size() + 1);
+}
+
+std::string userName() {
+    WCHAR buffer[UNLEN + 1];
+    DWORD size = UNLEN + 1;
+    return GetUserNameW(buffer, &size) ? sky::narrow(std::u16string_view(buffer, size - 1))
+                                       : std::string("(failed)");
+}
+
+// The name is kept between calls, but never past a change of the effective user: a process that
+// takes on another account names that account at once, and its own again after.
+TEST(UserName, FollowsTheEffectiveUser) {
+    const uid_t own = geteuid();
+    const std::string ownName = getpwuid(own)->pw_name;
+    uid_t other = own;
+    std::string otherName;
+    setpwent();
+    while (const passwd* entry = getpwent()) {
+        if (entry->pw_uid != own) {
+            other = entry->pw_uid;
+            otherName = entry->pw_name;
+            break;
+        }
+    }
+    endpwent();
+    ASSERT_NE(other, own) << "the password database has one account only";
+    EXPECT_EQ(userName(), ownName);
+    EXPECT_EQ(userName(), ownName);
+    if (own != 0) {
+        return; // only the superuser can take on another account
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (userName() != ownName || seteuid(other) != 0)
+            _exit(2);
+        if (userName() != otherName)
+            _exit(3);
+        if (seteuid(own) != 0 || userName() != ownName)
+            _exit(4);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: own name, 3: the other account's, 4: own again";
 }
