@@ -64,8 +64,15 @@ inline std::unique_ptr<FarmStore> reopen(const std::string& path = testStorePath
 
 enum class StoreKind { Sqlite, Postgres };
 
+inline const char* storeKindText(StoreKind kind) {
+    return kind == StoreKind::Sqlite ? "SQLite" : "PostgreSQL";
+}
+// How GoogleTest shows the kind in a test's listing.
+inline void PrintTo(StoreKind kind, std::ostream* out) {
+    *out << storeKindText(kind);
+}
 inline std::string storeKindName(const ::testing::TestParamInfo<StoreKind>& info) {
-    return info.param == StoreKind::Sqlite ? "SQLite" : "PostgreSQL";
+    return storeKindText(info.param);
 }
 
 // A test that runs on each kind of store: one store per test, a file on the test's machine or a

@@ -81,6 +81,11 @@ struct BadInput {
     std::string message; // the whole message after "test.idl:"
 };
 
+// How GoogleTest shows a case in a test's listing.
+void PrintTo(const BadInput& bad, std::ostream* out) {
+    *out << bad.what;
+}
+
 class ParserRejects : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(ParserRejects, WithALineAndColumn) {
