@@ -455,6 +455,34 @@ TEST_F(RemoteTest, AClassLeadingToAnEndpointThatIsGoneFailsAndLeavesNothingBehin
     EXPECT_EQ(callMethod(echo.get(), u"Echo", 3).toInt32(), 3);
 }
 
+// The libraries' interface descriptions as proxies and stubs look them up: the library loaded
+// last describes an interface until it is unloaded, then the one before it again, and an
+// unloaded library is never handed out.
+TEST(InterfaceMarshals, TheLibraryLoadedLastDescribesAnInterfaceUntilItIsUnloaded) {
+    static constexpr IID both{0x7A11E001, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr IID onlyFirst{0x7A11E002, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr IID onlySecond{0x7A11E003, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr IID nowhere{0x7A11E004, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const InterfaceMarshal first[] = {{&both, nullptr, nullptr, nullptr},
+                                      {&onlyFirst, nullptr, nullptr, nullptr}};
+    const InterfaceMarshal second[] = {{&onlySecond, nullptr, nullptr, nullptr},
+                                       {&both, nullptr, nullptr, nullptr}};
+    registerInterfaces(first, 2);
+    EXPECT_EQ(findInterface(both), &first[0]);
+    EXPECT_EQ(findInterface(onlySecond), nullptr);
+    registerInterfaces(second, 2);
+    EXPECT_EQ(findInterface(both), &second[1]);
+    EXPECT_EQ(findInterface(onlyFirst), &first[1]);
+    EXPECT_EQ(findInterface(onlySecond), &second[0]);
+    EXPECT_EQ(findInterface(nowhere), nullptr);
+    unregisterInterfaces(second);
+    EXPECT_EQ(findInterface(both), &first[0]);
+    EXPECT_EQ(findInterface(onlySecond), nullptr);
+    unregisterInterfaces(first);
+    EXPECT_EQ(findInterface(both), nullptr);
+    EXPECT_EQ(findInterface(onlyFirst), nullptr);
+}
+
 // The spinner's decisions, driven by hand: what it decides, never how fast.
 TEST(Spinner, CatchesAnAnswerAndLearnsHowLongToSpin) {
     Spinner spinner;
