@@ -94,11 +94,13 @@ inline void spinPause() {
 // machine with more work than processors a spinning side only keeps the other from running.
 //
 // So a side spins for a budget learnt from how its spins went (an answer caught doubles it, up to
-// 64 µs; a spin in vain halves it, down to 1 µs), and stops spinning altogether for a while (10 ms)
-// when it sees that the processors are contended: it was itself preempted while it spun (two
-// looks at the clock far apart), or the other side, spinning when the message was handed over,
-// has not taken it within `handOffTime` (it spins no more, so it is not running). The clock is
-// read every few spins only. One Spinner per waiting side and thread.
+// 64 µs; a spin in vain halves it, down to 1 µs), and gives up at once when it sees that the
+// processors are contended: it was itself preempted while it spun (two looks at the clock far
+// apart), or the other side, spinning when the message was handed over, has not taken it within
+// `handOffTime` (it spins no more, so it is not running). One such sign may be a hiccup of the
+// host; at the second in a row (no answer caught between them) the side stops spinning for a
+// while, 200 µs at first and twice as long at each further sign, up to 10 ms, until it catches an
+// answer again. The clock is read every few spins only. One Spinner per waiting side and thread.
 class Spinner {
 public:
     using Clock = std::chrono::steady_clock;
@@ -106,10 +108,11 @@ public:
     static constexpr std::chrono::nanoseconds maximumBudget{64000};
     static constexpr std::chrono::nanoseconds handOffTime{10000};
     static constexpr std::chrono::nanoseconds preempted{100000};
-    static constexpr std::chrono::milliseconds defaultHoldOff{10};
     static constexpr unsigned clockEvery = 16; // spins between looks at the clock
 
-    explicit Spinner(std::chrono::nanoseconds holdOff = defaultHoldOff) : holdOff_(holdOff) {}
+    explicit Spinner(std::chrono::nanoseconds firstHold = std::chrono::microseconds(200),
+                     std::chrono::nanoseconds longestHold = std::chrono::milliseconds(10))
+        : firstHold_(firstHold), longestHold_(longestHold), hold_(firstHold) {}
 
     // Spins until `arrived()` and says true, or gives up and says false (the caller sleeps).
     // `watchPeer` says that the other side was spinning when it was handed the message;
@@ -125,6 +128,8 @@ public:
         for (unsigned n = 1;; ++n) {
             if (arrived()) {
                 budget_ = std::min(budget_ * 2, maximumBudget);
+                signs_ = 0;
+                hold_ = firstHold_;
                 return true;
             }
             spinPause();
@@ -132,7 +137,10 @@ public:
                 continue;
             const auto now = Clock::now();
             if (now - last > preempted || (watchPeer && now - start > handOffTime && !taken())) {
-                holdUntil_ = now + holdOff_;
+                if (++signs_ >= 2) {
+                    holdUntil_ = now + hold_;
+                    hold_ = std::min(hold_ * 2, longestHold_);
+                }
                 return false;
             }
             if (now - start > budget_) {
@@ -148,7 +156,9 @@ public:
     bool holding() const { return Clock::now() < holdUntil_; }
 
 private:
-    std::chrono::nanoseconds holdOff_;
+    const std::chrono::nanoseconds firstHold_, longestHold_;
+    std::chrono::nanoseconds hold_;
+    unsigned signs_ = 0; // signs of contention since the last answer caught
     std::chrono::nanoseconds budget_{16000};
     Clock::time_point holdUntil_{};
 };
