@@ -1,7 +1,9 @@
 // Export and import of a farm of 10,000 applications (500 servers; 3 servers, 5 users, 2 groups
 // and an icon each), in applications per second, each beside its floor measured in the same run:
 // for export, the same rows read straight from the store and the same bytes written without the
-// object model; for import, the same applications saved straight into the store.
+// object model; for import, the same applications saved straight into the store. Export and
+// import run with the object model in process (remote:0) and across the process boundary
+// (remote:1), served by qvcomsrv_local_server as the QVCom service serves it.
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -18,6 +20,7 @@
 #include "qvcomsrv/store/machine_farms.h"
 #include "shell/test_farm.h"
 #include "sky/machine.h"
+#include "sky/program_run.h"
 #include "sky/temp_machine.h"
 
 namespace brask {
@@ -110,6 +113,61 @@ Machine& machine() {
     return *made;
 }
 
+std::u16string classKey(const std::u16string& clsid) {
+    return u"Software\\Classes\\CLSID\\" + clsid;
+}
+
+void setString(const std::u16string& key, const char16_t* name, const std::u16string& value) {
+    HKEY k = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                        nullptr) != ERROR_SUCCESS) {
+        std::abort();
+    }
+    RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * 2));
+    RegCloseKey(k);
+}
+
+// Where BraskAdmin's code finds the object model: in process, as `qvfarm register` leaves a
+// machine, or across the process boundary, as `qvcom /RegServer` does (the classes name the
+// QVCom service's AppID and have no in-process server), served by qvcomsrv_local_server, started
+// the first time and ending with this process.
+void useObjectModel(bool remote) {
+    machine();
+    if (!remote) {
+        testing::registerObjectModel();
+        return;
+    }
+    static const bool served = [] {
+        const fs::path bin = sky::testing::buildBin();
+        return sky::testing::startWhileThisProcessRuns(
+                   {(bin / "testprograms" / "qvcomsrv_local_server").string(),
+                    (bin / "qvcomsrv.dll").string()}) == "ready";
+    }();
+    if (!served) {
+        std::abort();
+    }
+    const std::u16string appId = u"{ED62F4E0-63C2-11D4-94D8-00C04FB0F326}";
+    setString(u"Software\\Classes\\APPID\\" + appId, u"LocalService", u"QVCom");
+    HKEY classes = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Classes\\CLSID", 0, KEY_READ, &classes) !=
+        ERROR_SUCCESS) {
+        std::abort();
+    }
+    std::vector<std::u16string> registered;
+    WCHAR name[64];
+    for (DWORD i = 0, size = 64; RegEnumKeyExW(classes, i, name, &size, nullptr, nullptr, nullptr,
+                                               nullptr) == ERROR_SUCCESS;
+         ++i, size = 64) {
+        registered.push_back(name);
+    }
+    RegCloseKey(classes);
+    for (const std::u16string& clsid : registered) {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (classKey(clsid) + u"\\InprocServer32").c_str());
+        setString(classKey(clsid), u"AppID", appId);
+    }
+}
+
 // Discards what the commands report; a report fails the benchmark.
 class CountingFeedback final : public Feedback {
 public:
@@ -128,8 +186,15 @@ std::string textOf(const fs::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Once, in milliseconds by the wall clock, in process and across the process boundary.
+void inProcessAndAcross(benchmark::internal::Benchmark* b) {
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->ArgName("remote");
+    b->Arg(0)->Arg(1);
+}
+
 void BM_ExportFarm(benchmark::State& run) {
     Machine& m = machine();
+    useObjectModel(run.range(0) != 0);
     AdminState state;
     CountingFeedback feedback;
     for (auto _ : run) {
@@ -140,7 +205,7 @@ void BM_ExportFarm(benchmark::State& run) {
     }
     run.SetItemsProcessed(run.iterations() * kApplications);
 }
-BENCHMARK(BM_ExportFarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_ExportFarm)->Apply(inProcessAndAcross);
 
 // The store's value of an application key, rendered as the export renders it.
 std::u16string storeValue(const Application& app, std::u16string_view key) {
@@ -191,6 +256,7 @@ std::u16string farmValue(const FarmInfo& farm, std::u16string_view key) {
 // The floor of export: the rows straight from the store, the same file and icons written.
 void BM_ExportFloor(benchmark::State& run) {
     Machine& m = machine();
+    useObjectModel(false);
     const fs::path icons = m.work / "floor-icons";
     fs::create_directories(icons);
     const std::u16string iconsFolder = sky::machine::toWindowsPath(m.work) + u"\\icons\\";
@@ -266,6 +332,7 @@ bool exportImportFile(benchmark::State& run, AdminState& state, CountingFeedback
 
 void BM_ImportFarm(benchmark::State& run) {
     Machine& m = machine();
+    useObjectModel(run.range(0) != 0);
     AdminState state;
     CountingFeedback feedback;
     if (!exportImportFile(run, state, feedback)) {
@@ -287,12 +354,13 @@ void BM_ImportFarm(benchmark::State& run) {
         run.SkipWithError("not every application arrived");
     }
 }
-BENCHMARK(BM_ImportFarm)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_ImportFarm)->Apply(inProcessAndAcross);
 
 // The preview of the same import: the same file, the farm copied and the import run on the copy,
 // then the farm before and after compared.
 void BM_PreviewImport(benchmark::State& run) {
     Machine& m = machine();
+    useObjectModel(false);
     AdminState state;
     CountingFeedback feedback;
     if (!exportImportFile(run, state, feedback)) {

@@ -71,7 +71,7 @@ private:
     Mailbox box_;
     std::mutex callMutex_;
     bool dead_ = false; // guarded by callMutex_
-    AdaptiveSpin spin_; // guarded by callMutex_
+    Spinner spin_;      // guarded by callMutex_
     std::mutex releaseMutex_;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> releases_;
     std::map<std::uint64_t, ProxyManager*> managers_; // guarded by managersMutex_
@@ -248,40 +248,37 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
     put(const_cast<Writer&>(body).bytes().data(), body.size());
     MailboxHeader& h = box_.header();
     h.length = static_cast<std::uint32_t>(size);
+    // Spinning from here on, so that the server, seeing it with the reply, spins for the next
+    // request; the store of the state orders it before.
+    h.clientMode.store(Spinning, std::memory_order_relaxed);
     h.state.store(Request, std::memory_order_seq_cst);
-    if (h.serverSleeping.load(std::memory_order_seq_cst))
+    const std::uint32_t server = h.serverMode.load(std::memory_order_seq_cst);
+    if (server == Asleep)
         futexWake(h.state);
-
-    const auto start = std::chrono::steady_clock::now();
-    auto checked = start;
-    bool spinning = true;
+    // A server that spun when the request came takes it at once (it stops spinning) unless it
+    // is off its processor.
+    spin_.spin([&] { return h.state.load(std::memory_order_acquire) == Reply; },
+               [&] { return h.serverMode.load(std::memory_order_relaxed) != Spinning; },
+               server == Spinning);
+    auto checked = std::chrono::steady_clock::now();
     while (h.state.load(std::memory_order_acquire) != Reply) {
         const auto now = std::chrono::steady_clock::now();
-        if (spinning && now - start < spin_.budget()) {
-            spinPause();
-            continue;
-        }
-        if (spinning) {
-            spinning = false;
-            spin_.missed();
-            continue;
-        }
         if (now - checked >= livenessCheck) {
             checked = now;
             if (peerGone(socket_)) {
+                h.clientMode.store(Working, std::memory_order_relaxed);
                 dead_ = true;
                 return serverUnavailable;
             }
         }
-        h.clientSleeping.store(1, std::memory_order_seq_cst);
+        h.clientMode.store(Asleep, std::memory_order_seq_cst);
         if (h.state.load(std::memory_order_seq_cst) != Reply)
             futexWait(h.state, Request, livenessCheck);
-        h.clientSleeping.store(0, std::memory_order_relaxed);
+        h.clientMode.store(Working, std::memory_order_relaxed);
     }
-    if (spinning)
-        spin_.caught();
     const std::uint32_t length = std::min(h.length, mailboxCapacity);
     reply.assign(box_.data(), box_.data() + length);
+    h.clientMode.store(Working, std::memory_order_relaxed);
     h.state.store(Idle, std::memory_order_release);
 
     Reader in(reply.data(), reply.size());

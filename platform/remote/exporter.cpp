@@ -91,8 +91,9 @@ public:
             close(socket);
     }
 
-    // Apartment thread only.
-    void serve();
+    // Apartment thread only. Serves the request in the mailbox; says whether the client was
+    // spinning for the reply.
+    bool serve();
     void releaseAll() {
         for (auto& [id, object] : objects_)
             drop(object);
@@ -242,7 +243,7 @@ void writeError(Writer& out, IErrorInfo* info) {
     out.u32(context);
 }
 
-void Connection::serve() {
+bool Connection::serve() {
     MailboxHeader& h = box.header();
     const std::uint32_t length = std::min(h.length, mailboxCapacity);
     request_.assign(box.data(), box.data() + length);
@@ -288,8 +289,10 @@ void Connection::serve() {
     std::memcpy(box.data(), reply.bytes().data(), reply.size());
     h.length = static_cast<std::uint32_t>(reply.size());
     h.state.store(Reply, std::memory_order_seq_cst);
-    if (h.clientSleeping.load(std::memory_order_seq_cst))
+    const std::uint32_t client = h.clientMode.load(std::memory_order_seq_cst);
+    if (client == Asleep)
         futexWake(h.state);
+    return client == Spinning;
 }
 
 HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
@@ -745,14 +748,22 @@ void Exporter::listen() {
 void Exporter::apartment() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     std::vector<std::shared_ptr<Connection>> served;
-    auto lastWork = std::chrono::steady_clock::now();
-    bool spinning = false; // waiting for the next call since the last one, spinning
-    AdaptiveSpin spin;
+    Spinner spin;
     std::uint32_t seen = control_.load() - 1;
+    // The connection served last, when its client spun for the reply: it takes the reply at
+    // once unless it is off its processor.
+    Connection* watched = nullptr;
+    // Working and Spinning only steer the clients' spinning; Asleep is stored where it is
+    // needed, ordered before the last look at the state words.
+    auto setMode = [&](std::uint32_t mode) {
+        for (auto& c : served)
+            c->box.header().serverMode.store(mode, std::memory_order_relaxed);
+    };
     while (!stopping_) {
         const std::uint32_t now = control_.load();
         if (now != seen) {
             seen = now;
+            watched = nullptr;
             std::vector<std::shared_ptr<Connection>> ended;
             {
                 std::lock_guard lock(mutex_);
@@ -769,32 +780,37 @@ void Exporter::apartment() {
         bool worked = false;
         for (auto& c : served) {
             if (c->box.header().state.load(std::memory_order_acquire) == Request) {
-                c->serve();
+                watched = c->serve() ? c.get() : nullptr;
                 worked = true;
             }
         }
-        const auto time = std::chrono::steady_clock::now();
-        if (worked) {
-            if (spinning)
-                spin.caught();
-            spinning = true;
-            lastWork = time;
+        if (worked)
+            continue;
+        // Spin for the next request while that pays, then sleep.
+        setMode(Spinning);
+        const bool caught = spin.spin(
+            [&] {
+                if (control_.load(std::memory_order_relaxed) != seen)
+                    return true;
+                for (auto& c : served)
+                    if (c->box.header().state.load(std::memory_order_acquire) == Request)
+                        return true;
+                return false;
+            },
+            [&] { return watched->box.header().state.load(std::memory_order_relaxed) != Reply; },
+            watched != nullptr);
+        watched = nullptr;
+        if (caught) {
+            setMode(Working);
             continue;
         }
-        if (spinning && time - lastWork < spin.budget()) {
-            spinPause();
-            continue;
-        }
-        if (spinning)
-            spin.missed();
-        spinning = false;
         // Sleep: say so in every mailbox, look once more, then wait.
         std::vector<std::atomic<std::uint32_t>*> words{&control_};
         std::vector<std::uint32_t> expected{seen};
         bool ready = false;
         for (auto& c : served) {
             MailboxHeader& h = c->box.header();
-            h.serverSleeping.store(1, std::memory_order_seq_cst);
+            h.serverMode.store(Asleep, std::memory_order_seq_cst);
             const std::uint32_t state = h.state.load(std::memory_order_seq_cst);
             ready = ready || state == Request;
             words.push_back(&h.state);
@@ -802,9 +818,7 @@ void Exporter::apartment() {
         }
         if (!ready && control_.load() == seen)
             futexWaitAny(words, expected);
-        for (auto& c : served)
-            c->box.header().serverSleeping.store(0, std::memory_order_relaxed);
-        lastWork = std::chrono::steady_clock::now();
+        setMode(Working);
     }
     {
         std::lock_guard lock(mutex_);

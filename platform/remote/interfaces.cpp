@@ -1,6 +1,8 @@
 // The marshalling of interfaces that the loaded libraries describe (sky/remote.h).
 #include <algorithm>
+#include <cstring>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "sky/remote.h"
@@ -9,10 +11,31 @@ namespace sky::remote {
 
 namespace {
 
+struct IidHash {
+    std::size_t operator()(const IID& iid) const noexcept {
+        std::uint64_t half[2];
+        std::memcpy(half, &iid, sizeof half);
+        return std::hash<std::uint64_t>()(half[0] ^ (half[1] * 0x9E3779B97F4A7C15ull));
+    }
+};
+struct IidEqual {
+    bool operator()(const IID& a, const IID& b) const noexcept { return IsEqualIID(a, b); }
+};
+
 struct Entries {
     std::mutex mutex;
     // Later registrations first: a module loaded after the program serves its own copy.
     std::vector<std::pair<const InterfaceMarshal*, std::size_t>> libraries;
+    // Each interface's first entry in that order. Every new proxy and every object handed out
+    // looks its interface up, a few hundred entries a time when searched in turn.
+    std::unordered_map<IID, const InterfaceMarshal*, IidHash, IidEqual> byIid;
+
+    void index() {
+        byIid.clear();
+        for (const auto& [list, count] : libraries)
+            for (std::size_t i = 0; i < count; ++i)
+                byIid.try_emplace(*list[i].iid, &list[i]);
+    }
 };
 
 Entries& entries() {
@@ -26,22 +49,21 @@ void registerInterfaces(const InterfaceMarshal* list, std::size_t count) {
     Entries& e = entries();
     std::lock_guard lock(e.mutex);
     e.libraries.insert(e.libraries.begin(), {list, count});
+    e.index();
 }
 
 void unregisterInterfaces(const InterfaceMarshal* list) {
     Entries& e = entries();
     std::lock_guard lock(e.mutex);
     std::erase_if(e.libraries, [&](const auto& l) { return l.first == list; });
+    e.index();
 }
 
 const InterfaceMarshal* findInterface(REFIID iid) {
     Entries& e = entries();
     std::lock_guard lock(e.mutex);
-    for (const auto& [list, count] : e.libraries)
-        for (std::size_t i = 0; i < count; ++i)
-            if (IsEqualIID(*list[i].iid, iid))
-                return &list[i];
-    return nullptr;
+    const auto found = e.byIid.find(iid);
+    return found == e.byIid.end() ? nullptr : found->second;
 }
 
 bool findFace(IUnknown* object, IUnknown* pointer, IID& face) {

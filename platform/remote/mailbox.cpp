@@ -87,14 +87,6 @@ void futexWaitAny(std::span<std::atomic<std::uint32_t>* const> words,
     syscall(SYS_futex_waitv, waiters, static_cast<unsigned>(count), 0, nullptr, CLOCK_MONOTONIC);
 }
 
-void spinPause() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
 std::filesystem::path endpointDirectory() {
     const std::filesystem::path run = sky::machine::root() / "run";
     const std::filesystem::path com = run / "com";

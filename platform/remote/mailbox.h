@@ -4,9 +4,11 @@
 //
 // The mailbox holds one message at a time: the client writes a request and sets the state to
 // Request, the server writes the reply over it and sets Reply, the client reads it and sets Idle.
-// Each side spins briefly before it sleeps on the futex, so a call whose answer is quick costs
-// about a cache line's round trip instead of two wake-ups; a side that sleeps says so, and only
-// then is it woken with a system call.
+// Each side says in its mode word whether it works, spins on the state word or sleeps on its
+// futex; only a side that sleeps is woken with a system call. A side spins before it sleeps
+// while spinning pays (see Spinner), so that on an idle machine a call whose answer is quick
+// costs about a cache line's round trip instead of two wake-ups, and on a busy one no side keeps
+// a processor from the other.
 //
 // The server creates the memory (a sealed memfd: the client cannot shrink it under the server)
 // and hands it to the client with the greeting. Both sides copy a message out of the shared
@@ -27,12 +29,21 @@ struct sockaddr_un;
 
 namespace sky::remote {
 
+// The state word.
 enum : std::uint32_t { Idle = 0, Request = 1, Reply = 2 };
+
+// A side's mode word. A peer that knows only Working and Asleep still works with one that spins:
+// it wakes a spinning side needlessly (a wasted system call), and is never watched itself.
+enum : std::uint32_t {
+    Working = 0,  // running, or between calls
+    Asleep = 1,   // sleeps (or is about to) on the state's futex: wake it
+    Spinning = 2, // on a processor, looking at the state word: it sees a change at once
+};
 
 struct MailboxHeader {
     std::atomic<std::uint32_t> state;
-    std::atomic<std::uint32_t> serverSleeping;
-    std::atomic<std::uint32_t> clientSleeping;
+    std::atomic<std::uint32_t> serverMode;
+    std::atomic<std::uint32_t> clientMode;
     std::uint32_t length; // bytes of the message in the data area
 };
 
@@ -69,20 +80,87 @@ void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected,
 void futexWaitAny(std::span<std::atomic<std::uint32_t>* const> words,
                   std::span<const std::uint32_t> expected);
 // A pause instruction for spin loops.
-void spinPause();
+inline void spinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 
-// How long a side spins before it sleeps, learnt from how the spins went: an answer caught while
-// spinning doubles the time (up to 64 µs), a spin in vain halves it (down to 1 µs). On an idle
-// machine the peer answers within the spin and a call never sleeps; on a busy one spinning
-// would only keep the peer from the processor, and the spin shrinks to almost nothing.
-class AdaptiveSpin {
+// Whether and how long a side spins for the other's answer before it sleeps. Spinning pays only
+// while both sides are on a processor: the answer then comes within the spin, and a sleep and a
+// wake-up (two system calls and, on a busy machine, a wait for the scheduler) are saved. On a
+// machine with more work than processors a spinning side only keeps the other from running.
+//
+// So a side spins for a budget learnt from how its spins went (an answer caught doubles it, up to
+// 64 µs; a spin in vain halves it, down to 1 µs), and gives up at once when it sees that the
+// processors are contended: it was itself preempted while it spun (two looks at the clock far
+// apart), or the other side, spinning when the message was handed over, has not taken it within
+// `handOffTime` (it spins no more, so it is not running). One such sign may be a hiccup of the
+// host; at the second in a row (no answer caught between them) the side stops spinning for a
+// while, 200 µs at first and twice as long at each further sign, up to 10 ms, until it catches an
+// answer again. The clock is read every few spins only. One Spinner per waiting side and thread.
+class Spinner {
 public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::nanoseconds minimumBudget{1000};
+    static constexpr std::chrono::nanoseconds maximumBudget{64000};
+    static constexpr std::chrono::nanoseconds handOffTime{10000};
+    static constexpr std::chrono::nanoseconds preempted{100000};
+    static constexpr unsigned clockEvery = 16; // spins between looks at the clock
+
+    explicit Spinner(std::chrono::nanoseconds firstHold = std::chrono::microseconds(200),
+                     std::chrono::nanoseconds longestHold = std::chrono::milliseconds(10))
+        : firstHold_(firstHold), longestHold_(longestHold), hold_(firstHold) {}
+
+    // Spins until `arrived()` and says true, or gives up and says false (the caller sleeps).
+    // `watchPeer` says that the other side was spinning when it was handed the message;
+    // `taken()` then says whether it has taken it.
+    template <class Arrived, class Taken>
+    bool spin(const Arrived& arrived, const Taken& taken, bool watchPeer) {
+        if (arrived())
+            return true;
+        const auto start = Clock::now();
+        if (start < holdUntil_)
+            return false;
+        auto last = start;
+        for (unsigned n = 1;; ++n) {
+            if (arrived()) {
+                budget_ = std::min(budget_ * 2, maximumBudget);
+                signs_ = 0;
+                hold_ = firstHold_;
+                return true;
+            }
+            spinPause();
+            if (n % clockEvery != 0)
+                continue;
+            const auto now = Clock::now();
+            if (now - last > preempted || (watchPeer && now - start > handOffTime && !taken())) {
+                if (++signs_ >= 2) {
+                    holdUntil_ = now + hold_;
+                    hold_ = std::min(hold_ * 2, longestHold_);
+                }
+                return false;
+            }
+            if (now - start > budget_) {
+                budget_ = std::max(budget_ / 2, minimumBudget);
+                return false;
+            }
+            last = now;
+        }
+    }
+
     std::chrono::nanoseconds budget() const { return budget_; }
-    void caught() { budget_ = std::min(budget_ * 2, std::chrono::nanoseconds(64000)); }
-    void missed() { budget_ = std::max(budget_ / 2, std::chrono::nanoseconds(1000)); }
+    // Whether spinning is held off now.
+    bool holding() const { return Clock::now() < holdUntil_; }
 
 private:
+    const std::chrono::nanoseconds firstHold_, longestHold_;
+    std::chrono::nanoseconds hold_;
+    unsigned signs_ = 0; // signs of contention since the last answer caught
     std::chrono::nanoseconds budget_{16000};
+    Clock::time_point holdUntil_{};
 };
 
 // The folder of the machine's object endpoints: <machine>/run/com, created as needed.

@@ -245,6 +245,8 @@ public:
 
     const Hello& answer() const { return answer_; }
     bool answered() const { return answered_; }
+    MailboxHeader& header() { return box_.header(); }
+    unsigned char* data() { return box_.data(); }
 
     // Posts `bytes` (with `length` claimed) and gives the reply's result.
     HRESULT post(const std::vector<unsigned char>& bytes, std::uint32_t length) {
@@ -323,6 +325,71 @@ TEST_F(RemoteTest, MalformedMessagesAreRefusedAndTheServerGoesOn) {
     auto echo = remoteEcho();
     ASSERT_TRUE(echo);
     EXPECT_EQ(callMethod(echo.get(), u"Echo", 7).toInt32(), 7);
+}
+
+// Whether `word` comes to hold `value` within five seconds.
+bool becomes(const std::atomic<std::uint32_t>& word, std::uint32_t value) {
+    for (int i = 0; i < 5000 && word.load() != value; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return word.load() == value;
+}
+
+TEST_F(RemoteTest, AnIdleServerSleepsEvenWhenItsClientSaysItSpinsButNeverTakesTheReply) {
+    RawClient client(Hello{wireMagic, wireMajor, wireMinor, S_OK, 0});
+    ASSERT_EQ(client.answer().status, S_OK);
+    MailboxHeader& h = client.header();
+    EXPECT_EQ(client.post(request(Kind::Flush, {})), S_OK);
+    EXPECT_TRUE(becomes(h.serverMode, Asleep)) << "the server spins on with nothing to do";
+
+    // A client that says it spins for the reply but does not take it is off its processor;
+    // the server does not spin waiting for it.
+    const auto flush = request(Kind::Flush, {});
+    std::memcpy(client.data(), flush.data(), flush.size());
+    h.length = static_cast<std::uint32_t>(flush.size());
+    h.clientMode.store(Spinning);
+    h.state.store(Request);
+    futexWake(h.state);
+    ASSERT_TRUE(becomes(h.state, Reply));
+    EXPECT_TRUE(becomes(h.serverMode, Asleep)) << "the server spins for a client that is not there";
+    h.clientMode.store(Working);
+    h.state.store(Idle);
+
+    // Both go on: the next request wakes the server.
+    EXPECT_EQ(client.post(flush), S_OK);
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", 3).toInt32(), 3);
+}
+
+// Calls with pauses of every length between them, from two processes at once: server and
+// clients go from working to spinning to sleeping and back, and a wake-up lost on the way would
+// leave a call unanswered.
+TEST_F(RemoteTest, CallsAfterPausesOfEveryLengthAreAllAnsweredForTwoClientsAtOnce) {
+    const auto calls = [this](int base) {
+        auto echo = remoteEcho();
+        if (!echo)
+            return -1;
+        static constexpr int pauses[] = {0, 0, 0, 2, 20, 0, 200, 2000, 0, 15000};
+        int right = 0;
+        for (int i = 0; i < 300; ++i) {
+            std::this_thread::sleep_for(std::chrono::microseconds(pauses[i % 10]));
+            right += callMethod(echo.get(), u"Echo", base + i).toInt32() == base + i;
+        }
+        return right;
+    };
+    const pid_t child = fork();
+    if (child == 0) {
+        int right = 0;
+        try {
+            right = calls(100000);
+        } catch (...) {
+        }
+        _exit(right == 300 ? 0 : 1);
+    }
+    EXPECT_EQ(calls(0), 300);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(RemoteTest, RevokingTheLastClassObjectDisconnectsItsClients) {
@@ -600,6 +667,93 @@ TEST_F(RemoteTest, AnObjectHandedOutAsOneOfItsFacesAnswersByThatFacesNamesEveryW
     deliverReleases();
     EXPECT_EQ(exportedObjects(), 0u) << "every face's reference was handed back";
     CoRevokeClassObject(cookie);
+}
+
+// The libraries' interface descriptions as proxies and stubs look them up: the library loaded
+// last describes an interface until it is unloaded, then the one before it again, and an
+// unloaded library is never handed out.
+TEST(InterfaceMarshals, TheLibraryLoadedLastDescribesAnInterfaceUntilItIsUnloaded) {
+    static constexpr IID both{0x7A11E001, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr IID onlyFirst{0x7A11E002, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr IID onlySecond{0x7A11E003, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr IID nowhere{0x7A11E004, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const InterfaceMarshal first[] = {{&both, nullptr, nullptr, nullptr},
+                                      {&onlyFirst, nullptr, nullptr, nullptr}};
+    const InterfaceMarshal second[] = {{&onlySecond, nullptr, nullptr, nullptr},
+                                       {&both, nullptr, nullptr, nullptr}};
+    registerInterfaces(first, 2);
+    EXPECT_EQ(findInterface(both), &first[0]);
+    EXPECT_EQ(findInterface(onlySecond), nullptr);
+    registerInterfaces(second, 2);
+    EXPECT_EQ(findInterface(both), &second[1]);
+    EXPECT_EQ(findInterface(onlyFirst), &first[1]);
+    EXPECT_EQ(findInterface(onlySecond), &second[0]);
+    EXPECT_EQ(findInterface(nowhere), nullptr);
+    unregisterInterfaces(second);
+    EXPECT_EQ(findInterface(both), &first[0]);
+    EXPECT_EQ(findInterface(onlySecond), nullptr);
+    unregisterInterfaces(first);
+    EXPECT_EQ(findInterface(both), nullptr);
+    EXPECT_EQ(findInterface(onlyFirst), nullptr);
+}
+
+// The spinner's decisions, driven by hand: what it decides, never how fast.
+TEST(Spinner, CatchesAnAnswerAndLearnsHowLongToSpin) {
+    Spinner spinner;
+    const auto first = spinner.budget();
+    int looks = 0;
+    // The clock is read every few spins only: an answer at the third look comes before any.
+    EXPECT_TRUE(spinner.spin([&] { return ++looks % 3 == 0; }, [] { return true; }, false));
+    EXPECT_EQ(spinner.budget(), first * 2) << "an answer caught doubles the budget";
+    for (int i = 0; i < 10; ++i)
+        EXPECT_TRUE(spinner.spin([&] { return ++looks % 3 == 0; }, [] { return true; }, false));
+    EXPECT_EQ(spinner.budget(), Spinner::maximumBudget);
+    EXPECT_FALSE(spinner.spin([] { return false; }, [] { return true; }, false));
+    // Spun in vain: the budget halves (unless the spinner saw itself preempted meanwhile, on a
+    // busy machine, and held off instead).
+    EXPECT_TRUE(spinner.budget() == Spinner::maximumBudget / 2 || spinner.holding());
+    looks = 0;
+    EXPECT_TRUE(spinner.spin([&] { return ++looks == 1; }, [] { return false; }, true))
+        << "an answer already there is taken without spinning";
+}
+
+TEST(Spinner, StopsSpinningForAWhileAtTheSecondSignThatThePeerIsNotRunning) {
+    using std::chrono::hours;
+    const auto never = [] { return false; };
+    const auto notTaken = [] { return false; };
+    int looks = 0;
+    const auto counted = [&] {
+        ++looks;
+        return false;
+    };
+    Spinner spinner(hours(1), hours(4));
+    const auto budget = spinner.budget();
+    EXPECT_FALSE(spinner.spin(never, notTaken, true));
+    EXPECT_FALSE(spinner.holding()) << "one sign may be a hiccup of the host";
+    EXPECT_EQ(spinner.budget(), budget) << "the budget learns from spins, not from contention";
+    EXPECT_FALSE(spinner.spin(never, notTaken, true));
+    EXPECT_TRUE(spinner.holding())
+        << "a peer spinning when handed the message and not taking it, twice, is off its processor";
+    EXPECT_FALSE(spinner.spin(
+        counted, [] { return true; }, false));
+    EXPECT_EQ(looks, 1) << "held off, a side looks once and sleeps";
+
+    // An answer caught between two signs starts the count again.
+    Spinner caught(hours(1), hours(4));
+    EXPECT_FALSE(caught.spin(never, notTaken, true));
+    looks = 0;
+    EXPECT_TRUE(caught.spin([&] { return ++looks == 2; }, notTaken, true));
+    EXPECT_FALSE(caught.spin(never, notTaken, true));
+    EXPECT_FALSE(caught.holding());
+
+    // After the hold-off the spinner spins again; a peer that is not watched (it was not
+    // spinning) gives no sign.
+    Spinner brief(std::chrono::nanoseconds(0), std::chrono::nanoseconds(0));
+    EXPECT_FALSE(brief.spin(never, notTaken, true));
+    EXPECT_FALSE(brief.spin(never, notTaken, true));
+    looks = 0;
+    EXPECT_FALSE(brief.spin(counted, notTaken, false));
+    EXPECT_GT(looks, 1);
 }
 
 TEST(RemoteEndpoint, AMachineDirectoryPastTheSocketAddressLimitIsStillReached) {

@@ -1,7 +1,10 @@
 // Running a program of the build from a test, the way a user runs it from a shell.
 #pragma once
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -62,6 +65,41 @@ inline std::vector<ProgramRun> runCommandsTogether(const std::vector<std::string
         runs[i].exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     return runs;
+}
+
+// Starts `argv` (a program's path and its arguments) with a pipe on its standard input that this
+// process keeps open until it ends, so that a server that stops at the end of its input stops
+// with this process; gives the first line the program writes ("" if it writes none).
+inline std::string startWhileThisProcessRuns(std::vector<std::string> argv) {
+    int input[2], output[2];
+    if (pipe2(input, O_CLOEXEC) != 0)
+        return {};
+    if (pipe2(output, O_CLOEXEC) != 0) {
+        close(input[0]);
+        close(input[1]);
+        return {};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    std::vector<char*> args;
+    for (std::string& arg : argv)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const bool started = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(input[0]);
+    close(output[1]);
+    if (!started)
+        close(input[1]);
+    std::string line;
+    char c = 0;
+    while (started && read(output[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    close(output[0]);
+    return line;
 }
 
 } // namespace sky::testing
