@@ -21,9 +21,9 @@ TEST(ConsoleFeedbackTest, ErrorReportKeepsTheBoxLayout) {
     std::ostringstream errors;
     ConsoleFeedback feedback(errors, false);
     feedback.reportError(-2147467259, u"Unspecified failure");
-    EXPECT_EQ(errors.str(), std::string(80, ' ') +
-                                "\nUnexpected error.\n\n\n     Error :-2147467259\n\n"
-                                "     Unspecified failure\n");
+    const std::string box(80, ' ');
+    EXPECT_EQ(errors.str(), box + "\nUnexpected error.\n\n\n     Error :-2147467259\n\n"
+                                  "     Unspecified failure\n");
 }
 
 TEST(ConsoleFeedbackTest, NoticeNamesItsTitle) {

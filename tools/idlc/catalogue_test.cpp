@@ -62,9 +62,8 @@ std::string run(const std::string& arguments) {
 }
 
 TEST(Idlc, PrintsTheSameCatalogueForTheIdlAndTheTlbItWrote) {
-    std::string idl = std::string(IDLC_TESTDATA) + "/farmlet.idl";
-    EXPECT_EQ(run("--catalogue " + idl), kFarmletCatalogue);
-    EXPECT_EQ(run("--catalogue " + std::string(IDLC_FARMLET_TLB)), kFarmletCatalogue);
+    EXPECT_EQ(run("--catalogue " IDLC_TESTDATA "/farmlet.idl"), kFarmletCatalogue);
+    EXPECT_EQ(run("--catalogue " IDLC_FARMLET_TLB), kFarmletCatalogue);
 }
 
 TEST(Idlc, HelpListsItsOptions) {

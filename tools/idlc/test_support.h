@@ -24,7 +24,7 @@ inline Library compile(const std::string& source, const std::string& file = "tes
 }
 
 inline Library farmlet() {
-    return compile(readText(std::string(IDLC_TESTDATA) + "/farmlet.idl"), "farmlet.idl");
+    return compile(readText(IDLC_TESTDATA "/farmlet.idl"), "farmlet.idl");
 }
 
 // The text of a minimal library around `body`.

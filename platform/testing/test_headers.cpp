@@ -1,0 +1,1 @@
+// Compiled only to precompile GoogleTest's headers for the test drivers.
