@@ -1,6 +1,7 @@
 #include "qvcomsrv/store/differences.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "qvcomsrv/store/names.h"
@@ -9,8 +10,30 @@ namespace sky::farm {
 
 namespace {
 
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Whether `in` holds `name` in another case, when all of them are ASCII (whose folding is that of
+// A to Z); nullopt when any is not.
+std::optional<bool> holdsAsciiName(const std::vector<std::string>& in, std::string_view name) {
+    if (!isAscii(name))
+        return std::nullopt;
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    bool found = false;
+    for (const std::string& held : in) {
+        if (!isAscii(held))
+            return std::nullopt;
+        found = found || std::equal(held.begin(), held.end(), name.begin(), name.end(),
+                                    [&](char a, char b) { return upper(a) == upper(b); });
+    }
+    return found;
+}
+
 // The names in `from` that `in` lacks, ignoring case. A name that `in` holds as it is needs no
-// folding; the others are folded once each, and `in` once, only when there are such names.
+// folding, nor do names in ASCII; the others are folded once each, and `in` once, only when
+// there are such names.
 std::vector<std::string> missingNames(const std::vector<std::string>& from,
                                       const std::vector<std::string>& in) {
     std::vector<std::string> names;
@@ -21,6 +44,11 @@ std::vector<std::string> missingNames(const std::vector<std::string>& from,
     for (const std::string& name : from) {
         if (std::find(in.begin(), in.end(), name) != in.end())
             continue;
+        if (const std::optional<bool> held = holdsAsciiName(in, name)) {
+            if (!*held)
+                names.push_back(name);
+            continue;
+        }
         if (!folded) {
             for (const std::string& held : in)
                 keys.insert(nameKey(held));
