@@ -61,18 +61,48 @@ std::string auditValueText(const SettingValue& value) {
     return std::get<std::string>(value);
 }
 
+namespace {
+
+// What a new application was created with: every field, setting, server and account that differs
+// from a new application's defaults, as "name=value" pairs joined by "; ", in the order in which
+// a change of the same would be recorded.
+std::string creationText(const Application& app) {
+    static const AppSettings defaults;
+    std::string text;
+    const auto add = [&](std::string_view name, std::string_view value) {
+        if (!text.empty())
+            text += "; ";
+        text += name;
+        text += '=';
+        text += value;
+    };
+    if (!app.description.empty())
+        add("Description", app.description);
+    for (std::size_t i = 0; i < kAppSettingCount; ++i) {
+        const auto setting = static_cast<AppSetting>(i);
+        if (app.settings.get(setting) != defaults.get(setting))
+            add(definition(setting).name, auditValueText(app.settings.get(setting)));
+    }
+    for (const std::string& server : app.servers)
+        add("Server", server);
+    for (const Account& user : app.users)
+        add("User", user.displayName());
+    for (const Account& group : app.groups)
+        add("Group", group.displayName());
+    if (app.icon && !app.icon->empty())
+        add("Icon", iconText(app.icon));
+    return text;
+}
+
+} // namespace
+
 std::vector<AuditEntry> applicationChangeEntries(const Application* before,
                                                  const Application& after) {
-    std::vector<AuditEntry> entries;
     const std::string dn = after.distinguishedName();
-    Application fresh;
-    fresh.name = after.name;
-    fresh.folder = after.folder;
-    fresh.type = after.type;
-    fresh.icon = Bytes{};
-    const bool created = !before;
-    if (created)
-        before = &fresh;
+    // A new application is one entry: what it was created with.
+    if (!before)
+        return {auditEntry("CreateApplication", dn, "", std::nullopt, creationText(after))};
+    std::vector<AuditEntry> entries;
     const ApplicationDifferences differences = differencesBetween(*before, after);
     for (const SettingChange& change : differences.settings) {
         entries.push_back(auditEntry("ChangeApplication", dn, change.name,
@@ -94,16 +124,7 @@ std::vector<AuditEntry> applicationChangeEntries(const Application* before,
     if (differences.iconChanged)
         entries.push_back(auditEntry("ChangeApplication", dn, "Icon", iconText(before->icon),
                                      iconText(after.icon)));
-    if (!created)
-        return entries;
-    // A new application is one entry: what it was created with, as "name=value" pairs.
-    std::string values;
-    for (const AuditEntry& entry : entries) {
-        if (!values.empty())
-            values += "; ";
-        values += entry.setting + "=" + entry.newValue.value_or("");
-    }
-    return {auditEntry("CreateApplication", dn, "", std::nullopt, values)};
+    return entries;
 }
 
 std::vector<AuditEntry> farmSettingEntries(std::string_view farmName, FarmSetting setting,
@@ -118,8 +139,23 @@ std::string auditTimeNow() {
     const auto now = std::chrono::system_clock::now();
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-    return utcText(static_cast<std::time_t>(milliseconds / 1000),
-                   static_cast<int>(milliseconds % 1000));
+    // Changes come many to a second: the date and time of day are written once a second, and
+    // only the milliseconds for each change.
+    thread_local std::time_t second = -1;
+    thread_local std::string text;
+    const auto seconds = static_cast<std::time_t>(milliseconds / 1000);
+    if (seconds != second) {
+        text = utcText(seconds, 0);
+        second = seconds;
+    }
+    const auto fraction = static_cast<int>(milliseconds % 1000);
+    constexpr std::size_t kFraction = 20; // where "mmm" stands in "YYYY-MM-DDTHH:MM:SS.mmmZ"
+    if (text.size() != kFraction + 4 || fraction < 0)
+        return utcText(seconds, fraction); // a year of more than four digits, or before 1970
+    text[kFraction] = static_cast<char>('0' + fraction / 100);
+    text[kFraction + 1] = static_cast<char>('0' + fraction / 10 % 10);
+    text[kFraction + 2] = static_cast<char>('0' + fraction % 10);
+    return text;
 }
 
 Result<std::string> auditTimeFromText(std::string_view text) {

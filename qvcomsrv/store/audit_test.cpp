@@ -110,6 +110,79 @@ TEST_P(AuditTrail, EveryKindOfChangeIsRecordedWithItsActorAndNothingElse) {
         EXPECT_GE(entries[i - 1].time, entries[i].time);
 }
 
+// A save records what it changed and nothing else: not the settings it left as they were, nor
+// what another program changed meanwhile (which that program recorded), nor a server twice when
+// the caller named it twice or in another spelling; the stored icon's old size even though the
+// save overwrites it.
+TEST_P(AuditTrail, ASaveOfOneSettingOutOfManyRecordsThatOneWithItsOldAndNewValue) {
+    auto store = createSmallFarm();
+    auto other = reopen();
+    ASSERT_TRUE(store && other);
+    Application calc = newApplication("Applications", "Calc");
+    ASSERT_TRUE(calc.settings.set(AppSetting::DefaultWindowHeight, 700));
+    ASSERT_TRUE(calc.settings.set(AppSetting::DefaultWindowWidth, 900));
+    ASSERT_TRUE(calc.settings.set(AppSetting::DefaultInitProg, "C:\\calc.exe"));
+    ASSERT_TRUE(calc.settings.set(AppSetting::CPUPriority, 1));
+    ASSERT_TRUE(calc.settings.set(AppSetting::InstanceLimit, 3));
+    calc.servers = {"ALPHA", "BETA"};
+    calc.users = {{1, 1, "CORP", "bob"}, {1, 1, "CORP", "eve"}};
+    calc.groups = {{2, 1, "CORP", "Staff"}};
+    calc.icon = testing::colourIcon(0xFF0000FF);
+    ASSERT_TRUE(store->saveApplication(calc, nullptr));
+    auto loaded = store->application("Applications/Calc");
+    ASSERT_TRUE(loaded);
+    // Another program changes a setting and a user meanwhile.
+    other->setActor({"bob", "PC2"});
+    auto theirs = other->application("Applications/Calc");
+    ASSERT_TRUE(theirs);
+    Application theirEdit = *theirs;
+    ASSERT_TRUE(theirEdit.settings.set(AppSetting::InstanceLimit, 5));
+    theirEdit.users.pop_back();
+    ASSERT_TRUE(other->saveApplication(theirEdit, &*theirs));
+
+    store->setActor({"alice", "PC1"});
+    const std::size_t before = trail(*store).size();
+    Application edit = *loaded;
+    ASSERT_TRUE(edit.settings.set(AppSetting::DefaultWindowHeight, 768));
+    ASSERT_TRUE(store->saveApplication(edit, &*loaded));
+    std::vector<AuditEntry> entries = trail(*store, {std::nullopt, std::string("alice"), {}});
+    ASSERT_EQ(trail(*store).size(), before + 1);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].operation, "ChangeApplication");
+    EXPECT_EQ(entries[0].distinguishedName, "Applications/Calc");
+    EXPECT_EQ(entries[0].setting, "DefaultWindowHeight");
+    EXPECT_EQ(entries[0].oldValue, "700");
+    EXPECT_EQ(entries[0].newValue, "768");
+    // What bob changed stands in the store and in the trail under his name.
+    EXPECT_EQ(lines(trail(*store, {std::nullopt, std::string("bob"), {}})),
+              (std::vector<std::string>{"ChangeApplication Applications/Calc InstanceLimit 3→5",
+                                        "RevokeUser Applications/Calc User CORP\\eve→-"}));
+
+    // A server named twice, in another spelling than the store's, is one publication and one
+    // entry, in the stored spelling; the icon removed records the old icon's size.
+    auto now = store->application("Applications/Calc");
+    ASSERT_TRUE(now);
+    Application more = *now;
+    more.servers.push_back("gamma");
+    more.servers.push_back("Gamma");
+    more.icon = Bytes();
+    ASSERT_TRUE(store->saveApplication(more, &*now));
+    entries = trail(*store, {std::nullopt, std::string("alice"), {}});
+    ASSERT_GE(entries.size(), 2u);
+    entries.resize(entries.size() - 1);
+    EXPECT_EQ(lines(entries),
+              (std::vector<std::string>{"Publish Applications/Calc Server -→GAMMA",
+                                        "ChangeApplication Applications/Calc Icon 4286 bytes→"}));
+
+    // Saved whole (without the state it was loaded in) as it is: nothing changes, nothing is
+    // recorded, though the icon is compared with the stored one.
+    auto whole = store->application("Applications/Calc");
+    ASSERT_TRUE(whole);
+    const std::size_t count = trail(*store).size();
+    ASSERT_TRUE(store->saveApplication(*whole, nullptr));
+    EXPECT_EQ(trail(*store).size(), count);
+}
+
 TEST_P(AuditTrail, TwoConnectionsRecordTheirOwnActors) {
     auto first = createSmallFarm();
     auto second = reopen();

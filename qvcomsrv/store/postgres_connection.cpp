@@ -12,15 +12,6 @@ namespace sky::farm::postgres {
 using sql::Failure;
 using sql::throwStatus;
 
-namespace {
-
-// Type identifiers of the server's built-in types, fixed since the first releases: bool, int8,
-// int2, int4.
-constexpr Oid kBoolType = 16;
-constexpr Oid kInt8Type = 20;
-constexpr Oid kInt2Type = 21;
-constexpr Oid kInt4Type = 23;
-
 // libpq's messages end in a line break and may run over several lines; a Status message is
 // one line.
 std::string oneLine(std::string_view text) {
@@ -37,6 +28,15 @@ std::string oneLine(std::string_view text) {
         line.pop_back();
     return line;
 }
+
+namespace {
+
+// Type identifiers of the server's built-in types, fixed since the first releases: bool, int8,
+// int2, int4.
+constexpr Oid kBoolType = 16;
+constexpr Oid kInt8Type = 20;
+constexpr Oid kInt2Type = 21;
+constexpr Oid kInt4Type = 23;
 
 std::uint64_t bigEndian(const char* bytes, int length) {
     std::uint64_t value = 0;
@@ -61,6 +61,30 @@ struct ParsedOptions {
 };
 
 } // namespace
+
+Result<std::string> conninfoForDatabase(std::string_view conninfo, std::string_view database) {
+    ParsedOptions parsed(conninfo);
+    if (!parsed.options)
+        return Status::invalidArgument(
+            "\"" + std::string(conninfo) +
+            "\" is not a PostgreSQL connection string: " + parsed.problem + ".");
+    std::string result;
+    for (const PQconninfoOption* o = parsed.options; o->keyword; ++o) {
+        const bool isDatabase = std::strcmp(o->keyword, "dbname") == 0;
+        if (!isDatabase && !o->val)
+            continue;
+        const std::string_view value = isDatabase ? database : std::string_view(o->val);
+        // A value in single quotes, with its quotes and backslashes escaped by a backslash.
+        std::string quoted = "'";
+        for (char c : value) {
+            if (c == '\'' || c == '\\')
+                quoted += '\\';
+            quoted += c;
+        }
+        result += (result.empty() ? "" : " ") + std::string(o->keyword) + "=" + quoted + "'";
+    }
+    return result;
+}
 
 Status checkConnectionString(std::string_view conninfo) {
     ParsedOptions parsed(conninfo);

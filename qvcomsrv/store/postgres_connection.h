@@ -41,6 +41,13 @@ struct ConnectionOptions {
 // Ok when `conninfo` is a connection string libpq reads and holds no password.
 Status checkConnectionString(std::string_view conninfo);
 
+// The same connection (server, user, options) to another database of the server, as key=value
+// pairs. InvalidArgument when libpq cannot read `conninfo`.
+Result<std::string> conninfoForDatabase(std::string_view conninfo, std::string_view database);
+
+// libpq's words as one line, without the line breaks and the full stop it ends with.
+std::string oneLine(std::string_view text);
+
 class Connection final : public sql::Connection {
 public:
     // Connects; Unavailable with libpq's words (which name the server) when it cannot.

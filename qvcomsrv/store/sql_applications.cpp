@@ -227,8 +227,8 @@ void ApplicationTable::bindRow(Query& q, const Application& app, const Resolved&
     }
 }
 
-std::int64_t ApplicationTable::insert(Application& app) {
-    const Resolved resolved = resolve(app, 0);
+ApplicationTable::Written ApplicationTable::insert(Application& app) {
+    Resolved resolved = resolve(app, 0);
     std::int64_t id = 0;
     {
         auto q = db_.query(insert_);
@@ -244,11 +244,12 @@ std::int64_t ApplicationTable::insert(Application& app) {
     writeGrants(id, app);
     if (app.icon && !app.icon->empty())
         writeIcon(id, *app.icon);
-    return id;
+    return {id, std::move(resolved.dnKey)};
 }
 
-void ApplicationTable::update(const Application& current, Application& target) {
-    const Resolved resolved = resolve(target, current.id);
+ApplicationTable::Written ApplicationTable::update(const Application& current,
+                                                   Application& target) {
+    Resolved resolved = resolve(target, current.id);
     {
         auto q = db_.query(update_);
         bindRow(q, target, resolved);
@@ -275,6 +276,7 @@ void ApplicationTable::update(const Application& current, Application& target) {
     }
     if (target.icon)
         writeIcon(current.id, *target.icon);
+    return {current.id, std::move(resolved.dnKey)};
 }
 
 void ApplicationTable::insertPublication(std::int64_t applicationId, std::int64_t serverId) {

@@ -21,12 +21,17 @@ public:
     std::vector<Application> load(Selection selection, std::int64_t key, IconLoading icons);
     Bytes icon(std::int64_t applicationId);
 
+    // What a write stored: the application's id and the key of its distinguished name.
+    struct Written {
+        std::int64_t id = 0;
+        std::string dnKey;
+    };
     // Checks `app` and brings its names to the stored spelling (folder, servers), drops repeated
     // servers and accounts, and writes it. Fails, writing nothing, when a name is taken or
-    // missing or a value is invalid. Returns the new id.
-    std::int64_t insert(Application& app);
+    // missing or a value is invalid.
+    Written insert(Application& app);
     // The same for an existing application, writing only what differs from `current`.
-    void update(const Application& current, Application& target);
+    Written update(const Application& current, Application& target);
 
 private:
     struct Resolved {

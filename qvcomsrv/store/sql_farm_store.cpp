@@ -208,9 +208,10 @@ public:
             Application target;
             if (edited.id == 0) {
                 target = edited;
-                target.id = applications_.insert(target);
+                const sql::ApplicationTable::Written written = applications_.insert(target);
+                target.id = written.id;
                 if (auditing_)
-                    record(applicationChangeEntries(nullptr, target));
+                    record(applicationChangeEntries(nullptr, target), written.dnKey);
             } else {
                 auto found = applications_.load(ApplicationTable::Selection::One, edited.id,
                                                 IconLoading::Skip);
@@ -218,20 +219,19 @@ public:
                     return Status::notFound("The application " + edited.distinguishedName() +
                                             " no longer exists in the farm; another "
                                             "administrator may have deleted it.");
-                const Application& current = found.front();
+                Application& current = found.front();
                 target = loaded ? mergeChanges(current, *loaded, edited) : edited;
                 target.id = current.id;
-                if (auditing_) {
-                    // The stored icon is read only when the caller changed the icon it loaded.
-                    Application before = current;
-                    Application after = target;
-                    if (target.icon && !(loaded && loaded->icon == edited.icon))
-                        before.icon = applications_.icon(current.id);
-                    else
-                        after.icon.reset();
-                    record(applicationChangeEntries(&before, after));
-                }
-                applications_.update(current, target);
+                // The change is told from what the save read and wrote: the application as it
+                // was (read without its icon) and as written, its names in the stored spelling.
+                // The stored icon is read, before it is overwritten, only when the save writes
+                // another.
+                if (auditing_ && target.icon && !(loaded && loaded->icon == edited.icon))
+                    current.icon = applications_.icon(current.id);
+                const sql::ApplicationTable::Written written =
+                    applications_.update(current, target);
+                if (auditing_)
+                    record(applicationChangeEntries(&current, target), written.dnKey);
             }
             tx.commit();
             return target;
@@ -317,7 +317,10 @@ public:
 
     void setActor(const AuditActor& actor) override {
         std::lock_guard lock(mutex_);
+        if (actor == actor_)
+            return;
         actor_ = actor;
+        actorKey_ = nameKey(actor_.user);
     }
 
     void setAuditing(bool on) override {
@@ -370,11 +373,12 @@ public:
 
 private:
     // Writes the entries of a change into the audit trail, inside the change's transaction.
-    void record(const std::vector<AuditEntry>& entries) {
+    // `dnKey`, when given, is the key of every entry's distinguished name, as the change found it.
+    void record(const std::vector<AuditEntry>& entries, std::string_view dnKey = {}) {
         if (!auditing_ || entries.empty())
             return;
         const std::string time = auditTimeNow();
-        const std::string userKey = nameKey(actor_.user);
+        const std::string& userKey = actorKey_;
         // The entries go in together, a statement for up to kAuditRowsPerInsert of them, and
         // nothing of the table is read: a change waits for as few round trips as can be, and
         // changes recorded at once by several programs never conflict over the trail. The
@@ -382,7 +386,11 @@ private:
         const std::int64_t change =
             static_cast<std::int64_t>(changeNumbers_() >> 2) + 1; // positive, and never 0
         std::string dn;
-        std::string dnKey;
+        std::string key;
+        if (!dnKey.empty()) {
+            dn = entries.front().distinguishedName;
+            key = dnKey;
+        }
         for (std::size_t first = 0; first < entries.size(); first += kAuditRowsPerInsert) {
             const std::size_t count = std::min(kAuditRowsPerInsert, entries.size() - first);
             auto q = db_->query(auditInsertSql(count));
@@ -390,7 +398,7 @@ private:
                 const AuditEntry& entry = entries[first + row];
                 if (entry.distinguishedName != dn) {
                     dn = entry.distinguishedName;
-                    dnKey = nameKey(dn);
+                    key = nameKey(dn);
                 }
                 const int p = static_cast<int>(row) * kAuditColumns;
                 q.bind(p + 1, change)
@@ -400,7 +408,7 @@ private:
                     .bind(p + 5, actor_.machine)
                     .bind(p + 6, entry.operation)
                     .bind(p + 7, entry.distinguishedName)
-                    .bind(p + 8, dnKey)
+                    .bind(p + 8, key)
                     .bind(p + 9, entry.setting)
                     .bind(p + 10, std::int64_t{entry.oldValue.has_value()})
                     .bind(p + 11, entry.oldValue.value_or(""))
@@ -649,6 +657,7 @@ private:
     ApplicationTable applications_;
     // Who the changes are recorded as made by, and whether they are recorded.
     AuditActor actor_ = processActor();
+    std::string actorKey_ = nameKey(actor_.user);
     bool auditing_ = true;
     std::mt19937_64 changeNumbers_{std::random_device{}()};
     std::map<std::size_t, std::string> auditInserts_;

@@ -22,7 +22,11 @@ std::string quoted(const std::string& text) {
 
 } // namespace
 
-void runPostgresSql(const std::string& conninfo, const std::string& sql) {
+namespace {
+
+// Runs `sql` and hands its result to `take`.
+template <class Take>
+void withResult(const std::string& conninfo, const std::string& sql, Take take) {
     PGconn* conn = PQconnectdb(conninfo.c_str());
     if (PQstatus(conn) != CONNECTION_OK) {
         const std::string why = PQerrorMessage(conn);
@@ -36,10 +40,27 @@ void runPostgresSql(const std::string& conninfo, const std::string& sql) {
     PGresult* result = PQexec(conn, sql.c_str());
     const ExecStatusType status = PQresultStatus(result);
     const std::string why = PQresultErrorMessage(result);
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        take(result);
     PQclear(result);
     PQfinish(conn);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         throw std::runtime_error("SQL failed on " + conninfo + ": " + why);
+}
+
+} // namespace
+
+void runPostgresSql(const std::string& conninfo, const std::string& sql) {
+    withResult(conninfo, sql, [](PGresult*) {});
+}
+
+std::vector<std::string> queryPostgresColumn(const std::string& conninfo, const std::string& sql) {
+    std::vector<std::string> values;
+    withResult(conninfo, sql, [&](PGresult* result) {
+        for (int row = 0; row < PQntuples(result); ++row)
+            values.push_back(PQgetvalue(result, row, 0));
+    });
+    return values;
 }
 
 std::string PostgresTestDatabase::host() {

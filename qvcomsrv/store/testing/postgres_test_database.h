@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sky::farm::testing {
 
@@ -57,5 +58,7 @@ private:
 
 // Runs SQL through a connection of its own; throws with the server's message when it fails.
 void runPostgresSql(const std::string& conninfo, const std::string& sql);
+// The first column of the rows a query returns, as text (NULL as "").
+std::vector<std::string> queryPostgresColumn(const std::string& conninfo, const std::string& sql);
 
 } // namespace sky::farm::testing
