@@ -197,7 +197,7 @@ bool Directory::parse(elf::AlignedBytes bytes) {
         return damaged();
     const std::uint32_t count = get32(section.data() + 8);
     const std::uint32_t total = get32(section.data() + 12);
-    if (total > section.size() || (total - kHeaderSize) / kEntrySize < count)
+    if (total < kHeaderSize || total > section.size() || (total - kHeaderSize) / kEntrySize < count)
         return damaged();
     const std::span<const BYTE> used = section.first(total);
     entries_.reserve(count);

@@ -108,6 +108,21 @@ TEST(ResourceDirectory, SurvivesEveryDamagedByteAndEveryCut) {
     }
 }
 
+TEST(ResourceDirectory, RefusesATotalShorterThanItsHeaderWhateverTheCount) {
+    // The entries a total leaves room for are counted from the end of the header: a total short of
+    // the header must not count as room for every entry (a count of four billion was reserved).
+    std::vector<BYTE> bad = serialize(sample());
+    for (const std::uint32_t total : {0u, 8u, 15u}) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            bad[8 + i] = 0xff; // count
+            bad[12 + i] = static_cast<BYTE>(total >> (8 * i));
+        }
+        Directory directory;
+        EXPECT_FALSE(directory.parse(aligned(bad))) << total;
+        EXPECT_TRUE(directory.entries().empty());
+    }
+}
+
 TEST(StringBlock, SplitsCountedStringsAndToleratesACut) {
     // Three strings ("a", "", "bc") and a fourth cut short.
     const std::vector<BYTE> block = {1, 0, 'a', 0, 0, 0, 2, 0, 'b', 0, 'c', 0, 5, 0, 'x', 0};
