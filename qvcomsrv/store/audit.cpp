@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include <windows.h>
 
@@ -140,13 +141,22 @@ std::string auditTimeNow() {
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     // Changes come many to a second: the date and time of day are written once a second, and
-    // only the milliseconds for each change.
-    thread_local std::time_t second = -1;
-    thread_local std::string text;
+    // only the milliseconds for each change. The text is the process's, under a lock, not the
+    // thread's: this code runs inside the object model module, which is loaded and unloaded at
+    // run time, and thread-local storage of an unloaded module is left dangling in threads that
+    // outlive it.
+    static std::mutex mutex;
+    static std::time_t second = -1;
+    static std::string last;
     const auto seconds = static_cast<std::time_t>(milliseconds / 1000);
-    if (seconds != second) {
-        text = utcText(seconds, 0);
-        second = seconds;
+    std::string text;
+    {
+        std::lock_guard lock(mutex);
+        if (seconds != second) {
+            last = utcText(seconds, 0);
+            second = seconds;
+        }
+        text = last;
     }
     const auto fraction = static_cast<int>(milliseconds % 1000);
     constexpr std::size_t kFraction = 20; // where "mmm" stands in "YYYY-MM-DDTHH:MM:SS.mmmZ"
