@@ -40,9 +40,7 @@ std::vector<AuditEntry> trail(FarmStore& store, AuditQuery query = {}) {
 
 class AuditTrail : public FarmStoreTest {};
 
-INSTANTIATE_TEST_SUITE_P(EveryKind, AuditTrail,
-                         ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
-                         testing::storeKindName);
+INSTANTIATE_TEST_SUITE_P(EveryKind, AuditTrail, testing::everyStoreKind(), testing::storeKindName);
 
 TEST_P(AuditTrail, EveryKindOfChangeIsRecordedWithItsActorAndNothingElse) {
     auto store = createSmallFarm();

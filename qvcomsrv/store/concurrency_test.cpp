@@ -99,8 +99,7 @@ void overwritePage(const std::string& path, int page) {
 
 // Several processes on one store, on each kind of store.
 using StoreConcurrency = FarmStoreTest;
-INSTANTIATE_TEST_SUITE_P(EveryKind, StoreConcurrency,
-                         ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres), storeKindName);
+INSTANTIATE_TEST_SUITE_P(EveryKind, StoreConcurrency, everyStoreKind(), storeKindName);
 
 TEST_P(StoreConcurrency, AnotherProcessSeesWhatWasSaved) {
     {

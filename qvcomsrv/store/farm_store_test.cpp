@@ -59,8 +59,7 @@ protected:
 
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(EveryKind, StoreConformance,
-                         ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres), storeKindName);
+INSTANTIATE_TEST_SUITE_P(EveryKind, StoreConformance, everyStoreKind(), storeKindName);
 
 TEST_P(StoreConformance, ANewFarmHasDefaultsAndOnlyTheRootFolder) {
     auto created = create(FarmInfo{"Fresh"});

@@ -62,9 +62,7 @@ FarmImage withoutIds(FarmImage image) {
 
 class ScratchCopy : public FarmStoreTest {};
 
-INSTANTIATE_TEST_SUITE_P(EveryKind, ScratchCopy,
-                         ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
-                         testing::storeKindName);
+INSTANTIATE_TEST_SUITE_P(EveryKind, ScratchCopy, testing::everyStoreKind(), testing::storeKindName);
 
 TEST_P(ScratchCopy, HoldsTheFarmAsItWasAndGoesWhenDropped) {
     auto store = createSmallFarm();

@@ -74,6 +74,11 @@ inline void PrintTo(StoreKind kind, std::ostream* out) {
 inline std::string storeKindName(const ::testing::TestParamInfo<StoreKind>& info) {
     return storeKindText(info.param);
 }
+// The kinds a suite of FarmStoreTest runs on:
+// INSTANTIATE_TEST_SUITE_P(EveryKind, Suite, everyStoreKind(), storeKindName).
+inline auto everyStoreKind() {
+    return ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres);
+}
 
 // A test that runs on each kind of store: one store per test, a file on the test's machine or a
 // database of the test's own.
