@@ -10,7 +10,8 @@ const WCHAR kInstallKey[] =
     TEXT("SOFTWARE\\Vantor\\Install\\{C05CE041-63DB-4467-B777-9FCB30013CA2}");
 const WCHAR kWindowsFolderValue[] = TEXT("WindowsFolder");
 
-// The longest environment value, in characters.
+// The longest environment value, in characters with its terminator: the size of the buffer
+// PATH is built in.
 const DWORD kMaxEnvironment = 32767;
 
 // The loaded-module set: its handles (ended by the first empty slot) and its size.
@@ -43,7 +44,8 @@ BOOL AddPathEntry(LPWSTR pszPath, LPCWSTR pszEntry) {
     const int cchPath = lstrlenW(pszPath);
     // An empty PATH gains the entry alone rather than an empty first piece.
     const int cchSeparator = cchPath > 0 ? 1 : 0;
-    if (cchPath + cchSeparator + cchEntry > static_cast<int>(kMaxEnvironment)) {
+    // The buffer and the environment's limit both count the terminator: 32,766 characters at most.
+    if (cchPath + cchSeparator + cchEntry >= static_cast<int>(kMaxEnvironment)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
     }
@@ -68,6 +70,9 @@ DWORD GetSystemPath(LPWSTR pszBuffer, DWORD cchCapacity) {
     if (lResult != ERROR_SUCCESS || dwType != REG_SZ)
         return 0;
     szText[MAX_PATH] = TEXT('\0');
+    // An empty value names no folder: "System32" alone would be a relative path.
+    if (szText[0] == TEXT('\0'))
+        return 0;
 
     DWORD cch = static_cast<DWORD>(lstrlenW(szText));
     if (cch > 0 && szText[cch - 1] != TEXT('\\')) {
@@ -151,6 +156,12 @@ BOOL LoadModuleList(const MODULE_ENTRY* pList) {
                 DWORD cbData = 260;
                 lResult = RegQueryValueExW(hKey, kWindowsFolderValue, NULL, NULL,
                                            reinterpret_cast<LPBYTE>(g_szWindowsFolder), &cbData);
+                // The value may be stored without its terminator: it ends where its data ends.
+                if (lResult == ERROR_SUCCESS)
+                    g_szWindowsFolder[cbData / sizeof(WCHAR)] = TEXT('\0');
+                // An empty value names no folder, as a missing one does.
+                if (lResult == ERROR_SUCCESS && g_szWindowsFolder[0] == TEXT('\0'))
+                    lResult = ERROR_FILE_NOT_FOUND;
             }
             if (lResult != ERROR_SUCCESS) {
                 // The registry reports its failure as a result; the caller reads the last error.

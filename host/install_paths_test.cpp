@@ -87,6 +87,11 @@ TEST_F(InstallPaths, SystemPathFromTheInstallKey) {
     // Only REG_SZ counts.
     setText(HKEY_LOCAL_MACHINE, installKey, u"WindowsFolder", u"C:\\WINDOWS\\", REG_EXPAND_SZ);
     EXPECT_EQ(GetSystemPath(buffer, MAX_PATH), 0u);
+    // An empty value is no folder: not the relative "System32".
+    writeInstallKey(u"");
+    lstrcpyW(buffer, u"untouched");
+    EXPECT_EQ(GetSystemPath(buffer, MAX_PATH), 0u);
+    EXPECT_EQ(std::u16string(buffer), u"untouched");
 }
 
 TEST_F(InstallPaths, PathGainsTheMissingEntriesOnce) {
@@ -116,6 +121,21 @@ TEST_F(InstallPaths, PathGainsTheMissingEntriesOnce) {
     ASSERT_TRUE(SetEnvironmentVariableW(u"PATH", full.c_str()));
     EXPECT_FALSE(UpdatePath());
     EXPECT_EQ(path(), full);
+
+    // The limit counts the terminator: a PATH may grow to 32,766 characters, not to 32,767. The
+    // PATH holds the second and third entries, so only the first (31 characters) is added.
+    const std::u16string present = u"C:\\WINDOWS\\System32;";
+    const std::u16string longest = present + std::u16string(32766 - 32 - present.size(), u'y');
+    ASSERT_TRUE(SetEnvironmentVariableW(u"PATH", longest.c_str()));
+    ASSERT_TRUE(UpdatePath());
+    EXPECT_EQ(path(), longest + u";C:\\WINDOWS\\System32\\Vantor\\Tarn");
+    EXPECT_EQ(path().size(), 32766u);
+    const std::u16string oneMore = longest + u"y";
+    ASSERT_TRUE(SetEnvironmentVariableW(u"PATH", oneMore.c_str()));
+    SetLastError(0);
+    EXPECT_FALSE(UpdatePath());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(path(), oneMore);
 }
 
 TEST_F(InstallPaths, ExpandAndLoadJoinsWithOneBackslash) {
@@ -160,6 +180,14 @@ TEST_F(InstallPaths, ModuleListFailures) {
     FARPROC init = nullptr, uninit = nullptr;
     // No install key: fails before PATH is touched, with the registry's reason.
     SetEnvironmentVariableW(u"PATH", u"/bin");
+    SetLastError(0);
+    EXPECT_FALSE(LoadModuleList(listFor(&init, &uninit)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(path(), u"/bin");
+    EXPECT_EQ(g_szWindowsFolder[0], u'\0');
+
+    // An empty Windows folder is a missing one: the module would be looked for at a relative path.
+    writeInstallKey(u"");
     SetLastError(0);
     EXPECT_FALSE(LoadModuleList(listFor(&init, &uninit)));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));

@@ -310,6 +310,24 @@ TEST_F(Registration, UnregisterRemovesEveryVersionAndWithdrawnClasses) {
     EXPECT_EQ(runQvcom(u"/UnRegServer").exitCode, 0u);
 }
 
+// The program as it is built carries no extension: unregistration loads its type library from
+// that file as it is named, and removes every interface key.
+TEST_F(Registration, UnregisterByAProgramWithoutExtensionRemovesTheInterfaces) {
+    fs::copy_file(system32() / "qvcom.exe", system32() / "qvcom");
+    ASSERT_EQ(runQvcom(u"/RegServer").exitCode, 0u);
+    const auto interfaces = [] {
+        return below(exportKey(classesRoot), classesRoot,
+                     [](const std::string& k) {
+                         return k.rfind("Interface\\", 0) == 0 &&
+                                k.find('\\', 10) == std::string::npos;
+                     })
+            .size();
+    };
+    ASSERT_EQ(interfaces(), 180u);
+    ASSERT_EQ(runQvcom(u"/UnRegServer", u"C:\\WINDOWS\\System32\\qvcom").exitCode, 0u);
+    EXPECT_EQ(interfaces(), 0u);
+}
+
 TEST_F(Registration, RoundTripLeavesTheMachineAsItWas) {
     const Export before = exportKey("HKEY_LOCAL_MACHINE");
     ASSERT_EQ(runQvcom(u"/RegServer").exitCode, 0u);
@@ -368,6 +386,12 @@ TEST_F(Registration, FailuresBeforeAnythingIsWritten) {
     // Help after the switch: nothing registered.
     EXPECT_EQ(runQvcom(u"/RegServer /Help").exitCode, 0u);
     EXPECT_EQ(exportKey("HKEY_LOCAL_MACHINE"), pristine);
+
+    // An empty Windows folder: the same as none, not classes registered at System32\qvcom.exe.
+    writeInstallKey(u"");
+    const Export emptyFolder = exportKey("HKEY_LOCAL_MACHINE");
+    EXPECT_EQ(runQvcom(u"/RegServer").exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(exportKey("HKEY_LOCAL_MACHINE"), emptyFolder);
 
     // No install key: ERROR_FILE_NOT_FOUND and nothing written.
     removeInstallKey();

@@ -106,9 +106,11 @@ struct Outcome {
     std::string boxes; // what the message boxes showed (caption and text, on standard error)
 };
 
-// Runs C:\WINDOWS\System32\qvcom.exe with a command line, reading its full exit code as a parent
-// on the platform does and its message boxes from its standard error.
-inline Outcome runQvcom(const std::u16string& arguments) {
+// Runs C:\WINDOWS\System32\qvcom.exe (or another copy of the program) with a command line,
+// reading its full exit code as a parent on the platform does and its message boxes from its
+// standard error.
+inline Outcome runQvcom(const std::u16string& arguments,
+                        const std::u16string& program = u"C:\\WINDOWS\\System32\\qvcom.exe") {
     static std::mutex stderrMutex;
     std::lock_guard lock(stderrMutex);
     Outcome outcome;
@@ -117,9 +119,8 @@ inline Outcome runQvcom(const std::u16string& arguments) {
     const int saved = dup(2);
     dup2(fileno(capture), 2);
     sky::ProcessLaunch launch;
-    launch.applicationName = u"C:\\WINDOWS\\System32\\qvcom.exe";
-    launch.commandLine =
-        u"C:\\WINDOWS\\System32\\qvcom.exe" + (arguments.empty() ? u"" : u" " + arguments);
+    launch.applicationName = program;
+    launch.commandLine = program + (arguments.empty() ? u"" : u" " + arguments);
     PROCESS_INFORMATION info{};
     const BOOL started = sky::launchProcess(launch, info);
     dup2(saved, 2);

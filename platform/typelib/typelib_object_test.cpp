@@ -1,4 +1,6 @@
 // The compiled test library read back through LoadTypeLib, ITypeLib and ITypeInfo.
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "sky/machine.h"
@@ -275,6 +277,21 @@ TEST(ModuleTypeLib, LoadsFromTheModulesResource) {
     Ptr<ITypeLib> none;
     EXPECT_EQ(LoadTypeLib((module + u"\\3").c_str(), none.out()), TYPE_E_CANTLOADLIBRARY);
     EXPECT_EQ(none.p, nullptr);
+}
+
+// A module file is read by the name given: a program without an extension is not looked for as
+// "<name>.dll", which a library load would add (and which here is another file altogether).
+TEST(ModuleTypeLib, LoadsFromAFileWithoutExtension) {
+    const std::filesystem::path folder = sky::machine::driveC() / "Programs";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(SKY_FARMLET_MODULE, folder / "farmlet");
+    std::filesystem::copy_file(SKY_FARMLET_TLB, folder / "farmlet.dll");
+    for (const std::u16string& path :
+         {std::u16string(u"C:\\Programs\\farmlet"), std::u16string(u"C:\\Programs\\farmlet\\2")}) {
+        Ptr<ITypeLib> lib;
+        ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.out()), S_OK) << sky::narrow(path);
+        EXPECT_EQ(lib->GetTypeInfoCount(), 14u);
+    }
 }
 
 } // namespace
