@@ -1,6 +1,10 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "catalogue.h"
+#include "sky/fifo_reader.h"
+#include "sky/machine.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
 #include "test_support.h"
@@ -64,6 +68,32 @@ std::string run(const std::string& arguments) {
 TEST(Idlc, PrintsTheSameCatalogueForTheIdlAndTheTlbItWrote) {
     EXPECT_EQ(run("--catalogue " IDLC_TESTDATA "/farmlet.idl"), kFarmletCatalogue);
     EXPECT_EQ(run("--catalogue " IDLC_FARMLET_TLB), kFarmletCatalogue);
+}
+
+// A program carries its library as a resource and, built here, has no extension: the file is read
+// by the name given, not looked for as "<name>.dll".
+TEST(Idlc, PrintsTheCatalogueOfAModuleWithoutExtension) {
+    const std::filesystem::path module = sky::machine::root() / "farmlet";
+    std::filesystem::copy_file(IDLC_FARMLET_MODULE, module);
+    EXPECT_EQ(run("--catalogue " + module.string()), kFarmletCatalogue);
+}
+
+// Outputs that are no regular file (a FIFO here; /dev/null alike) are written into as they stand;
+// a regular output is replaced whole.
+TEST(Idlc, WritesIntoAFifoAndLeavesItAFifo) {
+    const std::filesystem::path folder = sky::machine::root() / "out";
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path fifo = folder / "farmlet.tlb";
+    sky::testing::FifoReader reader(fifo);
+    EXPECT_EQ(run(IDLC_TESTDATA "/farmlet.idl --tlb " + fifo.string()), "");
+    EXPECT_EQ(reader.finish(), readText(IDLC_FARMLET_TLB));
+    struct stat st {};
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"farmlet.tlb"}) << "no file beside it";
 }
 
 TEST(Idlc, HelpListsItsOptions) {

@@ -14,6 +14,7 @@
 #include "generators.h"
 #include "parser.h"
 #include "sky/bounded_read.h"
+#include "sky/output_file.h"
 #include "sky/text.h"
 #include "typelib_builder.h"
 #include "win/typelib.h"
@@ -39,24 +40,14 @@ bool readFile(const fs::path& path, std::string& out) {
     return true;
 }
 
-bool writeFile(const fs::path& path, const void* data, std::size_t size) {
+// A regular file is replaced whole (a failure leaves the old one); a device or FIFO is written
+// into as it stands.
+std::error_code writeFile(const fs::path& path, const void* data, std::size_t size) {
     if (path.has_parent_path()) {
         std::error_code ec;
         fs::create_directories(path.parent_path(), ec);
     }
-    fs::path temp = path;
-    temp += ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-        if (!out)
-            return false;
-    }
-    std::error_code ec;
-    fs::rename(temp, path, ec);
-    return !ec;
+    return sky::writeOutputFile(path, std::string_view(static_cast<const char*>(data), size));
 }
 
 bool isTypeLibFile(const fs::path& path) {
@@ -160,8 +151,9 @@ int main(int argc, char** argv) {
         image = sky::typelib::serialize(idlc::buildTypeLib(lib));
     bool ok = true;
     auto emit = [&](const std::string& path, const void* data, std::size_t size) {
-        if (!writeFile(place(path), data, size)) {
-            std::fprintf(stderr, "idlc: cannot write %s\n", place(path).string().c_str());
+        if (std::error_code ec = writeFile(place(path), data, size)) {
+            std::fprintf(stderr, "idlc: cannot write %s: %s\n", place(path).string().c_str(),
+                         ec.message().c_str());
             ok = false;
         }
     };

@@ -14,6 +14,7 @@
 #include "farm_json.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "sky/bounded_read.h"
+#include "sky/output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -118,25 +119,11 @@ Result<std::string> readInput(const std::string& file) {
     return std::move(*text);
 }
 
-// Writes `text` to `file` through a temporary file, so that a failure leaves no half file.
+// Writes `text` to `file`: a regular file is replaced whole, so that a failure leaves no half
+// file; a device or FIFO is written into as it stands.
 Status writeOutput(const std::string& file, const std::string& text) {
-    const std::string temporary = file + ".new-" + std::to_string(getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::error_code ec;
-            fs::remove(temporary, ec);
-            return Status::ioError("cannot write " + file + ".");
-        }
-    }
-    std::error_code ec;
-    fs::rename(temporary, file, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
+    if (std::error_code ec = sky::writeOutputFile(file, text))
         return Status::ioError("cannot write " + file + ": " + ec.message() + ".");
-    }
     return Status::ok();
 }
 

@@ -1,8 +1,11 @@
 // qvfarm as a user runs it: the real program, in a process of its own, on the test's machine.
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -13,6 +16,7 @@
 #include "qvcomsrv/store/machine_farms.h"
 #include "qvcomsrv/store/testing/postgres_test_database.h"
 #include "sky/automation.h"
+#include "sky/fifo_reader.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
 
@@ -84,6 +88,44 @@ TEST(Qvfarm, ADumpLoadedOnAnotherMachineDumpsTheSame) {
     Outcome again = runQvfarm({"load", (sky::machine::root() / "again.json").string()});
     EXPECT_TRUE(contains(again.out, "Replaced the farm Demo Farm")) << again.out;
     EXPECT_EQ(runQvfarm({"dump"}).out, original);
+}
+
+// `-o` naming something other than a regular file writes into it as it stands: a FIFO stays a
+// FIFO and its reader gets the dump; a device stays the device (one of the test's own, made in
+// the machine directory: the system's /dev/null is never put at risk). A regular file is still
+// replaced whole.
+TEST(Qvfarm, ADumpIntoAFifoOrADeviceLeavesItAsItWas) {
+    ASSERT_EQ(runQvfarm({"demo"}).code, 0);
+    const std::string original = runQvfarm({"dump"}).out;
+    const fs::path folder = sky::machine::root() / "outputs";
+    fs::create_directories(folder);
+
+    const fs::path fifo = folder / "pipe";
+    sky::testing::FifoReader reader(fifo);
+    const Outcome piped = runQvfarm({"dump", "-o", fifo.string()});
+    EXPECT_EQ(piped.code, 0) << piped.err;
+    EXPECT_EQ(reader.finish(), original);
+    EXPECT_EQ(fs::symlink_status(fifo).type(), fs::file_type::fifo);
+
+    const fs::path file = folder / "dump.json";
+    std::ofstream(file) << "an older dump, longer than nothing at all";
+    ASSERT_EQ(runQvfarm({"dump", "-o", file.string()}).code, 0);
+    EXPECT_EQ(readFile(file), original);
+
+    const fs::path device = folder / "null";
+    if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "this account cannot make device nodes";
+    const Outcome discarded = runQvfarm({"dump", "-o", device.string()});
+    EXPECT_EQ(discarded.code, 0) << discarded.err;
+    struct stat st {};
+    ASSERT_EQ(lstat(device.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(st.st_rdev, makedev(1, 3));
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dump.json", "null", "pipe"}));
 }
 
 TEST(Qvfarm, ANewFarmIsServedWithItsCreatorAsAdministrator) {

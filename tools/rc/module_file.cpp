@@ -1,9 +1,5 @@
 #include "module_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -11,6 +7,7 @@
 #include <stdexcept>
 
 #include "sky/elf_file.h"
+#include "sky/output_file.h"
 
 namespace fs = std::filesystem;
 using sky::resources::Resource;
@@ -23,29 +20,13 @@ std::runtime_error systemError(const std::string& what, const fs::path& file) {
     return std::runtime_error(what + " " + file.string() + ": " + std::strerror(errno));
 }
 
-// Replaces `path` with `bytes` through a temporary file in the same directory and a rename.
-void replaceFile(const fs::path& path, const std::vector<BYTE>& bytes, mode_t mode) {
-    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::string temp = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        throw systemError("cannot create a file in", dir);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0)
-            break;
-        written += static_cast<std::size_t>(n);
-    }
-    const bool ok = written == bytes.size() && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    const int savedErrno = errno;
-    close(fd);
-    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-        const int reason = ok ? errno : savedErrno;
-        unlink(temp.c_str());
-        errno = reason;
-        throw systemError("cannot write", path);
-    }
+// Writes a module: a regular file is replaced whole through a temporary file beside it (a
+// failure leaves the old module) and keeps its mode; a new one gets 0755 less the umask; a device
+// or FIFO is written into as it stands.
+void replaceFile(const fs::path& path, const std::vector<BYTE>& bytes) {
+    const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (const std::error_code ec = writeOutputFile(path, data, 0755))
+        throw std::runtime_error("cannot write " + path.string() + ": " + ec.message());
 }
 
 std::vector<BYTE> readFile(const fs::path& path) {
@@ -76,7 +57,7 @@ void writeResourceModule(const fs::path& path, const std::vector<Resource>& reso
     const std::vector<BYTE> section = resources::serialize(resources);
     if (path.has_parent_path())
         fs::create_directories(path.parent_path());
-    replaceFile(path, elf::dataOnlyModule(resources::kSectionName, section), 0755);
+    replaceFile(path, elf::dataOnlyModule(resources::kSectionName, section));
 }
 
 void addResources(const fs::path& named, std::vector<Resource> added) {
@@ -91,12 +72,9 @@ void addResources(const fs::path& named, std::vector<Resource> added) {
         });
         all.push_back(std::move(r));
     }
-    struct stat st {};
-    if (stat(module.c_str(), &st) != 0)
-        throw systemError("cannot read", module);
-    const std::vector<BYTE> image = readFile(module);
-    replaceFile(module, elf::withSection(image, resources::kSectionName, resources::serialize(all)),
-                st.st_mode & 07777);
+    const std::vector<BYTE> image = readFile(module); // replaced, it keeps its mode
+    replaceFile(module,
+                elf::withSection(image, resources::kSectionName, resources::serialize(all)));
 }
 
 } // namespace sky::rc

@@ -10,6 +10,7 @@
 #include "module_file.h"
 #include "preprocessor.h"
 #include "script.h"
+#include "sky/fifo_reader.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
@@ -334,6 +335,19 @@ TEST(RcProgram, BuildsAResourceOnlyModuleAndListsIt) {
     EXPECT_NE(run.output.find("0x0409"), std::string::npos) << run.output;
     run = runRc("--strings " + quote(module));
     EXPECT_EQ(run.output, "   100  0x0409  \"hello\\tworld\"\n");
+}
+
+// An output that is no regular file (a FIFO here, /dev/null alike) is written into as it stands,
+// never replaced by a file.
+TEST(RcProgram, WritesAModuleIntoAFifoAndLeavesItAFifo) {
+    const fs::path script = writeFile("ui.rc", "STRINGTABLE { 100, \"hello\" }\n");
+    ASSERT_EQ(runRc(quote(script) + " -o " + quote(workDir() / "ui.dll")).status, 0);
+    const fs::path fifo = workDir() / "pipe.dll";
+    sky::testing::FifoReader reader(fifo);
+    const RcRun run = runRc(quote(script) + " -o " + quote(fifo));
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(reader.finish(), readFile(workDir() / "ui.dll"));
+    EXPECT_EQ(fs::symlink_status(fifo).type(), fs::file_type::fifo);
 }
 
 TEST(RcProgram, AddsResourcesToAProgramThatStillRuns) {
