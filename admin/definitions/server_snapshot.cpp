@@ -14,13 +14,16 @@ namespace {
 
 constexpr std::u16string_view kDistinguishedNameKey = u"DistinguishedName";
 
+ToolError cannotHold(const AnsiTextWriter& file, std::u16string_view line) {
+    return runtimeError(kInvalidCall, u"the line \"" + std::u16string(line) +
+                                          u"\" has characters that code page " +
+                                          definition::decimal(file.codePage()) + u" cannot hold");
+}
+
 // A line of the snapshot; text the code page cannot hold stops the operation.
 void writeLine(AnsiTextWriter& file, std::u16string_view line) {
     if (!file.writeLine(definition::oneLine(line))) {
-        throw runtimeError(kInvalidCall, u"the line \"" + std::u16string(line) +
-                                             u"\" has characters that code page " +
-                                             definition::decimal(file.codePage()) +
-                                             u" cannot hold");
+        throw cannotHold(file, line);
     }
 }
 
@@ -69,16 +72,27 @@ bool takeServerOffline(AdminState& state, Feedback& feedback, std::u16string_vie
             state.application = application;
             progress = static_cast<float>(progress + 99.0 / count);
             feedback.progress(progress);
+            // The line is checked before the withdrawal: an application the file could not name
+            // stops the run untouched, so the file lists exactly what was withdrawn.
+            const std::u16string line =
+                u"DistinguishedName=" +
+                getText(&ISkyloomApplication::get_DistinguishedName, state.application.get());
+            if (!file.canHold(definition::oneLine(line))) {
+                throw cannotHold(file, line);
+            }
             sky::check(state.application->RemoveServer(serverName.get()));
             sky::check(state.application->SaveData());
-            writeLine(file,
-                      u"DistinguishedName=" + getText(&ISkyloomApplication::get_DistinguishedName,
-                                                      state.application.get()));
+            writeLine(file, line);
         }
         file.writeEmptyLine();
         file.writeEmptyLine();
         file.close();
     });
+}
+
+std::u16string notBroughtOnlineText(std::size_t count) {
+    return definition::decimal(static_cast<std::int64_t>(count)) +
+           u" applications could not be brought online";
 }
 
 bool bringServerOnline(AdminState& state, Feedback& feedback, std::u16string_view server,

@@ -66,6 +66,39 @@ TEST_F(ServerSnapshotTest, OfflineWithdrawsEveryApplicationAndRecordsIt) {
     EXPECT_FLOAT_EQ(feedback_.progress_.back(), 99.0f);
 }
 
+// An application whose line the code page cannot hold stops the run before it is withdrawn, so
+// that the file names exactly the applications that were withdrawn and bringing the server online
+// puts back all of them.
+TEST_F(ServerSnapshotTest, AnApplicationTheFileCannotNameStaysOnTheServer) {
+    sky::farm::FarmImage image = servedFarm();
+    image.applications.push_back(application("Applications", "Пейнт", {"SRV1"}));
+    serveFarm(image);
+    EXPECT_FALSE(takeServerOffline(state_, feedback_, u"SRV1", windowsFile("srv1.ini")));
+    ASSERT_EQ(feedback_.reports_.size(), 1u);
+    EXPECT_EQ(feedback_.reports_[0].number, kInvalidCall);
+    EXPECT_NE(feedback_.reports_[0].description.find("Пейнт"), std::string::npos)
+        << feedback_.reports_[0].description;
+    // Those before it in the server's order are withdrawn and recorded; it and those after it
+    // stay.
+    const std::vector<std::string> stillOn = publishedOn("SRV1");
+    EXPECT_NE(std::find(stillOn.begin(), stillOn.end(), "Applications/Пейнт"), stillOn.end());
+    std::vector<std::string> withdrawn;
+    for (const char* dn : {"Applications/Office/Word", "Applications/Paint"}) {
+        if (std::find(stillOn.begin(), stillOn.end(), dn) == stillOn.end()) {
+            withdrawn.push_back(std::string("DistinguishedName=") + dn);
+        }
+    }
+    std::vector<std::string> lines = fileLines(hostFile("srv1.ini"));
+    ASSERT_GE(lines.size(), 5u);
+    std::vector<std::string> recorded(lines.begin() + 5, lines.end());
+    std::sort(recorded.begin(), recorded.end());
+    EXPECT_EQ(recorded, withdrawn);
+    ASSERT_TRUE(bringServerOnline(state_, feedback_, u"SRV1", windowsFile("srv1.ini")));
+    EXPECT_EQ(publishedOn("SRV1"),
+              (std::vector<std::string>{"Applications/Office/Word", "Applications/Paint",
+                                        "Applications/Пейнт"}));
+}
+
 TEST_F(ServerSnapshotTest, EmptyServerGivesAnEmptyListThatBringsNothingOnline) {
     ASSERT_TRUE(takeServerOffline(state_, feedback_, u"SRV3", windowsFile("srv3.ini")));
     EXPECT_EQ(fileBytes(hostFile("srv3.ini")),

@@ -69,6 +69,12 @@ bool AnsiTextWriter::writeLine(std::u16string_view line) {
     return true;
 }
 
+bool AnsiTextWriter::canHold(std::u16string_view line) const {
+    bool lossy = false;
+    encodeAnsi(line, codePage_, lossy);
+    return !lossy;
+}
+
 void AnsiTextWriter::writeEmptyLine() {
     file_.write("\r\n", 2);
 }

@@ -20,6 +20,8 @@ public:
     // The line and CR LF. False, and nothing written, when the code page cannot hold every
     // character of the line.
     [[nodiscard]] bool writeLine(std::u16string_view line);
+    // Whether writeLine would take the line: the code page holds every character of it.
+    bool canHold(std::u16string_view line) const;
     // An empty line.
     void writeEmptyLine();
     // Writes out what is buffered and closes the file; throws ToolError 75 when the system could

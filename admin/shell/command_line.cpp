@@ -65,9 +65,20 @@ int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16s
         done = takeServerOffline(state, feedback, server, file);
         feedback.progressDone();
         break;
-    case DefinitionCommand::Online:
-        done = bringServerOnline(state, feedback, server, file);
+    case DefinitionCommand::Online: {
+        // Each application whose save was refused, with the reason, and how many they were.
+        PassedOverSaves passedOver;
+        done = bringServerOnline(state, feedback, server, file, &passedOver);
+        for (const NotBroughtOnline& failure : passedOver.failures) {
+            errors << sky::narrow(failure.distinguishedName) << ": error " << failure.number << ": "
+                   << sky::narrow(failure.description) << '\n';
+        }
+        if (!passedOver.failures.empty()) {
+            errors << consoleText(notBroughtOnlineText(passedOver.failures.size())) << std::flush;
+            done = false;
+        }
         break;
+    }
     }
     return done ? kExitSuccess : kExitFailure;
 }

@@ -32,7 +32,9 @@ enum class DefinitionCommand { Export, Import, Offline, Online };
 
 // `export FILE`, `import FILE`, `offline SERVER FILE`, `online SERVER FILE`: after the check, the
 // command with `feedback`; the icons folder is the current directory's. Nothing on standard
-// output; kExitFailure when the command stopped with the error report.
+// output; kExitFailure when the command stopped with the error report, and when `online` could
+// not bring back some applications (each listed on `errors` as "DN: error N: description", then
+// "N applications could not be brought online").
 int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16string_view server,
                          std::u16string_view file, std::ostream& errors, Feedback& feedback);
 

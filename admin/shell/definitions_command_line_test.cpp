@@ -2,6 +2,7 @@
 // machine, on a farm the object model serves.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include "core/console_feedback.h"
 #include "core/messages.h"
 #include "shell/command_line.h"
+#include "shell/store_hold.h"
 #include "shell/test_farm.h"
 #include "sky/machine.h"
 #include "sky/program_run.h"
@@ -94,6 +96,21 @@ TEST_F(DefinitionsCommandLineTest, CommandsSayNothingWhenTheyGoWell) {
     run = braskadmin(work_, "online SRV1 'srv 1.ini'");
     EXPECT_EQ(run.exitCode, kExitSuccess) << run.errors;
     EXPECT_EQ(run.out + run.errors, "");
+}
+
+// `online` goes on past a save the farm refuses, then lists each such application with its
+// reason and how many they were, and exits with 1.
+TEST_F(DefinitionsCommandLineTest, OnlineListsTheApplicationsItCouldNotPutBack) {
+    std::ofstream(work_ / "srv1.ini", std::ios::binary)
+        << "DistinguishedName=Applications/Calc\r\n";
+    testing::StoreHold hold;
+    const ProgramOutput run = braskadmin(work_, "online SRV1 srv1.ini");
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.errors.starts_with("Applications/Calc: error -2147024726: ")) << run.errors;
+    EXPECT_TRUE(run.errors.ends_with("\n1 applications could not be brought online\n"))
+        << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 2) << run.errors;
 }
 
 TEST_F(DefinitionsCommandLineTest, FailureWritesTheReportAndExitsWithOne) {

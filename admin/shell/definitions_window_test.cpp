@@ -17,6 +17,7 @@
 #include "shell/frm_main.h"
 #include "shell/list_box.h"
 #include "shell/qt_test_app.h"
+#include "shell/store_hold.h"
 #include "shell/test_farm.h"
 #include "sky/machine.h"
 #include "sky/messagebox.h"
@@ -200,6 +201,31 @@ TEST_F(DefinitionsWindowTest, TakeOfflineAndBringOnlineTheSelectedServer) {
     EXPECT_EQ(dialog_.requests[1].title, u"Import Server Applications");
     EXPECT_EQ(dialog_.requests[1].fileName, windowsFile("Server_SRV2"));
     EXPECT_TRUE(recorder_.boxes().empty());
+    expectTidy();
+}
+
+// A save the farm refuses is passed over and the run goes on; its end says in an information box
+// how many applications are not back. A run without refusals shows nothing.
+TEST_F(DefinitionsWindowTest, BringOnlineCountsTheApplicationsItCouldNotPutBack) {
+    std::ofstream(work_ / "Server_SRV2", std::ios::binary)
+        << "[Applications]\r\nDistinguishedName=Applications/Calc\r\n";
+    choose("mnuViewServers");
+    selectServer("SRV2");
+    dialog_.answer = windowsFile("Server_SRV2");
+    {
+        // Another program holds the farm store: the save waits for it and fails.
+        testing::StoreHold hold;
+        choose("mnuToolsImport");
+    }
+    const std::vector<sky::RecordingPresenter::Box> boxes = recorder_.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, u"Bring online");
+    EXPECT_EQ(boxes[0].text, u"1 applications could not be brought online");
+    EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONINFORMATION));
+    expectTidy();
+
+    choose("mnuToolsImport");
+    EXPECT_EQ(recorder_.boxes().size(), 1u) << "a run without refusals shows nothing";
     expectTidy();
 }
 

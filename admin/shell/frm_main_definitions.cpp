@@ -13,6 +13,7 @@
 #include "shell/busy_cursor.h"
 #include "shell/frm_main.h"
 #include "shell/list_box.h"
+#include "shell/message_box.h"
 #include "shell/window_feedback.h"
 #include "sky/machine.h"
 
@@ -107,9 +108,18 @@ void frmMain::bringOnlineCommand() {
         feedback_->notice(kNoServerSelected, kCloneTitle);
         return;
     }
-    runOnChosenFile(
-        u"Import Server Applications", FileDialogRequest::Kind::Open, nullptr,
-        [&](const std::u16string& path) { bringServerOnline(state_, *feedback_, server, path); });
+    // A save the farm refuses is passed over and the run goes on; its end says how many
+    // applications are not back on the server.
+    PassedOverSaves passedOver;
+    runOnChosenFile(u"Import Server Applications", FileDialogRequest::Kind::Open, nullptr,
+                    [&](const std::u16string& path) {
+                        bringServerOnline(state_, *feedback_, server, path, &passedOver);
+                    });
+    if (!passedOver.failures.empty()) {
+        const std::u16string text = notBroughtOnlineText(passedOver.failures.size());
+        const std::u16string title(kBringOnlineTitle);
+        MessageBoxW(platformHandle(this), text.c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
+    }
 }
 
 } // namespace brask
