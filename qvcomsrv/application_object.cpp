@@ -154,11 +154,33 @@ HRESULT ApplicationObject::SaveData() {
     return catchExceptions([&] {
         if (HRESULT hr = ready(); FAILED(hr))
             return hr;
-        const bool isNew = state_ == State::New;
-        if (!isNew && app_ == stored_)
-            return S_OK; // nothing changed since the load
-        auto saved = farm_->use([&](FarmStore& store) {
-            return store.saveApplication(app_, isNew ? nullptr : &stored_);
+        auto saved = farm_->use([&](FarmStore& store) -> sky::farm::Result<Application> {
+            if (state_ == State::New)
+                return store.saveApplication(app_, nullptr);
+            // The application as this object loaded or last saved it may be gone since (deleted
+            // by another program, or through another object: an import deletes the application
+            // it replaces, which may be the one it has just stored). The save then writes it
+            // again as this object holds it: a save never reports a write it did not make.
+            const auto writeAgain = [&] {
+                Application again = app_;
+                again.id = 0;
+                return store.saveApplication(again, nullptr);
+            };
+            if (app_ == stored_) {
+                auto there = store.applicationExists(stored_.id);
+                if (!there)
+                    return there.status();
+                if (*there)
+                    return stored_; // nothing changed since the load: nothing to write
+                return writeAgain();
+            }
+            auto merged = store.saveApplication(app_, &stored_);
+            if (merged || merged.status().code() != Status::Code::NotFound)
+                return merged;
+            // NotFound is also a server or folder the farm does not have: only a missing
+            // application is written again.
+            auto there = store.applicationExists(stored_.id);
+            return there && !*there ? writeAgain() : merged;
         });
         if (!saved)
             return withErrorInfo(saved.status());

@@ -223,6 +223,32 @@ TEST_F(ApplicationTest, ASaveKeepsWhatAnotherProgramSavedMeanwhile) {
     EXPECT_EQ(saved.servers, std::vector<std::string>{"ALPHA"});
 }
 
+// An application deleted (through another object) after this one loaded or saved it is written
+// again by this object's save, as this object holds it: changed or not, the save never reports
+// a write it did not make.
+TEST_F(ApplicationTest, ASaveWritesAgainAnApplicationDeletedMeanwhile) {
+    auto unchanged = openApplication("Applications/Notepad");
+    ASSERT_EQ(unchanged->LoadData(-1), S_OK);
+    ASSERT_EQ(openApplication("Applications/Notepad")->Delete(), S_OK);
+    ASSERT_FALSE(exists("Applications/Notepad"));
+    ASSERT_EQ(unchanged->SaveData(), S_OK) << failureText();
+    ASSERT_TRUE(exists("Applications/Notepad"));
+    const auto again = stored("Applications/Notepad");
+    EXPECT_EQ(again.servers, (std::vector<std::string>{"ALPHA", "BETA"}));
+    EXPECT_EQ(again.icon, colourIcon(0xFF3060C0u));
+    EXPECT_EQ(again.users.size(), 1u);
+
+    // Changed since: written again with the change, and the object saves on as before.
+    auto changed = openApplication("Applications/Office/Word");
+    ASSERT_EQ(changed->RemoveServer(bstr("ALPHA").get()), S_OK);
+    ASSERT_EQ(openApplication("Applications/Office/Word")->Delete(), S_OK);
+    ASSERT_EQ(changed->SaveData(), S_OK) << failureText();
+    EXPECT_TRUE(stored("Applications/Office/Word").servers.empty());
+    ASSERT_EQ(changed.as<ISkyloomWinApp4>()->put_Description(bstr("back").get()), S_OK);
+    ASSERT_EQ(changed->SaveData(), S_OK) << failureText();
+    EXPECT_EQ(stored("Applications/Office/Word").description, "back");
+}
+
 TEST_F(ApplicationTest, ApplicationsOfOtherKindsLiveInTheFarm) {
     auto farm = openFarm();
     ComPtr<ISkyloomApplications> apps;

@@ -286,6 +286,28 @@ TEST_F(ImportFarmTest, RootApplicationIsReplacedButOnlyByOneBoundForTheRoot) {
     EXPECT_TRUE(feedback_.reports_.empty());
 }
 
+// The second "Icon=" line of a root-level block stores the application again: it deletes the
+// one the first line stored, and the save writes it again, the same or with the new icon, rather
+// than reporting a save it did not make.
+TEST_F(ImportFarmTest, AnApplicationStoredTwiceByOneBlockStaysInTheFarm) {
+    serveFarm(emptyFarm("Target", {"SRV1"}));
+    ASSERT_TRUE(
+        importLines({"[Application]", "AppName=Same", "Description=kept", "[Servers]",
+                     "Server=SRV1", "[Icon]", icon("red.ico"), icon("red.ico"), "[Application]",
+                     "AppName=Other", "[Icon]", icon("red.ico"), icon("blue.ico")}));
+    EXPECT_TRUE(feedback_.reports_.empty());
+    const auto image = servedFarm();
+    ASSERT_EQ(image.applications.size(), 2u);
+    const Application* same = find(image, "Applications/Same");
+    ASSERT_NE(same, nullptr);
+    EXPECT_EQ(same->description, "kept");
+    EXPECT_EQ(same->servers, std::vector<std::string>{"SRV1"});
+    EXPECT_EQ(*same->icon, colourIcon(0xFFFF0000));
+    const Application* other = find(image, "Applications/Other");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(*other->icon, colourIcon(0xFF0000FF));
+}
+
 TEST_F(ImportFarmTest, ExportedFileComesBackIntoAFreshFarm) {
     auto source = emptyFarm("Source", {"SRV1", "SRV2"});
     source.folders = {"Applications/Office", "Applications/Office/Tools"};

@@ -98,6 +98,9 @@ void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& a
     }
     const auto beforeApps = byName(before);
     const auto afterApps = byName(after);
+    // An application the command stores more than once (a block with two "Icon=" lines, or two
+    // blocks of one name) is listed once, where it was first stored, as its last save left it.
+    std::map<std::string, std::size_t> listed;
     for (const SaveEvent& event : events) {
         PreviewedApplication app;
         app.distinguishedName = event.distinguishedName;
@@ -117,7 +120,11 @@ void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& a
         if (now != afterApps.end()) {
             app.distinguishedName = now->second->distinguishedName();
         }
-        preview.applications.push_back(std::move(app));
+        if (const auto [at, first] = listed.try_emplace(key, preview.applications.size()); first) {
+            preview.applications.push_back(std::move(app));
+        } else {
+            preview.applications[at->second] = std::move(app);
+        }
     }
     for (const Application& app : before.applications) {
         if (!afterApps.contains(sky::farm::nameKey(app.distinguishedName()))) {
@@ -153,9 +160,12 @@ ImportPreview previewCommand(PreviewedCommand command, std::u16string_view serve
     compare(preview, before, after, saves.events);
     if (shown.stop) {
         preview.stop = std::move(shown.stop);
+        std::vector<std::string>& stored = preview.stop->storedBefore;
         for (const SaveEvent& event : saves.events) {
-            if (event.saved) {
-                preview.stop->storedBefore.push_back(event.distinguishedName);
+            if (event.saved && std::none_of(stored.begin(), stored.end(), [&](const auto& dn) {
+                    return sky::farm::sameName(dn, event.distinguishedName);
+                })) {
+                stored.push_back(event.distinguishedName);
             }
         }
     }

@@ -518,6 +518,29 @@ TEST_F(ImportPreviewTest, BringingOnlineListsTheServersGained) {
               std::string::npos);
 }
 
+// A root-level block with two "Icon=" lines stores its application twice; the second store
+// deletes the one the first made, and its save writes it again. The preview lists it once, as
+// added, and removes nothing; the real import agrees.
+TEST_F(ImportPreviewTest, AnApplicationStoredTwiceIsListedOnceAsAdded) {
+    serveFarm(emptyFarm("Twice", {"SRV1"}));
+    fs::create_directories(work_ / "icons");
+    const sky::farm::Bytes red = colourIcon(0xFFFF0000);
+    writeBytes(work_ / "icons" / "red.ico", std::string(red.begin(), red.end()));
+    const std::string icon = "Icon=" + sky::narrow(windowsWork()) + "\\icons\\red.ico";
+    writeLines("twice.ini", {"[Application]", "AppName=Twice", "[Icon]", icon, icon});
+
+    const ImportPreview told = preview("twice.ini");
+    ASSERT_EQ(told.applications.size(), 1u);
+    EXPECT_EQ(told.applications[0].distinguishedName, "Applications/Twice");
+    EXPECT_EQ(told.applications[0].outcome, SaveOutcome::Added);
+    EXPECT_TRUE(told.removed.empty());
+    EXPECT_NE(previewText(told).find("Summary: 1 added, 0 replaced, 0 unchanged, 0 passed over, "
+                                     "0 removed"),
+              std::string::npos)
+        << previewText(told);
+    expectPreviewAgreesWithImport("twice.ini");
+}
+
 TEST_F(ImportPreviewTest, PreviewAndRealImportAgreeOnEveryFile) {
     const sky::farm::FarmImage fresh = demoAndFreshFarm();
     const sky::farm::FarmImage demo = servedFarm();

@@ -72,6 +72,8 @@ public:
     virtual Result<Application> application(std::string_view dn) = 0;
     // The icon of an application (empty: it has none of its own).
     virtual Result<Bytes> applicationIcon(std::int64_t applicationId) = 0;
+    // Whether the application saved with this id is still in the farm (not deleted since).
+    virtual Result<bool> applicationExists(std::int64_t applicationId) = 0;
 
     // Saves an application in one transaction.
     //

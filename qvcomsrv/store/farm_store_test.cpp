@@ -395,7 +395,9 @@ TEST_P(StoreConformance, ASaveWithoutWhatWasLoadedReplacesTheApplication) {
 TEST_P(StoreConformance, SavingAnApplicationDeletedMeanwhileFails) {
     auto store = createSmallFarm();
     const Application app = saved(*store, newApplication("Applications", "Paint"));
+    EXPECT_TRUE(*store->applicationExists(app.id));
     ASSERT_TRUE(reopen()->deleteApplication("applications/paint"));
+    EXPECT_FALSE(*store->applicationExists(app.id));
     Application edit = app;
     edit.description = "late";
     auto late = store->saveApplication(edit, &app);

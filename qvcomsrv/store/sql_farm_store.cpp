@@ -201,6 +201,14 @@ public:
         return runLocked([&]() -> Result<Bytes> { return applications_.icon(applicationId); });
     }
 
+    Result<bool> applicationExists(std::int64_t applicationId) override {
+        return runLocked([&]() -> Result<bool> {
+            auto q = db_->query("SELECT 1 FROM application WHERE id = ?1");
+            q.bind(1, applicationId);
+            return q.step();
+        });
+    }
+
     Result<Application> saveApplication(const Application& edited,
                                         const Application* loaded) override {
         return runLocked([&]() -> Result<Application> {
