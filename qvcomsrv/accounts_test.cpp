@@ -112,6 +112,33 @@ TEST_F(AccountsTest, AccountsTheFarmCannotKeepAreRefused) {
     EXPECT_NE(failureText().find("Initialize2"), std::string::npos);
 }
 
+// No account or domain name holds ":", which parts an account's fields in the farm definition
+// file: a grant of such a name is refused, however it is asked for, and nothing is granted.
+TEST_F(AccountsTest, NamesHoldingAColonAreNotGranted) {
+    auto credential = sky::createObject<ISkyloomCredential>(u"SkyloomCOM.SkyloomCredential");
+    auto app = openApplication("Applications/Notepad");
+    auto settings = app.as<ISkyloomWinApp4>();
+    const auto before = stored("Applications/Notepad");
+    for (const auto& [authority, name] :
+         {std::pair<std::string, std::string>{"CO:RP", "a"}, {"CORP", "a:b"}, {"", ":"}}) {
+        auto colon =
+            user(credential, QVAccountAuthorityNTDomain, authority, QVAccountDomainUser, name);
+        EXPECT_EQ(settings->AddUser2(colon.as<ISkyloomUser2>().get()), E_INVALIDARG) << name;
+        EXPECT_NE(failureText().find("cannot hold \":\""), std::string::npos) << failureText();
+        EXPECT_EQ(app->AddAccount(QVAccountAuthorityNTDomain, bstr(authority).get(),
+                                  QVAccountDomainUser, bstr(name).get()),
+                  E_INVALIDARG)
+            << name;
+    }
+    auto staff =
+        group(credential, QVAccountAuthorityNTDomain, "CORP", QVAccountGlobalGroup, "St:aff");
+    EXPECT_EQ(settings->AddGroup2(staff.as<ISkyloomGroup2>().get()), E_INVALIDARG);
+    EXPECT_NE(failureText().find("CORP\\St:aff"), std::string::npos) << failureText();
+    ASSERT_EQ(app->SaveData(), S_OK) << failureText();
+    EXPECT_EQ(stored("Applications/Notepad").users, before.users);
+    EXPECT_EQ(stored("Applications/Notepad").groups, before.groups);
+}
+
 TEST_F(AccountsTest, RevokingTakesAnAccountAway) {
     auto app = openApplication("Applications/Notepad");
     auto settings = app.as<ISkyloomWinApp2>();

@@ -416,6 +416,20 @@ HRESULT accountArgument(IUnknown* object, bool group, Account& account) {
                  : accountOf(static_cast<ISkyloomUser*>(object), account);
 }
 
+// An account that can be granted: one the store takes, whose names hold no ":". No account or
+// domain name on Windows holds one, and the farm definition file parts an account's fields with it:
+// "User=2:1:CO:RP:a:b" would come back as another account. Accounts granted before stay as they
+// are: they can still be saved, listed and removed.
+Status checkGrant(const Account& account) {
+    if (Status s = sky::farm::checkAccount(account); !s)
+        return s;
+    if (account.authorityName.find(':') != std::string::npos ||
+        account.name.find(':') != std::string::npos)
+        return Status::invalidArgument("The account " + account.displayName() +
+                                       " cannot be granted: an account name cannot hold \":\".");
+    return Status::ok();
+}
+
 } // namespace
 
 HRESULT ApplicationObject::grant(IUnknown* object, bool group) {
@@ -423,7 +437,7 @@ HRESULT ApplicationObject::grant(IUnknown* object, bool group) {
         Account account;
         if (HRESULT hr = accountArgument(object, group, account); FAILED(hr))
             return hr;
-        if (Status s = sky::farm::checkAccount(account); !s)
+        if (Status s = checkGrant(account); !s)
             return withErrorInfo(s);
         if (group)
             sky::farm::grantGroup(app, std::move(account));
@@ -508,7 +522,7 @@ HRESULT ApplicationObject::AddAccount(QVAccountAuthorityType AAType, BSTR AAName
                                       SkyloomAccountType AccountType, BSTR AccountName) {
     return change([&](Application& app) {
         Account account{AccountType, AAType, textOf(AAName), textOf(AccountName)};
-        if (Status s = sky::farm::checkAccount(account); !s)
+        if (Status s = checkGrant(account); !s)
             return withErrorInfo(s);
         if (isGroupType(AccountType))
             sky::farm::grantGroup(app, std::move(account));

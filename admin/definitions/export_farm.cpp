@@ -198,16 +198,25 @@ private:
         file_->writeEmptyLine();
     }
 
+    // "User=" or "Group=" with the account's four fields parted by ":". A name holding ":" would
+    // be read back as another account: it stops the export and says whose it is.
     template <class Account>
     void writeAccount(std::u16string_view key, Account* account, std::u16string name) {
         SkyloomAccountType accountType{};
         QVAccountAuthorityType authorityType{};
         sky::check(account->get_AccountType(&accountType));
         sky::check(account->get_AAType(&authorityType));
-        write(key,
-              oneLine(accountValue({static_cast<std::int32_t>(accountType),
-                                    static_cast<std::int32_t>(authorityType),
-                                    getText(&Account::get_AAName, account), std::move(name)})));
+        std::u16string authorityName = getText(&Account::get_AAName, account);
+        if (authorityName.find(u':') != std::u16string::npos ||
+            name.find(u':') != std::u16string::npos) {
+            throw runtimeError(
+                kInvalidCall,
+                u"the account \"" + (authorityName.empty() ? name : authorityName + u"\\" + name) +
+                    u"\" of " + owner_ + u" holds \":\", which no account name can hold");
+        }
+        write(key, oneLine(accountValue({static_cast<std::int32_t>(accountType),
+                                         static_cast<std::int32_t>(authorityType),
+                                         std::move(authorityName), std::move(name)})));
     }
 
     // The icon's file name in the icons folder: the application's name and ".ico", or, when this

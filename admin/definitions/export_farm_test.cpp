@@ -307,6 +307,32 @@ TEST_F(ExportFarmTest, TextTheCodePageCannotHoldStopsAtThatApplication) {
     EXPECT_EQ(fileBytes(hostFile("greek.ini")).find('?'), std::string::npos);
 }
 
+// An account name holding ":" (stored before grants refused such names) would come back as
+// another account: the export stops there and says whose it is. The groups are written after
+// the users, so the users' lines are in the file.
+TEST_F(ExportFarmTest, AnAccountNameHoldingAColonStopsAtThatApplication) {
+    for (const auto& [authority, name] : {std::pair<std::string, std::string>{"CO:RP", "a"},
+                                          std::pair<std::string, std::string>{"CO", "RP:a:b"}}) {
+        auto image = emptyFarm("Colons", {"SRV1"});
+        Application calc = application("Applications", "Calc");
+        calc.users = {{2, 1, "CORP", "alice"}};
+        calc.groups = {{4, 1, authority, name}};
+        image.applications = {calc};
+        serveFarm(image);
+
+        feedback_.reports_.clear();
+        EXPECT_FALSE(exportTo("colons.ini"));
+        ASSERT_EQ(feedback_.reports_.size(), 1u);
+        EXPECT_EQ(feedback_.reports_[0].number, kInvalidCall);
+        const std::string& description = feedback_.reports_[0].description;
+        EXPECT_NE(description.find("Applications/Calc"), std::string::npos) << description;
+        EXPECT_NE(description.find(authority + "\\" + name), std::string::npos) << description;
+        const std::vector<std::string> lines = fileLines(hostFile("colons.ini"));
+        EXPECT_EQ(lines.back(), "[Groups]");
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "User=2:1:CORP:alice"), lines.end());
+    }
+}
+
 TEST_F(ExportFarmTest, SameNameInTwoFoldersKeepsBothIcons) {
     auto image = emptyFarm("Twins", {"SRV1"});
     image.folders = {"Applications/Tools", "Applications/Old"};
