@@ -377,6 +377,34 @@ std::string commandLine(const std::vector<std::string>& args, const fs::path& ou
 
 } // namespace
 
+// A SQLite and a PostgreSQL farm of one name: the name alone is refused, with both stores listed
+// and how to name one; each is selected by its store, and nothing changes on the refusal.
+TEST(QvfarmPostgres, ANameOfTwoStoresIsRefusedWithBoth) {
+    ASSERT_EQ(runQvfarm({"demo"}).code, 0);
+    const std::string file = sky::farm::farmStoreOnMachine("Demo Farm").path;
+    sky::farm::testing::PostgresTestDatabase database;
+    ASSERT_EQ(runQvfarm({"demo", "--postgres", database.conninfo()}).code, 0);
+    const sky::farm::StoreLocation onPostgres{"PostgreSQL", database.conninfo()};
+    ASSERT_EQ(*sky::farm::machineFarmStore(), onPostgres);
+
+    for (const char* name : {"Demo Farm", "demo farm"}) {
+        Outcome refused = runQvfarm({"select", name});
+        EXPECT_EQ(refused.code, 1);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_EQ(refused.err, "qvfarm: The name \"" + std::string(name) +
+                                   "\" names 2 farm stores of this machine:\n  " +
+                                   database.conninfo() + " (PostgreSQL)\n  " + file +
+                                   " (SQLite)\nName the one you mean by its store: qvfarm "
+                                   "select FILE for a store file, qvfarm select --postgres "
+                                   "CONNINFO (or a postgresql:// URI) for a PostgreSQL store.\n");
+        EXPECT_EQ(*sky::farm::machineFarmStore(), onPostgres);
+    }
+    ASSERT_EQ(runQvfarm({"select", file}).code, 0);
+    EXPECT_EQ(*sky::farm::machineFarmStore(), sky::farm::farmStoreOnMachine("Demo Farm"));
+    ASSERT_EQ(runQvfarm({"select", "--postgres", database.conninfo()}).code, 0);
+    EXPECT_EQ(*sky::farm::machineFarmStore(), onPostgres);
+}
+
 TEST(Qvfarm, NumbersNoDoubleCanHoldAreRefusedOnLoad) {
     const fs::path file = sky::machine::root() / "huge.json";
     std::ofstream(file) << R"({"version": 1e999, "farm": {"name": "Huge"}})";
