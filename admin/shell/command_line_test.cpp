@@ -78,7 +78,7 @@ TEST(CommandLineTest, TheDemoFarmAsAnAdministratorAndAsAnyoneElse) {
     const ProgramRun farm = runBraskAdmin("view farm");
     EXPECT_EQ(farm.exitCode, kExitSuccess);
     EXPECT_TRUE(farm.out.starts_with("Farm name\t: Demo Farm\nZone name\t: Branch\n")) << farm.out;
-    EXPECT_TRUE(farm.out.ends_with("Number of servers\t: 8\n")) << farm.out;
+    EXPECT_TRUE(farm.out.ends_with("Number of servers\t: 9\n")) << farm.out;
 
     ASSERT_EQ(runQvfarm("admin remove '" + sky::narrow(sky::registry::currentUser()) + "'"), 0);
     const ProgramRun refused = runBraskAdmin("view farm", StandardError::Kept);

@@ -74,7 +74,7 @@ TEST(Qvfarm, ADumpLoadedOnAnotherMachineDumpsTheSame) {
     Outcome loaded = runQvfarm({"load", first.string()});
     fs::remove(first);
     ASSERT_EQ(loaded.code, 0) << loaded.err;
-    EXPECT_TRUE(contains(loaded.out, "Created the farm Demo Farm (2 zones, 8 servers, 43 "
+    EXPECT_TRUE(contains(loaded.out, "Created the farm Demo Farm (2 zones, 9 servers, 43 "
                                      "applications) in "))
         << loaded.out;
     EXPECT_EQ(runQvfarm({"dump"}).out, original);
@@ -127,7 +127,7 @@ TEST(Qvfarm, TheMachinesFarmsAreListedAndSelected) {
     Outcome list = runQvfarm({"list"});
     EXPECT_EQ(list.out, "  Alpha\tfarm Alpha, 0 servers, 0 applications\t" +
                             sky::farm::farmStoreOnMachine("Alpha").path +
-                            "\n* Showroom\tfarm Showroom, 8 "
+                            "\n* Showroom\tfarm Showroom, 9 "
                             "servers, 43 applications\t" +
                             sky::farm::farmStoreOnMachine("Showroom").path + "\n");
     Outcome selected = runQvfarm({"select", "Alpha"});
@@ -259,7 +259,7 @@ TEST(QvfarmPostgres, AFarmCopiedBetweenKindsOfStoreDumpsTheSame) {
 
     Outcome there = runQvfarm({"copy", file, database.uri()});
     ASSERT_EQ(there.code, 0) << there.err;
-    EXPECT_EQ(there.out, "Copied the farm Demo Farm (2 zones, 8 servers, 43 applications) from " +
+    EXPECT_EQ(there.out, "Copied the farm Demo Farm (2 zones, 9 servers, 43 applications) from " +
                              file + " to " + database.uri() + ".\n");
     const Outcome dumped = runQvfarm({"dump", "--store", database.uri()});
     ASSERT_EQ(dumped.code, 0) << dumped.err;
@@ -325,7 +325,7 @@ TEST(QvfarmPostgres, AFarmPutOnPostgresIsServedAndKnown) {
     sky::farm::testing::PostgresTestDatabase other;
     Outcome demo = runQvfarm({"demo", "--postgres", other.conninfo()});
     ASSERT_EQ(demo.code, 0) << demo.err;
-    EXPECT_EQ(demo.out, "Created the farm Demo Farm (2 zones, 8 servers, 43 applications) in " +
+    EXPECT_EQ(demo.out, "Created the farm Demo Farm (2 zones, 9 servers, 43 applications) in " +
                             other.conninfo() + "; this machine serves it.\n");
     const fs::path dump = sky::machine::root() / "demo.json";
     ASSERT_EQ(runQvfarm({"dump", "-o", dump.string()}).code, 0);
