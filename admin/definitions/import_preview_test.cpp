@@ -585,12 +585,24 @@ TEST_F(ImportPreviewTest, TheOptionsStandAnywhereAndGoWithImportAndOnlineOnly) {
     const auto json = braskadmin(work_, "import --json farm.ini --dry-run");
     EXPECT_EQ(json.exitCode, 0);
     EXPECT_EQ(json::parse(json.out)["farmSettings"][0]["new"], 2);
-    for (const std::string line : {"export --dry-run out.ini", "import --json farm.ini"}) {
+    // Refused with the same words wherever they stand, before anything runs: no view printed, no
+    // file written.
+    for (const std::string line :
+         {"export --dry-run out.ini", "--dry-run export out.ini", "--dry-run view apps",
+          "view farm --dry-run", "view servers --json", "--json view apps",
+          "publish --dry-run --server SRV1 Calc", "--dry-run"}) {
         const auto refused = braskadmin(work_, line);
         EXPECT_EQ(refused.exitCode, 1) << line;
-        EXPECT_NE(refused.errors.find("--"), std::string::npos) << refused.errors;
+        const std::string option =
+            line.find("--json") != std::string::npos ? "--json" : "--dry-run";
+        EXPECT_EQ(refused.errors, option + " goes with the import and online commands only\n")
+            << line;
+        EXPECT_EQ(refused.out, "") << line;
         EXPECT_FALSE(fs::exists(work_ / "out.ini"));
     }
+    const auto jsonAlone = braskadmin(work_, "import --json farm.ini");
+    EXPECT_EQ(jsonAlone.exitCode, 1);
+    EXPECT_EQ(jsonAlone.errors, "--json goes with --dry-run\n");
     EXPECT_EQ(servedFarm().farm.settings.number(sky::farm::FarmSetting::MaxConnectionsPerUser), 0);
     // A file that is not there: the import would stop at once with "File not found".
     const auto missing = braskadmin(work_, "import --dry-run nothing.ini");

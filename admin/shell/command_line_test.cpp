@@ -78,12 +78,30 @@ TEST(CommandLineTest, TheDemoFarmAsAnAdministratorAndAsAnyoneElse) {
     const ProgramRun farm = runBraskAdmin("view farm");
     EXPECT_EQ(farm.exitCode, kExitSuccess);
     EXPECT_TRUE(farm.out.starts_with("Farm name\t: Demo Farm\nZone name\t: Branch\n")) << farm.out;
-    EXPECT_TRUE(farm.out.ends_with("Number of servers\t: 8\n")) << farm.out;
+    EXPECT_TRUE(farm.out.ends_with("Number of servers\t: 9\n")) << farm.out;
 
     ASSERT_EQ(runQvfarm("admin remove '" + sky::narrow(sky::registry::currentUser()) + "'"), 0);
     const ProgramRun refused = runBraskAdmin("view farm", StandardError::Kept);
     EXPECT_EQ(refused.exitCode, kExitRefused);
     EXPECT_EQ(refused.out, consoleText(refusalText()));
+}
+
+// The windows without a display: one line naming what works without one, and exit code 1, instead
+// of Qt's lines and an abort; whether no display is named or the one named cannot be reached.
+TEST(CommandLineTest, WithoutADisplayTheWindowsSaySoInOneLine) {
+    const std::string program = (sky::testing::buildBin() / "braskadmin").string();
+    for (const std::string display : {"", "DISPLAY=:97 ", "WAYLAND_DISPLAY=nowhere-97 "}) {
+        const ProgramRun run = sky::testing::runCommand(
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_RUNTIME_DIR=/nonexistent " +
+            display + "'" + program + "' 2>&1");
+        EXPECT_EQ(run.exitCode, kExitFailure) << display << run.out;
+        EXPECT_EQ(run.out,
+                  "braskadmin: the windows need a display, and there is none (DISPLAY and "
+                  "WAYLAND_DISPLAY are unset or cannot be reached); without one use the "
+                  "command-line mode (braskadmin view farm|apps|servers, braskadmin --help) or "
+                  "run the windows under xvfb-run (xvfb-run braskadmin)\n")
+            << display;
+    }
 }
 
 TEST(CommandLineTest, PicturesIntoAFolderThatCannotBeWrittenSayWhy) {

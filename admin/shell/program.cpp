@@ -3,9 +3,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -188,8 +192,79 @@ int runScreenshots(int argc, char** argv, const QString& folder) {
     return kExitSuccess;
 }
 
+// The windows need a display. Without one Qt would end the program with its own lines and an
+// abort; the user is told instead, in one line, what works without a display.
+std::string noDisplayText(const char* program) {
+    const std::string name = std::filesystem::path(program).filename().string();
+    return name +
+           ": the windows need a display, and there is none (DISPLAY and WAYLAND_DISPLAY "
+           "are unset or cannot be reached); without one use the command-line mode (" +
+           name + " view farm|apps|servers, " + name +
+           " --help) or run the windows under "
+           "xvfb-run (xvfb-run " +
+           name + ")";
+}
+
+bool displayNamed() {
+    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        if (const char* value = std::getenv(variable); value && *value) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// While Qt connects to the display: its messages are held back, and passed on once it is
+// connected; a fatal one (no display could be reached) gives the one line and exit code 1.
+class DisplayConnection {
+public:
+    explicit DisplayConnection(const char* program) {
+        line_ = noDisplayText(program);
+        previous_ = qInstallMessageHandler(&DisplayConnection::hold);
+    }
+    ~DisplayConnection() {
+        qInstallMessageHandler(previous_);
+        for (const Held& message : held_) {
+            const QMessageLogContext context(nullptr, 0, nullptr, message.category.c_str());
+            if (previous_) {
+                previous_(message.type, context, message.text);
+            } else {
+                std::cerr << message.text.toStdString() << '\n';
+            }
+        }
+        held_.clear();
+    }
+    DisplayConnection(const DisplayConnection&) = delete;
+    DisplayConnection& operator=(const DisplayConnection&) = delete;
+
+private:
+    struct Held {
+        QtMsgType type;
+        std::string category;
+        QString text;
+    };
+
+    static void hold(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (type == QtFatalMsg) {
+            std::cerr << line_ << '\n';
+            std::_Exit(kExitFailure);
+        }
+        held_.push_back({type, context.category ? context.category : "default", text});
+    }
+
+    static inline std::string line_;
+    static inline std::vector<Held> held_;
+    static inline QtMessageHandler previous_ = nullptr;
+};
+
 int runWindows(int argc, char** argv) {
+    if (!displayNamed()) {
+        std::cerr << noDisplayText(argv[0]) << '\n';
+        return kExitFailure;
+    }
+    std::optional<DisplayConnection> connecting(std::in_place, argv[0]);
     QApplication application(argc, argv);
+    connecting.reset();
     QtMessageBoxPresenter presenter;
     sky::ScopedMessageBoxPresenter windows(presenter);
     QtFileDialogPresenter fileDialogs;
@@ -283,14 +358,19 @@ int runProgram(int argc, char** argv) {
     online->add_flag("--json", json, jsonHelp);
     PublishingCommandLine publishing(app);
     app.require_subcommand(0, 1);
+    // The other commands take the two options too, out of sight, so that wherever they stand on
+    // the line they reach the check below and are refused with the same words.
+    for (CLI::App* command : app.get_subcommands({})) {
+        if (command != importing && command != online) {
+            command->add_flag("--dry-run", dryRun)->group("");
+            command->add_flag("--json", json)->group("");
+        }
+    }
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? kExitSuccess : kExitFailure;
-    }
-    if (view->parsed()) {
-        return runView(views.at(viewName));
     }
     const std::pair<CLI::App*, DefinitionCommand> definitionCommands[] = {
         {exporting, DefinitionCommand::Export},
@@ -307,6 +387,9 @@ int runProgram(int argc, char** argv) {
     if (json && !dryRun) {
         std::cerr << "--json goes with --dry-run\n";
         return kExitFailure;
+    }
+    if (view->parsed()) {
+        return runView(views.at(viewName));
     }
     for (const auto& [subcommand, command] : definitionCommands) {
         if (subcommand->parsed()) {

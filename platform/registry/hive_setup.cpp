@@ -4,6 +4,8 @@
 #include <chrono>
 #include <fstream>
 #include <iostream>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include <sqlite3.h>
@@ -13,6 +15,7 @@
 #include "sky/text.h"
 #include "statements.h"
 #include "win/errors.h"
+#include "win/registry.h"
 
 namespace sky::registry {
 
@@ -38,6 +41,20 @@ constexpr const char16_t* kMachineKeys[] = {
     u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage",
     u"SYSTEM\\CurrentControlSet\\Control\\Nls\\Language",
     u"SYSTEM\\CurrentControlSet\\Services",
+};
+
+// The values a freshly installed machine has in those keys: the version that GetVersionExW
+// reports when the registry records none, so that a program reading the registry (or `reg query
+// ... /v CurrentVersion`, reg's own example) and GetVersionExW agree from the start.
+struct MachineValue {
+    const char16_t* key;
+    const char16_t* name;
+    std::u16string_view text; // REG_SZ
+};
+constexpr MachineValue kMachineValues[] = {
+    {u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", u"CurrentVersion", u"5.2"},
+    {u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", u"CurrentBuildNumber", u"3790"},
+    {u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", u"CSDVersion", u"Service Pack 2"},
 };
 
 int pragmaInt(sqlite3* db, const char* sql, int& value) {
@@ -182,6 +199,15 @@ LONG Hive::createMachineKeys() {
         KeyRef key;
         bool created = false;
         status = createLocked(machine, names, {}, {}, key, created);
+        for (const MachineValue& value : kMachineValues) {
+            if (status != ERROR_SUCCESS || std::u16string_view(value.key) != path)
+                continue;
+            std::u16string data(value.text);
+            data.push_back(u'\0');
+            status =
+                setValue(key.id, value.name, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                         data.size() * sizeof(char16_t));
+        }
     }
     return status;
 }

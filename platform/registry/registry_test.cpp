@@ -200,6 +200,14 @@ TEST(Registry, NewMachineHasTheStandardKeys) {
         EXPECT_EQ(openKey(HKEY_LOCAL_MACHINE, path, KEY_READ, key), ERROR_SUCCESS)
             << sky::narrow(path);
     }
+    // And the version values every installed machine has (the version GetVersionExW reports).
+    Key version;
+    ASSERT_EQ(openKey(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Windows NT\\CurrentVersion",
+                      KEY_READ, version),
+              ERROR_SUCCESS);
+    EXPECT_EQ(queryString(version.get(), u"CurrentVersion"), u"5.2");
+    EXPECT_EQ(queryString(version.get(), u"CurrentBuildNumber"), u"3790");
+    EXPECT_EQ(queryString(version.get(), u"CSDVersion"), u"Service Pack 2");
 }
 
 TEST(Registry, MissingKeysAndValuesAreNotFound) {

@@ -38,6 +38,18 @@ std::string rememberedConnection(const fs::path& file) {
     return line;
 }
 
+// The refusal of a name that more than one store answers to: the stores, one a line, and how to
+// name the one meant.
+Status ambiguous(const std::string& what, const std::vector<StoreLocation>& stores) {
+    std::string message = what;
+    for (const StoreLocation& store : stores)
+        message += "\n  " + store.path + " (" + canonicalStoreType(store.type) + ")";
+    return Status::invalidArgument(
+        message + "\nName the one you mean by its store: qvfarm select FILE for a store file, "
+                  "qvfarm select --postgres CONNINFO (or a postgresql:// URI) for a PostgreSQL "
+                  "store.");
+}
+
 } // namespace
 
 fs::path farmsDirectory() {
@@ -92,23 +104,29 @@ Result<StoreLocation> farmStoreNamed(std::string_view name) {
     if (Status s = checkFarmName(name); !s)
         return s;
     const StoreLocation file = farmStoreOnMachine(name);
+    // The farms directory's stores by name, as names are matched everywhere: ignoring case. A
+    // name that more than one store answers to (a store file and a remembered PostgreSQL store
+    // of one farm name, say) is refused rather than one of them taken silently.
+    std::vector<StoreLocation> found;
     std::error_code ec;
-    if (fs::exists(file.path, ec))
-        return file;
-    // The farms directory's stores by name, as names are matched everywhere: ignoring case; a
-    // store file before a remembered PostgreSQL store of the same name.
-    std::optional<StoreLocation> found;
     for (fs::directory_iterator it(farmsDirectory(), ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path& path = it->path();
         if (!sameName(path.stem().string(), name) || !it->is_regular_file(ec))
             continue;
         if (path.extension() == kStoreExtension)
-            return StoreLocation{std::string(kSqliteStoreType), path.string()};
-        if (path.extension() == kRememberedExtension)
-            found = StoreLocation{std::string(kPostgresStoreType), rememberedConnection(path)};
+            found.push_back({std::string(kSqliteStoreType), path.string()});
+        else if (path.extension() == kRememberedExtension)
+            found.push_back({std::string(kPostgresStoreType), rememberedConnection(path)});
     }
-    if (found)
-        return *found;
+    std::sort(found.begin(), found.end(), [](const StoreLocation& a, const StoreLocation& b) {
+        return std::pair(a.type, a.path) < std::pair(b.type, b.path);
+    });
+    if (found.size() > 1)
+        return ambiguous("The name \"" + std::string(name) + "\" names " +
+                             std::to_string(found.size()) + " farm stores of this machine:",
+                         found);
+    if (found.size() == 1)
+        return found.front();
     return Status::notFound("There is no farm store " + file.path + ".");
 }
 
@@ -189,14 +207,31 @@ std::vector<KnownFarmStore> knownFarmStores(Status* servedProblem) {
 }
 
 Result<KnownFarmStore> farmStoreListingServer(std::string_view server) {
+    std::vector<KnownFarmStore> listing;
     for (const KnownFarmStore& known : knownFarmStores()) {
         auto store = openFarmStore(known.location);
         if (!store)
             continue;
         auto found = (*store)->server(server);
-        if (found)
-            return known;
+        if (!found)
+            continue;
+        if (std::none_of(listing.begin(), listing.end(), [&](const KnownFarmStore& k) {
+                return sameStore(k.location, known.location);
+            }))
+            listing.push_back(known);
     }
+    if (listing.size() > 1) {
+        std::vector<StoreLocation> stores;
+        for (const KnownFarmStore& k : listing)
+            stores.push_back(k.location);
+        return ambiguous(std::to_string(listing.size()) +
+                             " farm stores of this machine list the "
+                             "server " +
+                             std::string(server) + ":",
+                         stores);
+    }
+    if (listing.size() == 1)
+        return listing.front();
     return Status::notFound("No farm store of this machine lists the server " +
                             std::string(server) + ".");
 }

@@ -32,9 +32,9 @@ StoreLocation farmStoreOnMachine(std::string_view name);
 // machine knows it when it serves another.
 Status rememberFarmStore(std::string_view farmName, const StoreLocation& location);
 
-// The store the machine knows by the farm name `name`: its file, else a PostgreSQL store it
-// remembers under that name; NotFound ("There is no farm store <machine>/farms/NAME.db.") when
-// neither.
+// The store the machine knows by the farm name `name` (without regard to case): its file or a
+// PostgreSQL store it remembers under that name; NotFound ("There is no farm store
+// <machine>/farms/NAME.db.") when neither, InvalidArgument listing them when several answer to it.
 Result<StoreLocation> farmStoreNamed(std::string_view name);
 
 // The store the machine serves; NotFound when it serves none yet.
@@ -57,8 +57,9 @@ struct KnownFarmStore {
 // says why; it is left alone when the machine simply serves no farm.
 std::vector<KnownFarmStore> knownFarmStores(Status* servedProblem = nullptr);
 
-// The known store whose farm has the server `server` (the first by name when several do);
-// NotFound when none has. Stores that cannot be opened are passed over.
+// The known store whose farm has the server `server`; NotFound when none has, InvalidArgument
+// listing them when several (different) stores have it. Stores that cannot be opened are passed
+// over.
 Result<KnownFarmStore> farmStoreListingServer(std::string_view server);
 
 } // namespace sky::farm

@@ -74,9 +74,18 @@ TEST(MachineFarms, TheStoreListingAServerIsFound) {
     auto found = farmStoreListingServer("omega");
     ASSERT_TRUE(found) << found.status().toString();
     EXPECT_EQ(found->name, "Other");
-    EXPECT_EQ(farmStoreListingServer("alpha")->name, "Alpha");
     auto none = farmStoreListingServer("NOWHERE");
     EXPECT_EQ(none.status().message(), "No farm store of this machine lists the server NOWHERE.");
+
+    // A server that two farms list is neither's: both are named, the served one once.
+    ASSERT_TRUE(setMachineFarmStore(farmStoreOnMachine("Other")));
+    auto both = farmStoreListingServer("alpha");
+    EXPECT_EQ(both.status().code(), Status::Code::InvalidArgument);
+    EXPECT_TRUE(both.status().message().starts_with(
+        "2 farm stores of this machine list the server alpha:\n  " +
+        farmStoreOnMachine("Alpha").path + " (SQLite)\n  " + farmStoreOnMachine("Other").path +
+        " (SQLite)\nName the one you mean by its store: "))
+        << both.status().message();
 }
 
 TEST(MachineFarms, TheServedStoreIsRecordedInTheMachinesRegistry) {
@@ -162,6 +171,16 @@ TEST(MachineFarms, APostgresStoreTheMachineServedStaysKnownByItsFarmsName) {
     EXPECT_EQ(*farmStoreNamed("Alpha"), farmStoreOnMachine("Alpha"));
     EXPECT_EQ(farmStoreNamed("Nowhere").status().message(),
               "There is no farm store " + farmStoreOnMachine("Nowhere").path + ".");
+    // A name that a store file and a remembered store both answer to names neither.
+    ASSERT_TRUE(rememberFarmStore("alpha", StoreLocation{"PostgreSQL", "host=db3 dbname=alpha"}));
+    auto two = farmStoreNamed("ALPHA");
+    EXPECT_EQ(two.status().code(), Status::Code::InvalidArgument);
+    EXPECT_TRUE(two.status().message().starts_with(
+        "The name \"ALPHA\" names 2 farm stores of this machine:\n  host=db3 dbname=alpha "
+        "(PostgreSQL)\n  " +
+        farmStoreOnMachine("Alpha").path + " (SQLite)\n"))
+        << two.status().message();
+    std::filesystem::remove(farmsDirectory() / "alpha.postgres");
 
     // Served, it is listed once; remembered again elsewhere, the newer place counts.
     ASSERT_TRUE(setMachineFarmStore(shared));

@@ -1,4 +1,10 @@
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +106,25 @@ TEST(Idlc, HelpListsItsOptions) {
     std::string help = run("--help");
     for (const char* option : {"--header", "--dispatch", "--tlb", "--catalogue", "-o"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
+TEST(Idlc, MisuseExitsWithTwoAndAFaultInTheFileWithOne) {
+    const std::string idlc = (sky::testing::buildBin() / "idlc").string() + " ";
+    const auto status = [&idlc](const std::string& arguments) {
+        const int raw = std::system((idlc + arguments + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    };
+    EXPECT_EQ(status("--no-such-option"), 2);
+    EXPECT_EQ(status("a.idl b.idl"), 2);
+    EXPECT_EQ(status(IDLC_TESTDATA "/farmlet.idl --tlb"), 2);
+    const auto bad =
+        std::filesystem::temp_directory_path() / ("idlc_bad_" + std::to_string(getpid()) + ".idl");
+    std::FILE* file = std::fopen(bad.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("library {", file);
+    std::fclose(file);
+    EXPECT_EQ(status(bad.string()), 1);
+    std::filesystem::remove(bad);
 }
 
 } // namespace

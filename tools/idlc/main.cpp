@@ -104,7 +104,13 @@ int main(int argc, char** argv) {
     app.add_flag("--catalogue", catalogue,
                  "Print the catalogue of the library (counts, then one line per interface: "
                  "name, IID, depth, own members); the file may be an IDL file or a type library");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help gives 0; a command line the parser refuses is misuse (2), told apart from a
+        // fault in the file (1).
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
     fs::path source(input);
     if (catalogue && !isTypeLibFile(source) && source.extension() != ".idl" &&

@@ -17,7 +17,8 @@ constexpr std::int32_t kNTDomain = 1, kNDS = 2, kActiveDirectory = 3;
 
 const std::vector<std::string> kHeadquarters{"HQ-SRV01", "HQ-SRV02", "HQ-SRV03", "HQ-SRV04",
                                              "HQ-SRV05"};
-const std::vector<std::string> kBranch{"BR-SRV01", "BR-SRV02", "BR-SRV03"};
+// BR-SRV04, the newest, runs no application yet: a server to clone another onto.
+const std::vector<std::string> kBranch{"BR-SRV01", "BR-SRV02", "BR-SRV03", "BR-SRV04"};
 
 const Account kDomainUsers{kGlobalGroup, kNTDomain, "CORP", "Domain Users"};
 const Account kEngineers{kUniversalGroup, kActiveDirectory, "corp.example.com", "Engineers"};

@@ -25,13 +25,22 @@ const farm::Application* find(const farm::FarmImage& image, const std::string& d
 TEST(DemoFarm, LooksLikeACompanysFarm) {
     const farm::FarmImage image = qvfarm::demoFarm("Demo", "tester");
     EXPECT_EQ(image.zones.size(), 2u);
-    ASSERT_EQ(image.servers.size(), 8u);
+    ASSERT_EQ(image.servers.size(), 9u);
     std::map<std::string, int> versions;
     for (const farm::Server& server : image.servers)
         ++versions[std::to_string(server.osMajor) + "." + std::to_string(server.osMinor)];
     EXPECT_GE(versions["5.0"], 2);
     EXPECT_GE(versions["5.2"], 2);
-    EXPECT_EQ(versions["5.0"] + versions["5.2"], 8);
+    EXPECT_EQ(versions["5.0"] + versions["5.2"], 9);
+    // One server runs no application, so that any other can be cloned onto it.
+    std::set<std::string> idle;
+    for (const farm::Server& server : image.servers)
+        idle.insert(server.name);
+    for (const farm::Application& app : image.applications) {
+        for (const std::string& server : app.servers)
+            idle.erase(server);
+    }
+    EXPECT_EQ(idle, (std::set<std::string>{"BR-SRV04"}));
     EXPECT_GE(image.applications.size(), 40u);
     EXPECT_LE(image.applications.size(), 45u);
     EXPECT_EQ(image.administrators, (std::vector<std::string>{"Administrator", "tester"}));

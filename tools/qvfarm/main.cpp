@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
 
     std::string demoName = "Demo Farm";
     auto* demo = app.add_subcommand("demo", "Create or replace a demonstration farm (two zones, "
-                                            "eight servers, about forty applications) with you "
+                                            "nine servers, about forty applications) with you "
                                             "as an administrator, and make it the machine's farm");
     demo->add_option("--name", demoName, "The demonstration farm's name")->capture_default_str();
     demo->add_option("--postgres", postgres, postgresHelp);

@@ -78,7 +78,7 @@ TEST(Qvfarm, ADumpLoadedOnAnotherMachineDumpsTheSame) {
     Outcome loaded = runQvfarm({"load", first.string()});
     fs::remove(first);
     ASSERT_EQ(loaded.code, 0) << loaded.err;
-    EXPECT_TRUE(contains(loaded.out, "Created the farm Demo Farm (2 zones, 8 servers, 43 "
+    EXPECT_TRUE(contains(loaded.out, "Created the farm Demo Farm (2 zones, 9 servers, 43 "
                                      "applications) in "))
         << loaded.out;
     EXPECT_EQ(runQvfarm({"dump"}).out, original);
@@ -169,7 +169,7 @@ TEST(Qvfarm, TheMachinesFarmsAreListedAndSelected) {
     Outcome list = runQvfarm({"list"});
     EXPECT_EQ(list.out, "  Alpha\tfarm Alpha, 0 servers, 0 applications\t" +
                             sky::farm::farmStoreOnMachine("Alpha").path +
-                            "\n* Showroom\tfarm Showroom, 8 "
+                            "\n* Showroom\tfarm Showroom, 9 "
                             "servers, 43 applications\t" +
                             sky::farm::farmStoreOnMachine("Showroom").path + "\n");
     Outcome selected = runQvfarm({"select", "Alpha"});
@@ -301,7 +301,7 @@ TEST(QvfarmPostgres, AFarmCopiedBetweenKindsOfStoreDumpsTheSame) {
 
     Outcome there = runQvfarm({"copy", file, database.uri()});
     ASSERT_EQ(there.code, 0) << there.err;
-    EXPECT_EQ(there.out, "Copied the farm Demo Farm (2 zones, 8 servers, 43 applications) from " +
+    EXPECT_EQ(there.out, "Copied the farm Demo Farm (2 zones, 9 servers, 43 applications) from " +
                              file + " to " + database.uri() + ".\n");
     const Outcome dumped = runQvfarm({"dump", "--store", database.uri()});
     ASSERT_EQ(dumped.code, 0) << dumped.err;
@@ -367,7 +367,7 @@ TEST(QvfarmPostgres, AFarmPutOnPostgresIsServedAndKnown) {
     sky::farm::testing::PostgresTestDatabase other;
     Outcome demo = runQvfarm({"demo", "--postgres", other.conninfo()});
     ASSERT_EQ(demo.code, 0) << demo.err;
-    EXPECT_EQ(demo.out, "Created the farm Demo Farm (2 zones, 8 servers, 43 applications) in " +
+    EXPECT_EQ(demo.out, "Created the farm Demo Farm (2 zones, 9 servers, 43 applications) in " +
                             other.conninfo() + "; this machine serves it.\n");
     const fs::path dump = sky::machine::root() / "demo.json";
     ASSERT_EQ(runQvfarm({"dump", "-o", dump.string()}).code, 0);
@@ -418,6 +418,34 @@ std::string commandLine(const std::vector<std::string>& args, const fs::path& ou
 }
 
 } // namespace
+
+// A SQLite and a PostgreSQL farm of one name: the name alone is refused, with both stores listed
+// and how to name one; each is selected by its store, and nothing changes on the refusal.
+TEST(QvfarmPostgres, ANameOfTwoStoresIsRefusedWithBoth) {
+    ASSERT_EQ(runQvfarm({"demo"}).code, 0);
+    const std::string file = sky::farm::farmStoreOnMachine("Demo Farm").path;
+    sky::farm::testing::PostgresTestDatabase database;
+    ASSERT_EQ(runQvfarm({"demo", "--postgres", database.conninfo()}).code, 0);
+    const sky::farm::StoreLocation onPostgres{"PostgreSQL", database.conninfo()};
+    ASSERT_EQ(*sky::farm::machineFarmStore(), onPostgres);
+
+    for (const char* name : {"Demo Farm", "demo farm"}) {
+        Outcome refused = runQvfarm({"select", name});
+        EXPECT_EQ(refused.code, 1);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_EQ(refused.err, "qvfarm: The name \"" + std::string(name) +
+                                   "\" names 2 farm stores of this machine:\n  " +
+                                   database.conninfo() + " (PostgreSQL)\n  " + file +
+                                   " (SQLite)\nName the one you mean by its store: qvfarm "
+                                   "select FILE for a store file, qvfarm select --postgres "
+                                   "CONNINFO (or a postgresql:// URI) for a PostgreSQL store.\n");
+        EXPECT_EQ(*sky::farm::machineFarmStore(), onPostgres);
+    }
+    ASSERT_EQ(runQvfarm({"select", file}).code, 0);
+    EXPECT_EQ(*sky::farm::machineFarmStore(), sky::farm::farmStoreOnMachine("Demo Farm"));
+    ASSERT_EQ(runQvfarm({"select", "--postgres", database.conninfo()}).code, 0);
+    EXPECT_EQ(*sky::farm::machineFarmStore(), onPostgres);
+}
 
 TEST(Qvfarm, NumbersNoDoubleCanHoldAreRefusedOnLoad) {
     const fs::path file = sky::machine::root() / "huge.json";

@@ -136,6 +136,27 @@ TEST_F(Qvreg, AnUnknownServerFailsWithAMessageAndChangesNothing) {
     EXPECT_NE(message.find("DELTA"), std::string::npos) << message;
 }
 
+// Two farms that list one server: neither is taken; both are named, with how to pick one, and
+// the machine keeps the farm it serves. A server only one of them lists still binds.
+TEST_F(Qvreg, AServerTwoFarmsListIsRefusedWithBoth) {
+    createFarm("West", {"GAMMA", "DELTA"});
+    EXPECT_EQ(start(u" GAMMA"), DWORD(sky::qvreg::kExitAmbiguous));
+    EXPECT_EQ(start(u" /ugamma"), DWORD(sky::qvreg::kExitAmbiguous));
+    EXPECT_EQ(servedStore(), "North");
+
+    int code = 0;
+    const std::string message = standardError("GAMMA", &code);
+    EXPECT_EQ(code, sky::qvreg::kExitAmbiguous);
+    EXPECT_EQ(message, "qvreg: 2 farm stores of this machine list the server GAMMA:\n  " +
+                           sky::farm::farmStoreOnMachine("South").path + " (SQLite)\n  " +
+                           sky::farm::farmStoreOnMachine("West").path +
+                           " (SQLite)\nName the one you mean by its store: qvfarm select FILE "
+                           "for a store file, qvfarm select --postgres CONNINFO (or a "
+                           "postgresql:// URI) for a PostgreSQL store.\n");
+    EXPECT_EQ(start(u" DELTA"), 0u);
+    EXPECT_EQ(servedStore(), "West");
+}
+
 TEST_F(Qvreg, NoServerOrAnUnknownSwitchIsAUsageError) {
     int code = 0;
     EXPECT_NE(standardError("", &code).find("No server named"), std::string::npos);

@@ -15,7 +15,8 @@ constexpr std::string_view kUsage =
     "\n"
     "Makes this machine's object model reach the farm that the server SERVER belongs to: of the\n"
     "farm stores the machine knows (qvfarm list), the one that lists SERVER becomes the store the\n"
-    "machine serves.\n"
+    "machine serves. A server that several of them list is refused, with the stores listed:\n"
+    "select the one meant with qvfarm select.\n"
     "\n"
     "/uSERVER is the unregistration run that comes first. When a known farm store lists SERVER it\n"
     "removes the machine's record of the farm it serves, so that the machine serves no farm until\n"
@@ -25,7 +26,8 @@ constexpr std::string_view kUsage =
     "with blanks.\n"
     "\n"
     "Exit codes: 0 done; 1 no known farm store lists the server; 2 no server or an unknown\n"
-    "switch; 3 the machine's record could not be read or written.\n";
+    "switch; 3 the machine's record could not be read or written; 4 several known farm stores\n"
+    "list the server.\n";
 
 bool isHelp(std::string_view argument) {
     for (std::string_view help : {"/?", "-?", "/h", "-h", "--help", "/help", "-help"}) {
@@ -84,8 +86,14 @@ int run(const Request& request, std::ostream& out, std::ostream& err) {
     auto found = sky::farm::farmStoreListingServer(request.server);
     if (!found) {
         err << "qvreg: " << found.status().message() << "\n";
-        return found.status().code() == sky::farm::Status::Code::NotFound ? kExitUnknownServer
-                                                                          : kExitFailure;
+        switch (found.status().code()) {
+        case sky::farm::Status::Code::NotFound:
+            return kExitUnknownServer;
+        case sky::farm::Status::Code::InvalidArgument:
+            return kExitAmbiguous;
+        default:
+            return kExitFailure;
+        }
     }
     if (request.action == Request::Action::Unbind) {
         if (auto status = sky::farm::clearMachineFarmStore(); !status) {

@@ -22,6 +22,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitUnknownServer = 1; // no farm store of the machine lists the server
 inline constexpr int kExitUsage = 2;         // no server named, or an unknown switch
 inline constexpr int kExitFailure = 3;       // the machine's record could not be read or written
+inline constexpr int kExitAmbiguous = 4;     // several farm stores of the machine list the server
 
 struct Request {
     enum class Action {

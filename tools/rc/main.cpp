@@ -175,7 +175,12 @@ int main(int argc, char** argv) {
     app.add_option("-l,--language", language,
                    "Language of resources before the script's first LANGUAGE (default 0x0409)");
     app.add_option("--depfile", depfile, "Write the files the script used, in make syntax");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // --help gives 0; a command line the parser refuses is misuse, as ours are.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
     try {
         const int modes = !script.empty() + !addition.empty() + !list.empty() + !strings.empty();

@@ -396,6 +396,10 @@ TEST(RcProgram, ReportsMisuseAndBadFiles) {
     EXPECT_FALSE(fs::exists(workDir() / "bad.dll"));
 
     EXPECT_EQ(runRc("").status, 2);
+    // Misuse that the command-line parser finds is misuse too (it was CLI11's own 109, 105, ...).
+    EXPECT_EQ(runRc("--no-such-option").status, 2);
+    EXPECT_EQ(runRc("one.rc two.rc").status, 2);
+    EXPECT_EQ(runRc("--add-resource 10 1").status, 2);
     EXPECT_EQ(runRc(quote(script)).status, 2) << "a script needs -o or --into";
     EXPECT_EQ(runRc("--add-resource 10 1 99999 " + quote(text) + " --into " + quote(text)).status,
               2);

@@ -166,6 +166,25 @@ TEST(Reg, QueryShowsValuesThenSubkeys) {
     run = runReg({"query", "HKLM\\Software\\Shown\\Sub", "/ve"});
     EXPECT_EQ(run.status, 0);
     EXPECT_THAT(run.out, HasSubstr("    (Default)    REG_SZ    (value not set)\n"));
+
+    // A key without values: no line of its own, only the blank line and its subkeys, as Windows'
+    // reg prints it.
+    ASSERT_EQ(runReg({"add", "HKLM\\Software\\Bare\\Inner"}).status, 0);
+    run = runReg({"query", "HKLM\\Software\\Bare"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "\nHKEY_LOCAL_MACHINE\\Software\\Bare\\Inner\n");
+}
+
+// reg's own help example works on a new machine, which records its version as Windows does.
+TEST(Reg, TheHelpsExampleWorksOnANewMachine) {
+    const Outcome run = runReg(
+        {"query", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion", "/v", "CurrentVersion"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "\nHKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\n"
+                       "    CurrentVersion    REG_SZ    5.2\n\n");
+    EXPECT_THAT(runReg({"query", "/?"}).out,
+                HasSubstr("REG QUERY HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion /v "
+                          "CurrentVersion"));
 }
 
 TEST(Reg, MissingKeysValuesAndBadNamesFail) {
