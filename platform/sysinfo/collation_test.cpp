@@ -131,8 +131,18 @@ TEST(CompareString, CountsNullsLocalesAndFlagsFollowTheWin32Rules) {
     EXPECT_EQ(CompareStringW(LOCALE_USER_DEFAULT, 0x40000000u, u"a", -1, u"a", -1), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
 
-    EXPECT_EQ(lstrcmpW(nullptr, u""), 0);
-    EXPECT_EQ(lstrcmpiW(u"", nullptr), 0);
+    SetLastError(0);
+    EXPECT_EQ(CompareStringW(LOCALE_USER_DEFAULT, 0, nullptr, -1, u"", -1), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    // A null string sorts before every string, the empty one too, and equals only itself.
+    EXPECT_EQ(lstrcmpW(nullptr, u""), -1);
+    EXPECT_EQ(lstrcmpW(u"", nullptr), 1);
+    EXPECT_EQ(lstrcmpW(nullptr, nullptr), 0);
+    EXPECT_EQ(lstrcmpW(u"a", nullptr), 1);
+    EXPECT_EQ(lstrcmpiW(nullptr, u""), -1);
+    EXPECT_EQ(lstrcmpiW(u"", nullptr), 1);
+    EXPECT_EQ(lstrcmpiW(nullptr, nullptr), 0);
     EXPECT_EQ(lstrcmpiW(nullptr, u"a"), -1);
 }
 
