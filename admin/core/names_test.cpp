@@ -41,6 +41,11 @@ TEST(NamesTest, SortedListFollowsTheWindowsWordSort) {
     EXPECT_TRUE(listBoxLess(u"Office\\Word", u"OfficeXP"));
     EXPECT_FALSE(listBoxLess(u"OfficeXP", u"Office\\Word"));
     EXPECT_FALSE(listBoxLess(u"ZETA", u"zeta")) << "case makes no difference";
+    // Punctuation and symbols in Windows' order: "#" < "$" < "_" < "~", and "." before "_".
+    items = {u"~tilde", u"_Setup", u"$dollar", u"#hash", u".dot"};
+    sortLikeListBox(items);
+    EXPECT_EQ(items,
+              (std::vector<std::u16string>{u"#hash", u"$dollar", u".dot", u"_Setup", u"~tilde"}));
 }
 
 } // namespace

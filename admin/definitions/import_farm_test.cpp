@@ -2,6 +2,8 @@
 // have them, read into a farm that the object model module serves, the result read from the store.
 #include "definitions/import_farm.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "core/runtime_errors.h"
@@ -332,6 +334,40 @@ TEST_F(ImportFarmTest, ExportedFileComesBackIntoAFreshFarm) {
     EXPECT_EQ(imported->servers, std::vector<std::string>{"SRV1"});
     EXPECT_EQ(imported->users, word.users);
     EXPECT_EQ(*imported->icon, *word.icon);
+}
+
+TEST_F(ImportFarmTest, BytesTheCodePageLeavesUndefinedComeBackUnchanged) {
+    // Code page 1252 has no characters for 0x81, 0x8D, 0x8F, 0x90 and 0x9D; they are read as the
+    // controls of the same numbers, so a text holding them is stored as it was written and is
+    // exported again byte for byte.
+    serveFarm(emptyFarm("Target", {"SRV1"}));
+    const std::string bytes = "\x81\x8d\x8f\x90\x9d";
+    ASSERT_TRUE(
+        importLines({"[FARM]", "", "[application]", "AppName=Calc",
+                     "DistinguishedName=Applications/Calc", "Description=Sums" + bytes,
+                     "Server=SRV1", "ParentFolderDN=Applications", "[Icon]", icon("red.ico")}));
+    auto image = servedFarm();
+    ASSERT_EQ(image.applications.size(), 1u);
+    EXPECT_EQ(image.applications[0].description, "Sums\xc2\x81\xc2\x8d\xc2\x8f\xc2\x90\xc2\x9d");
+    ASSERT_TRUE(exportFarm(state_, feedback_, windowsFile("again.ini")));
+    EXPECT_TRUE(feedback_.reports_.empty());
+    const std::vector<std::string> lines = fileLines(hostFile("again.ini"));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Description=Sums" + bytes), lines.end());
+
+    // A name cannot hold controls: such an application stops the import with the object
+    // model's reason before it is stored, and the farm still exports.
+    EXPECT_FALSE(importLines({"[FARM]", "", "[application]", "AppName=Calc" + bytes,
+                              "DistinguishedName=Applications/Calc" + bytes, "Server=SRV1",
+                              "ParentFolderDN=Applications", "[Icon]", icon("blue.ico")}));
+    ASSERT_EQ(feedback_.reports_.size(), 1u);
+    EXPECT_NE(feedback_.reports_[0].description.find("control characters"), std::string::npos)
+        << feedback_.reports_[0].description;
+    image = servedFarm();
+    ASSERT_EQ(image.applications.size(), 1u);
+    EXPECT_EQ(image.applications[0].name, "Calc");
+    feedback_.reports_.clear();
+    EXPECT_TRUE(exportFarm(state_, feedback_, windowsFile("after.ini")));
+    EXPECT_TRUE(feedback_.reports_.empty());
 }
 
 } // namespace

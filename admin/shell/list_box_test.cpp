@@ -43,10 +43,11 @@ TEST_F(ListBoxTest, SortedListOrdersWhateverTheWayEntriesArrive) {
 }
 
 TEST_F(ListBoxTest, SortedListPutsPunctuationDigitsAndLettersInTheWindowsOrder) {
-    const std::vector<std::u16string> names{u"Zeta",         u"OfficeXP", u"co-op",  u"alpha",
-                                            u"Office\\Word", u"coop",     u"_Setup", u"2nd"};
-    const QStringList expected{"_Setup", "2nd",          "alpha",    "coop",
-                               "co-op",  "Office\\Word", "OfficeXP", "Zeta"};
+    const std::vector<std::u16string> names{u"Zeta",   u"OfficeXP", u"co-op", u"alpha",
+                                            u"~Tilde", u"$Dollar",  u"#Hash", u"Office\\Word",
+                                            u"coop",   u"_Setup",   u"2nd"};
+    const QStringList expected{"#Hash", "$Dollar", "_Setup",       "~Tilde",   "2nd", "alpha",
+                               "coop",  "co-op",   "Office\\Word", "OfficeXP", "Zeta"};
     ListBox bulk("bulk", ListBox::Order::Sorted, QAbstractItemView::ExtendedSelection, nullptr);
     bulk.setEntries(names);
     EXPECT_EQ(entries(bulk), expected);

@@ -337,13 +337,19 @@ HRESULT toBool(const Value& value, VARIANT& out) {
         result = value.real != 0;
         break;
     case Kind::Text: {
-        if (isBoolWord(value.text, u"True")) {
+        // The words in any case and between blanks; the literals of a date-and-boolean text
+        // ("#TRUE#", "#FALSE#") only as they stand; otherwise a number, read as a double (so
+        // one beyond its range overflows and one too small for it is false).
+        if (isBoolWord(value.text, u"True") || value.text == u"#TRUE#") {
             result = true;
-        } else if (!isBoolWord(value.text, u"False")) {
+        } else if (!isBoolWord(value.text, u"False") && value.text != u"#FALSE#") {
             ParsedNumber number;
             if (HRESULT hr = parseNumber(value.text, number); FAILED(hr))
                 return hr;
-            result = !number.isZero();
+            double real = 0;
+            if (HRESULT hr = toDouble(number, real); FAILED(hr))
+                return hr;
+            result = real != 0;
         }
         break;
     }

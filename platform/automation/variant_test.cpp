@@ -249,8 +249,21 @@ TEST(VariantChangeType, BooleansFromAndToText) {
         {u"5", S_OK, true},
         {u"-1", S_OK, true},
         {u"&H0", S_OK, false},
+        {u"&H10", S_OK, true},
         {u"yes", DISP_E_TYPEMISMATCH, false},
         {u"", DISP_E_TYPEMISMATCH, false},
+        // The boolean literals, exactly as written.
+        {u"#TRUE#", S_OK, true},
+        {u"#FALSE#", S_OK, false},
+        {u"#true#", DISP_E_TYPEMISMATCH, false},
+        {u" #TRUE# ", DISP_E_TYPEMISMATCH, false},
+        {u"#TRUE", DISP_E_TYPEMISMATCH, false},
+        // Numbers as doubles: beyond the range overflows, below it is zero.
+        {u"1e400", DISP_E_OVERFLOW, false},
+        {u"-1e400", DISP_E_OVERFLOW, false},
+        {u"1e308", S_OK, true},
+        {u"1e-400", S_OK, false},
+        {u"2.5", S_OK, true},
     };
     for (const auto& c : cases) {
         auto r = convert(Variant(c.text), VT_BOOL);

@@ -94,13 +94,26 @@ std::string narrow(std::u16string_view utf16) {
     return out;
 }
 
+namespace {
+
+// The simple upper-case mapping of a character when it comes back: the capital's lower case is
+// the character itself. Mappings that do not come back are left out, as Windows' case table
+// leaves them out: dotless i, long s, the micro sign, final sigma, the title-case digraphs and
+// the like stay as they are (a name "ı" is not the name "i").
+UChar32 upperThatComesBack(UChar32 c) {
+    const UChar32 capital = u_toupper(c);
+    return capital != c && u_tolower(capital) == c ? capital : c;
+}
+
+} // namespace
+
 WCHAR foldUpper(WCHAR c) {
     if (c < 0x80)
         return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c;
     if (U16_IS_SURROGATE(c))
         return c;
     // Simple mappings stay within the plane they start in, so the result is one code unit.
-    return static_cast<WCHAR>(u_toupper(c));
+    return static_cast<WCHAR>(upperThatComesBack(c));
 }
 
 namespace {
@@ -113,7 +126,7 @@ void foldNext(std::u16string_view text, std::size_t& i, std::u16string& out) {
         ++i;
         return;
     }
-    const UChar32 folded = u_toupper(U16_GET_SUPPLEMENTARY(c, text[i + 1]));
+    const UChar32 folded = upperThatComesBack(U16_GET_SUPPLEMENTARY(c, text[i + 1]));
     out.push_back(static_cast<WCHAR>(U16_LEAD(folded)));
     out.push_back(static_cast<WCHAR>(U16_TRAIL(folded)));
     i += 2;
@@ -170,7 +183,7 @@ const char* foldingRule() {
     static const std::string rule = [] {
         UVersionInfo version;
         u_getUnicodeVersion(version);
-        return "simple upper case, Unicode " + std::to_string(version[0]) + "." +
+        return "simple upper case that comes back, Unicode " + std::to_string(version[0]) + "." +
                std::to_string(version[1]);
     }();
     return rule.c_str();

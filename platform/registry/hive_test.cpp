@@ -451,4 +451,61 @@ TEST(Hive, AHiveFoldedWithAnotherUnicodeTableIsFoldedAgain) {
         << "nothing needed a new name";
 }
 
+TEST(Hive, AHiveFoldedByEverySimpleMappingIsFoldedAgainAndItsNamesComeApart) {
+    // Under the rule before, "ıx" was the key "IX" and the value "ſize" the value "SIZE"; under
+    // Windows' case table they stay themselves, so "ix" and "size" are names of their own.
+    {
+        Key key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Case\\\u0131x\\Child", 0, nullptr,
+                                  0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        Key dotless;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Case\\\u0131x", 0, KEY_ALL_ACCESS,
+                                dotless.put()),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(setNumber(dotless.get(), u"\u017fize", 7), ERROR_SUCCESS);
+    }
+    closeHive();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(sky::registry::hivePath().c_str(), &db), SQLITE_OK);
+    const std::string old = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CASE\\IX";
+    sky::testing::execSql(db, "UPDATE keys SET folded = 'IX', path = '" + old +
+                                  "' WHERE name = '\xc4\xb1x'");
+    sky::testing::execSql(db, "UPDATE keys SET path = '" + old + "\\CHILD' WHERE name = 'Child'");
+    sky::testing::execSql(db, "UPDATE vals SET folded = 'SIZE' WHERE name = '\xc5\xbfize'");
+    sky::testing::execSql(
+        db, "UPDATE meta SET value = 'simple upper case, Unicode 15.0' WHERE name = 'folding'");
+    sqlite3_close(db);
+
+    // Found under its own letters, with its child and value; no longer under the capital I.
+    Key dotless;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Case\\\u0131X", 0, KEY_ALL_ACCESS,
+                            dotless.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(numberOf(u"Software\\Case\\\u0131X", u"\u017fIZE"), 7u);
+    Key child;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\CASE\\\u0131x\\child", 0, KEY_READ,
+                            child.put()),
+              ERROR_SUCCESS);
+    Key missing;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Case\\IX", 0, KEY_READ, missing.put()),
+              ERROR_FILE_NOT_FOUND);
+    DWORD value = 0, size = sizeof value;
+    EXPECT_EQ(RegQueryValueExW(dotless.get(), u"SIZE", nullptr, nullptr,
+                               reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_FILE_NOT_FOUND);
+
+    // "ix" and "size" are now names beside them.
+    Key plain;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Case\\ix", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, plain.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(setNumber(dotless.get(), u"size", 8), ERROR_SUCCESS);
+    EXPECT_EQ(subKeyNames(u"Software\\Case"), (std::vector<std::string>{"ix", "\xc4\xb1x"}));
+    EXPECT_EQ(numberOf(u"Software\\Case\\\u0131x", u"\u017fize"), 7u);
+    EXPECT_EQ(numberOf(u"Software\\Case\\\u0131x", u"SIZE"), 8u);
+    EXPECT_FALSE(fs::exists(sky::registry::hivePath().string() + ".renamed.txt"))
+        << "a rule that folds less never has to rename";
+}
+
 } // namespace

@@ -28,24 +28,11 @@ bool isString(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Strings are kept with their terminator (and a list with its empty last string), whether or not
-// the caller counted it, so a reader always gets terminated text.
-std::vector<BYTE> terminated(DWORD type, const BYTE* data, DWORD size) {
-    std::u16string text(size / sizeof(WCHAR), u'\0');
-    if (!text.empty())
-        std::memcpy(text.data(), data, text.size() * sizeof(WCHAR));
-    if (text.empty() || text.back() != u'\0')
-        text.push_back(u'\0');
-    if (type == REG_MULTI_SZ && text.size() > 1 && text[text.size() - 2] != u'\0')
-        text.push_back(u'\0');
-    std::vector<BYTE> bytes(text.size() * sizeof(WCHAR));
-    std::memcpy(bytes.data(), text.data(), bytes.size());
-    return bytes;
-}
-
 // Copies data out by the rules of RegQueryValueExW: no buffer asks for the size; a short buffer
-// gets ERROR_MORE_DATA and the size.
-LONG deliverData(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size) {
+// gets ERROR_MORE_DATA and the size. A string is stored as it was given, terminated or not, and
+// reported with its stored size; when it lacks a terminator and the buffer has room for one
+// beyond it, one is written there (not counted), so that a reader with room gets terminated text.
+LONG deliverData(DWORD type, const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size) {
     if (!size)
         return ERROR_SUCCESS;
     const auto needed = static_cast<DWORD>(data.size());
@@ -53,8 +40,13 @@ LONG deliverData(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size) {
         *size = needed;
         return ERROR_MORE_DATA;
     }
-    if (buffer && needed)
+    if (buffer && needed) {
         std::memcpy(buffer, data.data(), needed);
+        const bool terminated =
+            needed % sizeof(WCHAR) == 0 && data[needed - 1] == 0 && data[needed - 2] == 0;
+        if (isString(type) && !terminated && *size - needed >= sizeof(WCHAR))
+            std::memset(buffer + needed, 0, sizeof(WCHAR));
+    }
     *size = needed;
     return ERROR_SUCCESS;
 }
@@ -267,12 +259,7 @@ extern "C" LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, 
         return ERROR_NOACCESS;
     if ((dwType == REG_DWORD && cbData != 4) || (dwType == REG_QWORD && cbData != 8))
         return ERROR_INVALID_PARAMETER;
-    std::vector<BYTE> text;
-    if (isString(dwType)) {
-        text = terminated(dwType, lpData, cbData);
-        lpData = text.data();
-        cbData = static_cast<DWORD>(text.size());
-    }
+    // Strings too are kept byte for byte: no terminator is added and none is taken away.
     return withKey(hKey, KEY_SET_VALUE, [&](Hive& hive, KeyId key) -> LONG {
         return hive.setValue(key, name, dwType, lpData, cbData);
     });
@@ -284,11 +271,15 @@ extern "C" LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWO
         return ERROR_INVALID_PARAMETER;
     return withKey(hKey, KEY_QUERY_VALUE, [&](Hive& hive, KeyId key) -> LONG {
         Value value;
-        if (LONG status = hive.getValue(key, valueName(lpValueName), value))
+        if (LONG status = hive.getValue(key, valueName(lpValueName), value)) {
+            // Asked for the size only, a missing value has none.
+            if (status == ERROR_FILE_NOT_FOUND && lpcbData && !lpData)
+                *lpcbData = 0;
             return status;
+        }
         if (lpType)
             *lpType = value.type;
-        return deliverData(value.data, lpData, lpcbData);
+        return deliverData(value.type, value.data, lpData, lpcbData);
     });
 }
 
@@ -327,11 +318,15 @@ extern "C" LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValue
         Value value;
         if (LONG status = hive.valueAt(key, dwIndex, value))
             return status;
-        if (LONG status = deliverName(value.name, lpValueName, lpcchValueName))
-            return status;
         if (lpType)
             *lpType = value.type;
-        return deliverData(value.data, lpData, lpcbData);
+        // A name that does not fit still tells the value's type and the size of its data.
+        if (LONG status = deliverName(value.name, lpValueName, lpcchValueName)) {
+            if (lpcbData)
+                *lpcbData = static_cast<DWORD>(value.data.size());
+            return status;
+        }
+        return deliverData(value.type, value.data, lpData, lpcbData);
     });
 }
 

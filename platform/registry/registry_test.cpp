@@ -228,7 +228,7 @@ TEST(Registry, MissingKeysAndValuesAreNotFound) {
 
 TEST(Registry, QueryFollowsTheBufferRules) {
     Key key = createKey(HKEY_LOCAL_MACHINE, u"Software\\Buffers");
-    // Five characters given without their terminator are kept terminated.
+    // Five characters given without their terminator are kept as given: ten bytes.
     const std::u16string text = u"Hello";
     ASSERT_EQ(RegSetValueExW(key.get(), u"Text", 0, REG_SZ,
                              reinterpret_cast<const BYTE*>(text.data()), 10),
@@ -238,25 +238,35 @@ TEST(Registry, QueryFollowsTheBufferRules) {
     DWORD size = 0;
     ASSERT_EQ(RegQueryValueExW(key.get(), u"Text", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(size, 12u);
+    EXPECT_EQ(size, 10u);
 
     WCHAR buffer[16];
     std::fill(std::begin(buffer), std::end(buffer), u'#');
-    size = 11;
+    size = 9;
     type = 0;
     EXPECT_EQ(RegQueryValueExW(key.get(), u"Text", nullptr, &type, reinterpret_cast<LPBYTE>(buffer),
                                &size),
               ERROR_MORE_DATA);
-    EXPECT_EQ(size, 12u);
+    EXPECT_EQ(size, 10u);
     EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(buffer[0], u'#') << "a short buffer is left alone";
 
-    size = 12;
+    // Exactly the data's size: the text without a terminator, as stored.
+    size = 10;
     ASSERT_EQ(RegQueryValueExW(key.get(), u"Text", nullptr, nullptr,
                                reinterpret_cast<LPBYTE>(buffer), &size),
               ERROR_SUCCESS);
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(std::u16string(buffer, 6), u"Hello#");
+    // With room for one, a terminator follows it, not counted.
+    size = sizeof buffer;
+    ASSERT_EQ(RegQueryValueExW(key.get(), u"Text", nullptr, nullptr,
+                               reinterpret_cast<LPBYTE>(buffer), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, 10u);
     EXPECT_EQ(std::u16string(buffer), u"Hello");
 
-    // A list gets its empty last string.
+    // A list keeps what it was given too.
     const char16_t list[] = u"one\0two";
     ASSERT_EQ(RegSetValueExW(key.get(), u"List", 0, REG_MULTI_SZ,
                              reinterpret_cast<const BYTE*>(list), 16),
@@ -266,7 +276,7 @@ TEST(Registry, QueryFollowsTheBufferRules) {
                                &size),
               ERROR_SUCCESS);
     EXPECT_EQ(type, REG_MULTI_SZ);
-    EXPECT_EQ(std::u16string(buffer, size / 2), std::u16string(u"one\0two\0\0", 9));
+    EXPECT_EQ(std::u16string(buffer, size / 2), std::u16string(u"one\0two", 8));
 
     const DWORD number = 600000;
     ASSERT_EQ(setDword(key.get(), u"Number", number), ERROR_SUCCESS);
@@ -342,6 +352,104 @@ TEST(Registry, EnumerationIsStableAndIndexed) {
     EXPECT_EQ(values, 3u);
     EXPECT_EQ(maxValueName, 5u);
     EXPECT_EQ(maxValue, 20u);
+}
+
+TEST(Registry, StringsAreStoredWithExactlyTheBytesGiven) {
+    Key key = createKey(HKEY_LOCAL_MACHINE, u"Software\\Exact");
+    for (const DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ}) {
+        SCOPED_TRACE(type);
+        // Six bytes of "abc" without a terminator stay six; a reader with room gets one after.
+        ASSERT_EQ(
+            RegSetValueExW(key.get(), u"abc", 0, type, reinterpret_cast<const BYTE*>(u"abc"), 6),
+            ERROR_SUCCESS);
+        DWORD size = 0;
+        DWORD read = 0;
+        ASSERT_EQ(RegQueryValueExW(key.get(), u"abc", nullptr, &read, nullptr, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(read, type);
+        EXPECT_EQ(size, 6u);
+        BYTE bytes[12];
+        std::fill(std::begin(bytes), std::end(bytes), BYTE{0xCC});
+        size = 6;
+        ASSERT_EQ(RegQueryValueExW(key.get(), u"abc", nullptr, nullptr, bytes, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(std::vector<BYTE>(bytes, bytes + 8),
+                  (std::vector<BYTE>{'a', 0, 'b', 0, 'c', 0, 0xCC, 0xCC}));
+        size = 7; // one byte is no room for a terminator
+        ASSERT_EQ(RegQueryValueExW(key.get(), u"abc", nullptr, nullptr, bytes, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(size, 6u);
+        EXPECT_EQ(bytes[6], 0xCC);
+        size = 8;
+        ASSERT_EQ(RegQueryValueExW(key.get(), u"abc", nullptr, nullptr, bytes, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(size, 6u);
+        EXPECT_EQ(std::vector<BYTE>(bytes, bytes + 9),
+                  (std::vector<BYTE>{'a', 0, 'b', 0, 'c', 0, 0, 0, 0xCC}));
+
+        // Zero bytes stay zero bytes, and nothing is written for them.
+        ASSERT_EQ(
+            RegSetValueExW(key.get(), u"none", 0, type, reinterpret_cast<const BYTE*>(u""), 0),
+            ERROR_SUCCESS);
+        std::fill(std::begin(bytes), std::end(bytes), BYTE{0xCC});
+        size = sizeof bytes;
+        ASSERT_EQ(RegQueryValueExW(key.get(), u"none", nullptr, &read, bytes, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(size, 0u);
+        EXPECT_EQ(read, type);
+        EXPECT_EQ(bytes[0], 0xCC);
+
+        // An odd byte stays one byte; the terminator comes right after it.
+        ASSERT_EQ(RegSetValueExW(key.get(), u"odd", 0, type, reinterpret_cast<const BYTE*>("a"), 1),
+                  ERROR_SUCCESS);
+        size = sizeof bytes;
+        ASSERT_EQ(RegQueryValueExW(key.get(), u"odd", nullptr, nullptr, bytes, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(size, 1u);
+        EXPECT_EQ(std::vector<BYTE>(bytes, bytes + 4), (std::vector<BYTE>{'a', 0, 0, 0xCC}));
+
+        // Terminated text stays as it is, with no second terminator.
+        ASSERT_EQ(
+            RegSetValueExW(key.get(), u"whole", 0, type, reinterpret_cast<const BYTE*>(u"abc"), 8),
+            ERROR_SUCCESS);
+        std::fill(std::begin(bytes), std::end(bytes), BYTE{0xCC});
+        size = sizeof bytes;
+        ASSERT_EQ(RegQueryValueExW(key.get(), u"whole", nullptr, nullptr, bytes, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(size, 8u);
+        EXPECT_EQ(bytes[8], 0xCC);
+    }
+}
+
+TEST(Registry, SizesAreToldWhereTheNameOrTheValueFails) {
+    Key key = createKey(HKEY_LOCAL_MACHINE, u"Software\\Sizes");
+    ASSERT_EQ(setString(key.get(), u"longname", u"abcdef"), ERROR_SUCCESS);
+
+    // A name buffer too small: ERROR_MORE_DATA, the name's count left, the type and size told.
+    WCHAR name[2];
+    DWORD count = 2, type = 77, size = 0;
+    EXPECT_EQ(RegEnumValueW(key.get(), 0, name, &count, nullptr, &type, nullptr, &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, 14u);
+    BYTE data[100];
+    count = 2, type = 77, size = sizeof data;
+    EXPECT_EQ(RegEnumValueW(key.get(), 0, name, &count, nullptr, &type, data, &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, 14u);
+
+    // A missing value has no size when only the size is asked; a buffer's size is left.
+    type = 77, size = 55;
+    EXPECT_EQ(RegQueryValueExW(key.get(), u"missing", nullptr, &type, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(type, 77u);
+    size = 55;
+    EXPECT_EQ(RegQueryValueExW(key.get(), u"missing", nullptr, &type, data, &size),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(size, 55u);
 }
 
 TEST(Registry, HandlesCarryTheirAccessRights) {

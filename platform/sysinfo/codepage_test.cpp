@@ -151,3 +151,38 @@ TEST(CodePage, HelpersForFiles) {
     EXPECT_THROW(sky::toAnsi(u"x", 12345), std::invalid_argument);
     EXPECT_THROW(sky::fromAnsi("x", 1200), std::invalid_argument);
 }
+
+TEST(CodePage, BytesTheTableLeavesUndefinedAreTheControlsOfTheSameNumber) {
+    // Code page 1252 defines every byte but five; Windows reads each of those as the C1 control
+    // of its number and writes it back, strict or not, so no byte is lost on the way through text.
+    const std::string undefined = "\x81\x8d\x8f\x90\x9d";
+    const std::u16string controls = u"\u0081\u008d\u008f\u0090\u009d";
+    EXPECT_EQ(toText(1252, undefined), controls);
+    EXPECT_EQ(toText(1252, undefined, MB_ERR_INVALID_CHARS), controls);
+    BOOL usedDefault = TRUE;
+    EXPECT_EQ(toBytes(1252, controls, &usedDefault), undefined);
+    EXPECT_FALSE(usedDefault);
+    char narrow[8];
+    EXPECT_EQ(WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, controls.data(), 5, narrow, 8,
+                                  nullptr, nullptr),
+              5);
+    EXPECT_EQ(sky::fromAnsi("A\x90Z", 1252), u"A\u0090Z");
+    EXPECT_EQ(sky::toAnsi(u"A\u0090Z", 1252), "A\x90Z");
+
+    // A control whose byte the code page gives to a character of its own has no byte.
+    EXPECT_EQ(toBytes(1252, u"\u0080\u0099", &usedDefault), "??");
+    EXPECT_TRUE(usedDefault);
+    EXPECT_EQ(toText(1252, "\x80\x99"), u"\u20ac\u2122");
+
+    // The other single-byte code pages of the family do the same with their own gaps.
+    EXPECT_EQ(toText(1250, "\x81\x83\x88\x90\x98"), u"\u0081\u0083\u0088\u0090\u0098");
+    EXPECT_EQ(toBytes(1250, u"\u0081\u0083\u0088\u0090\u0098"), "\x81\x83\x88\x90\x98");
+    EXPECT_EQ(toText(1251, "\x98"), u"\u0098");
+    EXPECT_EQ(toBytes(1251, u"\u0098"), "\x98");
+    EXPECT_EQ(toText(1253, "\x81\x88"), u"\u0081\u0088");
+    EXPECT_EQ(toText(874, "\x81\x9f"), u"\u0081\u009f");
+    // Elsewhere an undefined byte is still refused when asked to be strict.
+    WCHAR wide[8];
+    EXPECT_EQ(MultiByteToWideChar(1253, MB_ERR_INVALID_CHARS, "\xaa", 1, wide, 8), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+}

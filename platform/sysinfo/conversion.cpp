@@ -123,6 +123,26 @@ bool convert(iconv_t converter, std::string_view input, std::string& output, OnB
     return true;
 }
 
+// The single-byte code pages whose tables leave some of the bytes 0x80-0x9F undefined; Windows
+// carries such a byte to the C1 control of the same number and back (0x81 is U+0081), so that
+// any byte survives a round trip through text.
+bool carriesUndefinedC1(UINT codePage) {
+    return codePage == 874 || (codePage >= 1250 && codePage <= 1258);
+}
+
+bool isC1(unsigned value) {
+    return value >= 0x80 && value <= 0x9F;
+}
+
+// Whether the code page's table leaves the byte undefined.
+bool undefinedByte(UINT codePage, unsigned char byte) {
+    const iconv_t converter = converters.get(codePage, true);
+    std::string units;
+    const char input[] = {static_cast<char>(byte)};
+    return !convert(converter, std::string_view(input, 1), units,
+                    [](std::string_view, std::string&) { return std::size_t{0}; });
+}
+
 } // namespace
 
 UINT concreteCodePage(UINT codePage) {
@@ -149,12 +169,20 @@ Conversion decode(UINT codePage, std::string_view bytes, bool strict, std::u16st
     if (converter == kNoConverter)
         return Conversion::UnknownCodePage;
     std::string units;
-    const bool done = convert(converter, bytes, units, [&](std::string_view, std::string& out) {
-        if (strict)
-            return std::size_t{0};
-        out.append("\xFD\xFF", 2); // U+FFFD, little-endian
-        return std::size_t{1};
-    });
+    const bool c1 = carriesUndefinedC1(codePage);
+    const bool done =
+        convert(converter, bytes, units, [&](std::string_view rest, std::string& out) {
+            const auto byte = static_cast<unsigned char>(rest[0]);
+            if (c1 && isC1(byte)) {
+                out.push_back(static_cast<char>(byte));
+                out.push_back('\0');
+                return std::size_t{1};
+            }
+            if (strict)
+                return std::size_t{0};
+            out.append("\xFD\xFF", 2); // U+FFFD, little-endian
+            return std::size_t{1};
+        });
     if (!done)
         return Conversion::InvalidText;
     text.resize(units.size() / sizeof(char16_t));
@@ -171,13 +199,21 @@ Conversion encode(UINT codePage, std::u16string_view text, std::string_view repl
     const std::string_view units(reinterpret_cast<const char*>(text.data()),
                                  text.size() * sizeof(char16_t));
     // One replacement for each UTF-16 unit that cannot go across, as Windows does.
-    const bool done = convert(converter, units, bytes, [&](std::string_view, std::string& out) {
-        if (strict)
-            return std::size_t{0};
-        out.append(replacement);
-        replaced = true;
-        return sizeof(char16_t);
-    });
+    const bool c1 = carriesUndefinedC1(codePage);
+    const bool done =
+        convert(converter, units, bytes, [&](std::string_view rest, std::string& out) {
+            const unsigned unit = static_cast<unsigned char>(rest[0]) |
+                                  (rest.size() > 1 ? static_cast<unsigned char>(rest[1]) << 8 : 0u);
+            if (c1 && isC1(unit) && undefinedByte(codePage, static_cast<unsigned char>(unit))) {
+                out.push_back(static_cast<char>(unit));
+                return sizeof(char16_t);
+            }
+            if (strict)
+                return std::size_t{0};
+            out.append(replacement);
+            replaced = true;
+            return sizeof(char16_t);
+        });
     return done ? Conversion::Done : Conversion::InvalidText;
 }
 

@@ -20,7 +20,9 @@ UINT concreteCodePage(UINT codePage);
 // Whether text can be converted to and from the (concrete) code page.
 bool isConvertible(UINT codePage);
 
-// Bytes -> UTF-16. Undefined sequences become U+FFFD, or with `strict` fail the conversion.
+// Bytes -> UTF-16. Undefined sequences become U+FFFD, or with `strict` fail the conversion; but a
+// byte 0x80-0x9F that a Windows single-byte code page (874, 1250-1258) leaves undefined is the C1
+// control of the same number, both ways, as on Windows.
 Conversion decode(UINT codePage, std::string_view bytes, bool strict, std::u16string& text);
 
 // UTF-16 -> bytes. A character the code page lacks (or a lone surrogate) becomes `replacement`

@@ -82,7 +82,8 @@ std::u16string computeCommandLine() {
     const std::vector<std::string> host = hostArguments();
     if (!handedCommandLine.empty()) {
         std::u16string line = sky::widen(handedCommandLine);
-        if (matchesArguments(sky::splitCommandLine(line), host))
+        // The parent made the arguments from it by the C runtime's rule.
+        if (matchesArguments(sky::splitCommandLine(line, sky::DoubledQuote::KeepsQuoting), host))
             return line;
     }
     std::vector<std::u16string> arguments;

@@ -11,7 +11,7 @@ bool isBlank(char16_t c) {
 
 } // namespace
 
-std::vector<std::u16string> splitCommandLine(std::u16string_view line) {
+std::vector<std::u16string> splitCommandLine(std::u16string_view line, DoubledQuote rule) {
     std::vector<std::u16string> arguments;
     if (line.empty())
         return arguments;
@@ -61,6 +61,7 @@ std::vector<std::u16string> splitCommandLine(std::u16string_view line) {
             if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
                 current.push_back(u'"');
                 i += 2;
+                quoted = rule == DoubledQuote::KeepsQuoting;
             } else {
                 quoted = !quoted;
                 ++i;

@@ -37,15 +37,13 @@ struct SplitCase {
 
 TEST(CommandLineToArgv, DocumentedQuotingAndBackslashRules) {
     const SplitCase cases[] = {
-        // The table of Windows' documentation.
+        // The table of Windows' documentation (but for its doubled quote, below).
         {u"p \"abc\" d e", {u"p", u"abc", u"d", u"e"}},
         {u"p a\\\\b d\"e f\"g h", {u"p", u"a\\\\b", u"de fg", u"h"}},
         {u"p a\\\\\\\"b c d", {u"p", u"a\\\"b", u"c", u"d"}},
         {u"p a\\\\\\\\\"b c\" d e", {u"p", u"a\\\\b c", u"d", u"e"}},
-        {u"p a\"b\"\" c d", {u"p", u"ab\" c d"}},
-        // Doubled quotes: inside quotes "" is a literal quote and quoting goes on.
+        // Doubled quotes outside quotes open and close an empty stretch.
         {u"p \"\"\"\"", {u"p", u"\""}},
-        {u"p \"a\"\"b\" c", {u"p", u"a\"b", u"c"}},
         {u"p a\"\"b", {u"p", u"ab"}},
         // Empty arguments, blanks and tabs.
         {u"p \"\" b \"\"", {u"p", u"", u"b", u""}},
@@ -71,6 +69,44 @@ TEST(CommandLineToArgv, DocumentedQuotingAndBackslashRules) {
         SCOPED_TRACE(sky::narrow(c.line));
         EXPECT_EQ(toArgv(c.line), c.expected);
         EXPECT_EQ(sky::splitCommandLine(c.line), c.expected);
+    }
+}
+
+TEST(CommandLineToArgv, ADoubledQuoteInsideQuotesEndsTheQuoting) {
+    // Inside quotes "" is a literal quote and ends the quoting ("2n backslashes, 3n quotes"):
+    // what Windows answers, where a program's own start-up goes on quoting.
+    const SplitCase cases[] = {
+        {u"exe \"two\"\"quotes next", {u"exe", u"two\"quotes", u"next"}},
+        {u"exe three\"\"\"quotes next", {u"exe", u"three\"quotes", u"next"}},
+        {u"exe \"four\"\"\"\"quotes next", {u"exe", u"four\"quotes", u"next"}},
+        {u"exe \"\"\"\" next", {u"exe", u"\" next"}},
+        {u"exe \"\"\"\"\"\" next", {u"exe", u"\"\"", u"next"}},
+        {u"exe \"\"\" x", {u"exe", u"\"", u"x"}},
+        {u"exe 5\"\"\"\"\"\" x", {u"exe", u"5\"\"", u"x"}},
+        {u"exe \"a\"\"\"b c", {u"exe", u"a\"b c"}},
+        {u"exe \"ab\"\"\"\"cd\" x", {u"exe", u"ab\"cd x"}},
+        {u"exe \"a\\\"\"b c", {u"exe", u"a\"b", u"c"}},
+        {u"p a\"b\"\" c d", {u"p", u"ab\"", u"c", u"d"}},
+        {u"p \"a\"\"b\" c", {u"p", u"a\"b c"}},
+        {u"p \"a b\"\"\"", {u"p", u"a b\""}},
+    };
+    for (const SplitCase& c : cases) {
+        SCOPED_TRACE(sky::narrow(c.line));
+        EXPECT_EQ(toArgv(c.line), c.expected);
+        EXPECT_EQ(sky::splitCommandLine(c.line), c.expected);
+    }
+
+    // The C runtime's rule, by which a started program's argv is made, goes on quoting.
+    const SplitCase runtime[] = {
+        {u"exe \"two\"\"quotes next", {u"exe", u"two\"quotes next"}},
+        {u"p a\"b\"\" c d", {u"p", u"ab\" c d"}},
+        {u"p \"a\"\"b\" c", {u"p", u"a\"b", u"c"}},
+        {u"exe \"two\"\"quotes next a\"b\"\" c d", {u"exe", u"two\"quotes next ab", u"c", u"d"}},
+        {u"p \"\"\"\"", {u"p", u"\""}},
+    };
+    for (const SplitCase& c : runtime) {
+        SCOPED_TRACE(sky::narrow(c.line));
+        EXPECT_EQ(sky::splitCommandLine(c.line, sky::DoubledQuote::KeepsQuoting), c.expected);
     }
 }
 
@@ -125,6 +161,8 @@ TEST(CommandLineQuoting, EveryArgumentComesBack) {
         }
         const std::u16string line = sky::joinCommandLine(arguments);
         ASSERT_EQ(sky::splitCommandLine(line), arguments) << sky::narrow(line);
+        ASSERT_EQ(sky::splitCommandLine(line, sky::DoubledQuote::KeepsQuoting), arguments)
+            << sky::narrow(line);
     }
 }
 

@@ -217,7 +217,8 @@ BOOL launchProcess(const ProcessLaunch& launch, PROCESS_INFORMATION& info) {
     }
 
     std::vector<std::string> arguments;
-    for (const std::u16string& argument : splitCommandLine(commandLine))
+    // The child's argv, as its C runtime would make it from the command line.
+    for (const std::u16string& argument : splitCommandLine(commandLine, DoubledQuote::KeepsQuoting))
         arguments.push_back(narrow(argument));
     if (arguments.empty())
         arguments.push_back(narrow(launch.applicationName));

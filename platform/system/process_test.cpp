@@ -34,7 +34,8 @@ constexpr char16_t installedProbe[] = u"C:\\Program Files\\Probe Tool\\probe.exe
 // What the probe program wrote about itself.
 struct Report {
     std::string commandLine;
-    std::vector<std::string> arguments;
+    std::vector<std::string> arguments; // CommandLineToArgvW of the command line
+    std::vector<std::string> received;  // the process's own argv, after the program's name
     std::string directory;
     std::string machine;
     std::string value;
@@ -57,6 +58,8 @@ Report readReport() {
             report.commandLine = value;
         else if (key == "arg")
             report.arguments.push_back(value);
+        else if (key == "argv")
+            report.received.push_back(value);
         else if (key == "cwd")
             report.directory = value;
         else if (key == "machine")
@@ -366,6 +369,21 @@ TEST_F(Processes, ChildStartedOtherwiseGetsItsArgumentsQuoted) {
         EXPECT_EQ(report.arguments[i], arguments[i]);
     EXPECT_EQ(report.arguments[0], "probe");
     EXPECT_EQ(narrowed(sky::splitCommandLine(sky::widen(report.commandLine))), report.arguments);
+}
+
+TEST_F(Processes, ChildSplitsADoubledQuoteAsACProgramDoes) {
+    // A program's argv comes from its C runtime, which goes on quoting after a doubled quote;
+    // CommandLineToArgvW ends the quoting there. The child keeps the exact line it was given.
+    install();
+    const std::u16string line =
+        u"\"C:\\Program Files\\Probe Tool\\probe.exe\" \"two\"\"quotes next\" last";
+    run(nullptr, line);
+    const Report report = readReport();
+    EXPECT_EQ(report.commandLine, sky::narrow(line));
+    EXPECT_EQ(report.received, (std::vector<std::string>{"two\"quotes next", "last"}));
+    EXPECT_EQ(report.arguments,
+              (std::vector<std::string>{"C:\\Program Files\\Probe Tool\\probe.exe", "two\"quotes",
+                                        "next last"}));
 }
 
 TEST_F(Processes, LaunchAddsVariablesAndDescriptors) {

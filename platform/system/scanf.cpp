@@ -148,7 +148,10 @@ int vswscanf(const WCHAR* input, const WCHAR* format, va_list list) {
     std::size_t pos = 0;
     int assigned = 0;
     int conversions = 0;
-    // Input that ends before the first conversion gives EOF; a mismatch gives the count so far.
+    // Nothing to read gives EOF: an empty input, or one whose text ends in the blanks a string
+    // conversion skips, before the first conversion. Otherwise input that ends early, as a
+    // mismatch, gives the count so far ("   " read with %d is 0).
+    const bool emptyInput = input[0] == 0;
     bool inputEnded = false;
     const WCHAR* f = format;
     while (*f) {
@@ -160,7 +163,6 @@ int vswscanf(const WCHAR* input, const WCHAR* format, va_list list) {
             continue;
         }
         if (*f != u'%') {
-            inputEnded = input[pos] == 0;
             if (input[pos] != *f)
                 break;
             ++pos;
@@ -189,7 +191,7 @@ int vswscanf(const WCHAR* input, const WCHAR* format, va_list list) {
             continue;
         }
         if (input[pos] == 0) {
-            inputEnded = true;
+            inputEnded = conversion == u's' || conversion == u'S';
             break;
         }
         if (conversion == u'%') {
@@ -264,7 +266,7 @@ int vswscanf(const WCHAR* input, const WCHAR* format, va_list list) {
             ++assigned;
     }
     va_end(args.list);
-    return inputEnded && conversions == 0 ? EOF : assigned;
+    return (emptyInput || inputEnded) && conversions == 0 ? EOF : assigned;
 }
 
 int swscanf(const WCHAR* input, const WCHAR* format, ...) {

@@ -18,9 +18,12 @@ std::u16string_view view(LPCWSTR text) {
     return text ? std::u16string_view(text, sky::length(text)) : std::u16string_view();
 }
 
-// CompareStringW in the user's locale as -1, 0 or 1; NULL is the empty string.
+// CompareStringW in the user's locale as -1, 0 or 1; NULL sorts before every string, the empty
+// one included, and equals only NULL.
 int compareInUserLocale(LPCWSTR a, LPCWSTR b, DWORD flags) {
-    const int result = CompareStringW(LOCALE_USER_DEFAULT, flags, a ? a : u"", -1, b ? b : u"", -1);
+    if (!a || !b)
+        return a ? 1 : (b ? -1 : 0);
+    const int result = CompareStringW(LOCALE_USER_DEFAULT, flags, a, -1, b, -1);
     return result == 0 ? 0 : result - CSTR_EQUAL;
 }
 

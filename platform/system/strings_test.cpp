@@ -48,7 +48,7 @@ TEST(LstrFunctions, ComparisonsGiveMinusOneZeroOrOne) {
     EXPECT_EQ(lstrcmpW(u"A", u"b"), -1);
     EXPECT_EQ(lstrcmpW(u"abc", u"abc"), 0);
     EXPECT_EQ(lstrcmpW(u"abcd", u"ABC"), 1);
-    EXPECT_EQ(lstrcmpW(nullptr, u""), 0);
+    EXPECT_EQ(lstrcmpW(nullptr, u""), -1); // a null string sorts before the empty one
 
     EXPECT_EQ(lstrcmpiW(u"RegServer", u"regserver"), 0);
     EXPECT_EQ(lstrcmpiW(u"UnRegServer", u"RegServer"), 1);
@@ -152,15 +152,33 @@ TEST(WideScan, ServicePackNumber) {
     EXPECT_EQ(swscanf(u"Service Pack 12a", u"Service Pack %d", &n), 1);
     EXPECT_EQ(n, 12);
 
-    // Nothing to read: EOF before the first conversion, and n stays as it was.
+    // Input that ends before the number, or a mismatch: 0 assignments, and n stays as it was.
     n = -1;
-    EXPECT_EQ(swscanf(u"Service Pack ", u"Service Pack %d", &n), EOF);
-    EXPECT_EQ(swscanf(u"", u"Service Pack %d", &n), EOF);
-    EXPECT_EQ(swscanf(u"Service", u"Service Pack %d", &n), EOF);
-    // A mismatch is not the end of input: 0 assignments.
+    EXPECT_EQ(swscanf(u"Service Pack ", u"Service Pack %d", &n), 0);
+    EXPECT_EQ(swscanf(u"Service", u"Service Pack %d", &n), 0);
     EXPECT_EQ(swscanf(u"Service Pack x", u"Service Pack %d", &n), 0);
     EXPECT_EQ(swscanf(u"Build 1381", u"Service Pack %d", &n), 0);
+    // Only an empty input is EOF.
+    EXPECT_EQ(swscanf(u"", u"Service Pack %d", &n), EOF);
     EXPECT_EQ(n, -1);
+}
+
+TEST(WideScan, BlanksAloneAreNoEndOfInputForNumbers) {
+    int n = -1;
+    WCHAR word[8] = {};
+    // Blanks before a number are a failed match (0); nothing at all is EOF.
+    EXPECT_EQ(swscanf(u"   ", u"%d", &n), 0);
+    EXPECT_EQ(swscanf(u"\t\n ", u" %x", &n), 0);
+    EXPECT_EQ(swscanf(u"  -", u"%i", &n), 0);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(swscanf(u"", u"%d", &n), EOF);
+    EXPECT_EQ(swscanf(u"", u" %d", &n), EOF);
+    EXPECT_EQ(swscanf(u"", u"x", &n), EOF);
+    // A string has nothing to read in blanks alone: EOF before any conversion, the count after.
+    EXPECT_EQ(swscanf(u"   ", u"%s", word), EOF);
+    EXPECT_EQ(swscanf(u"ab ", u"%s%d", word, &n), 1);
+    EXPECT_EQ(swscanf(u"5 ", u"%d%d", &n, &n), 1);
+    EXPECT_EQ(swscanf(u"  ", u"%c", word), 1);
 }
 
 TEST(WideScan, IntegersInEveryBase) {

@@ -1,6 +1,6 @@
 // What differs between two states of an application, as the audit trail and the import preview
 // tell it: servers and accounts matched as the farm matches names (ignoring case, by the
-// platform's folding for every script, also where a character outside ASCII folds into it),
+// platform's folding for every script, also where a character outside ASCII folds),
 // settings and fields with their old and new values, and icons only when both are loaded.
 #include "qvcomsrv/store/differences.h"
 
@@ -24,10 +24,14 @@ TEST(ApplicationDifferences, ServersAreMatchedIgnoringCaseInEveryScript) {
     // The same names in another case: nothing gained or lost.
     EXPECT_TRUE(differences({"ALPHA", "Beta"}, {"alpha", "BETA"}).empty());
     EXPECT_TRUE(differences({"ΩMEGA"}, {"ωmega"}).empty());
-    // U+0131 (dotless i) folds to I, U+017F (long s) to S: one server, though one spelling is
-    // ASCII and the other is not.
-    EXPECT_TRUE(differences({"SRVI"}, {"srvı"}).empty());
-    EXPECT_TRUE(differences({"ſrv"}, {"SRV"}).empty());
+    // Outside ASCII too: y with diaeresis folds to U+0178.
+    EXPECT_TRUE(differences({"SRV\u0178"}, {"srv\u00ff"}).empty());
+    // U+0131 (dotless i) and U+017F (long s) have no capital in Windows' case table: "srvı" and
+    // "SRVI" are two servers, as they are there.
+    const ApplicationDifferences dotless = differences({"SRVI"}, {"srv\u0131"});
+    EXPECT_EQ(dotless.serversGained, std::vector<std::string>{"srv\u0131"});
+    EXPECT_EQ(dotless.serversLost, std::vector<std::string>{"SRVI"});
+    EXPECT_FALSE(differences({"\u017frv"}, {"SRV"}).empty());
 
     const ApplicationDifferences changed =
         differences({"ALPHA", "BETA", "ΩMEGA"}, {"beta", "Gamma", "ωmega", "DELTA"});

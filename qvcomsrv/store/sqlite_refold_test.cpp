@@ -150,5 +150,38 @@ TEST(StoreNames, AStoreOfTheFirstFormatIsFoldedAgainAndLosesNoName) {
     sqlite3_close(db);
 }
 
+TEST(StoreNames, AStoreFoldedByEverySimpleMappingIsFoldedAgainAndItsNamesComeApart) {
+    // Under the rule before, "ıx" had the key "IX"; Windows' case table leaves dotless i alone,
+    // so after the store is folded again "ıx" and "ix" are two names.
+    {
+        auto store = createSmallFarm();
+        ASSERT_TRUE(store->saveApplication(newApplication("Applications", "\u0131x"), nullptr));
+        ASSERT_TRUE(store->publish("Applications/\u0131x", "ALPHA"));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(testStorePath().c_str(), &db), SQLITE_OK);
+    sky::testing::execSql(db, "UPDATE application SET dn_key = 'APPLICATIONS/IX' WHERE name = "
+                              "'\u0131x'");
+    sky::testing::execSql(
+        db, "UPDATE meta SET value = 'simple upper case, Unicode 15.0' WHERE name = 'folding'");
+    sqlite3_close(db);
+
+    auto store = reopen();
+    ASSERT_TRUE(store);
+    auto dotless = store->application("APPLICATIONS/\u0131X");
+    ASSERT_TRUE(dotless) << dotless.status().toString();
+    EXPECT_EQ(dotless->name, "\u0131x");
+    EXPECT_EQ(dotless->servers, std::vector<std::string>{"ALPHA"}) << "its publication is kept";
+    EXPECT_FALSE(store->application("Applications/IX"));
+    ASSERT_TRUE(store->saveApplication(newApplication("Applications", "ix"), nullptr));
+    EXPECT_TRUE(store->application("Applications/IX"));
+    EXPECT_FALSE(std::filesystem::exists(testStorePath() + ".renamed.txt"));
+
+    ASSERT_EQ(sqlite3_open(testStorePath().c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sky::testing::querySqlText(db, "SELECT value FROM meta WHERE name = 'folding'"),
+              sky::foldingRule());
+    sqlite3_close(db);
+}
+
 } // namespace
 } // namespace sky::farm

@@ -5,9 +5,11 @@
 // key and value names, programmatic identifiers, environment variable names, the farm store's
 // names): each character is replaced by its simple upper-case mapping from the Unicode character
 // database (ICU's), one character to one character, for every script ("Ωmega" and "ωMEGA" fold
-// alike, so do "Straße" and "STRAßE", but not "Straße" and "STRASSE"). It is not locale-dependent
-// ("i" folds to "I" in every locale), and a folded text has the length of the original. Stores that
-// keep folded names record `foldingRule()` and fold again when it changes.
+// alike, so do "Straße" and "STRAßE", but not "Straße" and "STRASSE"), where the capital's lower
+// case is the character again, as in Windows' case table: "ı", "ſ", "µ", final "ς" and the
+// title-case digraphs stay as they are. It is not locale-dependent ("i" folds to "I" in every
+// locale), and a folded text has the length of the original. Stores that keep folded names record
+// `foldingRule()` and fold again when it changes.
 #pragma once
 
 #include <string>
@@ -41,8 +43,9 @@ SKY_API std::string upperUtf8(std::string_view utf8);
 // keep, in the same order. Stores of folded names use it when the folding rule changes.
 SKY_API std::vector<std::string> keepApartWhenFolded(const std::vector<std::string>& names);
 
-// Names the folding rule and the Unicode version of its table ("simple upper case, Unicode 15.0"),
-// so that a store of folded names can tell whether they were folded by the rule in force.
+// Names the folding rule and the Unicode version of its table ("simple upper case that comes
+// back, Unicode 15.0"), so that a store of folded names can tell whether they were folded by the
+// rule in force.
 SKY_API const char* foldingRule();
 
 // Ordinal comparison ignoring case (<0, 0, >0) and equality.

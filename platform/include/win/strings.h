@@ -106,7 +106,8 @@ SKY_API int vswprintf(WCHAR* buffer, std::size_t count, const WCHAR* format, va_
 // (or none), other characters match themselves, and the conversions %d %i %u %o %x %X %c %s %[set]
 // %n %% read as the C library's do, with "*" to skip an assignment, a maximum width and the sizes
 // of the formatting functions above. %s, %c and %[ store WCHARs (%S, %hs, %hc, %C store UTF-8).
-// Returns the number of assignments, or EOF (-1) when the input ends before the first conversion.
+// Returns the number of assignments, or EOF (-1) when there is nothing to read before the first
+// conversion: an empty input, or only blanks before a %s (blanks before %d give 0).
 // Digits beyond an integer's range wrap around, as in the Windows C library.
 SKY_API int swscanf(const WCHAR* input, const WCHAR* format, ...);
 SKY_API int vswscanf(const WCHAR* input, const WCHAR* format, va_list args);

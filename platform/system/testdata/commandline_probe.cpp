@@ -3,6 +3,7 @@
 //   cmdline=<GetCommandLineW()>
 //   argc=<count from CommandLineToArgvW>
 //   arg=<each argument>
+//   argv=<each argument after the program's name, as the process received it>
 //   cwd=<GetCurrentDirectoryW()>
 //   machine=<SKYLOOM_MACHINE>
 //   value=<SKY_PROBE_VALUE, if set>
@@ -28,7 +29,7 @@ std::u16string variable(const WCHAR* name) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     const std::string output = sky::narrow(variable(u"SKY_PROBE_OUTPUT"));
     if (output.empty()) {
         std::fprintf(stderr, "skytest_commandline_probe: SKY_PROBE_OUTPUT names no file\n");
@@ -43,6 +44,8 @@ int main() {
     for (int i = 0; i < count; ++i)
         out << "arg=" << sky::narrow(arguments[i]) << "\n";
     LocalFree(arguments);
+    for (int i = 1; i < argc; ++i)
+        out << "argv=" << argv[i] << "\n";
     WCHAR directory[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, directory);
     out << "cwd=" << sky::narrow(directory) << "\n";
