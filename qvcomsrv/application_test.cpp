@@ -287,11 +287,20 @@ TEST_F(ApplicationTest, AnApplicationAnswersItsThreeFamiliesAsOneObject) {
     ComPtr<IUnknown> none;
     EXPECT_EQ(app->QueryInterface(IID_ISkyloomFarm, none.putVoid()), E_NOINTERFACE);
 
-    // Delete resolves by name on the application's dispatch face; SaveData on the settings face.
-    EXPECT_NO_THROW(sky::dispatchId(app.get(), u"Delete"));
+    // SaveData resolves by name on the settings face, and saves what that face changed; Delete
+    // on the application's dispatch face, and deletes it.
     ComPtr<ISkyloomWinApp> settings;
     ASSERT_EQ(app->get_WinAppObject(settings.put()), S_OK);
-    EXPECT_NO_THROW(sky::callMethod(settings.get(), u"SaveData"));
+    ASSERT_EQ(settings->put_Description(bstr("Saved through its name").get()), S_OK);
+    EXPECT_EQ(stored("Applications/Notepad").description, "Text editor");
+    EXPECT_EQ(sky::callMethod(settings.get(), u"SaveData").type(), VT_EMPTY);
+    EXPECT_EQ(stored("Applications/Notepad").description, "Saved through its name");
+
+    const DISPID deleteId = sky::dispatchId(app.get(), u"Delete");
+    EXPECT_NE(deleteId, sky::dispatchId(app.get(), u"SaveData"));
+    EXPECT_EQ(sky::dispatchId(app.get(), u"delete"), deleteId) << "names are matched in any case";
+    sky::invoke(app.get(), deleteId, DISPATCH_METHOD, {});
+    EXPECT_FALSE(exists("Applications/Notepad"));
 }
 
 TEST_F(ApplicationTest, ObjectsThatAreNotBoundSayWhatIsMissing) {

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "core/feedback.h"
+#include "core/runtime_errors.h"
 #include "core/tool_error.h"
 #include "qvcomsrv/store/farm_store.h"
 #include "qvcomsrv/store/icon.h"
@@ -81,6 +82,20 @@ inline sky::farm::FarmImage emptyFarm(const std::string& name,
         image.servers.push_back({server, "Main", 5, 2});
     }
     return image;
+}
+
+// A farm of `count` Windows applications named App1, App2, ... in the root folder, each published
+// on every server of `image`.
+inline void addApplications(sky::farm::FarmImage& image, int count) {
+    std::vector<std::string> servers;
+    for (const sky::farm::Server& server : image.servers) {
+        servers.push_back(server.name);
+    }
+    image.applications.reserve(image.applications.size() + count);
+    for (int i = 1; i <= count; ++i) {
+        image.applications.push_back(
+            application("Applications", "App" + std::to_string(i), servers));
+    }
 }
 
 // A one-colour icon, so that icons can be told apart byte for byte.
@@ -168,6 +183,25 @@ public:
     }
     void notice(std::u16string_view reason, std::u16string_view title) override {
         notices_.push_back(sky::narrow(title) + ": " + sky::narrow(reason));
+    }
+
+    // The progress of a run over `count` applications: 0, then a step of 99 / count for each,
+    // in fractions (whole-number division would give 14 for a seventh and end at 98).
+    void expectStepsOverApplications(int count) const {
+        ASSERT_EQ(progress_.size(), static_cast<std::size_t>(count) + 1);
+        for (std::size_t step = 0; step < progress_.size(); ++step) {
+            EXPECT_NEAR(progress_[step], step * 99.0 / count, 1e-4) << "step " << step;
+        }
+        EXPECT_FLOAT_EQ(progress_.back(), 99.0f);
+    }
+    // The one report of a run stopped by its count of applications, a 16-bit number, before any
+    // step.
+    void expectTooManyApplications() const {
+        ASSERT_EQ(reports_.size(), 1u);
+        EXPECT_EQ(reports_[0].number, kOverflow);
+        EXPECT_NE(reports_[0].description.find("more than 32767 applications"), std::string::npos)
+            << reports_[0].description;
+        EXPECT_EQ(progress_, std::vector<float>{0.0f});
     }
 
     std::vector<float> progress_;

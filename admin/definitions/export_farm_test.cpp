@@ -219,6 +219,32 @@ TEST_F(ExportFarmTest, FarmBlockThenOneBlockPerWindowsApplication) {
     EXPECT_NE(state_.farm.get(), nullptr);
 }
 
+// The step is 99 divided by the count of applications, in fractions: a seventh of 99 is
+// 14.142857..., where whole-number division would step by 14 and end at 98.
+TEST_F(ExportFarmTest, ProgressStepsByNinetyNineOverTheCountInFractions) {
+    auto image = emptyFarm("Seven", {"SRV1"});
+    addApplications(image, 7);
+    serveFarm(image);
+
+    ASSERT_TRUE(exportTo("seven.ini"));
+    EXPECT_TRUE(feedback_.reports_.empty());
+    feedback_.expectStepsOverApplications(7);
+}
+
+// The count is a 16-bit number: a farm of more applications stops the export before its first
+// application, with an overflow.
+TEST_F(ExportFarmTest, AFarmOfMoreThan32767ApplicationsStopsWithAnOverflow) {
+    auto image = emptyFarm("Crowded", {"SRV1"});
+    addApplications(image, 32768);
+    serveFarm(image);
+
+    EXPECT_FALSE(exportTo("crowded.ini"));
+    feedback_.expectTooManyApplications();
+    for (const std::string& line : fileLines(hostFile("crowded.ini"))) {
+        EXPECT_NE(line, "[Application]") << "no application was written";
+    }
+}
+
 TEST_F(ExportFarmTest, FarmWithoutSessionReliabilityOrWindowsApplications) {
     auto image = emptyFarm("Old Farm", {"SRV1"});
     image.farm.reportsSessionReliability = false;

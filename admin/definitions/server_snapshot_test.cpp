@@ -99,6 +99,31 @@ TEST_F(ServerSnapshotTest, AnApplicationTheFileCannotNameStaysOnTheServer) {
                                         "Applications/Пейнт"}));
 }
 
+// The step is 99 divided by the count of the server's applications, in fractions: a seventh of
+// 99 is 14.142857..., where whole-number division would step by 14 and end at 98.
+TEST_F(ServerSnapshotTest, ProgressStepsByNinetyNineOverTheCountInFractions) {
+    auto image = emptyFarm("Seven", {"SRV1"});
+    addApplications(image, 7);
+    serveFarm(image);
+
+    ASSERT_TRUE(takeServerOffline(state_, feedback_, u"SRV1", windowsFile("srv1.ini")));
+    EXPECT_TRUE(feedback_.reports_.empty());
+    EXPECT_TRUE(publishedOn("SRV1").empty());
+    feedback_.expectStepsOverApplications(7);
+}
+
+// The count is a 16-bit number: a server of more applications stops before the first is
+// withdrawn, with an overflow.
+TEST_F(ServerSnapshotTest, AServerOfMoreThan32767ApplicationsStopsWithAnOverflow) {
+    auto image = emptyFarm("Crowded", {"SRV1"});
+    addApplications(image, 32768);
+    serveFarm(image);
+
+    EXPECT_FALSE(takeServerOffline(state_, feedback_, u"SRV1", windowsFile("srv1.ini")));
+    feedback_.expectTooManyApplications();
+    EXPECT_EQ(publishedOn("SRV1").size(), 32768u) << "nothing was withdrawn";
+}
+
 TEST_F(ServerSnapshotTest, EmptyServerGivesAnEmptyListThatBringsNothingOnline) {
     ASSERT_TRUE(takeServerOffline(state_, feedback_, u"SRV3", windowsFile("srv3.ini")));
     EXPECT_EQ(fileBytes(hostFile("srv3.ini")),

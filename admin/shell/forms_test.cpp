@@ -58,6 +58,18 @@ QStringList tabOrder(QWidget* form) {
     return names;
 }
 
+// Places and sizes as the forms are designed, in twips: 1440 to the inch, which the platform
+// draws at 96 pixels, so 15 twips to the pixel.
+constexpr int pixelsOf(int value) {
+    return value / (1440 / 96);
+}
+QRect rectOfTwips(int left, int top, int width, int height) {
+    return QRect(pixelsOf(left), pixelsOf(top), pixelsOf(width), pixelsOf(height));
+}
+QSize sizeOfTwips(int width, int height) {
+    return QSize(pixelsOf(width), pixelsOf(height));
+}
+
 QStringList visibleItems(QMenu* menu) {
     QStringList texts;
     for (QAction* item : menu->actions()) {
@@ -82,7 +94,7 @@ TEST_F(FormsTest, LogonWindowLayout) {
     frmLogin login(state);
     EXPECT_EQ(login.objectName(), "frmLogin");
     EXPECT_EQ(login.windowTitle(), "Log on to Server Farm");
-    EXPECT_EQ(login.size(), QSize(379, 128));
+    EXPECT_EQ(login.size(), sizeOfTwips(5685, 1920));
     EXPECT_EQ(login.minimumSize(), login.maximumSize());
     EXPECT_FALSE(login.windowFlags() &
                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
@@ -92,28 +104,28 @@ TEST_F(FormsTest, LogonWindowLayout) {
     ASSERT_EQ(labels.size(), 2u);
     EXPECT_EQ(labels[0]->text(),
               "Enter the name of a server that is in the farm to which you want to connect.");
-    EXPECT_EQ(labels[0]->geometry(), QRect(8, 8, 368, 17));
+    EXPECT_EQ(labels[0]->geometry(), rectOfTwips(120, 120, 5520, 255));
     EXPECT_EQ(labels[1]->text(), "Skyloom Server:");
-    EXPECT_EQ(labels[1]->geometry(), QRect(16, 24, 96, 18));
+    EXPECT_EQ(labels[1]->geometry(), rectOfTwips(240, 360, 1440, 270));
 
     auto* server = child<QLineEdit>(&login, "Server");
-    EXPECT_EQ(server->geometry(), QRect(24, 40, 257, 21));
+    EXPECT_EQ(server->geometry(), rectOfTwips(360, 600, 3855, 315));
     EXPECT_TRUE(server->text().isEmpty());
 
     auto lines = controlArray<QWidget>(&login, "Line1");
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0]->geometry(), QRect(0, 88, 379, 1));
-    EXPECT_EQ(lines[1]->geometry(), QRect(0, 89, 379, 1));
+    EXPECT_EQ(lines[0]->geometry(), QRect(0, pixelsOf(1320), pixelsOf(5685), 1));
+    EXPECT_EQ(lines[1]->geometry(), QRect(0, pixelsOf(1335), pixelsOf(5685), 1));
     EXPECT_EQ(lines[0]->palette().color(QPalette::Window), QColor(0x80, 0x80, 0x80));
     EXPECT_EQ(lines[1]->palette().color(QPalette::Window), QColor(Qt::white));
 
     auto* passtrough = child<QPushButton>(&login, "cmdPasstrough");
     EXPECT_EQ(passtrough->text(), "&Passtrough");
-    EXPECT_EQ(passtrough->geometry(), QRect(208, 96, 76, 26));
+    EXPECT_EQ(passtrough->geometry(), rectOfTwips(3120, 1440, 1140, 390));
     EXPECT_TRUE(passtrough->isDefault());
     auto* cancel = child<QPushButton>(&login, "cmdCancel");
     EXPECT_EQ(cancel->text(), "&Cancel");
-    EXPECT_EQ(cancel->geometry(), QRect(296, 96, 76, 26));
+    EXPECT_EQ(cancel->geometry(), rectOfTwips(4440, 1440, 1140, 390));
 
     EXPECT_EQ(tabOrder(&login), (QStringList{"Server", "cmdCancel", "cmdPasstrough"}));
 }
@@ -154,16 +166,16 @@ TEST_F(FormsTest, MainWindowLayout) {
     EXPECT_EQ(main.windowTitle(), "Brask Tool");
     EXPECT_FALSE(main.windowFlags() &
                  (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(main.centralWidget()->size(), QSize(442, 367));
+    EXPECT_EQ(main.centralWidget()->size(), sizeOfTwips(6630, 5505));
     EXPECT_EQ(main.centralWidget()->minimumSize(), main.centralWidget()->maximumSize());
 
     auto* view = child<QLabel>(&main, "lblView");
     EXPECT_EQ(view->text(), "View");
-    EXPECT_EQ(view->geometry(), QRect(16, 8, 417, 33));
+    EXPECT_EQ(view->geometry(), rectOfTwips(240, 120, 6255, 495));
     EXPECT_EQ(view->font().pointSize(), 18);
     EXPECT_EQ(view->font().family(), "MS Sans Serif");
     EXPECT_EQ(child<QLabel>(&main, "lblInfo")->text(), "Info");
-    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->geometry(), QRect(16, 56, 417, 17));
+    EXPECT_EQ(child<QLabel>(&main, "lblInfo")->geometry(), rectOfTwips(240, 840, 6255, 255));
 
     auto* farm = child<ListBox>(&main, "lstFarm");
     auto* apps = child<ListBox>(&main, "lstApps");
@@ -175,28 +187,28 @@ TEST_F(FormsTest, MainWindowLayout) {
     EXPECT_TRUE(servers->sorted());
     EXPECT_EQ(servers->selectionMode(), QAbstractItemView::SingleSelection);
     for (ListBox* list : {farm, apps, servers}) {
-        EXPECT_EQ(list->geometry(), QRect(8, 80, 425, 225));
+        EXPECT_EQ(list->geometry(), rectOfTwips(120, 1200, 6375, 3375));
     }
 
     auto* progress = child<QProgressBar>(&main, "pbStatus");
     EXPECT_TRUE(progress->isHidden());
     EXPECT_EQ(progress->minimum(), 0);
     EXPECT_EQ(progress->maximum(), 100);
-    EXPECT_EQ(progress->geometry(), QRect(8, 340, 193, 17));
+    EXPECT_EQ(progress->geometry(), rectOfTwips(120, 5100, 2895, 255));
     auto* status = child<QLabel>(&main, "lblStatus");
     EXPECT_TRUE(status->isHidden());
-    EXPECT_EQ(status->geometry(), QRect(16, 340, 313, 17));
+    EXPECT_EQ(status->geometry(), rectOfTwips(240, 5100, 4695, 255));
     auto* quit = child<QPushButton>(&main, "cmdQuit");
     EXPECT_EQ(quit->text(), "&Quit");
-    EXPECT_EQ(quit->geometry(), QRect(344, 336, 89, 25));
+    EXPECT_EQ(quit->geometry(), rectOfTwips(5160, 5040, 1335, 375));
 
     auto lines = controlArray<QWidget>(&main, "Line1");
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0]->y(), 48);
-    EXPECT_EQ(lines[1]->y(), 49);
-    EXPECT_EQ(lines[2]->y(), 328);
-    EXPECT_EQ(lines[3]->y(), 329);
-    EXPECT_EQ(lines[3]->width(), 442);
+    EXPECT_EQ(lines[0]->y(), pixelsOf(720));
+    EXPECT_EQ(lines[1]->y(), pixelsOf(720) + 1);
+    EXPECT_EQ(lines[2]->y(), pixelsOf(4920));
+    EXPECT_EQ(lines[3]->y(), pixelsOf(4920) + 1);
+    EXPECT_EQ(lines[3]->width(), pixelsOf(6630));
 
     EXPECT_EQ(tabOrder(&main), (QStringList{"lstFarm", "lstApps", "lstServers", "cmdQuit"}));
 }

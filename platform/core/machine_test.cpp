@@ -5,6 +5,7 @@
 
 #include "sky/bounded_read.h"
 #include "sky/machine.h"
+#include "sky/scoped_state.h"
 #include "sky/text.h"
 #include "win/lasterror.h"
 
@@ -146,9 +147,8 @@ TEST(Machine, DotDotAtADrivesRootStaysThere) {
     EXPECT_EQ(*toHostPath(u"Z:\\..\\..\\etc\\hosts"), fs::path("/etc/hosts"));
 
     // Relative to a current directory on drive C, ".." stops at C:\ too; elsewhere at Z:\.
-    const fs::path before = fs::current_path();
     fs::create_directories(c / "work" / "deep");
-    fs::current_path(c / "work" / "deep");
+    const sky::testing::ScopedCurrentFolder deep(c / "work" / "deep");
     EXPECT_EQ(*toHostPath(u"..\\..\\..\\..\\registry.db"), c / "registry.db");
     EXPECT_EQ(*toHostPath(u"..\\x"), c / "work" / "x");
     fs::current_path(sky::machine::root());
@@ -158,7 +158,6 @@ TEST(Machine, DotDotAtADrivesRootStaysThere) {
         climb += u"..\\";
     }
     EXPECT_EQ(*toHostPath(climb + u"..\\..\\etc"), fs::path("/etc"));
-    fs::current_path(before);
 }
 
 // A path whose every component exists as written is that path, even where a component also
@@ -185,15 +184,12 @@ TEST(Machine, PathsAsWrittenAndDotDotThroughALink) {
 
 TEST(Machine, ARelativeMachineNameIsMadeAbsolute) {
     const fs::path machine = sky::machine::root();
-    const fs::path before = fs::current_path();
-    const std::string named = std::getenv("SKYLOOM_MACHINE");
-    fs::current_path(machine.parent_path());
-    setenv("SKYLOOM_MACHINE", machine.filename().c_str(), 1);
+    const sky::testing::ScopedCurrentFolder parent(machine.parent_path());
+    const sky::testing::ScopedEnvironmentVariable named("SKYLOOM_MACHINE",
+                                                        machine.filename().c_str());
     EXPECT_EQ(sky::machine::root(), machine);
     EXPECT_TRUE(sky::machine::root().is_absolute());
     EXPECT_EQ(*toHostPath(u"C:\\x"), machine / "drive_c" / "x");
-    setenv("SKYLOOM_MACHINE", named.c_str(), 1);
-    fs::current_path(before);
 }
 
 TEST(Machine, WindowsFormOfHostPaths) {

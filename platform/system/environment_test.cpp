@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "sky/machine.h"
+#include "sky/scoped_state.h"
 #include "sky/text.h"
 #include "win/environment.h"
 #include "win/errors.h"
@@ -41,6 +42,7 @@ private:
 } // namespace
 
 TEST(EnvironmentVariables, BufferRules) {
+    const sky::testing::ScopedEnvironment environment; // the variables set here go again
     ASSERT_TRUE(SetEnvironmentVariableW(u"SKY_TEST_VALUE", u"abcde"));
     WCHAR buffer[8];
     std::fill(std::begin(buffer), std::end(buffer), u'#');
@@ -67,6 +69,7 @@ TEST(EnvironmentVariables, BufferRules) {
 }
 
 TEST(EnvironmentVariables, ValuesUpTo32767Units) {
+    const sky::testing::ScopedEnvironment environment; // the variables set here go again
     const std::u16string longest(32767, u'x');
     ASSERT_TRUE(SetEnvironmentVariableW(u"SKY_TEST_LONG", longest.c_str()));
     EXPECT_EQ(variable(u"SKY_TEST_LONG"), longest);
@@ -80,6 +83,7 @@ TEST(EnvironmentVariables, ValuesUpTo32767Units) {
 }
 
 TEST(EnvironmentVariables, NamesOfEveryScriptIgnoreCase) {
+    const sky::testing::ScopedEnvironment environment; // the variables set here go again
     ASSERT_TRUE(SetEnvironmentVariableW(u"SKY_\u03a9MEGA_\u041f\u0423\u0422\u042c", u"greek"));
     EXPECT_EQ(variable(u"sky_\u03c9mega_\u043f\u0443\u0442\u044c"), u"greek");
     ASSERT_TRUE(SetEnvironmentVariableW(u"sky_\u03c9mega_\u043f\u0443\u0442\u044c", u"set again"));
@@ -91,6 +95,7 @@ TEST(EnvironmentVariables, NamesOfEveryScriptIgnoreCase) {
 }
 
 TEST(EnvironmentVariables, NamesIgnoreCaseAndReachTheHostEnvironment) {
+    const sky::testing::ScopedEnvironment environment; // the variables set here go again
     ASSERT_TRUE(SetEnvironmentVariableW(u"Sky_Test_Mixed", u"one"));
     EXPECT_EQ(variable(u"SKY_TEST_MIXED"), u"one");
     EXPECT_STREQ(std::getenv("Sky_Test_Mixed"), "one");
@@ -128,6 +133,7 @@ TEST(EnvironmentVariables, NamesIgnoreCaseAndReachTheHostEnvironment) {
 }
 
 TEST(EnvironmentVariables, BadNamesAndUnicodeValues) {
+    const sky::testing::ScopedEnvironment environment; // the variables set here go again
     SetLastError(0);
     EXPECT_FALSE(SetEnvironmentVariableW(u"", u"x"));
     EXPECT_EQ(lastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -140,6 +146,7 @@ TEST(EnvironmentVariables, BadNamesAndUnicodeValues) {
 }
 
 TEST(EnvironmentVariables, ExpandReplacesDefinedReferences) {
+    const sky::testing::ScopedEnvironment environment; // the variables set here go again
     ASSERT_TRUE(SetEnvironmentVariableW(u"SKY_TEST_ROOT", u"C:\\WINDOWS"));
     WCHAR buffer[64];
     const DWORD n =
@@ -154,6 +161,7 @@ TEST(EnvironmentVariables, ExpandReplacesDefinedReferences) {
 }
 
 TEST(MachineDirectories, SystemWindowsAndTemporary) {
+    const sky::testing::ScopedEnvironment environment; // the variables set here go again
     WCHAR buffer[MAX_PATH];
     EXPECT_EQ(GetSystemDirectoryW(buffer, MAX_PATH), 19u);
     EXPECT_EQ(std::u16string(buffer), u"C:\\WINDOWS\\system32");

@@ -14,6 +14,7 @@
 #include "sky/commandline.h"
 #include "sky/machine.h"
 #include "sky/process.h"
+#include "sky/scoped_state.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
 #include "win/environment.h"
@@ -81,6 +82,9 @@ std::vector<std::string> narrowed(const std::vector<std::u16string>& arguments) 
 
 class Processes : public ::testing::Test {
 protected:
+    // The variables the tests set for the probe (PATH too) go again when a test ends.
+    const sky::testing::ScopedEnvironment environment_;
+
     void SetUp() override {
         ASSERT_TRUE(fs::exists(probe())) << "build skytest_commandline_probe first";
         for (const char16_t* name : {u"SKY_PROBE_EXIT", u"SKY_PROBE_SLEEP_MS", u"SKY_PROBE_VALUE"})

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "qvcomsrv/store/store_test_support.h"
+#include "sky/scoped_state.h"
 #include "sky/sqlite_testing.h"
 
 namespace sky::farm {
@@ -263,8 +264,7 @@ TEST_P(AuditTrail, AStoreOfThePreviousFormatGainsTheTableWhenFirstOpened) {
 }
 
 TEST(AuditTime, PeopleWriteTimesInIso8601LocalUnlessTheySayOtherwise) {
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
+    const sky::testing::ScopedEnvironmentVariable timeZone("TZ", "Europe/Berlin");
     EXPECT_EQ(*auditTimeFromText("2026-12-08"), "2026-12-07T23:00:00.000Z");
     EXPECT_EQ(*auditTimeFromText("2026-12-08T17:30"), "2026-12-08T16:30:00.000Z");
     EXPECT_EQ(*auditTimeFromText("2026-07-08 17:30:05"), "2026-07-08T15:30:05.000Z");
@@ -278,8 +278,6 @@ TEST(AuditTime, PeopleWriteTimesInIso8601LocalUnlessTheySayOtherwise) {
         EXPECT_EQ(parsed.status().code(), Status::Code::InvalidArgument);
         EXPECT_NE(parsed.status().message().find("ISO 8601"), std::string::npos);
     }
-    unsetenv("TZ");
-    tzset();
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "qvcomsrv/store/store_test_support.h"
+#include "sky/scoped_state.h"
 
 namespace sky::farm {
 namespace {
@@ -185,6 +186,17 @@ TEST(ScratchDatabase, DatabasesLeftBehindADayAgoAreDroppedByTheNextCopy) {
         prefix + std::to_string(std::time(nullptr) - 23 * 3600) + "_" + pid + "_0b0b0b";
     const std::string another = prefix + "kept_" + pid + "_";
     const std::string postgres = PostgresTestDatabase::conninfoFor("postgres");
+    // Gone from the shared cluster at the end, whatever the test's outcome.
+    const sky::testing::ScopedUndo dropped([&] {
+        for (const std::string& name : {old, recent, another}) {
+            try {
+                testing::runPostgresSql(postgres,
+                                        "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+            } catch (const std::exception& error) {
+                ADD_FAILURE() << "could not drop " << name << ": " << error.what();
+            }
+        }
+    });
     for (const std::string& name : {old, recent, another}) {
         testing::runPostgresSql(postgres, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
         testing::runPostgresSql(postgres, "CREATE DATABASE " + name);
@@ -199,8 +211,6 @@ TEST(ScratchDatabase, DatabasesLeftBehindADayAgoAreDroppedByTheNextCopy) {
     EXPECT_TRUE(contains(left, recent));
     EXPECT_TRUE(contains(left, another));
     EXPECT_EQ(scratchDatabasesOfThisProcess(), (std::vector<std::string>{recent, another}));
-    for (const std::string& name : {recent, another})
-        testing::runPostgresSql(postgres, "DROP DATABASE IF EXISTS " + name);
 }
 
 } // namespace

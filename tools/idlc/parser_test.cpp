@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "diagnostics.h"
+#include "sky/machine.h"
 #include "sky/temp_machine.h"
 #include "test_support.h"
 
@@ -198,7 +199,7 @@ TEST(Parser, ConstantArithmeticWrapsAround) {
 }
 
 TEST(Idlc, AnEndlessInputIsRefused) {
-    auto dir = std::filesystem::temp_directory_path() / ("idlc_zero_" + std::to_string(getpid()));
+    const auto dir = sky::machine::root() / "idlc_zero"; // goes with the test's machine
     const std::string command = (sky::testing::buildBin() / "idlc").string() + " /dev/zero -o " +
                                 (dir / "out").string() + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
@@ -210,12 +211,11 @@ TEST(Idlc, AnEndlessInputIsRefused) {
     const int status = pclose(pipe);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
     EXPECT_EQ(output, "idlc: /dev/zero is larger than 64 MiB; it is no IDL file\n");
-    std::filesystem::remove_all(dir);
 }
 
 // The tool itself: exit code 1 and the message on standard error.
 TEST(Idlc, ReportsAnErrorWithExitCodeOne) {
-    auto dir = std::filesystem::temp_directory_path() / ("idlc_bad_" + std::to_string(getpid()));
+    const auto dir = sky::machine::root() / "idlc_bad"; // goes with the test's machine
     std::filesystem::create_directories(dir);
     {
         std::ofstream out(dir / "bad.idl");
@@ -230,7 +230,6 @@ TEST(Idlc, ReportsAnErrorWithExitCodeOne) {
     EXPECT_EQ(readText((dir / "err.txt").string()),
               (dir / "bad.idl").string() + ":6:1: error: expected ';', found '}'\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "bad.h")); // nothing half-written
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

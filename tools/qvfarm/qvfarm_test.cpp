@@ -67,7 +67,8 @@ bool contains(const std::string& text, const std::string& part) {
 
 TEST(Qvfarm, ADumpLoadedOnAnotherMachineDumpsTheSame) {
     ASSERT_EQ(runQvfarm({"demo"}).code, 0);
-    const fs::path first = fs::temp_directory_path() / ("qvfarm-dump-" + std::to_string(getpid()));
+    // On the first machine, which lasts as long as the test.
+    const fs::path first = sky::machine::root() / "first.json";
     Outcome dumped = runQvfarm({"dump", "--output", first.string()});
     ASSERT_EQ(dumped.code, 0) << dumped.err;
     EXPECT_EQ(dumped.out, "");
@@ -76,7 +77,6 @@ TEST(Qvfarm, ADumpLoadedOnAnotherMachineDumpsTheSame) {
 
     sky::testing::TempMachine other;
     Outcome loaded = runQvfarm({"load", first.string()});
-    fs::remove(first);
     ASSERT_EQ(loaded.code, 0) << loaded.err;
     EXPECT_TRUE(contains(loaded.out, "Created the farm Demo Farm (2 zones, 9 servers, 43 "
                                      "applications) in "))
@@ -485,29 +485,89 @@ TEST(Qvfarm, ADamagedRegistryIsNotHiddenFromTheList) {
     EXPECT_TRUE(contains(list.err, "is damaged")) << list.err;
 }
 
-TEST(Qvfarm, ALoadKilledPartWayLeavesNoEmptyFarm) {
-    const fs::path dump = sky::machine::root() / "large.json";
-    std::ofstream(dump) << largeDump("Large", 3000);
-    const std::string store = sky::farm::farmStoreOnMachine("Large").path;
+namespace {
+
+// Starts `qvfarm load dump`, waits until `ready()` holds, and kills the load with SIGKILL. True
+// when the kill landed while the load still ran; false when the load ended by itself first.
+template <class Ready> bool killLoadWhen(const fs::path& dump, const Ready& ready) {
     const pid_t child = fork();
-    ASSERT_GE(child, 0);
+    if (child < 0)
+        return false;
     if (child == 0) {
         const std::string command = commandLine({"load", dump.string()}, "/dev/null");
         execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    // The moment the store has its name, the load is killed.
-    for (int i = 0; i < 60000 && !fs::exists(store); ++i)
-        usleep(500);
-    kill(child, SIGKILL);
     int status = 0;
+    for (int i = 0; i < 600000 && !ready(); ++i) {
+        if (waitpid(child, &status, WNOHANG) == child)
+            return false;
+        usleep(100);
+    }
+    kill(child, SIGKILL);
     waitpid(child, &status, 0);
-    ASSERT_TRUE(fs::exists(store)) << "the load did not get as far as naming its store";
-    auto opened = sky::farm::openFarmStore({"sqlite", store});
-    ASSERT_TRUE(opened) << opened.status().toString();
-    auto apps = (*opened)->applications(sky::farm::IconLoading::Skip);
-    ASSERT_TRUE(apps) << apps.status().toString();
-    EXPECT_EQ(apps->size(), 3000u) << "a store appeared before its farm was in it";
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+// The store's files (its database, journal, and the temporary one it is built under), removed.
+void removeStoreFiles(const std::string& store) {
+    const fs::path path(store);
+    for (const auto& entry : fs::directory_iterator(path.parent_path()))
+        if (entry.path().filename().string().starts_with(path.filename().string()))
+            fs::remove(entry.path());
+}
+
+} // namespace
+
+// The store is built under a temporary name and appears with the whole farm in it: a load killed
+// at any moment leaves no farm or all of it. It is killed while it builds the store, and again
+// the moment the store has its name; each kill must land while the load still runs (a load that
+// ends before its kill is tried again, up to 20 times, then the test says it could not).
+TEST(Qvfarm, ALoadKilledPartWayLeavesNoEmptyFarm) {
+    const fs::path dump = sky::machine::root() / "large.json";
+    std::ofstream(dump) << largeDump("Large", 3000);
+    const std::string store = sky::farm::farmStoreOnMachine("Large").path;
+    const auto applicationsInStore = [&]() -> std::size_t {
+        auto opened = sky::farm::openFarmStore({"sqlite", store});
+        EXPECT_TRUE(opened) << opened.status().toString();
+        if (!opened)
+            return 0;
+        auto apps = (*opened)->applications(sky::farm::IconLoading::Skip);
+        EXPECT_TRUE(apps) << apps.status().toString();
+        return apps ? apps->size() : 0;
+    };
+    const std::string temporaryPrefix = fs::path(store).filename().string() + ".new-";
+    const auto building = [&] {
+        for (const auto& entry : fs::directory_iterator(fs::path(store).parent_path()))
+            if (entry.path().filename().string().starts_with(temporaryPrefix))
+                return true;
+        return false;
+    };
+
+    // While the store is being built: the kill leaves no store under its name.
+    bool killedWhileBuilding = false;
+    for (int attempt = 0; attempt < 20 && !killedWhileBuilding; ++attempt) {
+        fs::create_directories(fs::path(store).parent_path());
+        removeStoreFiles(store);
+        const bool landed = killLoadWhen(dump, building);
+        killedWhileBuilding = landed && !fs::exists(store);
+        if (fs::exists(store)) {
+            EXPECT_EQ(applicationsInStore(), 3000u) << "a store appeared before its farm was in it";
+        }
+    }
+    ASSERT_TRUE(killedWhileBuilding)
+        << "could not kill the load while it built its store: it ended first 20 times";
+
+    // The moment the store has its name: the farm is all there.
+    bool killedWhenNamed = false;
+    for (int attempt = 0; attempt < 20 && !killedWhenNamed; ++attempt) {
+        removeStoreFiles(store);
+        killedWhenNamed = killLoadWhen(dump, [&] { return fs::exists(store); });
+        ASSERT_TRUE(fs::exists(store)) << "the load did not get as far as naming its store";
+        EXPECT_EQ(applicationsInStore(), 3000u) << "a store appeared before its farm was in it";
+    }
+    EXPECT_TRUE(killedWhenNamed)
+        << "could not kill the load once its store had its name: it ended first 20 times";
 }
 
 TEST(Qvfarm, ParallelLoadsOfOneNewFarmAllSucceed) {
