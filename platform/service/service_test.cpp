@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -619,4 +620,19 @@ TEST(ManagerInTheForeground, RunsOnlyAsTheMachinesOwner) {
               std::string::npos)
         << run.out;
     EXPECT_FALSE(fs::exists(sky::services::managerSocket(sky::machine::root())));
+}
+
+TEST(ManagerSocket, AMachineDeeperThanASocketAddressHoldsIsServed) {
+    const fs::path deep = sky::machine::root() / std::string(60, 'd') / std::string(60, 'e');
+    fs::create_directories(deep);
+    const std::string previous = std::getenv("SKYLOOM_MACHINE");
+    setenv("SKYLOOM_MACHINE", deep.c_str(), 1);
+    EXPECT_GT(sky::services::managerSocket(deep).string().size(), 108u);
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    EXPECT_NE(scm, nullptr) << GetLastError();
+    EXPECT_TRUE(fs::exists(sky::services::managerSocket(deep)));
+    if (scm)
+        CloseServiceHandle(scm);
+    EXPECT_EQ(sky::services::shutdownServices(), static_cast<DWORD>(ERROR_SUCCESS));
+    setenv("SKYLOOM_MACHINE", previous.c_str(), 1);
 }
