@@ -44,6 +44,7 @@
 #include "shell/message_box.h"
 #include "shell/qt_test_app.h"
 #include "shell/screenshots.h"
+#include "sky/accounts.h"
 #include "sky/messagebox.h"
 #include "sky/program_run.h"
 #include "sky/scoped_state.h"
@@ -379,25 +380,24 @@ TEST_F(InstalledSystemTest, TheAdministratorCheckAnswersForTheCallingUserNotTheS
     EXPECT_EQ(line.substr(0, 6), "Uid:\t0") << line;
     ASSERT_EQ(geteuid(), 0u) << "a client runs as a second account: the test needs root";
 
-    // A second local account, an unused uid, made a user of the machine: it owns the machine's
-    // folder (and the files a program of the machine opens).
-    uid_t other = 41000;
-    while (getpwuid(other))
-        ++other;
-    auto chownAll = [&](uid_t uid) {
-        EXPECT_EQ(lchown(service_.root.c_str(), uid, uid), 0);
+    // A second local account, an unused uid, made a user of the machine: the machine's group is
+    // made its own.
+    const uid_t other = sky::testing::unusedAccount(41000);
+    auto groupAll = [&](gid_t group) {
+        EXPECT_EQ(lchown(service_.root.c_str(), static_cast<uid_t>(-1), group), 0);
         for (const auto& entry : fs::recursive_directory_iterator(service_.root))
-            EXPECT_EQ(lchown(entry.path().c_str(), uid, uid), 0) << entry.path();
+            EXPECT_EQ(lchown(entry.path().c_str(), static_cast<uid_t>(-1), group), 0)
+                << entry.path();
     };
     ProgramRun refused, admitted;
     {
-        // The machine is root's again afterwards, whatever the outcome: the other tests use it.
-        const sky::testing::ScopedUndo giveBack([&] { chownAll(0); });
-        chownAll(other);
+        // The machine's group is root's again afterwards, whatever the outcome: the other tests
+        // use the machine.
+        const sky::testing::ScopedUndo giveBack([&] { groupAll(0); });
+        groupAll(static_cast<gid_t>(other));
         ASSERT_EQ(chown(work_.c_str(), other, other), 0);
-        const std::string as = "HOME=" + quoted(work_.string()) +
-                               " setpriv --reuid=" + std::to_string(other) +
-                               " --regid=" + std::to_string(other) + " --clear-groups ";
+        const std::string as = "HOME=" + quoted(work_.string()) + " " +
+                               sky::testing::runAs(other, static_cast<gid_t>(other));
         refused = service_.admin("view farm", work_, as);
         admitted = service_.admin("view farm", work_);
     }

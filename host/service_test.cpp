@@ -151,3 +151,15 @@ TEST_F(QVComService, RunsTheRealObjectModelModule) {
     ASSERT_TRUE(waitFor(SERVICE_STOPPED));
     EXPECT_EQ(status().dwWin32ExitCode, 0u);
 }
+
+TEST_F(QVComService, AServiceThatCannotMakeItsSocketStopsWithACodeNotAnAbort) {
+    // The folder of the object servers' sockets is not a folder: the real module cannot publish.
+    installObjectModel(sky::testing::buildBin() / "qvcomsrv.dll");
+    std::ofstream(sky::machine::runtimeFolder() / "com") << "not a folder";
+    ASSERT_TRUE(StartServiceW(service_, 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(waitFor(SERVICE_STOPPED));
+    // Its own report of why, not the manager's "terminated unexpectedly" (1067).
+    EXPECT_EQ(status().dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(status().dwServiceSpecificExitCode,
+              static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)));
+}

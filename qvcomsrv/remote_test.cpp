@@ -14,6 +14,7 @@
 #include <optional>
 #include <thread>
 
+#include "sky/accounts.h"
 #include "sky/machine.h"
 #include "sky/program_run.h"
 #include "sky/remote.h"
@@ -366,16 +367,11 @@ TEST_F(RemoteObjectModelTest, ReferencesHeldAcrossTheBoundaryAreReleased) {
     EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK);
 }
 
-// A local account that is not this process's, made a user of the machine (it owns the machine
-// directory). Switching accounts takes root.
+// A local account that is not this process's, made a user of the machine: the machine's group is
+// made its own. Switching accounts takes root.
 uid_t giveMachineToAnotherAccount() {
-    uid_t other = 40000;
-    while (getpwuid(other))
-        ++other;
-    const auto root = sky::machine::root();
-    EXPECT_EQ(lchown(root.c_str(), other, other), 0);
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-        EXPECT_EQ(lchown(entry.path().c_str(), other, other), 0) << entry.path();
+    const uid_t other = sky::testing::unusedAccount(40000);
+    EXPECT_TRUE(sky::testing::giveMachineGroup(static_cast<gid_t>(other)));
     return other;
 }
 
@@ -385,8 +381,7 @@ std::string administratorCheck(std::optional<uid_t> as = std::nullopt) {
         (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
     std::string command = probe + " admin 2>&1";
     if (as)
-        command = "setpriv --reuid=" + std::to_string(*as) + " --regid=" + std::to_string(*as) +
-                  " --clear-groups " + command;
+        command = sky::testing::runAs(*as, static_cast<gid_t>(*as)) + command;
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     char buffer[256];
@@ -401,7 +396,7 @@ TEST_F(RemoteObjectModelTest, TheAdministratorCheckAnswersForTheCallingUserNotTh
     // The farm names this process's user, who also runs the server, as its administrator.
     EXPECT_EQ(administratorCheck(), "administrator 1\n");
 
-    // A second local account, made a user of the machine (it owns the machine directory), asks
+    // A second local account, made a user of the machine (a member of its group), asks
     // the same server. Switching accounts takes root; without it the test cannot show this.
     ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
     uid_t other = 0;
@@ -436,8 +431,7 @@ TEST_F(RemoteObjectModelTest, TwoAdministratorsAtOnceEachGetTheirOwnAuditEntries
     ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
     const std::string probe =
         (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
-    const std::string asOther = "setpriv --reuid=" + std::to_string(other) +
-                                " --regid=" + std::to_string(other) + " --clear-groups ";
+    const std::string asOther = sky::testing::runAs(other, static_cast<gid_t>(other));
     const auto runs = sky::testing::runCommandsTogether(
         {probe + " publish Applications/Office/Word BETA 2>&1",
          asOther + probe + " publish Applications/Notepad GAMMA 2>&1"});

@@ -14,6 +14,9 @@
 #include "class_registry.h"
 #include "servers.h"
 #include "service_start.h"
+#include "sky/com_object.h"
+#include "sky/services.h"
+#include "sky/text.h"
 
 namespace sky::automation {
 
@@ -57,8 +60,15 @@ HRESULT getLocalServerClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     HRESULT hr = sky::remote::getRemoteClassObject(clsid, riid, ppv);
     if (hr != REGDB_E_CLASSNOTREG)
         return hr;
-    if (server.service.empty() || !startService(server.service, server.parameters))
+    if (server.service.empty())
         return CO_E_SERVER_EXEC_FAILURE;
+    if (!startService(server.service, server.parameters)) {
+        // The service manager could not be reached (a user who may not start it, a name held by
+        // someone else): the failure says why, and how the owner starts it.
+        if (const std::string why = sky::services::lastProblem(); !why.empty())
+            return sky::setError(CO_E_SERVER_EXEC_FAILURE, sky::widen(why));
+        return CO_E_SERVER_EXEC_FAILURE;
+    }
     const auto deadline = std::chrono::steady_clock::now() + classObjectWait;
     while (std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(pollInterval);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "folder_index.h"
+#include "machine_access.h"
 #include "sky/text.h"
 
 namespace fs = std::filesystem;
@@ -110,6 +111,7 @@ fs::path root() {
     if (dir.is_relative())
         dir = fs::absolute(dir, ec).lexically_normal();
     fs::create_directories(dir / "drive_c", ec);
+    detail::secureMachine(dir);
     return dir;
 }
 

@@ -157,7 +157,9 @@ LONG Hive::build(const std::filesystem::path& file, std::string& problem) {
                   std::strerror(errno) + ")";
         return ERROR_REGISTRY_IO_FAILED;
     }
-    fchmod(fd, 0644); // as SQLite creates files; mkstemp makes them private
+    // The machine's users read the hive (HKLM, HKCR); only the owner writes it, and strangers
+    // read nothing of it (the machine folder keeps them out too).
+    fchmod(fd, 0640);
     close(fd);
     LONG status = ERROR_SUCCESS;
     {

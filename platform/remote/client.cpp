@@ -17,7 +17,9 @@
 
 #include "mailbox.h"
 #include "sky/com_ptr.h"
+#include "sky/machine.h"
 #include "sky/remote.h"
+#include "sky/services.h"
 #include "sky/text.h"
 
 namespace sky::remote {
@@ -141,14 +143,8 @@ HRESULT readError(Reader& in) {
     return in.ok() ? S_OK : badStubData;
 }
 
-// A server of another major version of the wire format: the two cannot understand each other's
-// messages. The failure says which versions met.
-HRESULT refusedForVersion(const Hello& answer) {
-    const std::string text = "The object server speaks version " + std::to_string(answer.major) +
-                             "." + std::to_string(answer.minor) +
-                             " of the calls between processes; this program speaks version " +
-                             std::to_string(wireMajor) + "." + std::to_string(wireMinor) +
-                             ". Install the same version of both.";
+// A failure of the connection whose description says what happened.
+HRESULT failedWithDescription(HRESULT hr, const std::string& text) {
     sky::ComPtr<ICreateErrorInfo> create;
     if (SUCCEEDED(CreateErrorInfo(create.put()))) {
         create->SetGUID(GUID{});
@@ -157,25 +153,42 @@ HRESULT refusedForVersion(const Hello& answer) {
         if (auto info = create.tryAs<IErrorInfo>())
             SetErrorInfo(0, info.get());
     }
-    return otherWireVersion;
+    return hr;
+}
+
+// A server of another major version of the wire format: the two cannot understand each other's
+// messages. The failure says which versions met.
+HRESULT refusedForVersion(const Hello& answer) {
+    return failedWithDescription(
+        otherWireVersion, "The object server speaks version " + std::to_string(answer.major) + "." +
+                              std::to_string(answer.minor) +
+                              " of the calls between processes; this program speaks version " +
+                              std::to_string(wireMajor) + "." + std::to_string(wireMinor) +
+                              ". Install the same version of both.");
 }
 
 std::shared_ptr<Connection> Connection::open(const std::filesystem::path& directory,
                                              const std::string& name, HRESULT& hr) {
     hr = REGDB_E_CLASSNOTREG;
-    sockaddr_un address{};
-    int dirFd = -1;
-    if (!socketAddress(directory, name, address, dirFd))
-        return nullptr;
     auto c = std::make_shared<Connection>();
-    c->socket_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool connected =
-        c->socket_ >= 0 &&
-        connect(c->socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    if (dirFd >= 0)
-        close(dirFd);
-    if (!connected)
+    c->socket_ = sky::services::connectTo(directory, name);
+    if (c->socket_ < 0) {
+        if (errno == EACCES || errno == EPERM)
+            hr = E_ACCESSDENIED;
         return nullptr;
+    }
+    // Only the machine's owner may serve here (the folder is the owner's alone): a peer of any
+    // other account could only have taken the name, and is told nothing.
+    sky::services::Peer peer;
+    const uid_t owner = sky::machine::owner();
+    if (!sky::services::peerOf(c->socket_, peer) || peer.uid != owner) {
+        hr = failedWithDescription(
+            HRESULT_FROM_WIN32(ERROR_WRONG_TARGET_NAME),
+            "The object server at " + (directory / name).string() + " runs as " +
+                sky::services::accountName(peer.uid) + ", not as the machine's owner (" +
+                sky::services::accountName(owner) + "): nothing was sent to it.");
+        return nullptr;
+    }
     const Hello hello{wireMagic, wireMajor, wireMinor, S_OK, 0};
     Hello answer{};
     int memory = -1;
@@ -721,7 +734,7 @@ HRESULT getRemoteClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     char target[256] = {};
     const ssize_t n = readlink((directory / guidName(clsid)).c_str(), target, sizeof target - 1);
     if (n <= 0)
-        return REGDB_E_CLASSNOTREG;
+        return errno == EACCES ? E_ACCESSDENIED : REGDB_E_CLASSNOTREG;
     const std::string endpoint = (directory / std::string(target, static_cast<size_t>(n))).string();
     std::shared_ptr<Connection> c;
     HRESULT hr = S_OK;

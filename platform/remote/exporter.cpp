@@ -31,6 +31,7 @@
 #include "sky/machine.h"
 #include "sky/remote.h"
 #include "sky/services.h"
+#include "sky/syserror.h"
 #include "sky/text.h"
 #include "win/oleauto.h"
 
@@ -58,10 +59,14 @@ std::u16string userName(unsigned uid) {
     return sky::widen(std::to_string(uid));
 }
 
-// The users who may call: the machine's users (as for its service manager) and the account
-// the server itself runs as.
-bool machineUser(unsigned uid) {
-    return uid == geteuid() || sky::services::mayUseMachine(uid);
+// The users who may call: the machine's users (as for its service manager: its owner and the
+// members of its group, by the peer's own groups) and the account the server itself runs as.
+bool machineUser(int socket, unsigned& uid) {
+    sky::services::Peer peer;
+    if (!sky::services::peerOf(socket, peer))
+        return false;
+    uid = peer.uid;
+    return peer.uid == geteuid() || sky::services::mayUseMachine(peer);
 }
 
 // An object a client holds references on.
@@ -603,24 +608,11 @@ Exporter* Exporter::start(HRESULT& hr) {
     std::unique_ptr<Exporter> e(new Exporter);
     e->directory_ = endpointDirectory();
     e->socketName_ = "process-" + std::to_string(getpid()) + ".sock";
-    sockaddr_un address{};
-    int dirFd = -1;
-    hr = E_FAIL;
-    if (!socketAddress(e->directory_, e->socketName_, address, dirFd))
-        return nullptr;
-    unlink((e->directory_ / e->socketName_).c_str());
-    e->listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const mode_t mask = umask(0);
-    const bool bound =
-        e->listener_ >= 0 &&
-        bind(e->listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    umask(mask);
-    if (dirFd >= 0)
-        close(dirFd);
-    if (!bound || ::listen(e->listener_, 64) != 0) {
-        hr = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-        if (e->listener_ >= 0)
-            close(e->listener_);
+    // Made in the folder only the machine's owner writes; a server that cannot make it (not the
+    // owner, or no folder) fails with the system's reason, and ends cleanly.
+    e->listener_ = sky::services::listenAt(e->directory_, e->socketName_);
+    if (e->listener_ < 0) {
+        hr = HRESULT_FROM_WIN32(sky::win32ErrorFromErrno(errno));
         return nullptr;
     }
     e->stopFd_ = eventfd(0, EFD_CLOEXEC);
@@ -631,16 +623,23 @@ Exporter* Exporter::start(HRESULT& hr) {
 }
 
 Exporter::~Exporter() {
+    // An exporter that failed half-way through its start has no threads, and may have no
+    // listener or event: only what was made is undone.
     stopping_ = true;
     const std::uint64_t one = 1;
-    if (write(stopFd_, &one, sizeof one) < 0) {
+    if (stopFd_ >= 0 && write(stopFd_, &one, sizeof one) < 0) {
     }
     changed();
-    listenThread_.join();
-    apartmentThread_.join();
-    close(listener_);
-    close(stopFd_);
-    removeEndpoint();
+    if (listenThread_.joinable())
+        listenThread_.join();
+    if (apartmentThread_.joinable())
+        apartmentThread_.join();
+    if (listener_ >= 0) {
+        close(listener_);
+        removeEndpoint();
+    }
+    if (stopFd_ >= 0)
+        close(stopFd_);
 }
 
 void Exporter::accept() {
@@ -651,7 +650,7 @@ void Exporter::accept() {
     c->socket = fd;
     unsigned uid = 0;
     // Who calls is known before anything is read from the caller.
-    if (!peerUser(fd, uid) || !machineUser(uid)) {
+    if (!machineUser(fd, uid)) {
         Hello answer{wireMagic, wireMajor, wireMinor, E_ACCESSDENIED, mailboxCapacity};
         sendHello(fd, answer, -1);
         return; // the connection closes with c

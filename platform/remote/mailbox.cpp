@@ -88,13 +88,9 @@ void futexWaitAny(std::span<std::atomic<std::uint32_t>* const> words,
 }
 
 std::filesystem::path endpointDirectory() {
-    const std::filesystem::path run = sky::machine::root() / "run";
-    const std::filesystem::path com = run / "com";
-    // Other users of the machine pass through to the sockets; who may call is decided by the
-    // peer's credentials when it connects.
-    mkdir(run.c_str(), 0755);
-    mkdir(com.c_str(), 0755);
-    return com;
+    // Written by the machine's owner alone, entered by the machine's users; who may call is
+    // decided again by the peer's credentials when it connects.
+    return sky::machine::runtimeFolder("com");
 }
 
 bool socketAddress(const std::filesystem::path& directory, const std::string& name,

@@ -163,7 +163,8 @@ private:
     Clock::time_point holdUntil_{};
 };
 
-// The folder of the machine's object endpoints: <machine>/run/com, created as needed.
+// The folder of the machine's object endpoints: <machine>/run/com, made as needed by the
+// machine's owner, who alone writes it (sky::machine::runtimeFolder).
 std::filesystem::path endpointDirectory();
 
 // A socket address for `name` in `directory`. A path that does not fit the 108 bytes of a socket

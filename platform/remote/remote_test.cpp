@@ -2,6 +2,7 @@
 // CLSCTX_LOCAL_SERVER and reached through its endpoint, as another process reaches it (the same
 // socket, shared memory and apartment thread), and what the server does with messages that
 // break the wire format.
+#include <grp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -17,12 +19,14 @@
 
 #include "client.h"
 #include "mailbox.h"
+#include "sky/accounts.h"
 #include "sky/automation.h"
 #include "sky/com_object.h"
 #include "sky/machine.h"
 #include "sky/remote.h"
 #include "sky/scoped_state.h"
 #include "sky/temp_machine.h"
+#include "sky/text.h"
 #include "win/com_security.h"
 #include "win/environment.h"
 
@@ -192,23 +196,80 @@ TEST_F(RemoteTest, TheServedObjectSeesTheCallingUserWhenItImpersonates) {
 }
 
 TEST_F(RemoteTest, AUserWhoIsNotAUserOfTheMachineIsRefused) {
-    // Another account may reach the socket, but is not the machine's owner, root or the server's
-    // own user. Switching accounts takes root.
+    // A stranger reaches nothing of the machine: its folder is closed to others.
     ASSERT_EQ(geteuid(), 0u) << "this test calls as a second account and needs root";
-    ASSERT_EQ(chmod(sky::machine::root().c_str(), 0755), 0);
+    const uid_t stranger = sky::testing::unusedAccount(40001);
+    auto callAs = [&](uid_t user) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)
+                _exit(99);
+            ComPtr<IClassFactory> factory;
+            const HRESULT hr =
+                getRemoteClassObject(clsidEcho, IID_IClassFactory, factory.putVoid());
+            _exit(hr == E_ACCESSDENIED ? 0 : 1);
+        }
+        int status = -1;
+        EXPECT_EQ(waitpid(child, &status, 0), child);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(callAs(stranger), 0);
+    // With every folder on the way opened to it, the server itself refuses it by its credentials.
+    const std::filesystem::path root = sky::machine::root();
+    for (const auto& folder : {root, root / "run", root / "run" / "com"})
+        ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    EXPECT_EQ(callAs(stranger), 0);
+    // The server goes on serving its users.
+    EXPECT_TRUE(remoteEcho());
+}
+
+TEST_F(RemoteTest, AClientSaysNothingToAnObjectServerThatIsNotTheMachinesOwner) {
+    // The machine now belongs to another account; the server (this process) still serves its
+    // endpoint there. A client of the owner's finds the server of the wrong account and fails
+    // before it greets, with a description that says so.
+    ASSERT_EQ(geteuid(), 0u) << "this test calls as a second account and needs root";
+    const uid_t owner = sky::testing::unusedAccount(40100);
+    ASSERT_TRUE(sky::testing::giveMachineTo(owner));
     const pid_t child = fork();
     if (child == 0) {
-        if (setgid(40001) != 0 || setuid(40001) != 0)
-            _exit(2);
+        if (setgroups(0, nullptr) != 0 || setgid(owner) != 0 || setuid(owner) != 0)
+            _exit(99);
         ComPtr<IClassFactory> factory;
         const HRESULT hr = getRemoteClassObject(clsidEcho, IID_IClassFactory, factory.putVoid());
-        _exit(hr == E_ACCESSDENIED ? 0 : 1);
+        ComPtr<IErrorInfo> info;
+        BSTR description = nullptr;
+        const bool described = GetErrorInfo(0, info.put()) == S_OK && info &&
+                               info->GetDescription(&description) == S_OK && description &&
+                               sky::narrow(description)
+                                       .find("runs as root, not as the "
+                                             "machine's owner") != std::string::npos;
+        SysFreeString(description);
+        _exit(hr == HRESULT_FROM_WIN32(ERROR_WRONG_TARGET_NAME) && described ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
+    sky::testing::giveMachineTo(0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    // The server goes on serving its users.
     EXPECT_TRUE(remoteEcho());
+}
+
+TEST(RemoteEndpoint, AServerThatCannotMakeItsSocketFailsWithACodeAndGoesOn) {
+    // The endpoints' folder is not a folder: the socket cannot be made.
+    const std::filesystem::path run = sky::machine::runtimeFolder();
+    std::ofstream(run / "com") << "not a folder";
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    auto factory = makeObject<ClassFactory>(&newEcho);
+    DWORD cookie = 0;
+    EXPECT_EQ(CoRegisterClassObject(clsidEcho, factory.get(), CLSCTX_LOCAL_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    // Once it can, the same process publishes.
+    std::filesystem::remove(run / "com");
+    EXPECT_EQ(CoRegisterClassObject(clsidEcho, factory.get(), CLSCTX_LOCAL_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+    CoUninitialize();
 }
 
 // A connection to the endpoint that publishes Echo, with nothing said on it yet.

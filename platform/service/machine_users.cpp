@@ -1,67 +1,129 @@
 // Who may use the machine's channels, and where the machine's service manager listens.
 #include <dlfcn.h>
+#include <grp.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <vector>
+#include <algorithm>
+#include <cerrno>
 
-#include "service_key.h"
+#include "../remote/mailbox.h"
 #include "sky/machine.h"
 #include "sky/services.h"
-#include "sky/text.h"
-#include "win/registry.h"
 
 namespace sky::services {
 
+bool peerOf(int socket, Peer& peer) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+        return false;
+    peer.pid = credentials.pid;
+    peer.uid = credentials.uid;
+    peer.gid = credentials.gid;
+    peer.groups.assign(64, 0);
+    size = static_cast<socklen_t>(peer.groups.size() * sizeof(gid_t));
+    if (getsockopt(socket, SOL_SOCKET, SO_PEERGROUPS, peer.groups.data(), &size) != 0) {
+        if (errno != ERANGE)
+            return false;
+        peer.groups.assign(size / sizeof(gid_t), 0);
+        if (getsockopt(socket, SOL_SOCKET, SO_PEERGROUPS, peer.groups.data(), &size) != 0)
+            return false;
+    }
+    peer.groups.resize(size / sizeof(gid_t));
+    return true;
+}
+
+bool mayUseMachine(const Peer& peer) {
+    if (peer.uid == machine::owner())
+        return true;
+    const gid_t group = machine::group();
+    return group != static_cast<gid_t>(-1) &&
+           (peer.gid == group ||
+            std::find(peer.groups.begin(), peer.groups.end(), group) != peer.groups.end());
+}
+
+bool mayUseMachine(uid_t account) {
+    if (account == machine::owner())
+        return true;
+    const gid_t group = machine::group();
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (group == static_cast<gid_t>(-1) ||
+        getpwuid_r(account, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return false;
+    if (found->pw_gid == group)
+        return true;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count));
+        if (getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0)
+            return false;
+    }
+    groups.resize(static_cast<std::size_t>(count));
+    return std::find(groups.begin(), groups.end(), group) != groups.end();
+}
+
+std::string accountName(uid_t account) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(account, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->pw_name;
+    return std::to_string(account);
+}
+
+std::filesystem::path managerSocket(const std::filesystem::path& machineDirectory) {
+    return machineDirectory / "run" / "skyscm.sock";
+}
+
 namespace {
 
-std::u16string accountName(uid_t account) {
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (getpwuid_r(account, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-        return {};
-    return widen(found->pw_name);
+// A socket file's address, through /proc/self/fd when the path is too long; the descriptor of
+// the folder (or -1) is closed once the call has been made.
+template <class Call>
+int atSocketFile(const std::filesystem::path& folder, const std::string& name, Call call) {
+    sockaddr_un address{};
+    int folderFd = -1;
+    if (!remote::socketAddress(folder, name, address, folderFd)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool done = fd >= 0 && call(fd, address);
+    const int error = errno;
+    if (folderFd >= 0)
+        close(folderFd);
+    if (!done && fd >= 0)
+        close(fd);
+    errno = error;
+    return done ? fd : -1;
 }
 
 } // namespace
 
-bool mayUseMachine(uid_t account) {
-    struct stat info {};
-    if (stat(machine::root().c_str(), &info) == 0 && info.st_uid == account)
-        return true;
-    const std::u16string name = accountName(account);
-    if (name.empty())
-        return false;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, machineUsersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    const std::u16string users = detail::readText(key, machineUsersValue);
-    RegCloseKey(key);
-    for (const std::u16string& user : splitMultiString(users)) {
-        if (equalNoCase(user, name))
-            return true;
-    }
-    return false;
+int listenAt(const std::filesystem::path& folder, const std::string& name) {
+    return atSocketFile(folder, name, [&](int fd, const sockaddr_un& address) {
+        unlink(address.sun_path);
+        // Owner and group may connect; the folder keeps everyone else away.
+        return bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+               chmod(address.sun_path, 0660) == 0 && listen(fd, 64) == 0;
+    });
 }
 
-std::string managerSocketName(const std::filesystem::path& machineDirectory) {
-    std::error_code ec;
-    std::filesystem::path canonical = std::filesystem::weakly_canonical(machineDirectory, ec);
-    if (ec)
-        canonical = machineDirectory;
-    // FNV-1a: the same name in every process, whatever the library's build.
-    std::uint64_t hash = 0xcbf29ce484222325ull;
-    for (unsigned char c : canonical.string()) {
-        hash ^= c;
-        hash *= 0x100000001b3ull;
-    }
-    char name[64];
-    std::snprintf(name, sizeof name, "skyloom/services/%016llx",
-                  static_cast<unsigned long long>(hash));
-    return name;
+int connectTo(const std::filesystem::path& folder, const std::string& name) {
+    return atSocketFile(folder, name, [](int fd, const sockaddr_un& address) {
+        int result;
+        do
+            result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        while (result != 0 && errno == EINTR);
+        return result == 0;
+    });
 }
 
 std::filesystem::path managerProgram() {

@@ -51,17 +51,11 @@ private:
     std::mutex mutex_;
 };
 
-int connectTo(const std::string& name) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_un address;
-    const socklen_t length = abstractAddress(name, address);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+thread_local std::string problem;
+
+DWORD failWithProblem(DWORD error, std::string text) {
+    problem = std::move(text);
+    return error;
 }
 
 // Starts the manager program for this machine. It puts itself in the background at once (the
@@ -80,26 +74,82 @@ bool startManager(const std::filesystem::path& machineDirectory) {
     return true;
 }
 
-// Connects to the machine's manager, starting it when nobody listens, and greets it. The greeting
-// proves the manager has taken the connection: one that was ending just then is left for a new one.
+// How the owner keeps the machine's manager running, for the error that a user who may not
+// start it gets.
+std::string howTheOwnerStartsIt(const std::filesystem::path& machine, uid_t owner) {
+    return "The service manager of the machine " + machine.string() +
+           " is not running, and only the machine's owner (" + accountName(owner) +
+           ") starts it. The owner keeps it running with \"" + managerProgram().string() +
+           " --foreground " + machine.string() +
+           "\" (or its systemd unit, see docs/installation.md); any service call of the "
+           "owner's (\"sc query QVCom\") also starts it until it is idle.";
+}
+
+// Connects to the machine's manager, and greets it once the peer has shown to be the machine's
+// owner: nothing is said to anybody else, who could only be squatting on the name (its folder is
+// the owner's alone). Where nobody listens, a process of the owner starts the manager; anybody
+// else fails at once, told how the owner starts it. The greeting proves the manager has taken
+// the connection: one that was ending just then is left for a new one. Every retry waits a little
+// longer, up to 100 ms, and all of them end after 20 s.
 DWORD connectToManager(std::shared_ptr<Connection>& connection) {
+    problem.clear();
     const std::filesystem::path machineDirectory = machine::root();
-    const std::string name = managerSocketName(machineDirectory);
+    const std::filesystem::path socketFile = managerSocket(machineDirectory);
+    const uid_t owner = machine::owner();
+    const bool mayStart = geteuid() == owner;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    bool started = false;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const int fd = connectTo(name);
+    auto pause = std::chrono::milliseconds(5);
+    auto lastStart = std::chrono::steady_clock::time_point{};
+    int unanswered = 0;
+    for (;; std::this_thread::sleep_for(pause),
+            pause = std::min(pause * 2, std::chrono::milliseconds(100))) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return failWithProblem(RPC_S_SERVER_UNAVAILABLE, "The service manager of the machine " +
+                                                                 machineDirectory.string() +
+                                                                 " did not answer within 20 s.");
+        const int fd =
+            sky::services::connectTo(socketFile.parent_path(), socketFile.filename().string());
         if (fd < 0) {
-            if (!started && !startManager(machineDirectory))
-                return RPC_S_SERVER_UNAVAILABLE;
-            started = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            const int error = errno;
+            if (error == EACCES || error == EPERM)
+                return failWithProblem(ERROR_ACCESS_DENIED, "This account (" +
+                                                                accountName(geteuid()) +
+                                                                ") is not a user of the machine " +
+                                                                machineDirectory.string() + ".");
+            // Nobody listens (yet). A manager just started takes a moment to bind; one that was
+            // found ending has released the name by the next try.
+            if (!mayStart)
+                return failWithProblem(RPC_S_SERVER_UNAVAILABLE,
+                                       howTheOwnerStartsIt(machineDirectory, owner));
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastStart >= std::chrono::milliseconds(500)) {
+                if (!startManager(machineDirectory))
+                    return failWithProblem(RPC_S_SERVER_UNAVAILABLE, "The service manager " +
+                                                                         managerProgram().string() +
+                                                                         " cannot be started.");
+                lastStart = now;
+                pause = std::chrono::milliseconds(5);
+            }
             continue;
         }
         auto candidate = std::make_shared<Connection>(fd);
+        Peer peer;
+        if (!peerOf(fd, peer) || peer.uid != owner)
+            return failWithProblem(
+                ERROR_WRONG_TARGET_NAME,
+                "The service manager's socket " + socketFile.string() + " is held by " +
+                    (peer.uid == static_cast<uid_t>(-1) ? std::string("an unknown account")
+                                                        : "the account " + accountName(peer.uid)) +
+                    ", not by the machine's owner (" + accountName(owner) +
+                    "): nothing was sent to it.");
         const auto reply = candidate->ask(Writer(Request::Hello));
         if (!reply) {
-            started = false;
+            // A manager that was ending as it was reached: another try, a few at most.
+            if (++unanswered > 5)
+                return failWithProblem(RPC_S_SERVER_UNAVAILABLE,
+                                       "The service manager of the machine " +
+                                           machineDirectory.string() +
+                                           " ends every connection without answering.");
             continue;
         }
         Reader reader(*reply);
@@ -108,9 +158,12 @@ DWORD connectToManager(std::shared_ptr<Connection>& connection) {
             return RPC_S_SERVER_UNAVAILABLE;
         if (error == ERROR_SUCCESS)
             connection = std::move(candidate);
+        else if (error == ERROR_ACCESS_DENIED)
+            problem = "This account (" + accountName(geteuid()) +
+                      ") is not a user of the machine " + machineDirectory.string() +
+                      ": its users are its owner and the members of its group.";
         return error;
     }
-    return RPC_S_SERVER_UNAVAILABLE;
 }
 
 struct ScObject {
@@ -245,6 +298,10 @@ bool validServiceName(LPCWSTR name) {
 }
 
 } // namespace
+
+std::string lastProblem() {
+    return problem;
+}
 
 DWORD shutdownServices() {
     std::shared_ptr<Connection> connection;

@@ -1,16 +1,20 @@
 // The service manager with real processes: the manager program the first call starts, the probe
 // service program it runs, and the registry as the service database.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,7 +23,9 @@
 #include <gtest/gtest.h>
 
 #include "service_key.h"
+#include "sky/accounts.h"
 #include "sky/machine.h"
+#include "sky/program_run.h"
 #include "sky/services.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
@@ -462,25 +468,171 @@ TEST_F(Services, MachineRemovedAndMadeAgainEndsItsManager) {
     EXPECT_NE(static_cast<pid_t>(statusOf(rpcss).dwProcessId), first);
 }
 
-TEST(MachineUsers, OwnerAndListedAccountsOnly) {
-    struct stat info {};
-    ASSERT_EQ(stat(sky::machine::root().c_str(), &info), 0);
-    EXPECT_TRUE(sky::services::mayUseMachine(info.st_uid));
-    const uid_t nobody = 65534;
-    ASSERT_NE(info.st_uid, nobody);
-    EXPECT_FALSE(sky::services::mayUseMachine(nobody));
+TEST(MachineUsers, TheOwnerAndTheMembersOfTheMachinesGroup) {
+    using sky::services::Peer;
+    const uid_t owner = sky::machine::owner();
+    const gid_t group = sky::machine::group();
+    ASSERT_NE(owner, static_cast<uid_t>(-1));
+    EXPECT_TRUE(sky::services::mayUseMachine(owner));
+    EXPECT_TRUE(sky::services::mayUseMachine(Peer{1, owner, 54321, {}}));
+    // A process of the machine's group, as its own group or one of the others.
+    EXPECT_TRUE(sky::services::mayUseMachine(Peer{1, 54321, group, {}}));
+    EXPECT_TRUE(sky::services::mayUseMachine(Peer{1, 54321, 54321, {7, group}}));
+    EXPECT_FALSE(sky::services::mayUseMachine(Peer{1, 54321, 54321, {7, 8}}));
     EXPECT_FALSE(sky::services::mayUseMachine(54321)); // no such account
 
+    // The list of names the registry once kept admits nobody any more: the group does.
+    const uid_t nobody = 65534;
+    ASSERT_NE(owner, nobody);
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, sky::services::machineUsersKey, 0, nullptr, 0,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Vantor\\Skyloom", 0, nullptr, 0,
                               KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const std::u16string users(u"Somebody\0NOBODY\0\0", 17);
-    ASSERT_EQ(RegSetValueExW(key, sky::services::machineUsersValue, 0, REG_MULTI_SZ,
+    ASSERT_EQ(RegSetValueExW(key, u"MachineUsers", 0, REG_MULTI_SZ,
                              reinterpret_cast<const BYTE*>(users.data()),
                              static_cast<DWORD>(users.size() * 2)),
               ERROR_SUCCESS);
     RegCloseKey(key);
-    EXPECT_TRUE(sky::services::mayUseMachine(nobody));
-    EXPECT_FALSE(sky::services::mayUseMachine(54321));
+    EXPECT_FALSE(sky::services::mayUseMachine(nobody));
+}
+
+TEST(MachineFiles, StrangersReadNothingAndUsersWriteNothingOfTheOwners) {
+    // A machine as its owner leaves it: a hive, a farm store, the runtime folder.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Kept", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    const fs::path machine = sky::machine::root();
+    std::ofstream(machine / "farms" / "Demo.db") << "farm";
+    sky::machine::runtimeFolder("com");
+    auto mode = [](const fs::path& path) {
+        struct stat info {};
+        EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+        return info.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(machine), 02750u);
+    EXPECT_EQ(mode(machine / "registry.db"), 0640u);
+    EXPECT_EQ(mode(machine / "farms"), 0700u);
+    EXPECT_EQ(mode(machine / "run"), 02750u);
+    EXPECT_EQ(mode(machine / "run" / "com"), 02750u);
+
+    // Across the boundary, as other accounts: a user of the machine (of its group) reads the hive
+    // but writes nothing of the owner's; a stranger reads nothing at all.
+    ASSERT_EQ(geteuid(), 0u) << "the test runs commands as other accounts and needs root";
+    const uid_t user = sky::testing::unusedAccount(44000);
+    const uid_t stranger = sky::testing::unusedAccount(user + 1);
+    ASSERT_TRUE(sky::testing::giveMachineGroup(static_cast<gid_t>(user)));
+    auto as = [&](uid_t account, const std::string& command) {
+        return sky::testing::runCommand(sky::testing::runAs(account, static_cast<gid_t>(account)) +
+                                        "sh -c '" + command + "' 2>&1")
+            .exitCode;
+    };
+    const std::string m = machine.string();
+    EXPECT_EQ(as(user, "head -c 16 " + m + "/registry.db >/dev/null"), 0);
+    EXPECT_NE(as(user, "echo x >>" + m + "/registry.db"), 0);
+    EXPECT_NE(as(user, "cat " + m + "/farms/Demo.db"), 0);
+    EXPECT_NE(as(user, "ls " + m + "/farms"), 0);
+    EXPECT_NE(as(user, "touch " + m + "/run/com/x " + m + "/run/x " + m + "/x"), 0);
+    for (const char* entry : {"", "/registry.db", "/farms/Demo.db", "/run/com", "/drive_c"})
+        EXPECT_NE(as(stranger, "ls " + m + entry), 0) << entry;
+    EXPECT_NE(as(stranger, "cat " + m + "/registry.db"), 0);
+    sky::testing::giveMachineGroup(0);
+}
+
+TEST_F(Services, AServiceOfAnotherAccountIsNotStartedAsTheOwner) {
+    SC_HANDLE service = CreateServiceW(manager_, u"ElsewhereService", nullptr, SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                       SERVICE_ERROR_NORMAL, probeCommand().c_str(), nullptr,
+                                       nullptr, nullptr, u".\\someone-else", nullptr);
+    ASSERT_NE(service, nullptr) << GetLastError();
+    opened_.push_back(service);
+    EXPECT_FALSE(StartServiceW(service, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_LOGON_FAILED));
+    EXPECT_EQ(statusOf(service).dwCurrentState, SERVICE_STOPPED);
+}
+
+// skyscm kept running by its owner, as a terminal or a systemd unit runs it.
+TEST(ManagerInTheForeground, ServesUntilTerminatedThenStopsItsServicesAndEnds) {
+    const fs::path machine = sky::machine::root();
+    const std::string program = sky::services::managerProgram().string();
+    const fs::path errors = machine.parent_path() / (machine.filename().string() + "-skyscm");
+    const pid_t manager = fork();
+    if (manager == 0) {
+        const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        execl(program.c_str(), program.c_str(), "--foreground", machine.c_str(), nullptr);
+        _exit(127);
+    }
+    const fs::path socketFile = sky::services::managerSocket(machine);
+    for (int i = 0; i < 500 && !fs::exists(socketFile); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(fs::exists(socketFile));
+
+    // A second manager for the machine says so and ends.
+    const auto second =
+        sky::testing::runCommand("'" + program + "' --foreground '" + machine.string() + "' 2>&1");
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_NE(second.out.find("another manager serves the machine"), std::string::npos)
+        << second.out;
+
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(scm, nullptr) << GetLastError();
+    SC_HANDLE service =
+        CreateServiceW(scm, u"ProbeService", nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       probeCommand("--record \"" + recordPath().string() + "\"").c_str(), nullptr,
+                       nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr) << GetLastError();
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    CloseServiceHandle(service);
+    CloseServiceHandle(scm);
+    // Idle for longer than a manager started on demand would stay.
+    std::this_thread::sleep_for(6s);
+    ASSERT_TRUE(isRunning(manager));
+
+    ASSERT_EQ(kill(manager, SIGTERM), 0);
+    int status = -1;
+    ASSERT_EQ(waitpid(manager, &status, 0), manager);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto lines = recordLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), std::string("control 5")), lines.end());
+    EXPECT_FALSE(fs::exists(socketFile));
+    std::ifstream in(errors);
+    const std::string report((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(report.find("skyscm: serving the machine " + machine.string()), std::string::npos)
+        << report;
+    fs::remove(errors);
+}
+
+TEST(ManagerInTheForeground, RunsOnlyAsTheMachinesOwner) {
+    ASSERT_EQ(geteuid(), 0u) << "skyscm runs as another account here: the test needs root";
+    const uid_t user = sky::testing::unusedAccount(45000);
+    ASSERT_TRUE(sky::testing::giveMachineGroup(static_cast<gid_t>(user)));
+    const auto run =
+        sky::testing::runCommand(sky::testing::runAs(user, static_cast<gid_t>(user)) + "'" +
+                                 sky::services::managerProgram().string() + "' --foreground '" +
+                                 sky::machine::root().string() + "' 2>&1");
+    sky::testing::giveMachineGroup(0);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find("belongs to root; only its owner runs its service manager"),
+              std::string::npos)
+        << run.out;
+    EXPECT_FALSE(fs::exists(sky::services::managerSocket(sky::machine::root())));
+}
+
+TEST(ManagerSocket, AMachineDeeperThanASocketAddressHoldsIsServed) {
+    const fs::path deep = sky::machine::root() / std::string(60, 'd') / std::string(60, 'e');
+    fs::create_directories(deep);
+    const std::string previous = std::getenv("SKYLOOM_MACHINE");
+    setenv("SKYLOOM_MACHINE", deep.c_str(), 1);
+    EXPECT_GT(sky::services::managerSocket(deep).string().size(), 108u);
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    EXPECT_NE(scm, nullptr) << GetLastError();
+    EXPECT_TRUE(fs::exists(sky::services::managerSocket(deep)));
+    if (scm)
+        CloseServiceHandle(scm);
+    EXPECT_EQ(sky::services::shutdownServices(), static_cast<DWORD>(ERROR_SUCCESS));
+    setenv("SKYLOOM_MACHINE", previous.c_str(), 1);
 }

@@ -138,15 +138,6 @@ private:
     bool ok_ = true;
 };
 
-// The address of an abstract local socket (a name without a file) and its length.
-inline socklen_t abstractAddress(const std::string& name, sockaddr_un& address) {
-    address = sockaddr_un{};
-    address.sun_family = AF_UNIX;
-    const std::size_t size = std::min(name.size(), sizeof address.sun_path - 1);
-    std::memcpy(address.sun_path + 1, name.data(), size);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + size);
-}
-
 namespace detail {
 inline bool sendAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {

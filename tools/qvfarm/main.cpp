@@ -1,4 +1,7 @@
 // qvfarm: creates, fills, inspects and selects the farm stores of this machine.
+#include <unistd.h>
+
+#include <cstring>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
@@ -6,8 +9,23 @@
 #include "audit_commands.h"
 #include "commands.h"
 #include "module_registration.h"
+#include "sky/machine.h"
+#include "sky/services.h"
 
 using namespace sky::qvfarm;
+
+namespace {
+
+bool helpAsked(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
+            std::strcmp(argv[i], "--help-all") == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Creates, fills, inspects and selects the farm stores of this machine (the "
@@ -15,6 +33,16 @@ int main(int argc, char** argv) {
                  "qvfarm"};
     app.require_subcommand(1);
     Streams io{std::cout, std::cerr};
+    // The machine's farm stores, and the connections to other stores it remembers, are read and
+    // written by the machine's owner alone (the account the QVCom service runs as): anybody else
+    // reaches the farm through the service, as BraskAdmin does.
+    if (argc > 1 && !helpAsked(argc, argv) && geteuid() != sky::machine::owner()) {
+        const std::string owner = sky::services::accountName(sky::machine::owner());
+        io.err << "qvfarm: the farm stores of the machine " << sky::machine::root().string()
+               << " are read and written only by its owner (" << owner << "); run qvfarm as "
+               << owner << ", or reach the farm through BraskAdmin (the QVCom service).\n";
+        return 5;
+    }
     int result = 0;
 
     std::string name;

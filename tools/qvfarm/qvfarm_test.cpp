@@ -15,9 +15,11 @@
 #include "commands.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "qvcomsrv/store/testing/postgres_test_database.h"
+#include "sky/accounts.h"
 #include "sky/automation.h"
 #include "sky/fifo_reader.h"
 #include "sky/machine.h"
+#include "sky/program_run.h"
 #include "sky/temp_machine.h"
 
 namespace fs = std::filesystem;
@@ -594,4 +596,30 @@ TEST(Qvfarm, ParallelLoadsOfOneNewFarmAllSucceed) {
     Outcome dumped = runQvfarm({"dump"});
     ASSERT_EQ(dumped.code, 0) << dumped.err;
     EXPECT_TRUE(contains(dumped.out, "Applications/App199")) << dumped.out.substr(0, 200);
+}
+
+TEST(Qvfarm, OnlyTheMachinesOwnerOpensItsFarmStores) {
+    ASSERT_EQ(runQvfarm({"demo"}).code, 0);
+    const std::string before = runQvfarm({"dump"}).out;
+    // A user of the machine (a member of its group) who is not its owner, and a stranger.
+    ASSERT_EQ(geteuid(), 0u) << "qvfarm runs as other accounts here: the test needs root";
+    const uid_t user = sky::testing::unusedAccount(46000);
+    const uid_t stranger = sky::testing::unusedAccount(user + 1);
+    ASSERT_TRUE(sky::testing::giveMachineGroup(static_cast<gid_t>(user)));
+    const std::string qvfarm = quoted((sky::testing::buildBin() / "qvfarm").string());
+    for (const uid_t account : {user, stranger}) {
+        for (const char* command : {" dump", " admin add intruder", " list"}) {
+            const auto run =
+                sky::testing::runCommand(sky::testing::runAs(account, static_cast<gid_t>(account)) +
+                                         qvfarm + command + " 2>&1");
+            EXPECT_EQ(run.exitCode, 5) << command << ": " << run.out;
+            EXPECT_EQ(run.out, "qvfarm: the farm stores of the machine " +
+                                   sky::machine::root().string() +
+                                   " are read and written only by its owner (root); run qvfarm "
+                                   "as root, or reach the farm through BraskAdmin (the QVCom "
+                                   "service).\n");
+        }
+    }
+    sky::testing::giveMachineGroup(0);
+    EXPECT_EQ(runQvfarm({"dump"}).out, before);
 }

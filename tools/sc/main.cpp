@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "messages.h"
+#include "sky/services.h"
 #include "sky/text.h"
 #include "win/errors.h"
 #include "win/lasterror.h"
@@ -48,8 +49,12 @@ const char usage[] =
     "        The option name includes the equal sign; a space is required\n"
     "        between the equal sign and the value.\n";
 
+// The Windows command's report, and below it, for a manager that could not be reached, why (who
+// runs the machine's manager and how it is started) on standard error.
 DWORD failed(const char* call, DWORD error) {
     std::printf("[SC] %s FAILED %u:\n\n%s\n\n", call, error, sc::errorText(error).c_str());
+    if (const std::string why = sky::services::lastProblem(); !why.empty())
+        std::fprintf(stderr, "%s\n", why.c_str());
     return error;
 }
 

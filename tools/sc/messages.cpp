@@ -49,6 +49,10 @@ std::string errorText(DWORD error) {
         return "The service has returned a service-specific error code.";
     case ERROR_PROCESS_ABORTED:
         return "The process terminated unexpectedly.";
+    case ERROR_SERVICE_LOGON_FAILED:
+        return "The service did not start due to a logon failure.";
+    case ERROR_WRONG_TARGET_NAME:
+        return "Logon Failure: The target account name is incorrect.";
     case ERROR_SERVICE_DEPENDENCY_FAIL:
         return "The dependency service or group failed to start.";
     case ERROR_SERVICE_MARKED_FOR_DELETE:

@@ -1,11 +1,17 @@
 // sc as a person runs it: separate processes, each seeing the services the others started.
 #include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -13,8 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include "sky/accounts.h"
 #include "sky/machine.h"
 #include "sky/process.h"
+#include "sky/program_run.h"
 #include "sky/services.h"
 #include "sky/temp_machine.h"
 #include "sky/text.h"
@@ -206,4 +214,196 @@ TEST_F(Sc, MalformedCommandLinesShowTheUsage) {
               static_cast<DWORD>(ERROR_INVALID_COMMAND_LINE));
     EXPECT_EQ(exitCodeOf(u"sc create QVCom binPath= C:\\x.exe start= sometimes"),
               static_cast<DWORD>(ERROR_INVALID_COMMAND_LINE));
+}
+
+// The machine's manager as other local accounts meet it: a user of the machine (a member of its
+// group) who is not its owner, and a stranger. Switching accounts takes root.
+class ScAsAnotherAccount : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(geteuid(), 0u) << "sc runs as other accounts here: the test needs root";
+        machineUser_ = sky::testing::unusedAccount(43000);
+        stranger_ = sky::testing::unusedAccount(machineUser_ + 1);
+        ASSERT_TRUE(sky::testing::giveMachineGroup(static_cast<gid_t>(machineUser_)));
+    }
+    void TearDown() override {
+        sky::testing::giveMachineTo(0);
+        sky::services::shutdownServices();
+    }
+
+    // sc run as `user` with the one group `group`: its output, its standard error and the low
+    // 8 bits of its exit code.
+    sky::testing::ProgramRun scAs(uid_t user, gid_t group, const std::string& args) {
+        return sky::testing::runCommand(sky::testing::runAs(user, group) + "'" +
+                                            (sky::testing::buildBin() / "sc").string() + "' " +
+                                            args,
+                                        sky::machine::root().parent_path() /
+                                            (sky::machine::root().filename().string() + "-errors"));
+    }
+    static bool managerListens() {
+        return fs::exists(sky::services::managerSocket(sky::machine::root()));
+    }
+
+    uid_t machineUser_ = 0;
+    uid_t stranger_ = 0;
+};
+
+TEST_F(ScAsAnotherAccount, AUserWhoIsNotTheOwnerUsesARunningManagerButNeverStartsOne) {
+    ASSERT_FALSE(managerListens());
+    const gid_t group = static_cast<gid_t>(machineUser_);
+    const auto before = std::chrono::steady_clock::now();
+    const auto refused = scAs(machineUser_, group, "query RPCSS");
+    // At once, not after waiting for a manager that nobody may start.
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    EXPECT_EQ(refused.exitCode, RPC_S_SERVER_UNAVAILABLE & 0xFF);
+    EXPECT_EQ(refused.out, "[SC] OpenSCManager FAILED 1722:\n\nThe RPC server is unavailable.\n\n");
+    EXPECT_NE(refused.errors.find("only the machine's owner (root) starts it"), std::string::npos)
+        << refused.errors;
+    EXPECT_NE(refused.errors.find("skyscm --foreground " + sky::machine::root().string()),
+              std::string::npos)
+        << refused.errors;
+    EXPECT_FALSE(managerListens()) << "a manager was started for a user who is not the owner";
+
+    // The owner's call starts it; the user then uses it.
+    EXPECT_EQ(sc({"query", "RPCSS"}).status, 0);
+    ASSERT_TRUE(managerListens());
+    const auto admitted = scAs(machineUser_, group, "query RPCSS");
+    EXPECT_EQ(admitted.exitCode, 0) << admitted.out << admitted.errors;
+    EXPECT_NE(admitted.out.find("RUNNING"), std::string::npos) << admitted.out;
+
+    // A stranger reaches nothing of the machine, running manager or not.
+    const auto stranger = scAs(stranger_, static_cast<gid_t>(stranger_), "query RPCSS");
+    EXPECT_EQ(stranger.exitCode, ERROR_ACCESS_DENIED);
+    EXPECT_NE(stranger.errors.find("is not a user of the machine"), std::string::npos)
+        << stranger.errors;
+}
+
+// The name the manager listened on before it was a file: an abstract socket name anybody could
+// bind while the manager was idle.
+std::string formerAbstractName(const fs::path& machine) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (unsigned char c : fs::weakly_canonical(machine).string()) {
+        hash ^= c;
+        hash *= 0x100000001b3ull;
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "skyloom/services/%016llx",
+                  static_cast<unsigned long long>(hash));
+    return name;
+}
+
+// A process of another account that binds every name the manager could be reached at (the socket
+// file, the former abstract name) and accepts and drops whatever connects, until killed. It
+// reports how many names it took.
+struct Squatter {
+    Squatter(uid_t user, gid_t group, const fs::path& socketFile, const std::string& abstract) {
+        int report[2];
+        EXPECT_EQ(pipe2(report, O_CLOEXEC), 0);
+        pid = fork();
+        if (pid == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(user) != 0)
+                _exit(2);
+            std::vector<int> bound;
+            for (const bool file : {true, false}) {
+                const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
+                socklen_t length = sizeof address;
+                if (file) {
+                    std::strncpy(address.sun_path, socketFile.c_str(), sizeof address.sun_path - 1);
+                } else {
+                    std::memcpy(address.sun_path + 1, abstract.data(), abstract.size());
+                    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 +
+                                                    abstract.size());
+                }
+                if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                    listen(fd, 64) == 0)
+                    bound.push_back(fd);
+            }
+            const char count = static_cast<char>('0' + bound.size());
+            if (write(report[1], &count, 1) != 1)
+                _exit(3);
+            for (;;) {
+                for (const int fd : bound) {
+                    const int accepted = accept(fd, nullptr, nullptr);
+                    if (accepted >= 0)
+                        close(accepted);
+                }
+                usleep(1000);
+            }
+        }
+        close(report[1]);
+        char count = 0;
+        EXPECT_EQ(read(report[0], &count, 1), 1);
+        close(report[0]);
+        names = count - '0';
+    }
+    ~Squatter() {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    pid_t pid = -1;
+    int names = -1;
+};
+
+TEST_F(ScAsAnotherAccount, NobodyButTheOwnerCanTakeTheManagersNameAndTheOwnerIsServedMeanwhile) {
+    const fs::path socketFile = sky::services::managerSocket(sky::machine::root());
+    sky::machine::runtimeFolder();
+    const std::string abstract = formerAbstractName(sky::machine::root());
+    // A user of the machine may enter its runtime folder but not make anything in it.
+    {
+        Squatter user(machineUser_, static_cast<gid_t>(machineUser_), socketFile, abstract);
+        EXPECT_EQ(user.names, 1) << "a user of the machine bound the manager's socket file";
+    }
+    // A stranger may not even enter the machine; it takes the former abstract name, as before.
+    Squatter stranger(stranger_, static_cast<gid_t>(stranger_), socketFile, abstract);
+    EXPECT_EQ(stranger.names, 1);
+
+    // The owner's commands go on working while the stranger squats.
+    const auto before = std::chrono::steady_clock::now();
+    const ScRun query = sc({"query", "RPCSS"});
+    EXPECT_EQ(query.status, 0) << query.output;
+    EXPECT_NE(query.output.find("RUNNING"), std::string::npos) << query.output;
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+}
+
+TEST_F(ScAsAnotherAccount, AClientSaysNothingToAManagerThatIsNotTheMachinesOwner) {
+    // The machine belongs to the user; its manager's name is held by a process of another account
+    // (root may write anywhere), which records what it is told.
+    const fs::path run = sky::machine::runtimeFolder();
+    ASSERT_TRUE(sky::testing::giveMachineTo(machineUser_));
+    const int impostor = sky::services::listenAt(run, "skyscm.sock");
+    ASSERT_GE(impostor, 0) << std::strerror(errno);
+    std::atomic<int> connections{0};
+    std::atomic<std::size_t> received{0};
+    std::atomic<bool> stop{false};
+    std::thread listening([&] {
+        while (!stop) {
+            pollfd entry{impostor, POLLIN, 0};
+            if (poll(&entry, 1, 50) != 1)
+                continue;
+            const int fd = accept4(impostor, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            ++connections;
+            pollfd data{fd, POLLIN, 0};
+            char buffer[256];
+            ssize_t n = 0;
+            while (poll(&data, 1, 500) == 1 && (n = read(fd, buffer, sizeof buffer)) > 0)
+                received += static_cast<std::size_t>(n);
+            close(fd);
+        }
+    });
+    const auto owner = scAs(machineUser_, static_cast<gid_t>(machineUser_), "query RPCSS");
+    stop = true;
+    listening.join();
+    close(impostor);
+    EXPECT_EQ(owner.exitCode, ERROR_WRONG_TARGET_NAME & 0xFF);
+    EXPECT_EQ(owner.out, "[SC] OpenSCManager FAILED 1396:\n\nLogon Failure: The target account "
+                         "name is incorrect.\n\n");
+    EXPECT_NE(owner.errors.find("is held by the account root, not by the machine's owner"),
+              std::string::npos)
+        << owner.errors;
+    EXPECT_EQ(received.load(), 0u);
+    EXPECT_EQ(connections.load(), 1) << "the client came back";
 }

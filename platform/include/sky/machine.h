@@ -7,6 +7,8 @@
 // the directory.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,8 +19,25 @@
 
 namespace sky::machine {
 
-// The machine directory, created (with drive_c) if it does not exist yet.
+// The machine directory, created (with drive_c) if it does not exist yet. The first time a process
+// of the owner meets a machine it makes sure that strangers read nothing of it: the folder owner
+// rwx and group r-x, the hive owner rw and group r, the farm stores the owner's alone (the table
+// in docs/installation.md).
 SKY_API std::filesystem::path root();
+
+// Who the machine belongs to: the owner of the machine directory runs its service manager and
+// services (LocalSystem is the owner) and alone writes its hive, farm stores and rendezvous; the
+// members of the directory's group are the machine's users; anyone else is a stranger, who may
+// neither read nor reach anything of the machine. (uid_t)-1 and (gid_t)-1 when the directory
+// cannot be looked at.
+SKY_API uid_t owner();
+SKY_API gid_t group();
+
+// The machine's runtime folder, <machine>/run, or the folder `below` it (`com`): where the
+// machine's service manager and object servers are reached. Made as needed by the owner, who
+// alone writes it (owner rwx, group r-x, others nothing; set-group-id, so that what is made in it
+// takes the machine's group); anybody else gets the path as it is.
+SKY_API std::filesystem::path runtimeFolder(std::string_view below = {});
 
 // <machine>/drive_c, the directory behind drive C:.
 SKY_API std::filesystem::path driveC();

@@ -24,6 +24,17 @@ constexpr auto requestTimeout = std::chrono::seconds(30);
 // How long the services have to stop when the machine goes down.
 constexpr auto shutdownTimeout = std::chrono::seconds(20);
 
+// Whether a service's account (ObjectName) is the one the manager runs as: LocalSystem (the
+// machine's owner; also when none is written) or the owner's own account by name. A service of
+// another account is not started as whoever runs the manager.
+bool runsAsManager(std::u16string_view account) {
+    if (account.starts_with(u".\\"))
+        account.remove_prefix(2);
+    return account.empty() || equalNoCase(account, u"LocalSystem") ||
+           equalNoCase(account, u"NT AUTHORITY\\SYSTEM") ||
+           equalNoCase(account, widen(accountName(geteuid())));
+}
+
 bool active(const ServiceRecord& record) {
     return !record.ended && record.status.dwCurrentState != SERVICE_STOPPED;
 }
@@ -52,8 +63,9 @@ std::shared_ptr<ServiceRecord> Manager::recordOf(const std::u16string& name) {
     return it == records_.end() ? nullptr : it->second;
 }
 
-void Manager::serve(int fd, uid_t peer) {
+void Manager::serve(int fd, const Peer& peer) {
     bool greeted = false;
+    const bool machineUser = mayUseMachine(peer);
     while (auto frame = receiveFrame(fd)) {
         Reader request(*frame);
         const auto kind = static_cast<Request>(request.number());
@@ -63,7 +75,7 @@ void Manager::serve(int fd, uid_t peer) {
         switch (kind) {
         case Request::Hello:
             greeted = true;
-            reply = Writer(mayUseMachine(peer) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
+            reply = Writer(machineUser ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
             break;
         case Request::Query: {
             const std::u16string name = request.text();
@@ -104,7 +116,7 @@ void Manager::serve(int fd, uid_t peer) {
         if (!request.ok() || !sendFrame(fd, reply))
             break;
         // A caller who is no user of the machine is told so and let go.
-        if (kind == Request::Hello && !mayUseMachine(peer))
+        if (kind == Request::Hello && !machineUser)
             break;
     }
 }
@@ -145,6 +157,8 @@ DWORD Manager::start(const std::u16string& name, const std::vector<std::u16strin
         return ERROR_SERVICE_MARKED_FOR_DELETE;
     if (config.start == SERVICE_DISABLED)
         return ERROR_SERVICE_DISABLED;
+    if (!runsAsManager(config.objectName))
+        return ERROR_SERVICE_LOGON_FAILED;
     // Dependencies first; a missing one fails the start, as does one that cannot start.
     for (const std::u16string& dependency : config.dependencies) {
         ServiceConfig needed;

@@ -14,6 +14,7 @@
 
 #include "../service_key.h"
 #include "../wire.h"
+#include "sky/services.h"
 #include "win/service.h"
 
 namespace sky::services {
@@ -36,7 +37,7 @@ struct ServiceRecord {
 class Manager {
 public:
     // Serves one client connection until it closes.
-    void serve(int fd, uid_t peer);
+    void serve(int fd, const Peer& peer);
 
     // Whether nothing runs: no service process is alive.
     bool idle();
