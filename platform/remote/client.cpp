@@ -6,6 +6,7 @@
 // the last reference goes the references the server gave are handed back with the next request.
 #include "client.h"
 
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -712,9 +713,18 @@ struct Connections {
     std::map<std::string, std::shared_ptr<Connection>> byEndpoint;
 };
 
+Connections* openConnections = nullptr;
+
 Connections& connections() {
-    static auto* instance = new Connections;
-    return *instance;
+    // A child forked from this process starts with no connections: the ones it inherits (their
+    // sockets and mailboxes) stay its parent's, which may be calling through them meanwhile.
+    static const bool forkHandled = [] {
+        openConnections = new Connections;
+        pthread_atfork(nullptr, nullptr, [] { openConnections = new Connections; });
+        return true;
+    }();
+    (void)forkHandled;
+    return *openConnections;
 }
 
 std::string guidName(const GUID& g) {
