@@ -268,7 +268,13 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
     request_.raw(const_cast<Writer&>(body).bytes().data(), body.size());
     const GoneCheck gone = [this] { return peerGone(socket_); };
     MailboxHeader& h = box_.header();
-    if (!putMessage(box_, Side::Client, request_.bytes().data(), request_.size(), Request, gone)) {
+    const bool sent =
+        putMessage(box_, Side::Client, request_.bytes().data(), request_.size(), Request, gone);
+    if (request_.size() > mailboxCapacity) { // a large message's space is not kept
+        request_.clear();
+        request_.bytes().shrink_to_fit();
+    }
+    if (!sent) {
         dead_ = true;
         return serverUnavailable;
     }

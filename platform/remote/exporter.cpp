@@ -272,6 +272,8 @@ bool Connection::serve() {
         end();
         return false;
     }
+    if (request_.capacity() > mailboxCapacity) // a large message's space is not kept
+        request_.shrink_to_fit();
     Reader in(request_.data(), request_.size());
     const auto kind = static_cast<Kind>(in.u16());
     in.u16();

@@ -59,9 +59,10 @@ struct MailboxHeader {
 inline constexpr std::uint32_t mailboxCapacity = 4u << 20;
 // In the length word: another part of the message follows this one.
 inline constexpr std::uint32_t morePart = 0x80000000u;
-// The largest message that crosses in parts; a larger one is refused by its sender (and ends
-// the connection of a sender that sends it anyway).
-inline constexpr std::size_t maxMessage = std::size_t{256} << 20;
+// The largest message that crosses in parts (a description of about 30 million characters); a
+// larger one is refused by its sender (and ends the connection of a sender that sends it
+// anyway).
+inline constexpr std::size_t maxMessage = std::size_t{64} << 20;
 
 class Mailbox {
 public:
