@@ -18,6 +18,7 @@
 #include "qvcomsrv/store/machine_farms.h"
 #include "qvcomsrv/store/postgres_farm_store.h"
 #include "qvcomsrv/store/testing/postgres_test_database.h"
+#include "sky/bounded_wait.h"
 #include "sky/machine.h"
 #include "sky/program_run.h"
 #include "sky/remote.h"
@@ -462,17 +463,7 @@ TEST_F(RemoteObjectModelTest, TwoAdministratorsAtOnceEachGetTheirOwnAuditEntries
     EXPECT_FALSE(byApplication["Applications/Notepad GAMMA"].empty());
 }
 
-// The answer of `call` on a thread of its own, if it comes within `bound` (the thread is left to
-// finish otherwise).
-template <class Call>
-std::optional<std::invoke_result_t<Call>> within(std::chrono::seconds bound, Call call) {
-    auto task = std::make_shared<std::packaged_task<std::invoke_result_t<Call>()>>(call);
-    auto answer = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    if (answer.wait_for(bound) != std::future_status::ready)
-        return std::nullopt;
-    return answer.get();
-}
+using sky::testing::within;
 
 TEST_F(RemoteObjectModelTest,
        AStoreThatStopsAnsweringFailsTheCallWithinItsBoundWhileOthersAreServed) {

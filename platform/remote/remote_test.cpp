@@ -21,6 +21,7 @@
 #include "client.h"
 #include "mailbox.h"
 #include "sky/automation.h"
+#include "sky/bounded_wait.h"
 #include "sky/com_object.h"
 #include "sky/machine.h"
 #include "sky/remote.h"
@@ -468,17 +469,7 @@ int exitCode(pid_t child) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// The answer of `call` on a thread of its own, if it comes within `bound`; nullopt otherwise
-// (the thread is left to finish).
-template <class Call>
-std::optional<std::invoke_result_t<Call>> within(std::chrono::milliseconds bound, Call call) {
-    auto task = std::make_shared<std::packaged_task<std::invoke_result_t<Call>()>>(call);
-    auto answer = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    if (answer.wait_for(bound) != std::future_status::ready)
-        return std::nullopt;
-    return answer.get();
-}
+using sky::testing::within;
 
 TEST_F(RemoteTest, ACallThatDoesNotReturnHoldsUpOnlyItsOwnClient) {
     waiting = false;
