@@ -257,26 +257,41 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
         releases_.insert(releases_.end(), releases.begin(), releases.end());
         return E_OUTOFMEMORY;
     }
-    request_.clear();
-    const std::uint16_t head[2] = {static_cast<std::uint16_t>(kind), 0};
-    request_.raw(head, 4);
-    request_.u32(static_cast<std::uint32_t>(releases.size()));
-    for (const auto& [id, refs] : releases) {
-        request_.u64(id);
-        request_.u32(refs);
-    }
-    request_.raw(const_cast<Writer&>(body).bytes().data(), body.size());
-    const GoneCheck gone = [this] { return peerGone(socket_); };
+    const std::uint16_t kindWord[2] = {static_cast<std::uint16_t>(kind), 0};
+    const auto count = static_cast<std::uint32_t>(releases.size());
     MailboxHeader& h = box_.header();
-    const bool sent =
-        putMessage(box_, Side::Client, request_.bytes().data(), request_.size(), Request, gone);
-    if (request_.size() > mailboxCapacity) { // a large message's space is not kept
-        request_.clear();
-        request_.bytes().shrink_to_fit();
-    }
-    if (!sent) {
-        dead_ = true;
-        return serverUnavailable;
+    if (size <= mailboxCapacity) {
+        // One part: written straight into the mailbox.
+        unsigned char* out = box_.data();
+        auto put = [&](const void* data, std::size_t n) {
+            if (n == 0) // an empty body may have no storage at all
+                return;
+            std::memcpy(out, data, n);
+            out += n;
+        };
+        put(kindWord, 4);
+        put(&count, 4);
+        for (const auto& [id, refs] : releases) {
+            put(&id, 8);
+            put(&refs, 4);
+        }
+        put(const_cast<Writer&>(body).bytes().data(), body.size());
+        h.length = static_cast<std::uint32_t>(size);
+    } else {
+        // In parts: the whole message first, then the parts from it.
+        Writer whole;
+        whole.raw(kindWord, 4);
+        whole.u32(count);
+        for (const auto& [id, refs] : releases) {
+            whole.u64(id);
+            whole.u32(refs);
+        }
+        whole.raw(const_cast<Writer&>(body).bytes().data(), body.size());
+        const GoneCheck gone = [this] { return peerGone(socket_); };
+        if (!putMessage(box_, Side::Client, whole.bytes().data(), whole.size(), Request, gone)) {
+            dead_ = true;
+            return serverUnavailable;
+        }
     }
     // Spinning from here on, so that the server, seeing it with the reply, spins for the next
     // request; the store of the state orders it before.
@@ -307,6 +322,7 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
         h.clientMode.store(Working, std::memory_order_relaxed);
     }
     h.clientMode.store(Working, std::memory_order_relaxed);
+    const GoneCheck gone = [this] { return peerGone(socket_); };
     if (!takeMessage(box_, Side::Client, reply, Reply, gone)) {
         dead_ = true;
         return serverUnavailable;
