@@ -370,6 +370,49 @@ TEST_F(InstalledSystemTest, EveryCommandGivesTheSameResultAcrossTheBoundaryAsInP
     EXPECT_NE(across.back().files.at("farm.ini"), across.back().files.at("changed.ini"));
 }
 
+TEST_F(InstalledSystemTest, ATenMegabyteDescriptionImportsAcrossTheBoundaryAsInProcess) {
+    // A definition file with a new application whose description is 10 MB: its request and the
+    // replies that read it back are larger than a mailbox.
+    ASSERT_EQ(service_.admin("export farm.ini", work_).exitCode, 0);
+    std::string file = readFile(work_ / "farm.ini");
+    const std::string name = "AppName=DraftCAD\r\nDistinguishedName=Applications/Engineering/CAD/"
+                             "DraftCAD";
+    const std::string description = "Description=Two-dimensional drafting";
+    ASSERT_NE(file.find(name), std::string::npos);
+    ASSERT_NE(file.find(description), std::string::npos);
+    std::string large;
+    while (large.size() < 10'000'000)
+        large += "Drafting in two dimensions, line " + std::to_string(large.size()) + ". ";
+    file.replace(file.find(name), name.size(),
+                 "AppName=DraftLarge\r\nDistinguishedName=Applications/Engineering/CAD/DraftLarge");
+    file.replace(file.find(description), description.size(), "Description=" + large);
+    std::ofstream(work_ / "large.ini", std::ios::binary) << file;
+
+    struct Outcome {
+        ProgramRun preview, import, exported;
+        std::string dump;
+    };
+    auto importOn = [&](const Machine& machine) {
+        Outcome o{machine.admin("import --dry-run large.ini", work_),
+                  machine.admin("import large.ini", work_),
+                  machine.admin("export after.ini", work_), machine.dump()};
+        EXPECT_EQ(machine.tool("qvfarm", "demo").exitCode, 0) << "the demo farm is laid again";
+        return o;
+    };
+    const Outcome across = importOn(service_);
+    const Outcome inProcess = importOn(inProcess_);
+    EXPECT_EQ(across.preview.exitCode, 0) << across.preview.out << across.preview.errors;
+    EXPECT_NE(across.preview.out.find("1 added"), std::string::npos) << across.preview.out;
+    EXPECT_EQ(across.import.exitCode, 0) << across.import.out << across.import.errors;
+    EXPECT_EQ(across.exported.exitCode, 0) << across.exported.errors;
+    EXPECT_EQ(across.preview.out, inProcess.preview.out);
+    EXPECT_EQ(across.import.out, inProcess.import.out);
+    EXPECT_EQ(across.import.errors, inProcess.import.errors);
+    EXPECT_TRUE(across.dump == inProcess.dump) << "the farm dumps differ";
+    EXPECT_NE(across.dump.find(large), std::string::npos) << "the description was not kept whole";
+    EXPECT_EQ(service_.serviceState(), "4  RUNNING");
+}
+
 TEST_F(InstalledSystemTest, TheAdministratorCheckAnswersForTheCallingUserNotTheService) {
     const pid_t pid = runningService();
     // The service runs as this test's account (root), an administrator of the demo farm.

@@ -9,12 +9,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
@@ -228,66 +230,73 @@ BENCHMARK(BM_SocketRoundTrip);
 
 // The export's reads: every application, its names, every Windows setting, its servers, users
 // and groups.
+// Reads every application and setting of the farm once, as the export does; the number of
+// applications read.
+std::int64_t readEverySetting(bool remote) {
+    std::int64_t applications = 0;
+    ComPtr<ISkyloomApplications> apps;
+    sky::check(openFarm(remote)->get_Applications(apps.put()));
+    for (const auto& app : sky::enumerateAs<ISkyloomApplication5>(apps.get())) {
+        readEnum<SkyloomObjectType>(app.get(), &ISkyloomApplication5::get_AppType);
+        readText(app.get(), &ISkyloomApplication5::get_AppName);
+        readText(app.get(), &ISkyloomApplication5::get_DistinguishedName);
+        readText(app.get(), &ISkyloomApplication5::get_Description);
+        ComPtr<ISkyloomWinApp> first;
+        sky::check(app->get_WinAppObject(first.put()));
+        auto s = first.as<ISkyloomWinApp4>();
+        ISkyloomWinApp4* w = s.get();
+        readText(w, &ISkyloomWinApp4::get_ParentFolderDN);
+        readLong(w, &ISkyloomWinApp4::get_EnableApp);
+        readEnum<QVWinEncryptionLevel>(w, &ISkyloomWinApp4::get_DefaultEncryption);
+        readText(w, &ISkyloomWinApp4::get_DefaultInitProg);
+        readText(w, &ISkyloomWinApp4::get_DefaultWorkDir);
+        readEnum<QVWinSoundType>(w, &ISkyloomWinApp4::get_DefaultSoundType);
+        readEnum<QVWinWindowColor>(w, &ISkyloomWinApp4::get_DefaultWindowColor);
+        readEnum<QVWinWindowType>(w, &ISkyloomWinApp4::get_DefaultWindowType);
+        readLong(w, &ISkyloomWinApp4::get_DefaultWindowWidth);
+        readLong(w, &ISkyloomWinApp4::get_DefaultWindowHeight);
+        readLong(w, &ISkyloomWinApp4::get_DefaultWindowScale);
+        readEnum<QVWinDesktopIntegrate>(w, &ISkyloomWinApp4::get_DesktopIntegrate);
+        readEnum<QVWinAppQVAttribute>(w, &ISkyloomWinApp4::get_QVAttributes);
+        readEnum<QVWinAppLumoAttribute>(w, &ISkyloomWinApp4::get_LumoAttributes);
+        readText(w, &ISkyloomWinApp4::get_LumoFolder);
+        readEnum<QVWinAppCPUPriorityLevel>(w, &ISkyloomWinApp4::get_CPUPriority);
+        readLong(w, &ISkyloomWinApp4::get_InstanceLimit);
+        readLong(w, &ISkyloomWinApp4::get_AllowMultiInstancePerUser);
+        readLong(w, &ISkyloomWinApp4::get_EnableSSLConnections);
+        readText(w, &ISkyloomWinApp4::get_StartMenuFolder);
+        readLong(w, &ISkyloomWinApp4::get_PlaceUnderProgramsFolder);
+        readLong(w, &ISkyloomWinApp4::get_WaitOnPrinterCreation);
+        readLong(w, &ISkyloomWinApp4::get_AddToClientStartMenu);
+        readLong(w, &ISkyloomWinApp4::get_AddShortcutToClientDesktop);
+        readLong(w, &ISkyloomWinApp4::get_HideDisabledApp);
+
+        ComPtr<ISkyloomServers> servers;
+        sky::check(app->get_Servers(servers.put()));
+        for (const auto& server : sky::enumerateAs<ISkyloomServer5>(servers.get()))
+            readText(server.get(), &ISkyloomServer5::get_ServerName);
+        ComPtr<ISkyloomUsers> users;
+        sky::check(app->get_Users(users.put()));
+        for (const auto& user : sky::enumerateAs<ISkyloomUser5>(users.get())) {
+            readEnum<SkyloomAccountType>(user.get(), &ISkyloomUser5::get_AccountType);
+            readEnum<QVAccountAuthorityType>(user.get(), &ISkyloomUser5::get_AAType);
+            readText(user.get(), &ISkyloomUser5::get_AAName);
+            readText(user.get(), &ISkyloomUser5::get_UserName);
+        }
+        ComPtr<ISkyloomGroups> groups;
+        sky::check(app->get_Groups(groups.put()));
+        for (const auto& group : sky::enumerateAs<ISkyloomGroup5>(groups.get()))
+            readText(group.get(), &ISkyloomGroup5::get_GroupName);
+        ++applications;
+    }
+    return applications;
+}
+
 void BM_EnumerateAndReadEverySetting(benchmark::State& state) {
     farm();
     std::int64_t applications = 0;
-    for (auto _ : state) {
-        ComPtr<ISkyloomApplications> apps;
-        sky::check(openFarm(state.range(0) != 0)->get_Applications(apps.put()));
-        for (const auto& app : sky::enumerateAs<ISkyloomApplication5>(apps.get())) {
-            readEnum<SkyloomObjectType>(app.get(), &ISkyloomApplication5::get_AppType);
-            readText(app.get(), &ISkyloomApplication5::get_AppName);
-            readText(app.get(), &ISkyloomApplication5::get_DistinguishedName);
-            readText(app.get(), &ISkyloomApplication5::get_Description);
-            ComPtr<ISkyloomWinApp> first;
-            sky::check(app->get_WinAppObject(first.put()));
-            auto s = first.as<ISkyloomWinApp4>();
-            ISkyloomWinApp4* w = s.get();
-            readText(w, &ISkyloomWinApp4::get_ParentFolderDN);
-            readLong(w, &ISkyloomWinApp4::get_EnableApp);
-            readEnum<QVWinEncryptionLevel>(w, &ISkyloomWinApp4::get_DefaultEncryption);
-            readText(w, &ISkyloomWinApp4::get_DefaultInitProg);
-            readText(w, &ISkyloomWinApp4::get_DefaultWorkDir);
-            readEnum<QVWinSoundType>(w, &ISkyloomWinApp4::get_DefaultSoundType);
-            readEnum<QVWinWindowColor>(w, &ISkyloomWinApp4::get_DefaultWindowColor);
-            readEnum<QVWinWindowType>(w, &ISkyloomWinApp4::get_DefaultWindowType);
-            readLong(w, &ISkyloomWinApp4::get_DefaultWindowWidth);
-            readLong(w, &ISkyloomWinApp4::get_DefaultWindowHeight);
-            readLong(w, &ISkyloomWinApp4::get_DefaultWindowScale);
-            readEnum<QVWinDesktopIntegrate>(w, &ISkyloomWinApp4::get_DesktopIntegrate);
-            readEnum<QVWinAppQVAttribute>(w, &ISkyloomWinApp4::get_QVAttributes);
-            readEnum<QVWinAppLumoAttribute>(w, &ISkyloomWinApp4::get_LumoAttributes);
-            readText(w, &ISkyloomWinApp4::get_LumoFolder);
-            readEnum<QVWinAppCPUPriorityLevel>(w, &ISkyloomWinApp4::get_CPUPriority);
-            readLong(w, &ISkyloomWinApp4::get_InstanceLimit);
-            readLong(w, &ISkyloomWinApp4::get_AllowMultiInstancePerUser);
-            readLong(w, &ISkyloomWinApp4::get_EnableSSLConnections);
-            readText(w, &ISkyloomWinApp4::get_StartMenuFolder);
-            readLong(w, &ISkyloomWinApp4::get_PlaceUnderProgramsFolder);
-            readLong(w, &ISkyloomWinApp4::get_WaitOnPrinterCreation);
-            readLong(w, &ISkyloomWinApp4::get_AddToClientStartMenu);
-            readLong(w, &ISkyloomWinApp4::get_AddShortcutToClientDesktop);
-            readLong(w, &ISkyloomWinApp4::get_HideDisabledApp);
-
-            ComPtr<ISkyloomServers> servers;
-            sky::check(app->get_Servers(servers.put()));
-            for (const auto& server : sky::enumerateAs<ISkyloomServer5>(servers.get()))
-                readText(server.get(), &ISkyloomServer5::get_ServerName);
-            ComPtr<ISkyloomUsers> users;
-            sky::check(app->get_Users(users.put()));
-            for (const auto& user : sky::enumerateAs<ISkyloomUser5>(users.get())) {
-                readEnum<SkyloomAccountType>(user.get(), &ISkyloomUser5::get_AccountType);
-                readEnum<QVAccountAuthorityType>(user.get(), &ISkyloomUser5::get_AAType);
-                readText(user.get(), &ISkyloomUser5::get_AAName);
-                readText(user.get(), &ISkyloomUser5::get_UserName);
-            }
-            ComPtr<ISkyloomGroups> groups;
-            sky::check(app->get_Groups(groups.put()));
-            for (const auto& group : sky::enumerateAs<ISkyloomGroup5>(groups.get()))
-                readText(group.get(), &ISkyloomGroup5::get_GroupName);
-            ++applications;
-        }
-    }
+    for (auto _ : state)
+        applications += readEverySetting(state.range(0) != 0);
     state.SetItemsProcessed(applications);
 }
 BENCHMARK(BM_EnumerateAndReadEverySetting)
@@ -295,6 +304,41 @@ BENCHMARK(BM_EnumerateAndReadEverySetting)
     ->ArgName("remote")
     ->Arg(0)
     ->Arg(1);
+
+// The same reads by several clients at once across the boundary: this process and `clients - 1`
+// processes forked from it, each with its own connection to the server. Items are the
+// applications read by all of them; the time is the wall clock until the last one is done.
+void BM_EnumerateTogether(benchmark::State& state) {
+    farm();
+    const auto clients = static_cast<int>(state.range(0));
+    std::int64_t applications = 0;
+    for (auto _ : state) {
+        std::vector<pid_t> others;
+        for (int i = 1; i < clients; ++i) {
+            const pid_t child = fork();
+            if (child == 0) {
+                CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+                _exit(readEverySetting(true) > 0 ? 0 : 1);
+            }
+            others.push_back(child);
+        }
+        applications += readEverySetting(true);
+        for (pid_t child : others) {
+            int status = 0;
+            waitpid(child, &status, 0);
+            if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+                std::abort();
+        }
+    }
+    state.SetItemsProcessed(applications * clients);
+}
+BENCHMARK(BM_EnumerateTogether)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ArgName("clients")
+    ->Arg(1)
+    ->Arg(4)
+    ->Iterations(1);
 
 // The import's creation: AddApplication4, name, folder, settings, a server, SaveData.
 void BM_CreateAndSaveApplications(benchmark::State& state) {

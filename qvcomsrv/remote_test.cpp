@@ -10,11 +10,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <future>
 #include <map>
 #include <optional>
 #include <thread>
 
 #include "sky/accounts.h"
+#include "qvcomsrv/store/machine_farms.h"
+#include "qvcomsrv/store/postgres_farm_store.h"
+#include "qvcomsrv/store/testing/postgres_test_database.h"
+#include "sky/bounded_wait.h"
 #include "sky/machine.h"
 #include "sky/program_run.h"
 #include "sky/remote.h"
@@ -450,6 +455,55 @@ TEST_F(RemoteObjectModelTest, TwoAdministratorsAtOnceEachGetTheirOwnAuditEntries
     EXPECT_EQ(byApplication["Applications/Office/Word BETA"], self);
     EXPECT_NE(byApplication["Applications/Notepad GAMMA"], self);
     EXPECT_FALSE(byApplication["Applications/Notepad GAMMA"].empty());
+}
+
+using sky::testing::within;
+
+TEST_F(RemoteObjectModelTest,
+       AStoreThatStopsAnsweringFailsTheCallWithinItsBoundWhileOthersAreServed) {
+    // The farm on a PostgreSQL cluster of the test's own, which it stops with SIGSTOP.
+    sky::farm::testing::PostgresTestCluster cluster;
+    cluster.createDatabase("farm");
+    const std::string conninfo = cluster.conninfo("farm");
+    ASSERT_TRUE(sky::farm::createPostgresFarmStore(conninfo, sampleFarm()));
+    ASSERT_TRUE(
+        sky::farm::setMachineFarmStore({std::string(sky::farm::kPostgresStoreType), conninfo}));
+    auto farm = openFarm();
+    ASSERT_TRUE(farm);
+
+    cluster.freeze();
+    // The store's bound: 30 s for a statement and 5 s for the server's answer; then 10 s for
+    // a connection. Within a minute, however loaded the machine.
+    const auto read = within(std::chrono::seconds(60), [&] {
+        sky::ComPtr<ISkyloomApplications> apps;
+        const HRESULT hr = farm->get_Applications(apps.put());
+        return std::make_pair(hr, failureText());
+    });
+    // Meanwhile another client is served: its object is made while the store does not answer.
+    const pid_t other = fork();
+    if (other == 0) {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        CLSID clsid{};
+        sky::ComPtr<ISkyloomFarm6> object;
+        const bool made =
+            SUCCEEDED(CLSIDFromProgID(u"SkyloomCOM.SkyloomFarm", &clsid)) &&
+            SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER,
+                                       sky::uuidOf<ISkyloomFarm6>(), object.putVoid()));
+        _exit(made ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(other, &status, 0), other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    cluster.thaw();
+    ASSERT_TRUE(read.has_value()) << "the call on a stopped store did not end within its bound";
+    EXPECT_TRUE(FAILED(read->first));
+    EXPECT_NE(read->second.find("did not answer within 35 seconds"), std::string::npos)
+        << read->second;
+    // Running again, the store serves the next call.
+    auto again = openFarm();
+    ASSERT_TRUE(again);
+    sky::ComPtr<ISkyloomApplications> apps;
+    EXPECT_EQ(again->get_Applications(apps.put()), S_OK) << failureText();
 }
 
 TEST_F(RemoteObjectModelTest, AServerThatStopsGivesItsClientsAClearFailure) {

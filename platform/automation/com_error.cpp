@@ -60,6 +60,10 @@ constexpr ResultText resultTexts[] = {
     {CO_E_SERVER_EXEC_FAILURE, u"Server execution failed"},
     {RPC_E_DISCONNECTED, u"The object invoked has disconnected from its clients."},
     {static_cast<HRESULT>(0x800706BA), u"The RPC server is unavailable."},
+    {static_cast<HRESULT>(0x800706BB), u"The RPC server is too busy to complete this operation."},
+    {static_cast<HRESULT>(0x80070047),
+     u"No more connections can be made to this remote computer at this time because there are "
+     u"already as many connections as the computer can accept."},
     {static_cast<HRESULT>(0x800706F7), u"The stub received bad data."},
     {static_cast<HRESULT>(0x800401FD), u"Object is not connected to server"},
 };

@@ -6,6 +6,7 @@
 // the last reference goes the references the server gave are handed back with the next request.
 #include "client.h"
 
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -72,8 +73,10 @@ private:
     int socket_ = -1;
     Mailbox box_;
     std::mutex callMutex_;
-    bool dead_ = false; // guarded by callMutex_
-    Spinner spin_;      // guarded by callMutex_
+    bool dead_ = false;  // guarded by callMutex_
+    Spinner spin_;       // guarded by callMutex_
+    bool parts_ = false; // the server takes messages larger than the mailbox in parts
+    Writer request_;     // guarded by callMutex_
     std::mutex releaseMutex_;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> releases_;
     std::map<std::uint64_t, ProxyManager*> managers_; // guarded by managersMutex_
@@ -143,8 +146,8 @@ HRESULT readError(Reader& in) {
     return in.ok() ? S_OK : badStubData;
 }
 
-// A failure of the connection whose description says what happened.
-HRESULT failedWithDescription(HRESULT hr, const std::string& text) {
+// Fails with `result`, its error information saying `text`.
+HRESULT failWith(HRESULT result, const std::string& text) {
     sky::ComPtr<ICreateErrorInfo> create;
     if (SUCCEEDED(CreateErrorInfo(create.put()))) {
         create->SetGUID(GUID{});
@@ -153,18 +156,33 @@ HRESULT failedWithDescription(HRESULT hr, const std::string& text) {
         if (auto info = create.tryAs<IErrorInfo>())
             SetErrorInfo(0, info.get());
     }
-    return hr;
+    return result;
 }
 
 // A server of another major version of the wire format: the two cannot understand each other's
 // messages. The failure says which versions met.
 HRESULT refusedForVersion(const Hello& answer) {
-    return failedWithDescription(
-        otherWireVersion, "The object server speaks version " + std::to_string(answer.major) + "." +
-                              std::to_string(answer.minor) +
-                              " of the calls between processes; this program speaks version " +
-                              std::to_string(wireMajor) + "." + std::to_string(wireMinor) +
-                              ". Install the same version of both.");
+    return failWith(otherWireVersion,
+                    "The object server speaks version " + std::to_string(answer.major) + "." +
+                        std::to_string(answer.minor) +
+                        " of the calls between processes; this program speaks version " +
+                        std::to_string(wireMajor) + "." + std::to_string(wireMinor) +
+                        ". Install the same version of both.");
+}
+
+// A server that serves as many connections as it may, of the caller's user or of all: the
+// failure says which limit was met.
+HRESULT refusedForConnections(const Hello& answer) {
+    const std::string limit = std::to_string(answer.capacity);
+    if (answer.status == tooManyOfUser)
+        return failWith(tooManyOfUser,
+                        "The object server already serves " + limit +
+                            " connections of this user, the most it serves one user; close "
+                            "other programs of this user that use it, or wait a minute for "
+                            "idle ones to be closed, and try again.");
+    return failWith(tooManyClients, "The object server already serves " + limit +
+                                        " connections, the most it serves at once; try again "
+                                        "later.");
 }
 
 std::shared_ptr<Connection> Connection::open(const std::filesystem::path& directory,
@@ -182,7 +200,7 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
     sky::services::Peer peer;
     const uid_t owner = sky::machine::owner();
     if (!sky::services::peerOf(c->socket_, peer) || peer.uid != owner) {
-        hr = failedWithDescription(
+        hr = failWith(
             HRESULT_FROM_WIN32(ERROR_WRONG_TARGET_NAME),
             "The object server at " + (directory / name).string() + " runs as " +
                 sky::services::accountName(peer.uid) + ", not as the machine's owner (" +
@@ -214,9 +232,13 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
     if (answer.status != S_OK || memory < 0) {
         if (memory >= 0)
             close(memory);
-        hr = answer.status != S_OK ? answer.status : CO_E_SERVER_EXEC_FAILURE;
+        hr = answer.status == tooManyOfUser || answer.status == tooManyClients
+                 ? refusedForConnections(answer)
+             : answer.status != S_OK ? answer.status
+                                     : CO_E_SERVER_EXEC_FAILURE;
         return nullptr;
     }
+    c->parts_ = answer.minor >= 1;
     const bool attached = c->box_.attach(memory);
     close(memory);
     if (!attached) {
@@ -238,29 +260,47 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
         releases.swap(releases_);
     }
     const std::size_t size = 8 + releases.size() * 12 + body.size();
-    if (size > mailboxCapacity) {
+    if (size > (parts_ ? maxMessage : mailboxCapacity)) {
         std::lock_guard hold(releaseMutex_);
         releases_.insert(releases_.end(), releases.begin(), releases.end());
         return E_OUTOFMEMORY;
     }
-    unsigned char* out = box_.data();
-    auto put = [&](const void* data, std::size_t n) {
-        if (n == 0) // an empty body may have no storage at all
-            return;
-        std::memcpy(out, data, n);
-        out += n;
-    };
-    const std::uint16_t head[2] = {static_cast<std::uint16_t>(kind), 0};
-    put(head, 4);
+    const std::uint16_t kindWord[2] = {static_cast<std::uint16_t>(kind), 0};
     const auto count = static_cast<std::uint32_t>(releases.size());
-    put(&count, 4);
-    for (const auto& [id, refs] : releases) {
-        put(&id, 8);
-        put(&refs, 4);
-    }
-    put(const_cast<Writer&>(body).bytes().data(), body.size());
     MailboxHeader& h = box_.header();
-    h.length = static_cast<std::uint32_t>(size);
+    if (size <= mailboxCapacity) {
+        // One part: written straight into the mailbox.
+        unsigned char* out = box_.data();
+        auto put = [&](const void* data, std::size_t n) {
+            if (n == 0) // an empty body may have no storage at all
+                return;
+            std::memcpy(out, data, n);
+            out += n;
+        };
+        put(kindWord, 4);
+        put(&count, 4);
+        for (const auto& [id, refs] : releases) {
+            put(&id, 8);
+            put(&refs, 4);
+        }
+        put(const_cast<Writer&>(body).bytes().data(), body.size());
+        h.length = static_cast<std::uint32_t>(size);
+    } else {
+        // In parts: the whole message first, then the parts from it.
+        Writer whole;
+        whole.raw(kindWord, 4);
+        whole.u32(count);
+        for (const auto& [id, refs] : releases) {
+            whole.u64(id);
+            whole.u32(refs);
+        }
+        whole.raw(const_cast<Writer&>(body).bytes().data(), body.size());
+        const GoneCheck gone = [this] { return peerGone(socket_); };
+        if (!putMessage(box_, Side::Client, whole.bytes().data(), whole.size(), Request, gone)) {
+            dead_ = true;
+            return serverUnavailable;
+        }
+    }
     // Spinning from here on, so that the server, seeing it with the reply, spins for the next
     // request; the store of the state orders it before.
     h.clientMode.store(Spinning, std::memory_order_relaxed);
@@ -289,9 +329,12 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
             futexWait(h.state, Request, livenessCheck);
         h.clientMode.store(Working, std::memory_order_relaxed);
     }
-    const std::uint32_t length = std::min(h.length, mailboxCapacity);
-    reply.assign(box_.data(), box_.data() + length);
     h.clientMode.store(Working, std::memory_order_relaxed);
+    const GoneCheck gone = [this] { return peerGone(socket_); };
+    if (!takeMessage(box_, Side::Client, reply, Reply, gone)) {
+        dead_ = true;
+        return serverUnavailable;
+    }
     h.state.store(Idle, std::memory_order_release);
 
     Reader in(reply.data(), reply.size());
@@ -700,9 +743,18 @@ struct Connections {
     std::map<std::string, std::shared_ptr<Connection>> byEndpoint;
 };
 
+Connections* openConnections = nullptr;
+
 Connections& connections() {
-    static auto* instance = new Connections;
-    return *instance;
+    // A child forked from this process starts with no connections: the ones it inherits (their
+    // sockets and mailboxes) stay its parent's, which may be calling through them meanwhile.
+    static const bool forkHandled = [] {
+        openConnections = new Connections;
+        pthread_atfork(nullptr, nullptr, [] { openConnections = new Connections; });
+        return true;
+    }();
+    (void)forkHandled;
+    return *openConnections;
 }
 
 std::string guidName(const GUID& g) {

@@ -1,10 +1,12 @@
 // The server side of calls between processes (see exporter.h and wire.h).
 //
-// Two threads: the listener accepts connections (checking the caller's credentials), hands each
-// new client its mailbox and notices clients that go away; the apartment thread serves every
-// call of every client, one at a time in the order they come, as a single-threaded apartment
-// does. It sleeps on the futexes of all mailboxes at once (futex_waitv) and on a control word
-// that the listener moves when the set of clients changes.
+// The listener thread accepts connections (checking the caller's credentials), hands each new
+// client its mailbox and notices clients that go away. Each admitted connection is served on a
+// thread of its own, its apartment: the calls of one client one at a time in the order they
+// come, as a single-threaded apartment serves them, and calls of different clients side by
+// side, so that a slow or blocked call holds up only its own client. The objects a client holds
+// are called only on its connection's thread; what they share (class objects, the farm's store)
+// keeps itself whole under its own locks.
 #include "exporter.h"
 
 #include <poll.h>
@@ -39,9 +41,12 @@ namespace sky::remote {
 
 namespace {
 
-// A connection can only be served while its mailbox is at most this many behind: the
-// apartment waits on at most 128 futexes, one of them its control word.
-constexpr std::size_t maxClients = 127;
+// Connections served at once, and of one user: one user cannot take every place.
+constexpr std::size_t maxClients = 256;
+constexpr std::size_t maxClientsOfUser = 32;
+// A connection that holds no objects and has made no call for this long is closed; one that
+// holds objects stays while its client lives (setIdleConnectionTime).
+std::atomic<std::int64_t> idleMilliseconds{60000};
 
 std::string guidName(const GUID& g) {
     OLECHAR text[40];
@@ -87,8 +92,22 @@ class Connection final : public ObjectCodec {
 public:
     int socket = -1;
     Mailbox box;
+    unsigned uid = 0;
     std::u16string caller;
+    bool parts = false; // the client takes replies larger than the mailbox in parts
+    // Set when the client went away or the endpoint ends; `control` moves with it and wakes
+    // the connection's thread.
     std::atomic<bool> gone{false};
+    std::atomic<std::uint32_t> control{0};
+    std::atomic<bool> finished{false}; // the connection's thread has ended
+    std::thread thread;
+
+    void end() {
+        gone = true;
+        control.fetch_add(1);
+        futexWake(control);
+    }
+    bool holdsObjects() const { return !objects_.empty(); }
 
     ~Connection() {
         releaseAll();
@@ -96,8 +115,8 @@ public:
             close(socket);
     }
 
-    // Apartment thread only. Serves the request in the mailbox; says whether the client was
-    // spinning for the reply.
+    // The connection's thread only. Serves the request in the mailbox; says whether the client
+    // was spinning for the reply.
     bool serve();
     void releaseAll() {
         for (auto& [id, object] : objects_)
@@ -250,8 +269,16 @@ void writeError(Writer& out, IErrorInfo* info) {
 
 bool Connection::serve() {
     MailboxHeader& h = box.header();
-    const std::uint32_t length = std::min(h.length, mailboxCapacity);
-    request_.assign(box.data(), box.data() + length);
+    const GoneCheck ended = [this] { return gone.load(); };
+    if (!takeMessage(box, Side::Server, request_, Request, ended)) {
+        // Gone meanwhile, or a message past the largest one: a client that sends that breaks
+        // the wire format on purpose.
+        shutdown(socket, SHUT_RDWR);
+        end();
+        return false;
+    }
+    if (request_.capacity() > mailboxCapacity) // a large message's space is not kept
+        request_.shrink_to_fit();
     Reader in(request_.data(), request_.size());
     const auto kind = static_cast<Kind>(in.u16());
     in.u16();
@@ -286,13 +313,13 @@ bool Connection::serve() {
     if (SUCCEEDED(hr) || kind == Kind::Invoke ||
         (kind == Kind::GetIDsOfNames && hr == DISP_E_UNKNOWNNAME))
         reply.raw(body.bytes().data(), body.size());
-    if (reply.size() > mailboxCapacity) {
+    if (reply.size() > (parts ? maxMessage : mailboxCapacity)) {
         reply.clear();
         reply.i32(E_OUTOFMEMORY);
         reply.u8(0);
     }
-    std::memcpy(box.data(), reply.bytes().data(), reply.size());
-    h.length = static_cast<std::uint32_t>(reply.size());
+    if (!putMessage(box, Side::Server, reply.bytes().data(), reply.size(), Reply, ended))
+        return false;
     h.state.store(Reply, std::memory_order_seq_cst);
     const std::uint32_t client = h.clientMode.load(std::memory_order_seq_cst);
     if (client == Asleep)
@@ -555,6 +582,9 @@ HRESULT Connection::invoke(Reader& in, Writer& body) {
     return hr;
 }
 
+// The exporter whose connection the calling thread serves, if any.
+thread_local const void* servingFor = nullptr;
+
 class Exporter {
 public:
     static Exporter* start(HRESULT& hr);
@@ -562,8 +592,8 @@ public:
 
     const std::string& socketName() const { return socketName_; }
     const std::filesystem::path& directory() const { return directory_; }
-    // Whether the calling thread is the one that serves calls.
-    bool onApartment() const { return std::this_thread::get_id() == apartmentThread_.get_id(); }
+    // Whether the calling thread is one that serves calls of this endpoint.
+    bool serving() const { return servingFor == this; }
     // Takes the socket's name away: no one connects any more, and a new endpoint of this
     // process may take the name while this one is still ending.
     void removeEndpoint() {
@@ -576,32 +606,39 @@ private:
     // A caller accepted and admitted, whose greeting has not come yet.
     struct Greeting {
         std::shared_ptr<Connection> connection;
-        unsigned uid;
         std::chrono::steady_clock::time_point deadline;
     };
     static constexpr auto greetingTime = std::chrono::seconds(2);
     static constexpr std::size_t maxGreeting = 128;
+    static constexpr std::size_t maxGreetingOfUser = 16;
 
     void listen();
-    void apartment();
     void accept();
     void greet(Greeting& waiting);
-    void changed() {
-        control_.fetch_add(1);
-        futexWake(control_);
+    // The status of the answer to a greeting of `uid`: S_OK, or why the caller is refused.
+    HRESULT admits(unsigned uid, std::uint32_t& limit);
+    // The thread of one connection: serves its calls until the client goes, the endpoint ends
+    // or the connection has been idle for idleTime.
+    void serve(Connection& c);
+    // Joins the threads of connections that have ended.
+    void reap();
+    void wakeListener() {
+        const std::uint64_t one = 1;
+        if (write(reapFd_, &one, sizeof one) < 0) {
+        }
     }
 
     std::filesystem::path directory_;
     std::string socketName_;
     int listener_ = -1;
     int stopFd_ = -1;
+    int reapFd_ = -1; // a connection's thread has ended
     std::atomic<bool> stopping_{false};
     std::atomic<bool> endpointRemoved_{false};
-    std::atomic<std::uint32_t> control_{0};
     std::mutex mutex_;
     std::vector<std::shared_ptr<Connection>> connections_; // guarded by mutex_
     std::vector<Greeting> greeting_;                       // listener thread only
-    std::thread listenThread_, apartmentThread_;
+    std::thread listenThread_;
 };
 
 Exporter* Exporter::start(HRESULT& hr) {
@@ -616,8 +653,8 @@ Exporter* Exporter::start(HRESULT& hr) {
         return nullptr;
     }
     e->stopFd_ = eventfd(0, EFD_CLOEXEC);
+    e->reapFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     e->listenThread_ = std::thread([p = e.get()] { p->listen(); });
-    e->apartmentThread_ = std::thread([p = e.get()] { p->apartment(); });
     hr = S_OK;
     return e.release();
 }
@@ -629,17 +666,29 @@ Exporter::~Exporter() {
     const std::uint64_t one = 1;
     if (stopFd_ >= 0 && write(stopFd_, &one, sizeof one) < 0) {
     }
-    changed();
     if (listenThread_.joinable())
         listenThread_.join();
-    if (apartmentThread_.joinable())
-        apartmentThread_.join();
+    std::vector<std::shared_ptr<Connection>> ending;
+    {
+        std::lock_guard lock(mutex_);
+        ending = std::move(connections_);
+        connections_.clear();
+    }
+    // Each connection's thread releases the objects its client held, then ends.
+    for (auto& c : ending)
+        c->end();
+    for (auto& c : ending)
+        if (c->thread.joinable())
+            c->thread.join();
+    ending.clear();
     if (listener_ >= 0) {
         close(listener_);
         removeEndpoint();
     }
     if (stopFd_ >= 0)
         close(stopFd_);
+    if (reapFd_ >= 0)
+        close(reapFd_);
 }
 
 void Exporter::accept() {
@@ -648,18 +697,42 @@ void Exporter::accept() {
         return;
     auto c = std::make_shared<Connection>();
     c->socket = fd;
-    unsigned uid = 0;
     // Who calls is known before anything is read from the caller.
-    if (!machineUser(fd, uid)) {
+    if (!machineUser(fd, c->uid)) {
         Hello answer{wireMagic, wireMajor, wireMinor, E_ACCESSDENIED, mailboxCapacity};
         sendHello(fd, answer, -1);
         return; // the connection closes with c
     }
     // The greeting is awaited beside everything else the listener watches, so that a caller who
-    // connects and says nothing holds up no one. The oldest of too many waiting callers goes.
-    if (greeting_.size() >= maxGreeting)
+    // connects and says nothing holds up no one. Of too many callers waiting, the oldest of the
+    // same user goes, or, when that user has few waiting, the oldest of all.
+    const auto sameUser = [&](const Greeting& g) { return g.connection->uid == c->uid; };
+    if (std::count_if(greeting_.begin(), greeting_.end(), sameUser) >=
+        static_cast<std::ptrdiff_t>(maxGreetingOfUser))
+        greeting_.erase(std::find_if(greeting_.begin(), greeting_.end(), sameUser));
+    else if (greeting_.size() >= maxGreeting)
         greeting_.erase(greeting_.begin());
-    greeting_.push_back({std::move(c), uid, std::chrono::steady_clock::now() + greetingTime});
+    greeting_.push_back({std::move(c), std::chrono::steady_clock::now() + greetingTime});
+}
+
+HRESULT Exporter::admits(unsigned uid, std::uint32_t& limit) {
+    std::lock_guard lock(mutex_);
+    std::size_t ofUser = 0;
+    std::size_t all = 0;
+    for (const auto& c : connections_)
+        if (!c->finished) {
+            ++all;
+            ofUser += c->uid == uid;
+        }
+    if (ofUser >= maxClientsOfUser) {
+        limit = maxClientsOfUser;
+        return tooManyOfUser;
+    }
+    if (all >= maxClients) {
+        limit = maxClients;
+        return tooManyClients;
+    }
+    return S_OK;
 }
 
 void Exporter::greet(Greeting& waiting) {
@@ -668,17 +741,12 @@ void Exporter::greet(Greeting& waiting) {
     const std::shared_ptr<Connection>& c = waiting.connection;
     if (!receiveHello(c->socket, hello, nullptr, std::chrono::milliseconds(0)))
         return;
-    std::size_t clients = 0;
-    {
-        std::lock_guard lock(mutex_);
-        clients = connections_.size();
-    }
     if (hello.magic != wireMagic)
         answer.status = badStubData;
     else if (hello.major != wireMajor)
         answer.status = otherWireVersion;
-    else if (clients >= maxClients)
-        answer.status = RPC_E_SERVERFAULT;
+    else if (std::uint32_t limit = 0; (answer.status = admits(c->uid, limit)) != S_OK)
+        answer.capacity = limit; // a refusal for too many connections says the limit
     int memory = -1;
     if (answer.status == S_OK) {
         memory = c->box.create();
@@ -690,15 +758,35 @@ void Exporter::greet(Greeting& waiting) {
         close(memory);
     if (!sent || answer.status != S_OK)
         return;
-    c->caller = userName(waiting.uid);
+    c->caller = userName(c->uid);
+    c->parts = hello.minor >= 1;
     std::lock_guard lock(mutex_);
     connections_.push_back(c);
-    changed();
+    c->thread = std::thread([this, raw = c.get()] { serve(*raw); });
+}
+
+void Exporter::reap() {
+    std::uint64_t count = 0;
+    if (read(reapFd_, &count, sizeof count) < 0) {
+    }
+    std::vector<std::shared_ptr<Connection>> ended;
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(connections_, [&](const std::shared_ptr<Connection>& c) {
+            if (!c->finished)
+                return false;
+            ended.push_back(c);
+            return true;
+        });
+    }
+    for (auto& c : ended)
+        c->thread.join();
 }
 
 void Exporter::listen() {
     while (!stopping_) {
-        std::vector<pollfd> fds{{stopFd_, POLLIN, 0}, {listener_, POLLIN, 0}};
+        std::vector<pollfd> fds{{stopFd_, POLLIN, 0}, {reapFd_, POLLIN, 0}, {listener_, POLLIN, 0}};
+        constexpr std::size_t firstGreeting = 3;
         const auto now = std::chrono::steady_clock::now();
         // Callers who said nothing in time are let go.
         std::erase_if(greeting_, [&](const Greeting& g) { return g.deadline <= now; });
@@ -723,111 +811,86 @@ void Exporter::listen() {
             continue;
         if (fds[0].revents)
             break;
+        if (fds[1].revents)
+            reap();
         for (std::size_t i = 0; i < watched.size(); ++i)
             if (fds[firstWatched + i].revents) {
                 // A client sends nothing on the socket after its greeting: anything else, or
                 // the end of the stream, ends the connection.
-                watched[i]->gone = true;
-                changed();
+                watched[i]->end();
             }
         // Callers who spoke are answered (and leave the waiting list either way).
         std::vector<Greeting> spoke;
-        for (std::size_t i = firstWatched; i-- > 2;)
+        for (std::size_t i = firstWatched; i-- > firstGreeting;)
             if (fds[i].revents) {
-                spoke.push_back(std::move(greeting_[i - 2]));
-                greeting_.erase(greeting_.begin() + static_cast<std::ptrdiff_t>(i - 2));
+                spoke.push_back(std::move(greeting_[i - firstGreeting]));
+                greeting_.erase(greeting_.begin() + static_cast<std::ptrdiff_t>(i - firstGreeting));
             }
         for (auto it = spoke.rbegin(); it != spoke.rend(); ++it)
             greet(*it);
-        if (fds[1].revents & POLLIN)
+        if (fds[2].revents & POLLIN)
             accept();
     }
 }
 
-void Exporter::apartment() {
+void Exporter::serve(Connection& c) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    std::vector<std::shared_ptr<Connection>> served;
+    servingFor = this;
+    MailboxHeader& h = c.box.header();
     Spinner spin;
-    std::uint32_t seen = control_.load() - 1;
-    // The connection served last, when its client spun for the reply: it takes the reply at
-    // once unless it is off its processor.
-    Connection* watched = nullptr;
-    // Working and Spinning only steer the clients' spinning; Asleep is stored where it is
-    // needed, ordered before the last look at the state words.
-    auto setMode = [&](std::uint32_t mode) {
-        for (auto& c : served)
-            c->box.header().serverMode.store(mode, std::memory_order_relaxed);
-    };
-    while (!stopping_) {
-        const std::uint32_t now = control_.load();
-        if (now != seen) {
-            seen = now;
-            watched = nullptr;
-            std::vector<std::shared_ptr<Connection>> ended;
-            {
-                std::lock_guard lock(mutex_);
-                std::erase_if(connections_, [&](const std::shared_ptr<Connection>& c) {
-                    if (!c->gone)
-                        return false;
-                    ended.push_back(c);
-                    return true;
-                });
-                served = connections_;
-            }
-            ended.clear(); // their objects are released here, on the apartment thread
-        }
-        bool worked = false;
-        for (auto& c : served) {
-            if (c->box.header().state.load(std::memory_order_acquire) == Request) {
-                watched = c->serve() ? c.get() : nullptr;
-                worked = true;
-            }
-        }
-        if (worked)
+    // Whether the client spun for the last reply: it takes the reply at once unless it is off
+    // its processor.
+    bool watch = false;
+    auto lastCall = std::chrono::steady_clock::now();
+    while (!stopping_ && !c.gone) {
+        const std::uint32_t seen = c.control.load();
+        if (h.state.load(std::memory_order_acquire) == Request) {
+            watch = c.serve();
+            lastCall = std::chrono::steady_clock::now();
             continue;
+        }
         // Spin for the next request while that pays, then sleep.
-        setMode(Spinning);
+        h.serverMode.store(Spinning, std::memory_order_relaxed);
         const bool caught = spin.spin(
             [&] {
-                if (control_.load(std::memory_order_relaxed) != seen)
-                    return true;
-                for (auto& c : served)
-                    if (c->box.header().state.load(std::memory_order_acquire) == Request)
-                        return true;
-                return false;
+                return h.state.load(std::memory_order_acquire) == Request ||
+                       c.control.load(std::memory_order_relaxed) != seen;
             },
-            [&] { return watched->box.header().state.load(std::memory_order_relaxed) != Reply; },
-            watched != nullptr);
-        watched = nullptr;
+            [&] { return h.state.load(std::memory_order_relaxed) != Reply; }, watch);
+        watch = false;
         if (caught) {
-            setMode(Working);
+            h.serverMode.store(Working, std::memory_order_relaxed);
             continue;
         }
-        // Sleep: say so in every mailbox, look once more, then wait.
-        std::vector<std::atomic<std::uint32_t>*> words{&control_};
-        std::vector<std::uint32_t> expected{seen};
-        bool ready = false;
-        for (auto& c : served) {
-            MailboxHeader& h = c->box.header();
-            h.serverMode.store(Asleep, std::memory_order_seq_cst);
-            const std::uint32_t state = h.state.load(std::memory_order_seq_cst);
-            ready = ready || state == Request;
-            words.push_back(&h.state);
-            expected.push_back(state);
+        // Sleep: say so, look once more, then wait for a request, the end, or the idle time.
+        h.serverMode.store(Asleep, std::memory_order_seq_cst);
+        const std::uint32_t state = h.state.load(std::memory_order_seq_cst);
+        if (state != Request && c.control.load() == seen) {
+            auto wait = std::chrono::milliseconds(-1);
+            if (!c.holdsObjects()) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                    lastCall + std::chrono::milliseconds(idleMilliseconds.load()) -
+                    std::chrono::steady_clock::now());
+                if (left.count() <= 0) {
+                    // Idle and holding nothing: the place goes to others. The client sees the
+                    // socket's end and connects afresh when it calls again.
+                    shutdown(c.socket, SHUT_RDWR);
+                    c.end();
+                    break;
+                }
+                wait = left;
+            }
+            std::atomic<std::uint32_t>* words[] = {&h.state, &c.control};
+            const std::uint32_t expected[] = {state, seen};
+            futexWaitAny(words, expected, wait);
         }
-        if (!ready && control_.load() == seen)
-            futexWaitAny(words, expected);
-        setMode(Working);
+        h.serverMode.store(Working, std::memory_order_relaxed);
     }
-    {
-        std::lock_guard lock(mutex_);
-        served = std::move(connections_);
-        connections_.clear();
-    }
-    for (auto& c : served)
-        c->releaseAll();
-    served.clear();
+    c.releaseAll(); // on the thread that served them
     CoUninitialize();
+    servingFor = nullptr;
+    c.finished = true;
+    wakeListener();
 }
 
 struct Published {
@@ -842,6 +905,10 @@ Published& published() {
 }
 
 } // namespace
+
+void setIdleConnectionTime(std::chrono::milliseconds time) {
+    idleMilliseconds = time.count();
+}
 
 std::size_t exportedObjects() {
     return exportedCount.load();
@@ -888,10 +955,10 @@ void withdrawClass(REFCLSID clsid) {
             ending = std::move(p.exporter);
         }
     }
-    if (ending && ending->onApartment()) {
-        // Revoked by an object inside a call: the apartment thread cannot wait for itself. The
-        // call returns to its client first; then the apartment ends, releasing every client's
-        // objects, and the endpoint goes on a thread of its own.
+    if (ending && ending->serving()) {
+        // Revoked by an object inside a call: the connection's thread cannot wait for itself.
+        // The call returns to its client first; then every connection ends, releasing its
+        // client's objects, and the endpoint goes on a thread of its own.
         std::thread([e = std::move(ending)]() mutable { e.reset(); }).detach();
         return;
     }

@@ -76,7 +76,7 @@ void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected,
 }
 
 void futexWaitAny(std::span<std::atomic<std::uint32_t>* const> words,
-                  std::span<const std::uint32_t> expected) {
+                  std::span<const std::uint32_t> expected, std::chrono::milliseconds timeout) {
     struct futex_waitv waiters[128] = {};
     const std::size_t count = std::min<std::size_t>(words.size(), 128);
     for (std::size_t i = 0; i < count; ++i) {
@@ -84,7 +84,89 @@ void futexWaitAny(std::span<std::atomic<std::uint32_t>* const> words,
         waiters[i].uaddr = reinterpret_cast<std::uintptr_t>(words[i]);
         waiters[i].flags = FUTEX_32;
     }
-    syscall(SYS_futex_waitv, waiters, static_cast<unsigned>(count), 0, nullptr, CLOCK_MONOTONIC);
+    timespec until{};
+    if (timeout.count() >= 0) {
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        const long long ns = until.tv_nsec + (timeout.count() % 1000) * 1000000LL;
+        until.tv_sec += static_cast<time_t>(timeout.count() / 1000 + ns / 1000000000LL);
+        until.tv_nsec = static_cast<long>(ns % 1000000000LL);
+    }
+    syscall(SYS_futex_waitv, waiters, static_cast<unsigned>(count), 0,
+            timeout.count() >= 0 ? &until : nullptr, CLOCK_MONOTONIC);
+}
+
+namespace {
+
+constexpr auto partWait = std::chrono::milliseconds(50);
+
+std::atomic<std::uint32_t>& ownMode(MailboxHeader& h, Side side) {
+    return side == Side::Client ? h.clientMode : h.serverMode;
+}
+std::atomic<std::uint32_t>& peerMode(MailboxHeader& h, Side side) {
+    return side == Side::Client ? h.serverMode : h.clientMode;
+}
+
+// Hands the state word over to the other side: stores it, and wakes the other side if it sleeps.
+void handOver(MailboxHeader& h, Side side, std::uint32_t state) {
+    h.state.store(state, std::memory_order_seq_cst);
+    if (peerMode(h, side).load(std::memory_order_seq_cst) == Asleep)
+        futexWake(h.state);
+}
+
+// Sleeps until the state word holds `wanted`; false when `gone()` says so first.
+bool awaitState(MailboxHeader& h, Side side, std::uint32_t wanted, const GoneCheck& gone) {
+    std::atomic<std::uint32_t>& mode = ownMode(h, side);
+    while (true) {
+        mode.store(Asleep, std::memory_order_seq_cst);
+        const std::uint32_t state = h.state.load(std::memory_order_seq_cst);
+        if (state == wanted)
+            break;
+        futexWait(h.state, state, partWait);
+        if (h.state.load(std::memory_order_acquire) != wanted && gone()) {
+            mode.store(Working, std::memory_order_relaxed);
+            return false;
+        }
+    }
+    mode.store(Working, std::memory_order_relaxed);
+    return true;
+}
+
+} // namespace
+
+bool putMessage(Mailbox& box, Side side, const unsigned char* data, std::size_t size,
+                std::uint32_t state, const GoneCheck& gone) {
+    MailboxHeader& h = box.header();
+    while (size > mailboxCapacity) {
+        std::memcpy(box.data(), data, mailboxCapacity);
+        h.length = mailboxCapacity | morePart;
+        handOver(h, side, state);
+        if (!awaitState(h, side, PartTaken, gone))
+            return false;
+        data += mailboxCapacity;
+        size -= mailboxCapacity;
+    }
+    if (size > 0) // an empty message may have no storage at all
+        std::memcpy(box.data(), data, size);
+    h.length = static_cast<std::uint32_t>(size);
+    return true;
+}
+
+bool takeMessage(Mailbox& box, Side side, std::vector<unsigned char>& message, std::uint32_t state,
+                 const GoneCheck& gone) {
+    MailboxHeader& h = box.header();
+    message.clear();
+    while (true) {
+        const std::uint32_t length = h.length;
+        const std::size_t part = std::min(length & ~morePart, mailboxCapacity);
+        if (message.size() + part > maxMessage)
+            return false;
+        message.insert(message.end(), box.data(), box.data() + part);
+        if (!(length & morePart))
+            return true;
+        handOver(h, side, PartTaken);
+        if (!awaitState(h, side, state, gone))
+            return false;
+    }
 }
 
 std::filesystem::path endpointDirectory() {

@@ -13,6 +13,12 @@
 // The server creates the memory (a sealed memfd: the client cannot shrink it under the server)
 // and hands it to the client with the greeting. Both sides copy a message out of the shared
 // memory before reading it, so that the other side cannot change it while it is read.
+//
+// A message larger than the mailbox crosses in parts (between peers of wire version 2.1 or
+// later): the sender writes a part of the mailbox's size, marks its length with morePart and
+// hands it over as Request (or Reply); the receiver copies it out and sets the state to
+// PartTaken, and the sender writes the next part over it. The last part is handed over as a
+// whole message is. A receiver takes at most maxMessage bytes in all.
 #pragma once
 
 #include <algorithm>
@@ -20,8 +26,10 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "wire.h"
 
@@ -30,7 +38,7 @@ struct sockaddr_un;
 namespace sky::remote {
 
 // The state word.
-enum : std::uint32_t { Idle = 0, Request = 1, Reply = 2 };
+enum : std::uint32_t { Idle = 0, Request = 1, Reply = 2, PartTaken = 3 };
 
 // A side's mode word. A peer that knows only Working and Asleep still works with one that spins:
 // it wakes a spinning side needlessly (a wasted system call), and is never watched itself.
@@ -49,6 +57,12 @@ struct MailboxHeader {
 
 // Message space of a connection. Pages are only touched as messages use them.
 inline constexpr std::uint32_t mailboxCapacity = 4u << 20;
+// In the length word: another part of the message follows this one.
+inline constexpr std::uint32_t morePart = 0x80000000u;
+// The largest message that crosses in parts (a description of about 30 million characters); a
+// larger one is refused by its sender (and ends the connection of a sender that sends it
+// anyway).
+inline constexpr std::size_t maxMessage = std::size_t{64} << 20;
 
 class Mailbox {
 public:
@@ -71,14 +85,19 @@ private:
     std::size_t size_ = 0;
 };
 
+// Which side of the mailbox a thread is.
+enum class Side { Client, Server };
+
 // Futex operations on a word of shared memory.
 void futexWake(std::atomic<std::uint32_t>& word);
 // Sleeps while `word` holds `expected`, at most `timeout`; returns at a wake or a change too.
 void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected,
                std::chrono::milliseconds timeout);
-// Sleeps while every word holds its expected value (at most 128 words).
+// Sleeps while every word holds its expected value (at most 128 words), at most `timeout` when
+// one is given (negative: without end).
 void futexWaitAny(std::span<std::atomic<std::uint32_t>* const> words,
-                  std::span<const std::uint32_t> expected);
+                  std::span<const std::uint32_t> expected,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(-1));
 // A pause instruction for spin loops.
 inline void spinPause() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -162,6 +181,23 @@ private:
     std::chrono::nanoseconds budget_{16000};
     Clock::time_point holdUntil_{};
 };
+
+// Parts of messages larger than the mailbox (see the top). `gone()` is asked every 50 ms while
+// a side waits for the other and says that the other went away (or the wait is to end).
+using GoneCheck = std::function<bool()>;
+
+// Writes `size` bytes of a message to be handed over as `state` (Request or Reply): every part
+// but the last is handed over and waited for until the receiver has taken it; the last is left
+// in the mailbox with its length set, for the caller to hand over as a whole message. False
+// when the receiver went away meanwhile.
+bool putMessage(Mailbox& box, Side side, const unsigned char* data, std::size_t size,
+                std::uint32_t state, const GoneCheck& gone);
+
+// Takes the message whose first part the mailbox holds in `state` into `message`, asking for
+// and waiting for each further part. False when the sender went away or the message grew past
+// maxMessage.
+bool takeMessage(Mailbox& box, Side side, std::vector<unsigned char>& message, std::uint32_t state,
+                 const GoneCheck& gone);
 
 // The folder of the machine's object endpoints: <machine>/run/com, made as needed by the
 // machine's owner, who alone writes it (sky::machine::runtimeFolder).

@@ -1,8 +1,10 @@
-// The wire format of calls between processes, version 2.0.
+// The wire format of calls between processes, version 2.1.
 //
 // Every value is little-endian. A connection starts on the socket with a greeting each way
 // (Hello below); after it, requests and replies travel through the connection's shared memory
-// (mailbox.h), one message at a time:
+// (mailbox.h), one message at a time; since 2.1 a message larger than the mailbox crosses in
+// parts, sent only to a peer that greeted with 2.1 or later (a 2.0 peer gets the failure that a
+// message too large for the mailbox always gave):
 //
 //   request  = u16 kind, u16 reserved (0), u32 releaseCount, releaseCount x (u64 object, u32 refs),
 //              then the body of the kind
@@ -50,13 +52,18 @@ namespace sky::remote {
 
 inline constexpr std::uint32_t wireMagic = 0x52594B53; // "SKYR"
 inline constexpr std::uint16_t wireMajor = 2;          // 2: objects carry their face
-inline constexpr std::uint16_t wireMinor = 0;
+inline constexpr std::uint16_t wireMinor = 1;          // 1: messages in parts
 
 // HRESULT_FROM_WIN32(RPC_X_BAD_STUB_DATA), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE).
 inline constexpr HRESULT badStubData = static_cast<HRESULT>(0x800706F7);
 inline constexpr HRESULT serverUnavailable = static_cast<HRESULT>(0x800706BA);
 // HRESULT_FROM_WIN32(RPC_S_UNSUPPORTED_TRANS_SYN): the peer speaks another major version.
 inline constexpr HRESULT otherWireVersion = static_cast<HRESULT>(0x800706C2);
+// Refusals of a greeting for the number of connections: HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY)
+// when the caller's user has as many as one user may have, HRESULT_FROM_WIN32(ERROR_REQ_NOT_ACCEP)
+// when the server serves as many as it serves at once. The answer's capacity is then the limit.
+inline constexpr HRESULT tooManyOfUser = static_cast<HRESULT>(0x800706BB);
+inline constexpr HRESULT tooManyClients = static_cast<HRESULT>(0x80070047);
 
 enum class Kind : std::uint16_t {
     GetClassObject = 1,
@@ -78,7 +85,8 @@ struct Hello {
     std::uint32_t magic;
     std::uint16_t major, minor;
     std::int32_t status;
-    std::uint32_t capacity; // bytes of message space in the shared memory
+    std::uint32_t capacity; // bytes of message space in the shared memory (in a refusal for
+                            // too many connections: the limit)
 };
 
 // The reader, the writer and the variant codec are exported for the wire format's fuzz target.

@@ -1,8 +1,11 @@
 #include "qvcomsrv/store/postgres_connection.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -221,8 +224,10 @@ private:
         if (db_.pendingBegin_) {
             result = db_.runAfterBegin(name_, values, lengths, formats_);
         } else {
-            result = PQexecPrepared(db_.conn_, name_.c_str(), static_cast<int>(values.size()),
-                                    values.data(), lengths.data(), formats_.data(), 1);
+            if (!PQsendQueryPrepared(db_.conn_, name_.c_str(), static_cast<int>(values.size()),
+                                     values.data(), lengths.data(), formats_.data(), 1))
+                db_.check(nullptr, "run a statement");
+            result = db_.answer();
         }
         db_.check(result, "run a statement");
         result_ = result;
@@ -305,9 +310,75 @@ void Connection::connect() {
     // standard error.
     PQsetNoticeProcessor(
         conn_, [](void*, const char*) {}, nullptr);
+    // Sending does not block either: a large value to a server that does not read waits in
+    // awaitAnswer, within its bound.
+    PQsetnonblocking(conn_, 1);
     lost_ = false;
     exec("SET statement_timeout = " + std::to_string(options_.statementTimeoutMs) +
          "; SET lock_timeout = " + std::to_string(options_.lockTimeoutMs));
+    // Servers before 14 do not know it; they keep a dropped client's transaction until they
+    // next write to it.
+    try {
+        exec("SET client_connection_check_interval = 5000");
+    } catch (const Failure&) {
+        if (lost_)
+            throw;
+    }
+}
+
+void Connection::awaitAnswer() {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(options_.statementTimeoutMs +
+                                                                   options_.answerMarginMs);
+    while (true) {
+        const int unsent = PQflush(conn_);
+        if (unsent < 0)
+            return; // the broken connection shows in the result
+        if (unsent == 0) {
+            if (!PQconsumeInput(conn_) || !PQisBusy(conn_))
+                return;
+        }
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            // The server does not answer. Its socket is shut so that it sees the client gone
+            // when it runs again; libpq frees the connection when the next call connects.
+            shutdown(PQsocket(conn_), SHUT_RDWR);
+            lost_ = true;
+            throwStatus(Status::unavailable(
+                "The farm store " + conninfo_ + " did not answer within " +
+                std::to_string((options_.statementTimeoutMs + options_.answerMarginMs) / 1000) +
+                " seconds; the change, if one was asked for, may or may not have been made. The "
+                "next call connects again."));
+        }
+        pollfd p{PQsocket(conn_), static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
+        poll(&p, 1, static_cast<int>(left));
+    }
+}
+
+PGresult* Connection::answer() {
+    PGresult* kept = nullptr;
+    try {
+        while (true) {
+            awaitAnswer();
+            PGresult* result = PQgetResult(conn_);
+            if (!result)
+                break;
+            const ExecStatusType status = PQresultStatus(kept);
+            if (kept && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+                PQclear(result); // the first failure is the answer
+            } else {
+                PQclear(kept);
+                kept = result;
+            }
+            if (PQstatus(conn_) != CONNECTION_OK)
+                break;
+        }
+    } catch (...) {
+        PQclear(kept);
+        throw;
+    }
+    return kept;
 }
 
 void Connection::disconnect() noexcept {
@@ -380,7 +451,8 @@ sql::Query Connection::query(std::string_view sql) {
         int count = 0;
         const std::string text = numberedParameters(sql, count);
         std::string name = "farm_store_" + std::to_string(++prepared_);
-        PGresult* prepared = PQprepare(conn_, name.c_str(), text.c_str(), count, nullptr);
+        PGresult* prepared =
+            PQsendPrepare(conn_, name.c_str(), text.c_str(), count, nullptr) ? answer() : nullptr;
         check(prepared, "prepare a statement");
         PQclear(prepared);
         it = statements_
@@ -406,6 +478,13 @@ PGresult* Connection::runAfterBegin(const std::string& name, const std::vector<c
     // connection ends them early.
     std::vector<PGresult*> results;
     for (int nulls = 0; sent && nulls < 3 && PQstatus(conn_) == CONNECTION_OK;) {
+        try {
+            awaitAnswer();
+        } catch (...) {
+            for (PGresult* r : results)
+                PQclear(r);
+            throw;
+        }
         PGresult* result = PQgetResult(conn_);
         if (!result) {
             ++nulls;
@@ -442,7 +521,7 @@ void Connection::exec(const std::string& sql) {
     if (!conn_)
         raiseLost("not connected");
     sendPendingBegin();
-    PGresult* result = PQexec(conn_, sql.c_str());
+    PGresult* result = PQsendQuery(conn_, sql.c_str()) ? answer() : nullptr;
     check(result, "run a statement");
     changes_ = std::strtoll(PQcmdTuples(result), nullptr, 10);
     PQclear(result);
@@ -470,7 +549,7 @@ void Connection::commit() {
         pendingBegin_ = nullptr; // no statement ran: nothing to commit
         return;
     }
-    PGresult* result = PQexec(conn_, "COMMIT");
+    PGresult* result = PQsendQuery(conn_, "COMMIT") ? answer() : nullptr;
     check(result, "commit");
     // COMMIT of a transaction that failed rolls it back and says so.
     const bool committed = std::strcmp(PQcmdStatus(result), "COMMIT") == 0;
@@ -489,7 +568,11 @@ void Connection::rollback() noexcept {
         lost_ = true;
         return;
     }
-    PQclear(PQexec(conn_, "ROLLBACK"));
+    try {
+        PQclear(PQsendQuery(conn_, "ROLLBACK") ? answer() : nullptr);
+    } catch (...) {
+        lost_ = true; // did not answer: the connection is dropped
+    }
     if (PQstatus(conn_) != CONNECTION_OK)
         lost_ = true;
 }

@@ -7,7 +7,13 @@
 // - Nothing waits without end: the connection is made within connect_timeout seconds (10 unless
 //   the string says otherwise), TCP keepalives notice a server that went away, a statement runs
 //   at most statement_timeout (30 s) and waits for another program's lock at most lock_timeout
-//   (5 s, the SQLite store's busy timeout), after which it fails with Busy.
+//   (5 s, the SQLite store's busy timeout), after which it fails with Busy. The server's answer
+//   is awaited here too, at most statement_timeout and answerMarginMs (35 s in all): a server
+//   that does not answer at all (stopped, or a commit waiting for a synchronous standby that is
+//   gone, which statement_timeout does not bound) fails the call with Unavailable, the
+//   connection is dropped, and the next call connects again. The server notices a dropped
+//   client within client_connection_check_interval (5 s) even inside such a wait, and gives up
+//   the transaction's locks.
 // - Writes run SERIALIZABLE: a write that conflicts with another program's fails marked `retry`,
 //   and the store runs the operation again. Reads of several statements run REPEATABLE READ,
 //   READ ONLY: one state of the store throughout.
@@ -36,6 +42,7 @@ struct ConnectionOptions {
     int connectTimeoutSeconds = 10;
     int statementTimeoutMs = 30000;
     int lockTimeoutMs = 5000;
+    int answerMarginMs = 5000; // beyond statementTimeoutMs, before the server is given up
 };
 
 // Ok when `conninfo` is a connection string libpq reads and holds no password.
@@ -77,6 +84,11 @@ private:
     // Checks a statement's outcome; throws the Failure for an error, and frees `result` then.
     void check(pg_result* result, const char* doing);
     [[noreturn]] void raiseLost(const std::string& why);
+    // Waits until the server has answered what was sent, so that PQgetResult does not block;
+    // drops the connection and throws Unavailable when it does not answer in time.
+    void awaitAnswer();
+    // The result of what was sent, as PQexec gives it (the last, or the first that failed).
+    pg_result* answer();
     // Runs the prepared statement `name` with the pending BEGIN before it, in one round trip;
     // the statement's result, or a Failure when either failed.
     pg_result* runAfterBegin(const std::string& name, const std::vector<const char*>& values,

@@ -29,6 +29,39 @@ using PostgresFarmStore = FarmStoreTest;
 INSTANTIATE_TEST_SUITE_P(OnlyKind, PostgresFarmStore, ::testing::Values(StoreKind::Postgres),
                          storeKindName);
 
+TEST(PostgresServerRestart, AServerThatStopsAnsweringFailsTheCallWithinItsBoundAndServesAfter) {
+    PostgresTestCluster cluster;
+    cluster.createDatabase("farm");
+    const std::string conninfo = cluster.conninfo("farm");
+    ASSERT_TRUE(createPostgresFarmStore(conninfo, smallFarm()));
+    // Statements bounded at 1 s, the server's answer awaited 1 s more.
+    const postgres::ConnectionOptions brief{2, 1000, 500, 1000};
+    auto opened = openPostgresFarmStore(conninfo, brief);
+    ASSERT_TRUE(opened) << opened.status().toString();
+    FarmStore& store = **opened;
+    ASSERT_TRUE(store.saveApplication(newApplication("Applications/Office", "Word"), nullptr));
+
+    // The server and its backends stopped where they stand, as a hung server: a read and a
+    // save each fail (neither waits without end), and say why.
+    cluster.freeze();
+    auto read = store.applications(IconLoading::Skip);
+    Application edit = newApplication("Applications/Office", "Excel");
+    const Status saved = store.saveApplication(edit, nullptr).status();
+    cluster.thaw();
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.status().code(), Code::Unavailable);
+    EXPECT_TRUE(contains(read.status().message(), "did not answer within 2 seconds"))
+        << read.status().message();
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(saved.code(), Code::Unavailable) << saved.toString();
+
+    // The server answering again, the store connects afresh and serves.
+    auto again = store.applications(IconLoading::Skip);
+    ASSERT_TRUE(again) << again.status().toString();
+    EXPECT_EQ(again->size(), 1u);
+    EXPECT_TRUE(store.saveApplication(edit, nullptr));
+}
+
 TEST(PostgresServerRestart, ARestartedServerFailsOneCallAndThenServesAgain) {
     PostgresTestCluster cluster;
     cluster.createDatabase("farm");

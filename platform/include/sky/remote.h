@@ -11,6 +11,8 @@
 // them when it is unloaded (RegisterInterfaces below does both).
 #pragma once
 
+#include <chrono>
+
 #include "sky/export.h"
 
 #include <cstddef>
@@ -128,6 +130,10 @@ protected:
 // Hands the references this process let go of back to the servers now, instead of with the
 // next call (a program about to wait idle, a test that looks at the server).
 SKY_API void deliverReleases();
+
+// How long this process's endpoint keeps a connection that holds no objects and has made no
+// call (60 seconds unless set); a connection that holds objects stays while its client lives.
+SKY_API void setIdleConnectionTime(std::chrono::milliseconds time);
 
 // How many objects this process serves to other processes now (for diagnostics and tests).
 SKY_API std::size_t exportedObjects();

@@ -1,9 +1,14 @@
 #include "qvcomsrv/store/testing/postgres_test_database.h"
 
 #include <libpq-fe.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -102,6 +107,42 @@ void PostgresTestCluster::createDatabase(const std::string& database) const {
 
 void PostgresTestCluster::restart() const {
     clusterScript("restart", host_);
+}
+
+std::vector<int> PostgresTestCluster::processes() const {
+    int server = 0;
+    std::ifstream(host_ + "/data/postmaster.pid") >> server;
+    if (server <= 0)
+        throw std::runtime_error("the test's own cluster in " + host_ + " has no server process");
+    std::vector<int> found{server};
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        // "pid (command) state ppid ...": the command may hold spaces, so read after its ')'.
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        char state = 0;
+        int parent = 0;
+        if (std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
+            parent == server)
+            found.push_back(std::stoi(name));
+    }
+    return found;
+}
+
+void PostgresTestCluster::freeze() const {
+    for (int pid : processes())
+        kill(pid, SIGSTOP);
+}
+
+void PostgresTestCluster::thaw() const {
+    for (int pid : processes())
+        kill(pid, SIGCONT);
 }
 
 PostgresTestDatabase::PostgresTestDatabase()

@@ -51,8 +51,14 @@ public:
     void createDatabase(const std::string& database) const;
     // Stops the server (fast: every connection breaks) and starts it again.
     void restart() const;
+    // Stops every process of the server where it stands (SIGSTOP: the server and its backends
+    // answer nothing, as a hung server), and lets them go on (SIGCONT).
+    void freeze() const;
+    void thaw() const;
 
 private:
+    // The server's process and its children (the backends and helpers).
+    std::vector<int> processes() const;
     std::string host_;
 };
 
