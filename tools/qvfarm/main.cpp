@@ -1,5 +1,7 @@
 // qvfarm: creates, fills, inspects and selects the farm stores of this machine.
+#include <cstdint>
 #include <iostream>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
@@ -88,12 +90,32 @@ int main(int argc, char** argv) {
     });
 
     std::string demoName = "Demo Farm";
+    std::optional<std::int64_t> demoApplications, demoServers;
     auto* demo = app.add_subcommand("demo", "Create or replace a demonstration farm (two zones, "
                                             "eight servers, about forty applications) with you "
                                             "as an administrator, and make it the machine's farm");
     demo->add_option("--name", demoName, "The demonstration farm's name")->capture_default_str();
     demo->add_option("--postgres", postgres, postgresHelp);
-    demo->callback([&] { result = buildDemoFarm(demoName, postgres, io); });
+    demo->add_option("--applications", demoApplications,
+                     "Make a farm of N applications (1 to 1,000,000; 10,000 when only --servers "
+                     "is given) shaped like the demo instead: the demo's folders with sets of "
+                     "folders below them, users, groups and an icon per application. BraskAdmin "
+                     "exports a farm of at most 32,767 applications")
+        ->option_text("N")
+        ->check(CLI::Range(std::int64_t{1}, std::int64_t{1'000'000}));
+    demo->add_option("--servers", demoServers,
+                     "Give that farm M servers (1 to 10,000; 500 when only --applications is "
+                     "given), five in eight in the zone Headquarters, the rest in Branch; each "
+                     "application runs on three of them")
+        ->option_text("M")
+        ->check(CLI::Range(std::int64_t{1}, std::int64_t{10'000}));
+    demo->callback([&] {
+        std::optional<DemoSize> size;
+        if (demoApplications || demoServers)
+            size = DemoSize{static_cast<std::size_t>(demoApplications.value_or(10'000)),
+                            static_cast<std::size_t>(demoServers.value_or(500))};
+        result = buildDemoFarm(demoName, size, postgres, io);
+    });
 
     std::string source;
     bool replace = false;
