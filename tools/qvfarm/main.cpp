@@ -1,4 +1,5 @@
 // qvfarm: creates, fills, inspects and selects the farm stores of this machine.
+#include <charconv>
 #include <cstdint>
 #include <iostream>
 #include <optional>
@@ -10,6 +11,25 @@
 #include "module_registration.h"
 
 using namespace sky::qvfarm;
+
+namespace {
+
+// A count from 1 to `most`, refused with a message that says so when it is anything else.
+CLI::Validator countUpTo(std::int64_t most) {
+    return CLI::Validator(
+        [most](std::string& text) -> std::string {
+            std::int64_t n = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, ec] = std::from_chars(text.data(), end, n);
+            if (ec != std::errc() || stop != end || n < 1 || n > most)
+                return "a whole number from 1 to " + std::to_string(most) + " is needed, not \"" +
+                       text + "\"";
+            return {};
+        },
+        "", "count");
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Creates, fills, inspects and selects the farm stores of this machine (the "
@@ -102,13 +122,13 @@ int main(int argc, char** argv) {
                      "folders below them, users, groups and an icon per application. BraskAdmin "
                      "exports a farm of at most 32,767 applications")
         ->option_text("N")
-        ->check(CLI::Range(std::int64_t{1}, std::int64_t{1'000'000}));
+        ->check(countUpTo(1'000'000));
     demo->add_option("--servers", demoServers,
                      "Give that farm M servers (1 to 10,000; 500 when only --applications is "
                      "given), five in eight in the zone Headquarters, the rest in Branch; each "
                      "application runs on three of them")
         ->option_text("M")
-        ->check(CLI::Range(std::int64_t{1}, std::int64_t{10'000}));
+        ->check(countUpTo(10'000));
     demo->callback([&] {
         std::optional<DemoSize> size;
         if (demoApplications || demoServers)
