@@ -12,7 +12,9 @@
 #     variable SKY_TEST_POSTGRES (a connection string of a role that may create databases).
 #
 #   sky_add_benchmark(NAME SOURCES a_bench.cpp ... LIBS lib ...)
-#     A Google Benchmark executable in build/bin (not run by CTest).
+#     A Google Benchmark executable in build/bin (not run by CTest). Each runs to its end as it
+#     is invoked; sky/bench_support.h gives the farm's size (SKY_BENCH_FARM=large for 100,000
+#     applications) and prints the ratios of the runs it compares.
 
 if(SKY_TESTS)
   enable_testing()
@@ -86,4 +88,6 @@ function(sky_add_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
+  # sky/bench_support.h: the farm's size, and the ratios printed after the runs.
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/platform/testing/include)
 endfunction()

@@ -1,9 +1,12 @@
 // The object model through the automation layer, on a farm of 500 servers and 10,000
-// applications with 3 servers, 5 users, 2 groups and an icon each: the export's read of every
-// application and setting, the import's creation of applications, and the publish step's
-// AddServer and SaveData pairs. Each runs in process (remote:0) and across the process boundary
-// (remote:1), against the module served by qvcomsrv_local_server as the service serves it; beside
-// them a single property get, and its floor: a plain round trip over a Unix socket.
+// applications (5,000 and 100,000 with SKY_BENCH_FARM=large) with 3 servers, 5 users, 2 groups
+// and an icon each: the export's read of every application and setting, the import's creation of
+// 10,000 applications, and the publish step's 10,000 AddServer and SaveData pairs. Each runs in
+// process (remote:0) and across the process boundary (remote:1), against the module served by
+// qvcomsrv_local_server as the service serves it, and the ratio of the two is printed at the end;
+// beside them a single property get, and its floor: a plain round trip over a Unix socket. The
+// benchmarks that change the farm put it back as it was before each run, so that each arm starts
+// from the same farm.
 #include <windows.h>
 
 #include <signal.h>
@@ -25,6 +28,7 @@
 #include "qvcomsrv/store/icon.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "sky/automation.h"
+#include "sky/bench_support.h"
 #include "sky/machine.h"
 #include "sky/temp_machine.h"
 
@@ -36,8 +40,11 @@ using namespace sky::farm;
 using sky::Bstr;
 using sky::ComPtr;
 
-constexpr int kServers = 500;
-constexpr int kApplications = 10000;
+const sky::bench::FarmSize kSize = sky::bench::farmSize();
+const int kServers = kSize.servers;
+const int kApplications = kSize.applications;
+// The applications an import or a publish step handles: the same at every size of farm.
+constexpr int kHandled = 10000;
 constexpr int kFolders = 20;
 
 std::string serverName(int i) {
@@ -86,8 +93,10 @@ struct Farm {
     Farm() {
         const StoreLocation location = farmStoreOnMachine("Bench Farm");
         auto store = createFarmStore(location, FarmInfo{"Bench Farm"});
-        if (!store || !(*store)->replace(largeFarm()) || !setMachineFarmStore(location))
+        if (!store || !setMachineFarmStore(location))
             std::abort();
+        store_ = std::move(*store);
+        restore();
         const std::u16string module =
             sky::machine::toWindowsPath(programDirectory() / "qvcomsrv.dll");
         const HMODULE loaded = LoadLibraryW(module.c_str());
@@ -147,7 +156,17 @@ struct Farm {
         RegCloseKey(k);
     }
 
+    // Puts the farm back as it was made, undoing what a benchmark changed.
+    void restore() {
+        if (!store_->replace(image_))
+            std::abort();
+    }
+
     int serverInput = -1;
+
+private:
+    const FarmImage image_ = largeFarm();
+    std::unique_ptr<FarmStore> store_;
 };
 
 Farm& farm() {
@@ -342,7 +361,7 @@ BENCHMARK(BM_EnumerateTogether)
 
 // The import's creation: AddApplication4, name, folder, settings, a server, SaveData.
 void BM_CreateAndSaveApplications(benchmark::State& state) {
-    farm();
+    farm().restore();
     int round = 0;
     std::int64_t saved = 0;
     for (auto _ : state) {
@@ -357,7 +376,7 @@ void BM_CreateAndSaveApplications(benchmark::State& state) {
         auto binding = create<ISkyloomAppSrvBinding2>(u"SkyloomCOM.SkyloomAppSrvBinding", remote);
         sky::check(binding->Initialize(SkyloomWinSrvObject, Bstr(u"SRV1000").get(), Bstr().get()));
         state.ResumeTiming();
-        for (int i = 0; i < kApplications; ++i) {
+        for (int i = 0; i < kHandled; ++i) {
             ComPtr<ISkyloomApplication4> app;
             sky::check(farmObject->AddApplication4(SkyloomWinAppObject, app.put()));
             ComPtr<ISkyloomWinApp4> settings;
@@ -380,16 +399,16 @@ BENCHMARK(BM_CreateAndSaveApplications)
     ->Arg(0)
     ->Arg(1);
 
-// The publish step for 10,000 pairs: a new application object and binding per pair, Initialize,
-// LoadData(-1), AddServer, SaveData.
+// The publish step for 10,000 pairs (the first applications of the farm): a new application object
+// and binding per pair, Initialize, LoadData(-1), AddServer, SaveData.
 void BM_AddServerAndSave(benchmark::State& state) {
-    farm();
+    farm().restore();
     int round = 0;
     std::int64_t pairs = 0;
     const bool remote = state.range(0) != 0;
     for (auto _ : state) {
         const Bstr server = Bstr::fromUtf8(serverName(400 + round++));
-        for (int i = 0; i < kApplications; ++i) {
+        for (int i = 0; i < kHandled; ++i) {
             const Bstr dn = Bstr::fromUtf8("Applications/Folder" + std::to_string(i % kFolders) +
                                            "/Application " + std::to_string(i));
             auto app = create<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication", remote);
@@ -414,4 +433,12 @@ BENCHMARK(BM_AddServerAndSave)
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return sky::bench::runWithRatios(
+        argc, argv,
+        {{"BM_PropertyGet/remote:1", "BM_SocketRoundTrip"},
+         {"BM_PropertyGet/remote:1", "BM_PropertyGet/remote:0"},
+         {"BM_EnumerateAndReadEverySetting/remote:1", "BM_EnumerateAndReadEverySetting/remote:0"},
+         {"BM_CreateAndSaveApplications/remote:1", "BM_CreateAndSaveApplications/remote:0"},
+         {"BM_AddServerAndSave/remote:1", "BM_AddServerAndSave/remote:0"}});
+}

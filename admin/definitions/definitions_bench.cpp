@@ -1,5 +1,7 @@
 // Export and import of a farm of 10,000 applications (500 servers; 3 servers, 5 users, 2 groups
-// and an icon each), in applications per second, each beside its floor measured in the same run:
+// and an icon each; 100,000 on 5,000 servers with SKY_BENCH_FARM=large, which the export refuses
+// while its counts are 16-bit), in applications per second, each beside its floor measured in
+// the same run, the ratios printed at the end:
 // for export, the same rows read straight from the store and the same bytes written without the
 // object model; for import, the same applications saved straight into the store. Export and
 // import run with the object model in process (remote:0) and across the process boundary
@@ -19,6 +21,7 @@
 #include "qvcomsrv/store/icon.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "shell/test_farm.h"
+#include "sky/bench_support.h"
 #include "sky/machine.h"
 #include "sky/program_run.h"
 #include "sky/temp_machine.h"
@@ -29,8 +32,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace sky::farm;
 
-constexpr int kServers = 500;
-constexpr int kApplications = 10000;
+const sky::bench::FarmSize kSize = sky::bench::farmSize();
+const int kServers = kSize.servers;
+const int kApplications = kSize.applications;
 constexpr int kFolders = 20;
 const std::string kFarmName = "Bench Farm";
 
@@ -94,6 +98,8 @@ void serve(const FarmImage& image) {
 struct Machine {
     sky::testing::TempMachine machine;
     fs::path work;
+    const FarmImage large = largeFarm();
+    bool changed = false; // the farm is not the large farm as made
 
     Machine() {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -101,7 +107,19 @@ struct Machine {
         work = sky::machine::root() / "work";
         fs::create_directories(work);
         fs::current_path(work);
-        serve(largeFarm());
+        serve(large);
+    }
+    // The large farm as made, whatever a benchmark before did to it.
+    void serveLargeFarm() {
+        if (changed) {
+            serve(large);
+        }
+        changed = false;
+    }
+    // The large farm without its applications and folders, for an import to fill.
+    void serveEmptyFarm() {
+        serve(emptyLargeFarm());
+        changed = true;
     }
     std::u16string windowsFile(const std::string& name) const {
         return sky::machine::toWindowsPath(work / name);
@@ -194,6 +212,7 @@ void inProcessAndAcross(benchmark::internal::Benchmark* b) {
 
 void BM_ExportFarm(benchmark::State& run) {
     Machine& m = machine();
+    m.serveLargeFarm();
     useObjectModel(run.range(0) != 0);
     AdminState state;
     CountingFeedback feedback;
@@ -256,6 +275,7 @@ std::u16string farmValue(const FarmInfo& farm, std::u16string_view key) {
 // The floor of export: the rows straight from the store, the same file and icons written.
 void BM_ExportFloor(benchmark::State& run) {
     Machine& m = machine();
+    m.serveLargeFarm();
     useObjectModel(false);
     const fs::path icons = m.work / "floor-icons";
     fs::create_directories(icons);
@@ -323,6 +343,7 @@ BENCHMARK(BM_ExportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterati
 
 // The large farm exported into the file that import and its preview read.
 bool exportImportFile(benchmark::State& run, AdminState& state, CountingFeedback& feedback) {
+    machine().serveLargeFarm();
     if (!exportFarm(state, feedback, machine().windowsFile("import.ini"))) {
         run.SkipWithError(feedback.failure.c_str());
         return false;
@@ -340,7 +361,7 @@ void BM_ImportFarm(benchmark::State& run) {
     }
     for (auto _ : run) {
         run.PauseTiming();
-        serve(emptyLargeFarm());
+        m.serveEmptyFarm();
         run.ResumeTiming();
         if (!importFarm(state, feedback, m.windowsFile("import.ini"))) {
             run.SkipWithError(feedback.failure.c_str());
@@ -350,7 +371,7 @@ void BM_ImportFarm(benchmark::State& run) {
     run.SetItemsProcessed(run.iterations() * kApplications);
     auto store = openMachineFarmStore();
     auto arrived = (*store)->applications(IconLoading::Skip);
-    if (!arrived || arrived->size() != kApplications) {
+    if (!arrived || arrived->size() != static_cast<std::size_t>(kApplications)) {
         run.SkipWithError("not every application arrived");
     }
 }
@@ -366,11 +387,12 @@ void BM_PreviewImport(benchmark::State& run) {
     if (!exportImportFile(run, state, feedback)) {
         return;
     }
-    serve(emptyLargeFarm());
+    m.serveEmptyFarm();
     for (auto _ : run) {
         const ImportPreview preview =
             previewCommand(PreviewedCommand::Import, u"", m.windowsFile("import.ini"), feedback);
-        if (!preview.ranToEnd() || preview.applications.size() != kApplications) {
+        if (!preview.ranToEnd() ||
+            preview.applications.size() != static_cast<std::size_t>(kApplications)) {
             run.SkipWithError("the preview does not add every application");
             return;
         }
@@ -382,11 +404,11 @@ BENCHMARK(BM_PreviewImport)->Unit(benchmark::kMillisecond)->UseRealTime()->Itera
 // The floor of import: the same folders created and the same applications saved straight into
 // the store, one at a time.
 void BM_ImportFloor(benchmark::State& run) {
-    machine();
-    const FarmImage image = largeFarm();
+    Machine& m = machine();
+    const FarmImage& image = m.large;
     for (auto _ : run) {
         run.PauseTiming();
-        serve(emptyLargeFarm());
+        m.serveEmptyFarm();
         auto store = openMachineFarmStore();
         run.ResumeTiming();
         for (const std::string& folder : image.folders) {
@@ -406,4 +428,11 @@ BENCHMARK(BM_ImportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterati
 } // namespace
 } // namespace brask
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return sky::bench::runWithRatios(argc, argv,
+                                     {{"BM_ExportFarm/remote:0", "BM_ExportFloor"},
+                                      {"BM_ExportFarm/remote:1", "BM_ExportFarm/remote:0"},
+                                      {"BM_ImportFarm/remote:0", "BM_ImportFloor"},
+                                      {"BM_ImportFarm/remote:1", "BM_ImportFarm/remote:0"},
+                                      {"BM_PreviewImport", "BM_ImportFarm/remote:0"}});
+}

@@ -1,6 +1,7 @@
 // Publishing 1,000 applications on 10 servers (10,000 pairs) through the Publish command's own
 // run and step, beside the same calls made directly on the object model: a fresh farm object,
-// the application (Initialize, LoadData), a binding, AddServer, SaveData for every pair.
+// the application (Initialize, LoadData), a binding, AddServer, SaveData for every pair. Their
+// ratio is printed at the end.
 #include <ostream>
 
 #include <benchmark/benchmark.h>
@@ -9,6 +10,7 @@
 #include "core/console_feedback.h"
 #include "publishing/runs.h"
 #include "shell/test_farm.h"
+#include "sky/bench_support.h"
 #include "sky/bstr.h"
 #include "sky/dispatch.h"
 #include "sky/messagebox.h"
@@ -126,4 +128,7 @@ BENCHMARK(BM_DirectObjectModelCalls)->Unit(benchmark::kMillisecond)->Iterations(
 } // namespace
 } // namespace brask
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return sky::bench::runWithRatios(argc, argv,
+                                     {{"BM_PublishCommand", "BM_DirectObjectModelCalls"}});
+}

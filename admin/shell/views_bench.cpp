@@ -1,5 +1,6 @@
-// Filling the main window's application view from a farm of 10,000 applications: a fresh farm
-// object, the enumeration through the automation layer, the entries, and the sorted list box.
+// Filling the main window's application view from a farm of 10,000 applications (100,000 with
+// SKY_BENCH_FARM=large): a fresh farm object, the enumeration through the automation layer, the
+// entries, and the sorted list box.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -11,15 +12,16 @@
 #include "shell/list_box.h"
 #include "shell/qt_test_app.h"
 #include "shell/test_farm.h"
+#include "sky/bench_support.h"
 #include "sky/messagebox.h"
 #include "sky/temp_machine.h"
 
 namespace brask {
 namespace {
 
-constexpr int kApplications = 10000;
+const std::size_t kApplications = static_cast<std::size_t>(sky::bench::farmSize().applications);
 
-// A machine with the module registered and a farm of 10,000 applications in 100 folders.
+// A machine with the module registered and the farm's applications in 100 folders.
 struct LargeFarm {
     LargeFarm() {
         testing::qtTestApp();
@@ -31,7 +33,7 @@ struct LargeFarm {
         }
         testing::registerObjectModel();
         testing::TestFarm farm;
-        for (int i = 0; i < kApplications; ++i) {
+        for (std::size_t i = 0; i < kApplications; ++i) {
             farm.applications.push_back("Applications/Folder " + std::to_string(i % 100) +
                                         "/Application " + std::to_string(i));
         }
@@ -63,7 +65,8 @@ void BM_ShowApplicationView(benchmark::State& run) {
     frmMain main(state);
     for (auto _ : run) {
         main.showView(kApplicationView);
-        if (main.findChild<ListBox*>("lstApps")->count() != kApplications) {
+        if (static_cast<std::size_t>(main.findChild<ListBox*>("lstApps")->count()) !=
+            kApplications) {
             run.SkipWithError("wrong number of entries");
         }
     }

@@ -67,12 +67,13 @@ Status removeFarmStore(const StoreLocation& location) {
 }
 
 Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
-                                                   const FarmImage& image) {
+                                                   const FarmImage& image,
+                                                   const ApplicationBatches& more) {
     const std::string type = canonicalStoreType(location.type);
     if (type == kSqliteStoreType)
-        return createSqliteFarmStore(location.path, image);
+        return createSqliteFarmStore(location.path, image, {}, more);
     if (type == kPostgresStoreType)
-        return createPostgresFarmStore(location.path, image);
+        return createPostgresFarmStore(location.path, image, {}, more);
     return unknownType(location);
 }
 

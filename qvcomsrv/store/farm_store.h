@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,6 +25,12 @@
 namespace sky::farm {
 
 enum class IconLoading { Skip, Load };
+
+// More applications for a farm written whole, a batch at a time, so that a farm larger than
+// memory comfortably holds goes in: each call fills `batch` (given empty) with the applications
+// from number `first` on (counting from 0), and returns false once there are none left. A write
+// that conflicted with another runs again from 0.
+using ApplicationBatches = std::function<bool(std::size_t first, std::vector<Application>& batch)>;
 
 class FarmStore {
 public:
@@ -96,9 +103,11 @@ public:
 
     // The whole farm, read in one consistent view, icons included.
     virtual Result<FarmImage> image() = 0;
-    // Replaces the whole farm with `image` in one transaction; folders that applications need
-    // are created. The audit trail is kept as it is and records nothing for it.
-    virtual Status replace(const FarmImage& image) = 0;
+    // Replaces the whole farm with `image`, and the applications `more` gives after its own, in
+    // one transaction; folders that applications need are created. The audit trail is kept as
+    // it is and records nothing for it.
+    virtual Status replace(const FarmImage& image, const ApplicationBatches& more) = 0;
+    Status replace(const FarmImage& image) { return replace(image, {}); }
 
     // The audit trail (audit.h): every change above records its entries in its own transaction.
     // Who the changes that follow are made by; until it is set, the process's user on this
@@ -144,10 +153,12 @@ Result<std::unique_ptr<FarmStore>> openFarmStore(const StoreLocation& location);
 Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
                                                    const FarmInfo& farm);
 
-// Creates a store holding the whole farm `image`. The store appears with all of it or not at
-// all: a program killed part-way leaves no store behind, not even an empty one.
+// Creates a store holding the whole farm `image`, and the applications `more` gives after its
+// own. The store appears with all of it or not at all: a program killed part-way leaves no store
+// behind, not even an empty one.
 Result<std::unique_ptr<FarmStore>> createFarmStore(const StoreLocation& location,
-                                                   const FarmImage& image);
+                                                   const FarmImage& image,
+                                                   const ApplicationBatches& more = {});
 
 // Removes a store and the farm in it: its file, or its tables. Ok when there is none.
 Status removeFarmStore(const StoreLocation& location);

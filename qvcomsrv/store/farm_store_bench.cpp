@@ -1,9 +1,11 @@
 // The farm store on a large farm: 500 servers, 10,000 applications with 3 servers, 5 users,
-// 2 groups and an icon each; every benchmark on both kinds of store (argument "kind": 0 a SQLite
+// 2 groups and an icon each (5,000 and 100,000 with SKY_BENCH_FARM=large; the saves and
+// publishes stay 10,000); every benchmark on both kinds of store (argument "kind": 0 a SQLite
 // file, 1 a PostgreSQL database). The PostgreSQL store runs on a cluster of its own that the
 // benchmark starts (scripts/postgres-cluster, durable: every commit flushed to disk, as a
 // server's default is) and removes at the end; BM_BareCommit measures that cluster's floor, a
-// one-row commit.
+// one-row commit. The ratios of saves to that floor, and of saves with the audit trail to saves
+// without it, are printed at the end.
 #include <libpq-fe.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -18,14 +20,18 @@
 #include "qvcomsrv/store/icon.h"
 #include "qvcomsrv/store/postgres_farm_store.h"
 #include "qvcomsrv/store/sqlite_farm_store.h"
+#include "sky/bench_support.h"
 
 namespace fs = std::filesystem;
 using namespace sky::farm;
 
 namespace {
 
-constexpr int kServers = 500;
-constexpr int kApplications = 10000;
+const sky::bench::FarmSize kSize = sky::bench::farmSize();
+const int kServers = kSize.servers;
+const int kApplications = kSize.applications;
+// The applications a run saves or publishes, at every size of farm.
+constexpr int kHandled = 10000;
 constexpr int kFolders = 20;
 
 std::string serverName(int i) {
@@ -164,7 +170,7 @@ void BM_EnumerateApplicationsReadingEverySetting(benchmark::State& state) {
     const auto icons = state.range(1) ? IconLoading::Load : IconLoading::Skip;
     for (auto _ : state) {
         auto apps = store.applications(icons);
-        if (!apps || apps->size() != kApplications)
+        if (!apps || apps->size() != static_cast<std::size_t>(kApplications))
             state.SkipWithError("enumeration failed");
         std::int64_t sum = 0;
         for (const Application& app : *apps) {
@@ -222,7 +228,7 @@ void BM_CreateAndSave10000Applications(benchmark::State& state) {
     const bool audited = state.range(1) != 0;
     const FarmImage empty = emptyLargeFarm();
     std::vector<Application> apps;
-    for (int i = 0; i < kApplications; ++i)
+    for (int i = 0; i < kHandled; ++i)
         apps.push_back(benchApplication(i));
     for (auto _ : state) {
         state.PauseTiming();
@@ -236,7 +242,7 @@ void BM_CreateAndSave10000Applications(benchmark::State& state) {
             }
         }
     }
-    state.counters["saves/s"] = benchmark::Counter(static_cast<double>(kApplications),
+    state.counters["saves/s"] = benchmark::Counter(static_cast<double>(kHandled),
                                                    benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_CreateAndSave10000Applications)
@@ -320,7 +326,7 @@ void BM_LoadPublishSave10000(benchmark::State& state) {
     const std::string target = serverName(100); // a server no application has
     bool publishing = true;
     for (auto _ : state) {
-        for (int i = 0; i < kApplications; ++i) {
+        for (int i = 0; i < kHandled; ++i) {
             const std::string dn = "Applications/Folder" + std::to_string(i % kFolders) +
                                    "/Application " + std::to_string(i);
             auto loaded = store.application(dn);
@@ -338,7 +344,7 @@ void BM_LoadPublishSave10000(benchmark::State& state) {
         }
         publishing = !publishing;
     }
-    state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(kApplications),
+    state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(kHandled),
                                                    benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_LoadPublishSave10000)
@@ -353,7 +359,7 @@ void BM_Publish10000(benchmark::State& state) {
     int round = 0;
     for (auto _ : state) {
         const std::string target = serverName(300 + round++);
-        for (int i = 0; i < kApplications; ++i) {
+        for (int i = 0; i < kHandled; ++i) {
             const std::string dn = "Applications/Folder" + std::to_string(i % kFolders) +
                                    "/Application " + std::to_string(i);
             if (!store.publish(dn, target)) {
@@ -363,7 +369,7 @@ void BM_Publish10000(benchmark::State& state) {
         }
     }
     state.counters["publishes/s"] = benchmark::Counter(
-        static_cast<double>(kApplications), benchmark::Counter::kIsIterationInvariantRate);
+        static_cast<double>(kHandled), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_Publish10000)
     ->ArgName("kind")
@@ -378,7 +384,21 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (std::system((clusterScript("start") + " --durable >/dev/null").c_str()) != 0)
         return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    sky::bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const std::string onTheLargeFarm =
+        "BM_SaveOnTheLargeFarm/kind:1/iterations:2/real_time/threads:1";
+    reporter.printRatios({
+        {"BM_CreateAndSave10000Applications/kind:1/audited:0", "BM_BareCommit", kHandled, 1},
+        {"BM_CreateAndSave10000Applications/kind:1/audited:1", "BM_BareCommit", kHandled, 1},
+        {onTheLargeFarm, "BM_BareCommit", 100, 1},
+        {"BM_CreateAndSave10000Applications/kind:0/audited:1",
+         "BM_CreateAndSave10000Applications/kind:0/audited:0"},
+        {"BM_CreateAndSave10000Applications/kind:1/audited:1",
+         "BM_CreateAndSave10000Applications/kind:1/audited:0"},
+        {"BM_LoadPublishSave10000/kind:0/audited:1", "BM_LoadPublishSave10000/kind:0/audited:0"},
+        {"BM_LoadPublishSave10000/kind:1/audited:1", "BM_LoadPublishSave10000/kind:1/audited:0"},
+    });
     benchmark::Shutdown();
     const int stopped = std::system(clusterScript("stop").c_str());
     std::error_code ec;

@@ -469,6 +469,88 @@ TEST_P(StoreConformance, DeletingAnApplicationWithdrawsItEverywhere) {
     EXPECT_TRUE(store->applicationIcon(again.id)->empty());
 }
 
+// Applications of a replaced farm go in many to a statement: what they read back as is what
+// saving each one makes, and one that cannot be stored is named and leaves the farm as it was.
+TEST_P(StoreConformance, AFarmReplacedInBatchesReadsAsItsApplicationsSavedOneByOne) {
+    auto store = createSmallFarm();
+    const char* servers[] = {"ALPHA", "beta", "Gamma"};
+    std::vector<Application> apps;
+    for (int i = 0; i < 150; ++i) {
+        Application app = newApplication(i % 3 ? "Applications/Office" : "Applications/New/Deep",
+                                         "App " + std::to_string(i));
+        app.servers = {servers[i % 3], servers[(i + 1) % 3]};
+        if (i % 5 == 0)
+            app.servers.push_back("alpha"); // a repeat, dropped
+        if (i % 4 == 0)
+            app.users = {{2, 1, "CORP", "user" + std::to_string(i)}, {1, 0, "", "guest"}};
+        app.groups = {{4, 1, "CORP", "Group" + std::to_string(i % 7)}};
+        if (i % 2 == 0)
+            app.icon = colourIcon(0xFF000000u + static_cast<std::uint32_t>(i));
+        ASSERT_TRUE(app.settings.set(AppSetting::DefaultWindowWidth, 640 + i));
+        apps.push_back(std::move(app));
+    }
+    const FarmImage base = smallFarm();
+    FarmImage image = base;
+    image.applications.assign(apps.begin(), apps.begin() + 10);
+    std::vector<std::size_t> asked;
+    const auto batches = [&](const std::vector<Application>& all) {
+        return [&asked, &all](std::size_t first, std::vector<Application>& batch) {
+            asked.push_back(first);
+            for (std::size_t i = 10 + first; i < all.size() && i < 10 + first + 70; ++i)
+                batch.push_back(all[i]);
+            return !batch.empty();
+        };
+    };
+    ASSERT_TRUE(store->replace(image, batches(apps)));
+    EXPECT_EQ(asked, (std::vector<std::size_t>{0, 70, 140}));
+    auto batched = reopen()->image();
+    ASSERT_TRUE(batched) << batched.status().toString();
+
+    FarmImage withFolders = base; // a save needs its folder made
+    withFolders.folders.push_back("Applications/New/Deep");
+    ASSERT_TRUE(store->replace(withFolders));
+    for (const Application& app : apps)
+        ASSERT_TRUE(store->saveApplication(app, nullptr)) << app.distinguishedName();
+    auto oneByOne = reopen()->image();
+    ASSERT_TRUE(oneByOne);
+    ASSERT_EQ(batched->applications.size(), 150u);
+    ASSERT_EQ(oneByOne->applications.size(), 150u);
+    for (std::size_t i = 0; i < 150; ++i) {
+        Application a = batched->applications[i], b = oneByOne->applications[i];
+        a.id = b.id = 0;
+        EXPECT_EQ(a, b) << b.distinguishedName();
+    }
+    EXPECT_EQ(batched->folders, oneByOne->folders);
+    EXPECT_EQ(batched->applications[0].servers,
+              (std::vector<std::string>{"ALPHA", "BETA"})); // stored spelling, repeat dropped
+
+    // An application that cannot be stored is named, wherever its batch, and nothing changes.
+    const auto refusal = [&](const std::vector<Application>& all) {
+        image.applications.assign(all.begin(), all.begin() + 10);
+        return store->replace(image, batches(all)).message();
+    };
+    std::vector<Application> wrong = apps;
+    wrong[120].name = "APP 4";
+    wrong[120].folder = "Applications/office";
+    EXPECT_EQ(refusal(wrong), "Applications/Office/APP 4 cannot be stored: The application "
+                              "Applications/Office/APP 4 already exists.");
+    wrong = apps;
+    wrong[100].servers.push_back("DELTA");
+    EXPECT_EQ(refusal(wrong), "Applications/Office/App 100 cannot be stored: There is no server "
+                              "named DELTA in the farm.");
+    wrong = apps;
+    wrong[90].folder = "Applications";
+    wrong[90].name = "New";
+    EXPECT_EQ(refusal(wrong), "Applications/New cannot be stored: Applications/New is a folder; "
+                              "an application cannot have its name.");
+    wrong = apps;
+    wrong[140].folder = "Applications/Office/App 1";
+    EXPECT_EQ(refusal(wrong), "Applications/Office/App 1/App 140 cannot be stored: "
+                              "Applications/Office/App 1 is an application; a folder cannot have "
+                              "its name.");
+    EXPECT_EQ(reopen()->applications(IconLoading::Skip)->size(), 150u);
+}
+
 TEST_P(StoreConformance, TheWholeFarmIsReplacedInOneGo) {
     auto store = createSmallFarm();
     FarmImage image = smallFarm();

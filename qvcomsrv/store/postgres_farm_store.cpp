@@ -135,7 +135,8 @@ Result<std::unique_ptr<FarmStore>> openPostgresFarmStore(const std::string& conn
 
 Result<std::unique_ptr<FarmStore>> createPostgresFarmStore(const std::string& conninfo,
                                                            const FarmImage& image,
-                                                           const ConnectionOptions& options) {
+                                                           const ConnectionOptions& options,
+                                                           const ApplicationBatches& more) {
     if (Status s = checkNewFarm(image.farm); !s)
         return s;
     return sql::catchFailures([&]() -> Result<std::unique_ptr<FarmStore>> {
@@ -156,7 +157,7 @@ Result<std::unique_ptr<FarmStore>> createPostgresFarmStore(const std::string& co
         });
         auto store = makeSqlFarmStore(std::move(owned));
         // The farm goes in through the store itself, checked like any other change.
-        if (Status s = store->replace(image); !s)
+        if (Status s = store->replace(image, more); !s)
             throwStatus(s);
         inTransaction(db, [&] {
             db.exec("CREATE TABLE store_version (format text NOT NULL, version integer NOT "

@@ -24,7 +24,8 @@ openPostgresFarmStore(const std::string& conninfo, const postgres::ConnectionOpt
 // AlreadyExists when the database holds a farm store already; the database itself must exist.
 Result<std::unique_ptr<FarmStore>>
 createPostgresFarmStore(const std::string& conninfo, const FarmImage& image,
-                        const postgres::ConnectionOptions& options = {});
+                        const postgres::ConnectionOptions& options = {},
+                        const ApplicationBatches& more = {});
 // Drops the farm store's tables, and the farm with them. Ok when there is none.
 Status removePostgresFarmStore(const std::string& conninfo);
 

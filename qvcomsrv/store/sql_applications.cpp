@@ -44,6 +44,75 @@ template <typename T> void dropRepeats(std::vector<T>& items, auto same) {
     items = std::move(kept);
 }
 
+// The checks of an application's own names and type, which need no look-up.
+void checkNames(const Application& app) {
+    if (Status s = checkSegmentName("application", app.name); !s)
+        throwStatus(s);
+    if (!isMember(kObjectType, app.type))
+        throwStatus(Status::invalidArgument("The application type " + std::to_string(app.type) +
+                                            " of " + app.distinguishedName() +
+                                            " is not valid: " + describeRange(kObjectType) + "."));
+    for (const std::string& dn : {app.folder, app.distinguishedName()}) {
+        if (auto segments = splitDistinguishedName(dn); !segments)
+            throwStatus(segments.status());
+    }
+}
+
+// Drops repeated servers and brings each to its stored spelling; `find` gives a server's row or
+// throws.
+void resolveServers(Application& app, std::vector<std::int64_t>& ids, auto find) {
+    dropRepeats(app.servers,
+                [](const std::string& a, const std::string& b) { return sameName(a, b); });
+    for (std::string& server : app.servers) {
+        const ServerRow row = find(server);
+        server = row.name;
+        ids.push_back(row.id);
+    }
+}
+
+// Drops repeated accounts and checks them and the icon.
+void checkGrantsAndIcon(Application& app) {
+    for (auto* accounts : {&app.users, &app.groups}) {
+        dropRepeats(*accounts, [](const Account& a, const Account& b) { return a.sameAccount(b); });
+        for (const Account& account : *accounts) {
+            if (Status s = checkAccount(account); !s)
+                throwStatus(s);
+        }
+    }
+    if (app.icon && !app.icon->empty()) {
+        if (Status s = checkIcon(*app.icon); !s)
+            throwStatus(Status::invalidArgument("The icon of " + app.distinguishedName() +
+                                                " is not valid. " + s.message()));
+    }
+}
+
+// Runs one INSERT of many rows per at most `maxRows` (a power of two) of `count` items:
+// "`head` VALUES (...), (...) `tail`", `columns` parameters a row; `bind(q, first, i)` binds item
+// i from parameter `first` on, and `onRow(q)` reads each row the statement returns. The
+// statements take as many rows as are left, halving, so that a few shapes serve every count.
+void insertRows(Connection& db, const std::string& head, int columns, std::size_t count,
+                std::size_t maxRows, const std::string& tail, auto bind, auto onRow) {
+    std::size_t done = 0;
+    while (done < count) {
+        std::size_t rows = maxRows;
+        while (rows > count - done)
+            rows /= 2;
+        std::string sql = head + " VALUES ";
+        for (std::size_t r = 0; r < rows; ++r) {
+            sql += r ? ", (" : "(";
+            sql += parameters(static_cast<int>(r) * columns + 1, columns);
+            sql += ")";
+        }
+        sql += tail;
+        auto q = db.query(sql);
+        for (std::size_t r = 0; r < rows; ++r)
+            bind(q, static_cast<int>(r) * columns + 1, done + r);
+        while (q.step())
+            onRow(q);
+        done += rows;
+    }
+}
+
 } // namespace
 
 ApplicationTable::ApplicationTable(Connection& db) : db_(db) {
@@ -64,9 +133,10 @@ ApplicationTable::ApplicationTable(Connection& db) : db_(db) {
         selectIcons_[index(s)] =
             "SELECT application_id, ico FROM application_icon" + where(s, "application_id");
     }
-    insert_ = "INSERT INTO application (folder_id, name, dn_key, app_type, description, " +
-              appSettingColumns() + ") VALUES (" +
-              parameters(1, kFirstSettingColumn + kSettingCount) + ") RETURNING id";
+    insertHead_ = "INSERT INTO application (folder_id, name, dn_key, app_type, description, " +
+                  appSettingColumns() + ")";
+    insert_ = insertHead_ + " VALUES (" + parameters(1, kFirstSettingColumn + kSettingCount) +
+              ") RETURNING id";
     update_ = "UPDATE application SET folder_id = ?1, name = ?2, dn_key = ?3, app_type = ?4, "
               "description = ?5, " +
               appSettingAssignments(kFirstSettingColumn + 1) + " WHERE id = ?" +
@@ -151,16 +221,7 @@ Bytes ApplicationTable::icon(std::int64_t applicationId) {
 }
 
 ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int64_t selfId) {
-    if (Status s = checkSegmentName("application", app.name); !s)
-        throwStatus(s);
-    if (!isMember(kObjectType, app.type))
-        throwStatus(Status::invalidArgument("The application type " + std::to_string(app.type) +
-                                            " of " + app.distinguishedName() +
-                                            " is not valid: " + describeRange(kObjectType) + "."));
-    for (const std::string& dn : {app.folder, app.distinguishedName()}) {
-        if (auto segments = splitDistinguishedName(dn); !segments)
-            throwStatus(segments.status());
-    }
+    checkNames(app);
     Resolved resolved;
     // The folder, and what holds the application's name already (another application, a
     // folder), in one look: a save waits for one round trip to the database, not three.
@@ -189,37 +250,47 @@ ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int6
         throwStatus(Status::alreadyExists(takenFolder +
                                           " is a folder; an application cannot have its name."));
 
-    dropRepeats(app.servers,
-                [](const std::string& a, const std::string& b) { return sameName(a, b); });
-    for (std::string& server : app.servers) {
-        const ServerRow row = requireServer(db_, server);
-        server = row.name;
-        resolved.serverIds.push_back(row.id);
-    }
-    for (auto* accounts : {&app.users, &app.groups}) {
-        dropRepeats(*accounts, [](const Account& a, const Account& b) { return a.sameAccount(b); });
-        for (const Account& account : *accounts) {
-            if (Status s = checkAccount(account); !s)
-                throwStatus(s);
-        }
-    }
-    if (app.icon && !app.icon->empty()) {
-        if (Status s = checkIcon(*app.icon); !s)
-            throwStatus(
-                Status::invalidArgument("The icon of " + dn + " is not valid. " + s.message()));
-    }
+    resolveServers(app, resolved.serverIds,
+                   [&](const std::string& server) { return requireServer(db_, server); });
+    checkGrantsAndIcon(app);
     return resolved;
 }
 
-void ApplicationTable::bindRow(Query& q, const Application& app, const Resolved& resolved) {
-    q.bind(1, resolved.folderId)
-        .bind(2, app.name)
-        .bind(3, resolved.dnKey)
-        .bind(4, app.type)
-        .bind(5, app.description);
+ApplicationTable::Resolved ApplicationTable::resolveAmong(Application& app, Known& known) {
+    checkNames(app);
+    Resolved resolved;
+    const auto folder = known.folders.find(nameKey(app.folder));
+    if (folder == known.folders.end())
+        throwStatus(Status::notFound("The folder " + app.folder + " does not exist."));
+    resolved.folderId = folder->second.id;
+    app.folder = folder->second.dn;
+    const std::string dn = app.distinguishedName();
+    resolved.dnKey = nameKey(dn);
+    if (const auto taken = known.folders.find(resolved.dnKey); taken != known.folders.end())
+        throwStatus(Status::alreadyExists(taken->second.dn +
+                                          " is a folder; an application cannot have its name."));
+    if (!known.applications.insert(resolved.dnKey).second)
+        throwStatus(Status::alreadyExists("The application " + dn + " already exists."));
+    resolveServers(app, resolved.serverIds, [&](const std::string& server) {
+        const auto found = known.servers.find(nameKey(server));
+        if (found == known.servers.end())
+            throwStatus(Status::notFound("There is no server named " + server + " in the farm."));
+        return found->second;
+    });
+    checkGrantsAndIcon(app);
+    return resolved;
+}
+
+void ApplicationTable::bindRow(Query& q, const Application& app, const Resolved& resolved,
+                               int first) {
+    q.bind(first, resolved.folderId)
+        .bind(first + 1, app.name)
+        .bind(first + 2, resolved.dnKey)
+        .bind(first + 3, app.type)
+        .bind(first + 4, app.description);
     for (int i = 0; i < kSettingCount; ++i) {
         const auto id = static_cast<AppSetting>(i);
-        const int parameter = kFirstSettingColumn + 1 + i;
+        const int parameter = first + kFirstSettingColumn + i;
         if (definition(id).isText())
             q.bind(parameter, app.settings.text(id));
         else
@@ -232,7 +303,7 @@ ApplicationTable::Written ApplicationTable::insert(Application& app) {
     std::int64_t id = 0;
     {
         auto q = db_.query(insert_);
-        bindRow(q, app, resolved);
+        bindRow(q, app, resolved, 1);
         if (!q.step())
             throwStatus(Status::internal("The farm store " + db_.location() +
                                          " gave no id for the new application " +
@@ -252,7 +323,7 @@ ApplicationTable::Written ApplicationTable::update(const Application& current,
     Resolved resolved = resolve(target, current.id);
     {
         auto q = db_.query(update_);
-        bindRow(q, target, resolved);
+        bindRow(q, target, resolved, 1);
         q.bind(kFirstSettingColumn + kSettingCount + 1, current.id);
         q.run();
     }
@@ -316,6 +387,95 @@ void ApplicationTable::writeIcon(std::int64_t applicationId, const Bytes& icon) 
                        "CONFLICT (application_id) DO UPDATE SET ico = excluded.ico");
     q.bind(1, applicationId).bindBlob(2, icon);
     q.run();
+}
+
+} // namespace sky::farm::sql
+
+namespace sky::farm::sql {
+
+void ApplicationTable::insertMany(std::vector<Application>& apps, Known& known) {
+    std::vector<Resolved> resolved;
+    resolved.reserve(apps.size());
+    std::unordered_map<std::string_view, std::size_t> byKey;
+    for (Application& app : apps) {
+        try {
+            resolved.push_back(resolveAmong(app, known));
+        } catch (const Failure& failure) {
+            throwStatus(
+                failure.status.withContext(app.distinguishedName() + " cannot be stored: "));
+        }
+    }
+    for (std::size_t i = 0; i < apps.size(); ++i)
+        byKey.emplace(resolved[i].dnKey, i);
+
+    // Rows per statement: within SQLite's 32,766 parameters and PostgreSQL's 65,535, and small
+    // enough that a statement's text stays a few tens of kilobytes.
+    constexpr int kAppColumns = kFirstSettingColumn + kSettingCount;
+    std::vector<std::int64_t> ids(apps.size(), 0);
+    insertRows(
+        db_, insertHead_, kAppColumns, apps.size(), 64, " RETURNING id, dn_key",
+        [&](Query& q, int first, std::size_t i) { bindRow(q, apps[i], resolved[i], first); },
+        [&](Query& q) {
+            const auto it = byKey.find(q.text(1));
+            if (it != byKey.end())
+                ids[it->second] = q.integer(0);
+        });
+    for (std::size_t i = 0; i < apps.size(); ++i) {
+        if (ids[i] == 0)
+            throwStatus(Status::internal("The farm store " + db_.location() +
+                                         " gave no id for the new application " +
+                                         apps[i].distinguishedName() + "."));
+    }
+
+    struct Pair {
+        std::size_t app;
+        std::size_t item;
+    };
+    std::vector<Pair> publications;
+    std::vector<Pair> grants;
+    std::vector<std::size_t> icons;
+    for (std::size_t i = 0; i < apps.size(); ++i) {
+        for (std::size_t s = 0; s < resolved[i].serverIds.size(); ++s)
+            publications.push_back({i, s});
+        for (std::size_t g = 0; g < apps[i].users.size() + apps[i].groups.size(); ++g)
+            grants.push_back({i, g});
+        if (apps[i].icon && !apps[i].icon->empty())
+            icons.push_back(i);
+    }
+    const auto none = [](Query&) {};
+    insertRows(
+        db_, "INSERT INTO publication (application_id, server_id)", 2, publications.size(), 256, "",
+        [&](Query& q, int first, std::size_t i) {
+            const Pair& p = publications[i];
+            q.bind(first, ids[p.app]).bind(first + 1, resolved[p.app].serverIds[p.item]);
+        },
+        none);
+    insertRows(
+        db_,
+        "INSERT INTO account_grant (application_id, is_group, position, account_type, "
+        "authority_type, authority_name, name)",
+        7, grants.size(), 128, "",
+        [&](Query& q, int first, std::size_t i) {
+            const Pair& p = grants[i];
+            const Application& app = apps[p.app];
+            const bool isGroup = p.item >= app.users.size();
+            const Account& account =
+                isGroup ? app.groups[p.item - app.users.size()] : app.users[p.item];
+            q.bind(first, ids[p.app])
+                .bind(first + 1, isGroup ? 1 : 0)
+                .bind(first + 2, static_cast<std::int64_t>(p.item))
+                .bind(first + 3, account.accountType)
+                .bind(first + 4, account.authorityType)
+                .bind(first + 5, account.authorityName)
+                .bind(first + 6, account.name);
+        },
+        none);
+    insertRows(
+        db_, "INSERT INTO application_icon (application_id, ico)", 2, icons.size(), 32, "",
+        [&](Query& q, int first, std::size_t i) {
+            q.bind(first, ids[icons[i]]).bindBlob(first + 1, *apps[icons[i]].icon);
+        },
+        none);
 }
 
 } // namespace sky::farm::sql

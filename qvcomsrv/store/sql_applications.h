@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "qvcomsrv/store/farm_store.h"
 #include "qvcomsrv/store/sql_connection.h"
+#include "qvcomsrv/store/sql_lookups.h"
 
 namespace sky::farm::sql {
 
@@ -33,6 +36,18 @@ public:
     // The same for an existing application, writing only what differs from `current`.
     Written update(const Application& current, Application& target);
 
+    // What a farm being written whole holds so far, by name key, so that writing many
+    // applications looks nothing up in the database.
+    struct Known {
+        std::unordered_map<std::string, FolderRow> folders;
+        std::unordered_map<std::string, ServerRow> servers;
+        std::unordered_set<std::string> applications;
+    };
+    // Checks and writes `apps` as insert does each, their folders and servers among `known`
+    // (which gains their names), in a few statements of many rows each: a farm of 100,000
+    // applications goes in with some thousand statements, not a million.
+    void insertMany(std::vector<Application>& apps, Known& known);
+
 private:
     struct Resolved {
         std::int64_t folderId = 0;
@@ -40,16 +55,19 @@ private:
         std::vector<std::int64_t> serverIds; // parallel to the application's servers
     };
     Resolved resolve(Application& app, std::int64_t selfId);
-    void bindRow(Query& q, const Application& app, const Resolved& resolved);
+    // Binds the application's columns from parameter `first` on.
+    void bindRow(Query& q, const Application& app, const Resolved& resolved, int first);
     void insertPublication(std::int64_t applicationId, std::int64_t serverId);
     void writeGrants(std::int64_t applicationId, const Application& app);
     void writeIcon(std::int64_t applicationId, const Bytes& icon);
+    Resolved resolveAmong(Application& app, Known& known);
 
     Connection& db_;
     std::string select_[3];
     std::string selectServers_[3];
     std::string selectGrants_[3];
     std::string selectIcons_[3];
+    std::string insertHead_;
     std::string insert_;
     std::string update_;
 };

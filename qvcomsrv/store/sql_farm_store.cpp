@@ -41,6 +41,9 @@ constexpr std::chrono::milliseconds kLongestPause{200};
 constexpr int kAuditColumns = 13;
 constexpr std::size_t kAuditRowsPerInsert = 100;
 
+// How many applications of a farm being replaced are written at once.
+constexpr std::size_t kReplaceBatch = 1000;
+
 class SqlFarmStore final : public FarmStore {
 public:
     explicit SqlFarmStore(std::unique_ptr<Connection> db)
@@ -284,7 +287,7 @@ public:
         });
     }
 
-    Status replace(const FarmImage& image) override {
+    Status replace(const FarmImage& image, const ApplicationBatches& more) override {
         return runLocked([&]() -> Status {
             if (Status s = checkFarmName(image.farm.name); !s)
                 return s;
@@ -303,20 +306,21 @@ public:
                                                  " is listed twice.");
             }
             writeZonesAndServers(image);
+            ApplicationTable::Known known = knownAfterReplacing();
             for (const std::string& folder : image.folders)
-                ensureFolder(folder);
-            for (const Application& app : image.applications) {
-                Application copy = app;
-                copy.id = 0;
-                try {
-                    ensureFolder(copy.folder);
-                    applications_.insert(copy);
-                } catch (const sql::Failure& failure) {
-                    if (failure.retry)
-                        throw;
-                    throwStatus(failure.status.withContext(app.distinguishedName() +
-                                                           " cannot be stored: "));
-                }
+                ensureFolder(folder, known);
+            std::vector<Application> batch;
+            for (std::size_t first = 0; first < image.applications.size(); first += kReplaceBatch) {
+                const auto from = image.applications.begin() + static_cast<std::ptrdiff_t>(first);
+                batch.assign(from, from + static_cast<std::ptrdiff_t>(std::min(
+                                              kReplaceBatch, image.applications.size() - first)));
+                writeBatch(batch, known);
+            }
+            batch.clear();
+            for (std::size_t next = 0; more && more(next, batch) && !batch.empty();) {
+                next += batch.size();
+                writeBatch(batch, known);
+                batch.clear();
             }
             tx.commit();
             return Status::ok();
@@ -594,22 +598,53 @@ private:
         return {q.integer(0), dn};
     }
 
-    // The folder and every folder above it, created where missing.
-    void ensureFolder(std::string_view dn) {
+    // What a farm emptied by replace holds, once its servers are written: the root folder and
+    // the servers.
+    ApplicationTable::Known knownAfterReplacing() {
+        ApplicationTable::Known known;
+        known.folders.emplace(nameKey(kRootFolder), sql::requireFolder(*db_, kRootFolder));
+        auto q = db_->query("SELECT id, name FROM server");
+        while (q.step())
+            known.servers.emplace(nameKey(q.text(1)), sql::ServerRow{q.integer(0), q.text(1)});
+        return known;
+    }
+
+    // The folder and every folder above it, created where missing, among those `known` holds.
+    void ensureFolder(std::string_view dn, ApplicationTable::Known& known) {
         auto segments = splitDistinguishedName(dn);
         if (!segments)
             throwStatus(segments.status());
-        sql::FolderRow folder = sql::requireFolder(*db_, kRootFolder);
+        sql::FolderRow folder = known.folders.at(nameKey(kRootFolder));
         for (const std::string& segment : *segments) {
             if (Status s = checkSegmentName("folder", segment); !s)
                 throwStatus(s);
             const std::string child = joinDistinguishedName(folder.dn, segment);
-            if (auto existing = sql::findFolder(*db_, child)) {
-                folder = *existing;
+            const std::string key = nameKey(child);
+            if (auto existing = known.folders.find(key); existing != known.folders.end()) {
+                folder = existing->second;
                 continue;
             }
+            if (known.applications.contains(key))
+                throwStatus(Status::alreadyExists(
+                    child + " is an application; a folder cannot have its name."));
             folder = insertFolder(folder, segment);
+            known.folders.emplace(key, folder);
         }
+    }
+
+    // Writes a batch of the applications of a farm being replaced, creating their folders.
+    void writeBatch(std::vector<Application>& batch, ApplicationTable::Known& known) {
+        for (Application& app : batch) {
+            try {
+                ensureFolder(app.folder, known);
+            } catch (const sql::Failure& failure) {
+                if (failure.retry)
+                    throw;
+                throwStatus(
+                    failure.status.withContext(app.distinguishedName() + " cannot be stored: "));
+            }
+        }
+        applications_.insertMany(batch, known);
     }
 
     void writeZonesAndServers(const FarmImage& image) {

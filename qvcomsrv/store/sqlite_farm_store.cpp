@@ -111,7 +111,8 @@ createSqliteFarmStore(const std::string& path, const FarmInfo& farm, const Sqlit
 
 Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path,
                                                          const FarmImage& image,
-                                                         const SqliteOptions& options) {
+                                                         const SqliteOptions& options,
+                                                         const ApplicationBatches& more) {
     const FarmInfo& farm = image.farm;
     if (Status s = checkNewFarm(farm); !s)
         return s;
@@ -136,7 +137,7 @@ Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path
         // The farm goes in through the store itself, checked like any other change, before the
         // store has its name.
         auto store = openSqliteFarmStore(temporary, options);
-        status = store ? (*store)->replace(image) : store.status();
+        status = store ? (*store)->replace(image, more) : store.status();
     }
     if (status && link(temporary.c_str(), path.c_str()) != 0) {
         status = errno == EEXIST

@@ -34,6 +34,7 @@ Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path
                                                          const SqliteOptions& options = {});
 Result<std::unique_ptr<FarmStore>> createSqliteFarmStore(const std::string& path,
                                                          const FarmImage& image,
-                                                         const SqliteOptions& options = {});
+                                                         const SqliteOptions& options = {},
+                                                         const ApplicationBatches& more = {});
 
 } // namespace sky::farm

@@ -47,10 +47,11 @@ std::string plural(std::size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-std::string summary(const FarmImage& image) {
+// `more`: applications written beside the image's.
+std::string summary(const FarmImage& image, std::size_t more = 0) {
     return plural(image.zones.size(), "zone", "zones") + ", " +
            plural(image.servers.size(), "server", "servers") + ", " +
-           plural(image.applications.size(), "application", "applications");
+           plural(image.applications.size() + more, "application", "applications");
 }
 
 StoreLocation postgresStore(const std::string& conninfo) {
@@ -69,8 +70,8 @@ Status serve(const std::string& farmName, const StoreLocation& location) {
 // not at all; when another program creates it meanwhile, its farm is replaced by this one. Sets
 // `existed` to whether the store was there already.
 Status putFarm(const FarmImage& image, const StoreLocation& location, bool mayReplace,
-               bool& existed) {
-    auto created = farm::createFarmStore(location, image);
+               bool& existed, const farm::ApplicationBatches& more = {}) {
+    auto created = farm::createFarmStore(location, image, more);
     existed = !created && created.status().code() == Status::Code::AlreadyExists;
     if (!existed)
         return created ? Status::ok() : created.status();
@@ -80,24 +81,26 @@ Status putFarm(const FarmImage& image, const StoreLocation& location, bool mayRe
     auto store = farm::openFarmStore(location);
     if (!store)
         return store.status();
-    return (*store)->replace(image);
+    return (*store)->replace(image, more);
 }
 
 // Makes `image` the farm of its store (on this machine, or in the PostgreSQL database
 // `postgres` names), creating the store or replacing the farm in it, and makes the machine
-// serve it.
-int installFarm(const FarmImage& image, const PostgresOption& postgres, Streams io) {
+// serve it. `more` gives `moreCount` applications after the image's.
+int installFarm(const FarmImage& image, const PostgresOption& postgres, Streams io,
+                const farm::ApplicationBatches& more = {}, std::size_t moreCount = 0) {
     if (Status s = farm::checkFarmName(image.farm.name); !s)
         return failed(io, s);
     const StoreLocation location =
         postgres ? postgresStore(*postgres) : farm::farmStoreOnMachine(image.farm.name);
     bool existed = false;
-    if (Status s = putFarm(image, location, true, existed); !s)
+    if (Status s = putFarm(image, location, true, existed, more); !s)
         return failed(io, s);
     if (Status s = serve(image.farm.name, location); !s)
         return failed(io, s);
     io.out << (existed ? "Replaced" : "Created") << " the farm " << image.farm.name << " ("
-           << summary(image) << ") in " << location.path << "; this machine serves it.\n";
+           << summary(image, moreCount) << ") in " << location.path
+           << "; this machine serves it.\n";
     return 0;
 }
 
@@ -287,8 +290,13 @@ int selectFarm(const std::string& nameOrFile, const PostgresOption& postgres, St
     return 0;
 }
 
-int buildDemoFarm(const std::string& name, const PostgresOption& postgres, Streams io) {
-    return installFarm(demoFarm(name, currentUser()), postgres, io);
+int buildDemoFarm(const std::string& name, const std::optional<DemoSize>& size,
+                  const PostgresOption& postgres, Streams io) {
+    if (!size)
+        return installFarm(demoFarm(name, currentUser()), postgres, io);
+    const LargeDemoFarm demo =
+        largeDemoFarm(name, currentUser(), size->applications, size->servers);
+    return installFarm(demo.image, postgres, io, demo.applications, size->applications);
 }
 
 int copyFarm(const std::string& source, const std::string& target, bool replace, Streams io) {

@@ -2,6 +2,7 @@
 // "qvfarm: ..."), and returns the process exit code: 0 when it did its work, 1 when it could not.
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -34,7 +35,13 @@ int listFarms(Streams io);
 // Serves the farm `nameOrFile` names (a farm the machine knows, or a store file), or the farm of
 // the PostgreSQL database `postgres` names.
 int selectFarm(const std::string& nameOrFile, const PostgresOption& postgres, Streams io);
-int buildDemoFarm(const std::string& name, const PostgresOption& postgres, Streams io);
+// The size of a demonstration farm made to measure (largeDemoFarm), rather than the demo itself.
+struct DemoSize {
+    std::size_t applications = 0;
+    std::size_t servers = 0;
+};
+int buildDemoFarm(const std::string& name, const std::optional<DemoSize>& size,
+                  const PostgresOption& postgres, Streams io);
 // Copies the whole farm of `source` into `target` (each a store file or a "postgresql://" URI).
 // The target must hold no farm yet, unless `replace`.
 int copyFarm(const std::string& source, const std::string& target, bool replace, Streams io);

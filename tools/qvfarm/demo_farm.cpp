@@ -1,5 +1,10 @@
 #include "demo_farm.h"
 
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <tuple>
+
 #include "letter_icons.h"
 
 namespace sky::qvfarm {
@@ -51,9 +56,9 @@ struct Folder {
     std::vector<std::string> servers;
 };
 
-// One application of the demo; `i` makes its colour its own.
+// One application of the demo; `i` makes its colour its own. Without `drawIcon`, no icon.
 Application make(const Folder& folder, const std::string& name, const std::string& exe,
-                 const std::string& description, int i) {
+                 const std::string& description, int i, bool drawIcon = true) {
     Application app;
     app.folder = folder.dn;
     app.name = name;
@@ -71,36 +76,16 @@ Application make(const Folder& folder, const std::string& name, const std::strin
         (void)app.settings.set(AppSetting::StartMenuFolder,
                                folder.dn.substr(farm::kRootFolder.size() + 1));
     app.servers = folder.servers;
-    app.icon = letterIcon(name[0], hueColour(i * 37), folder.shape);
+    if (drawIcon)
+        app.icon = letterIcon(name[0], hueColour(i * 37), folder.shape);
     return app;
 }
 
-} // namespace
+using S = IconShape;
 
-farm::FarmImage demoFarm(const std::string& farmName, const std::string& administrator) {
-    farm::FarmImage image;
-    image.farm.name = farmName;
-    auto& settings = image.farm.settings;
-    (void)settings.set(farm::FarmSetting::MaxConnectionsPerUser, 3);
-    (void)settings.set(farm::FarmSetting::LogOverLimitDenials, 1);
-    (void)settings.set(farm::FarmSetting::EnableSNMPAgent, 1);
-    (void)settings.set(farm::FarmSetting::SNMPLogonTrap, 1);
-    (void)settings.set(farm::FarmSetting::SNMPThresholdValue, 250);
-    (void)settings.set(farm::FarmSetting::NDSPreferredTree, std::string("VANTORDEMO"));
-    (void)settings.set(farm::FarmSetting::OvraVideoBufferSize, 1000);
-    (void)settings.set(farm::FarmSetting::ZonesShareLoadInfo, 1);
-
-    image.administrators = {"Administrator", administrator};
-    if (farm::sameName(administrator, "Administrator"))
-        image.administrators.pop_back();
-
-    image.zones = {{"Branch", "BR-SRV01"}, {"Headquarters", "HQ-SRV01"}};
-    for (std::size_t i = 0; i < kHeadquarters.size(); ++i)
-        image.servers.push_back({kHeadquarters[i], "Headquarters", 5, i == 2 || i == 4 ? 0 : 2});
-    for (std::size_t i = 0; i < kBranch.size(); ++i)
-        image.servers.push_back({kBranch[i], "Branch", 5, i == 1 ? 0 : 2});
-
-    using S = IconShape;
+// The demo's folders, with the shape of their icons, where their programs are and the servers
+// they run on, and its applications.
+struct Catalogue {
     const std::vector<std::string> everywhere{"HQ-SRV01", "HQ-SRV02", "HQ-SRV03", "HQ-SRV04",
                                               "HQ-SRV05", "BR-SRV01", "BR-SRV02", "BR-SRV03"};
     const Folder office{"Applications/Office",
@@ -131,7 +116,7 @@ farm::FarmImage demoFarm(const std::string& farmName, const std::string& adminis
         const char* exe;
         const char* description;
     };
-    const Entry entries[] = {
+    const std::vector<Entry> entries{
         {&office, "Word", "winword.exe", "Word processor"},
         {&office, "Excel", "excel.exe", "Spreadsheets"},
         {&office, "PowerPoint", "powerpnt.exe", "Presentations"},
@@ -172,10 +157,10 @@ farm::FarmImage demoFarm(const std::string& farmName, const std::string& adminis
         {&adminTools, "Server Monitor", "srvmon.exe", "Load and sessions of every server"},
         {&root, "Help Desk", "helpdesk.exe", "Report a problem"},
     };
-    int i = 0;
-    for (const Entry& e : entries) {
-        Application app = make(*e.folder, e.name, e.exe, e.description, i++);
-        const std::string& dn = e.folder->dn;
+
+    // The groups and users of the folder's applications.
+    void grant(Application& app, const Folder& folder, const std::string& administrator) const {
+        const std::string& dn = folder.dn;
         if (dn == office.dn || dn == officeTools.dn || dn == utilities.dn || dn == root.dn) {
             app.groups = {kDomainUsers};
         } else if (dn.rfind(engineering.dn, 0) == 0) {
@@ -190,6 +175,55 @@ farm::FarmImage demoFarm(const std::string& farmName, const std::string& adminis
             app.groups = {kHelpDesk, kPowerUsers};
             app.users = {user(administrator)};
         }
+    }
+
+    std::vector<std::string> folderNames() const {
+        std::vector<std::string> names;
+        for (const Folder* f : {&office, &officeTools, &engineering, &cad, &simulation, &finance,
+                                &reporting, &utilities, &adminTools, &desktops, &documents})
+            names.push_back(f->dn);
+        // An empty folder, ready for what comes next.
+        names.push_back("Applications/Engineering/Archive");
+        return names;
+    }
+};
+
+// The demo's farm settings and administrators.
+farm::FarmImage demoBase(const std::string& farmName, const std::string& administrator) {
+    farm::FarmImage image;
+    image.farm.name = farmName;
+    auto& settings = image.farm.settings;
+    (void)settings.set(farm::FarmSetting::MaxConnectionsPerUser, 3);
+    (void)settings.set(farm::FarmSetting::LogOverLimitDenials, 1);
+    (void)settings.set(farm::FarmSetting::EnableSNMPAgent, 1);
+    (void)settings.set(farm::FarmSetting::SNMPLogonTrap, 1);
+    (void)settings.set(farm::FarmSetting::SNMPThresholdValue, 250);
+    (void)settings.set(farm::FarmSetting::NDSPreferredTree, std::string("VANTORDEMO"));
+    (void)settings.set(farm::FarmSetting::OvraVideoBufferSize, 1000);
+    (void)settings.set(farm::FarmSetting::ZonesShareLoadInfo, 1);
+
+    image.administrators = {"Administrator", administrator};
+    if (farm::sameName(administrator, "Administrator"))
+        image.administrators.pop_back();
+    return image;
+}
+
+} // namespace
+
+farm::FarmImage demoFarm(const std::string& farmName, const std::string& administrator) {
+    farm::FarmImage image = demoBase(farmName, administrator);
+
+    image.zones = {{"Branch", "BR-SRV01"}, {"Headquarters", "HQ-SRV01"}};
+    for (std::size_t i = 0; i < kHeadquarters.size(); ++i)
+        image.servers.push_back({kHeadquarters[i], "Headquarters", 5, i == 2 || i == 4 ? 0 : 2});
+    for (std::size_t i = 0; i < kBranch.size(); ++i)
+        image.servers.push_back({kBranch[i], "Branch", 5, i == 1 ? 0 : 2});
+
+    const Catalogue c;
+    int i = 0;
+    for (const Catalogue::Entry& e : c.entries) {
+        Application app = make(*e.folder, e.name, e.exe, e.description, i++);
+        c.grant(app, *e.folder, administrator);
         image.applications.push_back(std::move(app));
     }
     Application& calculator = named(image, "Calculator");
@@ -213,7 +247,7 @@ farm::FarmImage demoFarm(const std::string& farmName, const std::string& adminis
     // A whole desktop of a headquarters server and of a branch server.
     int d = 0;
     for (const char* name : {"Headquarters Desktop", "Branch Desktop"}) {
-        Application desktop = make(desktops, name, "", "The whole desktop of a farm server", i++);
+        Application desktop = make(c.desktops, name, "", "The whole desktop of a farm server", i++);
         (void)desktop.settings.set(AppSetting::DefaultInitProg, std::string());
         (void)desktop.settings.set(AppSetting::DefaultWorkDir, std::string());
         (void)desktop.settings.set(AppSetting::LumoAttributes, 8);
@@ -226,7 +260,7 @@ farm::FarmImage demoFarm(const std::string& farmName, const std::string& adminis
     }
     // Published documents: content, not Windows applications.
     for (const char* name : {"Employee Handbook", "Travel Policy"}) {
-        Application document = make(documents, name, "", "Company document", i++);
+        Application document = make(c.documents, name, "", "Company document", i++);
         document.type = farm::kPublishedContentType;
         (void)document.settings.set(AppSetting::DefaultInitProg,
                                     std::string("http://intranet.corp.example.com/") + name);
@@ -235,12 +269,80 @@ farm::FarmImage demoFarm(const std::string& farmName, const std::string& adminis
         image.applications.push_back(std::move(document));
     }
 
-    for (const Folder* f : {&office, &officeTools, &engineering, &cad, &simulation, &finance,
-                            &reporting, &utilities, &adminTools, &desktops, &documents})
-        image.folders.push_back(f->dn);
-    // An empty folder, ready for what comes next.
-    image.folders.push_back("Applications/Engineering/Archive");
+    image.folders = c.folderNames();
     return image;
+}
+
+LargeDemoFarm largeDemoFarm(const std::string& farmName, const std::string& administrator,
+                            std::size_t applications, std::size_t servers) {
+    LargeDemoFarm demo{demoBase(farmName, administrator), {}};
+    farm::FarmImage& image = demo.image;
+    // Five servers in eight at headquarters, as in the demo; numbered wide enough for all.
+    const std::size_t headquarters = servers - servers * 3 / 8;
+    const std::size_t width = std::max<std::size_t>(4, std::to_string(servers).size());
+    const auto numbered = [width](const char* prefix, std::size_t n) {
+        std::string digits = std::to_string(n);
+        return prefix + std::string(width - std::min(width, digits.size()), '0') + digits;
+    };
+    for (std::size_t s = 0; s < servers; ++s) {
+        const bool atHeadquarters = s < headquarters;
+        image.servers.push_back(
+            {atHeadquarters ? numbered("HQ-SRV", s + 1) : numbered("BR-SRV", s - headquarters + 1),
+             atHeadquarters ? "Headquarters" : "Branch", 5, s % 3 == 2 ? 0 : 2});
+    }
+    if (headquarters < servers)
+        image.zones.push_back({"Branch", image.servers[headquarters].name});
+    image.zones.push_back({"Headquarters", image.servers.front().name});
+
+    // A set of folders per 100 rounds of the demo's applications, below each of its folders.
+    const auto catalogue = std::make_shared<const Catalogue>();
+    const std::size_t perSet = catalogue->entries.size() * 100;
+    const std::size_t sets = (applications + perSet - 1) / perSet;
+    const auto setFolder = [](const std::string& folder, std::size_t set) {
+        std::string number = std::to_string(set + 1);
+        return folder + "/Set " + std::string(3 - std::min<std::size_t>(3, number.size()), '0') +
+               number;
+    };
+    image.folders = catalogue->folderNames();
+    for (std::size_t set = 0; set < sets; ++set) {
+        for (const Catalogue::Entry& e : catalogue->entries) {
+            std::string dn = setFolder(e.folder->dn, set);
+            if (image.folders.empty() || image.folders.back() != dn)
+                image.folders.push_back(std::move(dn));
+        }
+    }
+
+    std::vector<std::string> serverNames;
+    for (const farm::Server& server : image.servers)
+        serverNames.push_back(server.name);
+    // The icons: a letter on its folder's shape, in one of 36 hues, each drawn once.
+    auto icons = std::make_shared<std::map<std::tuple<char, int, IconShape>, farm::Bytes>>();
+    demo.applications = [=](std::size_t first, std::vector<Application>& batch) {
+        constexpr std::size_t kBatch = 1000;
+        const std::size_t count = servers == 0 ? 0 : std::min<std::size_t>(3, servers);
+        const std::size_t step = std::max<std::size_t>(1, servers / 3);
+        for (std::size_t i = first; i < applications && i < first + kBatch; ++i) {
+            const Catalogue::Entry& e = catalogue->entries[i % catalogue->entries.size()];
+            Folder folder = *e.folder;
+            folder.dn = setFolder(folder.dn, i / perSet);
+            folder.servers.clear();
+            for (std::size_t k = 0; k < count; ++k)
+                folder.servers.push_back(serverNames[(i + k * step) % servers]);
+            const std::string name = std::string(e.name) + " " + std::to_string(i + 1);
+            Application app =
+                make(folder, name, e.exe, e.description, static_cast<int>(i % 360), false);
+            catalogue->grant(app, *e.folder, administrator);
+            app.users.push_back(user("user" + std::to_string(i % 5000 + 1)));
+            const int hue = static_cast<int>(i * 37 % 36) * 10;
+            auto& icon = (*icons)[{name[0], hue, folder.shape}];
+            if (icon.empty())
+                icon = letterIcon(name[0], hueColour(hue), folder.shape);
+            app.icon = icon;
+            batch.push_back(std::move(app));
+        }
+        return !batch.empty();
+    };
+    return demo;
 }
 
 } // namespace sky::qvfarm

@@ -1,8 +1,11 @@
 // qvfarm: creates, fills, inspects and selects the farm stores of this machine.
 #include <unistd.h>
 
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
@@ -23,6 +26,21 @@ bool helpAsked(int argc, char** argv) {
             return true;
     }
     return false;
+}
+
+// A count from 1 to `most`, refused with a message that says so when it is anything else.
+CLI::Validator countUpTo(std::int64_t most) {
+    return CLI::Validator(
+        [most](std::string& text) -> std::string {
+            std::int64_t n = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, ec] = std::from_chars(text.data(), end, n);
+            if (ec != std::errc() || stop != end || n < 1 || n > most)
+                return "a whole number from 1 to " + std::to_string(most) + " is needed, not \"" +
+                       text + "\"";
+            return {};
+        },
+        "", "count");
 }
 
 } // namespace
@@ -116,12 +134,32 @@ int main(int argc, char** argv) {
     });
 
     std::string demoName = "Demo Farm";
+    std::optional<std::int64_t> demoApplications, demoServers;
     auto* demo = app.add_subcommand("demo", "Create or replace a demonstration farm (two zones, "
                                             "nine servers, about forty applications) with you "
                                             "as an administrator, and make it the machine's farm");
     demo->add_option("--name", demoName, "The demonstration farm's name")->capture_default_str();
     demo->add_option("--postgres", postgres, postgresHelp);
-    demo->callback([&] { result = buildDemoFarm(demoName, postgres, io); });
+    demo->add_option("--applications", demoApplications,
+                     "Make a farm of N applications (1 to 1,000,000; 10,000 when only --servers "
+                     "is given) shaped like the demo instead: the demo's folders with sets of "
+                     "folders below them, users, groups and an icon per application. BraskAdmin "
+                     "exports a farm of at most 32,767 applications")
+        ->option_text("N")
+        ->check(countUpTo(1'000'000));
+    demo->add_option("--servers", demoServers,
+                     "Give that farm M servers (1 to 10,000; 500 when only --applications is "
+                     "given), five in eight in the zone Headquarters, the rest in Branch; each "
+                     "application runs on three of them")
+        ->option_text("M")
+        ->check(countUpTo(10'000));
+    demo->callback([&] {
+        std::optional<DemoSize> size;
+        if (demoApplications || demoServers)
+            size = DemoSize{static_cast<std::size_t>(demoApplications.value_or(10'000)),
+                            static_cast<std::size_t>(demoServers.value_or(500))};
+        result = buildDemoFarm(demoName, size, postgres, io);
+    });
 
     std::string source;
     bool replace = false;

@@ -65,6 +65,49 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// The farm "qvfarm demo --applications 4000 --servers 20" makes, as its store holds it: the
+// demo's shape at that size.
+void expectLargeDemo(sky::farm::FarmStore& store) {
+    using sky::farm::IconLoading;
+    auto servers = store.servers();
+    ASSERT_TRUE(servers) << servers.status().toString();
+    ASSERT_EQ(servers->size(), 20u);
+    EXPECT_EQ(servers->front().name, "BR-SRV0001");
+    EXPECT_EQ(servers->back().name, "HQ-SRV0013"); // five in eight at headquarters
+    EXPECT_EQ(store.zones()->size(), 2u);
+    // The demo's twelve folders, and two sets below the ten that hold applications.
+    auto folders = store.folders();
+    ASSERT_TRUE(folders);
+    EXPECT_EQ(folders->size(), 12u + 2 * 10);
+    EXPECT_TRUE(std::count(folders->begin(), folders->end(), "Applications/Office/Set 002"));
+    EXPECT_TRUE(std::count(folders->begin(), folders->end(), "Applications/Set 001"));
+
+    auto apps = store.applications(IconLoading::Load);
+    ASSERT_TRUE(apps) << apps.status().toString();
+    ASSERT_EQ(apps->size(), 4000u);
+    std::size_t bindings = 0, icons = 0, granted = 0;
+    for (const sky::farm::Application& app : *apps) {
+        bindings += app.servers.size();
+        icons += app.icon && !app.icon->empty();
+        granted += !app.users.empty() && !app.groups.empty();
+    }
+    EXPECT_EQ(bindings, 3u * 4000);
+    EXPECT_EQ(icons, 4000u);
+    EXPECT_EQ(granted, 4000u);
+    // The servers share the applications evenly.
+    EXPECT_EQ(store.applicationsOnServer("HQ-SRV0001", IconLoading::Skip)->size(), 600u);
+    EXPECT_EQ(store.applicationsOnServer("BR-SRV0007", IconLoading::Skip)->size(), 600u);
+
+    auto word = store.application("Applications/Office/Set 001/Word 1");
+    ASSERT_TRUE(word) << word.status().toString();
+    EXPECT_EQ(word->groups, (std::vector<sky::farm::Account>{{4, 1, "CORP", "Domain Users"}}));
+    EXPECT_EQ(word->users, (std::vector<sky::farm::Account>{{2, 1, "CORP", "user1"}}));
+    EXPECT_EQ(word->servers, (std::vector<std::string>{"HQ-SRV0001", "HQ-SRV0007", "HQ-SRV0013"}));
+    EXPECT_EQ(word->settings.text(sky::farm::AppSetting::DefaultInitProg),
+              "\"C:\\Program Files\\Office\\winword.exe\"");
+    EXPECT_TRUE(store.application("Applications/Set 002/Help Desk 3939"));
+}
+
 } // namespace
 
 TEST(Qvfarm, ADumpLoadedOnAnotherMachineDumpsTheSame) {
@@ -214,6 +257,39 @@ TEST(Qvfarm, BadInputIsRefusedClearlyAndChangesNothing) {
     EXPECT_EQ(runQvfarm({"create"}).code, 2);
     EXPECT_EQ(runQvfarm({"admin", "add"}).code, 2);
     EXPECT_EQ(runQvfarm({"unknown"}).code, 2);
+}
+
+TEST(Qvfarm, ADemoFarmIsMadeToAnySizeInTheDemosShape) {
+    Outcome made = runQvfarm({"demo", "--applications", "4000", "--servers", "20"});
+    ASSERT_EQ(made.code, 0) << made.err;
+    const auto location = sky::farm::farmStoreOnMachine("Demo Farm");
+    EXPECT_EQ(made.out, "Created the farm Demo Farm (2 zones, 20 servers, 4000 applications) in " +
+                            location.path + "; this machine serves it.\n");
+    auto store = sky::farm::openMachineFarmStore();
+    ASSERT_TRUE(store) << store.status().toString();
+    expectLargeDemo(**store);
+
+    // One option alone takes the other's default; a size out of range or not a number is
+    // refused and leaves the farm as it was.
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--applications", "0"},
+                                                {"--applications", "-5"},
+                                                {"--applications", "many"},
+                                                {"--applications", "1000001"},
+                                                {"--servers", "0"},
+                                                {"--servers", "10001"},
+                                                {"--servers", "2.5"}}) {
+        std::vector<std::string> args{"demo"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        Outcome refused = runQvfarm(args);
+        EXPECT_EQ(refused.code, 2) << bad[0] << " " << bad[1];
+        EXPECT_TRUE(contains(refused.err, bad[0])) << refused.err;
+    }
+    expectLargeDemo(**sky::farm::openMachineFarmStore());
+    Outcome small = runQvfarm({"demo", "--applications", "5"});
+    ASSERT_EQ(small.code, 0) << small.err;
+    EXPECT_TRUE(contains(small.out, "Replaced the farm Demo Farm (2 zones, 500 servers, 5 "
+                                    "applications)"))
+        << small.out;
 }
 
 TEST(Qvfarm, EveryCommandHasHelp) {
@@ -377,6 +453,17 @@ TEST(QvfarmPostgres, AFarmPutOnPostgresIsServedAndKnown) {
     ASSERT_EQ(loaded.code, 0) << loaded.err;
     EXPECT_TRUE(contains(loaded.out, "Replaced the farm Demo Farm (2 zones")) << loaded.out;
     EXPECT_EQ(runQvfarm({"dump", "--store", shared.uri()}).out, readFile(dump));
+
+    // So does a demo made to measure.
+    sky::farm::testing::PostgresTestDatabase large;
+    Outcome made = runQvfarm(
+        {"demo", "--applications", "4000", "--servers", "20", "--postgres", large.conninfo()});
+    ASSERT_EQ(made.code, 0) << made.err;
+    EXPECT_TRUE(contains(made.out, "(2 zones, 20 servers, 4000 applications)")) << made.out;
+    auto largeStore =
+        sky::farm::openFarmStore({std::string(sky::farm::kPostgresStoreType), large.conninfo()});
+    ASSERT_TRUE(largeStore) << largeStore.status().toString();
+    expectLargeDemo(**largeStore);
 
     // A farm the database refuses leaves no store behind.
     sky::farm::testing::PostgresTestDatabase third;
