@@ -9,7 +9,7 @@ namespace {
 // The first line of the error boxes: it only makes the box wide.
 const std::u16string kWideLine(80, u' ');
 
-std::u16string decimal(std::int32_t number) {
+std::u16string decimal(std::int64_t number) {
     std::string digits = std::to_string(number);
     return std::u16string(digits.begin(), digits.end());
 }
@@ -23,6 +23,20 @@ std::u16string unexpectedErrorText(std::int32_t number, std::u16string_view desc
     text += u"     ";
     text += description;
     text += u"\r";
+    return text;
+}
+
+std::u16string stoppedText(std::size_t done, std::optional<std::size_t> steps,
+                           std::u16string_view unit, std::size_t lostChanges) {
+    std::u16string text = u"Done before the error: " + decimal(static_cast<std::int64_t>(done));
+    if (steps) {
+        text += u" of " + decimal(static_cast<std::int64_t>(*steps));
+    }
+    text += unit;
+    if (lostChanges > 0) {
+        text += u" (" + decimal(static_cast<std::int64_t>(lostChanges)) +
+                u" changes could not be saved)";
+    }
     return text;
 }
 

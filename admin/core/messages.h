@@ -3,7 +3,9 @@
 // are built here once, so that the windows and the command-line mode say the same thing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,14 @@ inline constexpr std::u16string_view kNoServerSelected = u"No Server Selected";
 // the number in signed decimal, an empty line, five blanks and the description, and a final
 // carriage return. Lines end in a carriage return alone.
 std::u16string unexpectedErrorText(std::int32_t number, std::u16string_view description);
+
+// What a run that a failure ended did before it, the report's last line: "Done before the error:
+// 1816 of 6000 pairs" (without " of N" when the run did not know its length beforehand) and, when
+// changes were lost on the way, " (2 changes could not be saved)". `unit` is " pairs",
+// " servers" or " applications".
+inline constexpr std::u16string_view kApplicationsUnit = u" applications";
+std::u16string stoppedText(std::size_t done, std::optional<std::size_t> steps,
+                           std::u16string_view unit, std::size_t lostChanges);
 
 // The line of 80 blanks, then "     You must be a Vantor administrator." and three carriage
 // returns.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "core/feedback.h"
 #include "sky/com_error.h"
@@ -32,19 +34,34 @@ private:
 
 // Runs `operation`; a sky::ComError or ToolError ends it with the unexpected-error report through
 // `feedback`, except a cancelled dialog (kCancelError), which ends it silently. True when the
-// operation ran to its end.
-template <class Operation> bool withErrorPath(Feedback& feedback, Operation&& operation) {
+// operation ran to its end. `lastLine()`, asked when the operation failed, is what it did before
+// the failure: when not empty, the report ends with it, after a blank line.
+template <class LastLine, class Operation>
+bool withErrorPath(Feedback& feedback, LastLine&& lastLine, Operation&& operation) {
+    const auto report = [&](std::int32_t number, std::u16string_view description) {
+        const std::u16string done = lastLine();
+        if (done.empty()) {
+            feedback.reportError(number, description);
+        } else {
+            feedback.reportError(number, std::u16string(description) + u"\r\r     " + done);
+        }
+    };
     try {
         operation();
         return true;
     } catch (const sky::ComError& error) {
-        feedback.reportError(error.result(), error.description());
+        report(error.result(), error.description());
     } catch (const ToolError& error) {
         if (error.number() != kCancelError) {
-            feedback.reportError(error.number(), error.description());
+            report(error.number(), error.description());
         }
     }
     return false;
+}
+
+template <class Operation> bool withErrorPath(Feedback& feedback, Operation&& operation) {
+    return withErrorPath(
+        feedback, [] { return std::u16string(); }, std::forward<Operation>(operation));
 }
 
 } // namespace brask

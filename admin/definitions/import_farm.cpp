@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "core/farm.h"
+#include "core/messages.h"
 #include "core/runtime_errors.h"
 #include "definitions/definition_file.h"
 #include "definitions/file_system.h"
@@ -275,7 +276,12 @@ private:
 
 bool importFarm(AdminState& state, Feedback& feedback, std::u16string_view path,
                 SaveObserver* observer) {
-    return withErrorPath(feedback, [&] { FarmImport(state, feedback, path, observer).run(); });
+    CountedSaves counted(observer);
+    const auto doneBefore = [&] {
+        return stoppedText(counted.saves, std::nullopt, kApplicationsUnit, counted.passedOvers);
+    };
+    return withErrorPath(feedback, doneBefore,
+                         [&] { FarmImport(state, feedback, path, &counted).run(); });
 }
 
 } // namespace brask

@@ -207,12 +207,17 @@ TEST_F(ImportFarmTest, ApplicationValueThatIsNoNumberStopsTheImport) {
 
 TEST_F(ImportFarmTest, AccountLineWithThreeFieldsStopsTheImport) {
     serveFarm(emptyFarm("Target", {"SRV1"}));
-    EXPECT_FALSE(importLines(
-        {"[Application]", "AppName=First", "[Users]", "User=2:1:CORP", "[Icon]", icon("red.ico")}));
+    EXPECT_FALSE(
+        importLines({"[Application]", "AppName=First", "[Icon]", icon("red.ico"), "[Application]",
+                     "AppName=Second", "[Users]", "User=2:1:CORP", "[Icon]", icon("red.ico")}));
     ASSERT_EQ(feedback_.reports_.size(), 1u);
     EXPECT_EQ(feedback_.reports_[0].number, kSubscriptOutOfRange);
-    EXPECT_EQ(feedback_.reports_[0].description, "Subscript out of range");
-    EXPECT_TRUE(servedFarm().applications.empty());
+    // The report ends with what the import did before the failure, which is in the farm.
+    EXPECT_EQ(feedback_.reports_[0].description,
+              "Subscript out of range\r\r     Done before the error: 1 applications");
+    const auto image = servedFarm();
+    ASSERT_EQ(image.applications.size(), 1u);
+    EXPECT_EQ(image.applications[0].name, "First");
 }
 
 TEST_F(ImportFarmTest, ServerTheFarmDoesNotKnowStopsWithTheObjectsError) {

@@ -3,6 +3,7 @@
 // next one). The import preview listens to it; the windows and the command line do not.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -17,6 +18,31 @@ public:
 
 protected:
     ~SaveObserver() = default;
+};
+
+// Counts the saves and those passed over, for a run's count when a failure ends it, and tells
+// each on to `next` when there is one.
+class CountedSaves final : public SaveObserver {
+public:
+    explicit CountedSaves(SaveObserver* next) : next_(next) {}
+    void saved(std::u16string_view distinguishedName) override {
+        ++saves;
+        if (next_) {
+            next_->saved(distinguishedName);
+        }
+    }
+    void passedOver(std::u16string_view distinguishedName, std::int32_t number,
+                    std::u16string_view description) override {
+        ++passedOvers;
+        if (next_) {
+            next_->passedOver(distinguishedName, number, description);
+        }
+    }
+    std::size_t saves = 0;
+    std::size_t passedOvers = 0;
+
+private:
+    SaveObserver* next_;
 };
 
 } // namespace brask

@@ -1,8 +1,10 @@
 #include "definitions/server_snapshot.h"
 
 #include <limits>
+#include <optional>
 
 #include "core/farm.h"
+#include "core/messages.h"
 #include "core/runtime_errors.h"
 #include "definitions/definition_file.h"
 #include "definitions/text_file.h"
@@ -31,7 +33,12 @@ void writeLine(AnsiTextWriter& file, std::u16string_view line) {
 
 bool takeServerOffline(AdminState& state, Feedback& feedback, std::u16string_view server,
                        std::u16string_view path) {
-    return withErrorPath(feedback, [&] {
+    std::optional<std::size_t> applicationCount;
+    std::size_t withdrawn = 0;
+    const auto doneBefore = [&] {
+        return stoppedText(withdrawn, applicationCount, kApplicationsUnit, 0);
+    };
+    return withErrorPath(feedback, doneBefore, [&] {
         feedback.progress(0);
         AnsiTextWriter file(path);
         ISkyloomFarm6* farm = openFarm(state);
@@ -51,6 +58,7 @@ bool takeServerOffline(AdminState& state, Feedback& feedback, std::u16string_vie
                 throw runtimeError(kOverflow, u"the server has more than 32767 applications");
             }
         }
+        applicationCount = static_cast<std::size_t>(count);
 
         writeLine(file, u"[Servers]");
         writeLine(file,
@@ -83,6 +91,7 @@ bool takeServerOffline(AdminState& state, Feedback& feedback, std::u16string_vie
             sky::check(state.application->RemoveServer(serverName.get()));
             sky::check(state.application->SaveData());
             writeLine(file, line);
+            ++withdrawn;
         }
         file.writeEmptyLine();
         file.writeEmptyLine();
@@ -97,7 +106,11 @@ std::u16string notBroughtOnlineText(std::size_t count) {
 
 bool bringServerOnline(AdminState& state, Feedback& feedback, std::u16string_view server,
                        std::u16string_view path, SaveObserver* observer) {
-    return withErrorPath(feedback, [&] {
+    CountedSaves counted(observer);
+    const auto doneBefore = [&] {
+        return stoppedText(counted.saves, std::nullopt, kApplicationsUnit, counted.passedOvers);
+    };
+    return withErrorPath(feedback, doneBefore, [&] {
         feedback.status(u"");
         AnsiTextReader file(path);
         sky::Bstr serverName(server);
@@ -125,13 +138,9 @@ bool bringServerOnline(AdminState& state, Feedback& feedback, std::u16string_vie
             // A save the farm refuses leaves that application unpublished; the next line is read.
             try {
                 sky::check(state.application->SaveData());
-                if (observer) {
-                    observer->saved(distinguishedName);
-                }
+                counted.saved(distinguishedName);
             } catch (const sky::ComError& error) {
-                if (observer) {
-                    observer->passedOver(distinguishedName, error.result(), error.description());
-                }
+                counted.passedOver(distinguishedName, error.result(), error.description());
             }
         }
     });

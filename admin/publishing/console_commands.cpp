@@ -100,12 +100,11 @@ private:
     int unknown_ = 0;
 };
 
-// Ends a command after its run: the lost changes on `errors`, the completion text on `out`.
+// Ends a command after its run: the lost changes on `errors`, then the completion text on `out`;
+// a run that a failure ended has had its report, which says how far it got, and the lost changes
+// follow it.
 int finish(const RunOutcome& outcome, Feedback& feedback, std::u16string_view verb,
            std::size_t count, std::u16string_view unit, std::ostream& out, std::ostream& errors) {
-    if (!outcome.ranToEnd) {
-        return kExitFailure;
-    }
     // A console has no window behind the message: the progress line goes first.
     feedback.progressDone();
     for (const PairFailure& failure : outcome.lost) {
@@ -115,6 +114,9 @@ int finish(const RunOutcome& outcome, Feedback& feedback, std::u16string_view ve
         }
         errors << ": error " << failure.error.result() << ": "
                << sky::narrow(failure.error.description()) << '\n';
+    }
+    if (!outcome.ranToEnd) {
+        return kExitFailure;
     }
     out << consoleText(completionText(verb, count, unit, outcome.lost.size())) << std::flush;
     return outcome.lost.empty() ? kExitSuccess : kExitFailure;

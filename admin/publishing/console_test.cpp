@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -124,6 +125,9 @@ TEST_F(PublishingCommandLineTest, CloneStopsAtTheFirstFailureAndCountsTheSource)
     EXPECT_NE(run.errors.find("Unexpected error.\n\n\n     Error :-2147220991\n"),
               std::string::npos)
         << run.errors;
+    // S2's clone was cut off: no server is said cloned.
+    EXPECT_TRUE(run.errors.ends_with("\n\n     Done before the error: 0 of 2 servers\n"))
+        << run.errors;
     EXPECT_EQ(serversOf(testing::dumpFarm(), "Applications/Alpha"),
               (std::vector<std::string>{"S1", "S2"}));
 
@@ -181,6 +185,51 @@ TEST_F(PublishingCommandLineTest, PairsRunInTheDialogsOrder) {
                             {u"Applications/Gamma", u"S3"},
                             {u"Applications/Alpha", u"S3"}}));
     EXPECT_EQ(out.str(), "Published 2 applications\n");
+}
+
+int stepsRun = 0;
+std::optional<testing::StoreHold> hold;
+
+// Publishes, except that the store is held from the third pair on and the fourth fails.
+LostChange publishUntilTheFourth(AdminState& state, std::u16string_view app,
+                                 std::u16string_view server) {
+    if (++stepsRun == 3) {
+        hold.emplace();
+    }
+    if (stepsRun == 4) {
+        throw sky::ComError(E_UNEXPECTED);
+    }
+    return PublishApplication(state, app, server);
+}
+
+TEST_F(PublishingCommandLineTest, ARunEndedByAFailureSaysHowFarItGot) {
+    AdminState state;
+    std::ostringstream out;
+    std::ostringstream errors;
+    ConsoleFeedback feedback(errors, false);
+    stepsRun = 0;
+    const PairCommand failing{u"Published ", &publishUntilTheFourth};
+    EXPECT_EQ(runPairsOnConsole(state, failing, {u"S3", u"S2"}, {u"alpha", u"Gamma"}, out, errors,
+                                feedback),
+              kExitFailure);
+    hold.reset();
+    EXPECT_EQ(stepsRun, 4);
+    EXPECT_EQ(out.str(), "");
+    // The report, ending with the count, then the change lost before the failure.
+    const std::string report = errors.str();
+    const std::string count =
+        "\n\n     Done before the error: 2 of 4 pairs (1 changes could not be saved)\n";
+    const std::size_t at = report.find(count);
+    ASSERT_NE(at, std::string::npos) << report;
+    EXPECT_NE(report.find("Unexpected error.\n\n\n     Error :-2147418113\n"), std::string::npos)
+        << report;
+    EXPECT_LT(report.find("Error :"), at);
+    EXPECT_TRUE(report.substr(at + count.size()).starts_with("Applications/Gamma on S3: error "))
+        << report;
+    // What is said done is in the farm, and nothing else.
+    const nlohmann::json dump = testing::dumpFarm();
+    EXPECT_EQ(serversOf(dump, "Applications/Gamma"), std::vector<std::string>{"S2"});
+    EXPECT_EQ(serversOf(dump, "Applications/Alpha"), (std::vector<std::string>{"S1", "S2"}));
 }
 
 // Every change the commands make is in the farm's audit trail as made by the user running them;

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "core/messages.h"
 #include "core/tool_error.h"
 
 namespace brask {
@@ -38,26 +39,38 @@ public:
         value_ += share_;
         feedback_.progress(static_cast<float>(value_));
     }
+    // A step ended: its change saved, or lost.
     void keep(std::u16string_view application, std::u16string_view server, LostChange lost) {
         if (lost) {
             lost_.push_back(
                 PairFailure{std::u16string(application), std::u16string(server), std::move(*lost)});
+        } else {
+            ++done_;
         }
     }
+    std::size_t done() const { return done_; }
+    std::size_t lostCount() const { return lost_.size(); }
     std::vector<PairFailure> takeLost() { return std::move(lost_); }
 
 private:
     Feedback& feedback_;
     double share_;
     double value_ = 0;
+    std::size_t done_ = 0;
     std::vector<PairFailure> lost_;
 };
 
-// Runs `body(run)`; the first failure ends it with the report.
-template <class Body> RunOutcome runSteps(Feedback& feedback, double share, Body&& body) {
+// Runs `body(run)` over `steps` steps of `unit`, each of `share` in the progress; the first failure
+// ends it with the report, which ends with what was done before it.
+template <class Body>
+RunOutcome runSteps(Feedback& feedback, double share, std::size_t steps, std::u16string_view unit,
+                    Body&& body) {
     Run run(feedback, share);
     RunOutcome outcome;
-    outcome.ranToEnd = withErrorPath(feedback, [&] { body(run); });
+    const auto doneBefore = [&] { return stoppedText(run.done(), steps, unit, run.lostCount()); };
+    outcome.ranToEnd = withErrorPath(feedback, doneBefore, [&] { body(run); });
+    outcome.done = run.done();
+    outcome.steps = steps;
     outcome.lost = run.takeLost();
     return outcome;
 }
@@ -67,44 +80,49 @@ template <class Body> RunOutcome runSteps(Feedback& feedback, double share, Body
 RunOutcome runPairs(AdminState& state, Feedback& feedback,
                     const std::vector<std::u16string>& servers,
                     const std::vector<std::u16string>& applications, const PairStep& step) {
-    RunOutcome outcome = runSteps(feedback, shareOf({&applications, &servers}), [&](auto& run) {
-        for (const std::u16string& server : servers) {
-            for (const std::u16string& application : applications) {
-                run.advance();
-                run.keep(application, server, step(state, application, server));
-            }
-        }
-    });
+    RunOutcome outcome =
+        runSteps(feedback, shareOf({&applications, &servers}), servers.size() * applications.size(),
+                 kPairsUnit, [&](auto& run) {
+                     for (const std::u16string& server : servers) {
+                         for (const std::u16string& application : applications) {
+                             run.advance();
+                             run.keep(application, server, step(state, application, server));
+                         }
+                     }
+                 });
     feedback.progressDone();
     return outcome;
 }
 
 RunOutcome runClone(AdminState& state, Feedback& feedback, std::u16string_view source,
                     const std::vector<std::u16string>& targets, const CloneStep& step) {
-    RunOutcome outcome = runSteps(feedback, shareOf({&targets}), [&](auto& run) {
-        for (const std::u16string& target : targets) {
-            run.advance();
-            if (target != source) {
-                step(state, source, target);
+    RunOutcome outcome =
+        runSteps(feedback, shareOf({&targets}), targets.size(), kServersUnit, [&](auto& run) {
+            for (const std::u16string& target : targets) {
+                run.advance();
+                if (target != source) {
+                    step(state, source, target);
+                }
+                run.keep(target, {}, std::nullopt);
             }
-        }
-    });
+        });
     feedback.progressDone();
     return outcome;
 }
 
 RunOutcome runOptions(AdminState& state, Feedback& feedback,
                       const std::vector<std::u16string>& applications, const OptionValues& values) {
-    RunOutcome outcome = runSteps(feedback, shareOf({&applications}), [&](auto& run) {
-        for (const std::u16string& application : applications) {
-            run.advance();
-            run.keep(application, {},
-                     SetApplicationOptions(state, application, values.windowType,
-                                           values.windowColor, values.encryption, values.soundType,
-                                           values.windowScale, values.windowHeight,
-                                           values.windowWidth));
-        }
-    });
+    RunOutcome outcome = runSteps(
+        feedback, shareOf({&applications}), applications.size(), kApplicationsUnit, [&](auto& run) {
+            for (const std::u16string& application : applications) {
+                run.advance();
+                run.keep(application, {},
+                         SetApplicationOptions(state, application, values.windowType,
+                                               values.windowColor, values.encryption,
+                                               values.soundType, values.windowScale,
+                                               values.windowHeight, values.windowWidth));
+            }
+        });
     // The completion message shows with the bar; only a failure takes it away here.
     if (!outcome.ranToEnd) {
         feedback.progressDone();

@@ -2,7 +2,8 @@
 // publish and unpublish, the targets of a clone, the applications of the options editor. A run
 // shows its progress through Feedback (0 at the start, then 99 divided by the number of steps
 // added before each step, so that it ends at 99), and a failure that ends it goes to the
-// unexpected-error report. What was saved before stays saved.
+// unexpected-error report, whose last line says what was done before it (core/messages.h's
+// stoppedText). What was saved before stays saved.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 
 #include "core/admin_state.h"
 #include "core/feedback.h"
+#include "core/messages.h"
 #include "publishing/options.h"
 #include "publishing/steps.h"
 
@@ -30,6 +32,9 @@ struct RunOutcome {
     bool ranToEnd = false;
     // The pairs whose change was lost while the run went on, in the order they ran.
     std::vector<PairFailure> lost;
+    // The steps done (their change saved, not lost) and the steps the run had.
+    std::size_t done = 0;
+    std::size_t steps = 0;
 };
 
 // The step of one pair, and of one clone target.
@@ -49,7 +54,6 @@ inline constexpr PairCommand kUnpublishCommand{u"Unpublished ", &UnpublishApplic
 
 inline constexpr std::u16string_view kClonedVerb = u"Cloned ";
 inline constexpr std::u16string_view kChangedVerb = u"Changed  ";
-inline constexpr std::u16string_view kApplicationsUnit = u" applications";
 inline constexpr std::u16string_view kServersUnit = u" servers";
 inline constexpr std::u16string_view kFinishedTitle = u"Finished";
 
@@ -71,6 +75,8 @@ RunOutcome runClone(AdminState& state, Feedback& feedback, std::u16string_view s
 // message and then ends it with progressDone().
 RunOutcome runOptions(AdminState& state, Feedback& feedback,
                       const std::vector<std::u16string>& applications, const OptionValues& values);
+
+inline constexpr std::u16string_view kPairsUnit = u" pairs";
 
 // "Published " + count + " applications"; when changes were lost, a carriage return and line
 // feed and "N changes could not be saved".

@@ -47,6 +47,18 @@ int printView(AdminState& state, int view, std::ostream& out, std::ostream& erro
     return kExitSuccess;
 }
 
+namespace {
+
+// Each application whose save was refused, with the reason.
+void listNotSaved(const PassedOverSaves& passedOver, std::ostream& errors) {
+    for (const NotBroughtOnline& failure : passedOver.failures) {
+        errors << sky::narrow(failure.distinguishedName) << ": error " << failure.number << ": "
+               << sky::narrow(failure.description) << '\n';
+    }
+}
+
+} // namespace
+
 int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16string_view server,
                          std::u16string_view file, std::ostream& errors, Feedback& feedback) {
     if (int refused = checkAdministratorOnConsole(state, errors); refused != kExitSuccess) {
@@ -58,9 +70,15 @@ int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16s
         done = exportFarm(state, feedback, file);
         feedback.progressDone();
         break;
-    case DefinitionCommand::Import:
-        done = importFarm(state, feedback, file);
+    case DefinitionCommand::Import: {
+        // A failure that ends the import is followed by the saves it passed over before.
+        PassedOverSaves passedOver;
+        done = importFarm(state, feedback, file, &passedOver);
+        if (!done) {
+            listNotSaved(passedOver, errors);
+        }
         break;
+    }
     case DefinitionCommand::Offline:
         done = takeServerOffline(state, feedback, server, file);
         feedback.progressDone();
@@ -69,10 +87,7 @@ int runDefinitionCommand(AdminState& state, DefinitionCommand command, std::u16s
         // Each application whose save was refused, with the reason, and how many they were.
         PassedOverSaves passedOver;
         done = bringServerOnline(state, feedback, server, file, &passedOver);
-        for (const NotBroughtOnline& failure : passedOver.failures) {
-            errors << sky::narrow(failure.distinguishedName) << ": error " << failure.number << ": "
-                   << sky::narrow(failure.description) << '\n';
-        }
+        listNotSaved(passedOver, errors);
         if (!passedOver.failures.empty()) {
             errors << consoleText(notBroughtOnlineText(passedOver.failures.size())) << std::flush;
             done = false;

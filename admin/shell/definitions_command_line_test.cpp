@@ -117,7 +117,9 @@ TEST_F(DefinitionsCommandLineTest, FailureWritesTheReportAndExitsWithOne) {
     const ProgramOutput run = braskadmin(work_, "import missing.ini");
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.errors, consoleText(unexpectedErrorText(53, u"File not found")));
+    EXPECT_EQ(run.errors,
+              consoleText(unexpectedErrorText(
+                  53, u"File not found\r\r     Done before the error: 0 applications")));
 }
 
 TEST_F(DefinitionsCommandLineTest, OnlyAnAdministratorMayRunThem) {

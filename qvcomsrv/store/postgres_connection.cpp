@@ -391,13 +391,30 @@ void Connection::disconnect() noexcept {
 
 void Connection::prepareForUse() {
     pendingBegin_ = nullptr;
-    if (conn_ && !lost_ && PQstatus(conn_) == CONNECTION_OK) {
+    if (conn_ && !lost_ && stillOpen()) {
         if (PQtransactionStatus(conn_) != PQTRANS_IDLE)
             rollback();
         return;
     }
     disconnect();
     connect();
+}
+
+bool Connection::stillOpen() noexcept {
+    // Between calls nothing is owed to this connection: input waiting on its socket is the
+    // server's last words before it closed the session, or the end of the stream. A few reads
+    // take both; a message the server may send unasked (a notice) leaves the connection open.
+    for (int reads = 0; reads < 4; ++reads) {
+        if (PQstatus(conn_) != CONNECTION_OK)
+            return false;
+        pollfd socket{PQsocket(conn_), POLLIN, 0};
+        const int ready = ::poll(&socket, 1, 0);
+        if (ready == 0)
+            return true;
+        if (ready < 0 || !PQconsumeInput(conn_))
+            return false;
+    }
+    return PQstatus(conn_) == CONNECTION_OK;
 }
 
 void Connection::raiseLost(const std::string& why) {

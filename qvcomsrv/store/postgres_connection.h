@@ -20,8 +20,13 @@
 // - A transaction's BEGIN is not sent on its own: it goes with the transaction's first statement
 //   in one pipeline, so that a save or a read waits for one round trip fewer (a transaction that
 //   runs no statement sends nothing).
-// - A connection that broke (the server restarted, the network failed) fails the call that
-//   meets it with Unavailable; the next operation connects again.
+// - A connection is checked before each operation, without a round trip: one that the server
+//   closed meanwhile (it restarted, failed over, or ended the session) is replaced at once, on
+//   whichever host of the string libpq finds, and the operation goes on. A connection that breaks
+//   once an operation has sent a statement fails that operation with Unavailable, and the
+//   operation is not run again (what it sent may have been done); the next operation connects
+//   again. A server that vanished without closing its connections (its machine lost) is noticed
+//   by the keepalives, or by the first statement sent to it.
 #pragma once
 
 #include <cstdint>
@@ -81,6 +86,8 @@ private:
 
     void connect();
     void disconnect() noexcept;
+    // Whether the idle connection is still open, from what waits on its socket: no round trip.
+    bool stillOpen() noexcept;
     // Checks a statement's outcome; throws the Failure for an error, and frees `result` then.
     void check(pg_result* result, const char* doing);
     [[noreturn]] void raiseLost(const std::string& why);

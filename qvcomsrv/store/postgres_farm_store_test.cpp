@@ -3,6 +3,7 @@
 // one of another version.
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -62,7 +63,7 @@ TEST(PostgresServerRestart, AServerThatStopsAnsweringFailsTheCallWithinItsBoundA
     EXPECT_TRUE(store.saveApplication(edit, nullptr));
 }
 
-TEST(PostgresServerRestart, ARestartedServerFailsOneCallAndThenServesAgain) {
+TEST(PostgresServerRestart, AConnectionTheRestartClosedIsReplacedBeforeTheNextCall) {
     PostgresTestCluster cluster;
     cluster.createDatabase("farm");
     const std::string conninfo = cluster.conninfo("farm");
@@ -71,40 +72,99 @@ TEST(PostgresServerRestart, ARestartedServerFailsOneCallAndThenServesAgain) {
     FarmStore& store = **created;
     ASSERT_TRUE(store.replace(smallFarm()));
     ASSERT_TRUE(store.saveApplication(newApplication("Applications/Office", "Word"), nullptr));
+
+    // The first call after the restart connects again and goes on: a read, then a write.
     cluster.restart();
-
-    // The call that meets the broken connection says so; the next one connects again.
-    auto broken = store.applications(IconLoading::Skip);
-    ASSERT_FALSE(broken);
-    EXPECT_EQ(broken.status().code(), Code::Unavailable);
-    EXPECT_TRUE(contains(broken.status().message(),
-                         "The connection to the farm store " + conninfo + " broke ("))
-        << broken.status().message();
-    EXPECT_TRUE(contains(broken.status().message(), "the next call connects again."));
-
-    auto again = store.applications(IconLoading::Skip);
-    ASSERT_TRUE(again) << again.status().toString();
-    EXPECT_EQ(again->size(), 1u);
-    EXPECT_TRUE(store.publish("Applications/Office/Word", "BETA"));
-
-    // A save cut off by a restart is all or nothing: the application as it was, or as saved.
-    auto loaded = store.application("Applications/Office/Word");
-    ASSERT_TRUE(loaded);
-    Application edit = *loaded;
-    edit.description = "changed";
-    ASSERT_TRUE(publishOn(edit, "GAMMA"));
-    grantUser(edit, {2, 1, "CORP", "zoe"});
+    auto applications = store.applications(IconLoading::Skip);
+    ASSERT_TRUE(applications) << applications.status().toString();
+    EXPECT_EQ(applications->size(), 1u);
     cluster.restart();
-    EXPECT_EQ(store.saveApplication(edit, &*loaded).status().code(), Code::Unavailable);
+    ASSERT_TRUE(store.publish("Applications/Office/Word", "BETA"));
     auto after = openPostgresFarmStore(conninfo);
     ASSERT_TRUE(after) << after.status().toString();
     EXPECT_EQ((*after)->application("Applications/Office/Word")->servers,
               std::vector<std::string>{"BETA"});
-    ASSERT_TRUE(store.saveApplication(edit, &*loaded)) << "the next save connects again";
-    auto saved = (*after)->application("Applications/Office/Word");
-    EXPECT_EQ(saved->servers, (std::vector<std::string>{"BETA", "GAMMA"}));
-    EXPECT_EQ(saved->description, "changed");
-    EXPECT_EQ(saved->users.size(), 1u);
+}
+
+namespace {
+
+// Ends the sessions of every other program on the test's database, as an administrator's
+// pg_terminate_backend or a failing-over server does, and waits until they are gone.
+void endOtherSessions(const PostgresTestDatabase& database, const std::string& which = "true") {
+    const std::string others = "FROM pg_stat_activity WHERE datname = '" + database.name() +
+                               "' AND pid <> pg_backend_pid() AND " + which;
+    EXPECT_FALSE(
+        queryPostgresColumn(database.conninfo(), "SELECT pg_terminate_backend(pid) " + others)
+            .empty())
+        << "no session to end";
+    for (int wait = 0; wait < 500; ++wait) {
+        if (queryPostgresColumn(database.conninfo(), "SELECT pid " + others).empty())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << "the sessions did not end";
+}
+
+} // namespace
+
+TEST_P(PostgresFarmStore, ASessionEndedBetweenCallsIsReplacedAndTheCallGoesOn) {
+    auto store = createSmallFarm();
+    ASSERT_TRUE(store->saveApplication(newApplication("Applications/Office", "Word"), nullptr));
+    for (int round = 0; round < 3; ++round) {
+        endOtherSessions(*database_);
+        const std::string server = std::vector<std::string>{"ALPHA", "BETA", "GAMMA"}[round];
+        Status published = store->publish("Applications/Office/Word", server);
+        EXPECT_TRUE(published) << published.toString();
+    }
+    endOtherSessions(*database_);
+    auto word = store->application("Applications/Office/Word");
+    ASSERT_TRUE(word) << word.status().toString();
+    EXPECT_EQ(word->servers, (std::vector<std::string>{"ALPHA", "BETA", "GAMMA"}));
+    // Each publish is in the audit trail once.
+    EXPECT_EQ(queryPostgresColumn(testStorePath(),
+                                  "SELECT count(*) FROM audit WHERE operation = 'Publish'"),
+              std::vector<std::string>{"3"});
+}
+
+TEST_P(PostgresFarmStore, ACallCutOffAfterItsFirstStatementFailsAndIsNotRunAgain) {
+    auto store = createSmallFarm();
+    ASSERT_TRUE(store->saveApplication(newApplication("Applications/Office", "Word"), nullptr));
+    // The publish writes its row, then waits for the audit trail, which another program holds;
+    // its session is ended while it waits.
+    PGconn* holder = PQconnectdb(testStorePath().c_str());
+    ASSERT_EQ(PQstatus(holder), CONNECTION_OK) << PQerrorMessage(holder);
+    PQclear(PQexec(holder, "BEGIN; LOCK TABLE audit IN ACCESS EXCLUSIVE MODE"));
+    Status published;
+    std::thread publisher([&] { published = store->publish("Applications/Office/Word", "BETA"); });
+    const std::string waiting =
+        "wait_event_type = 'Lock' AND pid <> " + std::to_string(PQbackendPID(holder));
+    for (int wait = 0; wait < 400; ++wait) {
+        if (!queryPostgresColumn(testStorePath(),
+                                 "SELECT pid FROM pg_stat_activity WHERE " + waiting)
+                 .empty())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    endOtherSessions(*database_, waiting);
+    publisher.join();
+    PQclear(PQexec(holder, "ROLLBACK"));
+    PQfinish(holder);
+
+    EXPECT_EQ(published.code(), Code::Unavailable) << published.toString();
+    EXPECT_TRUE(contains(published.message(),
+                         "The connection to the farm store " + testStorePath() + " broke ("))
+        << published.message();
+    EXPECT_TRUE(contains(published.message(), "the next call connects again."));
+    // Nothing of it was done, and it was not done again behind the caller's back.
+    EXPECT_EQ(queryPostgresColumn(testStorePath(), "SELECT count(*) FROM publication"),
+              std::vector<std::string>{"0"});
+    EXPECT_EQ(queryPostgresColumn(testStorePath(),
+                                  "SELECT count(*) FROM audit WHERE operation = 'Publish'"),
+              std::vector<std::string>{"0"});
+    // The next call connects again.
+    ASSERT_TRUE(store->publish("Applications/Office/Word", "BETA"));
+    EXPECT_EQ(store->application("Applications/Office/Word")->servers,
+              std::vector<std::string>{"BETA"});
 }
 
 TEST_P(PostgresFarmStore, AServerThatCannotBeReachedIsNamedWithTheReason) {
