@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "farm_json.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "sky/bounded_read.h"
+#include "sky/machine.h"
 
 namespace fs = std::filesystem;
 
@@ -160,8 +162,22 @@ std::string currentUser() {
     return "Administrator";
 }
 
+farm::Status mayManageFarm(FarmStore& store, const std::string& what) {
+    struct stat machine {};
+    if (::stat(sky::machine::root().c_str(), &machine) == 0 && machine.st_uid == ::geteuid())
+        return Status::ok();
+    const std::string user = farm::processActor().user;
+    auto administrator = store.isAdministrator(user);
+    if (!administrator)
+        return administrator.status();
+    if (*administrator)
+        return Status::ok();
+    return Status::accessDenied("only an administrator of the farm or the machine's owner may " +
+                                what + "; " + user + " is neither.");
+}
+
 int createFarm(const std::string& name, bool reportsSessionReliability,
-               const PostgresOption& postgres, Streams io) {
+               const PostgresOption& postgres, const std::string& firstAdministrator, Streams io) {
     if (Status s = farm::checkFarmName(name); !s)
         return failed(io, s);
     const StoreLocation location =
@@ -171,7 +187,8 @@ int createFarm(const std::string& name, bool reportsSessionReliability,
     auto store = farm::createFarmStore(location, info);
     if (!store)
         return failed(io, store.status());
-    const std::string administrator = currentUser();
+    const std::string administrator =
+        firstAdministrator.empty() ? currentUser() : firstAdministrator;
     if (Status s = (*store)->addAdministrator(administrator); !s)
         return failed(io, s);
     if (Status s = serve(name, location); !s)
@@ -215,6 +232,8 @@ int dumpFarm(const StoreOption& store, const std::optional<std::string>& output,
 
 int addAdministrator(const StoreOption& store, const std::string& account, Streams io) {
     return withStore(store, io, [&](FarmStore& farmStore) {
+        if (Status s = mayManageFarm(farmStore, "add administrators"); !s)
+            return failed(io, s);
         if (Status s = farmStore.addAdministrator(account); !s)
             return failed(io, s);
         io.out << account << " is now an administrator of the farm.\n";
@@ -224,6 +243,8 @@ int addAdministrator(const StoreOption& store, const std::string& account, Strea
 
 int removeAdministrator(const StoreOption& store, const std::string& account, Streams io) {
     return withStore(store, io, [&](FarmStore& farmStore) {
+        if (Status s = mayManageFarm(farmStore, "remove administrators"); !s)
+            return failed(io, s);
         if (Status s = farmStore.removeAdministrator(account); !s)
             return failed(io, s);
         io.out << account << " is no longer an administrator of the farm.\n";
@@ -300,8 +321,10 @@ int selectFarm(const std::string& nameOrFile, const PostgresOption& postgres, St
     return 0;
 }
 
-int buildDemoFarm(const std::string& name, const PostgresOption& postgres, Streams io) {
-    return installFarm(demoFarm(name, currentUser()), postgres, io);
+int buildDemoFarm(const std::string& name, const PostgresOption& postgres,
+                  const std::string& administrator, Streams io) {
+    return installFarm(demoFarm(name, administrator.empty() ? currentUser() : administrator),
+                       postgres, io);
 }
 
 int copyFarm(const std::string& source, const std::string& target, bool replace, Streams io) {

@@ -33,7 +33,13 @@ int main(int argc, char** argv) {
                      "Create a farm of an earlier release, which does not report session "
                      "reliability settings");
     create->add_option("--postgres", postgres, postgresHelp);
-    create->callback([&] { result = createFarm(name, !noSessionReliability, postgres, io); });
+    std::string firstAdministrator;
+    const char* adminHelp = "The farm's first administrator (an account name); by default the "
+                            "user running qvfarm";
+    create->add_option("--admin", firstAdministrator, adminHelp);
+    create->callback([&] {
+        result = createFarm(name, !noSessionReliability, postgres, firstAdministrator, io);
+    });
 
     std::string file;
     auto* load = app.add_subcommand("load", "Create or replace the farm of a JSON dump (as "
@@ -93,7 +99,8 @@ int main(int argc, char** argv) {
                                             "as an administrator, and make it the machine's farm");
     demo->add_option("--name", demoName, "The demonstration farm's name")->capture_default_str();
     demo->add_option("--postgres", postgres, postgresHelp);
-    demo->callback([&] { result = buildDemoFarm(demoName, postgres, io); });
+    demo->add_option("--admin", firstAdministrator, adminHelp);
+    demo->callback([&] { result = buildDemoFarm(demoName, postgres, firstAdministrator, io); });
 
     std::string source;
     bool replace = false;
