@@ -33,7 +33,7 @@ HRESULT ApplicationObject::ReadIconFromFile(BSTR FileName, LONG index) {
                                                    " is not valid; positions in an icon file count "
                                                    "from 0.");
         Bytes file;
-        if (HRESULT hr = readWindowsFile(path, file); FAILED(hr))
+        if (HRESULT hr = readWindowsFile(path, file, sky::farm::kIconFileLimit); FAILED(hr))
             return hr;
         auto image = sky::farm::iconImage(file, index);
         if (!image) {

@@ -1,7 +1,15 @@
 // Application icons through files at Windows paths: written as valid icon files (the default icon
 // for an application without one), read from one image of an icon file, and the failures for
 // files that are not icons or names that no file may have.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "qvcomsrv/store/icon.h"
 #include "results.h"
@@ -97,6 +105,66 @@ TEST_F(IconTest, ANameNoFileMayHaveIsRefused) {
     EXPECT_NE(failureText().find("not valid"), std::string::npos);
     EXPECT_EQ(settings->WriteIconToFile(sky::Bstr(windowsPathOnC("nofolder\\x.ico")).get()),
               HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+}
+
+// Only regular files are read or written, and opening something else never waits: a named pipe
+// nobody writes to (which held the service's serving thread in open() for good), a folder, a
+// socket and a device node are refused at once, and none of them is written to.
+TEST_F(IconTest, OnlyRegularFilesAreReadOrWrittenAndNothingWaits) {
+    ASSERT_EQ(::mkfifo(hostPathOnC("pipe.ico").c_str(), 0600), 0);
+    std::filesystem::create_directory(hostPathOnC("folder.ico"));
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = hostPathOnC("socket.ico").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::vector<std::string> names = {"pipe.ico", "folder.ico", "socket.ico"};
+    // A device node of our own in the test's machine (the null device's numbers); the real
+    // devices are never touched. Making one takes root.
+    if (::geteuid() == 0 &&
+        ::mknod(hostPathOnC("device.ico").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+        names.push_back("device.ico");
+
+    auto settings = openApplication("Applications/Notepad").as<ISkyloomWinApp4>();
+    for (const std::string& name : names) {
+        const sky::Bstr path(windowsPathOnC(name));
+        EXPECT_EQ(settings->ReadIconFromFile(path.get(), 0),
+                  HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED))
+            << name;
+        EXPECT_NE(failureText().find("not a file"), std::string::npos) << failureText();
+        EXPECT_EQ(settings->WriteIconToFile(path.get()), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED))
+            << name;
+    }
+    ::close(listener);
+    // The application keeps its icon.
+    sky::ComPtr<ISkyloomApplication5> app = settings.as<ISkyloomApplication5>();
+    ASSERT_EQ(app->SaveData(), S_OK);
+    EXPECT_EQ(stored("Applications/Notepad").icon, colourIcon(0xFF3060C0u));
+}
+
+// Icon files are capped at 4 MiB: a 2 GB sparse file named as an icon is refused before it is
+// read (it used to be read whole into the service's memory), and so is one byte past the cap.
+TEST_F(IconTest, AnIconFileLargerThanTheCapIsRefusedBeforeItIsRead) {
+    auto settings = openApplication("Applications/Notepad").as<ISkyloomWinApp4>();
+    const auto refused = [&](const std::string& name, std::uintmax_t size) {
+        { std::ofstream create(hostPathOnC(name)); }
+        std::filesystem::resize_file(hostPathOnC(name), size);
+        EXPECT_EQ(settings->ReadIconFromFile(sky::Bstr(windowsPathOnC(name)).get(), 0),
+                  HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE))
+            << name;
+        EXPECT_NE(failureText().find("larger than 4 MiB (4194304 bytes)"), std::string::npos)
+            << failureText();
+    };
+    refused("huge.ico", std::uintmax_t{2} << 30);
+    refused("over.ico", sky::farm::kIconFileLimit + 1);
+    // At the cap it is read, and judged as an icon.
+    Bytes atCap = iconFile({0xFFFF0000u});
+    atCap.resize(sky::farm::kIconFileLimit);
+    writeHost(hostPathOnC("cap.ico"), atCap);
+    EXPECT_EQ(settings->ReadIconFromFile(sky::Bstr(windowsPathOnC("cap.ico")).get(), 0), S_OK)
+        << failureText();
 }
 
 TEST_F(IconTest, ResetIconGoesBackToTheDefault) {

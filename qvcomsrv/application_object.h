@@ -136,6 +136,7 @@ private:
     HRESULT grant(IUnknown* account, bool group);
     HRESULT revoke(IUnknown* account, bool group);
 
+    FarmConnection* accessFarm() override { return farm_.get(); }
     Farm farm_;
     State state_ = State::Created;
     std::string boundName_;         // the name given to Initialize, or the one deleted

@@ -12,6 +12,7 @@
 
 #include <utility>
 
+#include "member_access.h"
 #include "results.h"
 #include "sky/com_object.h"
 #include "win/oleauto.h"
@@ -21,12 +22,20 @@ namespace qvcomsrv {
 // Objects and class-factory locks alive in this module.
 sky::ModuleCount& moduleReferences();
 
-template <class... Faces> class ComClass : public sky::ComObject<Faces..., ISupportErrorInfo> {
+template <class... Faces>
+class ComClass : public sky::ComObject<Faces..., ISupportErrorInfo, sky::IMemberGate> {
 public:
+    // Who may call a member: the one table of member_access.cpp decides for every object.
+    HRESULT STDMETHODCALLTYPE MayCall(const sky::dispatch::Table* table, WORD member) override {
+        if (!table)
+            return E_INVALIDARG;
+        return checkAccess(*table, member, accessFarm());
+    }
+
     // Every interface of the object reports its failures through error information.
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-            IsEqualIID(riid, IID_ISupportErrorInfo))
+            IsEqualIID(riid, IID_ISupportErrorInfo) || IsEqualIID(riid, sky::IID_IMemberGate))
             return S_FALSE;
         return this->faceFor(riid) ? S_OK : S_FALSE;
     }
@@ -41,6 +50,9 @@ public:
 protected:
     ComClass() { ++moduleReferences(); }
     ~ComClass() override { --moduleReferences(); }
+
+    // The farm whose administrators the object serves, once it is bound to one.
+    virtual FarmConnection* accessFarm() { return nullptr; }
 
     // Ok when the object stands for something (initialized, loaded); otherwise a failure that
     // says what the caller has to do first.

@@ -173,7 +173,11 @@ TEST_F(EntriesTest, UseFarmStoreServesAnotherStoreInThisProcessOnly) {
     const auto served = sky::farm::machineFarmStore();
     ASSERT_TRUE(served);
     const sky::farm::StoreLocation other = sky::farm::farmStoreOnMachine("Elsewhere");
-    ASSERT_TRUE(sky::farm::createFarmStore(other, sky::farm::FarmInfo{"Elsewhere"}));
+    auto elsewhere = sky::farm::createFarmStore(other, sky::farm::FarmInfo{"Elsewhere"});
+    ASSERT_TRUE(elsewhere);
+    // The object model serves a farm only to its administrators.
+    ASSERT_TRUE((*elsewhere)->addAdministrator(sky::farm::processActor().user));
+    elsewhere->reset();
     registerModule();
     const auto useStore = entry<QVComUseFarmStoreProc>("QVComUseFarmStore");
     const auto farmName = [] {

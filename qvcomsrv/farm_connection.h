@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 
+#include "member_access.h"
 #include "qvcomsrv/store/farm_store.h"
 
 namespace qvcomsrv {
@@ -17,12 +18,32 @@ public:
     FarmConnection(std::unique_ptr<sky::farm::FarmStore> store, sky::farm::StoreLocation location)
         : store_(std::move(store)), location_(std::move(location)) {}
 
-    // Runs `work(store)` while holding the store. What it changes is recorded in the farm's
-    // audit trail as done by the caller the object model serves (the client when serving another
-    // process) on this machine.
-    template <typename Work> auto use(Work&& work) {
+    // Runs `work(store)` while holding the store, for a caller who administers the farm: the
+    // caller the object model serves (the client when serving another process), whom anything
+    // else gets accessDenied() from without `work` running. What it changes is recorded in the
+    // farm's audit trail as done by that caller on this machine.
+    template <typename Work>
+    auto use(Work&& work) -> decltype(work(std::declval<sky::farm::FarmStore&>())) {
         std::lock_guard<std::mutex> hold(mutex_);
-        store_->setActor(caller());
+        const sky::farm::AuditActor actor = caller();
+        const sky::farm::Status allowed =
+            decisions_.check(actor.user, [&] { return store_->isAdministrator(actor.user); });
+        if (!allowed)
+            return allowed;
+        store_->setActor(actor);
+        return work(*store_);
+    }
+
+    // Ok when the caller may use the store, else what use() would fail with.
+    sky::farm::Status admit() {
+        return use([](sky::farm::FarmStore&) { return sky::farm::Status::ok(); });
+    }
+
+    // Runs `work(store)` for any caller: only for the reads that every machine user may make
+    // (member_access.cpp): the farm's name when a farm object is bound and whether the caller is
+    // an administrator. It changes nothing.
+    template <typename Work> auto useOpenly(Work&& work) {
+        std::lock_guard<std::mutex> hold(mutex_);
         return work(*store_);
     }
 
@@ -32,6 +53,7 @@ private:
     static sky::farm::AuditActor caller();
 
     std::mutex mutex_;
+    AccessDecisions decisions_;
     std::unique_ptr<sky::farm::FarmStore> store_;
     sky::farm::StoreLocation location_;
 };

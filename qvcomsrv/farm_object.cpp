@@ -24,7 +24,9 @@ HRESULT FarmObject::Initialize(SkyloomObjectType FarmType) {
         auto connected = connectToMachineFarm();
         if (!connected)
             return withErrorInfo(connected.status(), "The farm cannot be opened");
-        auto info = (*connected)->use([](FarmStore& store) { return store.farm(); });
+        // Open to every machine user (member_access.cpp): the name is kept, and handed out only
+        // to an administrator (FarmName).
+        auto info = (*connected)->useOpenly([](FarmStore& store) { return store.farm(); });
         if (!info)
             return withErrorInfo(info.status(), "The farm cannot be read");
         farm_ = std::move(*connected);
@@ -33,11 +35,20 @@ HRESULT FarmObject::Initialize(SkyloomObjectType FarmType) {
     });
 }
 
-HRESULT FarmObject::ready() {
+HRESULT FarmObject::connected() {
     if (farm_)
         return S_OK;
     return withErrorInfo(E_UNEXPECTED, "The farm object is not connected to a farm yet; call "
                                        "Initialize(SkyloomWinFarmObject) first.");
+}
+
+HRESULT FarmObject::ready() {
+    if (HRESULT hr = connected(); FAILED(hr))
+        return hr;
+    // What the object keeps (the farm's name, where its store is) is the farm's data too: a
+    // program that calls this object's members directly in its own process passes no gate.
+    const sky::farm::Status allowed = farm_->admit();
+    return allowed ? S_OK : withErrorInfo(allowed);
 }
 
 HRESULT FarmObject::Refresh() {

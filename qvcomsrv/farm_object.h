@@ -53,6 +53,8 @@ public:
 protected:
     // Fails (with a description) until Initialize has connected the object to its farm.
     HRESULT ready() override;
+    // Fails until Initialize, whoever calls.
+    HRESULT connected();
 
 private:
     // Reads a setting from the store and hands it to `deliver`.
@@ -69,6 +71,7 @@ private:
     template <typename Enumeration>
     HRESULT putProperty(sky::farm::FarmSetting setting, Enumeration value);
 
+    FarmConnection* accessFarm() override { return farm_.get(); }
     Farm farm_;
     std::string name_;
 };

@@ -68,11 +68,16 @@ HRESULT FarmObject::putProperty(FarmSetting setting, Enumeration value) {
 HRESULT FarmObject::get_IsVantorAdministrator(LONG* pVal) {
     if (!pVal)
         return nullOut();
-    return whenReady([&] {
+    return catchExceptions([&] {
+        // Open to every machine user (member_access.cpp): it answers 0 for those who are not
+        // administrators.
+        if (HRESULT hr = connected(); FAILED(hr))
+            return hr;
         const std::string user = currentUserName();
         if (user.empty())
             return returnLong(pVal, 0);
-        auto admin = farm_->use([&](FarmStore& store) { return store.isAdministrator(user); });
+        auto admin =
+            farm_->useOpenly([&](FarmStore& store) { return store.isAdministrator(user); });
         if (!admin)
             return withErrorInfo(admin.status());
         return returnLong(pVal, *admin ? 1 : 0);

@@ -80,6 +80,15 @@ TEST_F(FarmTest, CollectionsCountFromOneAndMoveTheirStartWithSkipAndReset) {
     EXPECT_EQ(all, 3);
 }
 
+// The farm's only administrator becomes "somebody-else", not the user running the test.
+void giveFarmToSomebodyElse(sky::farm::FarmStore& store) {
+    const auto admins = store.administrators();
+    ASSERT_TRUE(admins);
+    for (const std::string& admin : *admins)
+        ASSERT_TRUE(store.removeAdministrator(admin));
+    ASSERT_TRUE(store.addAdministrator("somebody-else"));
+}
+
 TEST_F(FarmTest, AdministratorCheckByNameThroughDispatch) {
     auto farm = openFarm();
     ComPtr<ISkyloomWinFarm> settings;
@@ -89,14 +98,46 @@ TEST_F(FarmTest, AdministratorCheckByNameThroughDispatch) {
 
     // Someone else's farm.
     auto store = servedStore();
-    const auto admins = store->administrators();
-    ASSERT_TRUE(admins);
-    for (const std::string& admin : *admins)
-        ASSERT_TRUE(store->removeAdministrator(admin));
-    ASSERT_TRUE(store->addAdministrator("somebody-else"));
+    ASSERT_NO_FATAL_FAILURE(giveFarmToSomebodyElse(*store));
     ComPtr<ISkyloomWinFarm> other;
     ASSERT_EQ(openFarm()->get_WinFarmObject(other.put()), S_OK);
     EXPECT_EQ(sky::getProperty(other.get(), u"isvantoradministrator").toInt32(), 0);
+}
+
+// In process the caller is the process's own user: one who does not administer the farm binds
+// it and learns that it is not an administrator, and nothing else, by name or early-bound.
+TEST_F(FarmTest, InProcessAUserWhoIsNotAnAdministratorReadsAndChangesNothing) {
+    auto store = servedStore();
+    ASSERT_NO_FATAL_FAILURE(giveFarmToSomebodyElse(*store));
+    const auto before = store->image();
+    ASSERT_TRUE(before);
+
+    auto farm = openFarm();
+    ComPtr<ISkyloomWinFarm6> settings;
+    ASSERT_EQ(farm->get_WinFarmObject6(settings.put()), S_OK);
+    LONG admin = -1;
+    EXPECT_EQ(settings->get_IsVantorAdministrator(&admin), S_OK);
+    EXPECT_EQ(admin, 0);
+    sky::Bstr name;
+    EXPECT_EQ(farm->get_FarmName(name.put()), E_ACCESSDENIED);
+    EXPECT_EQ(failureText(), "Access is denied.");
+    EXPECT_EQ(farm->get_DataStoreLocation(name.put()), E_ACCESSDENIED);
+    ComPtr<ISkyloomApplications> apps;
+    EXPECT_EQ(farm->get_Applications(apps.put()), E_ACCESSDENIED);
+    EXPECT_EQ(settings->put_EnableACR(0), E_ACCESSDENIED);
+    EXPECT_THROW(sky::getProperty(settings.get(), u"EnableACR"), sky::ComError);
+
+    auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
+    sky::Bstr dn(u"Applications/Notepad");
+    EXPECT_EQ(app->Initialize(SkyloomWinAppObject, dn.get()), S_OK); // binding reads nothing
+    EXPECT_EQ(app->LoadData(-1), E_ACCESSDENIED);
+    EXPECT_EQ(app->Delete(), E_ACCESSDENIED);
+    ComPtr<ISkyloomApplication5> added;
+    EXPECT_EQ(farm->AddApplication5(SkyloomWinAppObject, added.put()), E_ACCESSDENIED);
+
+    const auto after = store->image();
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(*before == *after);
 }
 
 // A late-bound client holds the settings object as a plain object: it asks it for IDispatch, then

@@ -58,6 +58,7 @@ private:
     HRESULT ready() override;
     HRESULT createSubFolder(BSTR name, REFIID riid, void** out);
 
+    FarmConnection* accessFarm() override { return farm_.get(); }
     Farm farm_;
     std::string dn_; // empty until the object is bound to a folder
 };

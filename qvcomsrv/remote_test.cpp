@@ -9,10 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <future>
 #include <map>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "sky/accounts.h"
@@ -380,11 +383,12 @@ uid_t giveMachineToAnotherAccount() {
     return other;
 }
 
-// The probe's answer to "admin", run as the given user (none: as this process's user).
-std::string administratorCheck(std::optional<uid_t> as = std::nullopt) {
+// What the probe prints (standard error too) for `arguments`, run as the given user (none: as
+// this process's user).
+std::string probeOutput(const std::string& arguments, std::optional<uid_t> as = std::nullopt) {
     const std::string probe =
         (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
-    std::string command = probe + " admin 2>&1";
+    std::string command = probe + " " + arguments + " 2>&1";
     if (as)
         command = sky::testing::runAs(*as, static_cast<gid_t>(*as)) + command;
     FILE* pipe = popen(command.c_str(), "r");
@@ -395,6 +399,11 @@ std::string administratorCheck(std::optional<uid_t> as = std::nullopt) {
     if (pipe)
         pclose(pipe);
     return output;
+}
+
+// The probe's answer to "admin".
+std::string administratorCheck(std::optional<uid_t> as = std::nullopt) {
+    return probeOutput("admin", as);
 }
 
 TEST_F(RemoteObjectModelTest, TheAdministratorCheckAnswersForTheCallingUserNotTheServers) {
@@ -434,6 +443,8 @@ TEST_F(RemoteObjectModelTest, TwoAdministratorsAtOnceEachGetTheirOwnAuditEntries
     ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
     uid_t other = 0;
     ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
+    // The second account administers the farm too: the machine knows it by its number only.
+    ASSERT_TRUE(servedStore()->addAdministrator(std::to_string(other)));
     const std::string probe =
         (sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string();
     const std::string asOther = sky::testing::runAs(other, static_cast<gid_t>(other));
@@ -447,7 +458,8 @@ TEST_F(RemoteObjectModelTest, TwoAdministratorsAtOnceEachGetTheirOwnAuditEntries
     ASSERT_TRUE(entries) << entries.status().toString();
     std::map<std::string, std::string> byApplication;
     for (const sky::farm::AuditEntry& entry : *entries) {
-        EXPECT_EQ(entry.operation, "Publish");
+        if (entry.operation == "AddAdministrator")
+            continue; // the test's own, above
         byApplication[entry.distinguishedName + " " + *entry.newValue] = entry.user;
     }
     ASSERT_EQ(byApplication.size(), 2u);
@@ -504,6 +516,78 @@ TEST_F(RemoteObjectModelTest,
     ASSERT_TRUE(again);
     sky::ComPtr<ISkyloomApplications> apps;
     EXPECT_EQ(again->get_Applications(apps.put()), S_OK) << failureText();
+}
+
+// A machine user who is not an administrator of the farm gets nothing of it through the service:
+// every member of every face of every class the module serves, called by name and early-bound,
+// is refused with E_ACCESSDENIED, except the few that tell a logon whether the user is an
+// administrator; the farm and its audit trail stay as they were.
+TEST_F(RemoteObjectModelTest, AMachineUserWhoIsNotAnAdministratorIsRefusedEveryReadAndChange) {
+    ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
+    uid_t other = 0;
+    ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
+    const auto before = servedStore()->image();
+    ASSERT_TRUE(before) << before.status().toString();
+
+    const std::string output = probeOutput("sweep", other);
+    std::istringstream lines(output);
+    std::string line;
+    int refused = 0;
+    std::set<std::string> open;
+    while (std::getline(lines, line)) {
+        if (line.rfind("bind ", 0) == 0) {
+            EXPECT_EQ(line, "bind 0x00000000"); // binding the farm is open
+            continue;
+        }
+        std::istringstream fields(line);
+        std::string way, member, kind, result;
+        ASSERT_TRUE(fields >> way >> member >> kind >> result) << line;
+        const std::string name = member.substr(member.find('.') + 1);
+        std::string family = member.substr(0, member.find('.'));
+        while (!family.empty() && std::isdigit(static_cast<unsigned char>(family.back())))
+            family.pop_back();
+        const bool mayCall =
+            (family == "ISkyloomFarm" &&
+             (name == "Initialize" || name == "WinFarmObject" || name == "WinFarmObject6")) ||
+            (family == "ISkyloomWinFarm" && name == "IsVantorAdministrator");
+        if (mayCall) {
+            EXPECT_NE(result, "0x80070005") << line;
+            open.insert(name);
+        } else {
+            EXPECT_EQ(result, "0x80070005") << line;
+            ++refused;
+        }
+    }
+    EXPECT_EQ(open, (std::set<std::string>{"Initialize", "WinFarmObject", "WinFarmObject6",
+                                           "IsVantorAdministrator"}))
+        << output;
+    // Every member of the nine classes' faces, both ways (over a thousand calls).
+    EXPECT_GT(refused, 1000) << output;
+    EXPECT_EQ(administratorCheck(other), "administrator 0\n");
+
+    const auto after = servedStore()->image();
+    ASSERT_TRUE(after) << after.status().toString();
+    EXPECT_TRUE(*before == *after);
+    auto entries = servedStore()->auditTrail({});
+    ASSERT_TRUE(entries) << entries.status().toString();
+    EXPECT_TRUE(entries->empty());
+}
+
+// The fault as it was met: a machine user who is not an administrator published an application
+// through a plain client, and the audit trail named him.
+TEST_F(RemoteObjectModelTest, ANonAdministratorPublishingThroughAPlainClientIsRefused) {
+    ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
+    uid_t other = 0;
+    ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
+    const auto servers = stored("Applications/Notepad").servers;
+    EXPECT_EQ(probeOutput("publish Applications/Notepad GAMMA", other),
+              "error 0x80070005: Access is denied.\n");
+    EXPECT_EQ(stored("Applications/Notepad").servers, servers);
+    auto entries = servedStore()->auditTrail({});
+    ASSERT_TRUE(entries) << entries.status().toString();
+    EXPECT_TRUE(entries->empty());
+    // The administrator's own publish still goes through.
+    EXPECT_EQ(probeOutput("publish Applications/Notepad GAMMA"), "");
 }
 
 TEST_F(RemoteObjectModelTest, AServerThatStopsGivesItsClientsAClearFailure) {

@@ -32,6 +32,8 @@ HRESULT resultFor(sky::farm::Status::Code code) {
         return E_FAIL;
     case Code::Unavailable:
         return kStoreUnavailable;
+    case Code::AccessDenied:
+        return E_ACCESSDENIED;
     case Code::Internal:
         break;
     }

@@ -44,6 +44,7 @@ private:
     // Makes sure the server's data is in the object.
     HRESULT ready() override;
 
+    FarmConnection* accessFarm() override { return farm_.get(); }
     Farm farm_;
     std::string name_;
     std::optional<sky::farm::Server> server_;
@@ -69,6 +70,7 @@ private:
     // The farm's servers in this zone.
     sky::farm::Result<std::vector<sky::farm::Server>> members();
 
+    FarmConnection* accessFarm() override { return farm_.get(); }
     Farm farm_;
     std::optional<sky::farm::Zone> zone_;
 };
@@ -93,6 +95,7 @@ public:
 private:
     HRESULT ready() override;
 
+    FarmConnection* accessFarm() override { return farm_.get(); }
     Farm farm_;
     std::optional<sky::farm::Server> server_;
     std::string application_; // empty: any application the binding is given to

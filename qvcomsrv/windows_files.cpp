@@ -1,7 +1,10 @@
 #include "windows_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -64,19 +67,75 @@ HRESULT fileFailure(int error, std::string_view action, std::u16string_view path
     return withErrorInfo(HRESULT_FROM_WIN32(static_cast<long>(code)), text);
 }
 
+HRESULT notAFile(std::string_view action, std::u16string_view path, mode_t mode) {
+    const char* kind = S_ISDIR(mode)    ? "a folder"
+                       : S_ISFIFO(mode) ? "a named pipe"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : "a device";
+    return withErrorInfo(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+                         "The file " + sky::narrow(path) + " cannot be " + std::string(action) +
+                             ": it is " + kind + ", not a file.");
+}
+
+// An open that failed: a pipe without its other end and a socket cannot be opened at all (ENXIO).
+HRESULT openFailure(int error, std::string_view action, std::u16string_view path,
+                    const std::filesystem::path& host) {
+    struct stat info {};
+    if (error == ENXIO && ::stat(host.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return notAFile(action, path, info.st_mode);
+    return fileFailure(error, action, path, host);
+}
+
+// Ok when the open file `fd` is a regular file; otherwise closes it and fails naming the kind.
+HRESULT onlyRegularFile(int fd, std::string_view action, std::u16string_view path,
+                        const std::filesystem::path& host, struct stat& info) {
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fileFailure(error, action, path, host);
+    }
+    if (S_ISREG(info.st_mode))
+        return S_OK;
+    ::close(fd);
+    return notAFile(action, path, info.st_mode);
+}
+
+// Opens without blocking (a pipe without its other end, a device), then refuses anything that is
+// not a regular file; the descriptor is left blocking, as regular files are read and written.
+int openFile(const std::filesystem::path& host, int flags) {
+    return ::open(host.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+}
+
+HRESULT tooLarge(std::u16string_view path, std::size_t limit) {
+    return withErrorInfo(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
+                         "The file " + sky::narrow(path) + " is larger than " +
+                             std::to_string(limit >> 20) + " MiB (" + std::to_string(limit) +
+                             " bytes), the most an icon file may hold.");
+}
+
 } // namespace
 
-HRESULT readWindowsFile(std::u16string_view path, sky::farm::Bytes& bytes) {
+HRESULT readWindowsFile(std::u16string_view path, sky::farm::Bytes& bytes, std::size_t limit) {
     std::filesystem::path host;
     if (HRESULT hr = hostPath(path, host); FAILED(hr))
         return hr;
-    const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openFile(host, O_RDONLY);
     if (fd < 0)
-        return fileFailure(errno, "read", path, host);
+        return openFailure(errno, "read", path, host);
+    struct stat info {};
+    if (HRESULT hr = onlyRegularFile(fd, "read", path, host, info); FAILED(hr))
+        return hr;
+    if (static_cast<std::uintmax_t>(info.st_size) > limit) {
+        ::close(fd);
+        return tooLarge(path, limit);
+    }
     bytes.clear();
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
     std::uint8_t buffer[65536];
     while (true) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        // A file that grows while it is read still stops one byte past the limit.
+        const std::size_t room = limit + 1 - bytes.size();
+        const ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, room));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -87,6 +146,11 @@ HRESULT readWindowsFile(std::u16string_view path, sky::farm::Bytes& bytes) {
         if (got == 0)
             break;
         bytes.insert(bytes.end(), buffer, buffer + got);
+        if (bytes.size() > limit) {
+            ::close(fd);
+            bytes.clear();
+            return tooLarge(path, limit);
+        }
     }
     ::close(fd);
     return S_OK;
@@ -96,9 +160,18 @@ HRESULT writeWindowsFile(std::u16string_view path, const sky::farm::Bytes& bytes
     std::filesystem::path host;
     if (HRESULT hr = hostPath(path, host); FAILED(hr))
         return hr;
-    const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Emptied only once it is known to be a file: a pipe or device is never written to.
+    const int fd = openFile(host, O_WRONLY | O_CREAT);
     if (fd < 0)
-        return fileFailure(errno, "written", path, host);
+        return openFailure(errno, "written", path, host);
+    struct stat info {};
+    if (HRESULT hr = onlyRegularFile(fd, "written", path, host, info); FAILED(hr))
+        return hr;
+    if (::ftruncate(fd, 0) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fileFailure(error, "written", path, host);
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);

@@ -10,7 +10,13 @@
 
 namespace qvcomsrv {
 
-HRESULT readWindowsFile(std::u16string_view path, sky::farm::Bytes& bytes);
+// Only regular files are read or written: a folder, pipe, socket or device is refused at once with
+// ERROR_ACCESS_DENIED (opening one never waits: it is opened without blocking and looked at
+// before anything is read or written).
+//
+// Reads a file of at most `limit` bytes; a longer one fails with ERROR_FILE_TOO_LARGE, having
+// read no more than the limit.
+HRESULT readWindowsFile(std::u16string_view path, sky::farm::Bytes& bytes, std::size_t limit);
 // Creates the file or replaces its content.
 HRESULT writeWindowsFile(std::u16string_view path, const sky::farm::Bytes& bytes);
 

@@ -188,12 +188,11 @@ private:
         file_->writeEmptyLine();
         writeHeader(kIconHeader);
         const std::u16string iconFile = iconFileName(name);
-        const std::u16string scratch = temporaryFolder_ + u"\\" + iconFile;
+        const ScratchFile scratch(temporaryFolder_ + u"\\" + iconFile);
         const std::u16string icon = iconsFolder_ + u"\\" + iconFile;
-        sky::Bstr scratchName(scratch);
+        sky::Bstr scratchName(scratch.path());
         sky::check(settings->WriteIconToFile(scratchName.get()));
-        copyFile(scratch, icon);
-        deleteFile(scratch);
+        copyFile(scratch.path(), icon);
         writeText(u"Icon", icon);
         file_->writeEmptyLine();
     }

@@ -2,6 +2,13 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
 #include "core/runtime_errors.h"
 #include "sky/machine.h"
 #include "sky/text.h"
@@ -130,17 +137,92 @@ void deleteFilesWithExtension(std::u16string_view folder, std::u16string_view ex
     }
 }
 
-void copyFile(std::u16string_view from, std::u16string_view to) {
+namespace {
+
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
+
+// A descriptor closed when it goes.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+} // namespace
+
+void copyFile(std::u16string_view from, std::u16string_view to, std::uintmax_t limit) {
     const fs::path source = hostPath(from);
     const fs::path target = hostPath(to);
-    std::error_code error;
-    if (!fs::is_regular_file(source, error)) {
-        throw fileError(error ? error : std::make_error_code(std::errc::no_such_file_or_directory),
-                        source);
+    // Opened without waiting (a pipe without a writer) and looked at before anything is read.
+    Descriptor in{::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
+    if (in.fd < 0) {
+        throw fileError(lastError(), source);
     }
-    if (!fs::copy_file(source, target, fs::copy_options::overwrite_existing, error)) {
-        throw fileError(error, target);
+    struct stat info {};
+    if (::fstat(in.fd, &info) != 0) {
+        throw fileError(lastError(), source);
     }
+    if (!S_ISREG(info.st_mode)) {
+        throw fileError(std::make_error_code(std::errc::no_such_file_or_directory), source);
+    }
+    Descriptor out{::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
+    if (out.fd < 0) {
+        throw fileError(lastError(), target);
+    }
+    char buffer[65536];
+    std::uintmax_t copied = 0;
+    while (copied < limit) {
+        const ssize_t got = ::read(
+            in.fd, buffer,
+            static_cast<std::size_t>(std::min<std::uintmax_t>(sizeof buffer, limit - copied)));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw fileError(lastError(), source);
+        }
+        if (got == 0) {
+            break;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put =
+                ::write(out.fd, buffer + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put < 0) {
+                throw fileError(lastError(), target);
+            }
+            done += put;
+        }
+        copied += static_cast<std::uintmax_t>(got);
+    }
+    const int closed = ::close(out.fd);
+    out.fd = -1;
+    if (closed != 0) {
+        throw fileError(lastError(), target);
+    }
+}
+
+ScratchFile::ScratchFile(std::u16string path) : path_(std::move(path)), host_(hostPath(path_)) {
+    std::error_code ignored;
+    fs::remove(host_,
+               ignored); // left by a run that was killed, or planted: a link goes, not its target
+    Descriptor made{
+        ::open(host_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)};
+    if (made.fd < 0) {
+        throw fileError(lastError(), host_);
+    }
+}
+
+ScratchFile::~ScratchFile() {
+    std::error_code ignored;
+    fs::remove(host_, ignored);
 }
 
 void deleteFile(std::u16string_view path) {

@@ -4,7 +4,9 @@
 // error", 52 "Bad file name or number".
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -35,9 +37,30 @@ void createFolder(std::u16string_view folder);
 // Deletes the files of `folder` whose names end in `extension` (".ico"), compared without regard
 // to case as Windows matches "*.ico". Folders are left alone.
 void deleteFilesWithExtension(std::u16string_view folder, std::u16string_view extension);
-// Copies a file, replacing a file of the target's name.
-void copyFile(std::u16string_view from, std::u16string_view to);
+// Copies a file, replacing the content of a file of the target's name; a new target gets the
+// usual mode (0666 less the umask), not the source's. Only a regular file is copied (anything
+// else is 53 "File not found"), and at most `limit` bytes of it.
+void copyFile(std::u16string_view from, std::u16string_view to,
+              std::uintmax_t limit = std::numeric_limits<std::uintmax_t>::max());
 // Deletes a file, read-only or not.
 void deleteFile(std::u16string_view path);
+
+// A scratch file of the tool's own in the temporary folder (an icon on its way to or from the
+// object model): made afresh for this user alone (mode 0600; whatever had its name, a file or a
+// link, is removed first and the new file is created exclusively) and removed when the object
+// goes, on every path, failures included.
+class ScratchFile {
+public:
+    explicit ScratchFile(std::u16string path);
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    const std::u16string& path() const { return path_; }
+
+private:
+    std::u16string path_;
+    std::filesystem::path host_;
+};
 
 } // namespace brask

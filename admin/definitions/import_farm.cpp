@@ -10,6 +10,7 @@
 #include "definitions/definition_file.h"
 #include "definitions/file_system.h"
 #include "definitions/text_file.h"
+#include "qvcomsrv/store/icon.h"
 #include "sky/dispatch.h"
 
 namespace brask {
@@ -227,10 +228,13 @@ private:
             scratch_ =
                 temporaryFolder() + u"\\brask-import-" + decimal(GetCurrentProcessId()) + u".ico";
         }
-        copyFile(iconPath, scratch_);
-        sky::Bstr scratchName(scratch_);
-        sky::check(target->ReadIconFromFile(scratchName.get(), 0));
-        deleteFile(scratch_);
+        {
+            // One byte past the object model's cap is enough for it to refuse a larger file.
+            const ScratchFile scratch(scratch_);
+            copyFile(iconPath, scratch.path(), sky::farm::kIconFileLimit + 1);
+            sky::Bstr scratchName(scratch.path());
+            sky::check(target->ReadIconFromFile(scratchName.get(), 0));
+        }
 
         if (!parentFolder_ || sky::equalNoCase(*parentFolder_, kRootFolder)) {
             tolerant([&] {

@@ -2,13 +2,17 @@
 // have them, read into a farm that the object model module serves, the result read from the store.
 #include "definitions/import_farm.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "core/runtime_errors.h"
 #include "definitions/definitions_test_support.h"
 #include "definitions/export_farm.h"
+#include "definitions/file_system.h"
 
 namespace brask {
 namespace {
@@ -243,6 +247,44 @@ TEST_F(ImportFarmTest, MovedIconsFolderStopsAtTheFirstIconLineItMisses) {
     EXPECT_EQ(image.farm.settings.number(FarmSetting::MaxConnectionsPerUser), 4);
     ASSERT_EQ(image.applications.size(), 1u);
     EXPECT_EQ(image.applications[0].name, "Before");
+}
+
+// The icon goes to the object model through a scratch copy in the temporary folder: made afresh
+// for this user alone (a file or link left at its name is removed, never written through),
+// holding no more than one byte past the icon cap, and gone afterwards on every path, failures
+// included. Copies of whatever an "Icon=" line named were left there before.
+TEST_F(ImportFarmTest, TheScratchCopyOfAnIconIsTheToolsOwnAndNeverLeftBehind) {
+    serveFarm(emptyFarm("Target", {"SRV1"}));
+    const fs::path temp = hostPath(temporaryFolder());
+    const fs::path scratch = temp / ("brask-import-" + std::to_string(::getpid()) + ".ico");
+    const fs::path victim = work_ / "victim.txt";
+    writeBytes(victim, "not to be overwritten");
+    fs::create_symlink(victim, scratch);
+    writeBytes(work_ / "icons" / "secret.ico", "a text file that is no icon");
+    fs::permissions(work_ / "icons" / "secret.ico", fs::perms::owner_read | fs::perms::group_read);
+    { std::ofstream create(work_ / "icons" / "huge.ico"); }
+    fs::resize_file(work_ / "icons" / "huge.ico", std::uintmax_t{2} << 30);
+    const auto leftovers = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(temp))
+            if (entry.path().filename().string().starts_with("brask-import-"))
+                names.push_back(entry.path().filename().string());
+        return names;
+    };
+
+    EXPECT_FALSE(importLines({"[Application]", "AppName=Secret", "[Icon]", icon("secret.ico")}));
+    EXPECT_EQ(fileBytes(victim), "not to be overwritten");
+    EXPECT_EQ(leftovers(), std::vector<std::string>());
+
+    feedback_.reports_.clear();
+    EXPECT_FALSE(importLines({"[Application]", "AppName=Huge", "[Icon]", icon("huge.ico")}));
+    ASSERT_EQ(feedback_.reports_.size(), 1u);
+    EXPECT_NE(feedback_.reports_[0].description.find("larger than 4 MiB"), std::string::npos)
+        << feedback_.reports_[0].description;
+    EXPECT_EQ(leftovers(), std::vector<std::string>());
+
+    EXPECT_TRUE(importLines({"[Application]", "AppName=Red", "[Icon]", icon("red.ico")}));
+    EXPECT_EQ(leftovers(), std::vector<std::string>());
 }
 
 TEST_F(ImportFarmTest, ListOrIconLinesBeforeAnyApplicationStopTheImport) {

@@ -492,6 +492,8 @@ HRESULT Connection::call(Reader& in, Writer& body) {
     VariantInit(&result);
     result.llVal = 0;
     result.vt = member.resultVt == VT_VARIANT ? static_cast<VARTYPE>(VT_EMPTY) : member.resultVt;
+    if (SUCCEEDED(hr))
+        hr = dispatch::checkGate(f->pointer, *f->marshal->table, index);
     if (SUCCEEDED(hr)) {
         hr = member.thunk(f->pointer, args, &result);
         if (SUCCEEDED(hr) && member.resultVt != VT_EMPTY) {

@@ -409,6 +409,16 @@ HRESULT getIDsOfNames(const Table& table, REFIID riid, LPOLESTR* rgszNames, UINT
     return hr;
 }
 
+HRESULT checkGate(IUnknown* self, const Table& table, WORD index) {
+    IMemberGate* gate = nullptr;
+    if (!self || FAILED(self->QueryInterface(IID_IMemberGate, reinterpret_cast<void**>(&gate))) ||
+        !gate)
+        return S_OK;
+    const HRESULT hr = gate->MayCall(&table, index);
+    gate->Release();
+    return hr;
+}
+
 HRESULT invoke(const Table& table, IUnknown* self, DISPID dispIdMember, REFIID riid, LCID,
                WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                UINT* puArgErr) {
@@ -512,7 +522,9 @@ HRESULT invoke(const Table& table, IUnknown* self, DISPID dispIdMember, REFIID r
 
     VARIANT result;
     emptyOf(result, VT_EMPTY);
-    HRESULT hr = m->thunk(self, args.data(), &result);
+    HRESULT hr = checkGate(self, table, static_cast<WORD>(m - table.members));
+    if (SUCCEEDED(hr))
+        hr = m->thunk(self, args.data(), &result);
     if (m->resultVt != VT_EMPTY && m->resultVt != VT_VARIANT)
         result.vt = m->resultVt;
     if (FAILED(hr)) {

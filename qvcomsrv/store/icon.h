@@ -19,6 +19,11 @@ struct IconPicture {
     std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y * kSize + x)]; }
 };
 
+// The largest icon file the object model reads (4 MiB): a file of 256 images of 256x256 pixels at
+// 32 bits would be 64 MiB, but an icon that a farm's clients download holds a few small images,
+// and a larger file is refused before it costs the service its memory.
+inline constexpr std::size_t kIconFileLimit = std::size_t{4} << 20;
+
 // A one-image .ico file: a 32-bit bitmap with its AND mask taken from the alpha channel.
 Bytes encodeIcon(const IconPicture& picture);
 

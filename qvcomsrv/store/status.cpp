@@ -22,6 +22,8 @@ const char* codeName(Status::Code code) {
         return "IOError";
     case Status::Code::Unavailable:
         return "Unavailable";
+    case Status::Code::AccessDenied:
+        return "AccessDenied";
     case Status::Code::Internal:
         return "Internal";
     }

@@ -23,6 +23,7 @@ public:
         Corrupt,         // the store is damaged or is not a farm store
         IOError,         // the file system refused (missing, read-only, full)
         Unavailable,     // the database server cannot be reached, or the connection to it broke
+        AccessDenied,    // the caller may not do this (not an administrator of the farm)
         Internal,        // anything else; the message says what
     };
 
@@ -43,6 +44,9 @@ public:
     static Status ioError(std::string message) { return {Code::IOError, std::move(message)}; }
     static Status unavailable(std::string message) {
         return {Code::Unavailable, std::move(message)};
+    }
+    static Status accessDenied(std::string message) {
+        return {Code::AccessDenied, std::move(message)};
     }
     static Status internal(std::string message) { return {Code::Internal, std::move(message)}; }
 

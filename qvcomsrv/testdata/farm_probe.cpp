@@ -8,15 +8,22 @@
 //   qvcomsrv_farm_probe admin                "administrator N": IsVantorAdministrator by name
 //   qvcomsrv_farm_probe hold                 holds a farm and its applications, prints
 //                                            "holding" and waits until it is killed
+//   qvcomsrv_farm_probe sweep                calls every member of every face of every
+//                                            creatable class (the farm bound first), each by
+//                                            IDispatch::Invoke and early-bound, with plausible
+//                                            arguments; one line per call:
+//                                            "late|early Interface.Member kind 0xHRESULT"
 //
 // Exit code 0, or 1 with "error 0x...: description" on standard error.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "SkyloomCOM.h"
 #include "sky/automation.h"
+#include "sky/remote.h"
 
 namespace {
 
@@ -98,6 +105,100 @@ void admin() {
         Sleep(1000);
 }
 
+// A value of type `vt` that a member would take: a name that exists in the test's farm, kind 3
+// (a Windows application), nothing for objects.
+VARIANT argumentOf(VARTYPE vt) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    v.llVal = 0;
+    if (vt == VT_BSTR)
+        v.bstrVal = SysAllocString(u"Applications/Notepad");
+    else if (vt == VT_I4)
+        v.lVal = 3;
+    else if (vt == VT_VARIANT)
+        v.vt = VT_EMPTY;
+    return v;
+}
+
+void report(const char* way, const sky::dispatch::Table& table, const sky::dispatch::Member& m,
+            HRESULT hr) {
+    std::printf("%s %s.%s %u 0x%08X\n", way, Bstr(table.name).utf8().c_str(),
+                Bstr(m.name).utf8().c_str(), static_cast<unsigned>(m.invkind),
+                static_cast<unsigned>(hr));
+}
+
+void sweepFace(IUnknown* object, const IID& iid) {
+    const sky::remote::InterfaceMarshal* marshal = sky::remote::findInterface(iid);
+    if (!marshal)
+        throw sky::ComError(E_NOINTERFACE, u"no marshalling for a face");
+    ComPtr<IDispatch> face;
+    sky::check(object->QueryInterface(iid, face.putVoid()));
+    const sky::dispatch::Table& table = *marshal->table;
+    for (WORD i = 0; i < table.memberCount; ++i) {
+        const sky::dispatch::Member& m = table.members[i];
+        std::vector<VARIANT> args;
+        for (WORD k = 0; k < m.paramCount; ++k)
+            args.push_back(argumentOf(m.params[k].vt));
+        // Late-bound: the arguments in reverse order, a put's value named.
+        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+        DISPID put = DISPID_PROPERTYPUT;
+        const bool isPut = m.invkind == INVOKE_PROPERTYPUT || m.invkind == INVOKE_PROPERTYPUTREF;
+        DISPPARAMS params{reversed.data(), isPut ? &put : nullptr,
+                          static_cast<UINT>(reversed.size()), isPut ? 1u : 0u};
+        VARIANT result;
+        VariantInit(&result);
+        report("late", table, m,
+               face->Invoke(m.dispid, IID_NULL, 0, m.invkind, &params, &result, nullptr, nullptr));
+        VariantClear(&result);
+        // Early-bound: the member's own slot of the proxy, through the table's thunk.
+        VARIANT value;
+        VariantInit(&value);
+        value.llVal = 0;
+        const HRESULT hr = m.thunk(face.get(), args.data(), &value);
+        report("early", table, m, hr);
+        if (SUCCEEDED(hr) && m.resultVt != VT_EMPTY && m.resultVt != VT_VARIANT) {
+            value.vt = m.resultVt;
+            VariantClear(&value);
+        } else if (SUCCEEDED(hr) && m.resultVt == VT_VARIANT) {
+            VariantClear(&value);
+        }
+        for (VARIANT& v : args)
+            VariantClear(&v);
+    }
+}
+
+// Every face of every creatable class; the farm is bound first, as a logon does.
+void sweep() {
+    struct Class {
+        const char16_t* progId;
+        std::vector<IID> faces;
+    };
+    const Class classes[] = {
+        {u"SkyloomCOM.SkyloomFarm", {IID_ISkyloomFarm6, IID_ISkyloomWinFarm6}},
+        {u"SkyloomCOM.SkyloomApplication",
+         {IID_ISkyloomApplication5, IID_ISkyloomWinApp5, IID_ISkyloomContent4}},
+        {u"SkyloomCOM.SkyloomServer", {IID_ISkyloomServer5, IID_ISkyloomWinServer5}},
+        {u"SkyloomCOM.SkyloomFolder",
+         {IID_ISkyloomFolder5, IID_ISkyloomAppFolder5, IID_ISkyloomSrvFolder4,
+          IID_ISkyloomAccountFolder4, IID_ISkyloomAIEFolder}},
+        {u"SkyloomCOM.SkyloomZone", {IID_ISkyloomZone3}},
+        {u"SkyloomCOM.SkyloomAppSrvBinding", {IID_ISkyloomAppSrvBinding2}},
+        {u"SkyloomCOM.SkyloomUser", {IID_ISkyloomUser5}},
+        {u"SkyloomCOM.SkyloomGroup", {IID_ISkyloomGroup5}},
+        {u"SkyloomCOM.SkyloomCredential", {IID_ISkyloomCredential}},
+    };
+    for (const Class& cls : classes) {
+        auto object = sky::createObject(cls.progId);
+        if (cls.faces.front() == IID_ISkyloomFarm6)
+            std::printf("bind 0x%08X\n",
+                        static_cast<unsigned>(
+                            object.as<ISkyloomFarm6>()->Initialize(SkyloomWinFarmObject)));
+        for (const IID& face : cls.faces)
+            sweepFace(object.get(), face);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -116,6 +217,8 @@ int main(int argc, char** argv) {
             admin();
         else if (command == "hold")
             hold();
+        else if (command == "sweep")
+            sweep();
         else if (command == "publish" && argc == 4)
             publish(argv[2], argv[3]);
         else {

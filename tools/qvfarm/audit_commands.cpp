@@ -90,14 +90,8 @@ int pruneAuditTrail(const StoreOption& store, const std::string& before, Streams
     if (!limit)
         return failed(io, "--prune-before: " + limit.status().message());
     return withStore(store, io, [&](FarmStore& farmStore) {
-        const std::string user = farm::processActor().user;
-        auto administrator = farmStore.isAdministrator(user);
-        if (!administrator)
-            return failed(io, administrator.status().message());
-        if (!*administrator)
-            return failed(io, "only an administrator of the farm may remove entries of its "
-                              "audit trail; " +
-                                  user + " is not one.");
+        if (farm::Status s = mayManageFarm(farmStore, "remove entries of its audit trail"); !s)
+            return failed(io, s.message());
         auto removed = farmStore.pruneAuditTrail(*limit);
         if (!removed)
             return failed(io, removed.status().message());

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "farm_json.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "sky/bounded_read.h"
+#include "sky/machine.h"
 #include "sky/output_file.h"
 
 namespace fs = std::filesystem;
@@ -150,8 +152,22 @@ std::string currentUser() {
     return "Administrator";
 }
 
+farm::Status mayManageFarm(FarmStore& store, const std::string& what) {
+    struct stat machine {};
+    if (::stat(sky::machine::root().c_str(), &machine) == 0 && machine.st_uid == ::geteuid())
+        return Status::ok();
+    const std::string user = farm::processActor().user;
+    auto administrator = store.isAdministrator(user);
+    if (!administrator)
+        return administrator.status();
+    if (*administrator)
+        return Status::ok();
+    return Status::accessDenied("only an administrator of the farm or the machine's owner may " +
+                                what + "; " + user + " is neither.");
+}
+
 int createFarm(const std::string& name, bool reportsSessionReliability,
-               const PostgresOption& postgres, Streams io) {
+               const PostgresOption& postgres, const std::string& firstAdministrator, Streams io) {
     if (Status s = farm::checkFarmName(name); !s)
         return failed(io, s);
     const StoreLocation location =
@@ -161,7 +177,8 @@ int createFarm(const std::string& name, bool reportsSessionReliability,
     auto store = farm::createFarmStore(location, info);
     if (!store)
         return failed(io, store.status());
-    const std::string administrator = currentUser();
+    const std::string administrator =
+        firstAdministrator.empty() ? currentUser() : firstAdministrator;
     if (Status s = (*store)->addAdministrator(administrator); !s)
         return failed(io, s);
     if (Status s = serve(name, location); !s)
@@ -205,6 +222,8 @@ int dumpFarm(const StoreOption& store, const std::optional<std::string>& output,
 
 int addAdministrator(const StoreOption& store, const std::string& account, Streams io) {
     return withStore(store, io, [&](FarmStore& farmStore) {
+        if (Status s = mayManageFarm(farmStore, "add administrators"); !s)
+            return failed(io, s);
         if (Status s = farmStore.addAdministrator(account); !s)
             return failed(io, s);
         io.out << account << " is now an administrator of the farm.\n";
@@ -214,6 +233,8 @@ int addAdministrator(const StoreOption& store, const std::string& account, Strea
 
 int removeAdministrator(const StoreOption& store, const std::string& account, Streams io) {
     return withStore(store, io, [&](FarmStore& farmStore) {
+        if (Status s = mayManageFarm(farmStore, "remove administrators"); !s)
+            return failed(io, s);
         if (Status s = farmStore.removeAdministrator(account); !s)
             return failed(io, s);
         io.out << account << " is no longer an administrator of the farm.\n";
@@ -291,11 +312,11 @@ int selectFarm(const std::string& nameOrFile, const PostgresOption& postgres, St
 }
 
 int buildDemoFarm(const std::string& name, const std::optional<DemoSize>& size,
-                  const PostgresOption& postgres, Streams io) {
+                  const PostgresOption& postgres, const std::string& administrator, Streams io) {
+    const std::string admin = administrator.empty() ? currentUser() : administrator;
     if (!size)
-        return installFarm(demoFarm(name, currentUser()), postgres, io);
-    const LargeDemoFarm demo =
-        largeDemoFarm(name, currentUser(), size->applications, size->servers);
+        return installFarm(demoFarm(name, admin), postgres, io);
+    const LargeDemoFarm demo = largeDemoFarm(name, admin, size->applications, size->servers);
     return installFarm(demo.image, postgres, io, demo.applications, size->applications);
 }
 

@@ -24,8 +24,9 @@ using StoreOption = std::optional<std::string>;
 // store file on this machine.
 using PostgresOption = std::optional<std::string>;
 
+// `administrator`: the farm's first administrator (the user running the program when empty).
 int createFarm(const std::string& name, bool reportsSessionReliability,
-               const PostgresOption& postgres, Streams io);
+               const PostgresOption& postgres, const std::string& administrator, Streams io);
 int loadFarm(const std::string& file, const PostgresOption& postgres, Streams io);
 int dumpFarm(const StoreOption& store, const std::optional<std::string>& output, Streams io);
 int addAdministrator(const StoreOption& store, const std::string& account, Streams io);
@@ -40,8 +41,10 @@ struct DemoSize {
     std::size_t applications = 0;
     std::size_t servers = 0;
 };
+// Makes the demonstration farm (or one of `size`) with `administrator` (the user running it when
+// empty) as its first administrator.
 int buildDemoFarm(const std::string& name, const std::optional<DemoSize>& size,
-                  const PostgresOption& postgres, Streams io);
+                  const PostgresOption& postgres, const std::string& administrator, Streams io);
 // Copies the whole farm of `source` into `target` (each a store file or a "postgresql://" URI).
 // The target must hold no farm yet, unless `replace`.
 int copyFarm(const std::string& source, const std::string& target, bool replace, Streams io);
@@ -52,5 +55,11 @@ std::unique_ptr<farm::FarmStore> openStoreOption(const StoreOption& store, Strea
 
 // The account of the user running the program.
 std::string currentUser();
+
+// Ok when the user running the program administers the farm of `store` or owns the machine (its
+// directory); otherwise a refusal that says "only an administrator of the farm or the machine's
+// owner may " and `what`. Changing who administers the farm, or removing its audit trail, is
+// theirs alone.
+farm::Status mayManageFarm(farm::FarmStore& store, const std::string& what);
 
 } // namespace sky::qvfarm

@@ -79,7 +79,13 @@ int main(int argc, char** argv) {
                      "Create a farm of an earlier release, which does not report session "
                      "reliability settings");
     create->add_option("--postgres", postgres, postgresHelp);
-    create->callback([&] { result = createFarm(name, !noSessionReliability, postgres, io); });
+    std::string firstAdministrator;
+    const char* adminHelp = "The farm's first administrator (an account name); by default the "
+                            "user running qvfarm";
+    create->add_option("--admin", firstAdministrator, adminHelp);
+    create->callback([&] {
+        result = createFarm(name, !noSessionReliability, postgres, firstAdministrator, io);
+    });
 
     std::string file;
     auto* load = app.add_subcommand("load", "Create or replace the farm of a JSON dump (as "
@@ -140,6 +146,7 @@ int main(int argc, char** argv) {
                                             "as an administrator, and make it the machine's farm");
     demo->add_option("--name", demoName, "The demonstration farm's name")->capture_default_str();
     demo->add_option("--postgres", postgres, postgresHelp);
+    demo->add_option("--admin", firstAdministrator, adminHelp);
     demo->add_option("--applications", demoApplications,
                      "Make a farm of N applications (1 to 1,000,000; 10,000 when only --servers "
                      "is given) shaped like the demo instead: the demo's folders with sets of "
@@ -158,7 +165,7 @@ int main(int argc, char** argv) {
         if (demoApplications || demoServers)
             size = DemoSize{static_cast<std::size_t>(demoApplications.value_or(10'000)),
                             static_cast<std::size_t>(demoServers.value_or(500))};
-        result = buildDemoFarm(demoName, size, postgres, io);
+        result = buildDemoFarm(demoName, size, postgres, firstAdministrator, io);
     });
 
     std::string source;

@@ -1,4 +1,5 @@
 // qvfarm as a user runs it: the real program, in a process of its own, on the test's machine.
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -330,18 +331,47 @@ TEST(Qvfarm, TheAuditTrailIsListedFilteredAndPrunedByAnAdministratorOnly) {
     EXPECT_EQ(badTime.code, 1);
     EXPECT_TRUE(contains(badTime.err, "ISO 8601")) << badTime.err;
 
-    // Only an administrator prunes; the creator is one until taken off.
+    // Only an administrator or the machine's owner prunes, or changes who administers the farm.
+    // The creator is an administrator until taken off, and owns the machine until it is given to
+    // another account.
     ASSERT_EQ(runQvfarm({"admin", "remove", self}).code, 0);
+    const fs::path machine = sky::machine::root();
+    uid_t other = 40000;
+    while (getpwuid(other))
+        ++other;
+    ASSERT_EQ(lchown(machine.c_str(), other, other), 0);
+    const std::string neither =
+        "qvfarm: only an administrator of the farm or the machine's owner may ";
     const Outcome refused = runQvfarm({"audit", "--prune-before", "2999-01-01"});
     EXPECT_EQ(refused.code, 1);
-    EXPECT_TRUE(contains(refused.err, "only an administrator")) << refused.err;
+    EXPECT_EQ(refused.err,
+              neither + "remove entries of its audit trail; " + self + " is neither.\n");
+    const Outcome notAdded = runQvfarm({"admin", "add", self});
+    EXPECT_EQ(notAdded.code, 1);
+    EXPECT_EQ(notAdded.err, neither + "add administrators; " + self + " is neither.\n");
+    const Outcome notRemoved = runQvfarm({"admin", "remove", "carol"});
+    EXPECT_EQ(notRemoved.code, 1);
+    EXPECT_EQ(notRemoved.err, neither + "remove administrators; " + self + " is neither.\n");
+    EXPECT_EQ(runQvfarm({"admin", "list"}).out, "carol\ndave\n");
     EXPECT_TRUE(contains(runQvfarm({"audit"}).out, "carol"));
+    // The owner again, though not an administrator, names one.
+    ASSERT_EQ(lchown(machine.c_str(), geteuid(), getegid()), 0);
     ASSERT_EQ(runQvfarm({"admin", "add", self}).code, 0);
     const Outcome pruned = runQvfarm({"audit", "--prune-before", "2999-01-01"});
     EXPECT_EQ(pruned.code, 0) << pruned.err;
     EXPECT_TRUE(contains(pruned.out, "Removed 5 entries")) << pruned.out;
     EXPECT_EQ(runQvfarm({"audit"}).out, "");
     EXPECT_NE(runQvfarm({"audit", "--prune-before", "2999-01-01", "--json"}).code, 0);
+}
+
+// The owner names a new farm's first administrator; without --admin it is the owner.
+TEST(Qvfarm, CreateAndDemoNameTheFirstAdministratorTheOwnerGives) {
+    const Outcome created = runQvfarm({"create", "Named", "--admin", "CORP\\alice"});
+    ASSERT_EQ(created.code, 0) << created.err;
+    EXPECT_TRUE(contains(created.out, ", with CORP\\alice as its administrator;")) << created.out;
+    EXPECT_EQ(runQvfarm({"admin", "list"}).out, "CORP\\alice\n");
+    ASSERT_EQ(runQvfarm({"demo", "--admin", "bob"}).code, 0);
+    EXPECT_EQ(runQvfarm({"admin", "list"}).out, "Administrator\nbob\n");
 }
 
 TEST(Qvfarm, RegistersTheObjectModelForProgramsOnTheMachine) {

@@ -85,6 +85,11 @@ SKY_API HRESULT invoke(const Table& table, IUnknown* self, DISPID dispIdMember, 
 // Sets error information "<interfaceName>::<member> is not implemented" and returns E_NOTIMPL.
 SKY_API HRESULT notImplemented(const char16_t* interfaceName, const char16_t* member);
 
+// Asks the gate of `self`, if the object has one (sky::IMemberGate), whether the caller may call
+// member `index` of `table`: S_OK when it has no gate. Whoever calls a member through a table
+// on behalf of a caller asks first (invoke() above, the stubs of calls from other processes).
+SKY_API HRESULT checkGate(IUnknown* self, const Table& table, WORD index);
+
 // The table of an interface, declared by the generated header with SKY_DISPATCH_TABLE.
 template <class Interface> struct TableOf;
 
@@ -97,6 +102,18 @@ template <class Interface> struct TableOf;
     }
 
 namespace sky {
+
+// {5B0E7D21-3C4A-4F0B-9E61-7A2D8C1F4B93}
+inline constexpr IID IID_IMemberGate{
+    0x5B0E7D21, 0x3C4A, 0x4F0B, {0x9E, 0x61, 0x7A, 0x2D, 0x8C, 0x1F, 0x4B, 0x93}};
+
+// An object that lets only some callers reach some of its members answers this interface. It is
+// asked before every call made through its dispatch tables for a caller: IDispatch::Invoke (in
+// process and across) and the stub of an early-bound call from another process. A failure (with
+// its error information set) is the call's answer; the member is not called.
+struct IMemberGate : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE MayCall(const dispatch::Table* table, WORD member) = 0;
+};
 
 // Implements IDispatch for `Interface` from its generated table. The class deriving from it
 // (through sky::ComObject) implements IUnknown and the interface's own members.
@@ -127,3 +144,4 @@ protected:
 };
 
 } // namespace sky
+SKY_INTERFACE_ID(sky::IMemberGate, sky::IID_IMemberGate);
