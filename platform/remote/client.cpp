@@ -200,11 +200,10 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
     sky::services::Peer peer;
     const uid_t owner = sky::machine::owner();
     if (!sky::services::peerOf(c->socket_, peer) || peer.uid != owner) {
-        hr = failWith(
-            HRESULT_FROM_WIN32(ERROR_WRONG_TARGET_NAME),
-            "The object server at " + (directory / name).string() + " runs as " +
-                sky::services::accountName(peer.uid) + ", not as the machine's owner (" +
-                sky::services::accountName(owner) + "): nothing was sent to it.");
+        hr = failWith(HRESULT_FROM_WIN32(ERROR_WRONG_TARGET_NAME),
+                      "The object server at " + (directory / name).string() + " runs as " +
+                          sky::services::accountName(peer.uid) + ", not as the machine's owner (" +
+                          sky::services::accountName(owner) + "): nothing was sent to it.");
         return nullptr;
     }
     const Hello hello{wireMagic, wireMajor, wireMinor, S_OK, 0};

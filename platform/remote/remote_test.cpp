@@ -572,8 +572,9 @@ constexpr unsigned secondAccount = 40002;
 
 TEST_F(RemoteTest, OneUserHoldingManyConnectionsLeavesPlacesForOthersAndIsToldWhy) {
     ASSERT_EQ(geteuid(), 0u) << "this test calls as a second account and needs root";
-    ASSERT_EQ(chmod(sky::machine::root().c_str(), 0755), 0);
-    ASSERT_EQ(chown(sky::machine::root().c_str(), secondAccount, secondAccount), 0);
+    // The second account is a user of the machine: the machine's group is its own.
+    const sky::testing::ScopedUndo giveBack([] { sky::testing::giveMachineGroup(0); });
+    ASSERT_TRUE(sky::testing::giveMachineGroup(secondAccount));
     int ready[2];
     int done[2];
     ASSERT_EQ(pipe(ready), 0);
@@ -638,7 +639,6 @@ TEST_F(RemoteTest, OneUserHoldingManyConnectionsLeavesPlacesForOthersAndIsToldWh
     close(done[1]);
     close(ready[0]);
     EXPECT_EQ(exitCode(child), 0);
-    chown(sky::machine::root().c_str(), 0, 0);
 }
 
 TEST_F(RemoteTest, AnIdleConnectionThatHoldsNoObjectsIsClosedAndOneThatHoldsObjectsStays) {
