@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
@@ -51,7 +52,28 @@ namespace {
 constexpr CLSID clsidEcho{
     0x5E1F0A11, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
 
-std::set<std::thread::id> servingThreads;
+// The threads that served Echo's calls; a connection is served on its own thread, so two
+// clients' calls write here at once.
+class ThreadSet {
+public:
+    void add(std::thread::id id) {
+        std::lock_guard lock(mutex_);
+        ids_.insert(id);
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        ids_.clear();
+    }
+    std::set<std::thread::id> ids() const {
+        std::lock_guard lock(mutex_);
+        return ids_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::set<std::thread::id> ids_;
+};
+ThreadSet servingThreads;
 DWORD revokedInCall = 0; // the class object that "Revoke" revokes
 // "Wait" says that it waits, then waits until it is let go (at most 20 seconds).
 std::atomic<bool> waiting{false};
@@ -94,7 +116,7 @@ class EchoFace : public NamedFace<IDispatch> {
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO*, UINT*) override {
-        servingThreads.insert(std::this_thread::get_id());
+        servingThreads.add(std::this_thread::get_id());
         if (id == 1) {
             if (params->cArgs != 1)
                 return DISP_E_BADPARAMCOUNT;
@@ -184,8 +206,9 @@ TEST_F(RemoteTest, ValuesObjectsAndErrorsCrossAndEveryCallIsServedOnOneApartment
     // The server's own object comes back as the same object.
     const Variant same = callMethod(echo.get(), u"Echo", echo);
     EXPECT_EQ(same.toDispatch().as<IUnknown>().get(), echo.as<IUnknown>().get());
-    EXPECT_EQ(servingThreads.size(), 1u);
-    EXPECT_NE(*servingThreads.begin(), std::this_thread::get_id());
+    const auto served = servingThreads.ids();
+    ASSERT_EQ(served.size(), 1u);
+    EXPECT_NE(*served.begin(), std::this_thread::get_id());
 
     try {
         callMethod(echo.get(), u"Fail");
