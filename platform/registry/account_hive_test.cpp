@@ -326,6 +326,72 @@ TEST(AccountHives, AnOldMachinesOneHiveIsSplitOnTheOwnersFirstOpenKeepingEveryVa
               0);
 }
 
+TEST(AccountHives, AnOwnerWhoIsNotTheSuperuserLeavesAnotherAccountsKeysForItToTake) {
+    ASSERT_EQ(geteuid(), 0u) << "the test runs other accounts: it needs root";
+    const passwd* nobody = getpwuid(kNobody);
+    ASSERT_NE(nobody, nullptr) << "the system's account nobody (65534) is needed";
+    const std::string nobodyName = nobody->pw_name;
+    sky::testing::TempMachine machine;
+    ASSERT_EQ(asAccount(0, 0, "root",
+                        [] {
+                            Key key;
+                            return createKey(HKEY_LOCAL_MACHINE, u"Software\\Before",
+                                             KEY_ALL_ACCESS, key);
+                        }),
+              0);
+    const uid_t owner = sky::testing::unusedAccount(43300);
+    const std::string ownerName = "keeper" + std::to_string(owner);
+    const std::string nobodyKey =
+        "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(nobodyName))) + "\\SOFTWARE\\X";
+    const std::string ownerKey =
+        "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(ownerName))) + "\\SOFTWARE\\OLD";
+    ASSERT_TRUE(
+        runSql(sky::registry::hivePath(), oldUserKey({nobodyName, "Software", "X"}) +
+                                              oldUserKey({ownerName, "Software", "Old"}) +
+                                              oldValue(nobodyKey, "n", REG_DWORD, "07000000") +
+                                              oldValue(ownerKey, "o", REG_DWORD, "09000000")));
+    ASSERT_TRUE(sky::testing::giveMachineTo(owner));
+    const gid_t group = static_cast<gid_t>(kNobody);
+    ASSERT_TRUE(sky::testing::giveMachineGroup(group));
+    const auto readsNumber = [](const char16_t* path, const char16_t* name, DWORD expected) {
+        return [=] {
+            Key key;
+            DWORD n = 0;
+            DWORD size = sizeof n;
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+                RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&n),
+                                 &size) != ERROR_SUCCESS)
+                return 1;
+            return n == expected ? 0 : 2;
+        };
+    };
+    const auto keysLeft = [&](const std::string& account) {
+        return countSql(sky::registry::hivePath(),
+                        "SELECT count(*) FROM keys WHERE path LIKE 'HKEY_USERS\\" +
+                            sky::narrow(sky::upper(sky::widen(account))) + "%'");
+    };
+
+    // The owner moves its own keys; it cannot give a hive to another account, whose keys stay.
+    EXPECT_EQ(asAccount(owner, group, ownerName, readsNumber(u"Software\\Old", u"o", 9)), 0);
+    EXPECT_EQ(keysLeft(ownerName), 0);
+    EXPECT_GT(keysLeft(nobodyName), 0);
+    EXPECT_EQ(factsOf(machine.path() / "profiles" / ownerName / "ntuser.db").owner, owner);
+    // The account takes them into its own hive on its first use...
+    EXPECT_EQ(asAccount(kNobody, group, nobodyName, readsNumber(u"Software\\X", u"n", 7)), 0);
+    const FileFacts nobodyHive = factsOf(machine.path() / "profiles" / nobodyName / "ntuser.db");
+    EXPECT_TRUE(nobodyHive.exists && nobodyHive.owner == kNobody && nobodyHive.mode == 0600);
+    // ... and the owner's next open removes them from the machine's hive.
+    EXPECT_EQ(asAccount(owner, group, ownerName,
+                        [] {
+                            Key key;
+                            return RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Before", 0,
+                                                 KEY_READ, key.put());
+                        }),
+              0);
+    EXPECT_EQ(keysLeft(nobodyName), 0);
+    EXPECT_EQ(asAccount(kNobody, group, nobodyName, readsNumber(u"Software\\X", u"n", 7)), 0);
+}
+
 TEST(AccountHives, AProfileFolderThatIsNotTheAccountsOwnIsRefused) {
     ASSERT_EQ(geteuid(), 0u) << "the test runs other accounts: it needs root";
     sky::testing::TempMachine machine;

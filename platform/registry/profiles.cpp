@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <vector>
@@ -23,8 +24,8 @@ namespace sky::registry {
 
 namespace {
 
-constexpr mode_t kProfilesMode = 01770; // owner and group make folders; none takes another's
-constexpr mode_t kAccountFolderMode = 0700;
+constexpr mode_t kProfilesMode = 01770;     // owner and group make folders; none takes another's
+constexpr mode_t kAccountFolderMode = 0700; // mkdtemp's
 constexpr char kAccountHiveName[] = "ntuser.db";
 
 // Whether an account name can name a folder of its own.
@@ -69,6 +70,37 @@ uid_t accountOf(std::u16string_view name, const fs::path& machine) {
         return found->pw_uid;
     struct stat info {};
     return stat(machine.c_str(), &info) == 0 ? info.st_uid : geteuid();
+}
+
+// Makes `folder`, the profile folder of `account`, with the account's hive in it: built whole in
+// a folder of a temporary name that then takes the folder's name, so that a folder of an
+// account's name, once it is the account's own, always holds the account's hive (the machine's
+// owner, who may not look inside, relies on that before it removes the keys it held). When
+// another process made the folder first, that one stands.
+LONG makeAccountFolder(const fs::path& folder, uid_t account, const AccountHive& seed,
+                       std::string& problem) {
+    std::string temporary =
+        (folder.parent_path() / ("." + folder.filename().string() + ".new-XXXXXX")).string();
+    if (!mkdtemp(temporary.data())) {
+        problem = "the profile folder " + folder.string() + " cannot be made (" +
+                  std::strerror(errno) + ")";
+        return ERROR_ACCESS_DENIED;
+    }
+    LONG status = ERROR_SUCCESS;
+    if (account != geteuid() && lchown(temporary.c_str(), account, static_cast<gid_t>(-1)) != 0) {
+        problem = "the profile folder " + folder.string() + " cannot be given to its account (" +
+                  std::strerror(errno) + ")";
+        status = ERROR_ACCESS_DENIED;
+    }
+    if (status == ERROR_SUCCESS) {
+        std::unique_ptr<Hive> built;
+        status = Hive::open(fs::path(temporary) / kAccountHiveName, built, problem, &seed);
+    }
+    if (status == ERROR_SUCCESS)
+        rename(temporary.c_str(), folder.c_str()); // taken: the folder there stands
+    std::error_code ec;
+    fs::remove_all(temporary, ec);
+    return status;
 }
 
 int runWithPath(sqlite3* db, const char* sql, std::string_view path) {
@@ -158,13 +190,18 @@ LONG Hive::moveAccountKeys() {
         const uid_t account = accountOf(name, machine);
         const bool mayMake = account == geteuid() || geteuid() == 0;
         const fs::path folder = profilesFolder(machine) / folderName;
+        const std::string path = "HKEY_USERS\\" + fold(name);
         struct stat info {};
         if (lstat(folder.c_str(), &info) != 0) {
-            if (!mayMake || mkdir(folder.c_str(), kAccountFolderMode) != 0)
+            // Made now from the keys here, unless only the account may make it (it takes them
+            // on its first use).
+            if (!mayMake)
                 continue;
-            if (account != geteuid() &&
-                lchown(folder.c_str(), account, static_cast<gid_t>(-1)) != 0) {
-                rmdir(folder.c_str());
+            const AccountHive seed{account, file_, path, false};
+            std::string failure;
+            if (makeAccountFolder(folder, account, seed, failure) != ERROR_SUCCESS) {
+                std::cerr << "registry: the keys of HKEY_USERS\\" << folderName
+                          << " stay in the machine's hive for now: " << failure << "\n";
                 continue;
             }
             if (lstat(folder.c_str(), &info) != 0)
@@ -173,20 +210,6 @@ LONG Hive::moveAccountKeys() {
         // A folder that is not the account's own is never trusted with its keys.
         if (!S_ISDIR(info.st_mode) || info.st_uid != account)
             continue;
-        const fs::path file = folder / kAccountHiveName;
-        const std::string path = "HKEY_USERS\\" + fold(name);
-        if (lstat(file.c_str(), &info) != 0) {
-            // Not made yet: made now from the keys here, unless only the account may make it.
-            if (!mayMake)
-                continue;
-            const AccountHive seed{account, file_, path, false};
-            std::string failure;
-            if (build(file, &seed, failure) != ERROR_SUCCESS) {
-                std::cerr << "registry: the keys of HKEY_USERS\\" << folderName
-                          << " stay in the machine's hive for now: " << failure << "\n";
-                continue;
-            }
-        }
         // The account's own hive holds them (this process's copy, or the account's own, taken
         // on its first use): they go from the machine's.
         for (Statement remove : {Statement::DeleteTreeValues, Statement::DeleteTreeKeys,
@@ -210,10 +233,11 @@ LONG openOwnHive(const fs::path& machine, const std::u16string& user, bool machi
     if (!haveProfilesFolder(machine, problem))
         return ERROR_ACCESS_DENIED;
     const fs::path folder = profilesFolder(machine) / name;
-    if (mkdir(folder.c_str(), kAccountFolderMode) != 0 && errno != EEXIST) {
-        problem = "the profile folder " + folder.string() + " cannot be made (" +
-                  std::strerror(errno) + ")";
-        return ERROR_ACCESS_DENIED;
+    const AccountHive seed{geteuid(), machine / "registry.db", "HKEY_USERS\\" + fold(user),
+                           !machineWriter};
+    if (access(folder.c_str(), F_OK) != 0 && errno == ENOENT) {
+        if (LONG status = makeAccountFolder(folder, geteuid(), seed, problem))
+            return status;
     }
     struct stat info {};
     if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
@@ -223,8 +247,6 @@ LONG openOwnHive(const fs::path& machine, const std::u16string& user, bool machi
     }
     if ((info.st_mode & 07777) != kAccountFolderMode)
         chmod(folder.c_str(), kAccountFolderMode);
-    const AccountHive seed{geteuid(), machine / "registry.db", "HKEY_USERS\\" + fold(user),
-                           !machineWriter};
     return Hive::open(folder / kAccountHiveName, hive, problem, &seed);
 }
 
