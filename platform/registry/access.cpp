@@ -77,22 +77,11 @@ LSTATUS deniedUsers(HKEY root, std::u16string_view subKey, std::vector<std::u16s
 
 std::optional<ContentMark> contentMark() {
     ContentMark mark;
-    const LONG status = Session::run([&](Session& session) -> LONG {
+    // The machine's hive alone: what callers keep comes from there (classes, the farm store the
+    // machine serves), and the own account's hive would cost a second look at every mark.
+    const LONG status = Session::run([&](Session& session) {
         mark.connection = session.connection();
-        if (LONG status = session.machineHive().contentVersion(mark.othersCommits, mark.ownChanges))
-            return status;
-        // The own account's hive, once open, counts too; opening it starts a new connection
-        // count, so the mark moves then as well.
-        Hive* own = session.ownHive();
-        if (!own)
-            return ERROR_SUCCESS;
-        std::int64_t othersCommits = 0;
-        std::int64_t ownChanges = 0;
-        if (LONG status = own->contentVersion(othersCommits, ownChanges))
-            return status;
-        mark.othersCommits += othersCommits;
-        mark.ownChanges += ownChanges;
-        return ERROR_SUCCESS;
+        return session.machineHive().contentVersion(mark.othersCommits, mark.ownChanges);
     });
     if (status != ERROR_SUCCESS)
         return std::nullopt;

@@ -147,19 +147,21 @@ void Session::detach() {
 
 LONG Session::attach() {
     const unsigned forks = forkCount.load(std::memory_order_relaxed);
+    bool forked = false;
     if (forks != forks_) {
         // A forked child must not use its parent's connections; leave them untouched.
         dropHives(true);
         forks_ = forks;
+        forked = true;
     }
-    // Another machine, or the process took on another account (a server's child that dropped
-    // its rights): the hives, the current user and what it may write are looked at afresh.
+    // Another machine, or a forked child that took on another account (a server's child that
+    // dropped its rights): the hives, the current user and what it may write are looked at
+    // afresh. The account is looked at after forks only, since asking costs a system call.
     std::string machine = machineIdentity();
-    const uid_t account = geteuid();
-    if (machine != machine_ || account != account_) {
+    if (machine != machine_ || (forked && geteuid() != account_)) {
         dropHives(false);
         machine_ = std::move(machine);
-        account_ = account;
+        account_ = geteuid();
         ++generation_;
         userName_ = currentUser();
         foldedUser_ = fold(userName_);
@@ -218,8 +220,6 @@ LONG Session::hiveFor(std::string_view path, Hive*& hive, bool creating) {
     if (account == foldedUser_) {
         if (!own_) {
             status = openOwnHive(machineFolder_, userName_, machineWriter_, own_, problem);
-            if (status == ERROR_SUCCESS)
-                ++connections_;
         }
         hive = own_.get();
     } else if (const auto found = others_.find(account); found != others_.end()) {
@@ -230,7 +230,6 @@ LONG Session::hiveFor(std::string_view path, Hive*& hive, bool creating) {
         if (status == ERROR_FILE_NOT_FOUND && creating)
             status = ERROR_ACCESS_DENIED;
         if (status == ERROR_SUCCESS) {
-            ++connections_;
             hive = opened.get();
             others_.emplace(std::string(account), std::move(opened));
         }

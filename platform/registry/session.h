@@ -79,10 +79,9 @@ public:
     // Finds `path` in its hive (below `base`, 0: a base that needs no check) and tells whether
     // the current user may not write there (a write denial, or a hive it may not write).
     LONG lookup(KeyId base, const std::string& path, KeyId& id, bool& denied, Hive*& hive);
-    // Counts the hive connections the process has opened: a new one starts its own counts.
+    // Counts the connections to the machine's hive the process has opened: a new one starts its
+    // own counts.
     std::uint64_t connection() const { return connections_; }
-    // The own account's hive when it is open (nullptr otherwise).
-    Hive* ownHive() { return own_.get(); }
     const std::string& user() const { return foldedUser_; }
 
     // The key behind a handle: an open key or a predefined root. The roots that are views of
@@ -120,7 +119,7 @@ private:
     uid_t account_ = static_cast<uid_t>(-1); // the effective user it was opened for
     unsigned forks_ = 0;            // forks the process had come out of when it opened hive_
     std::uint64_t generation_ = 0;  // bumps with every machine switch
-    std::uint64_t connections_ = 0; // bumps with every hive opened
+    std::uint64_t connections_ = 0; // bumps with every machine's hive opened
     std::u16string userName_;
     std::string foldedUser_;
     struct Entry {
