@@ -224,7 +224,10 @@ void copyFile(std::u16string_view from, std::u16string_view to, std::uintmax_t l
     }
 }
 
-ScratchFile::ScratchFile(std::u16string path) : path_(std::move(path)), host_(hostPath(path_)) {
+ScratchFile::ScratchFile(std::u16string path) : ScratchFile(path, hostPath(path)) {}
+
+ScratchFile::ScratchFile(std::u16string path, fs::path host)
+    : path_(std::move(path)), host_(std::move(host)) {
     std::error_code ignored;
     fs::remove(host_,
                ignored); // left by a run that was killed, or planted: a link goes, not its target

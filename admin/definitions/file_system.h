@@ -52,6 +52,9 @@ void deleteFile(std::u16string_view path);
 class ScratchFile {
 public:
     explicit ScratchFile(std::u16string path);
+    // The same, for a caller that keeps the host path behind `path` (mapped once for many
+    // scratch files of one name made one after another).
+    ScratchFile(std::u16string path, std::filesystem::path host);
     ~ScratchFile();
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;

@@ -234,10 +234,11 @@ private:
         if (scratch_.empty()) {
             scratch_ =
                 temporaryFolder() + u"\\brask-import-" + decimal(GetCurrentProcessId()) + u".ico";
+            scratchHost_ = hostPath(scratch_);
         }
         {
             // One byte past the object model's cap is enough for it to refuse a larger file.
-            ScratchFile scratch(scratch_);
+            ScratchFile scratch(scratch_, scratchHost_);
             scratch.fillFrom(iconPath, sky::farm::kIconFileLimit + 1);
             sky::Bstr scratchName(scratch.path());
             sky::check(target->ReadIconFromFile(scratchName.get(), 0));
@@ -279,8 +280,10 @@ private:
     Section section_ = Section::Farm;
     // The application's folder as its "ParentFolderDN=" line set it; none: the root folder.
     std::optional<std::u16string> parentFolder_;
-    // The scratch copy of each icon, named at the first "Icon=" line of the run.
+    // The scratch copy of each icon, named (and its host path mapped) at the first "Icon=" line of
+    // the run.
     std::u16string scratch_;
+    std::filesystem::path scratchHost_;
     // The folders (their distinguished names in capitals) whose creation this run has asked for.
     std::unordered_set<std::u16string> askedFolders_;
 };
