@@ -33,14 +33,14 @@ inline std::string querySqlText(sqlite3* db, const std::string& sql) {
     return text;
 }
 
-// Counts the statements run on every SQLite database file whose name ends with `fileSuffix`
-// (".farm") that this process opens while the counter lives: the object model module's
-// connections too, which share the process's SQLite library. Each run of a statement counts once
-// (its first step), by its text as written (parameters unexpanded). Connections opened before
-// the counter count nothing; tests open their stores afresh.
+// Counts the statements run on every SQLite database file whose path holds `file` (a store's
+// path: its temporary copies, "<path>.new-XXXXXX", too) that this process opens while the counter
+// lives: the object model module's connections too, which share the process's SQLite library. Each
+// run of a statement counts once (its first step), by its text as written (parameters unexpanded).
+// Connections opened before the counter count nothing; tests open their stores afresh.
 class StatementCounter {
 public:
-    explicit StatementCounter(std::string fileSuffix) : suffix_(std::move(fileSuffix)) {
+    explicit StatementCounter(std::string file) : file_(std::move(file)) {
         static const int registered =
             sqlite3_auto_extension(reinterpret_cast<void (*)()>(&StatementCounter::onOpen));
         EXPECT_EQ(registered, SQLITE_OK);
@@ -94,7 +94,7 @@ private:
     static int onOpen(sqlite3* db, char**, const sqlite3_api_routines*) {
         std::lock_guard hold(lock());
         const char* file = sqlite3_db_filename(db, "main");
-        if (current() && file && std::string_view(file).ends_with(current()->suffix_))
+        if (current() && file && std::string_view(file).find(current()->file_) != std::string::npos)
             sqlite3_trace_v2(db, SQLITE_TRACE_STMT, &StatementCounter::onStatement, nullptr);
         return SQLITE_OK;
     }
@@ -108,7 +108,7 @@ private:
         return 0;
     }
 
-    std::string suffix_;
+    std::string file_;
     std::map<std::string, int> runs_;
 };
 
