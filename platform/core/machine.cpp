@@ -1,5 +1,9 @@
 #include "sky/machine.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 #include <vector>
@@ -14,11 +18,24 @@ namespace sky::machine {
 
 namespace {
 
-fs::path defaultRoot() {
+fs::path userRoot() {
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
         return fs::path(xdg) / "skyloom" / "machine";
     const char* home = std::getenv("HOME");
     return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "skyloom" / "machine";
+}
+
+// Whether this process carries the group `gid`, as its effective or a supplementary group: the
+// groups the file system grants the machine folder's group rights by.
+bool carriesGroup(gid_t gid) {
+    if (getegid() == gid)
+        return true;
+    const int count = getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = getgroups(count, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
 }
 
 // Finds the entry of `dir` whose name equals `name` ignoring case; the exact name wins.
@@ -101,6 +118,16 @@ bool isDriveLetter(WCHAR c) {
 }
 
 } // namespace
+
+fs::path defaultRoot(const fs::path& systemMachine) {
+    struct stat info {};
+    if (stat(systemMachine.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        const uid_t user = geteuid();
+        if (user == 0 || user == info.st_uid || carriesGroup(info.st_gid))
+            return systemMachine;
+    }
+    return userRoot();
+}
 
 fs::path root() {
     const char* named = std::getenv("SKYLOOM_MACHINE");

@@ -3,16 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include "sky/accounts.h"
 #include "sky/bounded_read.h"
 #include "sky/machine.h"
 #include "sky/scoped_state.h"
 #include "sky/text.h"
 #include "win/lasterror.h"
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 using sky::machine::toHostPath;
@@ -190,6 +194,51 @@ TEST(Machine, ARelativeMachineNameIsMadeAbsolute) {
     EXPECT_EQ(sky::machine::root(), machine);
     EXPECT_TRUE(sky::machine::root().is_absolute());
     EXPECT_EQ(*toHostPath(u"C:\\x"), machine / "drive_c" / "x");
+}
+
+// Without SKYLOOM_MACHINE a program takes the system machine when it may use it (root, the
+// folder's owner, a process carrying the folder's group), else its user's own machine; a missing
+// system machine is never made.
+TEST(Machine, TheSystemMachineIsTheDefaultOfItsUsersAlone) {
+    ASSERT_EQ(geteuid(), 0u) << "the test runs as other accounts and needs root";
+    // In a folder that other accounts may pass through, as /var/lib/skyloom is.
+    char made[] = "/tmp/skyloom-system-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    const fs::path scratch = made;
+    const sky::testing::ScopedUndo removeScratch([&] { fs::remove_all(scratch); });
+    const fs::path system = scratch / "machine";
+    fs::create_directories(system);
+    const fs::path own = scratch / "home" / "skyloom" / "machine";
+    const sky::testing::ScopedEnvironmentVariable xdg("XDG_DATA_HOME", (scratch / "home").c_str());
+    const uid_t user = sky::testing::unusedAccount(47000);
+    const gid_t machineGroup = static_cast<gid_t>(sky::testing::unusedAccount(user + 1));
+    ASSERT_EQ(chown(system.c_str(), 0, machineGroup), 0);
+    ASSERT_EQ(chmod(system.c_str(), 02750), 0);
+    ASSERT_EQ(chmod(scratch.c_str(), 0755), 0);
+
+    EXPECT_EQ(sky::machine::defaultRoot(system), system);
+    EXPECT_EQ(sky::machine::defaultRoot(scratch / "missing"), own);
+    EXPECT_FALSE(fs::exists(scratch / "missing"));
+
+    // 1: the system machine, 2: the user's own, 3: neither; run as `uid` with `groups`.
+    const auto choiceAs = [&](uid_t uid, gid_t primary, std::vector<gid_t> groups) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (setgroups(groups.size(), groups.data()) != 0 || setgid(primary) != 0 ||
+                setuid(uid) != 0)
+                _exit(9);
+            const fs::path chosen = sky::machine::defaultRoot(system);
+            _exit(chosen == system ? 1 : chosen == own ? 2 : 3);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(choiceAs(user, static_cast<gid_t>(user), {}), 2) << "a stranger";
+    EXPECT_EQ(choiceAs(user, static_cast<gid_t>(user), {machineGroup}), 1) << "a member";
+    EXPECT_EQ(choiceAs(user, machineGroup, {}), 1) << "the group as primary group";
+    ASSERT_EQ(chown(system.c_str(), user, machineGroup), 0);
+    EXPECT_EQ(choiceAs(user, static_cast<gid_t>(user), {}), 1) << "its owner";
 }
 
 TEST(Machine, WindowsFormOfHostPaths) {

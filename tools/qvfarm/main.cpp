@@ -1,5 +1,9 @@
 // qvfarm: creates, fills, inspects and selects the farm stores of this machine.
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <charconv>
 #include <cstdint>
@@ -19,6 +23,34 @@
 using namespace sky::qvfarm;
 
 namespace {
+
+// Root acts for the machine's owner: on a machine of another account (the system machine, owned by
+// skyloom) it takes the owner's identity, groups and home before it touches anything, so that what
+// it writes stays the owner's and the owner's service reads it. False when the identity could not
+// be taken, with the reason said.
+bool actForOwner(std::ostream& err) {
+    const uid_t owner = sky::machine::owner();
+    if (geteuid() != 0 || owner == 0 || owner == static_cast<uid_t>(-1))
+        return true;
+    const passwd* account = getpwuid(owner);
+    if (!account || !account->pw_name) {
+        err << "qvfarm: the owner of the machine " << sky::machine::root().string() << " (uid "
+            << owner << ") has no account to act as\n";
+        return false;
+    }
+    const std::string name = account->pw_name;
+    const std::string home = account->pw_dir ? account->pw_dir : "/";
+    if (initgroups(name.c_str(), account->pw_gid) != 0 || setgid(account->pw_gid) != 0 ||
+        setuid(owner) != 0) {
+        err << "qvfarm: cannot act as the machine's owner " << name << ": " << std::strerror(errno)
+            << "\n";
+        return false;
+    }
+    setenv("HOME", home.c_str(), 1);
+    setenv("USER", name.c_str(), 1);
+    setenv("LOGNAME", name.c_str(), 1);
+    return true;
+}
 
 bool helpAsked(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -47,14 +79,18 @@ CLI::Validator countUpTo(std::int64_t most) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Creates, fills, inspects and selects the farm stores of this machine (the "
-                 "machine named by SKYLOOM_MACHINE).",
-                 "qvfarm"};
+    CLI::App app{
+        "Creates, fills, inspects and selects the farm stores of this machine (the "
+        "machine named by SKYLOOM_MACHINE, else the system machine or your own; root acts as "
+        "the machine's owner).",
+        "qvfarm"};
     app.require_subcommand(1);
     Streams io{std::cout, std::cerr, isatty(fileno(stderr)) != 0};
     // The machine's farm stores, and the connections to other stores it remembers, are read and
     // written by the machine's owner alone (the account the QVCom service runs as): anybody else
     // reaches the farm through the service, as BraskAdmin does.
+    if (argc > 1 && !helpAsked(argc, argv) && !actForOwner(io.err))
+        return 5;
     if (argc > 1 && !helpAsked(argc, argv) && geteuid() != sky::machine::owner()) {
         const std::string owner = sky::services::accountName(sky::machine::owner());
         io.err << "qvfarm: the farm stores of the machine " << sky::machine::root().string()

@@ -47,9 +47,10 @@ std::string readFile(const fs::path& path) {
     return text.str();
 }
 
-Outcome runQvfarm(const std::vector<std::string>& args) {
+// Runs qvfarm with `args`, as this process's account or, with `as` (sky::testing::runAs), another.
+Outcome runQvfarm(const std::vector<std::string>& args, const std::string& as = {}) {
     const fs::path dir = sky::machine::root();
-    std::string command = quoted((sky::testing::buildBin() / "qvfarm").string());
+    std::string command = as + quoted((sky::testing::buildBin() / "qvfarm").string());
     for (const std::string& arg : args)
         command += " " + quoted(arg);
     command += " >" + quoted((dir / "out.txt").string()) + " 2>" +
@@ -340,17 +341,25 @@ TEST(Qvfarm, TheAuditTrailIsListedFilteredAndPrunedByAnAdministratorOnly) {
     while (getpwuid(other))
         ++other;
     ASSERT_EQ(lchown(machine.c_str(), other, other), 0);
-    // Another account owning the machine, this user may neither prune nor change who
-    // administers: qvfarm refuses every command to whoever does not own the machine's stores.
+    // Another account owning the machine, a third may neither prune nor change who administers:
+    // qvfarm refuses every command to whoever does not own the machine's stores. Root acts for
+    // the owner, which it cannot do for an owner without an account: it is refused too.
+    const uid_t third = sky::testing::unusedAccount(other + 1);
     const std::string notOwner = "qvfarm: the farm stores of the machine " + machine.string() +
                                  " are read and written only by its owner";
+    const std::string noAccount = "qvfarm: the owner of the machine " + machine.string() +
+                                  " (uid " + std::to_string(other) + ") has no account to act as";
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{"audit", "--prune-before", "2999-01-01"},
           std::vector<std::string>{"admin", "add", self},
           std::vector<std::string>{"admin", "remove", "carol"}}) {
-        const Outcome refused = runQvfarm(command);
+        const Outcome refused =
+            runQvfarm(command, sky::testing::runAs(third, static_cast<gid_t>(other)));
         EXPECT_EQ(refused.code, 5) << command[0];
         EXPECT_TRUE(contains(refused.err, notOwner)) << refused.err;
+        const Outcome asRoot = runQvfarm(command);
+        EXPECT_EQ(asRoot.code, 5) << command[0];
+        EXPECT_TRUE(contains(asRoot.err, noAccount)) << asRoot.err;
     }
     // The owner again: the list and the trail are as they were.
     ASSERT_EQ(lchown(machine.c_str(), geteuid(), getegid()), 0);

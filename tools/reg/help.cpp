@@ -14,7 +14,8 @@ REG Operation [Parameter List]
   Operation  [ QUERY | ADD | DELETE | EXPORT | IMPORT | DENY | ALLOW ]
 
 Works on the registry of the machine that SKYLOOM_MACHINE names (by default
-$XDG_DATA_HOME/skyloom/machine).
+the system machine /var/lib/skyloom/machine for root and the members of its
+group, else $XDG_DATA_HOME/skyloom/machine).
 
 Return Code:
 

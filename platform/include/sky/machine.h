@@ -1,6 +1,8 @@
 // The emulated Windows machine: a directory that holds the registry hive, drive C and the
-// runtime state of services. SKYLOOM_MACHINE names it; the default is
-// $XDG_DATA_HOME/skyloom/machine (or ~/.local/share/skyloom/machine). It is created on first use.
+// runtime state of services. SKYLOOM_MACHINE names it. Without it a program uses the system
+// machine, /var/lib/skyloom/machine (laid by the skyloom-machine package), when that exists and
+// the user may use it (root, its owner or a member of its group); otherwise the user's own,
+// $XDG_DATA_HOME/skyloom/machine (or ~/.local/share/skyloom/machine), created on first use.
 //
 // The environment variable is read on every call, so a test may point it at a fresh directory at
 // any time; everything that caches per machine (the registry's open hive, say) keys its cache by
@@ -18,6 +20,15 @@
 #include "win/types.h"
 
 namespace sky::machine {
+
+// Where the skyloom-machine package lays the system machine.
+inline constexpr const char* systemMachineFolder = "/var/lib/skyloom/machine";
+
+// The machine a program uses when SKYLOOM_MACHINE is unset: `systemMachine` when it is a
+// folder this process may use (it runs as root, as the folder's owner, or with the folder's
+// group among its groups), else the user's own machine folder. Neither is created.
+SKY_API std::filesystem::path
+defaultRoot(const std::filesystem::path& systemMachine = systemMachineFolder);
 
 // The machine directory, created (with drive_c) if it does not exist yet. The first time a process
 // of the owner meets a machine it makes sure that strangers read nothing of it: the folder owner
