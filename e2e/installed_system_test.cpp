@@ -587,6 +587,57 @@ TEST_F(InstalledSystemTest, AClientSendingGarbageDoesNotBringTheServiceDown) {
     EXPECT_EQ(service_.serviceState(), "4  RUNNING");
 }
 
+// A farm administrator who is not root, with a client of his own (the module's test probe, not
+// BraskAdmin, which makes its scratch files afresh), points the installed service (running as
+// root) at a link to a file of root's and into a folder of root's: his own open fails, root's
+// file stays as it was and nothing is made in root's folder. (The service used to open the names
+// with its own rights: it overwrote root's file with the icon and created the file.)
+TEST_F(InstalledSystemTest, AnAdministratorWhoIsNotRootCannotMakeTheServiceWriteWhereHeMayNot) {
+    runningService();
+    ASSERT_EQ(geteuid(), 0u) << "the client runs as a second account: the test needs root";
+    const uid_t other = sky::testing::unusedAccount(44000);
+    const sky::testing::ScopedUndo giveBack([&] { service_.giveGroup(0); });
+    service_.giveGroup(static_cast<gid_t>(other));
+    const ProgramRun added = service_.tool("qvfarm", "admin add " + std::to_string(other));
+    ASSERT_EQ(added.exitCode, 0) << added.out << added.errors;
+    const sky::testing::ScopedUndo removeAdmin(
+        [&] { service_.tool("qvfarm", "admin remove " + std::to_string(other)); });
+    const fs::path rootOnly = work_ / "root-only";
+    const fs::path mine = work_ / "mine";
+    fs::create_directories(rootOnly);
+    fs::create_directories(mine);
+    fs::permissions(rootOnly, fs::perms::owner_all);
+    ASSERT_EQ(chown(mine.c_str(), other, static_cast<gid_t>(other)), 0);
+    const fs::path secret = rootOnly / "secret";
+    {
+        std::ofstream out(secret);
+        out << "root's own\n";
+    }
+    ASSERT_EQ(symlink(secret.c_str(), (mine / "Visio.ico").c_str()), 0);
+
+    const std::string as = sky::testing::runAs(other, static_cast<gid_t>(other));
+    const std::string probe =
+        quoted((sky::testing::buildBin() / "testprograms" / "qvcomsrv_farm_probe").string());
+    const auto writeIcon = [&](const fs::path& file) {
+        return service_.run(
+            probe + " icon write Applications/Office/Visio " + quoted(file.string()), mine, as);
+    };
+    const ProgramRun through = writeIcon(mine / "Visio.ico");
+    EXPECT_EQ(through.exitCode, 1) << through.out << through.errors;
+    EXPECT_NE(through.errors.find("Permission denied"), std::string::npos) << through.errors;
+    EXPECT_TRUE(readFile(secret) == "root's own\n") << "root's file was overwritten";
+    const ProgramRun into = writeIcon(rootOnly / "Visio.ico");
+    EXPECT_EQ(into.exitCode, 1) << into.out << into.errors;
+    EXPECT_NE(into.errors.find("Permission denied"), std::string::npos) << into.errors;
+    EXPECT_FALSE(fs::exists(rootOnly / "Visio.ico"));
+    // What he may write himself is written, as his own file.
+    const ProgramRun own = writeIcon(mine / "own.ico");
+    EXPECT_EQ(own.exitCode, 0) << own.out << own.errors;
+    struct stat info {};
+    ASSERT_EQ(stat((mine / "own.ico").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, other);
+}
+
 // A process of another account holding greeted connections to the service, idle, until it goes.
 class IdleConnections {
 public:

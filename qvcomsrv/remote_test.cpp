@@ -2,18 +2,24 @@
 // the test starts (as the QVCom service serves it), the classes registered for a local service
 // only, and every call crossing the boundary through the generated proxies.
 #include <fcntl.h>
+#include <linux/fuse.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <map>
@@ -588,6 +594,161 @@ TEST_F(RemoteObjectModelTest,
 }
 
 using sky::testing::within;
+
+// A file system of one file, slow.ico (4 KiB), whose reads are never answered while the file
+// system lives: a file on a share that hangs. Mounted with FUSE by this process (which takes
+// root) and served on a thread of its own; when it goes, a read that waits fails.
+class SlowFileSystem {
+public:
+    explicit SlowFileSystem(const std::filesystem::path& folder) : folder_(folder) {
+        std::filesystem::create_directories(folder);
+        device_ = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+        if (device_ < 0)
+            return;
+        const std::string options =
+            "fd=" + std::to_string(device_) + ",rootmode=40000,user_id=0,group_id=0,allow_other";
+        mounted_ = mount("skytest", folder.c_str(), "fuse.skytest", MS_NOSUID | MS_NODEV,
+                         options.c_str()) == 0;
+        stop_ = eventfd(0, EFD_CLOEXEC);
+        if (mounted_)
+            thread_ = std::thread([this] { serve(); });
+    }
+    ~SlowFileSystem() {
+        if (mounted_)
+            umount2(folder_.c_str(), MNT_DETACH);
+        const std::uint64_t one = 1;
+        if (write(stop_, &one, sizeof one) < 0) {
+        }
+        if (thread_.joinable())
+            thread_.join();
+        if (device_ >= 0)
+            close(device_); // ends the connection: the read that waits fails
+        close(stop_);
+    }
+    bool mounted() const { return mounted_; }
+    std::filesystem::path file() const { return folder_ / "slow.ico"; }
+    // Whether a read of the file has come (and waits).
+    bool readWaiting() const { return reads_ > 0; }
+
+private:
+    void reply(std::uint64_t unique, int error, const void* data, std::size_t size) {
+        fuse_out_header header{static_cast<std::uint32_t>(sizeof header + size), -error, unique};
+        iovec parts[2] = {{&header, sizeof header}, {const_cast<void*>(data), size}};
+        if (writev(device_, parts, size ? 2 : 1) < 0) {
+        }
+    }
+    static fuse_attr attributes(std::uint64_t node) {
+        fuse_attr a{};
+        a.ino = node;
+        a.nlink = 1;
+        a.blksize = 4096;
+        a.mode = node == FUSE_ROOT_ID ? S_IFDIR | 0755 : S_IFREG | 0644;
+        a.size = node == FUSE_ROOT_ID ? 0 : 4096;
+        return a;
+    }
+    void serve() {
+        std::vector<char> buffer((1 << 20) + 4096);
+        for (;;) {
+            pollfd watch[2] = {{device_, POLLIN, 0}, {stop_, POLLIN, 0}};
+            if (poll(watch, 2, -1) < 0 || watch[1].revents)
+                return;
+            const ssize_t got = read(device_, buffer.data(), buffer.size());
+            if (got < static_cast<ssize_t>(sizeof(fuse_in_header)))
+                continue;
+            const auto* in = reinterpret_cast<const fuse_in_header*>(buffer.data());
+            const char* argument = buffer.data() + sizeof *in;
+            switch (in->opcode) {
+            case FUSE_INIT: {
+                const auto* init = reinterpret_cast<const fuse_init_in*>(argument);
+                fuse_init_out out{};
+                out.major = FUSE_KERNEL_VERSION;
+                out.minor = std::min<std::uint32_t>(init->minor, FUSE_KERNEL_MINOR_VERSION);
+                out.max_readahead = init->max_readahead;
+                out.max_write = 65536;
+                out.max_background = 16;
+                out.congestion_threshold = 12;
+                reply(in->unique, 0, &out, sizeof out);
+                break;
+            }
+            case FUSE_LOOKUP:
+                if (in->nodeid == FUSE_ROOT_ID && std::string(argument) == "slow.ico") {
+                    fuse_entry_out entry{};
+                    entry.nodeid = 2;
+                    entry.attr = attributes(2);
+                    reply(in->unique, 0, &entry, sizeof entry);
+                } else {
+                    reply(in->unique, ENOENT, nullptr, 0);
+                }
+                break;
+            case FUSE_GETATTR: {
+                fuse_attr_out out{};
+                out.attr = attributes(in->nodeid);
+                reply(in->unique, 0, &out, sizeof out);
+                break;
+            }
+            case FUSE_OPEN:
+            case FUSE_OPENDIR: {
+                fuse_open_out out{};
+                out.open_flags = FOPEN_DIRECT_IO; // every read comes here
+                reply(in->unique, 0, &out, sizeof out);
+                break;
+            }
+            case FUSE_READ:
+                ++reads_; // never answered
+                break;
+            case FUSE_FORGET:
+            case FUSE_BATCH_FORGET:
+            case FUSE_INTERRUPT:
+                break; // no answer is expected
+            case FUSE_FLUSH:
+            case FUSE_RELEASE:
+            case FUSE_RELEASEDIR:
+                reply(in->unique, 0, nullptr, 0);
+                break;
+            default:
+                reply(in->unique, ENOSYS, nullptr, 0);
+            }
+        }
+    }
+
+    std::filesystem::path folder_;
+    int device_ = -1;
+    int stop_ = -1;
+    bool mounted_ = false;
+    std::atomic<int> reads_{0};
+    std::thread thread_;
+};
+
+// A call that stalls in the service (its icon file is on a file system that never answers a
+// read) holds up only its own client: another client's calls are answered meanwhile, and the
+// stalled call fails once the file system goes.
+TEST_F(RemoteObjectModelTest, AStalledCallOfOneClientLeavesAnotherClientsCallsAnswering) {
+    ASSERT_EQ(geteuid(), 0u) << "the test mounts a file system, as root";
+    auto slow = std::make_unique<SlowFileSystem>(sky::machine::root() / "slow");
+    ASSERT_TRUE(slow->mounted()) << "FUSE could not be mounted: " << std::strerror(errno);
+    Child stalled("qvcomsrv_farm_probe",
+                  {"icon", "read", "Applications/Notepad", slow->file().string()});
+    // The client opened the file itself and handed it over; the service reads it, and waits.
+    const auto waiting = within(std::chrono::seconds(20), [&] {
+        while (!slow->readWaiting())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return true;
+    });
+    ASSERT_TRUE(waiting.has_value()) << "the service never read the slow file";
+
+    const auto other = within(std::chrono::seconds(30), [] { return administratorCheck(); });
+    ASSERT_TRUE(other.has_value()) << "another client's call waited behind the stalled one";
+    EXPECT_EQ(*other, "administrator 1\n");
+    const auto list = within(std::chrono::seconds(30), [] { return probeOutput("list"); });
+    ASSERT_TRUE(list.has_value()) << "another client's calls waited behind the stalled one";
+    EXPECT_NE(list->find("Applications/Notepad|"), std::string::npos) << *list;
+
+    // The file system goes: the read fails, and so does the stalled call.
+    slow.reset();
+    const auto status = within(std::chrono::seconds(30), [&] { return stalled.wait(); });
+    ASSERT_TRUE(status.has_value()) << "the stalled call did not end with its file system";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status;
+}
 
 TEST_F(RemoteObjectModelTest,
        AStoreThatStopsAnsweringFailsTheCallWithinItsBoundWhileOthersAreServed) {

@@ -633,13 +633,15 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
     body.u64(core->manager->id());
     body.guid(core->iid);
     body.u16(static_cast<std::uint16_t>(index));
-    CallFiles files;
-    for (WORD i = 0; i < m.paramCount; ++i) {
+    for (WORD i = 0; i < m.paramCount; ++i)
         if (HRESULT hr = writeTyped(body, m.params[i].vt, args[i], m.params[i].iid, c); FAILED(hr))
             return hr;
+    // The file arguments are opened once the request is written: nothing fails after them but
+    // the call itself.
+    CallFiles files;
+    for (WORD i = 0; i < m.paramCount; ++i)
         if (m.params[i].file != dispatch::FileUse::None && m.params[i].vt == VT_BSTR)
             files.open(textOf(*static_cast<BSTR*>(args[i])), m.params[i].file);
-    }
     std::vector<unsigned char> reply;
     std::size_t at = 0;
     const HRESULT hr = files.finish(c.transact(Kind::Call, body, reply, at, files.files()));

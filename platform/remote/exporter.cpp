@@ -382,8 +382,9 @@ bool Connection::serve() {
     }
     closeHanded(handed); // those the call did not take
     // Nothing may be left on the socket: the client waits for this reply, and sends nothing
-    // before it has it. Anything there came unasked.
-    if (files && socketHasData(socket)) {
+    // before it has it. Anything there came unasked. (Looked at only after a request that handed
+    // files over, or when the listener saw data: other calls cost no system call more.)
+    if (files && (fileCount > 0 || socketData) && socketHasData(socket)) {
         refuse();
         return false;
     }

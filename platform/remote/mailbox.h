@@ -1,6 +1,7 @@
 // The transport of calls between processes: a local socket for the greeting, the caller's
-// identity and the notice that the other side went away, and a shared-memory mailbox for the
-// messages themselves, with a futex to wake the side that waits.
+// identity, the descriptors of files a request hands over (wire 2.2) and the notice that the
+// other side went away, and a shared-memory mailbox for the messages themselves, with a futex to
+// wake the side that waits.
 //
 // The mailbox holds one message at a time: the client writes a request and sets the state to
 // Request, the server writes the reply over it and sets Reply, the client reads it and sets Idle.

@@ -47,6 +47,31 @@ inline constexpr IID IID_IMirror{
 SKY_INTERFACE_ID(ITwin, IID_ITwin);
 SKY_INTERFACE_ID(IMirror, IID_IMirror);
 
+// A dual interface with a file argument: Size gives the size of the file Name, which the member
+// reads through the descriptor its caller handed over.
+struct IFiler : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE Size(BSTR Name, LONG* pVal) = 0;
+};
+inline constexpr IID IID_IFiler{
+    0x5E1F0B03, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+SKY_INTERFACE_ID(IFiler, IID_IFiler);
+
+// Its dispatch table, as idlc writes one for a parameter marked custom(..., "read").
+namespace filer {
+inline HRESULT sizeThunk(IUnknown* self, VARIANT* args, VARIANT* result) {
+    result->vt = VT_I4;
+    return static_cast<IFiler*>(self)->Size(args[0].bstrVal, &result->lVal);
+}
+inline const sky::dispatch::Param sizeParams[] = {
+    {u"Name", VT_BSTR, PARAMFLAG_FIN, nullptr, nullptr, sky::dispatch::FileUse::Read}};
+inline const sky::dispatch::Member members[] = {
+    {u"Size", 0x60020000, INVOKE_FUNC, 1, 1, sizeParams, VT_I4, &sizeThunk}};
+inline const WORD order[] = {0};
+} // namespace filer
+SKY_DISPATCH_TABLE(IFiler, filerTable);
+const sky::dispatch::Table filerTable{&IID_IFiler,  u"IFiler",    filer::members, 1,
+                                      filer::order, filer::order, nullptr};
+
 namespace sky::remote {
 namespace {
 
@@ -548,6 +573,93 @@ TEST_F(RemoteTest, MalformedMessagesAreRefusedAndTheServerGoesOn) {
     auto echo = remoteEcho();
     ASSERT_TRUE(echo);
     EXPECT_EQ(callMethod(echo.get(), u"Echo", 7).toInt32(), 7);
+}
+
+constexpr CLSID clsidFiler{
+    0x5E1F0A15, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+
+// Gives the size of the file it is handed, or fails with why it has none.
+class Filer final : public ComObject<DispatchImpl<IFiler>> {
+public:
+    HRESULT STDMETHODCALLTYPE Size(BSTR Name, LONG* pVal) override {
+        const MemberFile file =
+            callerFile(Name ? std::u16string_view(Name) : u"", dispatch::FileUse::Read);
+        if (file.notHanded)
+            return E_ACCESSDENIED;
+        if (file.fd < 0)
+            return HRESULT_FROM_WIN32(file.kind ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+        struct stat info {};
+        fstat(file.fd, &info);
+        close(file.fd);
+        *pVal = static_cast<LONG>(info.st_size);
+        return S_OK;
+    }
+};
+
+class FilerProxy final : public ProxyOf<IFiler> {
+public:
+    using ProxyOf::ProxyOf;
+    HRESULT STDMETHODCALLTYPE Size(BSTR Name, LONG* pVal) override {
+        void* args[] = {&Name, &pVal};
+        return call(0, args);
+    }
+};
+
+const InterfaceMarshal filerInterfaces[] = {
+    {&IID_IFiler, &filerTable, nullptr,
+     [](ProxyCore* core) -> ProxyBase* { return new FilerProxy(core); }}};
+
+// A member's file argument is opened by the caller's side and handed over, early-bound and by
+// name; the object reads what it was handed. A client of 2.1 hands nothing over, and the object
+// opens nothing for it.
+TEST_F(RemoteTest, AFileArgumentIsOpenedByTheCallerAndHandedOverWithTheCall) {
+    const RegisterInterfaces described(filerInterfaces, 1);
+    auto factory = makeObject<ClassFactory>(
+        [](REFIID riid, void** ppv) { return makeObject<Filer>()->QueryInterface(riid, ppv); });
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(clsidFiler, factory.get(), CLSCTX_LOCAL_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    const sky::testing::ScopedUndo revoke([&] { CoRevokeClassObject(cookie); });
+    const std::filesystem::path file = sky::machine::root() / "handed.txt";
+    {
+        std::ofstream out(file);
+        out << std::string(123, 'x');
+    }
+    const Bstr name(sky::widen(file.string()));
+    ComPtr<IClassFactory> remote;
+    ASSERT_EQ(getRemoteClassObject(clsidFiler, IID_IClassFactory, remote.putVoid()), S_OK);
+    ComPtr<IFiler> filer;
+    ASSERT_EQ(remote->CreateInstance(nullptr, IID_IFiler, filer.putVoid()), S_OK);
+    LONG size = 0;
+    EXPECT_EQ(filer->Size(name.get(), &size), S_OK);
+    EXPECT_EQ(size, 123);
+    EXPECT_EQ(callMethod(filer.get(), u"Size", name).toInt32(), 123);
+    const Bstr missing(sky::widen((sky::machine::root() / "missing.txt").string()));
+    EXPECT_EQ(filer->Size(missing.get(), &size), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+
+    // The same call from a client of 2.1, written by hand: no file is handed over, and the
+    // object gets none.
+    RawClient older(Hello{wireMagic, wireMajor, 1, S_OK, 0});
+    ASSERT_EQ(older.answer().status, S_OK);
+    Writer getClass;
+    getClass.guid(clsidFiler);
+    getClass.guid(IID_IClassFactory);
+    ASSERT_EQ(older.post(request(Kind::GetClassObject, getClass.bytes())), S_OK);
+    Reader classReply(older.data() + 5, 8);
+    const std::uint64_t classObject = classReply.u64();
+    Writer create;
+    create.u64(classObject);
+    create.guid(IID_IFiler);
+    ASSERT_EQ(older.post(request(Kind::CreateInstance, create.bytes())), S_OK);
+    Reader created(older.data() + 5, 8);
+    Writer call;
+    call.u64(created.u64());
+    call.guid(IID_IFiler);
+    call.u16(0);
+    call.bstr(name.get());
+    EXPECT_EQ(older.post(request(Kind::Call, call.bytes())), E_ACCESSDENIED);
+    std::filesystem::remove(file);
 }
 
 // Whether `word` comes to hold `value` within five seconds.
