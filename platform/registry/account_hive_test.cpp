@@ -212,9 +212,20 @@ TEST(AccountHives, AMachineUserReadsTheMachinesHiveAndWritesOnlyItsOwn) {
                        "SELECT count(*) FROM keys WHERE path LIKE 'HKEY_USERS\\%'"),
               0);
     EXPECT_EQ(readText(HKEY_CURRENT_USER, u"Software\\Mine", u"n"), u"the owner's");
-    // The owner, as an administrator, may read it (by the superuser's rights over files).
+    // Not even the superuser opens it through the registry (it would work in a folder of the
+    // user's, where the user could plant links for SQLite's log and index).
     const std::u16string userPath = sky::widen(userName) + u"\\Software\\Mine";
-    EXPECT_EQ(readText(HKEY_USERS, userPath.c_str(), u"n"), u"the visitor's");
+    Key foreign;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, userPath.c_str(), 0, KEY_READ, foreign.put()),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(asAccount(user, group, userName,
+                        [] {
+                            return readText(HKEY_CURRENT_USER, u"Software\\Mine", u"n") ==
+                                           u"the visitor's"
+                                       ? 0
+                                       : 1;
+                        }),
+              0);
     EXPECT_EQ(readText(HKEY_LOCAL_MACHINE, u"Software\\Shared", u"v"), u"one");
 }
 
@@ -291,11 +302,7 @@ TEST(AccountHives, AnOldMachinesOneHiveIsSplitOnTheOwnersFirstOpenKeepingEveryVa
     EXPECT_EQ(factsOf(profiles / nobodyName).owner, kNobody);
     EXPECT_TRUE(ghostHive.exists && ghostHive.owner == 0 && ghostHive.mode == 0600);
 
-    // The administrator reads them all, denials and bytes as they were.
-    const std::u16string nobodyPath = sky::widen(nobodyName) + u"\\Software\\X";
-    std::vector<std::u16string> denied;
-    EXPECT_EQ(sky::registry::deniedUsers(HKEY_USERS, nobodyPath, denied), ERROR_SUCCESS);
-    EXPECT_EQ(denied, std::vector<std::u16string>{u"someone"});
+    // The name no account has is the owner's to read, bytes as they were.
     const std::u16string ghostPath = sky::widen(ghost) + u"\\Software\\Y";
     {
         Key key;
@@ -308,7 +315,7 @@ TEST(AccountHives, AnOldMachinesOneHiveIsSplitOnTheOwnersFirstOpenKeepingEveryVa
         EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
         EXPECT_EQ(std::vector<BYTE>(data, data + size), (std::vector<BYTE>{0xAB, 0xCD, 0xEF}));
     }
-    // The account reads its own as its HKCU.
+    // The account reads its own as its HKCU, its write denials with it.
     ASSERT_TRUE(sky::testing::giveMachineGroup(static_cast<gid_t>(kNobody)));
     EXPECT_EQ(asAccount(kNobody, static_cast<gid_t>(kNobody), nobodyName,
                         [] {
@@ -321,6 +328,11 @@ TEST(AccountHives, AnOldMachinesOneHiveIsSplitOnTheOwnersFirstOpenKeepingEveryVa
                                                  reinterpret_cast<BYTE*>(&n),
                                                  &size) != ERROR_SUCCESS)
                                 return 1;
+                            std::vector<std::u16string> denied;
+                            if (sky::registry::deniedUsers(HKEY_CURRENT_USER, u"Software\\X",
+                                                           denied) != ERROR_SUCCESS ||
+                                denied != std::vector<std::u16string>{u"someone"})
+                                return 3;
                             return n == 7 ? 0 : 2;
                         }),
               0);
@@ -476,8 +488,14 @@ TEST(AccountHives, WritersOfTheMachinesHiveAndOfAnAccountsAtOnceLoseNothing) {
     }
     EXPECT_EQ(valueCount(HKEY_LOCAL_MACHINE, u"Software\\Crowd"), static_cast<DWORD>(kCount));
     EXPECT_EQ(valueCount(HKEY_CURRENT_USER, u"Software\\Crowd"), static_cast<DWORD>(kCount));
-    const std::u16string userCrowd = sky::widen(userName) + u"\\Software\\Crowd";
-    EXPECT_EQ(valueCount(HKEY_USERS, userCrowd.c_str()), static_cast<DWORD>(kCount));
+    EXPECT_EQ(asAccount(user, group, userName,
+                        [] {
+                            return valueCount(HKEY_CURRENT_USER, u"Software\\Crowd") ==
+                                           static_cast<DWORD>(kCount)
+                                       ? 0
+                                       : 1;
+                        }),
+              0);
 }
 
 } // namespace
