@@ -404,6 +404,62 @@ TEST(AccountHives, AnOwnerWhoIsNotTheSuperuserLeavesAnotherAccountsKeysForItToTa
     EXPECT_EQ(asAccount(kNobody, group, nobodyName, readsNumber(u"Software\\X", u"n", 7)), 0);
 }
 
+TEST(AccountHives, AUserOfAnOldMachineReadsItAndIsToldWhyItsHKCUWaitsForTheOwner) {
+    ASSERT_EQ(geteuid(), 0u) << "the test runs other accounts: it needs root";
+    const passwd* nobody = getpwuid(kNobody);
+    ASSERT_NE(nobody, nullptr) << "the system's account nobody (65534) is needed";
+    const std::string nobodyName = nobody->pw_name;
+    sky::testing::TempMachine machine;
+    ASSERT_EQ(asAccount(0, 0, "root",
+                        [] {
+                            Key key;
+                            return createKey(HKEY_LOCAL_MACHINE, u"Software\\Before",
+                                             KEY_ALL_ACCESS, key);
+                        }),
+              0);
+    // A machine as an older version left it: no profiles folder, the user's keys in its hive.
+    fs::remove_all(machine.path() / "profiles");
+    const std::string nobodyKey =
+        "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(nobodyName))) + "\\SOFTWARE\\X";
+    ASSERT_TRUE(
+        runSql(sky::registry::hivePath(), oldUserKey({nobodyName, "Software", "X"}) +
+                                              oldValue(nobodyKey, "n", REG_DWORD, "07000000")));
+    const gid_t group = static_cast<gid_t>(kNobody);
+    ASSERT_TRUE(sky::testing::giveMachineGroup(group));
+    const auto readsOwnNumber = [] {
+        Key key;
+        DWORD n = 0;
+        DWORD size = sizeof n;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\X", 0, KEY_READ, key.put()) !=
+                ERROR_SUCCESS ||
+            RegQueryValueExW(key.get(), u"n", nullptr, nullptr, reinterpret_cast<BYTE*>(&n),
+                             &size) != ERROR_SUCCESS)
+            return 1;
+        return n == 7 ? 0 : 2;
+    };
+    EXPECT_EQ(asAccount(kNobody, group, nobodyName,
+                        [] {
+                            if (readText(HKEY_LOCAL_MACHINE,
+                                         u"Software\\Microsoft\\Windows NT\\CurrentVersion",
+                                         u"CurrentVersion") != u"5.2")
+                                return 1;
+                            Key key;
+                            if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\X", 0, KEY_READ,
+                                              key.put()) != ERROR_ACCESS_DENIED)
+                                return 2;
+                            return sky::registry::lastHiveProblem().find(
+                                       "has no profiles folder") != std::string::npos
+                                       ? 0
+                                       : 3;
+                        }),
+              0);
+    // The owner's first open makes the folder and moves the keys; the user has them then.
+    Key before;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Before", 0, KEY_READ, before.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(asAccount(kNobody, group, nobodyName, readsOwnNumber), 0);
+}
+
 TEST(AccountHives, AProfileFolderThatIsNotTheAccountsOwnIsRefused) {
     ASSERT_EQ(geteuid(), 0u) << "the test runs other accounts: it needs root";
     sky::testing::TempMachine machine;

@@ -39,8 +39,11 @@ bool isFolderName(std::string_view name) {
 bool haveProfilesFolder(const fs::path& machine, std::string& problem) {
     const fs::path profiles = profilesFolder(machine);
     struct stat info {};
-    if (lstat(profiles.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    if (lstat(profiles.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        if (info.st_uid == geteuid() && (info.st_mode & 07777) != kProfilesMode)
+            chmod(profiles.c_str(), kProfilesMode);
         return true;
+    }
     struct stat machineInfo {};
     if (stat(machine.c_str(), &machineInfo) == 0 &&
         (geteuid() == machineInfo.st_uid || geteuid() == 0) &&
