@@ -212,9 +212,20 @@ TEST(AccountHives, AMachineUserReadsTheMachinesHiveAndWritesOnlyItsOwn) {
                        "SELECT count(*) FROM keys WHERE path LIKE 'HKEY_USERS\\%'"),
               0);
     EXPECT_EQ(readText(HKEY_CURRENT_USER, u"Software\\Mine", u"n"), u"the owner's");
-    // The owner, as an administrator, may read it (by the superuser's rights over files).
+    // Not even the superuser opens it through the registry (it would work in a folder of the
+    // user's, where the user could plant links for SQLite's log and index).
     const std::u16string userPath = sky::widen(userName) + u"\\Software\\Mine";
-    EXPECT_EQ(readText(HKEY_USERS, userPath.c_str(), u"n"), u"the visitor's");
+    Key foreign;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_USERS, userPath.c_str(), 0, KEY_READ, foreign.put()),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(asAccount(user, group, userName,
+                        [] {
+                            return readText(HKEY_CURRENT_USER, u"Software\\Mine", u"n") ==
+                                           u"the visitor's"
+                                       ? 0
+                                       : 1;
+                        }),
+              0);
     EXPECT_EQ(readText(HKEY_LOCAL_MACHINE, u"Software\\Shared", u"v"), u"one");
 }
 
@@ -291,11 +302,7 @@ TEST(AccountHives, AnOldMachinesOneHiveIsSplitOnTheOwnersFirstOpenKeepingEveryVa
     EXPECT_EQ(factsOf(profiles / nobodyName).owner, kNobody);
     EXPECT_TRUE(ghostHive.exists && ghostHive.owner == 0 && ghostHive.mode == 0600);
 
-    // The administrator reads them all, denials and bytes as they were.
-    const std::u16string nobodyPath = sky::widen(nobodyName) + u"\\Software\\X";
-    std::vector<std::u16string> denied;
-    EXPECT_EQ(sky::registry::deniedUsers(HKEY_USERS, nobodyPath, denied), ERROR_SUCCESS);
-    EXPECT_EQ(denied, std::vector<std::u16string>{u"someone"});
+    // The name no account has is the owner's to read, bytes as they were.
     const std::u16string ghostPath = sky::widen(ghost) + u"\\Software\\Y";
     {
         Key key;
@@ -308,7 +315,7 @@ TEST(AccountHives, AnOldMachinesOneHiveIsSplitOnTheOwnersFirstOpenKeepingEveryVa
         EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
         EXPECT_EQ(std::vector<BYTE>(data, data + size), (std::vector<BYTE>{0xAB, 0xCD, 0xEF}));
     }
-    // The account reads its own as its HKCU.
+    // The account reads its own as its HKCU, its write denials with it.
     ASSERT_TRUE(sky::testing::giveMachineGroup(static_cast<gid_t>(kNobody)));
     EXPECT_EQ(asAccount(kNobody, static_cast<gid_t>(kNobody), nobodyName,
                         [] {
@@ -321,6 +328,11 @@ TEST(AccountHives, AnOldMachinesOneHiveIsSplitOnTheOwnersFirstOpenKeepingEveryVa
                                                  reinterpret_cast<BYTE*>(&n),
                                                  &size) != ERROR_SUCCESS)
                                 return 1;
+                            std::vector<std::u16string> denied;
+                            if (sky::registry::deniedUsers(HKEY_CURRENT_USER, u"Software\\X",
+                                                           denied) != ERROR_SUCCESS ||
+                                denied != std::vector<std::u16string>{u"someone"})
+                                return 3;
                             return n == 7 ? 0 : 2;
                         }),
               0);
@@ -390,6 +402,62 @@ TEST(AccountHives, AnOwnerWhoIsNotTheSuperuserLeavesAnotherAccountsKeysForItToTa
               0);
     EXPECT_EQ(keysLeft(nobodyName), 0);
     EXPECT_EQ(asAccount(kNobody, group, nobodyName, readsNumber(u"Software\\X", u"n", 7)), 0);
+}
+
+TEST(AccountHives, AUserOfAnOldMachineReadsItAndIsToldWhyItsHKCUWaitsForTheOwner) {
+    ASSERT_EQ(geteuid(), 0u) << "the test runs other accounts: it needs root";
+    const passwd* nobody = getpwuid(kNobody);
+    ASSERT_NE(nobody, nullptr) << "the system's account nobody (65534) is needed";
+    const std::string nobodyName = nobody->pw_name;
+    sky::testing::TempMachine machine;
+    ASSERT_EQ(asAccount(0, 0, "root",
+                        [] {
+                            Key key;
+                            return createKey(HKEY_LOCAL_MACHINE, u"Software\\Before",
+                                             KEY_ALL_ACCESS, key);
+                        }),
+              0);
+    // A machine as an older version left it: no profiles folder, the user's keys in its hive.
+    fs::remove_all(machine.path() / "profiles");
+    const std::string nobodyKey =
+        "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(nobodyName))) + "\\SOFTWARE\\X";
+    ASSERT_TRUE(
+        runSql(sky::registry::hivePath(), oldUserKey({nobodyName, "Software", "X"}) +
+                                              oldValue(nobodyKey, "n", REG_DWORD, "07000000")));
+    const gid_t group = static_cast<gid_t>(kNobody);
+    ASSERT_TRUE(sky::testing::giveMachineGroup(group));
+    const auto readsOwnNumber = [] {
+        Key key;
+        DWORD n = 0;
+        DWORD size = sizeof n;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\X", 0, KEY_READ, key.put()) !=
+                ERROR_SUCCESS ||
+            RegQueryValueExW(key.get(), u"n", nullptr, nullptr, reinterpret_cast<BYTE*>(&n),
+                             &size) != ERROR_SUCCESS)
+            return 1;
+        return n == 7 ? 0 : 2;
+    };
+    EXPECT_EQ(asAccount(kNobody, group, nobodyName,
+                        [] {
+                            if (readText(HKEY_LOCAL_MACHINE,
+                                         u"Software\\Microsoft\\Windows NT\\CurrentVersion",
+                                         u"CurrentVersion") != u"5.2")
+                                return 1;
+                            Key key;
+                            if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\X", 0, KEY_READ,
+                                              key.put()) != ERROR_ACCESS_DENIED)
+                                return 2;
+                            return sky::registry::lastHiveProblem().find(
+                                       "has no profiles folder") != std::string::npos
+                                       ? 0
+                                       : 3;
+                        }),
+              0);
+    // The owner's first open makes the folder and moves the keys; the user has them then.
+    Key before;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Before", 0, KEY_READ, before.put()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(asAccount(kNobody, group, nobodyName, readsOwnNumber), 0);
 }
 
 TEST(AccountHives, AProfileFolderThatIsNotTheAccountsOwnIsRefused) {
@@ -476,8 +544,14 @@ TEST(AccountHives, WritersOfTheMachinesHiveAndOfAnAccountsAtOnceLoseNothing) {
     }
     EXPECT_EQ(valueCount(HKEY_LOCAL_MACHINE, u"Software\\Crowd"), static_cast<DWORD>(kCount));
     EXPECT_EQ(valueCount(HKEY_CURRENT_USER, u"Software\\Crowd"), static_cast<DWORD>(kCount));
-    const std::u16string userCrowd = sky::widen(userName) + u"\\Software\\Crowd";
-    EXPECT_EQ(valueCount(HKEY_USERS, userCrowd.c_str()), static_cast<DWORD>(kCount));
+    EXPECT_EQ(asAccount(user, group, userName,
+                        [] {
+                            return valueCount(HKEY_CURRENT_USER, u"Software\\Crowd") ==
+                                           static_cast<DWORD>(kCount)
+                                       ? 0
+                                       : 1;
+                        }),
+              0);
 }
 
 } // namespace

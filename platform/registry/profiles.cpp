@@ -39,8 +39,11 @@ bool isFolderName(std::string_view name) {
 bool haveProfilesFolder(const fs::path& machine, std::string& problem) {
     const fs::path profiles = profilesFolder(machine);
     struct stat info {};
-    if (lstat(profiles.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    if (lstat(profiles.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        if (info.st_uid == geteuid() && (info.st_mode & 07777) != kProfilesMode)
+            chmod(profiles.c_str(), kProfilesMode);
         return true;
+    }
     struct stat machineInfo {};
     if (stat(machine.c_str(), &machineInfo) == 0 &&
         (geteuid() == machineInfo.st_uid || geteuid() == 0) &&
@@ -87,14 +90,16 @@ LONG makeAccountFolder(const fs::path& folder, uid_t account, const AccountHive&
         return ERROR_ACCESS_DENIED;
     }
     LONG status = ERROR_SUCCESS;
-    if (account != geteuid() && lchown(temporary.c_str(), account, static_cast<gid_t>(-1)) != 0) {
+    {
+        std::unique_ptr<Hive> built;
+        status = Hive::open(fs::path(temporary) / kAccountHiveName, built, problem, &seed);
+    } // closed, its log and index gone, before the folder is the account's: the superuser
+      // making it for the account never works in a folder the account could plant links in
+    if (status == ERROR_SUCCESS && account != geteuid() &&
+        lchown(temporary.c_str(), account, static_cast<gid_t>(-1)) != 0) {
         problem = "the profile folder " + folder.string() + " cannot be given to its account (" +
                   std::strerror(errno) + ")";
         status = ERROR_ACCESS_DENIED;
-    }
-    if (status == ERROR_SUCCESS) {
-        std::unique_ptr<Hive> built;
-        status = Hive::open(fs::path(temporary) / kAccountHiveName, built, problem, &seed);
     }
     if (status == ERROR_SUCCESS)
         rename(temporary.c_str(), folder.c_str()); // taken: the folder there stands
@@ -263,12 +268,20 @@ LONG openOtherHive(const fs::path& machine, std::string_view foldedName,
     }
     if (folder.empty())
         return ERROR_FILE_NOT_FOUND;
-    const fs::path file = folder / kAccountHiveName;
+    // Only a folder of this process's own account is worked in: SQLite makes its log and index
+    // beside the hive, and in another account's folder (the superuser's way in) they could be
+    // links that account planted.
     struct stat info {};
-    if (lstat(file.c_str(), &info) != 0 && errno == ENOENT)
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
+        problem = "the registry hive of " + folder.filename().string() +
+                  " is that account's own, read and written by it alone";
+        return ERROR_ACCESS_DENIED;
+    }
+    const fs::path file = folder / kAccountHiveName;
+    if (lstat(file.c_str(), &info) != 0)
         return ERROR_FILE_NOT_FOUND;
-    if (!S_ISREG(info.st_mode) || access(file.c_str(), R_OK) != 0) {
-        problem = "the registry hive " + file.string() + " is its account's own";
+    if (!S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+        problem = "the registry hive " + file.string() + " is not a file of this account's";
         return ERROR_ACCESS_DENIED;
     }
     const AccountHive existing{};

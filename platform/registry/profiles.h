@@ -26,9 +26,11 @@ std::filesystem::path profilesFolder(const std::filesystem::path& machine);
 LONG openOwnHive(const std::filesystem::path& machine, const std::u16string& user,
                  bool machineWriter, std::unique_ptr<Hive>& hive, std::string& problem);
 
-// The hive of another account, by its folded name: ERROR_FILE_NOT_FOUND when it has none,
-// ERROR_ACCESS_DENIED when this process may not read it (nobody but the account may, and the
-// superuser, as an administrator may on Windows).
+// The hive of another name of HKEY_USERS, by its folded name: ERROR_FILE_NOT_FOUND when it has
+// none, ERROR_ACCESS_DENIED unless its folder is this process's account's (a name no account has,
+// whose keys an older machine's split gave the machine's owner). Nobody opens another account's
+// hive, not even the superuser: SQLite makes its log and index beside the hive, in a folder the
+// account could plant links in.
 LONG openOtherHive(const std::filesystem::path& machine, std::string_view foldedName,
                    std::unique_ptr<Hive>& hive, std::string& problem);
 

@@ -93,8 +93,6 @@ TEST(RegAccounts, AUsersAddUnderHKLMIsRefusedWhileUnderHKCUItLandsInItsOwnHive) 
     ASSERT_EQ(stat(ownHive.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, user.uid);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
-    const std::u16string path = sky::widen(user.name) + u"\\Software\\Mine";
-    EXPECT_EQ(sky::registry::readString(HKEY_USERS, path.c_str(), u"n"), u"hello");
     const ProgramRun inMachine =
         sky::testing::runCommand("sqlite3 " + quoted((machine / "registry.db").string()) +
                                  " \"SELECT count(*) FROM keys WHERE path LIKE 'HKEY_USERS\\%'\"");
@@ -111,7 +109,13 @@ TEST(RegAccounts, AUsersAddUnderHKLMIsRefusedWhileUnderHKCUItLandsInItsOwnHive) 
     EXPECT_EQ(planted.errors, kDenied);
     const ProgramRun copied = other.run("cat " + quoted(ownHive.string()) + " >/dev/null");
     EXPECT_NE(copied.exitCode, 0);
-    EXPECT_EQ(sky::registry::readString(HKEY_USERS, path.c_str(), u"n"), u"hello");
+    EXPECT_EQ(user.run("$REG query 'HKCU\\Software\\Mine' /v n").out, back.out);
+    // Nor does the owner, through reg (it reads its own HKCU and the machine's hive).
+    const ProgramRun owners =
+        sky::testing::runCommand(quoted((sky::testing::buildBin() / "reg").string()) +
+                                 " query 'HKU\\" + user.name + "\\Software\\Mine' 2>&1");
+    EXPECT_EQ(owners.exitCode, 1);
+    EXPECT_EQ(owners.out, kDenied);
 }
 
 } // namespace
