@@ -76,6 +76,8 @@ def test_typed_properties_read_and_write(obj):
         obj.Color = 1
     with pytest.raises(AttributeError, match="NoSuchMember"):
         obj.NoSuchMember
+    # Python's special names are never members.
+    assert not hasattr(obj, "__array__")
 
 
 def test_out_and_in_out_arguments_come_back_after_the_result(obj):
