@@ -13,6 +13,7 @@
 #include "catalogue.h"
 #include "parser.h"
 #include "sky/com_object.h"
+#include "sky/dispatch.h"
 #include "sky/text.h"
 
 namespace {
@@ -502,6 +503,56 @@ TEST(FarmObject, AnswersByNameThroughTheGeneratedTables) {
     VariantClear(&value);
     settings->Release();
     farm->Release();
+}
+
+TEST(FarmObject, EveryFaceAnswersTheMembersOfTheOthersByName) {
+    sky::ComPtr<ISkyloomFarm6> farm(sky::makeObject<Farm>());
+    // The settings face, as WinFarmObject hands it out, asked for a member of the farm face, and
+    // the farm face asked for the administrator check; each through its own IDispatch.
+    sky::ComPtr<IDispatch> settings = farm.as<ISkyloomWinFarm>();
+    EXPECT_EQ(sky::getProperty(settings.get(), u"farmName").toUtf8(), "North Farm");
+    EXPECT_EQ(sky::getProperty(farm.get(), u"IsVantorAdministrator").toInt32(), 2);
+    sky::putProperty(farm.get(), u"NoRedundantGraphics", sky::Variant(std::int32_t{5}));
+    EXPECT_EQ(static_cast<Farm*>(farm.get())->noRedundantGraphics, 5);
+    sky::callMethod(settings.get(), u"RenameZone", u"West", u"North");
+    EXPECT_EQ(static_cast<Farm*>(farm.get())->renamed, u"West>North");
+
+    // The other face's member gets an identifier of the range that stands for it; its own
+    // members keep theirs, and a name no face has is unknown.
+    const DISPID other = sky::dispatchId(settings.get(), u"FarmName");
+    EXPECT_TRUE(sky::dispatch::isOtherFaceId(other)) << std::hex << other;
+    EXPECT_FALSE(sky::dispatch::isOtherFaceId(sky::dispatchId(farm.get(), u"FarmName")));
+    std::u16string unknown = u"NoSuchMember";
+    LPOLESTR names[] = {unknown.data()};
+    DISPID id = 0;
+    EXPECT_EQ(settings->GetIDsOfNames(IID_NULL, names, 1, 0, &id), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(id, DISPID_UNKNOWN);
+
+    // An identifier of the range that names no member of any face.
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(settings->Invoke(sky::dispatch::kOtherFaceFirst | 0xFFFF, IID_NULL, 0,
+                               DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(settings->Invoke(sky::dispatch::kOtherFaceFirst | (0x7F << 16), IID_NULL, 0,
+                               DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+}
+
+TEST(FarmObject, NoTableOfTheLibraryUsesTheOtherFacesRange) {
+    const sky::dispatch::Table* tables[] = {
+        &sky::dispatch::TableOf<ISkyloomFarm6>::get(),
+        &sky::dispatch::TableOf<ISkyloomWinFarm6>::get(),
+        &sky::dispatch::TableOf<ISkyloomApplication5>::get(),
+        &sky::dispatch::TableOf<ISkyloomWinApp5>::get(),
+        &sky::dispatch::TableOf<ISkyloomServer5>::get(),
+        &sky::dispatch::TableOf<ISkyloomFolder5>::get(),
+    };
+    for (const sky::dispatch::Table* table : tables)
+        for (WORD i = 0; i < table->memberCount; ++i)
+            EXPECT_FALSE(sky::dispatch::isOtherFaceId(table->members[i].dispid))
+                << sky::narrow(table->name) << "::" << sky::narrow(table->members[i].name);
 }
 
 TEST(FarmObject, IsFoundForEveryInterfaceOfItsFamiliesAndNoOther) {

@@ -37,6 +37,8 @@ constexpr ResultText resultTexts[] = {
     {RPC_E_DISCONNECTED, u"The object invoked has disconnected from its clients."},
     {RPC_E_SERVER_DIED, u"The server died."},
     {RPC_E_SERVERFAULT, u"The server threw an exception."},
+    {RPC_E_WRONG_THREAD,
+     u"The application called an interface that was marshalled for a different thread."},
     {DISP_E_UNKNOWNINTERFACE, u"Unknown interface."},
     {DISP_E_MEMBERNOTFOUND, u"Member not found."},
     {DISP_E_PARAMNOTFOUND, u"Parameter not found."},

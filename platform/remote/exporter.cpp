@@ -184,14 +184,15 @@ Exported::Face* Connection::face(Exported& object, REFIID iid) {
 GUID Connection::faceOf(Exported& object, IUnknown* pointer, REFIID asked) {
     if (!IsEqualIID(asked, IID_IDispatch) && !IsEqualIID(asked, IID_IUnknown))
         return asked; // handed out as a library interface: it is that face
-    if (pointer == object.identity)
+    if (IsEqualIID(asked, IID_IUnknown) && pointer == object.identity)
         return IID_IUnknown;
     for (const auto& f : object.faces)
         if (f.pointer == pointer && f.marshal)
             return f.iid;
-    if (const Exported::Face* own = face(object, IID_IDispatch); own && own->pointer == pointer)
-        return IID_IDispatch;
-    // A dual interface names itself through its type information; the object confirms it.
+    // A dual interface names itself through its type information; the object confirms it. This
+    // comes before the identity and the object's own IDispatch (which are often the same
+    // pointer as its default face), so that the receiver holds a proxy of the dual interface,
+    // whose type information a late-bound client reads, rather than a plain IDispatch.
     if (IsEqualIID(asked, IID_IDispatch)) {
         sky::ComPtr<ITypeInfo> info;
         TYPEATTR* attributes = nullptr;
@@ -204,6 +205,10 @@ GUID Connection::faceOf(Exported& object, IUnknown* pointer, REFIID asked) {
                     return named;
         }
     }
+    if (pointer == object.identity)
+        return IID_IUnknown;
+    if (const Exported::Face* own = face(object, IID_IDispatch); own && own->pointer == pointer)
+        return IID_IDispatch;
     // Otherwise the object is asked for every interface the loaded libraries describe.
     if (IID found{}; findFace(object.identity, pointer, found)) {
         face(object, found); // kept, so that the next hand-out finds it at once

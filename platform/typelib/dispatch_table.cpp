@@ -409,6 +409,87 @@ HRESULT getIDsOfNames(const Table& table, REFIID riid, LPOLESTR* rgszNames, UINT
     return hr;
 }
 
+namespace {
+
+// The faces of `self`, or null when it has no others (the caller releases it).
+IObjectFaces* facesOf(IUnknown* self) {
+    IObjectFaces* faces = nullptr;
+    if (!self || FAILED(self->QueryInterface(IID_IObjectFaces, reinterpret_cast<void**>(&faces))))
+        return nullptr;
+    return faces;
+}
+
+} // namespace
+
+HRESULT getIDsOfNamesOfOtherFaces(const Table& table, IUnknown* self, REFIID riid,
+                                  LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) {
+    IObjectFaces* faces = facesOf(self);
+    if (!faces)
+        return DISP_E_UNKNOWNNAME;
+    HRESULT hr = DISP_E_UNKNOWNNAME;
+    const UINT count = std::min<UINT>(faces->FaceCount(), 0x100);
+    for (UINT f = 0; f < count && rgDispId[0] == DISPID_UNKNOWN; ++f) {
+        const Table* other = nullptr;
+        IUnknown* face = nullptr;
+        if (FAILED(faces->Face(f, &other, &face)) || !other || other == &table)
+            continue;
+        const int index = findByName(*other, rgszNames[0]);
+        if (index < 0)
+            continue;
+        hr = getIDsOfNames(*other, riid, rgszNames, cNames, lcid, rgDispId);
+        rgDispId[0] = kOtherFaceFirst | static_cast<DISPID>(f << 16) | index;
+    }
+    faces->Release();
+    return hr;
+}
+
+HRESULT invokeOtherFace(IUnknown* self, DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                        DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                        UINT* puArgErr) {
+    IObjectFaces* faces = facesOf(self);
+    if (!faces)
+        return DISP_E_MEMBERNOTFOUND;
+    const UINT f = static_cast<UINT>(dispIdMember >> 16) & 0xFF;
+    const UINT index = static_cast<UINT>(dispIdMember) & 0xFFFF;
+    const Table* table = nullptr;
+    IUnknown* face = nullptr;
+    HRESULT hr = DISP_E_MEMBERNOTFOUND;
+    if (f < faces->FaceCount() && SUCCEEDED(faces->Face(f, &table, &face)) && table && face &&
+        index < table->memberCount)
+        hr = invoke(*table, face, table->members[index].dispid, riid, lcid, wFlags, pDispParams,
+                    pVarResult, pExcepInfo, puArgErr);
+    faces->Release();
+    return hr;
+}
+
+HRESULT invokeSameNameOnOtherFace(const Table& table, IUnknown* self, DISPID dispIdMember,
+                                  REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                                  VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+    const Member* own = nullptr;
+    for (WORD i = 0; i < table.memberCount && !own; ++i)
+        if (table.members[i].dispid == dispIdMember)
+            own = &table.members[i];
+    if (!own)
+        return DISP_E_MEMBERNOTFOUND;
+    IObjectFaces* faces = facesOf(self);
+    if (!faces)
+        return DISP_E_MEMBERNOTFOUND;
+    HRESULT hr = DISP_E_MEMBERNOTFOUND;
+    const UINT count = std::min<UINT>(faces->FaceCount(), 0x100);
+    for (UINT f = 0; f < count && hr == DISP_E_MEMBERNOTFOUND; ++f) {
+        const Table* other = nullptr;
+        IUnknown* face = nullptr;
+        if (FAILED(faces->Face(f, &other, &face)) || !other || other == &table || !face)
+            continue;
+        const int index = findByName(*other, own->name);
+        if (index >= 0)
+            hr = invoke(*other, face, other->members[index].dispid, riid, lcid, wFlags, pDispParams,
+                        pVarResult, pExcepInfo, puArgErr);
+    }
+    faces->Release();
+    return hr;
+}
+
 HRESULT checkGate(IUnknown* self, const Table& table, WORD index) {
     IMemberGate* gate = nullptr;
     if (!self || FAILED(self->QueryInterface(IID_IMemberGate, reinterpret_cast<void**>(&gate))) ||

@@ -108,7 +108,8 @@ TEST_F(Dispatch, GetIDsOfNamesIgnoresCaseAndResolvesParameterNames) {
 }
 
 // An object with two dual faces, asked for IDispatch through the second, answers with that face:
-// its names are the second face's, and it is still the one object.
+// its names are the second face's first, the first face's answer through it too (with an
+// identifier of the other faces' range), and it is still the one object.
 TEST_F(Dispatch, ASecondFaceAskedForIDispatchAnswersWithItsOwnNames) {
     IFarmletSettings* settings = nullptr;
     ASSERT_EQ(object->get_Settings(&settings), S_OK);
@@ -119,7 +120,12 @@ TEST_F(Dispatch, ASecondFaceAskedForIDispatchAnswersWithItsOwnNames) {
     LPOLESTR names[] = {isAdmin.data()};
     DISPID found = 0;
     EXPECT_EQ(plain->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
+    EXPECT_FALSE(sky::dispatch::isOtherFaceId(found));
     names[0] = farmName.data();
+    EXPECT_EQ(plain->GetIDsOfNames(IID_NULL, names, 1, 0, &found), S_OK);
+    EXPECT_TRUE(sky::dispatch::isOtherFaceId(found));
+    std::u16string nope = u"NoSuchName";
+    names[0] = nope.data();
     EXPECT_EQ(plain->GetIDsOfNames(IID_NULL, names, 1, 0, &found), DISP_E_UNKNOWNNAME);
 
     // The first face asked the same is still the first; IUnknown is one pointer whoever asks.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sky/com_ptr.h"
+#include "sky/dispatch_table.h"
 #include "sky/export.h"
 #include "sky/variant.h"
 #include "win/oleauto.h"
@@ -51,6 +52,11 @@ template <class Face, class... More, class Self> void* findFace(Self* self, REFI
         return nullptr;
 }
 
+// True when the face `F` gets its IDispatch from the generated table of its interface.
+template <class F>
+inline constexpr bool servesTable =
+    std::is_base_of_v<DispatchImpl<typename ImplementedInterface<F>::type>, F>;
+
 // One face of an object: the base `F` (an interface or an implementation base) with a
 // QueryInterface of its own, so that the object knows which face a client holds when it asks.
 // Every question goes to the object (answer()), with this face's IDispatch when the face has one.
@@ -82,8 +88,10 @@ protected:
 // settings) and asked for IDispatch by a late-bound client answers with the members of that
 // face, by name. Asked through a face without one, or through query(), IDispatch is the first
 // face that derives from it. Each face has its own QueryInterface, so code holding the concrete
-// class asks through query(). The count starts at 1: create objects with makeObject(), which
-// adopts that first reference.
+// class asks through query(). An object with several faces served by dispatch tables answers
+// each name of any of them through any of them (sky::IObjectFaces): the farm handed out as its
+// Windows settings still answers FarmName by name. The count starts at 1: create objects with
+// makeObject(), which adopts that first reference.
 //
 // A part of a larger object (the type descriptions of a type library) is constructed with its
 // owner: it has no count of its own, its references are the owner's, and it lives as long as
@@ -128,6 +136,8 @@ protected:
         if (!ppv)
             return E_POINTER;
         *ppv = asked && IsEqualIID(riid, IID_IDispatch) ? asked : faceFor(riid);
+        if (!*ppv && kTableFaces > 1 && IsEqualIID(riid, IID_IObjectFaces))
+            *ppv = static_cast<IObjectFaces*>(&faces_);
         if (!*ppv)
             *ppv = queryOther(riid);
         if (!*ppv)
@@ -137,8 +147,50 @@ protected:
     }
 
 private:
+    static constexpr UINT kTableFaces =
+        (UINT{detail::servesTable<First>} + ... + UINT{detail::servesTable<Rest>});
+
+    // Face `index` among those served by tables, counting down `index` on the way.
+    template <class F> bool tableFace(UINT& index, const dispatch::Table** table, IUnknown** face) {
+        if constexpr (detail::servesTable<F>) {
+            using Interface = typename ImplementedInterface<F>::type;
+            if (index-- == 0) {
+                *table = &dispatch::TableOf<Interface>::get();
+                *face = static_cast<IUnknown*>(static_cast<Interface*>(this));
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The faces served by tables, in the order of the object's bases.
+    class Faces final : public IObjectFaces {
+    public:
+        explicit Faces(ComObject& object) : object_(object) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+            return object_.query(riid, ppv);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return object_.AddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return object_.Release(); }
+        UINT STDMETHODCALLTYPE FaceCount() override { return kTableFaces; }
+        HRESULT STDMETHODCALLTYPE Face(UINT index, const dispatch::Table** table,
+                                       IUnknown** face) override {
+            if (!table || !face)
+                return E_POINTER;
+            *table = nullptr;
+            *face = nullptr;
+            const bool found = object_.template tableFace<First>(index, table, face) ||
+                               (object_.template tableFace<Rest>(index, table, face) || ...);
+            return found ? S_OK : E_INVALIDARG;
+        }
+
+    private:
+        ComObject& object_;
+    };
+
     IUnknown* owner_ = nullptr;
     std::atomic<ULONG> references_{1};
+    Faces faces_{*this};
 };
 
 // Creates an object derived from ComObject and adopts its first reference.

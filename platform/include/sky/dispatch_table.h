@@ -100,6 +100,38 @@ SKY_API HRESULT checkGate(IUnknown* self, const Table& table, WORD index);
 // The table of an interface, declared by the generated header with SKY_DISPATCH_TABLE.
 template <class Interface> struct TableOf;
 
+// Members of an object's other faces, by name. An object that serves several interfaces
+// through dispatch tables (the farm and its Windows settings) answers every member of all of
+// them by name, whichever face a late-bound client holds: a name that the face's own table does
+// not know is looked for in the other faces' tables, in the object's order of faces, and gets a
+// dispatch identifier of this range, which stands for that face and that member (the face's
+// index in bits 16..23, the member's index into its table in bits 0..15). Invoke passes such an
+// identifier on to that face, through its own table, gate included. No table uses the range:
+// explicit identifiers are small or negative, assigned ones 0x6xxxxxxx.
+inline constexpr DISPID kOtherFaceFirst = 0x40000000;
+inline constexpr DISPID kOtherFaceLast = 0x40FFFFFF;
+constexpr bool isOtherFaceId(DISPID id) {
+    return id >= kOtherFaceFirst && id <= kOtherFaceLast;
+}
+
+// GetIDsOfNames and Invoke of a face whose own table does not know the name or identifier: the
+// other faces of the object `self` (through sky::IObjectFaces), DISP_E_UNKNOWNNAME and
+// DISP_E_MEMBERNOTFOUND when it has none that does.
+SKY_API HRESULT getIDsOfNamesOfOtherFaces(const Table& table, IUnknown* self, REFIID riid,
+                                          LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                          DISPID* rgDispId);
+SKY_API HRESULT invokeOtherFace(IUnknown* self, DISPID dispIdMember, REFIID riid, LCID lcid,
+                                WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                EXCEPINFO* pExcepInfo, UINT* puArgErr);
+// Invoke of a member the face's table has, but not of the kind asked (an application handed out
+// as ISkyloomApplication5, whose Description is read-only there, asked to put Description, which
+// its ISkyloomWinApp face writes): the member of the same name and that kind on another face;
+// DISP_E_MEMBERNOTFOUND when no face has one.
+SKY_API HRESULT invokeSameNameOnOtherFace(const Table& table, IUnknown* self, DISPID dispIdMember,
+                                          REFIID riid, LCID lcid, WORD wFlags,
+                                          DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                          EXCEPINFO* pExcepInfo, UINT* puArgErr);
+
 } // namespace sky::dispatch
 
 #define SKY_DISPATCH_TABLE(Interface, tableObject)                                                 \
@@ -122,6 +154,20 @@ struct IMemberGate : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE MayCall(const dispatch::Table* table, WORD member) = 0;
 };
 
+// {9C3A51E4-6B20-4D7E-8F15-2E9B0C7A4D68}
+inline constexpr IID IID_IObjectFaces{
+    0x9C3A51E4, 0x6B20, 0x4D7E, {0x8F, 0x15, 0x2E, 0x9B, 0x0C, 0x7A, 0x4D, 0x68}};
+
+// The faces of an object that serves several interfaces through dispatch tables (sky::ComObject
+// answers it): the table of each and the face itself, so that any face reaches the members of
+// the others by name (kOtherFaceFirst above). In process only: it never crosses the boundary.
+struct IObjectFaces : IUnknown {
+    virtual UINT STDMETHODCALLTYPE FaceCount() = 0;
+    // Face `index`: its table and its pointer (not AddRef'd: it lives as long as the object).
+    virtual HRESULT STDMETHODCALLTYPE Face(UINT index, const dispatch::Table** table,
+                                           IUnknown** face) = 0;
+};
+
 // Implements IDispatch for `Interface` from its generated table. The class deriving from it
 // (through sky::ComObject) implements IUnknown and the interface's own members.
 template <class Interface> class DispatchImpl : public Interface {
@@ -136,19 +182,33 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
                                             LCID lcid, DISPID* rgDispId) override {
-        return dispatch::getIDsOfNames(table(), riid, rgszNames, cNames, lcid, rgDispId);
+        const HRESULT hr =
+            dispatch::getIDsOfNames(table(), riid, rgszNames, cNames, lcid, rgDispId);
+        if (hr != DISP_E_UNKNOWNNAME || !rgDispId || rgDispId[0] != DISPID_UNKNOWN)
+            return hr;
+        return dispatch::getIDsOfNamesOfOtherFaces(table(), self(), riid, rgszNames, cNames, lcid,
+                                                   rgDispId);
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
                                      DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                      EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
-        return dispatch::invoke(table(), static_cast<IUnknown*>(static_cast<Interface*>(this)),
-                                dispIdMember, riid, lcid, wFlags, pDispParams, pVarResult,
-                                pExcepInfo, puArgErr);
+        if (dispatch::isOtherFaceId(dispIdMember))
+            return dispatch::invokeOtherFace(self(), dispIdMember, riid, lcid, wFlags, pDispParams,
+                                             pVarResult, pExcepInfo, puArgErr);
+        const HRESULT hr = dispatch::invoke(table(), self(), dispIdMember, riid, lcid, wFlags,
+                                            pDispParams, pVarResult, pExcepInfo, puArgErr);
+        if (hr != DISP_E_MEMBERNOTFOUND)
+            return hr;
+        return dispatch::invokeSameNameOnOtherFace(table(), self(), dispIdMember, riid, lcid,
+                                                   wFlags, pDispParams, pVarResult, pExcepInfo,
+                                                   puArgErr);
     }
 
 protected:
     static const dispatch::Table& table() { return dispatch::TableOf<Interface>::get(); }
+    IUnknown* self() { return static_cast<IUnknown*>(static_cast<Interface*>(this)); }
 };
 
 } // namespace sky
 SKY_INTERFACE_ID(sky::IMemberGate, sky::IID_IMemberGate);
+SKY_INTERFACE_ID(sky::IObjectFaces, sky::IID_IObjectFaces);
