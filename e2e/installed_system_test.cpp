@@ -9,6 +9,7 @@
 // can run alone. Every program runs under `timeout`: a hang fails the test instead of the run.
 // The window cases open BraskAdmin's main window in this process, on the service's machine.
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
@@ -19,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -113,6 +115,15 @@ struct Machine {
         return run(quoted((sky::testing::buildBin() / name).string()) + " " + arguments, root);
     }
     std::string dump() const { return tool("qvfarm", "dump").out; }
+
+    // Makes `group` the machine's group, for everything the machine holds: an account run with it
+    // is a user of the machine.
+    void giveGroup(gid_t group) const {
+        EXPECT_EQ(lchown(root.c_str(), static_cast<uid_t>(-1), group), 0);
+        for (const auto& entry : fs::recursive_directory_iterator(root))
+            EXPECT_EQ(lchown(entry.path().c_str(), static_cast<uid_t>(-1), group), 0)
+                << entry.path();
+    }
 
     // "4  RUNNING", "1  STOPPED", ... as `sc query QVCom` shows the service's state.
     std::string serviceState() const {
@@ -427,18 +438,12 @@ TEST_F(InstalledSystemTest, TheAdministratorCheckAnswersForTheCallingUserNotTheS
     // A second local account, an unused uid, made a user of the machine: the machine's group is
     // made its own.
     const uid_t other = sky::testing::unusedAccount(41000);
-    auto groupAll = [&](gid_t group) {
-        EXPECT_EQ(lchown(service_.root.c_str(), static_cast<uid_t>(-1), group), 0);
-        for (const auto& entry : fs::recursive_directory_iterator(service_.root))
-            EXPECT_EQ(lchown(entry.path().c_str(), static_cast<uid_t>(-1), group), 0)
-                << entry.path();
-    };
     ProgramRun refused, admitted;
     {
         // The machine's group is root's again afterwards, whatever the outcome: the other tests
         // use the machine.
-        const sky::testing::ScopedUndo giveBack([&] { groupAll(0); });
-        groupAll(static_cast<gid_t>(other));
+        const sky::testing::ScopedUndo giveBack([&] { service_.giveGroup(0); });
+        service_.giveGroup(static_cast<gid_t>(other));
         ASSERT_EQ(chown(work_.c_str(), other, other), 0);
         const std::string as = "HOME=" + quoted(work_.string()) + " " +
                                sky::testing::runAs(other, static_cast<gid_t>(other));
@@ -580,6 +585,85 @@ TEST_F(InstalledSystemTest, AClientSendingGarbageDoesNotBringTheServiceDown) {
     EXPECT_EQ(after.exitCode, 0) << after.errors;
     EXPECT_EQ(service_.servicePid(), pid);
     EXPECT_EQ(service_.serviceState(), "4  RUNNING");
+}
+
+// A process of another account holding greeted connections to the service, idle, until it goes.
+class IdleConnections {
+public:
+    IdleConnections(const fs::path& socketPath, uid_t user, int count) {
+        int ready[2];
+        EXPECT_EQ(pipe2(ready, O_CLOEXEC), 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string path = socketPath.string();
+        EXPECT_LT(path.size(), sizeof address.sun_path) << path;
+        std::memcpy(address.sun_path, path.c_str(),
+                    std::min(path.size(), sizeof address.sun_path - 1));
+        // The greeting of wire version 2.2: "SKYR", major, minor, status, capacity.
+        const unsigned char hello[16] = {'S', 'K', 'Y', 'R', 2, 0, 2, 0};
+        pid_ = fork();
+        if (pid_ == 0) {
+            // Only system calls from here on: the test process may have threads.
+            const gid_t group = static_cast<gid_t>(user);
+            if (setgroups(0, nullptr) != 0 || setresgid(group, group, group) != 0 ||
+                setresuid(user, user, user) != 0)
+                _exit(3);
+            int made = 0;
+            for (int i = 0; i < count; ++i) {
+                const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+                if (fd >= 0 &&
+                    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    send(fd, hello, sizeof hello, MSG_NOSIGNAL) == sizeof hello)
+                    ++made;
+            }
+            const char said = made == count ? 'y' : 'n';
+            if (write(ready[1], &said, 1) != 1)
+                _exit(4);
+            for (;;)
+                pause();
+        }
+        close(ready[1]);
+        char said = 0;
+        EXPECT_EQ(read(ready[0], &said, 1), 1);
+        EXPECT_EQ(said, 'y') << "the other account could not connect " << count << " times";
+        close(ready[0]);
+    }
+    ~IdleConnections() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// One machine user holding 200 idle connections locks no one else out: the service serves 32
+// of one user and refuses the rest at once, and another user's command answers within 2 seconds.
+// (One user's 127 idle connections used to take every place the service had.)
+TEST_F(InstalledSystemTest, TwoHundredIdleConnectionsOfOneUserLeaveAnotherUsersViewAnswering) {
+    const pid_t pid = runningService();
+    ASSERT_EQ(geteuid(), 0u) << "the connections are another account's: the test needs root";
+    const uid_t other = sky::testing::unusedAccount(43000);
+    const sky::testing::ScopedUndo giveBack([&] { service_.giveGroup(0); });
+    service_.giveGroup(static_cast<gid_t>(other));
+    const IdleConnections idle(serviceSocket(service_), other, 200);
+    // Every greeting answered (admitted or refused) before the command runs.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    // Each run answers; the quickest of three within 2 seconds (one run may meet a busy machine).
+    auto quickest = std::chrono::steady_clock::duration::max();
+    for (int run = 0; run < 3; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        const ProgramRun view = service_.admin("view servers", work_);
+        quickest = std::min(quickest, std::chrono::steady_clock::now() - start);
+        EXPECT_EQ(view.exitCode, 0) << view.out << view.errors;
+        EXPECT_NE(view.out.find("BR-SRV04"), std::string::npos) << view.out;
+    }
+    EXPECT_LT(quickest, std::chrono::seconds(2))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(quickest).count() << " ms";
+    EXPECT_EQ(service_.servicePid(), pid);
 }
 
 // BraskAdmin's main window in this process, on a machine of the test: its real widgets on Qt's

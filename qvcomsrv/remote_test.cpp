@@ -2,15 +2,19 @@
 // the test starts (as the QVCom service serves it), the classes registered for a local service
 // only, and every call crossing the boundary through the generated proxies.
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <future>
 #include <map>
 #include <optional>
@@ -18,10 +22,11 @@
 #include <sstream>
 #include <thread>
 
-#include "sky/accounts.h"
+#include "qvcomsrv/member_access.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "qvcomsrv/store/postgres_farm_store.h"
 #include "qvcomsrv/store/testing/postgres_test_database.h"
+#include "sky/accounts.h"
 #include "sky/bounded_wait.h"
 #include "sky/machine.h"
 #include "sky/program_run.h"
@@ -467,6 +472,119 @@ TEST_F(RemoteObjectModelTest, TwoAdministratorsAtOnceEachGetTheirOwnAuditEntries
     EXPECT_EQ(byApplication["Applications/Office/Word BETA"], self);
     EXPECT_NE(byApplication["Applications/Notepad GAMMA"], self);
     EXPECT_FALSE(byApplication["Applications/Notepad GAMMA"].empty());
+}
+
+// A file's bytes.
+std::string contentOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The probe's "icon" command (write or read, early-bound or by name) for Notepad with `file`, as
+// the given account; a call that does not end within a minute fails the test instead of hanging.
+std::string iconCall(const std::string& use, const std::filesystem::path& file, uid_t as,
+                     bool late = false) {
+    return probeOutput(
+        "icon " + use + " Applications/Notepad " + file.string() + (late ? " late" : ""), as);
+}
+
+// An administrator of the farm who is not root, with a client of his own, points the service
+// (running as root) at files beyond his rights: a link to a file of root's, a folder of root's, a
+// pipe and a device of root's. Each call fails with his own open's reason, at once, and nothing
+// of root's is read, written, created or opened. What he may open himself works, and a file it
+// creates is his. (The service used to open every such name with its own rights: it overwrote
+// root's file through the link, created files in root's folder, opened root's pipe and device,
+// and read root's icon for him.)
+TEST_F(RemoteObjectModelTest,
+       AnAdministratorWhoIsNotRootCannotMakeTheServiceOpenFilesBeyondHisRights) {
+    namespace fs = std::filesystem;
+    ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
+    uid_t other = 0;
+    ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
+    const fs::path base = sky::machine::root() / "attack";
+    const fs::path rootOnly = base / "root-only";
+    const fs::path mine = base / "mine";
+    fs::create_directories(rootOnly);
+    fs::create_directories(mine);
+    fs::permissions(base, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(rootOnly, fs::perms::owner_all);
+    ASSERT_EQ(chown(mine.c_str(), other, static_cast<gid_t>(other)), 0);
+    const std::string secretIcon = [] {
+        const sky::farm::Bytes bytes = iconFile({0xFF102030u});
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    const fs::path secret = rootOnly / "secret.ico";
+    {
+        std::ofstream out(secret, std::ios::binary);
+        out << secretIcon;
+    }
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    // His link to root's file, and root's own pipe (held open by a reader of root's, so that a
+    // writer's open would succeed) and device (the null device, 0600) in his folder.
+    const fs::path link = mine / "Word.ico";
+    ASSERT_EQ(symlink(secret.c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), other, static_cast<gid_t>(other)), 0);
+    const fs::path pipe = mine / "pipe.ico";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const fs::path device = mine / "device.ico";
+    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0)
+        << "the test makes a device node, as root";
+    const auto iconBefore = stored("Applications/Notepad").icon;
+
+    // Not yet an administrator: refused at the door, and the file his side made for the call is
+    // gone again.
+    EXPECT_EQ(iconCall("write", mine / "refused.ico", other),
+              "error 0x80070005: Access is denied.\n");
+    EXPECT_FALSE(fs::exists(mine / "refused.ico"));
+    ASSERT_TRUE(servedStore()->addAdministrator(std::to_string(other)));
+    // The service decided about him a moment ago, and keeps a decision that long.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kAccessDecisionMilliseconds + 100));
+
+    const auto deniedFor = [](const std::string& output) {
+        return output.rfind("error 0x80070005: ", 0) == 0 &&
+               output.find("Permission denied") != std::string::npos;
+    };
+    for (const bool late : {false, true}) {
+        const std::string through = iconCall("write", link, other, late);
+        EXPECT_TRUE(deniedFor(through)) << through;
+        EXPECT_TRUE(contentOf(secret) == secretIcon) << "root's file was overwritten";
+        const std::string folder = iconCall("write", rootOnly / "new.ico", other, late);
+        EXPECT_TRUE(deniedFor(folder)) << folder;
+        EXPECT_FALSE(fs::exists(rootOnly / "new.ico")) << "a file was made in root's folder";
+        const std::string read = iconCall("read", link, other, late);
+        EXPECT_TRUE(deniedFor(read)) << read;
+        const std::string ofPipe = iconCall("write", pipe, other, late);
+        EXPECT_TRUE(deniedFor(ofPipe)) << ofPipe;
+        const std::string ofDevice = iconCall("write", device, other, late);
+        EXPECT_TRUE(deniedFor(ofDevice)) << ofDevice;
+    }
+    // Nobody opened root's pipe for writing: its reader never saw a writer come and go.
+    pollfd watch{reader, POLLIN, 0};
+    EXPECT_EQ(poll(&watch, 1, 0), 0) << "root's pipe was opened, revents " << watch.revents;
+    close(reader);
+    EXPECT_TRUE(stored("Applications/Notepad").icon == iconBefore) << "root's icon was read";
+
+    // His own pipe and a folder are refused at once for what they are, never waited on.
+    const fs::path own = mine / "own.ico";
+    const fs::path ownPipe = mine / "own-pipe.ico";
+    ASSERT_EQ(mkfifo(ownPipe.c_str(), 0600), 0);
+    ASSERT_EQ(lchown(ownPipe.c_str(), other, static_cast<gid_t>(other)), 0);
+    EXPECT_NE(iconCall("write", ownPipe, other).find("it is a named pipe, not a file"),
+              std::string::npos);
+    EXPECT_NE(iconCall("read", ownPipe, other).find("it is a named pipe, not a file"),
+              std::string::npos);
+    EXPECT_NE(iconCall("read", mine, other).find("it is a folder, not a file"), std::string::npos);
+
+    // What he may write and read himself works; the file his call created is his own.
+    EXPECT_EQ(iconCall("write", own, other), "");
+    struct stat info {};
+    ASSERT_EQ(stat(own.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, other);
+    EXPECT_EQ(contentOf(own).substr(0, 4), std::string("\0\0\1\0", 4)) << "not an icon file";
+    EXPECT_EQ(iconCall("read", own, other, true), "");
 }
 
 using sky::testing::within;

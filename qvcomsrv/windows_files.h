@@ -10,6 +10,8 @@
 
 namespace qvcomsrv {
 
+// The file is opened with the caller's rights (sky::remote::callerFile): across the boundary by
+// the calling program, which hands the descriptor over with the call; the service opens none.
 // Only regular files are read or written: a folder, pipe, socket or device is refused at once with
 // ERROR_ACCESS_DENIED (opening one never waits: it is opened without blocking and looked at
 // before anything is read or written).

@@ -155,10 +155,11 @@ struct Descriptor {
 
 } // namespace
 
-void copyFile(std::u16string_view from, std::u16string_view to, std::uintmax_t limit) {
-    const fs::path source = hostPath(from);
-    const fs::path target = hostPath(to);
-    // Opened without waiting (a pipe without a writer) and looked at before anything is read.
+namespace {
+
+// The source of a copy, opened without waiting (a pipe without a writer) and looked at before
+// anything is read: only a regular file is copied.
+Descriptor openCopySource(const fs::path& source) {
     Descriptor in{::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
     if (in.fd < 0) {
         throw fileError(lastError(), source);
@@ -170,10 +171,12 @@ void copyFile(std::u16string_view from, std::u16string_view to, std::uintmax_t l
     if (!S_ISREG(info.st_mode)) {
         throw fileError(std::make_error_code(std::errc::no_such_file_or_directory), source);
     }
-    Descriptor out{::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
-    if (out.fd < 0) {
-        throw fileError(lastError(), target);
-    }
+    return in;
+}
+
+// Copies at most `limit` bytes of `in` into `out`.
+void copyBytes(const Descriptor& in, const fs::path& source, int out, const fs::path& target,
+               std::uintmax_t limit) {
     char buffer[65536];
     std::uintmax_t copied = 0;
     while (copied < limit) {
@@ -190,8 +193,7 @@ void copyFile(std::u16string_view from, std::u16string_view to, std::uintmax_t l
             break;
         }
         for (ssize_t done = 0; done < got;) {
-            const ssize_t put =
-                ::write(out.fd, buffer + done, static_cast<std::size_t>(got - done));
+            const ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
             if (put < 0 && errno == EINTR) {
                 continue;
             }
@@ -202,6 +204,19 @@ void copyFile(std::u16string_view from, std::u16string_view to, std::uintmax_t l
         }
         copied += static_cast<std::uintmax_t>(got);
     }
+}
+
+} // namespace
+
+void copyFile(std::u16string_view from, std::u16string_view to, std::uintmax_t limit) {
+    const fs::path source = hostPath(from);
+    const fs::path target = hostPath(to);
+    const Descriptor in = openCopySource(source);
+    Descriptor out{::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
+    if (out.fd < 0) {
+        throw fileError(lastError(), target);
+    }
+    copyBytes(in, source, out.fd, target, limit);
     const int closed = ::close(out.fd);
     out.fd = -1;
     if (closed != 0) {
@@ -209,20 +224,28 @@ void copyFile(std::u16string_view from, std::u16string_view to, std::uintmax_t l
     }
 }
 
-ScratchFile::ScratchFile(std::u16string path) : path_(std::move(path)), host_(hostPath(path_)) {
+ScratchFile::ScratchFile(std::u16string path) : ScratchFile(path, hostPath(path)) {}
+
+ScratchFile::ScratchFile(std::u16string path, fs::path host)
+    : path_(std::move(path)), host_(std::move(host)) {
     std::error_code ignored;
     fs::remove(host_,
                ignored); // left by a run that was killed, or planted: a link goes, not its target
-    Descriptor made{
-        ::open(host_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)};
-    if (made.fd < 0) {
+    fd_ = ::open(host_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
         throw fileError(lastError(), host_);
     }
 }
 
 ScratchFile::~ScratchFile() {
+    ::close(fd_);
     std::error_code ignored;
     fs::remove(host_, ignored);
+}
+
+void ScratchFile::fillFrom(std::u16string_view from, std::uintmax_t limit) {
+    const fs::path source = hostPath(from);
+    copyBytes(openCopySource(source), source, fd_, host_, limit);
 }
 
 void deleteFile(std::u16string_view path) {

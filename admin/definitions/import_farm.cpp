@@ -1,6 +1,7 @@
 #include "definitions/import_farm.h"
 
 #include <optional>
+#include <unordered_set>
 
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 #include "definitions/text_file.h"
 #include "qvcomsrv/store/icon.h"
 #include "sky/dispatch.h"
+#include "sky/text.h"
 
 namespace brask {
 
@@ -166,7 +168,10 @@ private:
     }
 
     // Every folder of the path below the first segment, one level at a time, each only if
-    // missing: a folder that exists already fails, and that failure is passed over.
+    // missing: a folder that exists already fails, and that failure is passed over. A level is
+    // asked for once in a run (the first application in a folder creates it; the thousands after
+    // it find it made), whatever the answer: one that could not be made fails each save into it
+    // as it did the first.
     void createFolders(std::u16string_view path) {
         std::size_t slash = path.find(u'/');
         while (slash != std::u16string_view::npos) {
@@ -174,13 +179,15 @@ private:
             const std::u16string_view parent = path.substr(0, slash);
             const std::u16string_view name =
                 path.substr(slash + 1, next == std::u16string_view::npos ? next : next - slash - 1);
-            tolerant([&] {
-                auto folder = sky::createObject<ISkyloomFolder5>(u"SkyloomCOM.SkyloomFolder");
-                sky::Bstr parentName(parent);
-                sky::check(folder->InitAppFolder(parentName.get()));
-                sky::Bstr folderName(name);
-                sky::check(folder->CreateSubFolder(folderName.get()));
-            });
+            if (askedFolders_.insert(sky::upper(path.substr(0, next))).second) {
+                tolerant([&] {
+                    auto folder = sky::createObject<ISkyloomFolder5>(u"SkyloomCOM.SkyloomFolder");
+                    sky::Bstr parentName(parent);
+                    sky::check(folder->InitAppFolder(parentName.get()));
+                    sky::Bstr folderName(name);
+                    sky::check(folder->CreateSubFolder(folderName.get()));
+                });
+            }
             slash = next;
         }
     }
@@ -227,11 +234,12 @@ private:
         if (scratch_.empty()) {
             scratch_ =
                 temporaryFolder() + u"\\brask-import-" + decimal(GetCurrentProcessId()) + u".ico";
+            scratchHost_ = hostPath(scratch_);
         }
         {
             // One byte past the object model's cap is enough for it to refuse a larger file.
-            const ScratchFile scratch(scratch_);
-            copyFile(iconPath, scratch.path(), sky::farm::kIconFileLimit + 1);
+            ScratchFile scratch(scratch_, scratchHost_);
+            scratch.fillFrom(iconPath, sky::farm::kIconFileLimit + 1);
             sky::Bstr scratchName(scratch.path());
             sky::check(target->ReadIconFromFile(scratchName.get(), 0));
         }
@@ -272,8 +280,12 @@ private:
     Section section_ = Section::Farm;
     // The application's folder as its "ParentFolderDN=" line set it; none: the root folder.
     std::optional<std::u16string> parentFolder_;
-    // The scratch copy of each icon, named at the first "Icon=" line of the run.
+    // The scratch copy of each icon, named (and its host path mapped) at the first "Icon=" line of
+    // the run.
     std::u16string scratch_;
+    std::filesystem::path scratchHost_;
+    // The folders (their distinguished names in capitals) whose creation this run has asked for.
+    std::unordered_set<std::u16string> askedFolders_;
 };
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "definitions/definitions_test_support.h"
 #include "definitions/export_farm.h"
 #include "definitions/file_system.h"
+#include "sky/sqlite_testing.h"
 
 namespace brask {
 namespace {
@@ -415,6 +416,46 @@ TEST_F(ImportFarmTest, BytesTheCodePageLeavesUndefinedComeBackUnchanged) {
     feedback_.reports_.clear();
     EXPECT_TRUE(exportFarm(state_, feedback_, windowsFile("after.ini")));
     EXPECT_TRUE(feedback_.reports_.empty());
+}
+
+// The work of an import grows with its applications by the same statements for each: the folders
+// an application goes into are asked for by the first application of the run that needs them,
+// not again by each (a folder look-up and a failed creation of every level, twice the store's
+// statements of the save itself).
+TEST_F(ImportFarmTest, EachFolderIsAskedForOncePerRun) {
+    const auto target = emptyFarm("Counted", {"SRV1", "SRV2"});
+    sky::testing::StatementCounter statements(sky::farm::farmStoreOnMachine(target.farm.name).path);
+    const auto importApplications = [&](int count) {
+        serveFarm(target);
+        std::vector<std::string> lines;
+        for (int i = 0; i < count; ++i) {
+            const std::string folder =
+                i % 2 ? "Applications/Office/Tools" : "Applications/Office/Games";
+            lines.insert(lines.end(),
+                         {"[Application]", "AppName=App" + std::to_string(i),
+                          "ParentFolderDN=" + folder, "[Servers]", "Server=SRV1", "Server=SRV2",
+                          "[Users]", "User=2:1:CORP:alice", "[Icon]", icon("red.ico")});
+        }
+        statements.reset();
+        EXPECT_TRUE(importLines(lines));
+        const std::pair counted{statements.count(), statements.count(" folder ")};
+        EXPECT_TRUE(feedback_.reports_.empty());
+        const auto image = servedFarm();
+        EXPECT_EQ(image.applications.size(), static_cast<std::size_t>(count));
+        EXPECT_EQ(image.folders,
+                  (std::vector<std::string>{"Applications/Office", "Applications/Office/Games",
+                                            "Applications/Office/Tools"}));
+        return counted;
+    };
+    importApplications(2); // opens the object model's connection to the store
+    const auto [ten, tenOnFolders] = importApplications(10);
+    const auto [twenty, twentyOnFolders] = importApplications(20);
+    const auto [thirty, thirtyOnFolders] = importApplications(30);
+    // Ten applications more: ten saves more, each of which finds its folder once; and the same
+    // statements for each ten.
+    EXPECT_EQ(twentyOnFolders - tenOnFolders, 10) << statements.list(" folder ");
+    EXPECT_EQ(thirtyOnFolders - twentyOnFolders, 10);
+    EXPECT_EQ(thirty - twenty, twenty - ten) << statements.list();
 }
 
 } // namespace

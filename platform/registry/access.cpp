@@ -25,8 +25,10 @@ std::u16string currentUser() {
 
 namespace {
 
-// Runs `work` on the existing key that `subKey` names below `root`.
-template <class Work> LSTATUS onKey(HKEY root, std::u16string_view subKey, Work&& work) {
+// Runs `work` on the existing key that `subKey` names below `root`; one that `writes` needs a
+// hive the process may write.
+template <class Work>
+LSTATUS onKey(HKEY root, std::u16string_view subKey, bool writes, Work&& work) {
     const std::u16string path(subKey);
     std::vector<std::u16string> names;
     if (LONG status = splitPath(path.c_str(), names))
@@ -37,10 +39,13 @@ template <class Work> LSTATUS onKey(HKEY root, std::u16string_view subKey, Work&
             return status;
         KeyRef key{0, pathBelow(base.key.path, names)};
         bool denied = false;
+        Hive* hive = nullptr;
         const KeyId check = base.predefined ? 0 : base.key.id;
-        if (LONG status = session.hive().lookup(check, key.path, session.user(), key.id, denied))
+        if (LONG status = session.lookup(check, key.path, key.id, denied, hive))
             return status;
-        return work(session.hive(), key);
+        if (writes && !session.mayWrite(*hive))
+            return ERROR_ACCESS_DENIED;
+        return work(*hive, key);
     });
 }
 
@@ -53,28 +58,30 @@ LSTATUS checkUser(std::u16string_view user) {
 LSTATUS denyWrite(HKEY root, std::u16string_view subKey, std::u16string_view user) {
     if (LSTATUS status = checkUser(user))
         return status;
-    return onKey(root, subKey,
+    return onKey(root, subKey, true,
                  [&](Hive& hive, const KeyRef& key) { return hive.addDenial(key.path, user); });
 }
 
 LSTATUS allowWrite(HKEY root, std::u16string_view subKey, std::u16string_view user) {
     if (LSTATUS status = checkUser(user))
         return status;
-    return onKey(root, subKey,
+    return onKey(root, subKey, true,
                  [&](Hive& hive, const KeyRef& key) { return hive.removeDenial(key.path, user); });
 }
 
 LSTATUS deniedUsers(HKEY root, std::u16string_view subKey, std::vector<std::u16string>& users) {
     users.clear();
-    return onKey(root, subKey,
+    return onKey(root, subKey, false,
                  [&](Hive& hive, const KeyRef& key) { return hive.denials(key.path, users); });
 }
 
 std::optional<ContentMark> contentMark() {
     ContentMark mark;
+    // The machine's hive alone: what callers keep comes from there (classes, the farm store the
+    // machine serves), and the own account's hive would cost a second look at every mark.
     const LONG status = Session::run([&](Session& session) {
         mark.connection = session.connection();
-        return session.hive().contentVersion(mark.othersCommits, mark.ownChanges);
+        return session.machineHive().contentVersion(mark.othersCommits, mark.ownChanges);
     });
     if (status != ERROR_SUCCESS)
         return std::nullopt;

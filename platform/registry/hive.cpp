@@ -44,6 +44,23 @@ bool inWalMode(sqlite3* db) {
 
 } // namespace
 
+std::string fileUri(const std::filesystem::path& file, std::string_view query) {
+    std::string uri = "file:";
+    for (const unsigned char c : file.string()) {
+        if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            static constexpr char hex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += hex[c >> 4];
+            uri += hex[c & 0xF];
+        }
+    }
+    uri += '?';
+    uri.append(query);
+    return uri;
+}
+
 std::string fold(std::u16string_view name) {
     return narrow(upper(name));
 }
@@ -120,22 +137,24 @@ sqlite3_stmt* Hive::statement(Statement which) const {
 }
 
 LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
-                std::string& problem) {
+                std::string& problem, const AccountHive* account) {
     // A new hive is built whole under a temporary name and linked into place, so a file with the
     // hive's name always was a hive: one that is empty or damaged is reported and left as it
     // is, whatever its size, never taken for a new one.
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
-        if (LONG status = build(file, problem))
+        if (LONG status = build(file, account, problem))
             return status;
     }
     std::unique_ptr<Hive> opened(new Hive);
     opened->file_ = file;
+    opened->account_ = account != nullptr;
     LONG status = opened->connect(false);
     if (status != ERROR_SUCCESS && opened->mayReadOnly()) {
         // A machine directory or hive the user may not write: reading still works.
         std::unique_ptr<Hive> reader(new Hive);
         reader->file_ = file;
+        reader->account_ = account != nullptr;
         if (reader->connect(true) == ERROR_SUCCESS) {
             opened = std::move(reader);
             status = ERROR_SUCCESS;
@@ -149,7 +168,8 @@ LONG Hive::open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
     return ERROR_SUCCESS;
 }
 
-LONG Hive::build(const std::filesystem::path& file, std::string& problem) {
+LONG Hive::build(const std::filesystem::path& file, const AccountHive* account,
+                 std::string& problem) {
     std::string temporary = file.string() + ".new-XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
@@ -157,19 +177,31 @@ LONG Hive::build(const std::filesystem::path& file, std::string& problem) {
                   std::strerror(errno) + ")";
         return ERROR_REGISTRY_IO_FAILED;
     }
-    // The machine's users read the hive (HKLM, HKCR); only the owner writes it, and strangers
-    // read nothing of it (the machine folder keeps them out too).
-    fchmod(fd, 0640);
+    // The machine's users read the machine's hive (HKLM, HKCR); only the owner writes it, and
+    // strangers read nothing of it (the machine folder keeps them out too). An account's hive is
+    // its own alone.
+    fchmod(fd, account ? 0600 : 0640);
+    bool given = true;
+    if (account && account->owner != static_cast<uid_t>(-1) && account->owner != geteuid())
+        given = fchown(fd, account->owner, static_cast<gid_t>(-1)) == 0;
     close(fd);
     LONG status = ERROR_SUCCESS;
-    {
+    if (!given) {
+        problem = "the registry hive " + file.string() + " cannot be given to its account (" +
+                  std::strerror(errno) + ")";
+        status = ERROR_REGISTRY_IO_FAILED;
+    } else {
         std::unique_ptr<Hive> built(new Hive);
         built->file_ = temporary;
-        int rc = sqlite3_open_v2(temporary.c_str(), &built->db_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+        built->account_ = account != nullptr;
+        int rc =
+            sqlite3_open_v2(temporary.c_str(), &built->db_,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK)
             rc = sqlite3_exec(built->db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
         status = rc == SQLITE_OK ? built->createSchema() : built->errorFromSqlite(rc);
+        if (status == ERROR_SUCCESS && account && !account->machineHive.empty())
+            status = built->copyAccountKeys(*account);
         if (status != ERROR_SUCCESS)
             problem = built->problem_;
     } // closed: its log is folded into the file before the file gets its name
@@ -188,18 +220,7 @@ LONG Hive::connect(bool readOnly) {
     if (readOnly) {
         // Nobody can write a hive in a directory that is read-only, so it is read as it stands,
         // without the shared-memory index that WAL readers would otherwise create beside it.
-        std::string uri = "file:";
-        for (const unsigned char c : file_.string()) {
-            if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
-                uri += static_cast<char>(c);
-            } else {
-                static constexpr char hex[] = "0123456789ABCDEF";
-                uri += '%';
-                uri += hex[c >> 4];
-                uri += hex[c & 0xF];
-            }
-        }
-        uri += "?immutable=1";
+        const std::string uri = fileUri(file_, "immutable=1");
         rc = sqlite3_open_v2(uri.c_str(), &db_,
                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
     } else {
@@ -224,6 +245,8 @@ LONG Hive::connect(bool readOnly) {
         status = upgradeFolding(); // a read-only machine is read as it stands
     if (status == ERROR_SUCCESS)
         status = prepareAll();
+    if (status == ERROR_SUCCESS && !readOnly && !account_)
+        status = moveAccountKeys();
     return status;
 }
 

@@ -1,5 +1,8 @@
-// The hive: the machine's registry as one SQLite database in WAL mode, shared by every process
-// that works on the machine. A Hive is one connection with its prepared statements. It knows keys
+// A hive: one SQLite database in WAL mode, shared by every process that works on the machine. The
+// machine's hive (<machine>/registry.db) holds HKEY_LOCAL_MACHINE; each account's own hive
+// (<machine>/profiles/<account>/ntuser.db) holds its HKEY_USERS\<account>. Both have the same
+// tables and the same two roots, so a key keeps its folded full path in either. A Hive is one
+// connection with its prepared statements. It knows keys
 // by id and by their folded full path ("HKEY_LOCAL_MACHINE\SOFTWARE\CLASSES"); handles, access
 // rights and buffer rules belong to the Win32 layer above it.
 //
@@ -17,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <sys/types.h>
 
 #include "win/types.h"
 
@@ -61,6 +66,9 @@ struct KeyInfo {
     std::uint64_t written = 0;
 };
 
+// The SQLite URI of a file, with `query` ("immutable=1", "mode=ro").
+std::string fileUri(const std::filesystem::path& file, std::string_view query);
+
 // The folded form of a name, as lookups and ordering use it (UTF-8).
 std::string fold(std::u16string_view name);
 
@@ -73,13 +81,23 @@ bool isHiveFailure(LONG code);
 
 enum class Statement : int;
 
+// How an account's hive is made when it does not exist yet: whose it is, and the keys of the
+// machine's hive it starts with (those an older machine kept there for the account).
+struct AccountHive {
+    uid_t owner = static_cast<uid_t>(-1); // given the new file when it is not the process's own
+    std::filesystem::path machineHive;    // copied from
+    std::string path;                     // "HKEY_USERS\NAME", folded
+    bool machineImmutable = false;        // read the machine's hive as it stands in its file
+};
+
 class Hive {
 public:
-    // Opens the hive file, creating it (with the keys every machine has) when it does not exist.
-    // An existing file that is not a sound hive is reported and left untouched. A hive that
-    // cannot be opened for writing (a read-only machine) is opened for reading.
+    // Opens the hive file, creating it when it does not exist: the machine's (with the keys every
+    // machine has), or with `account` an account's. An existing file that is not a sound hive is
+    // reported and left untouched. A hive that cannot be opened for writing (a read-only
+    // machine) is opened for reading.
     static LONG open(const std::filesystem::path& file, std::unique_ptr<Hive>& hive,
-                     std::string& problem);
+                     std::string& problem, const AccountHive* account = nullptr);
     ~Hive();
     Hive(const Hive&) = delete;
     Hive& operator=(const Hive&) = delete;
@@ -131,7 +149,15 @@ private:
     Hive() = default;
     LONG prepareAll();
     // Builds a new hive at `file`, which does not exist yet.
-    static LONG build(const std::filesystem::path& file, std::string& problem);
+    static LONG build(const std::filesystem::path& file, const AccountHive* account,
+                      std::string& problem);
+    // Copies the keys of `account.path` (values and denials too) from the machine's hive into
+    // this new account hive.
+    LONG copyAccountKeys(const AccountHive& account);
+    // Moves every account's keys that the machine's hive still holds (a machine from before
+    // accounts had hives of their own) into the account's own hive, where this process may make
+    // it; what it may not make is left for the account, which takes it on its first use.
+    LONG moveAccountKeys();
     // Opens the connection to file_, for writing or (immutable) for reading only, and checks it.
     LONG connect(bool readOnly);
     // Whether the last failure was one of not being allowed to write.
@@ -174,6 +200,7 @@ private:
 
     sqlite3* db_ = nullptr;
     std::filesystem::path file_;
+    bool account_ = false; // an account's hive, not the machine's
     std::vector<sqlite3_stmt*> statements_;
     std::string problem_;
     int lastCode_ = 0; // SQLite's code for the last failure

@@ -172,7 +172,7 @@ LONG Hive::createSchema() {
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db_, stamp.c_str(), nullptr, nullptr, nullptr);
     LONG status = rc == SQLITE_OK ? prepareAll() : errorFromSqlite(rc);
-    if (status == ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS && !account_)
         status = createMachineKeys();
     if (status == ERROR_SUCCESS) {
         rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);

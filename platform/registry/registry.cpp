@@ -92,13 +92,12 @@ LONG grant(REGSAM desired, bool denied, REGSAM& granted) {
     return ERROR_SUCCESS;
 }
 
-// The key a path names below a handle (the handle's own key for an empty path), and whether
-// the user is denied writing there.
+// The key a path names below a handle (the handle's own key for an empty path), the hive it
+// lies in, and whether the user may not write there.
 LONG locate(Session& session, const OpenKey& base, const std::vector<std::u16string>& names,
-            KeyRef& key, bool& denied) {
+            KeyRef& key, bool& denied, Hive*& hive) {
     key.path = pathBelow(base.key.path, names);
-    return session.hive().lookup(base.predefined ? 0 : base.key.id, key.path, session.user(),
-                                 key.id, denied);
+    return session.lookup(base.predefined ? 0 : base.key.id, key.path, key.id, denied, hive);
 }
 
 bool isHiveRoot(const OpenKey& base, const KeyRef& key, bool sameKey) {
@@ -114,9 +113,10 @@ LONG deleteKey(HKEY hKey, LPCWSTR lpSubKey, bool tree) {
         OpenKey base;
         KeyRef key;
         bool denied = false;
+        Hive* hive = nullptr;
         if (LONG status = session.resolve(hKey, base, false))
             return status;
-        if (LONG status = locate(session, base, names, key, denied))
+        if (LONG status = locate(session, base, names, key, denied, hive))
             return status;
         if (isHiveRoot(base, key, names.empty()))
             return ERROR_ACCESS_DENIED;
@@ -127,10 +127,10 @@ LONG deleteKey(HKEY hKey, LPCWSTR lpSubKey, bool tree) {
         if (denied)
             return ERROR_ACCESS_DENIED;
         if (tree) {
-            if (LONG status = session.checkWrite(key.path, true))
+            if (LONG status = session.checkWrite(*hive, key.path, true))
                 return status;
         }
-        return session.hive().remove(key, tree);
+        return hive->remove(key, tree);
     });
 }
 
@@ -138,11 +138,14 @@ LONG deleteKey(HKEY hKey, LPCWSTR lpSubKey, bool tree) {
 template <class Work> LONG withKey(HKEY hKey, REGSAM rights, Work&& work) {
     return Session::run([&](Session& session) -> LONG {
         OpenKey key;
+        Hive* hive = nullptr;
         if (LONG status = session.resolve(hKey, key))
             return status;
         if (LONG status = session.require(key, rights))
             return status;
-        return work(session.hive(), key.key.id);
+        if (LONG status = session.hiveFor(key.key.path, hive))
+            return status;
+        return work(*hive, key.key.id);
     });
 }
 
@@ -160,10 +163,11 @@ extern "C" LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGS
         OpenKey base;
         KeyRef key;
         bool denied = false;
+        Hive* hive = nullptr;
         REGSAM granted = 0;
         if (LONG status = session.resolve(hKey, base, names.empty()))
             return status;
-        if (LONG status = locate(session, base, names, key, denied))
+        if (LONG status = locate(session, base, names, key, denied, hive))
             return status;
         if (LONG status = grant(samDesired, denied, granted))
             return status;
@@ -191,10 +195,11 @@ extern "C" LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LP
         KeyRef key;
         bool denied = false;
         bool created = false;
+        Hive* hive = nullptr;
         REGSAM granted = 0;
         if (LONG status = session.resolve(hKey, base, names.empty()))
             return status;
-        LONG status = locate(session, base, names, key, denied);
+        LONG status = locate(session, base, names, key, denied, hive);
         if (status == ERROR_FILE_NOT_FOUND) {
             if (tooDeep(key.path))
                 return ERROR_INVALID_PARAMETER;
@@ -203,15 +208,18 @@ extern "C" LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LP
                 if (LONG failed = session.resolve(hKey, base))
                     return failed;
             }
+            // The key goes into the hive of its path, whatever hive the handle's key lies in
+            // (HKEY_USERS itself is the machine's, an account's key below it the account's).
+            if (LONG refused = session.hiveFor(key.path, hive, true))
+                return refused;
             const auto mayCreateUnder = [&](const KeyRef& parent) -> LONG {
                 if (parent.id == base.key.id) {
                     if (LONG refused = session.require(base, KEY_CREATE_SUB_KEY))
                         return refused;
                 }
-                return session.checkWrite(parent.path);
+                return session.checkWrite(*hive, parent.path);
             };
-            status =
-                session.hive().create(base.key, names, className, mayCreateUnder, key, created);
+            status = hive->create(base.key, names, className, mayCreateUnder, key, created);
             denied = false; // a key the user could create is not denied to them
         }
         if (status != ERROR_SUCCESS)

@@ -78,11 +78,38 @@ void OpenQueryCloseThroughClassesRoot(benchmark::State& state) {
 }
 BENCHMARK(OpenQueryCloseThroughClassesRoot)->Unit(benchmark::kMicrosecond);
 
+// The read side of a user's setting, as GetUserDefaultLCID reads it: open below
+// HKEY_CURRENT_USER (the account's own hive), query, close.
+void OpenQueryCloseThroughCurrentUser(benchmark::State& state) {
+    HKEY key = nullptr;
+    const std::u16string locale = u"00000409";
+    RegCreateKeyExW(HKEY_CURRENT_USER, u"Control Panel\\International", 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExW(key, u"Locale", 0, REG_SZ, reinterpret_cast<const BYTE*>(locale.c_str()),
+                   static_cast<DWORD>((locale.size() + 1) * sizeof(WCHAR)));
+    RegCloseKey(key);
+    for (auto _ : state) {
+        WCHAR buffer[64];
+        DWORD size = sizeof buffer;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Control Panel\\International", 0, KEY_READ, &key) !=
+                ERROR_SUCCESS ||
+            RegQueryValueExW(key, u"Locale", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
+                             &size) != ERROR_SUCCESS)
+            state.SkipWithError("read failed");
+        RegCloseKey(key);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(OpenQueryCloseThroughCurrentUser)->Unit(benchmark::kMicrosecond);
+
 // The content mark that callers which keep what they read take before every use of it, with
-// nothing written in between.
+// nothing written in between (the process's own account's hive open too).
 void ContentMark(benchmark::State& state) {
     HKEY key = nullptr;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Bench\\Marked", 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, &key, nullptr);
+    RegCloseKey(key);
+    RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Bench\\Marked", 0, nullptr, 0, KEY_ALL_ACCESS,
                     nullptr, &key, nullptr);
     RegCloseKey(key);
     const auto first = sky::registry::contentMark();

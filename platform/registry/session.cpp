@@ -3,7 +3,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "profiles.h"
 #include "sky/machine.h"
 #include "sky/registry.h"
 #include "sky/text.h"
@@ -125,24 +128,40 @@ Session& Session::instance() {
     return *session;
 }
 
+void Session::dropHives(bool parentsOnly) {
+    if (parentsOnly) {
+        (void)hive_.release();
+        (void)own_.release();
+        for (auto& [name, hive] : others_)
+            (void)hive.release();
+    }
+    hive_.reset();
+    own_.reset();
+    others_.clear();
+}
+
 void Session::detach() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (forks_ != forkCount.load(std::memory_order_relaxed))
-        (void)hive_.release(); // the parent's connection
-    hive_.reset();
+    dropHives(forks_ != forkCount.load(std::memory_order_relaxed)); // the parent's connections
 }
 
 LONG Session::attach() {
     const unsigned forks = forkCount.load(std::memory_order_relaxed);
+    bool forked = false;
     if (forks != forks_) {
-        // A forked child must not use its parent's connection; leave it untouched.
-        (void)hive_.release();
+        // A forked child must not use its parent's connections; leave them untouched.
+        dropHives(true);
         forks_ = forks;
+        forked = true;
     }
+    // Another machine, or a forked child that took on another account (a server's child that
+    // dropped its rights): the hives, the current user and what it may write are looked at
+    // afresh. The account is looked at after forks only, since asking costs a system call.
     std::string machine = machineIdentity();
-    if (machine != machine_) {
-        hive_.reset();
+    if (machine != machine_ || (forked && geteuid() != account_)) {
+        dropHives(false);
         machine_ = std::move(machine);
+        account_ = geteuid();
         ++generation_;
         userName_ = currentUser();
         foldedUser_ = fold(userName_);
@@ -150,21 +169,89 @@ LONG Session::attach() {
     if (hive_)
         return ERROR_SUCCESS;
     std::string problem;
-    const LONG status = Hive::open(hivePath(), hive_, problem);
-    if (status != ERROR_SUCCESS)
+    const std::filesystem::path file = hivePath();
+    const LONG status = Hive::open(file, hive_, problem);
+    if (status != ERROR_SUCCESS) {
         setHiveProblem(std::move(problem));
-    else
-        ++connections_;
-    return status;
+        return status;
+    }
+    ++connections_;
+    machineFolder_ = file.parent_path();
+    struct stat info {};
+    machineWriter_ =
+        geteuid() == 0 || (stat(machineFolder_.c_str(), &info) == 0 && info.st_uid == geteuid());
+    return ERROR_SUCCESS;
 }
 
 LONG Session::finish(LONG status) {
-    if (isHiveFailure(status) && hive_) {
-        setHiveProblem(hive_->problem());
-        if (status != ERROR_OUTOFMEMORY)
-            hive_.reset();
+    if (!isHiveFailure(status) || opening_)
+        return status; // an account hive that would not open said why itself
+    Hive* failed = used_ ? used_ : hive_.get();
+    if (!failed)
+        return status;
+    setHiveProblem(failed->problem());
+    if (status == ERROR_OUTOFMEMORY)
+        return status;
+    if (failed == own_.get()) {
+        own_.reset();
+    } else if (failed == hive_.get()) {
+        hive_.reset();
+    } else {
+        for (auto it = others_.begin(); it != others_.end(); ++it) {
+            if (it->second.get() == failed) {
+                others_.erase(it);
+                break;
+            }
+        }
     }
     return status;
+}
+
+LONG Session::hiveFor(std::string_view path, Hive*& hive, bool creating) {
+    constexpr std::string_view kUsersBelow = "HKEY_USERS\\";
+    if (path.substr(0, kUsersBelow.size()) != kUsersBelow) {
+        hive = used_ = hive_.get();
+        return ERROR_SUCCESS;
+    }
+    std::string_view account = path.substr(kUsersBelow.size());
+    account = account.substr(0, account.find('\\'));
+    std::string problem;
+    LONG status = ERROR_SUCCESS;
+    if (account == foldedUser_) {
+        if (!own_) {
+            status = openOwnHive(machineFolder_, userName_, machineWriter_, own_, problem);
+        }
+        hive = own_.get();
+    } else if (const auto found = others_.find(account); found != others_.end()) {
+        hive = found->second.get();
+    } else {
+        std::unique_ptr<Hive> opened;
+        status = openOtherHive(machineFolder_, account, opened, problem);
+        if (status == ERROR_FILE_NOT_FOUND && creating)
+            status = ERROR_ACCESS_DENIED;
+        if (status == ERROR_SUCCESS) {
+            hive = opened.get();
+            others_.emplace(std::string(account), std::move(opened));
+        }
+    }
+    if (status != ERROR_SUCCESS) {
+        if (!problem.empty())
+            setHiveProblem(std::move(problem));
+        opening_ = true;
+        hive = nullptr;
+        return status;
+    }
+    used_ = hive;
+    return ERROR_SUCCESS;
+}
+
+LONG Session::lookup(KeyId base, const std::string& path, KeyId& id, bool& denied, Hive*& hive) {
+    if (LONG status = hiveFor(path, hive))
+        return status;
+    if (LONG status = hive->lookup(base, path, foldedUser_, id, denied))
+        return status;
+    denied = denied || !mayWrite(*hive);
+    return ERROR_SUCCESS;
 }
 
 LONG Session::close(HKEY handle) {
@@ -226,23 +313,37 @@ LONG Session::resolve(HKEY handle, OpenKey& key, bool needId) {
     key.key = KeyRef{0, pathBelow(base.path, names)};
     if (!needId)
         return ERROR_SUCCESS;
-    const LONG status = hive_->find(key.key.path, key.key.id);
+    Hive* hive = nullptr;
+    if (LONG status = hiveFor(key.key.path, hive, true))
+        return status;
+    const LONG status = hive->find(key.key.path, key.key.id);
     if (status != ERROR_FILE_NOT_FOUND)
         return status;
+    // A view's key is made by whoever may write its hive; to anybody else it is missing.
+    if (!mayWrite(*hive))
+        return ERROR_FILE_NOT_FOUND;
     bool created = false;
-    return hive_->create(base, names, {}, {}, key.key, created);
+    return hive->create(base, names, {}, {}, key.key, created);
 }
 
-LONG Session::checkWrite(const std::string& path, bool below) {
+LONG Session::checkWrite(Hive& hive, const std::string& path, bool below) {
+    if (!mayWrite(hive))
+        return ERROR_ACCESS_DENIED;
     bool denied = false;
-    if (LONG status = hive_->isDenied(path, foldedUser_, below, denied))
+    if (LONG status = hive.isDenied(path, foldedUser_, below, denied))
         return status;
     return denied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
 LONG Session::require(const OpenKey& key, REGSAM rights) {
-    if (key.predefined)
-        return rights & kWriteRights ? checkWrite(key.key.path) : ERROR_SUCCESS;
+    if (key.predefined) {
+        if (!(rights & kWriteRights))
+            return ERROR_SUCCESS;
+        Hive* hive = nullptr;
+        if (LONG status = hiveFor(key.key.path, hive))
+            return status;
+        return checkWrite(*hive, key.key.path);
+    }
     return (key.access & rights) == rights ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 

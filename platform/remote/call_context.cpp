@@ -11,6 +11,7 @@ namespace {
 struct CallContext {
     const std::u16string* caller = nullptr; // the call being served, if any
     bool impersonating = false;
+    std::vector<sky::remote::HandedFile>* files = nullptr;
 };
 thread_local CallContext context;
 
@@ -18,14 +19,33 @@ thread_local CallContext context;
 
 namespace sky::remote {
 
-ServingCall::ServingCall(const std::u16string& caller) {
+ServingCall::ServingCall(const std::u16string& caller, std::vector<HandedFile>& files) {
     context.caller = &caller;
     context.impersonating = false;
+    context.files = &files;
 }
 
 ServingCall::~ServingCall() {
     context.caller = nullptr;
     context.impersonating = false;
+    context.files = nullptr;
+}
+
+MemberFile callerFile(std::u16string_view name, dispatch::FileUse use) {
+    if (!context.caller)
+        return openMemberFile(name, use);
+    // Serving another process: only what its caller opened, never a file opened here with this
+    // process's rights.
+    for (HandedFile& handed : *context.files)
+        if (handed.use == use && handed.name == name) {
+            MemberFile file = handed.file;
+            handed.file.fd = -1; // given out once: the taker closes it
+            handed.use = dispatch::FileUse::None;
+            return file;
+        }
+    MemberFile none;
+    none.notHanded = true;
+    return none;
 }
 
 const char16_t* impersonatedUser() {

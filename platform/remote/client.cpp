@@ -8,6 +8,7 @@
 
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -52,8 +53,9 @@ public:
     // Sends a request of `kind` with `body` and waits for the reply; fills `reply` with the
     // reply after the result and error information, sets the thread's error information from
     // the reply and returns the result.
+    // `files` are handed over with the request (their descriptors stay the caller's).
     HRESULT transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
-                     std::size_t& bodyAt);
+                     std::size_t& bodyAt, const std::vector<HandedFile>& files = {});
 
     void releaseLater(std::uint64_t id, std::uint32_t count) {
         std::lock_guard lock(releaseMutex_);
@@ -76,7 +78,9 @@ private:
     bool dead_ = false;  // guarded by callMutex_
     Spinner spin_;       // guarded by callMutex_
     bool parts_ = false; // the server takes messages larger than the mailbox in parts
-    Writer request_;     // guarded by callMutex_
+    bool files_ = false; // the server takes files handed over with a request (2.2)
+    std::uint16_t serverMinor_ = 0;
+    Writer request_; // guarded by callMutex_
     std::mutex releaseMutex_;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> releases_;
     std::map<std::uint64_t, ProxyManager*> managers_; // guarded by managersMutex_
@@ -238,6 +242,8 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
         return nullptr;
     }
     c->parts_ = answer.minor >= 1;
+    c->files_ = answer.minor >= 2;
+    c->serverMinor_ = answer.minor;
     const bool attached = c->box_.attach(memory);
     close(memory);
     if (!attached) {
@@ -249,22 +255,49 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
 }
 
 HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
-                             std::size_t& bodyAt) {
+                             std::size_t& bodyAt, const std::vector<HandedFile>& files) {
     std::lock_guard lock(callMutex_);
     if (dead_)
         return RPC_E_DISCONNECTED;
+    Writer fileSection;
+    std::vector<int> descriptors;
+    if (!files.empty()) {
+        // A server before 2.2 would open the file itself, with its own rights: it gets none.
+        if (!files_)
+            return failWith(otherWireVersion,
+                            "The object server speaks version " + std::to_string(wireMajor) + "." +
+                                std::to_string(serverMinor_) +
+                                " of the calls between processes, which cannot take the file " +
+                                sky::narrow(files.front().name) +
+                                " that this program opens for it with its own rights; install "
+                                "the same version of both.");
+        if (files.size() > maxHandedFiles)
+            return failWith(E_INVALIDARG, "A call may hand over at most " +
+                                              std::to_string(maxHandedFiles) + " files.");
+        for (const HandedFile& file : files) {
+            writeFile(fileSection, file);
+            if (file.file.fd >= 0)
+                descriptors.push_back(file.file.fd);
+        }
+    }
     std::vector<std::pair<std::uint64_t, std::uint32_t>> releases;
     {
         std::lock_guard hold(releaseMutex_);
         releases.swap(releases_);
     }
-    const std::size_t size = 8 + releases.size() * 12 + body.size();
+    const std::size_t size = 8 + releases.size() * 12 + fileSection.size() + body.size();
     if (size > (parts_ ? maxMessage : mailboxCapacity)) {
         std::lock_guard hold(releaseMutex_);
         releases_.insert(releases_.end(), releases.begin(), releases.end());
         return E_OUTOFMEMORY;
     }
-    const std::uint16_t kindWord[2] = {static_cast<std::uint16_t>(kind), 0};
+    // The descriptors go first, on the socket: the server takes them once it has the request.
+    if (!descriptors.empty() && !sendFiles(socket_, descriptors)) {
+        dead_ = true;
+        return serverUnavailable;
+    }
+    const std::uint16_t kindWord[2] = {static_cast<std::uint16_t>(kind),
+                                       static_cast<std::uint16_t>(files.size())};
     const auto count = static_cast<std::uint32_t>(releases.size());
     MailboxHeader& h = box_.header();
     if (size <= mailboxCapacity) {
@@ -282,6 +315,7 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
             put(&id, 8);
             put(&refs, 4);
         }
+        put(fileSection.bytes().data(), fileSection.size());
         put(const_cast<Writer&>(body).bytes().data(), body.size());
         h.length = static_cast<std::uint32_t>(size);
     } else {
@@ -293,6 +327,7 @@ HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned
             whole.u64(id);
             whole.u32(refs);
         }
+        whole.raw(fileSection.bytes().data(), fileSection.size());
         whole.raw(const_cast<Writer&>(body).bytes().data(), body.size());
         const GoneCheck gone = [this] { return peerGone(socket_); };
         if (!putMessage(box_, Side::Client, whole.bytes().data(), whole.size(), Request, gone)) {
@@ -505,6 +540,83 @@ HRESULT proxyGetTypeInfo(ProxyCore* core, UINT iTInfo, LCID lcid, ITypeInfo** pp
     return dispatch::getTypeInfo(*core->marshal->table, iTInfo, lcid, ppTInfo);
 }
 
+namespace {
+
+// The files a call's file arguments name, opened with this process's own rights before the call
+// and handed over with it. Closed after the call; a file that the open created is removed again
+// when the call fails and the file is still as the open made it (empty, the same file), so that
+// a call that wrote nothing leaves nothing behind.
+class CallFiles {
+public:
+    CallFiles() = default;
+    CallFiles(const CallFiles&) = delete;
+    CallFiles& operator=(const CallFiles&) = delete;
+    ~CallFiles() {
+        for (HandedFile& file : files_)
+            if (file.file.fd >= 0)
+                close(file.file.fd);
+    }
+
+    void open(std::u16string name, dispatch::FileUse use) {
+        HandedFile file;
+        bool created = false;
+        file.file = openMemberFile(name, use, &created);
+        file.name = std::move(name);
+        file.use = use;
+        struct stat info {};
+        if (created && fstat(file.file.fd, &info) == 0)
+            made_.push_back({file.name, info.st_dev, info.st_ino});
+        files_.push_back(std::move(file));
+    }
+    const std::vector<HandedFile>& files() const { return files_; }
+
+    // After the call: what a failed call created goes again.
+    HRESULT finish(HRESULT hr) {
+        if (SUCCEEDED(hr))
+            return hr;
+        for (const Made& made : made_) {
+            const auto host = sky::machine::toHostPath(made.name);
+            struct stat info {};
+            if (host && lstat(host->c_str(), &info) == 0 && info.st_dev == made.device &&
+                info.st_ino == made.inode && S_ISREG(info.st_mode) && info.st_size == 0)
+                unlink(host->c_str());
+        }
+        return hr;
+    }
+
+private:
+    struct Made {
+        std::u16string name;
+        dev_t device;
+        ino_t inode;
+    };
+    std::vector<HandedFile> files_;
+    std::vector<Made> made_;
+};
+
+std::u16string textOf(BSTR text) {
+    return text ? std::u16string(text, SysStringLen(text)) : std::u16string();
+}
+
+// The member that IDispatch::Invoke with these flags calls, or null.
+const dispatch::Member* invokedMember(const dispatch::Table& table, DISPID id, WORD flags) {
+    for (WORD i = 0; i < table.memberCount; ++i)
+        if (table.members[i].dispid == id && (table.members[i].invkind & flags))
+            return &table.members[i];
+    return nullptr;
+}
+
+// The argument of parameter `index` among Invoke's arguments (named or by position), or null.
+const VARIANT* invokeArgument(const DISPPARAMS& params, UINT index) {
+    for (UINT j = 0; j < params.cNamedArgs; ++j)
+        if (params.rgdispidNamedArgs[j] == static_cast<DISPID>(index))
+            return &params.rgvarg[j];
+    const UINT positional = params.cArgs - params.cNamedArgs;
+    return index < positional ? &params.rgvarg[params.cArgs - 1 - index] : nullptr;
+}
+
+} // namespace
+
 HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
     if (!core->marshal || index >= core->marshal->table->memberCount)
         return E_UNEXPECTED;
@@ -521,12 +633,16 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
     body.u64(core->manager->id());
     body.guid(core->iid);
     body.u16(static_cast<std::uint16_t>(index));
-    for (WORD i = 0; i < m.paramCount; ++i)
+    CallFiles files;
+    for (WORD i = 0; i < m.paramCount; ++i) {
         if (HRESULT hr = writeTyped(body, m.params[i].vt, args[i], m.params[i].iid, c); FAILED(hr))
             return hr;
+        if (m.params[i].file != dispatch::FileUse::None && m.params[i].vt == VT_BSTR)
+            files.open(textOf(*static_cast<BSTR*>(args[i])), m.params[i].file);
+    }
     std::vector<unsigned char> reply;
     std::size_t at = 0;
-    const HRESULT hr = c.transact(Kind::Call, body, reply, at);
+    const HRESULT hr = files.finish(c.transact(Kind::Call, body, reply, at, files.files()));
     if (FAILED(hr) || !destination)
         return hr;
     Reader in(reply.data() + at, reply.size() - at);
@@ -590,9 +706,23 @@ HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID, WOR
     body.u8(pExcepInfo != nullptr);
     if (pVarResult)
         VariantInit(pVarResult);
+    // File arguments of the member called, by the table of the face this proxy stands for, as
+    // the member will read them (converted to a string as the object's Invoke converts them).
+    CallFiles files;
+    if (const dispatch::Member* m =
+            core->marshal ? invokedMember(*core->marshal->table, dispIdMember, wFlags) : nullptr)
+        for (WORD i = 0; i < m->paramCount; ++i) {
+            const VARIANT* argument =
+                m->params[i].file != dispatch::FileUse::None ? invokeArgument(params, i) : nullptr;
+            VARIANT name;
+            VariantInit(&name);
+            if (argument && SUCCEEDED(VariantChangeType(&name, argument, 0, VT_BSTR)))
+                files.open(textOf(name.bstrVal), m->params[i].file);
+            VariantClear(&name);
+        }
     std::vector<unsigned char> reply;
     std::size_t at = 0;
-    HRESULT hr = c.transact(Kind::Invoke, body, reply, at);
+    HRESULT hr = files.finish(c.transact(Kind::Invoke, body, reply, at, files.files()));
     if (at >= reply.size())
         return hr;
     Reader in(reply.data() + at, reply.size() - at);

@@ -9,6 +9,7 @@
 // keeps itself whole under its own locks.
 #include "exporter.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/eventfd.h>
@@ -95,6 +96,11 @@ public:
     unsigned uid = 0;
     std::u16string caller;
     bool parts = false; // the client takes replies larger than the mailbox in parts
+    bool files = false; // the client hands over files with requests (2.2): its socket may carry
+                        // their descriptors, which the connection's thread takes
+    // The listener saw data on the socket of a client that hands over files, and stopped watching
+    // it for data: the connection's thread takes it with the request it comes with, or refuses it.
+    std::atomic<bool> socketData{false};
     // Set when the client went away or the endpoint ends; `control` moves with it and wakes
     // the connection's thread.
     std::atomic<bool> gone{false};
@@ -116,8 +122,16 @@ public:
     }
 
     // The connection's thread only. Serves the request in the mailbox; says whether the client
-    // was spinning for the reply.
+    // was spinning for the reply. A request that breaks the wire format on purpose ends the
+    // connection.
     bool serve();
+    // Ends the connection of a client that broke the wire format on purpose: what its socket
+    // holds is taken and its descriptors closed.
+    void refuse() {
+        discardSocketData(socket);
+        shutdown(socket, SHUT_RDWR);
+        end();
+    }
     void releaseAll() {
         for (auto& [id, object] : objects_)
             drop(object);
@@ -145,6 +159,8 @@ private:
     GUID faceOf(Exported& object, IUnknown* pointer, REFIID asked);
     void releaseReferences(std::uint64_t id, std::uint32_t count);
     HRESULT dispatch(Kind kind, Reader& in, Writer& body);
+    // Reads the request's `count` file entries and takes their descriptors from the socket.
+    bool takeFiles(Reader& in, std::uint16_t count, std::vector<HandedFile>& handed);
     HRESULT call(Reader& in, Writer& body);
     HRESULT invoke(Reader& in, Writer& body);
 
@@ -267,6 +283,61 @@ void writeError(Writer& out, IErrorInfo* info) {
     out.u32(context);
 }
 
+// A descriptor a client handed over for `use`: kept when it is a regular file open for that use;
+// otherwise closed and replaced by the reason (a hostile client may hand over anything).
+void checkHanded(HandedFile& handed) {
+    MemberFile& file = handed.file;
+    struct stat info {};
+    const int flags = fcntl(file.fd, F_GETFL);
+    const int mode = flags & O_ACCMODE;
+    const bool usable =
+        flags >= 0 && !(flags & O_PATH) &&
+        (handed.use == dispatch::FileUse::Read ? mode == O_RDONLY || mode == O_RDWR
+                                               : mode == O_WRONLY || mode == O_RDWR);
+    if (fstat(file.fd, &info) != 0 || !usable) {
+        close(file.fd);
+        file = MemberFile();
+        file.error = EBADF;
+    } else if (!S_ISREG(info.st_mode)) {
+        close(file.fd);
+        file = MemberFile();
+        file.kind = info.st_mode & S_IFMT;
+    }
+}
+
+void closeHanded(std::vector<HandedFile>& handed) {
+    for (HandedFile& file : handed)
+        if (file.file.fd >= 0) {
+            close(file.file.fd);
+            file.file.fd = -1;
+        }
+}
+
+bool Connection::takeFiles(Reader& in, std::uint16_t count, std::vector<HandedFile>& handed) {
+    // Only a client of 2.2 or later hands files over, at most a few at once.
+    if (!files || count > maxHandedFiles)
+        return false;
+    handed.resize(count);
+    std::vector<std::size_t> opened;
+    for (std::size_t i = 0; i < count; ++i) {
+        bool isOpen = false;
+        if (!readFile(in, handed[i], isOpen))
+            return false;
+        if (isOpen)
+            opened.push_back(i);
+    }
+    if (opened.empty())
+        return true;
+    std::vector<int> fds;
+    if (!receiveFiles(socket, opened.size(), fds))
+        return false;
+    for (std::size_t i = 0; i < opened.size(); ++i) {
+        handed[opened[i]].file.fd = fds[i];
+        checkHanded(handed[opened[i]]);
+    }
+    return true;
+}
+
 bool Connection::serve() {
     MailboxHeader& h = box.header();
     const GoneCheck ended = [this] { return gone.load(); };
@@ -281,7 +352,7 @@ bool Connection::serve() {
         request_.shrink_to_fit();
     Reader in(request_.data(), request_.size());
     const auto kind = static_cast<Kind>(in.u16());
-    in.u16();
+    const std::uint16_t fileCount = in.u16();
     const std::uint32_t releases = in.u32();
     Writer body;
     HRESULT hr = S_OK;
@@ -291,6 +362,14 @@ bool Connection::serve() {
         if (in.ok())
             releaseReferences(id, count);
     }
+    std::vector<HandedFile> handed;
+    if (in.ok() && fileCount > 0 && !takeFiles(in, fileCount, handed)) {
+        // Files where the client may hand over none, too many, or descriptors that do not match
+        // what the request names: the wire format broken on purpose.
+        closeHanded(handed);
+        refuse();
+        return false;
+    }
     IErrorInfo* stale = nullptr;
     GetErrorInfo(0, &stale);
     if (stale)
@@ -298,8 +377,15 @@ bool Connection::serve() {
     if (!in.ok()) {
         hr = badStubData;
     } else {
-        ServingCall serving(caller);
+        ServingCall serving(caller, handed);
         hr = dispatch(kind, in, body);
+    }
+    closeHanded(handed); // those the call did not take
+    // Nothing may be left on the socket: the client waits for this reply, and sends nothing
+    // before it has it. Anything there came unasked.
+    if (files && socketHasData(socket)) {
+        refuse();
+        return false;
     }
     Writer reply;
     reply.i32(hr);
@@ -622,6 +708,9 @@ private:
     // The thread of one connection: serves its calls until the client goes, the endpoint ends
     // or the connection has been idle for idleTime.
     void serve(Connection& c);
+    // Waits, at most greetingTime, for the request that data on the connection's socket came
+    // with; says whether it came.
+    bool awaitRequest(Connection& c);
     // Joins the threads of connections that have ended.
     void reap();
     void wakeListener() {
@@ -762,6 +851,7 @@ void Exporter::greet(Greeting& waiting) {
         return;
     c->caller = userName(c->uid);
     c->parts = hello.minor >= 1;
+    c->files = hello.minor >= 2;
     std::lock_guard lock(mutex_);
     connections_.push_back(c);
     c->thread = std::thread([this, raw = c.get()] { serve(*raw); });
@@ -805,7 +895,10 @@ void Exporter::listen() {
             std::lock_guard lock(mutex_);
             for (auto& c : connections_)
                 if (!c->gone) {
-                    fds.push_back({c->socket, POLLIN, 0});
+                    // A socket whose data its connection's thread is to take is watched only for
+                    // the client's going.
+                    const short events = c->socketData ? POLLRDHUP : POLLIN | POLLRDHUP;
+                    fds.push_back({c->socket, events, 0});
                     watched.push_back(c);
                 }
         }
@@ -815,12 +908,23 @@ void Exporter::listen() {
             break;
         if (fds[1].revents)
             reap();
-        for (std::size_t i = 0; i < watched.size(); ++i)
-            if (fds[firstWatched + i].revents) {
-                // A client sends nothing on the socket after its greeting: anything else, or
-                // the end of the stream, ends the connection.
-                watched[i]->end();
+        for (std::size_t i = 0; i < watched.size(); ++i) {
+            const short revents = fds[firstWatched + i].revents;
+            if (!revents)
+                continue;
+            Connection& c = *watched[i];
+            if (c.files && !(revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+                // The descriptors of a request about to come, or something sent unasked: the
+                // connection's thread tells which.
+                c.socketData = true;
+                c.control.fetch_add(1);
+                futexWake(c.control);
+            } else {
+                // Before 2.2 a client sends nothing on the socket after its greeting: anything
+                // else, or the end of the stream, ends the connection.
+                c.end();
             }
+        }
         // Callers who spoke are answered (and leave the waiting list either way).
         std::vector<Greeting> spoke;
         for (std::size_t i = firstWatched; i-- > firstGreeting;)
@@ -833,6 +937,29 @@ void Exporter::listen() {
         if (fds[2].revents & POLLIN)
             accept();
     }
+}
+
+bool Exporter::awaitRequest(Connection& c) {
+    MailboxHeader& h = c.box.header();
+    const auto deadline = std::chrono::steady_clock::now() + greetingTime;
+    while (!stopping_ && !c.gone) {
+        if (h.state.load(std::memory_order_acquire) == Request)
+            return true;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        const std::uint32_t seen = c.control.load();
+        h.serverMode.store(Asleep, std::memory_order_seq_cst);
+        const std::uint32_t state = h.state.load(std::memory_order_seq_cst);
+        if (state != Request) {
+            std::atomic<std::uint32_t>* words[] = {&h.state, &c.control};
+            const std::uint32_t expected[] = {state, seen};
+            futexWaitAny(words, expected, left);
+        }
+        h.serverMode.store(Working, std::memory_order_relaxed);
+    }
+    return true; // ending anyway
 }
 
 void Exporter::serve(Connection& c) {
@@ -850,6 +977,17 @@ void Exporter::serve(Connection& c) {
             watch = c.serve();
             lastCall = std::chrono::steady_clock::now();
             continue;
+        }
+        if (c.socketData) {
+            // Data on the socket: the descriptors that a client sends just before its request,
+            // which the request takes; without a request soon, they came unasked.
+            if (!socketHasData(c.socket) || awaitRequest(c)) {
+                if (!socketHasData(c.socket) && c.socketData.exchange(false))
+                    wakeListener(); // to watch the socket again
+                continue;
+            }
+            c.refuse();
+            break;
         }
         // Spin for the next request while that pays, then sleep.
         h.serverMode.store(Spinning, std::memory_order_relaxed);

@@ -196,22 +196,72 @@ bool socketAddress(const std::filesystem::path& directory, const std::string& na
     return true;
 }
 
-bool sendHello(int socket, const Hello& hello, int passFd) {
-    iovec io{const_cast<Hello*>(&hello), sizeof hello};
+namespace {
+
+struct FileNote {
+    std::uint32_t magic;
+    std::uint32_t count;
+};
+
+// Receives one message of at most `size` bytes without waiting, every descriptor it carried
+// into `fds` (at most maxHandedFiles are taken; the kernel closes the rest and says so).
+ssize_t receiveWithDescriptors(int socket, void* data, std::size_t size, std::vector<int>& fds,
+                               bool& truncated) {
+    iovec io{data, size};
     msghdr message{};
     message.msg_iov = &io;
     message.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    if (passFd >= 0) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * maxHandedFiles)] = {};
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    truncated = (message.msg_flags & MSG_CTRUNC) != 0;
+    if (got < 0)
+        return got;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < count; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+            fds.push_back(fd);
+        }
+    }
+    return got;
+}
+
+// Sends `size` bytes with `count` descriptors (at most maxHandedFiles); whether all went.
+bool sendWithDescriptors(int socket, const void* data, std::size_t size, const int* fds,
+                         std::size_t count, int flags) {
+    iovec io{const_cast<void*>(data), size};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * maxHandedFiles)] = {};
+    if (count > 0) {
         message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        message.msg_controllen = CMSG_SPACE(sizeof(int) * count);
         cmsghdr* c = CMSG_FIRSTHDR(&message);
         c->cmsg_level = SOL_SOCKET;
         c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &passFd, sizeof(int));
+        c->cmsg_len = CMSG_LEN(sizeof(int) * count);
+        std::memcpy(CMSG_DATA(c), fds, sizeof(int) * count);
     }
-    return sendmsg(socket, &message, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof hello);
+    return sendmsg(socket, &message, flags) == static_cast<ssize_t>(size);
+}
+
+void closeAll(std::vector<int>& fds) {
+    for (int fd : fds)
+        close(fd);
+    fds.clear();
+}
+
+} // namespace
+
+bool sendHello(int socket, const Hello& hello, int passFd) {
+    return sendWithDescriptors(socket, &hello, sizeof hello, &passFd, passFd >= 0 ? 1 : 0,
+                               MSG_NOSIGNAL);
 }
 
 bool receiveHello(int socket, Hello& hello, int* passedFd, std::chrono::milliseconds timeout) {
@@ -220,40 +270,54 @@ bool receiveHello(int socket, Hello& hello, int* passedFd, std::chrono::millisec
     pollfd p{socket, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(timeout.count())) != 1 || !(p.revents & POLLIN))
         return false;
-    iovec io{&hello, sizeof hello};
-    msghdr message{};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)] = {};
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t got = recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-    int received = -1;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
-            continue;
-        const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (std::size_t i = 0; i < count; ++i) {
-            int fd = -1;
-            std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-            if (received < 0 && passedFd)
-                received = fd;
-            else
-                close(fd);
-        }
+    std::vector<int> fds;
+    bool truncated = false;
+    const ssize_t got = receiveWithDescriptors(socket, &hello, sizeof hello, fds, truncated);
+    const bool whole = got == static_cast<ssize_t>(sizeof hello) && !truncated;
+    if (whole && passedFd && !fds.empty()) {
+        *passedFd = fds.front();
+        fds.erase(fds.begin());
     }
-    const bool whole =
-        got == static_cast<ssize_t>(sizeof hello) && !(message.msg_flags & MSG_CTRUNC);
-    if (!whole) {
-        if (received >= 0)
-            close(received);
+    closeAll(fds);
+    return whole;
+}
+
+bool sendFiles(int socket, const std::vector<int>& fds) {
+    if (fds.empty() || fds.size() > maxHandedFiles)
+        return false;
+    const FileNote note{fileNoteMagic, static_cast<std::uint32_t>(fds.size())};
+    return sendWithDescriptors(socket, &note, sizeof note, fds.data(), fds.size(),
+                               MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+bool receiveFiles(int socket, std::size_t count, std::vector<int>& fds) {
+    fds.clear();
+    FileNote note{};
+    bool truncated = false;
+    const ssize_t got = receiveWithDescriptors(socket, &note, sizeof note, fds, truncated);
+    if (got != static_cast<ssize_t>(sizeof note) || truncated || note.magic != fileNoteMagic ||
+        note.count != count || fds.size() != count) {
+        closeAll(fds);
         return false;
     }
-    if (passedFd)
-        *passedFd = received;
-    else if (received >= 0)
-        close(received);
     return true;
+}
+
+void discardSocketData(int socket) {
+    for (int round = 0; round < 64; ++round) {
+        char data[4096];
+        std::vector<int> fds;
+        bool truncated = false;
+        const ssize_t got = receiveWithDescriptors(socket, data, sizeof data, fds, truncated);
+        closeAll(fds);
+        if (got <= 0)
+            return;
+    }
+}
+
+bool socketHasData(int socket) {
+    char byte = 0;
+    return recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
 
 bool peerUser(int socket, unsigned& uid) {

@@ -214,6 +214,23 @@ bool sendHello(int socket, const Hello& hello, int passFd);
 // Receives the greeting within `timeout`; `passedFd` gets a descriptor sent with it (or -1).
 bool receiveHello(int socket, Hello& hello, int* passedFd, std::chrono::milliseconds timeout);
 
+// The descriptors of the files a request hands over (wire 2.2) travel on the socket, in one note
+// sent just before the request: "SKYF", u32 count, and the descriptors as SCM_RIGHTS. The
+// request names how many it opened (wire.h); the receiver takes exactly that note.
+inline constexpr std::uint32_t fileNoteMagic = 0x46594B53; // "SKYF"
+
+// Sends the note with `fds` (at most maxHandedFiles) without waiting; false when it could not.
+bool sendFiles(int socket, const std::vector<int>& fds);
+// Takes the note of exactly `count` descriptors from the socket without waiting. False when the
+// socket holds anything else (no note, another count, garbage, more descriptors than fit):
+// every descriptor that came with it is closed then.
+bool receiveFiles(int socket, std::size_t count, std::vector<int>& fds);
+// Takes whatever the socket holds without waiting (a bounded number of reads), closing every
+// descriptor that came with it.
+void discardSocketData(int socket);
+// Whether the socket holds data to read; neither waits nor takes it.
+bool socketHasData(int socket);
+
 // The user id of the process at the other end of a connected socket; false if unknown.
 bool peerUser(int socket, unsigned& uid);
 

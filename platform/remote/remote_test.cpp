@@ -2,6 +2,7 @@
 // CLSCTX_LOCAL_SERVER and reached through its endpoint, as another process reaches it (the same
 // socket, shared memory and apartment thread), and what the server does with messages that
 // break the wire format.
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
@@ -51,7 +53,28 @@ namespace {
 constexpr CLSID clsidEcho{
     0x5E1F0A11, 0x1234, 0x4A2B, {0x9C, 0x01, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
 
-std::set<std::thread::id> servingThreads;
+// The threads that served Echo's calls; a connection is served on its own thread, so two
+// clients' calls write here at once.
+class ThreadSet {
+public:
+    void add(std::thread::id id) {
+        std::lock_guard lock(mutex_);
+        ids_.insert(id);
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        ids_.clear();
+    }
+    std::set<std::thread::id> ids() const {
+        std::lock_guard lock(mutex_);
+        return ids_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::set<std::thread::id> ids_;
+};
+ThreadSet servingThreads;
 DWORD revokedInCall = 0; // the class object that "Revoke" revokes
 // "Wait" says that it waits, then waits until it is let go (at most 20 seconds).
 std::atomic<bool> waiting{false};
@@ -94,7 +117,7 @@ class EchoFace : public NamedFace<IDispatch> {
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO*, UINT*) override {
-        servingThreads.insert(std::this_thread::get_id());
+        servingThreads.add(std::this_thread::get_id());
         if (id == 1) {
             if (params->cArgs != 1)
                 return DISP_E_BADPARAMCOUNT;
@@ -184,8 +207,9 @@ TEST_F(RemoteTest, ValuesObjectsAndErrorsCrossAndEveryCallIsServedOnOneApartment
     // The server's own object comes back as the same object.
     const Variant same = callMethod(echo.get(), u"Echo", echo);
     EXPECT_EQ(same.toDispatch().as<IUnknown>().get(), echo.as<IUnknown>().get());
-    EXPECT_EQ(servingThreads.size(), 1u);
-    EXPECT_NE(*servingThreads.begin(), std::this_thread::get_id());
+    const auto served = servingThreads.ids();
+    ASSERT_EQ(served.size(), 1u);
+    EXPECT_NE(*served.begin(), std::this_thread::get_id());
 
     try {
         callMethod(echo.get(), u"Fail");
@@ -344,6 +368,23 @@ public:
     HRESULT post(const std::vector<unsigned char>& bytes) {
         return post(bytes, static_cast<std::uint32_t>(bytes.size()));
     }
+    // Hands `bytes` over as a request without waiting for a reply.
+    void hand(const std::vector<unsigned char>& bytes) {
+        std::memcpy(box_.data(), bytes.data(), bytes.size());
+        box_.header().length = static_cast<std::uint32_t>(bytes.size());
+        box_.header().state.store(Request);
+        futexWake(box_.header().state);
+    }
+    // Whether the server ends the connection (the socket's end comes) within five seconds.
+    bool ended() {
+        for (int i = 0; i < 500; ++i) {
+            pollfd p{fd_, POLLIN, 0};
+            char byte = 0;
+            if (poll(&p, 1, 10) == 1 && recv(fd_, &byte, 1, MSG_DONTWAIT) == 0)
+                return true;
+        }
+        return false;
+    }
 
 private:
     int fd_ = -1;
@@ -360,6 +401,109 @@ std::vector<unsigned char> request(Kind kind, const std::vector<unsigned char>& 
     w.u32(releases);
     w.raw(body.data(), body.size());
     return w.bytes();
+}
+
+// A Flush that names `count` files, `opened` of them opened (their descriptors to come on the
+// socket).
+std::vector<unsigned char> flushWithFiles(std::uint16_t count, std::uint16_t opened) {
+    Writer w;
+    w.u16(static_cast<std::uint16_t>(Kind::Flush));
+    w.u16(count);
+    w.u32(0);
+    for (std::uint16_t i = 0; i < count; ++i) {
+        HandedFile file;
+        file.name = u"C:\\icon.ico";
+        file.use = dispatch::FileUse::Write;
+        file.file.fd = i < opened ? 0 : -1;
+        writeFile(w, file);
+    }
+    return w.bytes();
+}
+
+// The write end of a new pipe, to hand over; `readEnd` tells when every copy of it is closed.
+int pipeToHand(int& readEnd) {
+    int ends[2];
+    EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    readEnd = ends[0];
+    return ends[1];
+}
+
+// Whether every copy of the pipe's write end is closed within five seconds.
+bool allClosed(int readEnd) {
+    pollfd p{readEnd, POLLIN, 0};
+    const bool hungUp = poll(&p, 1, 5000) == 1 && (p.revents & POLLHUP);
+    close(readEnd);
+    return hungUp;
+}
+
+// A hostile client may send descriptors unasked, more than it names, or name files where it may
+// not: the server closes every descriptor it was sent and ends that client's connection, and
+// serves everyone else as before.
+TEST_F(RemoteTest, DescriptorsSentUnaskedOrNotAsNamedAreClosedAndTheirConnectionEnds) {
+    const Hello good{wireMagic, wireMajor, wireMinor, S_OK, 0};
+    const auto sendAndForget = [](int socket, std::vector<int> fds) {
+        EXPECT_TRUE(sendFiles(socket, fds));
+        for (int fd : fds)
+            close(fd);
+    };
+    int readEnd = -1;
+    {
+        SCOPED_TRACE("a note and no request");
+        RawClient client(good);
+        ASSERT_EQ(client.answer().status, S_OK);
+        sendAndForget(client.socket(), {pipeToHand(readEnd)});
+        EXPECT_TRUE(client.ended());
+        EXPECT_TRUE(allClosed(readEnd));
+    }
+    {
+        SCOPED_TRACE("a note beside a request that names no file");
+        RawClient client(good);
+        ASSERT_EQ(client.answer().status, S_OK);
+        EXPECT_EQ(client.post(request(Kind::Flush, {})), S_OK);
+        sendAndForget(client.socket(), {pipeToHand(readEnd)});
+        client.hand(request(Kind::Flush, {}));
+        EXPECT_TRUE(client.ended());
+        EXPECT_TRUE(allClosed(readEnd));
+    }
+    {
+        SCOPED_TRACE("more descriptors than the request names");
+        RawClient client(good);
+        ASSERT_EQ(client.answer().status, S_OK);
+        int secondEnd = -1;
+        sendAndForget(client.socket(), {pipeToHand(readEnd), pipeToHand(secondEnd)});
+        client.hand(flushWithFiles(1, 1));
+        EXPECT_TRUE(client.ended());
+        EXPECT_TRUE(allClosed(readEnd));
+        EXPECT_TRUE(allClosed(secondEnd));
+    }
+    {
+        SCOPED_TRACE("more files than a request may hand over");
+        RawClient client(good);
+        ASSERT_EQ(client.answer().status, S_OK);
+        client.hand(flushWithFiles(static_cast<std::uint16_t>(maxHandedFiles + 1), 0));
+        EXPECT_TRUE(client.ended());
+    }
+    {
+        SCOPED_TRACE("files named by a client of 2.1, which hands none over");
+        Hello older = good;
+        older.minor = 1;
+        RawClient client(older);
+        ASSERT_EQ(client.answer().status, S_OK);
+        client.hand(flushWithFiles(1, 0));
+        EXPECT_TRUE(client.ended());
+    }
+    {
+        SCOPED_TRACE("a descriptor handed over as named, and not taken by the call");
+        RawClient client(good);
+        ASSERT_EQ(client.answer().status, S_OK);
+        sendAndForget(client.socket(), {pipeToHand(readEnd)});
+        EXPECT_EQ(client.post(flushWithFiles(1, 1)), S_OK);
+        EXPECT_TRUE(allClosed(readEnd)) << "the server kept a descriptor the call did not take";
+        EXPECT_EQ(client.post(request(Kind::Flush, {})), S_OK) << "the connection goes on";
+    }
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(callMethod(echo.get(), u"Echo", 7).toInt32(), 7);
 }
 
 TEST_F(RemoteTest, MalformedMessagesAreRefusedAndTheServerGoesOn) {

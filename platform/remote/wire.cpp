@@ -56,6 +56,33 @@ BSTR Reader::bstr() {
     return b;
 }
 
+void writeFile(Writer& out, const HandedFile& file) {
+    out.u8(static_cast<std::uint8_t>(file.use));
+    out.u8(file.file.fd >= 0 ? 1 : 0);
+    out.i32(file.file.error);
+    out.u32(file.file.kind);
+    out.u8(file.file.folderMissing ? 1 : 0);
+    out.str(file.name.data(), static_cast<std::uint32_t>(file.name.size()));
+}
+
+bool readFile(Reader& in, HandedFile& file, bool& opened) {
+    const std::uint8_t use = in.u8();
+    const std::uint8_t isOpen = in.u8();
+    file.file = MemberFile();
+    file.file.error = in.i32();
+    file.file.kind = in.u32();
+    file.file.folderMissing = in.u8() != 0;
+    BSTR name = in.bstr();
+    const bool ok =
+        in.ok() && name && (use == 1 || use == 2) && isOpen <= 1 && SysStringByteLen(name) % 2 == 0;
+    if (ok)
+        file.name.assign(reinterpret_cast<const char16_t*>(name), SysStringLen(name));
+    SysFreeString(name);
+    file.use = static_cast<dispatch::FileUse>(use);
+    opened = isOpen == 1;
+    return ok;
+}
+
 const IID& faceToHandOut(REFIID asked, const GUID& face) {
     const bool plain = IsEqualIID(asked, IID_IDispatch) || IsEqualIID(asked, IID_IUnknown);
     if (!plain || IsEqualIID(face, asked) || !findInterface(face))

@@ -1,4 +1,4 @@
-// The wire format of calls between processes, version 2.1.
+// The wire format of calls between processes, version 2.2.
 //
 // Every value is little-endian. A connection starts on the socket with a greeting each way
 // (Hello below); after it, requests and replies travel through the connection's shared memory
@@ -6,8 +6,21 @@
 // parts, sent only to a peer that greeted with 2.1 or later (a 2.0 peer gets the failure that a
 // message too large for the mailbox always gave):
 //
-//   request  = u16 kind, u16 reserved (0), u32 releaseCount, releaseCount x (u64 object, u32 refs),
-//              then the body of the kind
+//   request  = u16 kind, u16 files, u32 releaseCount, releaseCount x (u64 object, u32 refs),
+//              files x file, then the body of the kind
+//   file     = u8 use (1: read, 2: write), u8 opened, i32 error, u32 kind, u8 folderMissing,
+//              str name
+//
+// Since 2.2 a request hands over the files its file arguments name (parameters the dispatch
+// table marks with dispatch::FileUse), at most maxHandedFiles: the client opens each with its own
+// rights and says in a `file` what came of it: opened (1), its descriptor then crossing on the
+// socket in the one note sent before the request (mailbox.h), or not (0) with the error number
+// of the open (errno; both ends run on one machine) or, error 0, the type of what the name
+// names (S_IFMT bits) when that is no regular file, and whether the file's folder is missing. A
+// client sends files only to a server that greeted with 2.2 or later and refuses a file
+// argument to an older one (such a server would open the file with its own rights); `files` is
+// 0 from every older client, whose file arguments the server then refuses, opening nothing.
+// A request naming more files than that, or a note that does not match it, ends the connection.
 //   reply    = i32 result, u8 hasError, [error: guid, str source, str description, str helpFile,
 //              u32 helpContext], then the body of the kind when the result is a success
 //
@@ -46,13 +59,14 @@
 #include <vector>
 
 #include "sky/export.h"
+#include "sky/remote.h"
 #include "win/oleauto.h"
 
 namespace sky::remote {
 
 inline constexpr std::uint32_t wireMagic = 0x52594B53; // "SKYR"
 inline constexpr std::uint16_t wireMajor = 2;          // 2: objects carry their face
-inline constexpr std::uint16_t wireMinor = 1;          // 1: messages in parts
+inline constexpr std::uint16_t wireMinor = 2;          // 1: messages in parts; 2: files
 
 // HRESULT_FROM_WIN32(RPC_X_BAD_STUB_DATA), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE).
 inline constexpr HRESULT badStubData = static_cast<HRESULT>(0x800706F7);
@@ -148,6 +162,21 @@ private:
     const unsigned char* end_;
     bool ok_ = true;
 };
+
+// The most files one request hands over.
+inline constexpr std::size_t maxHandedFiles = 4;
+
+// A file a request hands over for a file argument: the name the argument holds, the use, and
+// what the client's open gave (its descriptor crosses on the socket).
+struct HandedFile {
+    std::u16string name;
+    dispatch::FileUse use = dispatch::FileUse::None;
+    MemberFile file;
+};
+SKY_API void writeFile(Writer& out, const HandedFile& file);
+// Reads a `file`; the descriptor is -1 (opened files get theirs from the socket). False when
+// the entry is malformed.
+SKY_API bool readFile(Reader& in, HandedFile& file, bool& opened);
 
 } // namespace sky::remote
 

@@ -122,11 +122,18 @@ void strings(Reader& in, std::uint32_t count) {
 
 void request(Reader& in, Codec& codec) {
     const auto kind = static_cast<Kind>(in.u16());
-    in.u16();
+    const std::uint16_t files = in.u16();
     const std::uint32_t releases = in.u32();
     for (std::uint32_t i = 0; i < releases && in.ok(); ++i) {
         in.u64();
         in.u32();
+    }
+    // The files a request names, as the server reads them (their descriptors come on the socket).
+    for (std::uint16_t i = 0; i < files && i <= maxHandedFiles && in.ok(); ++i) {
+        HandedFile file;
+        bool opened = false;
+        if (!readFile(in, file, opened))
+            return;
     }
     switch (kind) {
     case Kind::GetClassObject:

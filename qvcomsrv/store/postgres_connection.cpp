@@ -1,14 +1,21 @@
 #include "qvcomsrv/store/postgres_connection.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
+
+#include "qvcomsrv/store/audit.h"
+#include "sky/machine.h"
 
 namespace sky::farm::postgres {
 
@@ -255,27 +262,188 @@ Connection::~Connection() {
     disconnect();
 }
 
+namespace {
+
+std::vector<std::string> commaList(const char* text) {
+    std::vector<std::string> items;
+    if (!text || !*text)
+        return items;
+    std::string item;
+    for (const char* c = text;; ++c) {
+        if (*c == ',' || *c == 0) {
+            items.push_back(item);
+            item.clear();
+            if (*c == 0)
+                break;
+        } else {
+            item += *c;
+        }
+    }
+    return items;
+}
+
+std::string joined(const std::vector<std::string>& items, std::size_t from) {
+    std::string text;
+    for (std::size_t i = from; i < items.size(); ++i)
+        text += (i > from ? "," : "") + items[i];
+    return text;
+}
+
+// The server a connection reached, as libpq names servers in its messages.
+std::string serverOf(pg_conn* conn) {
+    const std::string host = PQhost(conn) ? PQhost(conn) : "";
+    const std::string port = PQport(conn) && *PQport(conn) ? PQport(conn) : "5432";
+    if (host.starts_with("/"))
+        return "the server on socket \"" + host + "/.s.PGSQL." + port + "\"";
+    return "the server at \"" + host + "\", port " + port;
+}
+
+// The hosts of a connection string (host, hostaddr and port, each a list separated by commas),
+// so that a host that connected but was refused can be passed over.
+struct HostList {
+    std::vector<std::string> hosts, addresses, ports;
+    std::size_t size() const { return std::max<std::size_t>(hosts.size(), addresses.size()); }
+
+    // The number of the host `conn` reached, from `first` on; size() when it is not told.
+    std::size_t reached(pg_conn* conn, std::size_t first) const {
+        const std::string host = PQhost(conn) ? PQhost(conn) : "";
+        const std::string port = PQport(conn) ? PQport(conn) : "";
+        for (std::size_t i = first; i < size(); ++i) {
+            const bool sameHost = (i < hosts.size() && hosts[i] == host) ||
+                                  (i < addresses.size() && addresses[i] == host);
+            const std::string given = ports.size() > 1 && i < ports.size() ? ports[i]
+                                      : ports.empty()                      ? ""
+                                                                           : ports[0];
+            if (sameHost && (given.empty() || given == port))
+                return i;
+        }
+        return size();
+    }
+};
+
+// The folder of the machine's record of timelines, created when missing.
+std::filesystem::path timelinesFolder() {
+    const std::filesystem::path folder = sky::machine::root() / "farms" / "timelines";
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return folder;
+}
+
+// A system identifier is a number; anything else names no file.
+bool isSystemIdentifier(const std::string& text) {
+    return !text.empty() && text.size() <= 20 &&
+           text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+KnownTimeline parseKnownTimeline(const std::string& text) {
+    // "TIMELINE TIME SERVER...\n"
+    KnownTimeline known;
+    const std::string line = text.substr(0, text.find('\n'));
+    const std::size_t first = line.find(' ');
+    const std::size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
+    std::int64_t timeline = 0;
+    const char* end = line.data() + (first == std::string::npos ? line.size() : first);
+    if (std::from_chars(line.data(), end, timeline).ptr != end || timeline < 0)
+        return {};
+    known.timeline = timeline;
+    if (second != std::string::npos) {
+        known.time = line.substr(first + 1, second - first - 1);
+        known.server = line.substr(second + 1);
+    }
+    return known;
+}
+
+std::string readAll(int fd) {
+    std::string text;
+    char buffer[512];
+    for (ssize_t got;
+         (got = pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    return text;
+}
+
+} // namespace
+
+KnownTimeline knownTimeline(const std::string& systemIdentifier) {
+    if (!isSystemIdentifier(systemIdentifier))
+        return {};
+    const std::string path = (timelinesFolder() / systemIdentifier).string();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return {};
+    flock(fd, LOCK_SH);
+    const KnownTimeline known = parseKnownTimeline(readAll(fd));
+    close(fd);
+    return known;
+}
+
+void raiseKnownTimeline(const std::string& systemIdentifier, std::int64_t timeline,
+                        const std::string& server) {
+    if (!isSystemIdentifier(systemIdentifier))
+        return;
+    const std::string path = (timelinesFolder() / systemIdentifier).string();
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return;
+    // Two programs raising it at once take turns, so that the higher timeline stays. The line
+    // is written over the old one, then the file cut to it: a reader holding the shared lock
+    // never sees it half written.
+    flock(fd, LOCK_EX);
+    if (parseKnownTimeline(readAll(fd)).timeline < timeline) {
+        const std::string line =
+            std::to_string(timeline) + " " + auditTimeNow() + " " + server + "\n";
+        if (pwrite(fd, line.data(), line.size(), 0) == static_cast<ssize_t>(line.size()))
+            [[maybe_unused]]
+            const int cut = ftruncate(fd, static_cast<off_t>(line.size()));
+    }
+    close(fd);
+}
+
 void Connection::connect() {
+    connectFrom(0, "");
+}
+
+void Connection::connectFrom(std::size_t firstHost, const std::string& refusals) {
     ParsedOptions parsed(conninfo_);
     if (!parsed.options)
         throwStatus(Status::invalidArgument("\"" + conninfo_ +
                                             "\" is not a PostgreSQL connection "
                                             "string: " +
                                             parsed.problem + "."));
+    HostList list;
+    const auto value = [&](const char* keyword) -> const char* {
+        for (const PQconninfoOption* o = parsed.options; o->keyword; ++o) {
+            if (std::strcmp(o->keyword, keyword) == 0)
+                return o->val;
+        }
+        return nullptr;
+    };
+    list.hosts = commaList(value("host"));
+    list.addresses = commaList(value("hostaddr"));
+    list.ports = commaList(value("port"));
+    // The hosts from `firstHost` on, in place of the string's own.
+    const std::string hosts = joined(list.hosts, firstHost);
+    const std::string addresses = joined(list.addresses, firstHost);
+    const std::string ports =
+        list.ports.size() > 1 ? joined(list.ports, firstHost) : joined(list.ports, 0);
     std::vector<const char*> keys;
     std::vector<const char*> values;
     const auto given = [&](const char* keyword) {
-        for (const PQconninfoOption* o = parsed.options; o->keyword; ++o) {
-            if (std::strcmp(o->keyword, keyword) == 0)
-                return o->val != nullptr && *o->val;
-        }
-        return false;
+        const char* v = value(keyword);
+        return v != nullptr && *v;
     };
     for (const PQconninfoOption* o = parsed.options; o->keyword; ++o) {
-        if (o->val && *o->val && std::strcmp(o->keyword, "client_encoding") != 0) {
-            keys.push_back(o->keyword);
+        if (!o->val || !*o->val || std::strcmp(o->keyword, "client_encoding") == 0)
+            continue;
+        keys.push_back(o->keyword);
+        if (firstHost > 0 && std::strcmp(o->keyword, "host") == 0)
+            values.push_back(hosts.c_str());
+        else if (firstHost > 0 && std::strcmp(o->keyword, "hostaddr") == 0)
+            values.push_back(addresses.c_str());
+        else if (firstHost > 0 && std::strcmp(o->keyword, "port") == 0)
+            values.push_back(ports.c_str());
+        else
             values.push_back(o->val);
-        }
     }
     // What the string leaves open: the store's bounds on waiting, and its text in UTF-8.
     const std::string timeout = std::to_string(options_.connectTimeoutSeconds);
@@ -286,10 +454,10 @@ void Connection::connect() {
         {"keepalives_count", "3"},
         {"application_name", "skyloom-farm-store"},
     };
-    for (const auto& [key, value] : defaults) {
+    for (const auto& [key, v] : defaults) {
         if (!given(key)) {
             keys.push_back(key);
-            values.push_back(value);
+            values.push_back(v);
         }
     }
     keys.push_back("client_encoding");
@@ -303,19 +471,40 @@ void Connection::connect() {
     if (PQstatus(conn_) != CONNECTION_OK) {
         const std::string why = oneLine(PQerrorMessage(conn_));
         disconnect();
-        throwStatus(Status::unavailable("The farm store " + conninfo_ +
-                                        " cannot be reached: " + why + "."));
+        throwStatus(Status::unavailable(
+            "The farm store " + conninfo_ + " cannot be reached: " + why +
+            (refusals.empty() ? "" : "; before that it refused " + refusals) + "."));
     }
     // Notices (a ROLLBACK with nothing to roll back, say) are no business of the program's
-    // standard error.
-    PQsetNoticeProcessor(
-        conn_, [](void*, const char*) {}, nullptr);
+    // standard error. An error that comes unasked is the server's reason for ending the session
+    // (a shutdown, pg_terminate_backend): the session is over, even while its socket is still
+    // open.
+    ending_ = false;
+    PQsetNoticeReceiver(
+        conn_,
+        [](void* self, const PGresult* notice) {
+            const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+            if (severity &&
+                (std::strcmp(severity, "ERROR") == 0 || std::strcmp(severity, "FATAL") == 0 ||
+                 std::strcmp(severity, "PANIC") == 0))
+                static_cast<Connection*>(self)->ending_ = true;
+        },
+        this);
     // Sending does not block either: a large value to a server that does not read waits in
     // awaitAnswer, within its bound.
     PQsetnonblocking(conn_, 1);
     lost_ = false;
-    exec("SET statement_timeout = " + std::to_string(options_.statementTimeoutMs) +
-         "; SET lock_timeout = " + std::to_string(options_.lockTimeoutMs));
+    const std::string refused = checkGeneration();
+    if (!refused.empty()) {
+        const std::size_t reached = list.reached(conn_, firstHost);
+        disconnect();
+        const std::string all = refusals.empty() ? refused : refusals + "; and " + refused;
+        if (reached + 1 >= list.size())
+            throwStatus(
+                Status::unavailable("The farm store " + conninfo_ + " refused " + all + "."));
+        connectFrom(reached + 1, all);
+        return;
+    }
     // Servers before 14 do not know it; they keep a dropped client's transaction until they
     // next write to it.
     try {
@@ -324,6 +513,39 @@ void Connection::connect() {
         if (lost_)
             throw;
     }
+}
+
+std::string Connection::checkGeneration() {
+    // The session's bounds, then the server's system identifier and, when it takes writes, its
+    // timeline: the first eight digits of the name of the log file it writes now.
+    const std::string sql =
+        "SET statement_timeout = " + std::to_string(options_.statementTimeoutMs) +
+        "; SET lock_timeout = " + std::to_string(options_.lockTimeoutMs) +
+        "; SELECT system_identifier::text, CASE WHEN pg_is_in_recovery() THEN 0 ELSE ('x' || "
+        "lpad(substr(pg_walfile_name(pg_current_wal_lsn()), 1, 8), 16, '0'))::bit(64)::bigint "
+        "END FROM pg_control_system()";
+    PGresult* result = PQsendQuery(conn_, sql.c_str()) ? answer() : nullptr;
+    check(result, "tell its timeline");
+    system_ = PQntuples(result) == 1 ? PQgetvalue(result, 0, 0) : "";
+    timeline_ = PQntuples(result) == 1 ? std::strtoll(PQgetvalue(result, 0, 1), nullptr, 10) : 0;
+    PQclear(result);
+    if (timeline_ <= 0)
+        return ""; // a standby: it takes no writes, and a promotion shows in its timeline later
+    const std::string server = serverOf(conn_);
+    const KnownTimeline known = knownTimeline(system_);
+    if (known.timeline > timeline_)
+        return server + ", which takes writes but is behind the farm: it is on timeline " +
+               std::to_string(timeline_) + ", and this machine saw the farm on timeline " +
+               std::to_string(known.timeline) + " (" + known.server + ", " + known.time +
+               "). It is a primary that a failover left behind, and must be fenced (stopped, or "
+               "made a standby of the new primary)";
+    if (known.timeline < timeline_)
+        raiseKnownTimeline(system_, timeline_, server);
+    return "";
+}
+
+bool Connection::behindTheMachine() const {
+    return timeline_ > 0 && knownTimeline(system_).timeline > timeline_;
 }
 
 void Connection::awaitAnswer() {
@@ -391,7 +613,7 @@ void Connection::disconnect() noexcept {
 
 void Connection::prepareForUse() {
     pendingBegin_ = nullptr;
-    if (conn_ && !lost_ && stillOpen()) {
+    if (conn_ && !lost_ && stillOpen() && !behindTheMachine()) {
         if (PQtransactionStatus(conn_) != PQTRANS_IDLE)
             rollback();
         return;
@@ -403,9 +625,11 @@ void Connection::prepareForUse() {
 bool Connection::stillOpen() noexcept {
     // Between calls nothing is owed to this connection: input waiting on its socket is the
     // server's last words before it closed the session, or the end of the stream. A few reads
-    // take both; a message the server may send unasked (a notice) leaves the connection open.
+    // take both; a message the server may send unasked (a notice) leaves the connection open,
+    // an error (its reason for ending the session) does not: the server sends it before it
+    // closes the socket, and a check between the two would take a dying session for a live one.
     for (int reads = 0; reads < 4; ++reads) {
-        if (PQstatus(conn_) != CONNECTION_OK)
+        if (PQstatus(conn_) != CONNECTION_OK || ending_)
             return false;
         pollfd socket{PQsocket(conn_), POLLIN, 0};
         const int ready = ::poll(&socket, 1, 0);
@@ -413,8 +637,11 @@ bool Connection::stillOpen() noexcept {
             return true;
         if (ready < 0 || !PQconsumeInput(conn_))
             return false;
+        // Reading does not parse: this does, and hands an error that came unasked to the notice
+        // receiver, which marks the session ending.
+        PQisBusy(conn_);
     }
-    return PQstatus(conn_) == CONNECTION_OK;
+    return PQstatus(conn_) == CONNECTION_OK && !ending_;
 }
 
 void Connection::raiseLost(const std::string& why) {

@@ -26,7 +26,18 @@
 //   once an operation has sent a statement fails that operation with Unavailable, and the
 //   operation is not run again (what it sent may have been done); the next operation connects
 //   again. A server that vanished without closing its connections (its machine lost) is noticed
-//   by the keepalives, or by the first statement sent to it.
+//   by the keepalives, or by the first statement sent to it. A server ending a session says why
+//   before it closes the socket; a connection whose server said so is closed already, whether or
+//   not the socket has gone yet.
+// - A server that takes writes must not be behind the farm. Its generation is its timeline, which
+//   every promotion of a standby advances: the connection reads it with its first statements,
+//   and the machine keeps the highest timeline it has seen the farm's database cluster on (by its
+//   system identifier) in <machine>/farms/timelines/IDENTIFIER, which every program of the
+//   machine reads and raises. A writable server on a lower timeline is an old primary that a
+//   failover left behind: it is refused with an error naming it, and the hosts of the string
+//   after it are tried. Before each operation an open connection is checked against the machine's
+//   record again (a file read, no round trip), so that a program still connected to an old
+//   primary leaves it once another program of the machine has seen the new one.
 #pragma once
 
 #include <cstdint>
@@ -103,10 +114,22 @@ private:
     // Sends a BEGIN that waits for a statement to go with, on its own.
     void sendPendingBegin();
 
+    // Connects to the hosts of the string from number `firstHost` on; the refusals of earlier
+    // hosts, if any, are named in the error when none is left.
+    void connectFrom(std::size_t firstHost, const std::string& refusals);
+    // Reads the server's system identifier and timeline with the session's settings; empty when
+    // the server is writable and behind the machine's record, else what refused it.
+    std::string checkGeneration();
+    // Whether the machine has seen the farm on a timeline later than this connection's server's.
+    bool behindTheMachine() const;
+
     std::string conninfo_;
     ConnectionOptions options_;
     pg_conn* conn_ = nullptr;
     bool lost_ = false;
+    bool ending_ = false;       // the server said it is ending the session
+    std::string system_;        // the server's system identifier, when it takes writes
+    std::int64_t timeline_ = 0; // and its timeline
     std::int64_t changes_ = 0;
     const char* pendingBegin_ = nullptr; // the BEGIN to send with the next statement
     int prepared_ = 0;                   // statements prepared on this connection, for their names
@@ -116,5 +139,18 @@ private:
 // "$1, $2" for "?1, ?2": the store writes parameters as SQLite numbers them, PostgreSQL numbers
 // them with a dollar sign. Text in quotes is left alone. `count` is the highest number used.
 std::string numberedParameters(std::string_view sql, int& count);
+
+// The machine's record of the highest timeline a farm's database cluster (by its system
+// identifier) was seen on by a program of this machine, where, and when.
+struct KnownTimeline {
+    std::int64_t timeline = 0; // 0: none recorded
+    std::string server;        // "the server at \"db2\", port 5432"
+    std::string time;          // UTC, ISO 8601
+};
+KnownTimeline knownTimeline(const std::string& systemIdentifier);
+// Raises the record to `timeline` when it is below; a machine whose record cannot be written
+// (a program run by an account that does not own the machine) leaves it as it is.
+void raiseKnownTimeline(const std::string& systemIdentifier, std::int64_t timeline,
+                        const std::string& server);
 
 } // namespace sky::farm::postgres

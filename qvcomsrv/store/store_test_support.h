@@ -16,6 +16,10 @@
 
 namespace sky::farm::testing {
 
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 // Two zones, three servers, folders Office and Office/Tools, no applications.
 inline FarmImage smallFarm() {
     FarmImage image;

@@ -8,6 +8,10 @@
 //   qvcomsrv_farm_probe admin                "administrator N": IsVantorAdministrator by name
 //   qvcomsrv_farm_probe hold                 holds a farm and its applications, prints
 //                                            "holding" and waits until it is killed
+//   qvcomsrv_farm_probe icon write|read DN FILE [late]
+//                                            WriteIconToFile or ReadIconFromFile(FILE, 0) of
+//                                            DN's Windows settings, early-bound or by name
+//                                            (IDispatch::Invoke); nothing printed on success
 //   qvcomsrv_farm_probe sweep                calls every member of every face of every
 //                                            creatable class (the farm bound first), each by
 //                                            IDispatch::Invoke and early-bound, with plausible
@@ -92,6 +96,23 @@ void admin() {
     sky::check(farm->get_WinFarmObject(settings.put()));
     std::printf("administrator %d\n",
                 sky::getProperty(settings.get(), u"IsVantorAdministrator").toInt32());
+}
+
+void icon(const std::string& use, const std::string& dn, const std::string& file, bool late) {
+    auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
+    sky::check(app->Initialize(SkyloomWinAppObject, Bstr::fromUtf8(dn).get()));
+    sky::check(app->LoadData(-1));
+    ComPtr<ISkyloomWinApp4> settings;
+    sky::check(app->get_WinAppObject4(settings.put()));
+    const Bstr name = Bstr::fromUtf8(file);
+    if (late && use == "write")
+        sky::callMethod(settings.get(), u"WriteIconToFile", name);
+    else if (late)
+        sky::callMethod(settings.get(), u"ReadIconFromFile", name, std::int32_t{0});
+    else if (use == "write")
+        sky::check(settings->WriteIconToFile(name.get()));
+    else
+        sky::check(settings->ReadIconFromFile(name.get(), 0));
 }
 
 [[noreturn]] void hold() {
@@ -221,6 +242,8 @@ int main(int argc, char** argv) {
             sweep();
         else if (command == "publish" && argc == 4)
             publish(argv[2], argv[3]);
+        else if (command == "icon" && (argc == 5 || (argc == 6 && argv[5] == std::string("late"))))
+            icon(argv[2], argv[3], argv[4], argc == 6);
         else {
             std::fprintf(stderr, "unknown command\n");
             code = 2;

@@ -222,6 +222,10 @@ void Analyzer::checkMember(const Interface& itf, Member& m) {
         if (p.defaultValue) {
             checkDefault(p);
         }
+        if (p.file != Param::File::None &&
+            (p.out || p.type.base != BaseType::String || p.type.pointers != 0))
+            throw CompileError(p.where, "file-argument parameter '" + p.name + "' of " + what +
+                                            " must be an [in] BSTR");
         if (p.optional || p.defaultValue) {
             seenOptional = true;
         } else if (seenOptional && !p.retval && !p.lcid) {

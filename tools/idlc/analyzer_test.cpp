@@ -94,5 +94,29 @@ TEST(Analyzer, ResolvesParameterTypesToLibraryTypes) {
               "IFarmletItems");
 }
 
+// The file-argument attribute: a parameter the member opens as a file for its caller.
+TEST(FileArguments, ReadAndWriteAreKeptAndOtherCustomAttributesLeftOut) {
+    Library lib = compile(library(dual(
+        "IA", "IDispatch", 1,
+        "HRESULT Load([in, custom(0F3A6E28-7C41-4B9D-8E52-A1D4C7B6390E, \"read\")] BSTR f, "
+        "[in] long i);\n"
+        "HRESULT Save([in, custom({0F3A6E28-7C41-4B9D-8E52-A1D4C7B6390E}, \"write\")] BSTR f);\n"
+        "HRESULT Note([in, custom(11111111-2222-3333-4444-555555555555, \"read\")] BSTR f);")));
+    const auto& members = lib.interfaces[0].members;
+    EXPECT_EQ(members[0].params[0].file, Param::File::Read);
+    EXPECT_EQ(members[0].params[1].file, Param::File::None);
+    EXPECT_EQ(members[1].params[0].file, Param::File::Write);
+    EXPECT_EQ(members[2].params[0].file, Param::File::None);
+}
+
+TEST(FileArguments, OnlyAnInBstrWithReadOrWriteIsAFileArgument) {
+    const std::string attribute = "custom(0F3A6E28-7C41-4B9D-8E52-A1D4C7B6390E, ";
+    for (const std::string& member : {"HRESULT M([in, " + attribute + "\"append\")] BSTR f);",
+                                      "HRESULT M([in, " + attribute + "\"read\")] long f);",
+                                      "HRESULT M([out, " + attribute + "\"write\")] BSTR* f);",
+                                      std::string("HRESULT M([in, custom(\"read\")] BSTR f);")})
+        EXPECT_THROW(compile(library(dual("IA", "IDispatch", 1, member))), CompileError) << member;
+}
+
 } // namespace
 } // namespace idlc

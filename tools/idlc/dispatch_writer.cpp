@@ -166,8 +166,12 @@ private:
                     iid = "&IID_" + lib_.interfaces[static_cast<std::size_t>(p.type.target)].name;
                 else if (p.type.base == BaseType::EnumVariant)
                     iid = "&IID_IEnumVARIANT";
+                const char* file = p.file == Param::File::Read ? ", sky::dispatch::FileUse::Read"
+                                   : p.file == Param::File::Write
+                                       ? ", sky::dispatch::FileUse::Write"
+                                       : "";
                 params += "    {" + u16Literal(p.name) + ", " + slotOf(lib_, p.type).vt + ", " +
-                          flags + ", " + iid + ", " + def + "},\n";
+                          flags + ", " + iid + ", " + def + file + "},\n";
                 ++count;
             }
             if (count)

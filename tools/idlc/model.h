@@ -11,6 +11,15 @@
 
 namespace idlc {
 
+// The custom attribute that marks a parameter as the name of a file the member opens for its
+// caller, with the value "read" or "write": [in, custom(FILE_ARGUMENT_GUID, "write")] BSTR Name.
+// Called from another process, the caller's side opens the file with its own rights and hands
+// the descriptor over with the call (sky::dispatch::FileUse). Other custom attributes of a
+// parameter are accepted and left out, as of every other declaration.
+// {0F3A6E28-7C41-4B9D-8E52-A1D4C7B6390E}
+inline constexpr GUID fileArgumentGuid{
+    0x0F3A6E28, 0x7C41, 0x4B9D, {0x8E, 0x52, 0xA1, 0xD4, 0xC7, 0xB6, 0x39, 0x0E}};
+
 struct Location {
     std::string file;
     int line = 0;
@@ -63,6 +72,8 @@ struct Param {
     TypeRef type;
     bool in = false, out = false, retval = false, optional = false, lcid = false;
     std::optional<Constant> defaultValue;
+    // A file name the member opens for its caller: custom(fileArgumentGuid, "read" or "write").
+    enum class File { None, Read, Write } file = File::None;
     Location where;
 };
 

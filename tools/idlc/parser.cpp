@@ -383,6 +383,29 @@ Member Parser::member(const Attributes& attrs) {
     return m;
 }
 
+// custom(GUID, value): the file use of the file-argument attribute, None for any other GUID.
+Param::File Parser::fileArgument(const Attribute& custom) {
+    const std::string& raw = custom.raw;
+    const std::size_t comma = raw.find(',');
+    GUID guid{};
+    auto trimmed = [](std::string text) {
+        const std::size_t b = text.find_first_not_of(" \t");
+        const std::size_t e = text.find_last_not_of(" \t");
+        return b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
+    };
+    if (comma == std::string::npos || !parseGuid(trimmed(raw.substr(0, comma)), guid))
+        throw CompileError(custom.where, "custom needs a GUID and a value: custom(GUID, value)");
+    if (!IsEqualGUID(guid, fileArgumentGuid))
+        return Param::File::None;
+    const std::string value = trimmed(raw.substr(comma + 1));
+    if (value == "\"read\"")
+        return Param::File::Read;
+    if (value == "\"write\"")
+        return Param::File::Write;
+    throw CompileError(custom.where,
+                       "the file-argument attribute takes \"read\" or \"write\", not " + value);
+}
+
 Param Parser::param() {
     Param p;
     p.where = peek().where;
@@ -391,8 +414,10 @@ Param Parser::param() {
         attrs = attributes();
     checkAllowed(attrs,
                  {"in", "out", "retval", "optional", "defaultvalue", "lcid", "string", "unique",
-                  "ref", "ptr"},
+                  "ref", "ptr", "custom"},
                  "a parameter");
+    if (const Attribute* custom = find(attrs, "custom"))
+        p.file = fileArgument(*custom);
     p.in = find(attrs, "in") != nullptr;
     p.out = find(attrs, "out") != nullptr;
     p.retval = find(attrs, "retval") != nullptr;

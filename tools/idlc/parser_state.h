@@ -86,6 +86,7 @@ private:
     void interfaceDecl(const Attributes& attrs, const Location& where);
     Member member(const Attributes& attrs);
     Param param();
+    Param::File fileArgument(const Attribute& custom);
     TypeRef type();
     void coclass(const Attributes& attrs, const Location& where);
     void typedefDecl();

@@ -86,9 +86,38 @@ Status putFarm(const FarmImage& image, const StoreLocation& location, bool mayRe
     return (*store)->replace(image, more);
 }
 
+// The progress of a long command on `io.err` when `io.progress` is set: "\r37%", written when
+// the whole percentage changes, and wiped ("\r    \r") when the work ends, before anything else
+// is written.
+class ProgressLine {
+public:
+    explicit ProgressLine(Streams io) : io_(io) {}
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    ~ProgressLine() { done(); }
+
+    void show(std::size_t done, std::size_t total) {
+        const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+        if (!io_.progress || percent == shown_)
+            return;
+        shown_ = percent;
+        io_.err << '\r' << percent << '%' << std::flush;
+    }
+    void done() {
+        if (shown_ >= 0)
+            io_.err << "\r    \r" << std::flush;
+        shown_ = -1;
+    }
+
+private:
+    Streams io_;
+    int shown_ = -1;
+};
+
 // Makes `image` the farm of its store (on this machine, or in the PostgreSQL database
 // `postgres` names), creating the store or replacing the farm in it, and makes the machine
-// serve it. `more` gives `moreCount` applications after the image's.
+// serve it. `more` gives `moreCount` applications after the image's; the progress counts them as
+// their batches are written (from 0 again if the write runs again after a conflict).
 int installFarm(const FarmImage& image, const PostgresOption& postgres, Streams io,
                 const farm::ApplicationBatches& more = {}, std::size_t moreCount = 0) {
     if (Status s = farm::checkFarmName(image.farm.name); !s)
@@ -96,8 +125,18 @@ int installFarm(const FarmImage& image, const PostgresOption& postgres, Streams 
     const StoreLocation location =
         postgres ? postgresStore(*postgres) : farm::farmStoreOnMachine(image.farm.name);
     bool existed = false;
-    if (Status s = putFarm(image, location, true, existed, more); !s)
-        return failed(io, s);
+    ProgressLine progress(io);
+    farm::ApplicationBatches counted;
+    if (more) {
+        counted = [&](std::size_t first, std::vector<farm::Application>& batch) {
+            progress.show(first, moreCount);
+            return more(first, batch);
+        };
+    }
+    const Status put = putFarm(image, location, true, existed, counted);
+    progress.done();
+    if (!put)
+        return failed(io, put);
     if (Status s = serve(image.farm.name, location); !s)
         return failed(io, s);
     io.out << (existed ? "Replaced" : "Created") << " the farm " << image.farm.name << " ("

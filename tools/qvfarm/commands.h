@@ -1,5 +1,8 @@
 // The commands of qvfarm. Each writes what it did to `out` and what went wrong to `err` (as
 // "qvfarm: ..."), and returns the process exit code: 0 when it did its work, 1 when it could not.
+// A long command shows its progress on `err` when `progress` is set (standard error is a
+// terminal), as BraskAdmin's command line does: a percentage that rewrites itself, cleared before
+// anything else is written.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +18,7 @@ namespace sky::qvfarm {
 struct Streams {
     std::ostream& out;
     std::ostream& err;
+    bool progress = false;
 };
 
 // `store`: a farm store to work on instead of the one this machine serves: a store file, or a

@@ -1,12 +1,15 @@
 #include <map>
 #include <set>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "commands.h"
 #include "demo_farm.h"
 #include "qvcomsrv/store/icon.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "qvcomsrv/store/sqlite_farm_store.h"
+#include "sky/sqlite_testing.h"
 
 using namespace sky;
 
@@ -97,4 +100,48 @@ TEST(DemoFarm, AStoreTakesItWhole) {
     EXPECT_GT(onServer, 20u);
     EXPECT_EQ((*store)->applicationsOnServer("HQ-SRV01", farm::IconLoading::Skip)->size(),
               onServer);
+}
+
+// A farm made to measure is written many rows to a statement: a thousand applications more (with
+// their servers, accounts and icons) take a few dozen statements more, not thousands.
+TEST(DemoFarm, MadeToMeasureIsWrittenManyRowsToAStatement) {
+    const auto statementsFor = [](std::size_t applications) {
+        const std::string name = "Measured " + std::to_string(applications);
+        sky::testing::StatementCounter statements(farm::farmStoreOnMachine(name).path);
+        const qvfarm::LargeDemoFarm demo = qvfarm::largeDemoFarm(name, "tester", applications, 20);
+        auto store =
+            farm::createFarmStore(farm::farmStoreOnMachine(name), demo.image, demo.applications);
+        EXPECT_TRUE(store) << store.status().message();
+        EXPECT_EQ((*store)->applications(farm::IconLoading::Skip)->size(), applications);
+        return statements.count("INSERT");
+    };
+    const int thousand = statementsFor(1000);
+    const int twoThousand = statementsFor(2000);
+    const int threeThousand = statementsFor(3000);
+    // Each thousand: 16 statements of 64 applications, and the publications (256 a statement),
+    // grants (128) and icons (32) of a thousand applications.
+    EXPECT_EQ(threeThousand - twoThousand, twoThousand - thousand);
+    EXPECT_GT(twoThousand - thousand, 16);
+    EXPECT_LT(twoThousand - thousand, 100);
+}
+
+// "qvfarm demo" at a size shows its progress when standard error is a terminal: a percentage
+// rewriting itself as the batches are written, wiped before the result is written; nothing when
+// it is not.
+TEST(DemoFarm, MadeToMeasureShowsItsProgressOnATerminal) {
+    for (const bool terminal : {true, false}) {
+        std::ostringstream out, err;
+        ASSERT_EQ(qvfarm::buildDemoFarm("Progress", qvfarm::DemoSize{4500, 10}, std::nullopt,
+                                        "tester", {out, err, terminal}),
+                  0)
+            << err.str();
+        EXPECT_NE(out.str().find("4500 applications"), std::string::npos) << out.str();
+        if (!terminal) {
+            EXPECT_EQ(err.str(), "");
+            continue;
+        }
+        // The batches are of 1,000 applications: 0, 22, 44, 66 and 88 percent written before
+        // each, all once the last is, then wiped.
+        EXPECT_EQ(err.str(), "\r0%\r22%\r44%\r66%\r88%\r100%\r    \r");
+    }
 }

@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
         "the machine's owner).",
         "qvfarm"};
     app.require_subcommand(1);
-    Streams io{std::cout, std::cerr};
+    Streams io{std::cout, std::cerr, isatty(fileno(stderr)) != 0};
     // The machine's farm stores, and the connections to other stores it remembers, are read and
     // written by the machine's owner alone (the account the QVCom service runs as): anybody else
     // reaches the farm through the service, as BraskAdmin does.

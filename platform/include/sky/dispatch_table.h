@@ -36,12 +36,19 @@ struct DefaultValue {
     const char16_t* text;
 };
 
+// A parameter that names a file the member opens for its caller, to read or to write (the IDL
+// marks it with the file-argument custom attribute, docs/idl-and-type-library.md). Called from
+// another process, the caller's side opens the file with the caller's own rights and hands the
+// descriptor over with the call; the member reads or writes only that (sky::remote::callerFile).
+enum class FileUse : unsigned char { None = 0, Read = 1, Write = 2 };
+
 struct Param {
     const char16_t* name;
     VARTYPE vt;     // the type to convert to (enumerations are VT_I4)
     USHORT flags;   // PARAMFLAG_*
     const IID* iid; // interface parameters other than IDispatch/IUnknown
     const DefaultValue* defaultValue;
+    FileUse file; // FileUse::None for every parameter that is not a file name
 };
 
 struct Member {

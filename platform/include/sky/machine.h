@@ -37,7 +37,8 @@ defaultRoot(const std::filesystem::path& systemMachine = systemMachineFolder);
 SKY_API std::filesystem::path root();
 
 // Who the machine belongs to: the owner of the machine directory runs its service manager and
-// services (LocalSystem is the owner) and alone writes its hive, farm stores and rendezvous; the
+// services (LocalSystem is the owner) and alone writes its hive (HKLM), farm stores and
+// rendezvous; the
 // members of the directory's group are the machine's users; anyone else is a stranger, who may
 // neither read nor reach anything of the machine. (uid_t)-1 and (gid_t)-1 when the directory
 // cannot be looked at.

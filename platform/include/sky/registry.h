@@ -14,7 +14,10 @@
 
 namespace sky::registry {
 
-// The hive file of the current machine (<machine>/registry.db).
+// The machine's hive file of the current machine (<machine>/registry.db): HKEY_LOCAL_MACHINE,
+// written by the machine's owner alone. Each account's HKEY_USERS\<account> (its
+// HKEY_CURRENT_USER) is a hive of its own, <machine>/profiles/<account>/ntuser.db, the account's
+// alone (docs/registry.md).
 SKY_API std::filesystem::path hivePath();
 
 // What went wrong with the hive in the calling thread's last failing call (a damaged file, a
@@ -48,9 +51,10 @@ SKY_API LSTATUS setValueBytes(HKEY key, std::u16string_view name, DWORD type, co
 SKY_API std::optional<std::u16string> readString(HKEY root, std::u16string_view subKey,
                                                  std::u16string_view valueName);
 
-// A mark of the hive's contents as the process sees them. Two marks differ when anything was
-// written to the hive between them, by this process or any other on the machine, or when the
-// process moved to another machine: callers that keep what they read compare marks to know when
+// A mark of the machine's hive's contents as the process sees them. Two marks differ when
+// anything was written to the machine's hive (HKLM, HKCR) between them, by this process or any
+// other on the machine, or when the process moved to another machine (an account's own hive, its
+// HKCU, does not count: nothing keeps what it read there): callers that keep what they read compare marks to know when
 // to read again. nullopt when the hive cannot be read.
 struct ContentMark {
     std::uint64_t connection = 0;

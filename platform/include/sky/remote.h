@@ -16,6 +16,8 @@
 #include "sky/export.h"
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 #include "sky/dispatch_table.h"
 #include "sky/export.h"
@@ -146,5 +148,34 @@ SKY_API HRESULT getRemoteClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 // The user name of the caller whose call the current thread serves, as CoImpersonateClient
 // gives it; empty outside a call from another process or after CoRevertToSelf.
 SKY_API const char16_t* impersonatedUser();
+
+// Files that members open for their callers (parameters marked with dispatch::FileUse). Only
+// regular files are read or written: a file is opened without blocking (a pipe or a device
+// never holds the opener up) and kept only when it is a regular file.
+struct MemberFile {
+    int fd = -1;                // the open regular file; whoever holds the MemberFile closes it
+    int error = 0;              // when fd < 0: the system's error number (errno) of the open,
+    unsigned kind = 0;          // or, with error 0, the type (S_IFMT bits) of what the name
+                                // names that is no regular file
+    bool folderMissing = false; // error is ENOENT because the file's folder does not exist
+    bool notHanded = false;     // a call from another process whose caller handed over no file
+                                // of this name for this use
+};
+
+// Whether a Windows path may name a file: no < > : " | ? * or control character (':' only after
+// a drive letter). A member refuses other names before anything is opened.
+SKY_API bool isValidWindowsPath(std::u16string_view path);
+
+// Opens the file of the Windows path `name` for `use` with this process's own rights: for
+// writing it is created when it does not exist (mode 0644 less the umask) but not emptied, so
+// that the writer empties it only when it writes; `created` says whether this open made it.
+SKY_API MemberFile openMemberFile(std::u16string_view name, dispatch::FileUse use,
+                                  bool* created = nullptr);
+
+// The file of a member's file argument `name` for `use`. While the thread serves a call from
+// another process: the file that the caller's side opened with the caller's own rights and
+// handed over with the call (each handed file is given out once); a file it did not hand over is
+// never opened here (notHanded). Otherwise: openMemberFile, with this process's own rights.
+SKY_API MemberFile callerFile(std::u16string_view name, dispatch::FileUse use);
 
 } // namespace sky::remote

@@ -76,12 +76,78 @@ std::string PostgresTestDatabase::conninfoFor(const std::string& database) {
     return "host=" + host() + " user=skyfarm dbname=" + database;
 }
 
-// Runs scripts/postgres-cluster ACTION HOST.
-static void clusterScript(const std::string& action, const std::string& host) {
+// Runs scripts/postgres-cluster ACTION HOST [MORE].
+static void clusterScript(const std::string& action, const std::string& host,
+                          const std::string& more = {}) {
     const std::string command = quoted(std::string(SKY_SOURCE_DIR) + "/scripts/postgres-cluster") +
-                                " " + action + " " + quoted(host) + " >/dev/null";
+                                " " + action + " " + quoted(host) +
+                                (more.empty() ? "" : " " + quoted(more)) + " >/dev/null";
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("the test's own cluster failed: " + command);
+}
+
+PostgresTestPair::PostgresTestPair()
+    : folder_(PostgresTestDatabase::host() + "-pair-" + std::to_string(getpid()) + "-" +
+              std::to_string(++created)),
+      primary_(folder_ + "/a"), standby_(folder_ + "/b") {
+    std::filesystem::create_directories(folder_);
+    std::filesystem::permissions(
+        folder_, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                     std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                     std::filesystem::perms::others_exec);
+    try {
+        clusterScript("start", primary_);
+        clusterScript("standby", standby_, primary_);
+    } catch (...) {
+        remove();
+        throw;
+    }
+}
+
+PostgresTestPair::~PostgresTestPair() {
+    remove();
+}
+
+void PostgresTestPair::remove() const {
+    for (const std::string& host : {primary_, standby_}) {
+        try {
+            clusterScript("stop", host);
+        } catch (const std::exception&) {
+            // The fixture's cleanup removes what is left.
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+std::string PostgresTestPair::conninfo(const std::string& database) const {
+    return "host=" + primary_ + "," + standby_ + " user=skyfarm dbname=" + database +
+           " target_session_attrs=read-write";
+}
+
+std::string PostgresTestPair::conninfoOf(const std::string& host, const std::string& database) {
+    return "host=" + host + " user=skyfarm dbname=" + database;
+}
+
+void PostgresTestPair::createDatabase(const std::string& database) const {
+    runPostgresSql(conninfoOf(primary_, "postgres"), "CREATE DATABASE " + database);
+}
+
+void PostgresTestPair::halt(const std::string& host, const std::string& mode) const {
+    clusterScript("halt", host, mode);
+}
+
+void PostgresTestPair::promote(const std::string& host) const {
+    clusterScript("promote", host);
+}
+
+void PostgresTestPair::resume(const std::string& host) const {
+    clusterScript("resume", host);
+}
+
+void PostgresTestPair::makeStandby(const std::string& host, const std::string& primary) const {
+    clusterScript("stop", host);
+    clusterScript("standby", host, primary);
 }
 
 PostgresTestCluster::PostgresTestCluster()

@@ -62,6 +62,44 @@ private:
     std::string host_;
 };
 
+// A primary and its synchronous standby of the test's own, for failover tests: two clusters made
+// by scripts/postgres-cluster (start, then standby), each listening on a Unix socket in its own
+// folder, under a folder beside the shared test cluster's (<cluster>-pair-PID-N). The constructor
+// starts them (two seconds or so) and the destructor stops and removes them; a test killed before
+// its destructor ran leaves them to the fixture's cleanup (postgres_cluster_stop), which removes
+// every pair whatever the tests' outcome.
+class PostgresTestPair {
+public:
+    PostgresTestPair();
+    ~PostgresTestPair();
+    PostgresTestPair(const PostgresTestPair&) = delete;
+    PostgresTestPair& operator=(const PostgresTestPair&) = delete;
+
+    // The socket folders of the server that started as the primary and of its standby.
+    const std::string& primary() const { return primary_; }
+    const std::string& standby() const { return standby_; }
+    // A string naming both, the first primary first, for whichever takes writes:
+    // "host=P,S user=skyfarm dbname=D target_session_attrs=read-write".
+    std::string conninfo(const std::string& database) const;
+    // A string naming one of them.
+    static std::string conninfoOf(const std::string& host, const std::string& database);
+    // Makes a database on the primary; the standby gets it by replication.
+    void createDatabase(const std::string& database) const;
+    // Stops a server ("fast": sessions are ended and told so; "immediate": the server's processes
+    // are killed), promotes a standby, starts a stopped server again as it was (a primary comes
+    // back as a primary, not fenced).
+    void halt(const std::string& host, const std::string& mode) const;
+    void promote(const std::string& host) const;
+    void resume(const std::string& host) const;
+    // Fences a server by making it anew: its cluster goes, and a base backup of the primary in
+    // `primary` takes its place as that primary's synchronous standby.
+    void makeStandby(const std::string& host, const std::string& primary) const;
+
+private:
+    void remove() const;
+    std::string folder_, primary_, standby_;
+};
+
 // Runs SQL through a connection of its own; throws with the server's message when it fails.
 void runPostgresSql(const std::string& conninfo, const std::string& sql);
 // The first column of the rows a query returns, as text (NULL as "").
