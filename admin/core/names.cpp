@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sky/text.h"
 #include "win/strings.h"
 #include "win/sysinfo.h"
 
@@ -46,6 +47,23 @@ void sortLikeListBox(std::vector<std::u16string>& items) {
     std::stable_sort(
         items.begin(), items.end(),
         [&](const std::u16string& a, const std::u16string& b) { return order.less(a, b); });
+}
+
+EntryIndex::EntryIndex(const std::vector<std::u16string>& entries) {
+    positions_.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        positions_.emplace(sky::upper(entries[i]), i); // a later equal entry keeps the first
+    }
+    folded_ = entries.size();
+}
+
+std::optional<std::size_t> EntryIndex::find(std::u16string_view name) {
+    ++folded_;
+    const auto found = positions_.find(sky::upper(name));
+    if (found == positions_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
 } // namespace brask

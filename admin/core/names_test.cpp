@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sky/text.h"
+
 namespace brask {
 namespace {
 
@@ -46,6 +48,29 @@ TEST(NamesTest, SortedListFollowsTheWindowsWordSort) {
     sortLikeListBox(items);
     EXPECT_EQ(items,
               (std::vector<std::u16string>{u"#hash", u"$dollar", u".dot", u"_Setup", u"~tilde"}));
+}
+
+// Names found among a list's entries as equalNoCase finds them (accents and letters beyond the
+// first plane too), the first of equal entries answering; each text folded once, so the work
+// grows with the entries plus the names, not with their product (a command naming a thousand
+// applications of a farm of a hundred thousand compared a hundred million pairs before).
+TEST(NamesTest, EntryIndexFindsWithoutRegardToCaseFoldingEachTextOnce) {
+    std::vector<std::u16string> entries{u"Office\\Word", u"office\\WORD", u"\u00c9t\u00e9",
+                                        u"\U00010428x"};
+    for (int i = 0; i < 1000; ++i) {
+        entries.push_back(u"Set\\App " + sky::widen(std::to_string(i)));
+    }
+    EntryIndex index(entries);
+    EXPECT_EQ(index.find(u"OFFICE\\word"), 0u);
+    EXPECT_EQ(index.find(u"\u00e9T\u00c9"), 2u);
+    EXPECT_EQ(index.find(u"\U00010400X"), 3u);
+    EXPECT_EQ(index.find(u"set\\app 999"), 1003u);
+    EXPECT_EQ(index.find(u"Office\\Word "), std::nullopt);
+    EXPECT_EQ(index.find(u""), std::nullopt);
+    EXPECT_EQ(index.foldedTexts(), entries.size() + 6);
+    for (const std::u16string& entry : entries) {
+        EXPECT_TRUE(sky::equalNoCase(entries[*index.find(entry)], entry));
+    }
 }
 
 } // namespace

@@ -72,15 +72,12 @@ private:
             read_[view] = true;
             failed_ |=
                 !withErrorPath(feedback_, [&] { views_[view] = viewListEntries(state_, view); });
+            index_[view].emplace(views_[view]);
         }
-        const std::vector<std::u16string>& entries = views_[view];
         std::vector<std::size_t> positions;
         for (const std::u16string& name : names) {
-            const auto found = std::find_if(entries.begin(), entries.end(), [&](const auto& entry) {
-                return sky::equalNoCase(entry, name);
-            });
-            if (found != entries.end()) {
-                positions.push_back(static_cast<std::size_t>(found - entries.begin()));
+            if (const std::optional<std::size_t> found = index_[view]->find(name)) {
+                positions.push_back(*found);
             } else if (!failed_) {
                 errors_ << "There is no " << what << " " << sky::narrow(name) << " in the farm.\n";
                 ++unknown_;
@@ -95,6 +92,7 @@ private:
     Feedback& feedback_;
     std::ostream& errors_;
     std::vector<std::u16string> views_[kServerView + 1];
+    std::optional<EntryIndex> index_[kServerView + 1];
     bool read_[kServerView + 1] = {};
     bool failed_ = false;
     int unknown_ = 0;

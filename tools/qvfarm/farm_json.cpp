@@ -1,5 +1,6 @@
 #include "farm_json.h"
 
+#include <algorithm>
 #include <limits>
 #include <set>
 #include <vector>
@@ -397,13 +398,55 @@ farm::Result<std::string> farmToJson(const farm::FarmImage& image) {
              {"zone", server.zone},
              {"osVersion", {{"major", server.osMajor}, {"minor", server.osMinor}}}});
     root["folders"] = image.folders;
+    // The applications are written one at a time into the text of the rest, where a stand-in
+    // stands in the document: the whole farm as one document took about 25 KB per application
+    // beside the text (2.5 GB for 100,000 applications). The stand-in is found by its key and the
+    // lines around it, which no text inside a string can make (a line break in a string is
+    // written as \n).
+    constexpr std::string_view kStandIn = "applications go here";
     root["applications"] = Json::array();
-    for (const farm::Application& app : image.applications)
-        root["applications"].push_back(applicationToJson(app));
+    if (!image.applications.empty())
+        root["applications"].push_back(kStandIn);
     try {
-        return root.dump(2) + "\n";
+        std::string text = root.dump(2) + "\n";
+        if (image.applications.empty())
+            return text;
+        const std::string element = "\n    \"" + std::string(kStandIn) + "\"\n";
+        const std::size_t at = text.find("\"applications\": [" + element);
+        if (at == std::string::npos)
+            return Status::internal("the dump lost its place for the applications.");
+        const std::size_t from = text.find(element, at);
+        std::string written = text.substr(0, from);
+        const std::string tail = text.substr(from + element.size());
+        text.clear();
+        text.shrink_to_fit();
+        for (std::size_t i = 0; i < image.applications.size(); ++i) {
+            // An element of the array: its lines indented by the array's depth, as dump(2)
+            // writes a document's nested values.
+            const std::string one = applicationToJson(image.applications[i]).dump(2);
+            // Room for all, by the first one's size and a quarter more, taken once: growing a
+            // string doubles it, which for a farm's text is hundreds of megabytes held idle.
+            if (i == 0)
+                written.reserve(written.size() + tail.size() +
+                                (one.size() + one.size() / 4) * image.applications.size());
+            written += i == 0 ? "\n    " : ",\n    ";
+            for (std::size_t line = 0; line < one.size();) {
+                const std::size_t end = std::min(one.find('\n', line), one.size() - 1) + 1;
+                written.append(one, line, end - line);
+                if (one[end - 1] == '\n')
+                    written += "    ";
+                line = end;
+            }
+        }
+        written += "\n";
+        written += tail;
+        return written;
     } catch (const Json::type_error&) {
-        // Text the store holds that is not UTF-8: written by something else, or damaged.
+        // Text the store holds that is not UTF-8: written by something else, or damaged. The
+        // whole document is made to say where.
+        root["applications"] = Json::array();
+        for (const farm::Application& app : image.applications)
+            root["applications"].push_back(applicationToJson(app));
         return Status::corrupt("it holds text that is not valid UTF-8 (" + firstInvalidText(root) +
                                ").");
     }

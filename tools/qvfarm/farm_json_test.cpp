@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "base64.h"
 #include "demo_farm.h"
@@ -42,6 +43,27 @@ TEST(FarmJson, AFarmComesBackAsItWasWritten) {
     ASSERT_TRUE(back) << back.status().toString();
     EXPECT_EQ(*back, image);
     EXPECT_EQ(*farmToJson(*back), *farmToJson(image));
+}
+
+// The applications are written one at a time into the rest of the document: the text is laid
+// out exactly as the whole farm dumped as one document (which parsing it and dumping it again
+// gives), with no application, with one, and with many of every shape.
+TEST(FarmJson, ApplicationsWrittenOneAtATimeAreLaidOutAsOneDocument) {
+    farm::FarmImage image = demoFarm("Layout", "tester");
+    image.applications[3].icon = farm::Bytes();
+    image.applications[4].servers.clear();
+    image.applications[4].users.clear();
+    image.administrators.push_back("applications go here");
+    for (std::size_t count : {std::size_t{0}, std::size_t{1}, image.applications.size()}) {
+        farm::FarmImage part = image;
+        part.applications.resize(count);
+        const auto text = farmToJson(part);
+        ASSERT_TRUE(text) << text.status().toString();
+        EXPECT_EQ(*text, nlohmann::ordered_json::parse(*text).dump(2) + "\n") << count;
+        auto back = farmFromJson(*text);
+        ASSERT_TRUE(back) << back.status().toString();
+        EXPECT_EQ(*back, part);
+    }
 }
 
 TEST(FarmJson, AFarmWithoutSessionReliabilityLeavesItsSettingsOut) {
