@@ -493,7 +493,25 @@ void Connection::connectFrom(std::size_t firstHost, const std::string& refusals)
     // awaitAnswer, within its bound.
     PQsetnonblocking(conn_, 1);
     lost_ = false;
-    const std::string refused = checkGeneration();
+    // A session that cannot be set up is not kept: the next operation connects afresh, and a
+    // constructor that throws leaves nothing behind.
+    std::string refused;
+    try {
+        refused = checkGeneration();
+        if (refused.empty()) {
+            // Servers before 14 do not know it; they keep a dropped client's transaction until
+            // they next write to it.
+            try {
+                exec("SET client_connection_check_interval = 5000");
+            } catch (const Failure&) {
+                if (lost_)
+                    throw;
+            }
+        }
+    } catch (...) {
+        disconnect();
+        throw;
+    }
     if (!refused.empty()) {
         const std::size_t reached = list.reached(conn_, firstHost);
         disconnect();
@@ -502,15 +520,6 @@ void Connection::connectFrom(std::size_t firstHost, const std::string& refusals)
             throwStatus(
                 Status::unavailable("The farm store " + conninfo_ + " refused " + all + "."));
         connectFrom(reached + 1, all);
-        return;
-    }
-    // Servers before 14 do not know it; they keep a dropped client's transaction until they
-    // next write to it.
-    try {
-        exec("SET client_connection_check_interval = 5000");
-    } catch (const Failure&) {
-        if (lost_)
-            throw;
     }
 }
 
@@ -608,6 +617,8 @@ void Connection::disconnect() noexcept {
     if (conn_)
         PQfinish(conn_);
     conn_ = nullptr;
+    system_.clear();
+    timeline_ = 0;
 }
 
 void Connection::prepareForUse() {
