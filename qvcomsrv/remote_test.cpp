@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/eventfd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -803,6 +804,86 @@ TEST_F(RemoteObjectModelTest,
     ASSERT_TRUE(again);
     sky::ComPtr<ISkyloomApplications> apps;
     EXPECT_EQ(again->get_Applications(apps.put()), S_OK) << failureText();
+}
+
+// The machine's SQLite store held by another process (a write transaction it does not end): a
+// change through the service fails within the store's busy timeout (5 s) with the clear Busy
+// message, and another client, whose object is made and whose read is asked for while the change
+// waits, is answered; the change goes through once the other process lets go.
+TEST_F(RemoteObjectModelTest, AStoreFileHeldByAnotherProcessFailsTheChangeWithinItsBound) {
+    const auto location = sky::farm::machineFarmStore();
+    ASSERT_TRUE(location) << location.status().toString();
+    int held[2], release[2];
+    ASSERT_EQ(pipe2(held, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(release, O_CLOEXEC), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        sqlite3* db = nullptr;
+        const bool holding =
+            sqlite3_open(location->path.c_str(), &db) == SQLITE_OK &&
+            sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+        char byte = holding ? 'h' : 'x';
+        [[maybe_unused]] const ssize_t told = write(held[1], &byte, 1);
+        close(release[1]);
+        [[maybe_unused]] const ssize_t ended = read(release[0], &byte, 1); // until the test ends
+        _exit(0);
+    }
+    close(held[1]);
+    close(release[0]);
+    char byte = 0;
+    ASSERT_EQ(read(held[0], &byte, 1), 1);
+    close(held[0]);
+    const auto letGo = [&] {
+        if (release[1] >= 0)
+            close(release[1]);
+        release[1] = -1;
+        int status = 0;
+        waitpid(holder, &status, 0);
+    };
+    if (byte != 'h') {
+        letGo();
+        FAIL() << "the other process could not hold the store";
+    }
+
+    auto farm = openFarm();
+    ASSERT_TRUE(farm);
+    sky::ComPtr<ISkyloomWinFarm5> settings;
+    ASSERT_EQ(farm->QueryInterface(sky::uuidOf<ISkyloomWinFarm5>(), settings.putVoid()), S_OK);
+    // Another client, a second into the change's wait: its object is made and its read answered.
+    const pid_t other = fork();
+    if (other == 0) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        CLSID clsid{};
+        sky::ComPtr<ISkyloomFarm6> object;
+        sky::ComPtr<ISkyloomApplications> apps;
+        const bool served =
+            SUCCEEDED(CLSIDFromProgID(u"SkyloomCOM.SkyloomFarm", &clsid)) &&
+            SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER,
+                                       sky::uuidOf<ISkyloomFarm6>(), object.putVoid())) &&
+            object->Initialize(SkyloomWinFarmObject) == S_OK &&
+            object->get_Applications(apps.put()) == S_OK;
+        _exit(served ? 0 : 1);
+    }
+    const auto change = within(std::chrono::seconds(30), [&] {
+        const HRESULT hr = settings->put_EnableACR(0);
+        return std::make_pair(hr, failureText());
+    });
+    int status = -1;
+    ASSERT_EQ(waitpid(other, &status, 0), other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    letGo();
+    ASSERT_TRUE(change.has_value()) << "the change on a held store did not end within its bound";
+    EXPECT_EQ(change->first, HRESULT_FROM_WIN32(ERROR_BUSY)) << change->second;
+    EXPECT_NE(change->second.find("The farm store " + location->path +
+                                  " is in use by another program and did not become free in "
+                                  "time; try again."),
+              std::string::npos)
+        << change->second;
+    EXPECT_EQ(servedStore()->farm()->settings.number(sky::farm::FarmSetting::EnableACR), 1);
+    // Let go, the store takes the change.
+    EXPECT_EQ(settings->put_EnableACR(0), S_OK) << failureText();
+    EXPECT_EQ(servedStore()->farm()->settings.number(sky::farm::FarmSetting::EnableACR), 0);
 }
 
 // A machine user who is not an administrator of the farm gets nothing of it through the service:

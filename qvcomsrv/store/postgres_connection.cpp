@@ -321,12 +321,9 @@ struct HostList {
     }
 };
 
-// The folder of the machine's record of timelines, created when missing.
+// The folder of the machine's record of timelines.
 std::filesystem::path timelinesFolder() {
-    const std::filesystem::path folder = sky::machine::root() / "farms" / "timelines";
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    return folder;
+    return sky::machine::root() / "farms" / "timelines";
 }
 
 // A system identifier is a number; anything else names no file.
@@ -381,6 +378,8 @@ void raiseKnownTimeline(const std::string& systemIdentifier, std::int64_t timeli
                         const std::string& server) {
     if (!isSystemIdentifier(systemIdentifier))
         return;
+    std::error_code ec;
+    std::filesystem::create_directories(timelinesFolder(), ec);
     const std::string path = (timelinesFolder() / systemIdentifier).string();
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
@@ -494,7 +493,25 @@ void Connection::connectFrom(std::size_t firstHost, const std::string& refusals)
     // awaitAnswer, within its bound.
     PQsetnonblocking(conn_, 1);
     lost_ = false;
-    const std::string refused = checkGeneration();
+    // A session that cannot be set up is not kept: the next operation connects afresh, and a
+    // constructor that throws leaves nothing behind.
+    std::string refused;
+    try {
+        refused = checkGeneration();
+        if (refused.empty()) {
+            // Servers before 14 do not know it; they keep a dropped client's transaction until
+            // they next write to it.
+            try {
+                exec("SET client_connection_check_interval = 5000");
+            } catch (const Failure&) {
+                if (lost_)
+                    throw;
+            }
+        }
+    } catch (...) {
+        disconnect();
+        throw;
+    }
     if (!refused.empty()) {
         const std::size_t reached = list.reached(conn_, firstHost);
         disconnect();
@@ -503,15 +520,6 @@ void Connection::connectFrom(std::size_t firstHost, const std::string& refusals)
             throwStatus(
                 Status::unavailable("The farm store " + conninfo_ + " refused " + all + "."));
         connectFrom(reached + 1, all);
-        return;
-    }
-    // Servers before 14 do not know it; they keep a dropped client's transaction until they
-    // next write to it.
-    try {
-        exec("SET client_connection_check_interval = 5000");
-    } catch (const Failure&) {
-        if (lost_)
-            throw;
     }
 }
 
@@ -609,6 +617,8 @@ void Connection::disconnect() noexcept {
     if (conn_)
         PQfinish(conn_);
     conn_ = nullptr;
+    system_.clear();
+    timeline_ = 0;
 }
 
 void Connection::prepareForUse() {
@@ -646,8 +656,14 @@ bool Connection::stillOpen() noexcept {
 
 void Connection::raiseLost(const std::string& why) {
     lost_ = true;
-    throwStatus(Status::unavailable("The connection to the farm store " + conninfo_ + " broke (" +
-                                    why + "); the next call connects again."));
+    // A commit cut off may have been made: the server may have committed before it went (and a
+    // synchronous standby may have it), so the call says neither.
+    throwStatus(Status::unavailable(
+        "The connection to the farm store " + conninfo_ + " broke (" + why + ")" +
+        (committing_ ? " while the change was being committed: it may or may not have been made "
+                       "(the farm's audit trail tells)"
+                     : "") +
+        "; the next call connects again."));
 }
 
 void Connection::check(PGresult* result, const char* doing) {
@@ -793,8 +809,16 @@ void Connection::commit() {
         pendingBegin_ = nullptr; // no statement ran: nothing to commit
         return;
     }
-    PGresult* result = PQsendQuery(conn_, "COMMIT") ? answer() : nullptr;
-    check(result, "commit");
+    committing_ = true;
+    PGresult* result = nullptr;
+    try {
+        result = PQsendQuery(conn_, "COMMIT") ? answer() : nullptr;
+        check(result, "commit");
+    } catch (...) {
+        committing_ = false;
+        throw;
+    }
+    committing_ = false;
     // COMMIT of a transaction that failed rolls it back and says so.
     const bool committed = std::strcmp(PQcmdStatus(result), "COMMIT") == 0;
     PQclear(result);

@@ -128,6 +128,7 @@ private:
     pg_conn* conn_ = nullptr;
     bool lost_ = false;
     bool ending_ = false;       // the server said it is ending the session
+    bool committing_ = false;   // a COMMIT is on its way
     std::string system_;        // the server's system identifier, when it takes writes
     std::int64_t timeline_ = 0; // and its timeline
     std::int64_t changes_ = 0;

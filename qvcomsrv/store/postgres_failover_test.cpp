@@ -123,6 +123,9 @@ TEST_P(PostgresFailover, NothingReportedDoneIsLostAndNothingReportedFailedIsTher
         if (farm.contains(dn)) {
             ++cutOff;
             EXPECT_TRUE(contains(why, "broke")) << dn << " was reported failed: " << why;
+            EXPECT_TRUE(contains(why, "while the change was being committed: it may or may not "
+                                      "have been made"))
+                << why;
         }
     }
     EXPECT_LE(cutOff, 1);
