@@ -21,6 +21,7 @@
 #include "SkyloomCOM.h"
 #include "sky/automation.h"
 #include "sky/dispatch_table.h"
+#include "sky/machine.h"
 #include "sky/remote.h"
 #include "sky/text.h"
 #include "sky/typelib_image.h"
@@ -1040,6 +1041,10 @@ PYBIND11_MODULE(_skyloom, m) {
           "BraskAdmin does, and returns it late-bound.");
     m.def("_constants", &constants);
     m.def("_stub_text", &stubText);
+    m.def(
+        "_default_machine", [] { return sky::machine::defaultRoot().string(); },
+        "The machine the platform uses without SKYLOOM_MACHINE: the system machine for root and "
+        "its group's members, else the user's own.");
     m.def("_result_text",
           [](std::int64_t hr) { return sky::narrow(sky::resultText(static_cast<HRESULT>(hr))); });
 }

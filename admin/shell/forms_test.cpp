@@ -2,7 +2,9 @@
 #include <functional>
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -128,6 +130,30 @@ TEST_F(FormsTest, LogonWindowLayout) {
     EXPECT_EQ(cancel->geometry(), rectOfTwips(4440, 1440, 1140, 390));
 
     EXPECT_EQ(tabOrder(&login), (QStringList{"Server", "cmdCancel", "cmdPasstrough"}));
+}
+
+TEST_F(FormsTest, WindowsShowBraskAdminsIcon) {
+    const QIcon icon = braskIcon();
+    ASSERT_FALSE(icon.isNull()) << "the rendered icon is missing from the resources";
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+    // The drawing itself, not a blank: most of the 48-pixel picture is painted.
+    const QImage picture =
+        icon.pixmap(QSize(48, 48)).toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(picture.size(), QSize(48, 48));
+    int painted = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            painted += qAlpha(picture.pixel(x, y)) > 0 ? 1 : 0;
+    EXPECT_GT(painted, 48 * 48 / 3);
+
+    // Every window without an icon of its own shows the application's.
+    setApplicationIcon();
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    AdminState state;
+    frmLogin login(state);
+    EXPECT_EQ(login.windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
+    EXPECT_EQ(login.windowIcon().availableSizes(), icon.availableSizes());
 }
 
 TEST_F(FormsTest, CancelAndEscapeCloseTheLogonWindow) {

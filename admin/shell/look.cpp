@@ -1,6 +1,12 @@
 #include "shell/look.h"
 
+#include <QApplication>
 #include <QWidget>
+
+// The resources of a static library are registered by hand, outside any namespace.
+static void initIconResources() {
+    Q_INIT_RESOURCE(braskadmin_icon);
+}
 
 namespace brask {
 
@@ -19,6 +25,22 @@ void substituteFormFamily() {
 }
 
 } // namespace
+
+QIcon braskIcon() {
+    static const bool registered = [] {
+        initIconResources();
+        return true;
+    }();
+    (void)registered;
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/braskadmin/icons/%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+void setApplicationIcon() {
+    QApplication::setWindowIcon(braskIcon());
+}
 
 QFont formFont(qreal pointSize) {
     substituteFormFamily();

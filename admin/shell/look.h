@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QRect>
 #include <QString>
 
@@ -23,6 +24,13 @@ constexpr QRect twipsRect(int left, int top, int width, int height) {
 // "MS Sans Serif" at the given size; where the family is missing, the closest sans-serif face with
 // similar widths stands in for it.
 QFont formFont(qreal pointSize = 8);
+
+// BraskAdmin's icon, the drawing its desktop entry shows (packaging/braskadmin/braskadmin.svg),
+// rendered at build time at each size a window or task bar asks for and held as Qt resources.
+QIcon braskIcon();
+
+// Gives the application BraskAdmin's icon, which every window without one of its own shows.
+void setApplicationIcon();
 
 // The window flags of a fixed-size window with a title and a close box, without minimize or
 // maximize box.

@@ -32,6 +32,7 @@
 #include "shell/frm_about.h"
 #include "shell/frm_login.h"
 #include "shell/frm_main.h"
+#include "shell/look.h"
 #include "shell/message_box.h"
 #include "shell/screenshots.h"
 #include "shell/version.h"
@@ -135,6 +136,7 @@ bool saveDefinitionScreenshots(frmMain& main, RenderingFileDialogPresenter& dial
 int runScreenshots(int argc, char** argv, const QString& folder) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    setApplicationIcon();
     if (!QDir().mkpath(folder)) {
         std::cerr << "cannot create " << folder.toStdString() << '\n';
         return kExitFailure;
@@ -265,6 +267,7 @@ int runWindows(int argc, char** argv) {
     std::optional<DisplayConnection> connecting(std::in_place, argv[0]);
     QApplication application(argc, argv);
     connecting.reset();
+    setApplicationIcon();
     QtMessageBoxPresenter presenter;
     sky::ScopedMessageBoxPresenter windows(presenter);
     QtFileDialogPresenter fileDialogs;

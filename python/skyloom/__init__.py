@@ -44,15 +44,14 @@ def _installed_machine():
 def machine(path=None):
     """The machine the calls go to: sets it when given a path (SKYLOOM_MACHINE), and returns
     it. Without SKYLOOM_MACHINE, a package installed into a machine uses that machine, else the
-    platform's default ($XDG_DATA_HOME/skyloom/machine)."""
+    machine the platform chooses: the system machine /var/lib/skyloom/machine for root and the
+    members of its group, else the user's own ($XDG_DATA_HOME/skyloom/machine)."""
     if path is not None:
         _os.environ["SKYLOOM_MACHINE"] = _os.path.abspath(_os.fspath(path))
     current = _os.environ.get("SKYLOOM_MACHINE")
     if current:
         return current
-    data = _os.environ.get("XDG_DATA_HOME") or _os.path.join(
-        _os.path.expanduser("~"), ".local", "share")
-    return _os.path.join(data, "skyloom", "machine")
+    return _skyloom._default_machine()
 
 
 if not _os.environ.get("SKYLOOM_MACHINE") and _installed_machine():
