@@ -54,8 +54,8 @@ SKY_API std::optional<std::u16string> readString(HKEY root, std::u16string_view 
 // A mark of the machine's hive's contents as the process sees them. Two marks differ when
 // anything was written to the machine's hive (HKLM, HKCR) between them, by this process or any
 // other on the machine, or when the process moved to another machine (an account's own hive, its
-// HKCU, does not count: nothing keeps what it read there): callers that keep what they read compare marks to know when
-// to read again. nullopt when the hive cannot be read.
+// HKCU, does not count: nothing keeps what it read there): callers that keep what they read compare
+// marks to know when to read again. nullopt when the hive cannot be read.
 struct ContentMark {
     std::uint64_t connection = 0;
     std::int64_t othersCommits = 0;
