@@ -3,10 +3,12 @@
 // files that are not icons or names that no file may have.
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -14,6 +16,17 @@
 #include "qvcomsrv/store/icon.h"
 #include "results.h"
 #include "testing/module_test_support.h"
+
+// Truncates asked for by this process (the module included: the program exports the name, so the
+// module's call comes here). Each goes on to the system as the C library's would.
+namespace {
+std::atomic<int> truncates{0};
+} // namespace
+
+extern "C" int ftruncate(int fd, off_t length) {
+    truncates.fetch_add(1, std::memory_order_relaxed);
+    return static_cast<int>(::syscall(SYS_ftruncate, fd, length));
+}
 
 namespace qvcomsrv::testing {
 namespace {
@@ -53,6 +66,33 @@ TEST_F(IconTest, WriteIconToFileWritesTheApplicationsIcon) {
         else
             EXPECT_EQ(written, sky::farm::defaultIcon()) << "no icon of its own";
     }
+}
+
+// A file is cut only when it held more than the icon: a new or empty file (the export's scratch
+// file, made for the call) is written without any truncate, since ext4 writes out a file truncated
+// to nothing when it is closed. Whatever the file held before, it ends as the icon alone.
+TEST_F(IconTest, WriteIconToFileTruncatesOnlyAFileLongerThanTheIcon) {
+    auto settings = openApplication("Applications/Notepad").as<ISkyloomWinApp4>();
+    const Bytes icon = colourIcon(0xFF3060C0u);
+    auto write = [&](const std::string& file) {
+        const int before = truncates.load();
+        EXPECT_EQ(settings->WriteIconToFile(sky::Bstr(windowsPathOnC(file)).get()), S_OK)
+            << failureText();
+        EXPECT_EQ(readHost(hostPathOnC(file)), icon) << file;
+        return truncates.load() - before;
+    };
+    // Ten new files, as an export of ten applications writes them: no truncate at all.
+    int onNew = 0;
+    for (int i = 0; i < 10; ++i)
+        onNew += write("new" + std::to_string(i) + ".ico");
+    EXPECT_EQ(onNew, 0);
+    writeHost(hostPathOnC("empty.ico"), Bytes());
+    EXPECT_EQ(write("empty.ico"), 0);
+    writeHost(hostPathOnC("short.ico"), Bytes(icon.size() / 2, 0x55));
+    EXPECT_EQ(write("short.ico"), 0);
+    Bytes longer(icon.size() * 3, 0x55);
+    writeHost(hostPathOnC("long.ico"), longer);
+    EXPECT_EQ(write("long.ico"), 1) << "the old tail is cut once";
 }
 
 TEST_F(IconTest, ReadIconFromFileTakesTheImageAtTheIndex) {

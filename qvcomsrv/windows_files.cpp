@@ -139,12 +139,11 @@ HRESULT writeWindowsFile(std::u16string_view path, const sky::farm::Bytes& bytes
     int fd = -1;
     if (HRESULT hr = openForCaller(path, sky::dispatch::FileUse::Write, "written", fd); FAILED(hr))
         return hr;
-    // Emptied only now, when it is known to be a file and the icon is at hand.
-    if (::ftruncate(fd, 0) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return fileFailure(error, false, "written", path);
-    }
+    // The file is written over from its start and then cut to the icon's length, so a call
+    // that fails before it writes leaves the file as it was, and a file that is empty already
+    // (the usual case: made moments ago for this call) is never truncated. A truncate to
+    // nothing is what costs: ext4 writes such a file out to the disk when it is closed, and a
+    // scratch file removed moments later has its blocks freed there again.
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t put =
@@ -157,6 +156,13 @@ HRESULT writeWindowsFile(std::u16string_view path, const sky::farm::Bytes& bytes
             return fileFailure(error, false, "written", path);
         }
         done += static_cast<std::size_t>(put);
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || (static_cast<std::uintmax_t>(info.st_size) > bytes.size() &&
+                                    ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        return fileFailure(error, false, "written", path);
     }
     if (::close(fd) != 0)
         return fileFailure(errno, false, "written", path);
