@@ -3,20 +3,28 @@
 #include <algorithm>
 #include <optional>
 #include <ostream>
+#include <unordered_set>
 
 #include "core/admin_state.h"
 #include "core/console_feedback.h"
+#include "core/farm.h"
 #include "core/feedback.h"
 #include "core/messages.h"
 #include "core/names.h"
 #include "core/tool_error.h"
 #include "core/views.h"
+#include "publishing/steps.h"
 #include "shell/command_line.h"
+#include "sky/bstr.h"
+#include "sky/dispatch.h"
 #include "sky/text.h"
 
 namespace brask {
 
 namespace {
+
+// What the object model answers for an application the farm does not have.
+constexpr HRESULT kApplicationNotFound = HRESULT_FROM_WIN32(1168L); // ERROR_NOT_FOUND
 
 // The administrator check, then the nothing-selected notice when nothing is named: the exit code
 // when the command ends there.
@@ -41,12 +49,45 @@ public:
         : state_(state), feedback_(feedback), errors_(errors) {}
 
     // The applications as a selection in the application view hands them over: from the view's
-    // last entry to its first, as distinguished names.
+    // last entry to its first, as distinguished names. Each name is looked up in the farm by its
+    // distinguished name rather than among the whole view's entries, so that a few names cost the
+    // same in a farm of any size; the view is filled only when two of the applications found
+    // stand level in its order (their order is then the farm's, which only the view knows).
     std::vector<std::u16string> applications(const std::vector<std::u16string>& names) {
-        const std::vector<std::size_t> positions = find(kApplicationView, names, "application");
+        std::vector<std::u16string> found; // entries as the farm spells them, each once
+        std::vector<bool> missing(names.size(), false);
+        if (!withErrorPath(feedback_, [&] {
+                openFarm(state_);
+                std::unordered_set<std::u16string> seen;
+                for (std::size_t i = 0; i < names.size(); ++i) {
+                    std::optional<std::u16string> entry = applicationEntryNamed(names[i]);
+                    if (!entry) {
+                        missing[i] = true;
+                    } else if (seen.insert(sky::upper(*entry)).second) {
+                        found.push_back(std::move(*entry));
+                    }
+                }
+            })) {
+            failed_ = true;
+            return {};
+        }
+        const ListBoxOrder order;
+        std::stable_sort(
+            found.begin(), found.end(),
+            [&](const std::u16string& a, const std::u16string& b) { return order.less(a, b); });
+        for (std::size_t i = 1; i < found.size(); ++i) {
+            if (!order.less(found[i - 1], found[i])) {
+                return applicationsFromView(names);
+            }
+        }
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (missing[i]) {
+                reportUnknown(names[i], "application");
+            }
+        }
         std::vector<std::u16string> handed;
-        for (auto position = positions.rbegin(); position != positions.rend(); ++position) {
-            handed.push_back(applicationDistinguishedName(views_[kApplicationView][*position]));
+        for (auto entry = found.rbegin(); entry != found.rend(); ++entry) {
+            handed.push_back(applicationDistinguishedName(*entry));
         }
         return handed;
     }
@@ -65,6 +106,44 @@ public:
     bool allFound() const { return !failed_ && unknown_ == 0; }
 
 private:
+    // The entry of the application that the view would find for `name` (its entry, without
+    // regard to case), spelled as the farm spells it; none when the farm has no such application.
+    std::optional<std::u16string> applicationEntryNamed(const std::u16string& name) {
+        const sky::ComPtr<ISkyloomApplication5> application =
+            sky::createObject<ISkyloomApplication5>(kApplicationProgId);
+        sky::check(application->Initialize(SkyloomWinAppObject,
+                                           sky::Bstr(applicationDistinguishedName(name)).get()));
+        const HRESULT loaded = application->LoadData(-1);
+        if (loaded == kApplicationNotFound) {
+            sky::ComError taken(loaded); // its error information goes with it
+            return std::nullopt;
+        }
+        sky::check(loaded);
+        std::u16string entry = applicationEntry(
+            getText(&ISkyloomApplication::get_DistinguishedName, application.get()));
+        // A name the view would not find, though the farm finds its distinguished name
+        // ("Office/Word" for the entry "Office\Word").
+        if (sky::upper(entry) != sky::upper(name)) {
+            return std::nullopt;
+        }
+        return entry;
+    }
+
+    // The same, found among the whole view's entries.
+    std::vector<std::u16string> applicationsFromView(const std::vector<std::u16string>& names) {
+        const std::vector<std::size_t> positions = find(kApplicationView, names, "application");
+        std::vector<std::u16string> handed;
+        for (auto position = positions.rbegin(); position != positions.rend(); ++position) {
+            handed.push_back(applicationDistinguishedName(views_[kApplicationView][*position]));
+        }
+        return handed;
+    }
+
+    void reportUnknown(const std::u16string& name, std::string_view what) {
+        errors_ << "There is no " << what << " " << sky::narrow(name) << " in the farm.\n";
+        ++unknown_;
+    }
+
     // The positions in a view's list of the names, each once, in ascending order.
     std::vector<std::size_t> find(int view, const std::vector<std::u16string>& names,
                                   std::string_view what) {
@@ -79,8 +158,7 @@ private:
             if (const std::optional<std::size_t> found = index_[view]->find(name)) {
                 positions.push_back(*found);
             } else if (!failed_) {
-                errors_ << "There is no " << what << " " << sky::narrow(name) << " in the farm.\n";
-                ++unknown_;
+                reportUnknown(name, what);
             }
         }
         std::sort(positions.begin(), positions.end());

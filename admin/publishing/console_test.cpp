@@ -12,9 +12,11 @@
 #include "core/console_feedback.h"
 #include "publishing/console_commands.h"
 #include "publishing/publishing_test_support.h"
+#include "qvcomsrv/store/machine_farms.h"
 #include "shell/command_line.h"
 #include "sky/machine.h"
 #include "sky/registry.h"
+#include "sky/sqlite_testing.h"
 #include "sky/text.h"
 
 namespace brask {
@@ -185,6 +187,58 @@ TEST_F(PublishingCommandLineTest, PairsRunInTheDialogsOrder) {
                             {u"Applications/Gamma", u"S3"},
                             {u"Applications/Alpha", u"S3"}}));
     EXPECT_EQ(out.str(), "Published 2 applications\n");
+}
+
+LostChange recordOnly(AdminState&, std::u16string_view app, std::u16string_view server) {
+    ranPairs.emplace_back(app, server);
+    return {};
+}
+
+// The names given are looked up in the farm one by one: a publish of three names reads the same
+// applications in a farm of 400 as in one of 4, and hands them over as the view's
+// selection would (from its last entry to its first, each once, as the farm spells them).
+TEST_F(PublishingCommandLineTest, ThreeNamesAreFoundWithoutReadingTheWholeFarm) {
+    std::map<std::size_t, int> applicationsRead;
+    for (const std::size_t size : {std::size_t{4}, std::size_t{400}}) {
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < size; ++i) {
+            names.push_back("Applications/Office/App" + std::to_string(i));
+        }
+        testing::TestFarm farm = testing::farmOf({"S1", "S2"}, names);
+        testing::installPublishedFarm(farm, {});
+        sky::testing::StatementCounter statements(sky::farm::farmStoreOnMachine(farm.name).path);
+        AdminState state;
+        std::ostringstream out;
+        std::ostringstream errors;
+        ConsoleFeedback feedback(errors, false);
+        const PairCommand recording{u"Published ", &recordOnly};
+        ranPairs.clear();
+        EXPECT_EQ(
+            runPairsOnConsole(state, recording, {u"S1"},
+                              {u"office\\app2", u"Office\\App0", u"OFFICE\\APP2", u"Office\\App1"},
+                              out, errors, feedback),
+            kExitSuccess)
+            << errors.str();
+        EXPECT_EQ(ranPairs, (std::vector<std::pair<std::u16string, std::u16string>>{
+                                {u"Applications/Office/App2", u"S1"},
+                                {u"Applications/Office/App1", u"S1"},
+                                {u"Applications/Office/App0", u"S1"}}))
+            << size;
+        EXPECT_EQ(out.str(), "Published 3 applications\n");
+        // The rows of the statements that read applications: what the old fill of the whole
+        // application view read was one for each application in the farm.
+        applicationsRead[size] = statements.rows(" FROM application");
+        EXPECT_LE(applicationsRead[size], 8) << size << statements.list(" FROM application");
+        // A name that is not an entry of the view is not found by its distinguished name.
+        errors.str("");
+        EXPECT_EQ(runPairsOnConsole(state, recording, {u"S1"}, {u"Office/App1", u"App1"}, out,
+                                    errors, feedback),
+                  kExitFailure);
+        EXPECT_EQ(errors.str(), "There is no application Office/App1 in the farm.\n"
+                                "There is no application App1 in the farm.\n");
+    }
+    EXPECT_EQ(applicationsRead[400], applicationsRead[4]);
+    EXPECT_GT(applicationsRead[4], 0) << "the farm's statements were counted";
 }
 
 int stepsRun = 0;

@@ -36,7 +36,8 @@ inline std::string querySqlText(sqlite3* db, const std::string& sql) {
 // Counts the statements run on every SQLite database file whose path holds `file` (a store's
 // path: its temporary copies, "<path>.new-XXXXXX", too) that this process opens while the counter
 // lives: the object model module's connections too, which share the process's SQLite library. Each
-// run of a statement counts once (its first step), by its text as written (parameters unexpanded).
+// run of a statement counts once (its first step), by its text as written (parameters unexpanded);
+// the rows each statement gives are counted too (rows()).
 // Connections opened before the counter count nothing; tests open their stores afresh.
 class StatementCounter {
 public:
@@ -64,6 +65,16 @@ public:
         }
         return total;
     }
+    // Rows that the statements whose text holds `part` gave (every statement's for "").
+    int rows(std::string_view part = "") const {
+        std::lock_guard hold(lock());
+        int total = 0;
+        for (const auto& [text, given] : rows_) {
+            if (text.find(part) != std::string::npos)
+                total += given;
+        }
+        return total;
+    }
     // The statements counted whose text holds `part`, a line each with its count, for a
     // failure's message.
     std::string list(std::string_view part = "") const {
@@ -79,6 +90,7 @@ public:
     void reset() {
         std::lock_guard hold(lock());
         runs_.clear();
+        rows_.clear();
     }
 
 private:
@@ -95,12 +107,19 @@ private:
         std::lock_guard hold(lock());
         const char* file = sqlite3_db_filename(db, "main");
         if (current() && file && std::string_view(file).find(current()->file_) != std::string::npos)
-            sqlite3_trace_v2(db, SQLITE_TRACE_STMT, &StatementCounter::onStatement, nullptr);
+            sqlite3_trace_v2(db, SQLITE_TRACE_STMT | SQLITE_TRACE_ROW,
+                             &StatementCounter::onStatement, nullptr);
         return SQLITE_OK;
     }
 
-    static int onStatement(unsigned, void*, void*, void* text) {
+    static int onStatement(unsigned event, void*, void* statement, void* text) {
         std::lock_guard hold(lock());
+        if (event == SQLITE_TRACE_ROW) {
+            const char* sql = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
+            if (current() && sql)
+                ++current()->rows_[sql];
+            return 0;
+        }
         const char* sql = static_cast<const char*>(text);
         // Statements of triggers come as "-- " comments: only what the caller ran counts.
         if (current() && sql && !std::string_view(sql).starts_with("--"))
@@ -110,6 +129,7 @@ private:
 
     std::string file_;
     std::map<std::string, int> runs_;
+    std::map<std::string, int> rows_;
 };
 
 } // namespace sky::testing
