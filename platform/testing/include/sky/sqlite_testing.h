@@ -56,25 +56,9 @@ public:
     StatementCounter& operator=(const StatementCounter&) = delete;
 
     // Statements run so far whose text holds `part` (every statement for "").
-    int count(std::string_view part = "") const {
-        std::lock_guard hold(lock());
-        int total = 0;
-        for (const auto& [text, runs] : runs_) {
-            if (text.find(part) != std::string::npos)
-                total += runs;
-        }
-        return total;
-    }
+    int count(std::string_view part = "") const { return total(runs_, part); }
     // Rows that the statements whose text holds `part` gave (every statement's for "").
-    int rows(std::string_view part = "") const {
-        std::lock_guard hold(lock());
-        int total = 0;
-        for (const auto& [text, given] : rows_) {
-            if (text.find(part) != std::string::npos)
-                total += given;
-        }
-        return total;
-    }
+    int rows(std::string_view part = "") const { return total(rows_, part); }
     // The statements counted whose text holds `part`, a line each with its count, for a
     // failure's message.
     std::string list(std::string_view part = "") const {
@@ -94,6 +78,16 @@ public:
     }
 
 private:
+    static int total(const std::map<std::string, int>& counted, std::string_view part) {
+        std::lock_guard hold(lock());
+        int sum = 0;
+        for (const auto& [text, times] : counted) {
+            if (text.find(part) != std::string::npos)
+                sum += times;
+        }
+        return sum;
+    }
+
     static std::mutex& lock() {
         static std::mutex* made = new std::mutex;
         return *made;
