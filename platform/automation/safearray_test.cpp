@@ -260,6 +260,12 @@ TEST(SafeArray, VariantCopyAndClearTakeWholeArrays) {
     LONG bound = 0;
     EXPECT_EQ(SafeArrayGetLBound(copy.parray, 2, &bound), S_OK);
     EXPECT_EQ(bound, 5);
+    VARIANT indirect;
+    VariantInit(&indirect);
+    ASSERT_EQ(VariantCopyInd(&indirect, &source), S_OK);
+    EXPECT_EQ(indirect.vt, VT_ARRAY | VT_VARIANT);
+    EXPECT_NE(indirect.parray, source.parray);
+    EXPECT_EQ(VariantClear(&indirect), S_OK);
     EXPECT_EQ(VariantClear(&source), S_OK); // the copy stands alone
 
     VARIANT element;
