@@ -32,6 +32,10 @@ namespace py = pybind11;
 namespace {
 
 constexpr HRESULT kWrongThread = RPC_E_WRONG_THREAD;
+// The deepest lists in lists and the longest list a call passes (as arrays cross between
+// processes).
+constexpr unsigned kMaxArrayNesting = 8;
+constexpr std::size_t kMaxArrayElements = std::size_t{1} << 22;
 
 // ---- errors -------------------------------------------------------------------------------
 
@@ -339,6 +343,48 @@ DATE toDate(py::handle value) {
     return days < 0 ? days - fraction : days + fraction;
 }
 
+py::object fromVariant(const VARIANT& given);
+
+// The elements of dimension `dim` (1: the leftmost) and the dimensions after it, as nested lists
+// indexed from 0 whatever the array's lower bounds.
+py::list fromDimension(SAFEARRAY* psa, VARTYPE vt, UINT dim, std::vector<LONG>& at) {
+    const SAFEARRAYBOUND& bound = psa->rgsabound[psa->cDims - dim];
+    py::list out;
+    for (std::int64_t i = 0; i < bound.cElements; ++i) {
+        at[dim - 1] = static_cast<LONG>(bound.lLbound + i);
+        if (dim < psa->cDims) {
+            out.append(fromDimension(psa, vt, dim + 1, at));
+            continue;
+        }
+        sky::Variant element;
+        VARIANT* value = element.put();
+        HRESULT hr;
+        if (vt == VT_VARIANT) {
+            hr = SafeArrayGetElement(psa, at.data(), value);
+        } else {
+            value->llVal = 0;
+            hr = SafeArrayGetElement(psa, at.data(), &value->llVal);
+            if (SUCCEEDED(hr))
+                value->vt = vt;
+        }
+        if (FAILED(hr))
+            raise(hr, sky::resultText(hr), {});
+        out.append(fromVariant(*element.get()));
+    }
+    return out;
+}
+
+// An array as a list (nested lists for more dimensions); a null array is None.
+py::object fromArray(SAFEARRAY* psa) {
+    if (!psa)
+        return py::none();
+    VARTYPE vt = VT_EMPTY;
+    if (HRESULT hr = SafeArrayGetVartype(psa, &vt); FAILED(hr))
+        raise(hr, sky::resultText(hr), {});
+    std::vector<LONG> at(psa->cDims);
+    return fromDimension(psa, vt, 1, at);
+}
+
 py::object fromVariant(const VARIANT& given) {
     const VARIANT* v = &given;
     if (v->vt == (VT_BYREF | VT_VARIANT))
@@ -352,6 +398,8 @@ py::object fromVariant(const VARIANT& given) {
         sky::Variant owned = sky::Variant::adopt(plain);
         return fromVariant(*owned.get());
     }
+    if (v->vt & VT_ARRAY)
+        return fromArray(v->parray);
     switch (v->vt) {
     case VT_EMPTY:
     case VT_NULL:
@@ -414,7 +462,40 @@ py::object fromVariant(const VARIANT& given) {
 
 IDispatch* dispatchOf(py::handle value);
 
+sky::Variant toVariant(py::handle value, unsigned depth);
+
+// A list or tuple as a one-dimensional array of variants from 0; a list inside it is an array
+// inside that variant.
+sky::Variant toArray(py::handle sequence, unsigned depth) {
+    if (depth >= kMaxArrayNesting)
+        throw py::value_error("lists nest too deep to pass (at most " +
+                              std::to_string(kMaxArrayNesting) + " levels)");
+    const py::sequence items = py::reinterpret_borrow<py::sequence>(sequence);
+    const std::size_t count = items.size();
+    if (count > kMaxArrayElements)
+        throw py::value_error("a list passed holds at most " + std::to_string(kMaxArrayElements) +
+                              " items");
+    sky::Variant array;
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(count));
+    if (!psa)
+        raise(E_OUTOFMEMORY, sky::resultText(E_OUTOFMEMORY), {});
+    VARIANT* held = array.put();
+    held->vt = VT_ARRAY | VT_VARIANT;
+    held->parray = psa;
+    for (std::size_t i = 0; i < count; ++i) {
+        sky::Variant item = toVariant(items[i], depth + 1);
+        LONG at = static_cast<LONG>(i);
+        if (HRESULT hr = SafeArrayPutElement(psa, &at, item.get()); FAILED(hr))
+            raise(hr, sky::resultText(hr), {});
+    }
+    return array;
+}
+
 sky::Variant toVariant(py::handle value) {
+    return toVariant(value, 0);
+}
+
+sky::Variant toVariant(py::handle value, unsigned depth) {
     if (value.is_none())
         return sky::Variant();
     if (PyBool_Check(value.ptr()))
@@ -460,8 +541,7 @@ sky::Variant toVariant(py::handle value) {
         return currency;
     }
     if (PyList_Check(value.ptr()) || PyTuple_Check(value.ptr()))
-        throw py::type_error("arrays are not passed: the platform's automation carries no "
-                             "SAFEARRAY (docs/scripting.md)");
+        return toArray(value, depth);
     throw py::type_error(std::string("a ") + Py_TYPE(value.ptr())->tp_name +
                          " cannot be passed to an automation member");
 }

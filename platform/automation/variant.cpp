@@ -35,6 +35,13 @@ std::size_t valueSize(VARTYPE vt) {
     }
 }
 
+bool isValidArrayType(VARTYPE vt) {
+    if ((vt & ~(VT_TYPEMASK | VT_ARRAY)) || !(vt & VT_ARRAY))
+        return false;
+    const VARTYPE base = vt & VT_TYPEMASK;
+    return base == VT_VARIANT || (base != VT_EMPTY && base != VT_NULL && valueSize(base) != 0);
+}
+
 bool isValidVariantType(VARTYPE vt) {
     if (vt & VT_ARRAY)
         return false; // arrays are not supported by this platform
@@ -76,6 +83,7 @@ bool isValidVariantType(VARTYPE vt) {
 
 } // namespace sky::automation
 
+using sky::automation::isValidArrayType;
 using sky::automation::isValidVariantType;
 
 extern "C" {
@@ -88,6 +96,13 @@ void WINAPI VariantInit(VARIANTARG* pvarg) {
 HRESULT WINAPI VariantClear(VARIANTARG* pvarg) {
     if (!pvarg)
         return E_INVALIDARG;
+    if (isValidArrayType(pvarg->vt)) {
+        // A locked array stays, and so does the variant that holds it.
+        if (HRESULT hr = SafeArrayDestroy(pvarg->parray); FAILED(hr))
+            return hr;
+        pvarg->vt = VT_EMPTY;
+        return S_OK;
+    }
     if (!isValidVariantType(pvarg->vt))
         return DISP_E_BADVARTYPE;
     switch (pvarg->vt) {
@@ -111,10 +126,14 @@ HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
         return E_INVALIDARG;
     if (pvargDest == pvargSrc)
         return S_OK;
-    if (!isValidVariantType(pvargSrc->vt))
+    const bool array = isValidArrayType(pvargSrc->vt);
+    if (!array && !isValidVariantType(pvargSrc->vt))
         return DISP_E_BADVARTYPE;
     VARIANT copy = *pvargSrc;
-    if (copy.vt == VT_BSTR && copy.bstrVal) {
+    if (array) {
+        if (HRESULT hr = SafeArrayCopy(pvargSrc->parray, &copy.parray); FAILED(hr))
+            return hr;
+    } else if (copy.vt == VT_BSTR && copy.bstrVal) {
         copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(pvargSrc->bstrVal),
                                              SysStringByteLen(pvargSrc->bstrVal));
         if (!copy.bstrVal)

@@ -492,7 +492,8 @@ HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvar
 HRESULT WINAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc) {
     if (!pvarDest || !pvargSrc)
         return E_INVALIDARG;
-    if (!isValidVariantType(pvargSrc->vt))
+    // An array (held by value) is copied as VariantCopy copies it.
+    if (!isValidVariantType(pvargSrc->vt) && !sky::automation::isValidArrayType(pvargSrc->vt))
         return DISP_E_BADVARTYPE;
     VARIANT view;
     if (HRESULT hr = dereference(*pvargSrc, view); FAILED(hr))

@@ -213,6 +213,163 @@ protected:
     DWORD cookie_ = 0;
 };
 
+// A variant that owns this array.
+Variant holding(VARTYPE vt, SAFEARRAY* psa) {
+    Variant v;
+    VARIANT* p = v.put();
+    p->vt = vt;
+    p->parray = psa;
+    return v;
+}
+
+// An element of an array as a variant (a copy).
+Variant elementAt(SAFEARRAY* psa, std::initializer_list<LONG> at) {
+    std::vector<LONG> indices(at);
+    VARTYPE vt = VT_EMPTY;
+    EXPECT_EQ(SafeArrayGetVartype(psa, &vt), S_OK);
+    Variant out;
+    if (vt == VT_VARIANT) {
+        EXPECT_EQ(SafeArrayGetElement(psa, indices.data(), out.put()), S_OK);
+    } else {
+        VARIANT* value = out.put();
+        EXPECT_EQ(SafeArrayGetElement(psa, indices.data(), &value->llVal), S_OK);
+        value->vt = vt; // the value was written in place
+    }
+    return out;
+}
+
+TEST_F(RemoteTest, ArraysCrossBothWays) {
+    auto echo = remoteEcho();
+    ASSERT_TRUE(echo);
+    // A vector of variants from 1: a number, text, the server's own object, and a 2 x 3 array of
+    // reals inside it.
+    Variant sent = holding(VT_ARRAY | VT_VARIANT, SafeArrayCreateVector(VT_VARIANT, 1, 4));
+    ASSERT_NE(sent.get()->parray, nullptr);
+    SAFEARRAYBOUND bounds[] = {{2, 0}, {3, -1}};
+    Variant grid = holding(VT_ARRAY | VT_R8, SafeArrayCreate(VT_R8, 2, bounds));
+    for (LONG i = 0; i < 2; ++i)
+        for (LONG j = -1; j < 2; ++j) {
+            LONG at[] = {i, j};
+            double value = i * 10 + j;
+            ASSERT_EQ(SafeArrayPutElement(grid.get()->parray, at, &value), S_OK);
+        }
+    const Variant items[] = {Variant(42), Variant(u"Farm"), Variant(echo), grid};
+    for (LONG i = 1; i <= 4; ++i)
+        ASSERT_EQ(
+            SafeArrayPutElement(sent.get()->parray, &i, const_cast<VARIANT*>(items[i - 1].get())),
+            S_OK);
+
+    const Variant back = callMethod(echo.get(), u"Echo", sent);
+    ASSERT_EQ(back.type(), VT_ARRAY | VT_VARIANT);
+    SAFEARRAY* got = back.get()->parray;
+    ASSERT_NE(got, sent.get()->parray);
+    LONG bound = 0;
+    EXPECT_EQ(SafeArrayGetLBound(got, 1, &bound), S_OK);
+    EXPECT_EQ(bound, 1);
+    EXPECT_EQ(SafeArrayGetUBound(got, 1, &bound), S_OK);
+    EXPECT_EQ(bound, 4);
+    EXPECT_EQ(elementAt(got, {1}).toInt32(), 42);
+    EXPECT_EQ(elementAt(got, {2}).toString(), u"Farm");
+    EXPECT_EQ(elementAt(got, {3}).toDispatch().as<IUnknown>().get(), echo.as<IUnknown>().get());
+    const Variant inner = elementAt(got, {4});
+    ASSERT_EQ(inner.type(), VT_ARRAY | VT_R8);
+    EXPECT_EQ(SafeArrayGetDim(inner.get()->parray), 2u);
+    EXPECT_EQ(SafeArrayGetLBound(inner.get()->parray, 2, &bound), S_OK);
+    EXPECT_EQ(bound, -1);
+    EXPECT_EQ(elementAt(inner.get()->parray, {1, 1}).toDouble(), 11.0);
+    EXPECT_EQ(elementAt(inner.get()->parray, {0, -1}).toDouble(), -1.0);
+
+    // Strings, a null array and an empty one.
+    Variant names = holding(VT_ARRAY | VT_BSTR, SafeArrayCreateVector(VT_BSTR, 0, 2));
+    LONG one = 1;
+    Bstr tarn(u"Tarn");
+    ASSERT_EQ(SafeArrayPutElement(names.get()->parray, &one, tarn.get()), S_OK);
+    const Variant namesBack = callMethod(echo.get(), u"Echo", names);
+    ASSERT_EQ(namesBack.type(), VT_ARRAY | VT_BSTR);
+    EXPECT_EQ(elementAt(namesBack.get()->parray, {1}).toString(), u"Tarn");
+    EXPECT_EQ(elementAt(namesBack.get()->parray, {0}).get()->bstrVal, nullptr);
+    Variant none = holding(VT_ARRAY | VT_I4, nullptr);
+    const Variant noneBack = callMethod(echo.get(), u"Echo", none);
+    EXPECT_EQ(noneBack.type(), VT_ARRAY | VT_I4);
+    EXPECT_EQ(noneBack.get()->parray, nullptr);
+    Variant empty = holding(VT_ARRAY | VT_BOOL, SafeArrayCreateVector(VT_BOOL, 5, 0));
+    const Variant emptyBack = callMethod(echo.get(), u"Echo", empty);
+    ASSERT_EQ(emptyBack.type(), VT_ARRAY | VT_BOOL);
+    EXPECT_EQ(SafeArrayGetLBound(emptyBack.get()->parray, 1, &bound), S_OK);
+    EXPECT_EQ(bound, 5);
+}
+
+// An object codec for reading values without objects: any reference is refused.
+class NoObjects final : public ObjectCodec {
+public:
+    HRESULT putObject(Writer&, IUnknown*, REFIID) override { return E_NOTIMPL; }
+    HRESULT getObject(Reader&, REFIID, void**) override { return badStubData; }
+};
+
+// An array's type word, dimension count and bounds (first dimension first).
+void arrayHead(Writer& out, VARTYPE vt, const std::vector<SAFEARRAYBOUND>& bounds) {
+    out.u16(vt);
+    out.u16(static_cast<std::uint16_t>(bounds.size()));
+    for (const SAFEARRAYBOUND& bound : bounds) {
+        out.u32(bound.cElements);
+        out.i32(bound.lLbound);
+    }
+}
+
+HRESULT readBytes(const Writer& message, VARIANT& v) {
+    NoObjects codec;
+    Reader in(const_cast<Writer&>(message).bytes().data(), message.size());
+    return readVariant(in, v, codec);
+}
+
+TEST(WireArrays, HostileArraysAreRefusedCleanly) {
+    VARIANT v;
+    // Counts the message's bytes cannot hold, however the dimensions multiply.
+    Writer huge;
+    arrayHead(huge, VT_ARRAY | VT_I4, {{0x10000, 0}, {0x10000, 0}});
+    huge.i32(7);
+    EXPECT_EQ(readBytes(huge, v), badStubData);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+    // One element fewer than the bounds say.
+    Writer shortOne;
+    arrayHead(shortOne, VT_ARRAY | VT_BSTR, {{2, 0}});
+    shortOne.bstr(nullptr);
+    shortOne.u32(8); // a string of 8 bytes, 2 there
+    shortOne.u16(u'x');
+    EXPECT_EQ(readBytes(shortOne, v), badStubData);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+    // Too many dimensions, an element type arrays do not hold, more elements than one array has.
+    Writer dims;
+    arrayHead(dims, VT_ARRAY | VT_UI1, std::vector<SAFEARRAYBOUND>(maxArrayDims + 1, {1, 0}));
+    for (int d = 0; d <= maxArrayDims; ++d)
+        dims.u8(0);
+    EXPECT_EQ(readBytes(dims, v), badStubData);
+    Writer odd;
+    arrayHead(odd, VT_ARRAY | VT_EMPTY, {{1, 0}});
+    EXPECT_EQ(readBytes(odd, v), badStubData);
+    Writer many;
+    arrayHead(many, VT_ARRAY | VT_UI1, {{static_cast<std::uint32_t>(maxArrayElements + 1), 0}});
+    many.raw(std::vector<unsigned char>(maxArrayElements + 1).data(), maxArrayElements + 1);
+    EXPECT_EQ(readBytes(many, v), badStubData);
+    // Arrays of variants nested past the bound.
+    Writer deep;
+    for (unsigned i = 0; i <= maxArrayNesting; ++i)
+        arrayHead(deep, VT_ARRAY | VT_VARIANT, {{1, 0}});
+    deep.u16(VT_EMPTY);
+    EXPECT_EQ(readBytes(deep, v), badStubData);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+
+    // A well-formed array of the same shapes reads.
+    Writer fine;
+    arrayHead(fine, VT_ARRAY | VT_VARIANT, {{1, 3}});
+    fine.u16(VT_I4);
+    fine.i32(7);
+    ASSERT_EQ(readBytes(fine, v), S_OK);
+    EXPECT_EQ(v.vt, VT_ARRAY | VT_VARIANT);
+    EXPECT_EQ(elementAt(v.parray, {3}).toInt32(), 7);
+    EXPECT_EQ(VariantClear(&v), S_OK);
+}
+
 TEST_F(RemoteTest, ValuesObjectsAndErrorsCrossAndEveryCallIsServedOnOneApartmentThread) {
     auto echo = remoteEcho();
     ASSERT_TRUE(echo);

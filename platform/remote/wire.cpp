@@ -99,38 +99,108 @@ std::size_t plainSize(VARTYPE vt) {
     return automation::valueSize(vt);
 }
 
-} // namespace
-
-HRESULT writeTyped(Writer& out, VARTYPE vt, const void* value, const IID* iid,
-                   ObjectCodec& objects) {
-    if (vt == VT_VARIANT)
-        return writeVariant(out, *static_cast<const VARIANT*>(value), objects);
-    if (const std::size_t size = plainSize(vt)) {
-        out.raw(value, size);
-        return S_OK;
-    }
-    switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-        return S_OK;
-    case VT_BSTR:
-        out.bstr(*static_cast<const BSTR*>(value));
-        return S_OK;
-    case VT_DISPATCH:
-        return objects.putObject(out, *static_cast<IUnknown* const*>(value),
-                                 iid ? *iid : IID_IDispatch);
-    case VT_UNKNOWN:
-        return objects.putObject(out, *static_cast<IUnknown* const*>(value),
-                                 iid ? *iid : IID_IUnknown);
-    default:
-        return DISP_E_BADVARTYPE;
-    }
+// The fewest bytes one element of an array of this type takes on the wire.
+std::size_t leastElementBytes(VARTYPE base) {
+    if (base == VT_VARIANT)
+        return 2; // the type word
+    if (base == VT_BSTR)
+        return 4; // the byte count
+    if (base == VT_DISPATCH || base == VT_UNKNOWN)
+        return 8; // the reference
+    return plainSize(base);
 }
 
-HRESULT readTyped(Reader& in, VARTYPE vt, const IID* iid, VARIANT& v, ObjectCodec& objects) {
+HRESULT readValue(Reader& in, VARTYPE vt, const IID* iid, VARIANT& v, ObjectCodec& objects,
+                  unsigned depth);
+
+HRESULT writeArray(Writer& out, VARTYPE base, SAFEARRAY* psa, ObjectCodec& objects) {
+    if (!psa) {
+        out.u16(0);
+        return S_OK;
+    }
+    VARTYPE held = VT_EMPTY;
+    if (FAILED(SafeArrayGetVartype(psa, &held)) || held != base)
+        return DISP_E_BADVARTYPE;
+    if (psa->cDims > maxArrayDims)
+        return E_INVALIDARG;
+    std::uint64_t total = 1;
+    for (USHORT d = 0; d < psa->cDims; ++d)
+        total *= psa->rgsabound[d].cElements;
+    if (total > maxArrayElements)
+        return E_OUTOFMEMORY;
+    out.u16(psa->cDims);
+    std::uint64_t count = 1;
+    for (USHORT d = psa->cDims; d-- > 0;) { // first dimension first
+        out.u32(psa->rgsabound[d].cElements);
+        out.i32(psa->rgsabound[d].lLbound);
+        count *= psa->rgsabound[d].cElements;
+    }
+    if (HRESULT hr = SafeArrayLock(psa); FAILED(hr))
+        return hr;
+    HRESULT hr = S_OK;
+    const auto* data = static_cast<const std::byte*>(psa->pvData);
+    for (std::uint64_t i = 0; i < count && SUCCEEDED(hr); ++i)
+        hr = writeTyped(out, base, data + i * psa->cbElements, nullptr, objects);
+    SafeArrayUnlock(psa);
+    return hr;
+}
+
+HRESULT readArray(Reader& in, VARTYPE base, VARIANT& v, ObjectCodec& objects, unsigned depth) {
+    if (depth >= maxArrayNesting)
+        return badStubData;
+    const std::uint16_t dims = in.u16();
+    if (!in.ok() || dims > maxArrayDims)
+        return badStubData;
+    if (dims == 0) {
+        v.vt = static_cast<VARTYPE>(VT_ARRAY | base);
+        v.parray = nullptr;
+        return S_OK;
+    }
+    SAFEARRAYBOUND bounds[maxArrayDims];
+    // Every element takes some bytes of what is left of the message: a count the bytes cannot
+    // hold is refused before anything is allocated.
+    const std::size_t least = leastElementBytes(base);
+    std::uint64_t count = 1;
+    for (std::uint16_t d = 0; d < dims; ++d) {
+        bounds[d].cElements = in.u32();
+        bounds[d].lLbound = in.i32();
+        count *= bounds[d].cElements;
+        if (!in.ok() || count > maxArrayElements || count > in.remaining() / least)
+            return badStubData;
+    }
+    SAFEARRAY* psa = SafeArrayCreate(base, dims, bounds);
+    if (!psa)
+        return E_OUTOFMEMORY;
+    auto* data = static_cast<std::byte*>(psa->pvData);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        VARIANT element;
+        HRESULT hr = readValue(in, base, nullptr, element, objects, depth + 1);
+        if (FAILED(hr)) {
+            SafeArrayDestroy(psa);
+            return hr;
+        }
+        storeTyped(base, element, data + i * psa->cbElements);
+    }
+    v.vt = static_cast<VARTYPE>(VT_ARRAY | base);
+    v.parray = psa;
+    return S_OK;
+}
+
+HRESULT readVariantAt(Reader& in, VARIANT& v, ObjectCodec& objects, unsigned depth) {
+    VariantInit(&v);
+    const VARTYPE vt = in.u16();
+    if (!in.ok() || vt == VT_VARIANT)
+        return badStubData;
+    return readValue(in, vt, nullptr, v, objects, depth);
+}
+
+HRESULT readValue(Reader& in, VARTYPE vt, const IID* iid, VARIANT& v, ObjectCodec& objects,
+                  unsigned depth) {
     VariantInit(&v);
     if (vt == VT_VARIANT)
-        return readVariant(in, v, objects);
+        return readVariantAt(in, v, objects, depth);
+    if (automation::isValidArrayType(vt))
+        return readArray(in, static_cast<VARTYPE>(vt & VT_TYPEMASK), v, objects, depth);
     v.llVal = 0;
     if (const std::size_t size = plainSize(vt)) {
         if (!in.raw(&v.llVal, size))
@@ -163,6 +233,38 @@ HRESULT readTyped(Reader& in, VARTYPE vt, const IID* iid, VARIANT& v, ObjectCode
     default:
         return badStubData;
     }
+}
+
+} // namespace
+
+HRESULT writeTyped(Writer& out, VARTYPE vt, const void* value, const IID* iid,
+                   ObjectCodec& objects) {
+    if (vt == VT_VARIANT)
+        return writeVariant(out, *static_cast<const VARIANT*>(value), objects);
+    if (const std::size_t size = plainSize(vt)) {
+        out.raw(value, size);
+        return S_OK;
+    }
+    switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+        return S_OK;
+    case VT_BSTR:
+        out.bstr(*static_cast<const BSTR*>(value));
+        return S_OK;
+    case VT_DISPATCH:
+        return objects.putObject(out, *static_cast<IUnknown* const*>(value),
+                                 iid ? *iid : IID_IDispatch);
+    case VT_UNKNOWN:
+        return objects.putObject(out, *static_cast<IUnknown* const*>(value),
+                                 iid ? *iid : IID_IUnknown);
+    default:
+        return DISP_E_BADVARTYPE;
+    }
+}
+
+HRESULT readTyped(Reader& in, VARTYPE vt, const IID* iid, VARIANT& v, ObjectCodec& objects) {
+    return readValue(in, vt, iid, v, objects, 0);
 }
 
 void clearTyped(VARTYPE vt, void* destination) {
@@ -199,6 +301,10 @@ HRESULT writeVariant(Writer& out, const VARIANT& v, ObjectCodec& objects) {
         out.u16(base);
         return writeTyped(out, base, v.byref, nullptr, objects);
     }
+    if (automation::isValidArrayType(v.vt)) {
+        out.u16(v.vt);
+        return writeArray(out, static_cast<VARTYPE>(v.vt & VT_TYPEMASK), v.parray, objects);
+    }
     if (v.vt == VT_VARIANT || (v.vt != VT_EMPTY && v.vt != VT_NULL && !plainSize(v.vt) &&
                                v.vt != VT_BSTR && v.vt != VT_DISPATCH && v.vt != VT_UNKNOWN))
         return DISP_E_BADVARTYPE;
@@ -207,11 +313,7 @@ HRESULT writeVariant(Writer& out, const VARIANT& v, ObjectCodec& objects) {
 }
 
 HRESULT readVariant(Reader& in, VARIANT& v, ObjectCodec& objects) {
-    VariantInit(&v);
-    const VARTYPE vt = in.u16();
-    if (!in.ok() || vt == VT_VARIANT)
-        return badStubData;
-    return readTyped(in, vt, nullptr, v, objects);
+    return readVariantAt(in, v, objects, 0);
 }
 
 } // namespace sky::remote

@@ -1,4 +1,4 @@
-// The wire format of calls between processes, version 2.2.
+// The wire format of calls between processes, version 2.3.
 //
 // Every value is little-endian. A connection starts on the socket with a greeting each way
 // (Hello below); after it, requests and replies travel through the connection's shared memory
@@ -31,7 +31,16 @@
 // object's that the pointer stands for (IID_IDispatch or IID_IUnknown when it is the object's own
 // IDispatch or identity, or no interface of a library). A receiver asked for a plain IDispatch or
 // IUnknown hands out that face, so that calls by name reach its members. A variant is u16 variant
-// type and its value (see writeVariant). Bodies:
+// type and its value (see writeVariant). Since 2.3 a variant may be an array (VT_ARRAY | vt, vt
+// a type a variant holds by value, or VT_VARIANT):
+//
+//   array    = u16 dims (0: a null array; at most maxArrayDims), dims x (u32 count, i32 lower
+//              bound) first dimension first, then every element as writeTyped writes one of type
+//              vt (a variant for VT_VARIANT), the first index varying fastest
+//
+// An array has at most maxArrayElements elements. A reader refuses an array whose element count the
+// rest of the message cannot hold, and arrays of variants that hold arrays more than
+// maxArrayNesting deep; a 2.2 peer refuses every array as malformed. Bodies:
 //
 //   GetClassObject  request: clsid, iid                 reply: object
 //   QueryInterface  request: object, iid                reply: (nothing)
@@ -66,7 +75,7 @@ namespace sky::remote {
 
 inline constexpr std::uint32_t wireMagic = 0x52594B53; // "SKYR"
 inline constexpr std::uint16_t wireMajor = 2;          // 2: objects carry their face
-inline constexpr std::uint16_t wireMinor = 2;          // 1: messages in parts; 2: files
+inline constexpr std::uint16_t wireMinor = 3;          // 1: messages in parts; 2: files; 3: arrays
 
 // HRESULT_FROM_WIN32(RPC_X_BAD_STUB_DATA), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE).
 inline constexpr HRESULT badStubData = static_cast<HRESULT>(0x800706F7);
@@ -149,6 +158,7 @@ public:
     bool ok() const { return ok_; }
     std::size_t position() const { return static_cast<std::size_t>(p_ - begin_); }
     bool atEnd() const { return ok_ && p_ == end_; }
+    std::size_t remaining() const { return static_cast<std::size_t>(end_ - p_); }
     void fail() { ok_ = false; }
 
 private:
@@ -218,8 +228,14 @@ inline Reference readReference(Reader& in) {
 // (every such interface is dual, so its pointer serves as IDispatch); otherwise `asked`.
 SKY_API const IID& faceToHandOut(REFIID asked, const GUID& face);
 
+// The most dimensions an array on the wire has, and how deep arrays of variants holding arrays
+// nest.
+inline constexpr std::uint16_t maxArrayDims = 32;
+inline constexpr std::uint64_t maxArrayElements = std::uint64_t{1} << 22; // in one array
+inline constexpr unsigned maxArrayNesting = 8;
+
 // A variant as [u16 vt][value]. By-reference values are written as the value they point at.
-// DISP_E_BADVARTYPE for a type automation does not pass (arrays, records).
+// DISP_E_BADVARTYPE for a type automation does not pass (records, arrays by reference).
 SKY_API HRESULT writeVariant(Writer& out, const VARIANT& v, ObjectCodec& objects);
 // Reads a variant into `v` (initialised by the caller); on failure `v` is left empty.
 SKY_API HRESULT readVariant(Reader& in, VARIANT& v, ObjectCodec& objects);

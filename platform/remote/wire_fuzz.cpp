@@ -51,9 +51,46 @@ void check(bool condition) {
         std::abort();
 }
 
+bool same(const VARIANT& a, const VARIANT& b);
+
+// Arrays match in type, bounds and every element.
+bool sameArray(VARTYPE vt, SAFEARRAY* a, SAFEARRAY* b) {
+    if (!a || !b)
+        return a == b;
+    if (a->cDims != b->cDims || a->cbElements != b->cbElements)
+        return false;
+    std::size_t count = 1;
+    for (USHORT d = 0; d < a->cDims; ++d) {
+        if (a->rgsabound[d].cElements != b->rgsabound[d].cElements ||
+            a->rgsabound[d].lLbound != b->rgsabound[d].lLbound)
+            return false;
+        count *= a->rgsabound[d].cElements;
+    }
+    const auto* x = static_cast<const unsigned char*>(a->pvData);
+    const auto* y = static_cast<const unsigned char*>(b->pvData);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = i * a->cbElements;
+        VARIANT p{};
+        VARIANT q{};
+        if (vt == VT_VARIANT) {
+            std::memcpy(&p, x + at, sizeof p);
+            std::memcpy(&q, y + at, sizeof q);
+        } else {
+            p.vt = q.vt = vt;
+            std::memcpy(&p.llVal, x + at, a->cbElements);
+            std::memcpy(&q.llVal, y + at, a->cbElements);
+        }
+        if (!same(p, q))
+            return false;
+    }
+    return true;
+}
+
 bool same(const VARIANT& a, const VARIANT& b) {
     if (a.vt != b.vt)
         return false;
+    if (a.vt & VT_ARRAY)
+        return sameArray(static_cast<VARTYPE>(a.vt & VT_TYPEMASK), a.parray, b.parray);
     switch (a.vt) {
     case VT_EMPTY:
     case VT_NULL:

@@ -7,7 +7,39 @@
 struct ITypeInfo;
 struct ITypeLib;
 struct IDispatch;
-struct SAFEARRAY;
+
+// One dimension of a SAFEARRAY: its element count and lower bound.
+struct SAFEARRAYBOUND {
+    ULONG cElements;
+    LONG lLbound;
+};
+using LPSAFEARRAYBOUND = SAFEARRAYBOUND*;
+
+// An array of automation values. The bounds are stored last dimension first (rgsabound[0] is the
+// rightmost dimension); the elements lie with the first index varying fastest. The descriptor is
+// followed by cDims - 1 more bounds.
+struct SAFEARRAY {
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    PVOID pvData;
+    SAFEARRAYBOUND rgsabound[1];
+};
+using LPSAFEARRAY = SAFEARRAY*;
+
+// SAFEARRAY features.
+#define FADF_AUTO 0x0001
+#define FADF_STATIC 0x0002
+#define FADF_EMBEDDED 0x0004
+#define FADF_FIXEDSIZE 0x0010
+#define FADF_RECORD 0x0020
+#define FADF_HAVEIID 0x0040
+#define FADF_HAVEVARTYPE 0x0080
+#define FADF_BSTR 0x0100
+#define FADF_UNKNOWN 0x0200
+#define FADF_DISPATCH 0x0400
+#define FADF_VARIANT 0x0800
 
 // A BSTR points at UTF-16 text; the 32-bit byte length sits just before it and a NUL after it.
 using BSTR = OLECHAR*;
@@ -110,6 +142,8 @@ using LPVARIANTARG = VARIANT*;
 #define V_BSTR(v) ((v)->bstrVal)
 #define V_UNKNOWN(v) ((v)->punkVal)
 #define V_DISPATCH(v) ((v)->pdispVal)
+#define V_ARRAY(v) ((v)->parray)
+#define V_ISARRAY(v) (((v)->vt & VT_ARRAY) != 0)
 #define V_ERROR(v) ((v)->scode)
 #define V_I1(v) ((v)->cVal)
 #define V_UI1(v) ((v)->bVal)
@@ -235,6 +269,22 @@ SKY_API HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG
                                          USHORT wFlags, VARTYPE vt);
 SKY_API HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
                                            LCID lcid, USHORT wFlags, VARTYPE vt);
+
+SKY_API SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
+SKY_API SAFEARRAY* WINAPI SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+SKY_API HRESULT WINAPI SafeArrayDestroy(SAFEARRAY* psa);
+SKY_API UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa);
+SKY_API UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa);
+SKY_API HRESULT WINAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+SKY_API HRESULT WINAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+SKY_API HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
+SKY_API HRESULT WINAPI SafeArrayLock(SAFEARRAY* psa);
+SKY_API HRESULT WINAPI SafeArrayUnlock(SAFEARRAY* psa);
+SKY_API HRESULT WINAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+SKY_API HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa);
+SKY_API HRESULT WINAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+SKY_API HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+SKY_API HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
 
 SKY_API HRESULT WINAPI SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
 SKY_API HRESULT WINAPI GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);

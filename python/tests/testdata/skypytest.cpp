@@ -63,6 +63,24 @@ public:
         VariantInit(pVal);
         return VariantCopyInd(pVal, &value);
     }
+    HRESULT STDMETHODCALLTYPE Grid(LONG rows, LONG columns, VARIANT* pVal) override {
+        if (!pVal)
+            return E_POINTER;
+        VariantInit(pVal);
+        SAFEARRAYBOUND bounds[] = {{static_cast<ULONG>(rows), 1}, {static_cast<ULONG>(columns), 0}};
+        SAFEARRAY* grid = rows >= 0 && columns >= 0 ? SafeArrayCreate(VT_I4, 2, bounds) : nullptr;
+        if (!grid)
+            return E_INVALIDARG;
+        for (LONG r = 1; r <= rows; ++r)
+            for (LONG c = 0; c < columns; ++c) {
+                LONG at[] = {r, c};
+                LONG value = r * 10 + c;
+                SafeArrayPutElement(grid, at, &value);
+            }
+        pVal->vt = VT_ARRAY | VT_I4;
+        pVal->parray = grid;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE TypeOf(VARIANT value, LONG* pVal) override {
         if (!pVal)
             return E_POINTER;
