@@ -6,8 +6,8 @@
 #include "base64.h"
 #include "demo_farm.h"
 #include "farm_json.h"
-#include "heap_tally.h"
 #include "qvcomsrv/store/icon.h"
+#include "sky/heap_tally.h"
 
 using namespace sky;
 using namespace sky::qvfarm;
@@ -273,7 +273,7 @@ TEST(FarmJson, ReadingHoldsOneApplicationsDocumentAtATime) {
     const std::string text = *farmToJson(image);
     for (const bool streamed : {false, true}) {
         std::istringstream in(text);
-        qvfarm::testing::HeapTally tally;
+        sky::testing::HeapTally tally;
         auto back = streamed ? farmFromJson(in) : farmFromJson(text);
         const long long beyondTheFarm = tally.peak() - tally.held();
         ASSERT_TRUE(back) << back.status().toString();
@@ -291,7 +291,7 @@ TEST(FarmJson, WritingHoldsOneApplicationsTextAtATime) {
     std::string written;
     written.reserve(whole.size());
     std::size_t pieces = 0;
-    qvfarm::testing::HeapTally tally;
+    sky::testing::HeapTally tally;
     const farm::Status status = writeFarmJson(image, [&](std::string_view piece) {
         written += piece;
         ++pieces;

@@ -1,4 +1,4 @@
-#include "heap_tally.h"
+#include "sky/heap_tally.h"
 
 #include <malloc.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-namespace sky::qvfarm::testing {
+namespace sky::testing {
 
 namespace {
 
@@ -55,17 +55,17 @@ long long HeapTally::peak() const {
     return peakBytes.load();
 }
 
-} // namespace sky::qvfarm::testing
+} // namespace sky::testing
 
 void* operator new(std::size_t size) {
-    return sky::qvfarm::testing::allocate(size);
+    return sky::testing::allocate(size);
 }
 void* operator new[](std::size_t size) {
-    return sky::qvfarm::testing::allocate(size);
+    return sky::testing::allocate(size);
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     try {
-        return sky::qvfarm::testing::allocate(size);
+        return sky::testing::allocate(size);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -74,20 +74,20 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return operator new(size, std::nothrow);
 }
 void operator delete(void* block) noexcept {
-    sky::qvfarm::testing::release(block);
+    sky::testing::release(block);
 }
 void operator delete[](void* block) noexcept {
-    sky::qvfarm::testing::release(block);
+    sky::testing::release(block);
 }
 void operator delete(void* block, std::size_t) noexcept {
-    sky::qvfarm::testing::release(block);
+    sky::testing::release(block);
 }
 void operator delete[](void* block, std::size_t) noexcept {
-    sky::qvfarm::testing::release(block);
+    sky::testing::release(block);
 }
 void operator delete(void* block, const std::nothrow_t&) noexcept {
-    sky::qvfarm::testing::release(block);
+    sky::testing::release(block);
 }
 void operator delete[](void* block, const std::nothrow_t&) noexcept {
-    sky::qvfarm::testing::release(block);
+    sky::testing::release(block);
 }

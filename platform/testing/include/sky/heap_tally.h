@@ -1,12 +1,13 @@
 // The bytes the process holds on its heap through operator new, tallied while a HeapTally lives,
 // for tests that show how much a piece of work holds at its peak (malloc_usable_size of each
-// block: what the allocator gave, not what was asked). A test binary that uses it links
-// heap_tally.cpp, which replaces the global operator new and delete; one tally at a time.
+// block: what the allocator gave, not what was asked). A test program that uses it builds
+// platform/testing/heap_tally.cpp in (SKY_HEAP_TALLY_SOURCE), which replaces the global operator
+// new and delete with ones that count while a tally lives; one tally at a time.
 #pragma once
 
 #include <cstddef>
 
-namespace sky::qvfarm::testing {
+namespace sky::testing {
 
 class HeapTally {
 public:
@@ -21,4 +22,4 @@ public:
     long long peak() const;
 };
 
-} // namespace sky::qvfarm::testing
+} // namespace sky::testing
