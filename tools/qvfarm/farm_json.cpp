@@ -311,7 +311,8 @@ bool accountsAreUtf8(const std::vector<farm::Account>& accounts) {
     });
 }
 
-// Whether every text of the farm is UTF-8 (some text a dump leaves out is looked at too).
+// Whether every text of the farm's dump is UTF-8: a distinguished name's folder and name are looked
+// at apart, which comes to the same (a part that is not UTF-8 is not made so by the "/" between).
 bool isUtf8(const farm::FarmImage& image) {
     const bool farmIs = isUtf8(image.farm.name) && settingsAreUtf8(image.farm.settings) &&
                         allUtf8(image.administrators) && allUtf8(image.folders);
