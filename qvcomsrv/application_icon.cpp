@@ -16,11 +16,11 @@ using sky::farm::FarmStore;
 HRESULT ApplicationObject::haveIcon() {
     if (app_.icon)
         return S_OK;
-    auto icon = farm_->use([&](FarmStore& store) { return store.applicationIcon(stored_.id); });
+    auto icon = farm_->use([&](FarmStore& store) { return store.applicationIcon(stored().id); });
     if (!icon)
         return withErrorInfo(icon.status());
-    if (!stored_.icon)
-        stored_.icon = *icon;
+    if (storedApart_ && !storedApart_->icon)
+        storedApart_->icon = *icon;
     app_.icon = std::move(*icon);
     return S_OK;
 }
@@ -53,7 +53,7 @@ HRESULT ApplicationObject::ReadIconFromFile(BSTR FileName, LONG index) {
 }
 
 HRESULT ApplicationObject::WriteIconToFile(BSTR FileName) {
-    return change([&](Application& app) {
+    return read([&](const Application& app) {
         if (HRESULT hr = haveIcon(); FAILED(hr))
             return hr;
         const std::u16string_view path = viewOf(FileName);
@@ -62,7 +62,7 @@ HRESULT ApplicationObject::WriteIconToFile(BSTR FileName) {
 }
 
 HRESULT ApplicationObject::get_HasIcon(VARIANT_BOOL* pVal) {
-    return change([&](Application& app) {
+    return read([&](const Application& app) {
         if (HRESULT hr = haveIcon(); FAILED(hr))
             return hr;
         return returnBool(pVal, !app.icon->empty());

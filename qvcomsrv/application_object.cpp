@@ -46,8 +46,7 @@ HRESULT checkApplicationKind(SkyloomObjectType type) {
 sky::ComPtr<ApplicationObject> ApplicationObject::loaded(Farm farm, Application app) {
     auto object = create<ApplicationObject>();
     object->farm_ = std::move(farm);
-    object->stored_ = std::move(app);
-    object->app_ = object->stored_;
+    object->app_ = std::move(app);
     object->state_ = State::Loaded;
     return object;
 }
@@ -82,8 +81,8 @@ HRESULT ApplicationObject::bind(Farm farm, SkyloomObjectType type, BSTR dn) {
     }
     farm_ = std::move(farm);
     boundName_ = name;
-    stored_ = Application();
     app_ = Application();
+    storedApart_.reset();
     state_ = State::Bound;
     return S_OK;
 }
@@ -102,15 +101,15 @@ HRESULT ApplicationObject::Initialize(SkyloomObjectType AppType, BSTR AppDN) {
 
 std::string ApplicationObject::storedName() const {
     return state_ == State::Bound || state_ == State::Deleted ? boundName_
-                                                              : stored_.distinguishedName();
+                                                              : stored().distinguishedName();
 }
 
 HRESULT ApplicationObject::load() {
     auto found = farm_->use([&](FarmStore& store) { return store.application(storedName()); });
     if (!found)
         return withErrorInfo(found.status());
-    stored_ = std::move(*found);
-    app_ = stored_;
+    app_ = std::move(*found);
+    storedApart_.reset();
     state_ = State::Loaded;
     return S_OK;
 }
@@ -166,26 +165,26 @@ HRESULT ApplicationObject::SaveData() {
                 again.id = 0;
                 return store.saveApplication(again, nullptr);
             };
-            if (app_ == stored_) {
-                auto there = store.applicationExists(stored_.id);
+            if (!storedApart_ || app_ == *storedApart_) {
+                auto there = store.applicationExists(app_.id);
                 if (!there)
                     return there.status();
                 if (*there)
-                    return stored_; // nothing changed since the load: nothing to write
+                    return app_; // nothing changed since the load: nothing to write
                 return writeAgain();
             }
-            auto merged = store.saveApplication(app_, &stored_);
+            auto merged = store.saveApplication(app_, storedApart_.get());
             if (merged || merged.status().code() != Status::Code::NotFound)
                 return merged;
             // NotFound is also a server or folder the farm does not have: only a missing
             // application is written again.
-            auto there = store.applicationExists(stored_.id);
+            auto there = store.applicationExists(storedApart_->id);
             return there && !*there ? writeAgain() : merged;
         });
         if (!saved)
             return withErrorInfo(saved.status());
-        stored_ = std::move(*saved);
-        app_ = stored_;
+        app_ = std::move(*saved);
+        storedApart_.reset();
         state_ = State::Loaded;
         return S_OK;
     });
@@ -216,43 +215,46 @@ HRESULT ApplicationObject::Delete() {
 // ---- what the application is ----
 
 HRESULT ApplicationObject::get_AppName(BSTR* pVal) {
-    return change([&](Application& app) { return returnText(pVal, app.name); });
+    return read([&](const Application& app) { return returnText(pVal, app.name); });
 }
 
 HRESULT ApplicationObject::get_AppType(SkyloomObjectType* pVal) {
-    return change([&](Application& app) { return returnEnum(pVal, app.type); });
+    return read([&](const Application& app) { return returnEnum(pVal, app.type); });
 }
 
 HRESULT ApplicationObject::get_Description(BSTR* pVal) {
-    return change([&](Application& app) { return returnText(pVal, app.description); });
+    return read([&](const Application& app) { return returnText(pVal, app.description); });
 }
 
 HRESULT ApplicationObject::get_DistinguishedName(BSTR* pVal) {
-    return change([&](Application& app) { return returnText(pVal, app.distinguishedName()); });
+    return read([&](const Application& app) { return returnText(pVal, app.distinguishedName()); });
 }
 
 HRESULT ApplicationObject::get_IsPublishedContent(VARIANT_BOOL* pVal) {
-    return change(
-        [&](Application& app) { return returnBool(pVal, app.type == SkyloomContentObject); });
+    return read(
+        [&](const Application& app) { return returnBool(pVal, app.type == SkyloomContentObject); });
 }
 
 HRESULT ApplicationObject::get_IsPublished(VARIANT_BOOL* pVal) {
-    return change([&](Application& app) { return returnBool(pVal, !app.servers.empty()); });
+    return read([&](const Application& app) { return returnBool(pVal, !app.servers.empty()); });
 }
 
 HRESULT ApplicationObject::get_UserCount(LONG* pVal) {
-    return change(
-        [&](Application& app) { return returnLong(pVal, static_cast<LONG>(app.users.size())); });
+    return read([&](const Application& app) {
+        return returnLong(pVal, static_cast<LONG>(app.users.size()));
+    });
 }
 
 HRESULT ApplicationObject::get_GroupCount(LONG* pVal) {
-    return change(
-        [&](Application& app) { return returnLong(pVal, static_cast<LONG>(app.groups.size())); });
+    return read([&](const Application& app) {
+        return returnLong(pVal, static_cast<LONG>(app.groups.size()));
+    });
 }
 
 HRESULT ApplicationObject::get_ServerCount(LONG* pVal) {
-    return change(
-        [&](Application& app) { return returnLong(pVal, static_cast<LONG>(app.servers.size())); });
+    return read([&](const Application& app) {
+        return returnLong(pVal, static_cast<LONG>(app.servers.size()));
+    });
 }
 
 HRESULT ApplicationObject::put_AppName(BSTR newVal) {
@@ -277,7 +279,7 @@ HRESULT ApplicationObject::put_Description(BSTR newVal) {
 }
 
 HRESULT ApplicationObject::get_ParentFolderDN(BSTR* pVal) {
-    return change([&](Application& app) { return returnText(pVal, app.folder); });
+    return read([&](const Application& app) { return returnText(pVal, app.folder); });
 }
 
 HRESULT ApplicationObject::put_ParentFolderDN(BSTR newVal) {
@@ -304,7 +306,7 @@ HRESULT ApplicationObject::get_ContentObjectAs(REFIID riid, void** out) {
 }
 
 HRESULT ApplicationObject::get_Servers(ISkyloomServers** ppServers) {
-    return change([&](Application& app) {
+    return read([&](const Application& app) {
         return returnCollection<ServerCollection>(
             ppServers, app.servers,
             [&](const std::string& server) { return ServerObject::named(farm_, server); });
@@ -312,21 +314,21 @@ HRESULT ApplicationObject::get_Servers(ISkyloomServers** ppServers) {
 }
 
 HRESULT ApplicationObject::get_Users(ISkyloomUsers** ppUsers) {
-    return change([&](Application& app) {
+    return read([&](const Application& app) {
         return returnCollection<UserCollection>(
             ppUsers, app.users, [&](const Account& user) { return UserObject::of(user); });
     });
 }
 
 HRESULT ApplicationObject::get_Groups(ISkyloomGroups** ppGroups) {
-    return change([&](Application& app) {
+    return read([&](const Application& app) {
         return returnCollection<GroupCollection>(
             ppGroups, app.groups, [&](const Account& group) { return GroupObject::of(group); });
     });
 }
 
 HRESULT ApplicationObject::get_ParentFolderAs(REFIID riid, void** out) {
-    return change([&](Application& app) {
+    return read([&](const Application& app) {
         auto exists = farm_->use([&](FarmStore& store) { return store.folderExists(app.folder); });
         if (!exists)
             return withErrorInfo(exists.status());
@@ -353,7 +355,7 @@ HRESULT ApplicationObject::AddServer(ISkyloomAppSrvBinding* pBinding) {
         if (!forApplication.empty() &&
             !sky::farm::sameName(forApplication, app.distinguishedName()) &&
             !(state_ == State::Loaded &&
-              sky::farm::sameName(forApplication, stored_.distinguishedName())))
+              sky::farm::sameName(forApplication, stored().distinguishedName())))
             return withErrorInfo(E_INVALIDARG, "The binding names the application " +
                                                    forApplication + ", not " +
                                                    app.distinguishedName() + ".");
@@ -388,12 +390,13 @@ HRESULT ApplicationObject::RemoveAllServers() {
 }
 
 HRESULT ApplicationObject::ServerInList(BSTR ServerName, VARIANT_BOOL* pVal) {
-    return change(
-        [&](Application& app) { return returnBool(pVal, app.isPublishedOn(textOf(ServerName))); });
+    return read([&](const Application& app) {
+        return returnBool(pVal, app.isPublishedOn(textOf(ServerName)));
+    });
 }
 
 HRESULT ApplicationObject::GetServerBindingAs(BSTR server, REFIID riid, void** out) {
-    return change([&](Application& app) {
+    return read([&](const Application& app) {
         const std::string name = textOf(server);
         auto it = std::find_if(app.servers.begin(), app.servers.end(),
                                [&](const std::string& s) { return sky::farm::sameName(s, name); });
@@ -550,7 +553,7 @@ HRESULT ApplicationObject::RemoveAccount(QVAccountAuthorityType AAType, BSTR AAN
 HRESULT ApplicationObject::AccountInList(QVAccountAuthorityType AAType, BSTR AAName,
                                          SkyloomAccountType AccountType, BSTR AccountName,
                                          VARIANT_BOOL* pVal) {
-    return change([&](Application& app) {
+    return read([&](const Application& app) {
         const Account account{AccountType, AAType, textOf(AAName), textOf(AccountName)};
         const std::vector<Account>& accounts = isGroupType(AccountType) ? app.groups : app.users;
         return returnBool(pVal,

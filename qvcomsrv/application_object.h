@@ -15,7 +15,9 @@
 // what others saved meanwhile, and the object stays loaded with the application as saved.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "SkyloomCOM_notimpl.h"
 #include "com_class.h"
@@ -117,8 +119,12 @@ private:
     // The distinguished name the application has in the store.
     std::string storedName() const;
 
-    // Runs `change(app_)` on a ready object.
+    // Runs `read(app_)` on a ready object.
+    template <typename Read> HRESULT read(Read&& read);
+    // Runs `change(app_)` on a ready object, holding the application as stored apart first.
     template <typename Change> HRESULT change(Change&& change);
+    // The application as loaded or last saved (Loaded).
+    const sky::farm::Application& stored() const { return storedApart_ ? *storedApart_ : app_; }
 
     HRESULT getProperty(sky::farm::AppSetting setting, LONG* out);
     HRESULT getProperty(sky::farm::AppSetting setting, BSTR* out);
@@ -139,13 +145,24 @@ private:
     FarmConnection* accessFarm() override { return farm_.get(); }
     Farm farm_;
     State state_ = State::Created;
-    std::string boundName_;         // the name given to Initialize, or the one deleted
-    sky::farm::Application stored_; // as loaded or last saved (Loaded)
-    sky::farm::Application app_;    // with the object's changes (Loaded, New)
+    std::string boundName_;      // the name given to Initialize, or the one deleted
+    sky::farm::Application app_; // with the object's changes (Loaded, New)
+    // The application as loaded or last saved, once the object was asked to change it; until then
+    // it is app_ itself. A collection's objects, which are mostly only read, hold one copy each
+    // (an application's settings are held in place: about a kilobyte before any text).
+    std::unique_ptr<sky::farm::Application> storedApart_;
 };
 
+template <typename Read> HRESULT ApplicationObject::read(Read&& read) {
+    return whenReady([&] { return read(std::as_const(app_)); });
+}
+
 template <typename Change> HRESULT ApplicationObject::change(Change&& change) {
-    return whenReady([&] { return change(app_); });
+    return whenReady([&] {
+        if (state_ == State::Loaded && !storedApart_)
+            storedApart_ = std::make_unique<sky::farm::Application>(app_);
+        return change(app_);
+    });
 }
 
 // Ok for the kinds an application can be (Windows application, content, desktop); otherwise

@@ -11,16 +11,19 @@ using sky::farm::Application;
 using sky::farm::AppSetting;
 
 HRESULT ApplicationObject::getProperty(AppSetting setting, LONG* out) {
-    return change([&](Application& app) { return returnLong(out, app.settings.number(setting)); });
+    return read(
+        [&](const Application& app) { return returnLong(out, app.settings.number(setting)); });
 }
 
 HRESULT ApplicationObject::getProperty(AppSetting setting, BSTR* out) {
-    return change([&](Application& app) { return returnText(out, app.settings.text(setting)); });
+    return read(
+        [&](const Application& app) { return returnText(out, app.settings.text(setting)); });
 }
 
 template <typename Enumeration>
 HRESULT ApplicationObject::getProperty(AppSetting setting, Enumeration* out) {
-    return change([&](Application& app) { return returnEnum(out, app.settings.number(setting)); });
+    return read(
+        [&](const Application& app) { return returnEnum(out, app.settings.number(setting)); });
 }
 
 HRESULT ApplicationObject::changeSetting(AppSetting setting, sky::farm::SettingValue value) {

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "results.h"
+#include "sky/heap_tally.h"
 #include "testing/module_test_support.h"
 
 namespace qvcomsrv::testing {
@@ -247,6 +248,55 @@ TEST_F(ApplicationTest, ASaveWritesAgainAnApplicationDeletedMeanwhile) {
     ASSERT_EQ(changed.as<ISkyloomWinApp4>()->put_Description(bstr("back").get()), S_OK);
     ASSERT_EQ(changed->SaveData(), S_OK) << failureText();
     EXPECT_EQ(stored("Applications/Office/Word").description, "back");
+}
+
+// The objects of an application collection hold each application once while they are only read
+// (the application view reads each one's name): as loaded and as changed only once one is
+// changed, and a save that changes nothing leaves it as saved. Each application here has a long
+// description, so that the copies show in the bytes held.
+TEST_F(ApplicationTest, ACollectionsApplicationsAreHeldOnceUntilOneIsChanged) {
+    sky::farm::FarmImage image = sampleFarm();
+    constexpr std::size_t kCount = 100, kDescription = 20000;
+    for (std::size_t i = 0; i < kCount; ++i) {
+        sky::farm::Application app;
+        app.name = "Bulk " + std::to_string(i);
+        app.description = std::string(kDescription, static_cast<char>('a' + i % 26));
+        app.icon = sky::farm::Bytes();
+        image.applications.push_back(app);
+    }
+    ASSERT_TRUE(servedStore()->replace(image));
+    auto farm = openFarm();
+    const long long descriptions = kCount * kDescription;
+
+    sky::testing::HeapTally tally;
+    ComPtr<ISkyloomApplications> apps;
+    ASSERT_EQ(farm->get_Applications(apps.put()), S_OK);
+    std::vector<ComPtr<ISkyloomApplication5>> all;
+    for (const auto& app : sky::enumerateAs<ISkyloomApplication5>(apps.get()))
+        all.push_back(app);
+    ASSERT_EQ(all.size(), kCount + 3);
+    for (const auto& app : all) {
+        sky::Bstr name, description;
+        ASSERT_EQ(app->get_DistinguishedName(name.put()), S_OK);
+        ASSERT_EQ(app->get_Description(description.put()), S_OK);
+        QVWinWindowType type{};
+        ASSERT_EQ(app.as<ISkyloomWinApp4>()->get_DefaultWindowType(&type), S_OK);
+    }
+    const long long read = tally.held();
+    EXPECT_GT(read, descriptions);
+    EXPECT_LT(read, descriptions * 5 / 4) << "an application held twice while only read";
+
+    // A change holds the one changed as loaded too, until it is saved.
+    ASSERT_EQ(all.back().as<ISkyloomWinApp>()->put_Description(bstr("short").get()), S_OK);
+    ASSERT_EQ(all.front().as<ISkyloomWinApp>()->put_Description(bstr("shorter").get()), S_OK);
+    const long long changed = tally.held() - read;
+    EXPECT_GT(changed, static_cast<long long>(kDescription));
+    EXPECT_LT(changed, static_cast<long long>(2 * kDescription));
+    ASSERT_EQ(all.front()->SaveData(), S_OK) << failureText();
+    EXPECT_LT(tally.held() - read, static_cast<long long>(kDescription));
+    EXPECT_EQ(stored(sky::farm::Application{.name = "Bulk 0"}.distinguishedName()).description,
+              "shorter");
+    EXPECT_EQ(stored("Applications/Bulk 99").description, std::string(kDescription, 'a' + 99 % 26));
 }
 
 TEST_F(ApplicationTest, ApplicationsOfOtherKindsLiveInTheFarm) {

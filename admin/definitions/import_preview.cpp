@@ -1,7 +1,9 @@
 #include "definitions/import_preview.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -59,16 +61,27 @@ private:
     Feedback& shown_;
 };
 
-FarmImage imageOf(const sky::farm::StoreLocation& location) {
-    auto store = sky::farm::openFarmStore(location);
-    if (!store) {
-        throw sky::ComError(E_FAIL, sky::widen(store.status().message()));
+// What a store answered, or its problem thrown.
+template <typename T> T valueOf(sky::farm::Result<T> result) {
+    if (!result) {
+        throw sky::ComError(E_FAIL, sky::widen(result.status().message()));
     }
-    auto image = (*store)->image();
-    if (!image) {
-        throw sky::ComError(E_FAIL, sky::widen(image.status().message()));
-    }
-    return std::move(*image);
+    return std::move(*result);
+}
+
+std::unique_ptr<sky::farm::FarmStore> storeAt(const sky::farm::StoreLocation& location) {
+    return valueOf(sky::farm::openFarmStore(location));
+}
+
+// The farm as the preview compares it after the run: its settings, folders and applications,
+// their icons left in the store (compare reads each when it needs it), so that the farm's icons
+// are held once, as they were before the run, rather than twice.
+FarmImage imageWithoutIcons(sky::farm::FarmStore& store) {
+    FarmImage image;
+    image.farm = valueOf(store.farm());
+    image.folders = valueOf(store.folders());
+    image.applications = valueOf(store.applications(sky::farm::IconLoading::Skip));
+    return image;
 }
 
 std::map<std::string, const Application*> byName(const FarmImage& image) {
@@ -79,8 +92,10 @@ std::map<std::string, const Application*> byName(const FarmImage& image) {
     return found;
 }
 
+// `iconOf` gives the icon of an application of `after`, which holds none.
 void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& after,
-             const std::vector<SaveEvent>& events) {
+             const std::vector<SaveEvent>& events,
+             const std::function<sky::farm::Bytes(const Application&)>& iconOf) {
     preview.farmName = before.farm.name;
     for (std::size_t i = 0; i < sky::farm::kFarmSettingCount; ++i) {
         const auto setting = static_cast<sky::farm::FarmSetting>(i);
@@ -114,7 +129,9 @@ void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& a
         } else if (old == beforeApps.end()) {
             app.outcome = SaveOutcome::Added;
         } else if (now != afterApps.end()) {
-            app.changes = sky::farm::differencesBetween(*old->second, *now->second);
+            Application withIcon = *now->second;
+            withIcon.icon = iconOf(withIcon);
+            app.changes = sky::farm::differencesBetween(*old->second, withIcon);
             app.outcome = app.changes.empty() ? SaveOutcome::Unchanged : SaveOutcome::Replaced;
         }
         if (now != afterApps.end()) {
@@ -143,7 +160,7 @@ ImportPreview previewCommand(PreviewedCommand command, std::u16string_view serve
     preview.server = sky::narrow(server);
 
     ScratchFarm scratch;
-    const FarmImage before = imageOf(scratch.copyLocation());
+    const FarmImage before = valueOf(storeAt(scratch.copyLocation())->image());
     SaveRecorder saves;
     PreviewFeedback shown(feedback);
     {
@@ -156,8 +173,12 @@ ImportPreview previewCommand(PreviewedCommand command, std::u16string_view serve
         }
     }
     feedback.status(u"");
-    const FarmImage after = imageOf(scratch.copyLocation());
-    compare(preview, before, after, saves.events);
+    {
+        const std::unique_ptr<sky::farm::FarmStore> store = storeAt(scratch.copyLocation());
+        const FarmImage after = imageWithoutIcons(*store);
+        compare(preview, before, after, saves.events,
+                [&](const Application& app) { return valueOf(store->applicationIcon(app.id)); });
+    }
     if (shown.stop) {
         preview.stop = std::move(shown.stop);
         std::vector<std::string>& stored = preview.stop->storedBefore;

@@ -20,6 +20,7 @@
 #include "definitions/server_snapshot.h"
 #include "qvcomsrv/store/scratch_copy.h"
 #include "qvcomsrv/store/testing/postgres_test_database.h"
+#include "sky/heap_tally.h"
 #include "sky/program_run.h"
 
 namespace brask {
@@ -354,6 +355,33 @@ TEST_F(ImportPreviewTest, DemoExportIntoAFreshFarmAddsEveryApplication) {
     EXPECT_EQ(servedFarm(), live);
     EXPECT_EQ(feedback_.statuses_.size(), expected.size() + 2);
     EXPECT_TRUE(feedback_.reports_.empty());
+}
+
+// The preview compares each application's icon before the run with its icon after it, reading the
+// latter when it compares them: the farm's icons are held once, not twice. What it holds at its
+// peak grows with the farm by one icon per application and the applications' records before and
+// after the run (less than two icons' worth here): under three icons, where it was over three
+// when both farms were held with their icons.
+TEST_F(ImportPreviewTest, TheFarmsIconsAreHeldOnce) {
+    const auto peakHeld = [&](int count) {
+        sky::farm::FarmImage farm = emptyFarm("Icons", {"SRV1"});
+        addApplications(farm, count);
+        giveOwnIcons(farm);
+        serveFarm(farm);
+        AdminState state;
+        EXPECT_TRUE(exportFarm(state, feedback_, windowsFile("icons.ini")));
+        sky::testing::HeapTally tally;
+        const ImportPreview result = preview("icons.ini");
+        EXPECT_TRUE(result.ranToEnd());
+        EXPECT_EQ(result.applications.size(), static_cast<std::size_t>(count));
+        return tally.peak();
+    };
+    const long long small = peakHeld(100);
+    const long long large = peakHeld(300);
+    const auto icon = static_cast<long long>(colourIcon(0xFF000000).size());
+    const long long eachApplication = (large - small) / 200;
+    EXPECT_GT(eachApplication, icon);
+    EXPECT_LT(eachApplication, 3 * icon);
 }
 
 TEST_F(ImportPreviewTest, ThreeSettingsOfOneApplicationAreExactlyWhatDiffers) {

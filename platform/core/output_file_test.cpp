@@ -113,3 +113,40 @@ TEST(OutputFile, ADeviceIsWrittenIntoAndStaysADevice) {
     EXPECT_EQ(st.st_rdev, makedev(1, 3));
     EXPECT_EQ(namesIn(folder()), std::vector<std::string>{"null"});
 }
+
+// An output made as it is written: its pieces land in order (gathered into larger writes, and a
+// piece larger than those written as it stands); a producer that gives up leaves the regular file
+// as it was and no other, and says so; into a FIFO, the pieces go as they come.
+TEST(OutputFile, AnOutputMadeAsItIsWrittenLandsWholeOrNotAtAll) {
+    const fs::path file = folder() / "made.txt";
+    ASSERT_FALSE(sky::writeOutputFile(file, "old"));
+    std::string expected;
+    const sky::OutputProducer pieces = [&expected](const sky::OutputWriter& write) {
+        for (int i = 0; i < 3000; ++i) {
+            const std::string piece = std::string(static_cast<std::size_t>(i % 700), 'a' + i % 26) +
+                                      (i == 1500 ? std::string(3 << 20, 'z') : std::string());
+            expected += piece;
+            if (!write(piece))
+                return false;
+        }
+        return true;
+    };
+    ASSERT_FALSE(sky::writeOutputFile(file, pieces));
+    EXPECT_EQ(contents(file), expected);
+
+    bool wrote = false;
+    const sky::OutputProducer givingUp = [&wrote](const sky::OutputWriter& write) {
+        wrote = write("a part");
+        return false;
+    };
+    EXPECT_EQ(sky::writeOutputFile(file, givingUp), std::errc::operation_canceled);
+    EXPECT_TRUE(wrote);
+    EXPECT_EQ(contents(file), expected);
+    EXPECT_EQ(namesIn(folder()), std::vector<std::string>{"made.txt"});
+
+    const fs::path fifo = folder() / "pipe";
+    sky::testing::FifoReader reader(fifo);
+    expected.clear();
+    ASSERT_FALSE(sky::writeOutputFile(fifo, pieces));
+    EXPECT_EQ(reader.finish(), expected);
+}

@@ -145,7 +145,52 @@ int installFarm(const FarmImage& image, const PostgresOption& postgres, Streams 
     return 0;
 }
 
-Result<std::string> readInput(const std::string& file) {
+// The bytes of another stream, at most `limit` of them: past it the stream ends, and
+// `exceeded` says why.
+class BoundedInput : public std::streambuf {
+public:
+    BoundedInput(std::istream& source, std::size_t limit) : source_(source), limit_(limit) {}
+
+    bool exceeded() const { return exceeded_; }
+
+    // Reads what is left, up to the limit, so that an input past it is said to be so whatever
+    // stopped its reading.
+    void drain() {
+        while (!exceeded_ && underflow() != traits_type::eof())
+            setg(buffer_, buffer_ + sizeof buffer_, buffer_ + sizeof buffer_);
+    }
+
+protected:
+    int_type underflow() override {
+        if (gptr() < egptr())
+            return traits_type::to_int_type(*gptr());
+        if (exceeded_ || !source_)
+            return traits_type::eof();
+        source_.read(buffer_, sizeof buffer_);
+        const auto got = static_cast<std::size_t>(source_.gcount());
+        if (got > limit_ - read_) {
+            exceeded_ = true;
+            return traits_type::eof();
+        }
+        read_ += got;
+        if (got == 0)
+            return traits_type::eof();
+        setg(buffer_, buffer_, buffer_ + got);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    std::istream& source_;
+    std::size_t limit_;
+    std::size_t read_ = 0;
+    bool exceeded_ = false;
+    char buffer_[65536];
+};
+
+// The farm of the dump `file` ("-": standard input), read as it is parsed: the text is never held
+// whole. The checks of a whole read come first: a dump past the ceiling, then one that could not
+// be read, then what the text says.
+Result<FarmImage> readFarmDump(const std::string& file) {
     std::ifstream opened;
     if (file != "-") {
         opened.open(file, std::ios::binary);
@@ -153,22 +198,21 @@ Result<std::string> readInput(const std::string& file) {
             return Status::notFound("cannot read " + file + ".");
     }
     std::istream& in = file == "-" ? std::cin : opened;
-    auto text = readAtMost(in, kMaxDataFileBytes);
-    if (!text)
+    BoundedInput bounded(in, kMaxDataFileBytes);
+    std::istream text(&bounded);
+    auto image = farmFromJson(text);
+    if (!image)
+        bounded.drain();
+    if (bounded.exceeded())
         return Status::invalidArgument((file == "-" ? "standard input" : file) +
                                        " is larger than " + sizeInWords(kMaxDataFileBytes) +
                                        "; no farm dump is that large.");
     if (in.bad())
         return Status::ioError("cannot read " + file + ".");
-    return std::move(*text);
-}
-
-// Writes `text` to `file`: a regular file is replaced whole, so that a failure leaves no half
-// file; a device or FIFO is written into as it stands.
-Status writeOutput(const std::string& file, const std::string& text) {
-    if (std::error_code ec = sky::writeOutputFile(file, text))
-        return Status::ioError("cannot write " + file + ": " + ec.message() + ".");
-    return Status::ok();
+    if (!image)
+        return Status::invalidArgument((file == "-" ? "standard input" : file) + ": " +
+                                       image.status().message());
+    return image;
 }
 
 } // namespace
@@ -228,13 +272,9 @@ int createFarm(const std::string& name, bool reportsSessionReliability,
 }
 
 int loadFarm(const std::string& file, const PostgresOption& postgres, Streams io) {
-    auto text = readInput(file);
-    if (!text)
-        return failed(io, text.status());
-    auto image = farmFromJson(*text);
+    auto image = readFarmDump(file);
     if (!image)
-        return failed(io,
-                      (file == "-" ? "standard input" : file) + ": " + image.status().message());
+        return failed(io, image.status());
     return installFarm(*image, postgres, io);
 }
 
@@ -243,18 +283,32 @@ int dumpFarm(const StoreOption& store, const std::optional<std::string>& output,
         auto image = farmStore.image();
         if (!image)
             return failed(io, image.status());
-        auto dumped = farmToJson(*image);
-        if (!dumped)
-            return failed(io, "The farm store " + farmStore.location() +
-                                  " is damaged or was written by another program: " +
-                                  dumped.status().message());
-        const std::string& json = *dumped;
-        if (!output) {
-            io.out << json;
-            return io.out.flush() ? 0 : failed(io, "cannot write the dump.");
+        // The text goes out as it is made; a damaged farm is found before any of it.
+        Status dumped;
+        const auto produce = [&](const sky::OutputWriter& write) {
+            dumped = writeFarmJson(*image, write);
+            return dumped.code() != Status::Code::Corrupt;
+        };
+        bool written = true;
+        std::error_code error;
+        if (output) {
+            error = sky::writeOutputFile(*output, produce);
+            written = !error;
+        } else {
+            written = produce([&](std::string_view piece) {
+                          return static_cast<bool>(io.out.write(
+                              piece.data(), static_cast<std::streamsize>(piece.size())));
+                      }) &&
+                      dumped && io.out.flush();
         }
-        if (Status s = writeOutput(*output, json); !s)
-            return failed(io, s);
+        if (dumped.code() == Status::Code::Corrupt)
+            return failed(io,
+                          "The farm store " + farmStore.location() +
+                              " is damaged or was written by another program: " + dumped.message());
+        if (!written && output)
+            return failed(io, "cannot write " + *output + ": " + error.message() + ".");
+        if (!written)
+            return failed(io, "cannot write the dump.");
         return 0;
     });
 }

@@ -1,7 +1,9 @@
 #include "farm_json.h"
 
 #include <algorithm>
+#include <istream>
 #include <limits>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -224,49 +226,6 @@ farm::Application applicationFromJson(const Json& json, const std::string& at) {
     return app;
 }
 
-// Refuses a key that appears twice in one object while the text is parsed: the parser would keep
-// one of them and drop the other without a word.
-class KeyCheck {
-public:
-    bool operator()(Json::parse_event_t event, const Json& parsed) {
-        using Event = Json::parse_event_t;
-        if (event == Event::object_end || event == Event::array_end) {
-            open_.pop_back();
-            return true;
-        }
-        if (event != Event::key && !open_.empty() && !open_.back().isObject)
-            ++open_.back().elements;
-        if (event == Event::object_start || event == Event::array_start) {
-            open_.push_back({event == Event::object_start, {}, {}, 0});
-        } else if (event == Event::key) {
-            Open& object = open_.back();
-            object.lastKey = parsed.get<std::string>();
-            if (!object.keys.insert(object.lastKey).second)
-                mistake(pointer(), "the key \"" + object.lastKey + "\" appears twice.");
-        }
-        return true;
-    }
-
-private:
-    struct Open {
-        bool isObject;
-        std::set<std::string> keys;
-        std::string lastKey;
-        std::size_t elements;
-    };
-
-    // The JSON pointer of the innermost open object.
-    std::string pointer() const {
-        std::string where;
-        for (std::size_t i = 0; i + 1 < open_.size(); ++i)
-            where += "/" +
-                     (open_[i].isObject ? open_[i].lastKey : std::to_string(open_[i].elements - 1));
-        return where;
-    }
-
-    std::vector<Open> open_;
-};
-
 // The JSON pointer of the first string (or key) in `json` that is not valid UTF-8.
 std::string firstInvalidText(const Json& json, const std::string& where = "") {
     const auto valid = [](const std::string& text) {
@@ -296,6 +255,81 @@ std::string firstInvalidText(const Json& json, const std::string& where = "") {
         }
     }
     return {};
+}
+
+// Whether `text` is UTF-8 as the JSON writer takes it (RFC 3629: no overlong forms, surrogates
+// or code points past U+10FFFF).
+bool isUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+        const unsigned char lead = byte(i);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        // The length of the sequence, and the range of its second byte.
+        std::size_t length = 3;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+        else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else if (lead < 0xE1 || lead > 0xEF)
+            return false;
+        if (text.size() - i < length || byte(i + 1) < low || byte(i + 1) > high)
+            return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            if (byte(i + k) < 0x80 || byte(i + k) > 0xBF)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+template <typename Values> bool settingsAreUtf8(const Values& values) {
+    for (std::size_t i = 0; i < Values::size(); ++i) {
+        if (const auto* text = std::get_if<std::string>(&values.at(i)); text && !isUtf8(*text))
+            return false;
+    }
+    return true;
+}
+
+bool allUtf8(const std::vector<std::string>& texts) {
+    return std::all_of(texts.begin(), texts.end(), [](const std::string& t) { return isUtf8(t); });
+}
+
+bool accountsAreUtf8(const std::vector<farm::Account>& accounts) {
+    return std::all_of(accounts.begin(), accounts.end(), [](const farm::Account& a) {
+        return isUtf8(a.authorityName) && isUtf8(a.name);
+    });
+}
+
+// Whether every text of the farm's dump is UTF-8: a distinguished name's folder and name are looked
+// at apart, which comes to the same (a part that is not UTF-8 is not made so by the "/" between).
+bool isUtf8(const farm::FarmImage& image) {
+    const bool farmIs = isUtf8(image.farm.name) && settingsAreUtf8(image.farm.settings) &&
+                        allUtf8(image.administrators) && allUtf8(image.folders);
+    const bool placesAre =
+        std::all_of(
+            image.zones.begin(), image.zones.end(),
+            [](const farm::Zone& z) { return isUtf8(z.name) && isUtf8(z.dataCollector); }) &&
+        std::all_of(image.servers.begin(), image.servers.end(),
+                    [](const farm::Server& s) { return isUtf8(s.name) && isUtf8(s.zone); });
+    return farmIs && placesAre &&
+           std::all_of(image.applications.begin(), image.applications.end(),
+                       [](const farm::Application& app) {
+                           return isUtf8(app.name) && isUtf8(app.folder) &&
+                                  isUtf8(app.description) && settingsAreUtf8(app.settings) &&
+                                  allUtf8(app.servers) && accountsAreUtf8(app.users) &&
+                                  accountsAreUtf8(app.groups);
+                       });
 }
 
 farm::FarmImage imageFromJson(const Json& root) {
@@ -375,9 +409,167 @@ farm::FarmImage imageFromJson(const Json& root) {
     return image;
 }
 
+// Builds the document of a farm's text from the parser's events, but for the elements of its
+// "applications": each of those is built alone and made into an application as soon as it is
+// whole, so that the text of a farm of any size is held as one application's document at a time
+// beside the farm (a whole document took about 9 KB per application). What the whole document's
+// checks would say is kept: a key given twice, malformed text and numbers no double can hold stop
+// the reading where they stand; the first mistake in an application waits until the text is read
+// to its end (malformed text after it is said first) and the rest of the document is checked
+// (a mistake there is said first, as the document's members are checked before its
+// applications).
+class FarmReader {
+public:
+    // A mistake found while the text was read: a key given twice, or the parser's own.
+    std::optional<Mistake> stopped;
+    std::optional<std::string> parseError;
+
+    bool null() { return value(nullptr); }
+    bool boolean(bool b) { return value(b); }
+    bool number_integer(Json::number_integer_t n) { return value(n); }
+    bool number_unsigned(Json::number_unsigned_t n) { return value(n); }
+    bool number_float(Json::number_float_t n, const Json::string_t&) { return value(n); }
+    bool string(Json::string_t& s) { return value(std::move(s)); }
+    bool binary(Json::binary_t& b) { return value(Json::binary(std::move(b))); }
+
+    bool start_object(std::size_t) { return open(true); }
+    bool start_array(std::size_t) { return open(false); }
+    bool key(Json::string_t& key) {
+        Open& object = open_.back();
+        object.lastKey = key;
+        if (!object.keys.insert(key).second) {
+            const std::string where = pointer();
+            stopped =
+                Mistake{where.empty() ? "/" : where, "the key \"" + key + "\" appears twice."};
+            return false;
+        }
+        element_ = &(*containers_.back())[key];
+        return true;
+    }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+
+    template <typename Exception>
+    bool parse_error(std::size_t, const std::string&, const Exception& e) {
+        parseError = e.what();
+        return false;
+    }
+
+    // The farm read, once the text was read whole without a stop.
+    farm::FarmImage image() {
+        farm::FarmImage image = imageFromJson(root_);
+        if (applicationMistake_)
+            throw *applicationMistake_;
+        image.applications = std::move(applications_);
+        return image;
+    }
+
+private:
+    // An object or array open in the text, for the place of a key given twice.
+    struct Open {
+        bool isObject;
+        std::set<std::string> keys;
+        std::string lastKey;
+        std::size_t elements;
+    };
+
+    // Counts a value (a container's start too) as an element of the array it is in.
+    void counted() {
+        if (!open_.empty() && !open_.back().isObject)
+            ++open_.back().elements;
+    }
+
+    // Where a value goes: the root, an object's member named by its key, an array's end; an
+    // element of the applications goes into the application's own document.
+    Json* place(Json&& value) {
+        counted();
+        if (containers_.empty()) {
+            root_ = std::move(value);
+            return &root_;
+        }
+        Json& container = *containers_.back();
+        if (&container == applications_json_) {
+            application_ = std::move(value);
+            return &application_;
+        }
+        if (container.is_object()) {
+            *element_ = std::move(value);
+            return element_;
+        }
+        container.push_back(std::move(value));
+        return &container.back();
+    }
+
+    template <typename Value> bool value(Value&& v) {
+        Json* at = place(Json(std::forward<Value>(v)));
+        if (at == &application_)
+            applicationDone();
+        return true;
+    }
+
+    bool open(bool isObject) {
+        // The root object's "applications" array: its elements are read one at a time.
+        const bool applications = !isObject && open_.size() == 1 && open_[0].isObject &&
+                                  open_[0].lastKey == "applications";
+        Json* container = place(isObject ? Json::object() : Json::array());
+        if (applications)
+            applications_json_ = container;
+        containers_.push_back(container);
+        open_.push_back({isObject, {}, {}, 0});
+        return true;
+    }
+
+    bool close() {
+        const bool application = containers_.back() == &application_;
+        if (containers_.back() == applications_json_)
+            applications_json_ = nullptr; // its place may hold another value later
+        containers_.pop_back();
+        open_.pop_back();
+        if (application)
+            applicationDone();
+        return true;
+    }
+
+    // An application's document is whole: made into an application, unless one before it was
+    // mistaken (the rest are only read, for what the text may say after them).
+    void applicationDone() {
+        const std::size_t index = applicationCount_++;
+        if (!applicationMistake_) {
+            try {
+                applications_.push_back(
+                    applicationFromJson(application_, "/applications/" + std::to_string(index)));
+            } catch (const Mistake& m) {
+                applicationMistake_ = m;
+                applications_ = {};
+            }
+        }
+        application_ = Json();
+    }
+
+    // The JSON pointer of the innermost open object.
+    std::string pointer() const {
+        std::string where;
+        for (std::size_t i = 0; i + 1 < open_.size(); ++i)
+            where += "/" +
+                     (open_[i].isObject ? open_[i].lastKey : std::to_string(open_[i].elements - 1));
+        return where;
+    }
+
+    Json root_;
+    std::vector<Json*> containers_;
+    std::vector<Open> open_;
+    Json* element_ = nullptr;
+    const Json* applications_json_ = nullptr;
+    Json application_;
+    std::size_t applicationCount_ = 0;
+    std::vector<farm::Application> applications_;
+    std::optional<Mistake> applicationMistake_;
+};
+
 } // namespace
 
-farm::Result<std::string> farmToJson(const farm::FarmImage& image) {
+farm::Status writeFarmJson(const farm::FarmImage& image,
+                           const std::function<bool(std::string_view)>& write) {
     Json root;
     root["format"] = kFormat;
     root["version"] = kVersion;
@@ -398,82 +590,105 @@ farm::Result<std::string> farmToJson(const farm::FarmImage& image) {
              {"zone", server.zone},
              {"osVersion", {{"major", server.osMajor}, {"minor", server.osMinor}}}});
     root["folders"] = image.folders;
-    // The applications are written one at a time into the text of the rest, where a stand-in
-    // stands in the document: the whole farm as one document took about 25 KB per application
-    // beside the text (2.5 GB for 100,000 applications). The stand-in is found by its key and the
-    // lines around it, which no text inside a string can make (a line break in a string is
-    // written as \n).
-    constexpr std::string_view kStandIn = "applications go here";
-    root["applications"] = Json::array();
-    if (!image.applications.empty())
-        root["applications"].push_back(kStandIn);
-    try {
-        std::string text = root.dump(2) + "\n";
-        if (image.applications.empty())
-            return text;
-        const std::string element = "\n    \"" + std::string(kStandIn) + "\"\n";
-        const std::size_t at = text.find("\"applications\": [" + element);
-        if (at == std::string::npos)
-            return Status::internal("the dump lost its place for the applications.");
-        const std::size_t from = text.find(element, at);
-        std::string written = text.substr(0, from);
-        const std::string tail = text.substr(from + element.size());
-        text.clear();
-        text.shrink_to_fit();
-        for (std::size_t i = 0; i < image.applications.size(); ++i) {
-            // An element of the array: its lines indented by the array's depth, as dump(2)
-            // writes a document's nested values.
-            const std::string one = applicationToJson(image.applications[i]).dump(2);
-            // Room for all, by the first one's size and a quarter more, taken once: growing a
-            // string doubles it, which for a farm's text is hundreds of megabytes held idle.
-            if (i == 0)
-                written.reserve(written.size() + tail.size() +
-                                (one.size() + one.size() / 4) * image.applications.size());
-            written += i == 0 ? "\n    " : ",\n    ";
-            for (std::size_t line = 0; line < one.size();) {
-                const std::size_t end = std::min(one.find('\n', line), one.size() - 1) + 1;
-                written.append(one, line, end - line);
-                if (one[end - 1] == '\n')
-                    written += "    ";
-                line = end;
-            }
-        }
-        written += "\n";
-        written += tail;
-        return written;
-    } catch (const Json::type_error&) {
-        // Text the store holds that is not UTF-8: written by something else, or damaged. The
-        // whole document is made to say where.
+    // Text the store holds that is not UTF-8 (written by something else, or damaged) is found
+    // before a byte is written, and the whole document is made to say where.
+    const auto damaged = [&] {
         root["applications"] = Json::array();
         for (const farm::Application& app : image.applications)
             root["applications"].push_back(applicationToJson(app));
         return Status::corrupt("it holds text that is not valid UTF-8 (" + firstInvalidText(root) +
                                ").");
+    };
+    if (!isUtf8(image))
+        return damaged();
+    // The applications are written one at a time, where a stand-in stands in the text of the rest
+    // of the document: the whole farm as one document took about 25 KB per application beside
+    // the text (2.5 GB for 100,000 applications), and the text itself is not held either. The
+    // stand-in is found by its key and the lines around it, which no text inside a string can
+    // make (a line break in a string is written as \n).
+    constexpr std::string_view kStandIn = "applications go here";
+    root["applications"] = Json::array();
+    if (!image.applications.empty())
+        root["applications"].push_back(kStandIn);
+    const auto cannotWrite = [] { return Status::ioError("the dump could not be written."); };
+    try {
+        const std::string text = root.dump(2) + "\n";
+        if (image.applications.empty())
+            return write(text) ? Status::ok() : cannotWrite();
+        const std::string element = "\n    \"" + std::string(kStandIn) + "\"\n";
+        const std::size_t at = text.find("\"applications\": [" + element);
+        if (at == std::string::npos)
+            return Status::internal("the dump lost its place for the applications.");
+        const std::size_t from = text.find(element, at);
+        if (!write(std::string_view(text).substr(0, from)))
+            return cannotWrite();
+        std::string piece;
+        for (std::size_t i = 0; i < image.applications.size(); ++i) {
+            // An element of the array: its lines indented by the array's depth, as dump(2)
+            // writes a document's nested values.
+            const std::string one = applicationToJson(image.applications[i]).dump(2);
+            piece = i == 0 ? "\n    " : ",\n    ";
+            for (std::size_t line = 0; line < one.size();) {
+                const std::size_t end = std::min(one.find('\n', line), one.size() - 1) + 1;
+                piece.append(one, line, end - line);
+                if (one[end - 1] == '\n')
+                    piece += "    ";
+                line = end;
+            }
+            if (!write(piece))
+                return cannotWrite();
+        }
+        if (!write("\n") || !write(std::string_view(text).substr(from + element.size())))
+            return cannotWrite();
+        return Status::ok();
+    } catch (const Json::type_error&) {
+        return damaged(); // text isUtf8 let through: never written, as it is found first
     }
 }
 
+farm::Result<std::string> farmToJson(const farm::FarmImage& image) {
+    std::string text;
+    const Status written = writeFarmJson(image, [&text](std::string_view piece) {
+        text += piece;
+        return true;
+    });
+    if (!written)
+        return written;
+    return text;
+}
+
+namespace {
+
+// Reads a farm's text from `input` (a text in memory or a stream) with FarmReader.
+template <typename Parse> farm::Result<farm::FarmImage> readFarm(Parse parse) {
+    FarmReader reader;
+    try {
+        parse(reader);
+        if (reader.stopped)
+            return Status::invalidArgument(reader.stopped->where + ": " + reader.stopped->what);
+        if (reader.parseError) {
+            // Malformed text, and numbers no double can hold ("1e999").
+            std::string what = *reader.parseError;
+            if (auto end = what.find("] ");
+                what.rfind("[json.exception", 0) == 0 && end != std::string::npos)
+                what = what.substr(end + 2);
+            return Status::invalidArgument(what);
+        }
+        return reader.image();
+    } catch (const Mistake& m) {
+        return Status::invalidArgument(m.where + ": " + m.what);
+    }
+}
+
+} // namespace
+
 farm::Result<farm::FarmImage> farmFromJson(std::string_view text) {
-    Json root;
-    try {
-        KeyCheck keys;
-        root = Json::parse(
-            text.begin(), text.end(),
-            [&keys](int, Json::parse_event_t event, Json& parsed) { return keys(event, parsed); });
-    } catch (const Mistake& m) {
-        return Status::invalidArgument(m.where + ": " + m.what);
-    } catch (const Json::exception& e) {
-        // Malformed text, and numbers no double can hold ("1e999").
-        std::string what = e.what();
-        if (auto end = what.find("] ");
-            what.rfind("[json.exception", 0) == 0 && end != std::string::npos)
-            what = what.substr(end + 2);
-        return Status::invalidArgument(what);
-    }
-    try {
-        return imageFromJson(root);
-    } catch (const Mistake& m) {
-        return Status::invalidArgument(m.where + ": " + m.what);
-    }
+    return readFarm(
+        [&](FarmReader& reader) { return Json::sax_parse(text.begin(), text.end(), &reader); });
+}
+
+farm::Result<farm::FarmImage> farmFromJson(std::istream& in) {
+    return readFarm([&](FarmReader& reader) { return Json::sax_parse(in, &reader); });
 }
 
 } // namespace sky::qvfarm

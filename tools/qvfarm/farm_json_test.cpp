@@ -1,3 +1,5 @@
+#include <sstream>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -5,6 +7,7 @@
 #include "demo_farm.h"
 #include "farm_json.h"
 #include "qvcomsrv/store/icon.h"
+#include "sky/heap_tally.h"
 
 using namespace sky;
 using namespace sky::qvfarm;
@@ -19,6 +22,18 @@ std::string errorOf(std::string_view json) {
 
 std::string withApplication(const std::string& app) {
     return R"({"farm": {"name": "F"}, "applications": [)" + app + "]}";
+}
+
+// A demonstration farm made to measure, its applications in the image.
+farm::FarmImage largeFarm(std::size_t applications) {
+    LargeDemoFarm demo = largeDemoFarm("Large", "tester", applications, 20);
+    std::vector<farm::Application> batch;
+    while (demo.applications(demo.image.applications.size(), batch)) {
+        for (farm::Application& app : batch)
+            demo.image.applications.push_back(std::move(app));
+        batch.clear();
+    }
+    return demo.image;
 }
 
 } // namespace
@@ -149,6 +164,64 @@ TEST(FarmJson, MistakesAreNamedByTheirPlace) {
               "/applications/0/icon: The icon file holds no image.");
 }
 
+// The applications are made one at a time as the text is read, but what is said of a text is what
+// the whole document's checks say: malformed text or a key given twice anywhere first, then the
+// document's other members (wherever they stand in the text), then the first application at
+// fault. Only the root's "applications" are read so.
+TEST(FarmJson, MistakesAreSaidAsOfTheWholeDocument) {
+    const std::string badApp = R"({"distinguishedName": "Applications"})";
+    const std::string badAppSays = "/applications/0/distinguishedName: \"Applications\" names the "
+                                   "root folder, not an application.";
+    EXPECT_EQ(
+        errorOf(R"({"farm": {"name": "F"}, "applications": [)" + badApp + R"(], "zones": [})"),
+        "parse error at line 1, column 92: syntax error while parsing value - unexpected "
+        "'}'; expected '[', '{', or a literal");
+    EXPECT_EQ(errorOf(R"({"applications": [)" + badApp + R"(], "farm": {"name": ""}})"),
+              "/farm/name: the farm name must not be empty.");
+    EXPECT_EQ(errorOf(R"({"applications": [)" + badApp + R"(], "farm": {"name": "F"}, "farm": 1})"),
+              "/: the key \"farm\" appears twice.");
+    EXPECT_EQ(errorOf(R"({"applications": [], "applications": []})"),
+              "/: the key \"applications\" appears twice.");
+    EXPECT_EQ(errorOf(withApplication(R"({"distinguishedName": "Applications/A"}, )" + badApp +
+                                      ", " + badApp)),
+              "/applications/1/distinguishedName: \"Applications\" names the root folder, not an "
+              "application.");
+    EXPECT_EQ(errorOf(R"({"applications": [)" + badApp + R"(], "farm": {"name": "F"}})"),
+              badAppSays);
+    EXPECT_EQ(errorOf(withApplication("7")), "/applications/0: expected an object, found number.");
+    EXPECT_EQ(errorOf(withApplication(R"([{"distinguishedName": "Applications/A"}])")),
+              "/applications/0: expected an object, found array.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F"}, "applications": {}})"),
+              "/applications: expected an array, found object.");
+    EXPECT_EQ(errorOf(R"({"farm": {"name": "F", "applications": []}})"),
+              "/farm: unknown key \"applications\".");
+    EXPECT_EQ(errorOf(R"([{"farm": {"name": "F"}, "applications": []}])"),
+              "/: expected an object, found array.");
+
+    // Applications before the rest of the document, and nested containers within them.
+    auto image = farmFromJson(R"({"applications": [{"distinguishedName": "Applications/A/B",
+        "users": [{"accountType": 2, "authorityType": 1, "name": "x"}], "servers": ["S"]},
+        {"distinguishedName": "Applications/C"}], "farm": {"name": "F"},
+        "servers": [{"name": "S", "zone": "Z", "osVersion": {"major": 5, "minor": 0}}]})");
+    ASSERT_TRUE(image) << image.status().toString();
+    ASSERT_EQ(image->applications.size(), 2u);
+    EXPECT_EQ(image->applications[0].distinguishedName(), "Applications/A/B");
+    EXPECT_EQ(image->applications[0].users.at(0).name, "x");
+    EXPECT_EQ(image->applications[0].servers, std::vector<std::string>{"S"});
+    EXPECT_EQ(image->applications[1].distinguishedName(), "Applications/C");
+    EXPECT_EQ(image->servers.at(0).osMinor, 0);
+
+    // A stream says the same as a text in memory.
+    for (const std::string& text :
+         {R"({"applications": [)" + badApp + R"(], "farm": {"name": "F"}})",
+          std::string("{\n  \"farm\": {\"name\": \"X\",}\n}")}) {
+        std::istringstream in(text);
+        auto streamed = farmFromJson(in);
+        ASSERT_FALSE(streamed);
+        EXPECT_EQ(streamed.status().message(), errorOf(text));
+    }
+}
+
 TEST(FarmJson, NumbersNoDoubleCanHoldAreRefusedNotCrashedOn) {
     for (const char* number : {"1e999", "-1e999", "1e400"}) {
         EXPECT_EQ(errorOf(std::string(R"({"version": )") + number + R"(, "farm": {"name": "F"}})"),
@@ -190,4 +263,82 @@ TEST(FarmJson, TextThatIsNotUtf8IsReportedNotCrashedOn) {
     ASSERT_FALSE(json);
     EXPECT_NE(json.status().message().find("/administrators/"), std::string::npos)
         << json.status().message();
+}
+
+// Reading a farm's text holds, beside the farm it makes, one application's part of the document
+// at a time (and the stream's buffer), from a text in memory or from a stream: the whole
+// document held beside the farm took more than the text itself.
+TEST(FarmJson, ReadingHoldsOneApplicationsDocumentAtATime) {
+    const farm::FarmImage image = largeFarm(400);
+    const std::string text = *farmToJson(image);
+    for (const bool streamed : {false, true}) {
+        std::istringstream in(text);
+        sky::testing::HeapTally tally;
+        auto back = streamed ? farmFromJson(in) : farmFromJson(text);
+        const long long beyondTheFarm = tally.peak() - tally.held();
+        ASSERT_TRUE(back) << back.status().toString();
+        EXPECT_EQ(*back, image);
+        EXPECT_LT(beyondTheFarm, static_cast<long long>(text.size() / 10))
+            << (streamed ? "from a stream" : "from a text in memory");
+    }
+}
+
+// The text of a farm goes out a piece at a time as it is made: what is held beside the farm is
+// one application's document and text, not the whole text (which farmToJson held, and gives).
+TEST(FarmJson, WritingHoldsOneApplicationsTextAtATime) {
+    const farm::FarmImage image = largeFarm(400);
+    const std::string whole = *farmToJson(image);
+    std::string written;
+    written.reserve(whole.size());
+    std::size_t pieces = 0;
+    sky::testing::HeapTally tally;
+    const farm::Status status = writeFarmJson(image, [&](std::string_view piece) {
+        written += piece;
+        ++pieces;
+        return true;
+    });
+    const long long peak = tally.peak();
+    ASSERT_TRUE(status) << status.toString();
+    EXPECT_EQ(written, whole);
+    EXPECT_GT(pieces, image.applications.size());
+    EXPECT_LT(peak, static_cast<long long>(whole.size() / 10));
+
+    // A write that fails stops the writing there.
+    pieces = 0;
+    EXPECT_EQ(writeFarmJson(image, [&](std::string_view) { return ++pieces < 3; }).code(),
+              farm::Status::Code::IOError);
+    EXPECT_EQ(pieces, 3u);
+}
+
+// Text that is not UTF-8 is found before anything is written, as the JSON writer would refuse it
+// (every lead byte, with the second bytes at the edges of its ranges, in sequences of two, three
+// and four bytes); text it takes is written.
+TEST(FarmJson, TextThatIsNotUtf8IsFoundBeforeAnythingIsWritten) {
+    farm::FarmImage image;
+    for (int lead = 0x80; lead <= 0xFF; ++lead) {
+        for (int second : {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF}) {
+            for (const char* rest : {"", "\x80", "\x80\xBF"}) {
+                const std::string text =
+                    std::string{static_cast<char>(lead), static_cast<char>(second)} + rest;
+                bool taken = true;
+                try {
+                    (void)nlohmann::ordered_json(text).dump();
+                } catch (const nlohmann::ordered_json::type_error&) {
+                    taken = false;
+                }
+                image.farm.name = "Farm " + text;
+                std::size_t bytes = 0;
+                const farm::Status status = writeFarmJson(image, [&](std::string_view piece) {
+                    bytes += piece.size();
+                    return true;
+                });
+                EXPECT_EQ(static_cast<bool>(status), taken) << lead << " " << second << rest;
+                if (!taken) {
+                    EXPECT_EQ(bytes, 0u);
+                    EXPECT_EQ(status.message(),
+                              "it holds text that is not valid UTF-8 (/farm/name).");
+                }
+            }
+        }
+    }
 }

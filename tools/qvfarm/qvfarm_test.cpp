@@ -135,6 +135,13 @@ TEST(Qvfarm, ADumpLoadedOnAnotherMachineDumpsTheSame) {
     Outcome again = runQvfarm({"load", (sky::machine::root() / "again.json").string()});
     EXPECT_TRUE(contains(again.out, "Replaced the farm Demo Farm")) << again.out;
     EXPECT_EQ(runQvfarm({"dump"}).out, original);
+
+    // From standard input, read as it comes.
+    sky::testing::TempMachine third;
+    const std::string fromInput = quoted((sky::testing::buildBin() / "qvfarm").string()) +
+                                  " load - <" + quoted(first.string()) + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(fromInput.c_str()), 0);
+    EXPECT_EQ(runQvfarm({"dump"}).out, original);
 }
 
 // `-o` naming something other than a regular file writes into it as it stands: a FIFO stays a
@@ -254,6 +261,9 @@ TEST(Qvfarm, BadInputIsRefusedClearlyAndChangesNothing) {
 
     EXPECT_EQ(runQvfarm({"load", "/no/such/file.json"}).err,
               "qvfarm: cannot read /no/such/file.json.\n");
+    // An endless input is refused at the ceiling of a dump, though its first byte is wrong.
+    EXPECT_EQ(runQvfarm({"load", "/dev/zero"}).err,
+              "qvfarm: /dev/zero is larger than 1 GiB; no farm dump is that large.\n");
     EXPECT_EQ(runQvfarm({"dump", "--store", "/no/such/store.db"}).code, 1);
     EXPECT_EQ(runQvfarm({}).code, 2);
     EXPECT_EQ(runQvfarm({"create"}).code, 2);

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string_view>
 #include <system_error>
 
@@ -25,5 +26,16 @@ namespace sky {
 // gives EISDIR.
 SKY_API std::error_code writeOutputFile(const std::filesystem::path& path, std::string_view bytes,
                                         mode_t newFileMode = 0666);
+
+// The bytes of an output made as they are written: the producer hands them, piece by piece, to
+// the function it is given, which returns false once writing failed; the producer then stops. It
+// returns false when it cannot go on for a reason of its own (ECANCELED then, and a regular file
+// is left as it was).
+using OutputWriter = std::function<bool(std::string_view piece)>;
+using OutputProducer = std::function<bool(const OutputWriter& write)>;
+
+// Writes what `produce` makes to `path` as above, without holding it whole.
+SKY_API std::error_code writeOutputFile(const std::filesystem::path& path,
+                                        const OutputProducer& produce, mode_t newFileMode = 0666);
 
 } // namespace sky
