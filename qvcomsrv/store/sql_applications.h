@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -24,10 +25,14 @@ public:
     std::vector<Application> load(Selection selection, std::int64_t key, IconLoading icons);
     Bytes icon(std::int64_t applicationId);
 
-    // What a write stored: the application's id and the key of its distinguished name.
+    // What a write stored: the application's id and the key of its distinguished name. A new
+    // application's id is read once the statements sent before it are answered (readId; after
+    // the commit, so that the whole save goes to the database together).
     struct Written {
         std::int64_t id = 0;
         std::string dnKey;
+        std::optional<Query> newId;
+        std::int64_t readId(const Connection& db, const Application& app);
     };
     // Checks `app` and brings its names to the stored spelling (folder, servers), drops repeated
     // servers and accounts, and writes it. Fails, writing nothing, when a name is taken or
@@ -57,9 +62,15 @@ private:
     Resolved resolve(Application& app, std::int64_t selfId);
     // Binds the application's columns from parameter `first` on.
     void bindRow(Query& q, const Application& app, const Resolved& resolved, int first);
-    void insertPublication(std::int64_t applicationId, std::int64_t serverId);
-    void writeGrants(std::int64_t applicationId, const Application& app);
-    void writeIcon(std::int64_t applicationId, const Bytes& icon);
+    // The application a write is for: its id, or (id 0) the key of a new one.
+    struct Owner {
+        std::int64_t id;
+        std::string_view dnKey;
+    };
+    static void bindOwner(Query& q, const Owner& owner);
+    void insertPublication(const Owner& owner, std::int64_t serverId);
+    void writeGrants(const Owner& owner, const Application& app);
+    void writeIcon(const Owner& owner, const Bytes& icon);
     Resolved resolveAmong(Application& app, Known& known);
 
     Connection& db_;
@@ -70,6 +81,10 @@ private:
     std::string insertHead_;
     std::string insert_;
     std::string update_;
+    // By the application's id [0], by a new application's key [1].
+    std::string insertPublication_[2];
+    std::string insertGrant_[2];
+    std::string writeIcon_[2];
 };
 
 } // namespace sky::farm::sql

@@ -219,10 +219,12 @@ public:
             Application target;
             if (edited.id == 0) {
                 target = edited;
-                const sql::ApplicationTable::Written written = applications_.insert(target);
-                target.id = written.id;
+                sql::ApplicationTable::Written written = applications_.insert(target);
                 if (auditing_)
                     record(applicationChangeEntries(nullptr, target), written.dnKey);
+                tx.commit();
+                target.id = written.readId(*db_, target);
+                return target;
             } else {
                 auto found = applications_.load(ApplicationTable::Selection::One, edited.id,
                                                 IconLoading::Skip);
@@ -427,7 +429,7 @@ private:
                     .bind(p + 12, std::int64_t{entry.newValue.has_value()})
                     .bind(p + 13, entry.newValue.value_or(""));
             }
-            q.run();
+            q.send(); // answered with the commit
         }
     }
 
