@@ -17,9 +17,16 @@
 // - Writes run SERIALIZABLE: a write that conflicts with another program's fails marked `retry`,
 //   and the store runs the operation again. Reads of several statements run REPEATABLE READ,
 //   READ ONLY: one state of the store throughout.
-// - A transaction's BEGIN is not sent on its own: it goes with the transaction's first statement
-//   in one pipeline, so that a save or a read waits for one round trip fewer (a transaction that
-//   runs no statement sends nothing).
+// - Statements go in libpq's pipeline mode. A statement sent (Query::send) does not wait for its
+//   answer: the statements sent one after another, a transaction's BEGIN before the first and
+//   each statement's preparation before its first run, go to the server together, and the
+//   connection waits once (sync) when a statement's rows are read or at the COMMIT, which joins
+//   the pipeline. The first failure among them is thrown then, as that statement's failure; the
+//   rest of the pipeline was not run. A transaction that runs no statement sends nothing. Each
+//   answer is awaited within the bound above; between operations the connection is never in
+//   pipeline mode.
+// - Text goes to the server as C strings: text holding a NUL character, which no text of the
+//   database can hold, is refused (InvalidArgument) before it is sent.
 // - A connection is checked before each operation, without a round trip: one that the server
 //   closed meanwhile (it restarted, failed over, or ended the session) is replaced at once, on
 //   whichever host of the string libpq finds, and the operation goes on. A connection that breaks

@@ -1,5 +1,6 @@
 #include "qvcomsrv/store/sql_applications.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 
@@ -237,36 +238,86 @@ Bytes ApplicationTable::icon(std::int64_t applicationId) {
     return q.step() ? q.blob(0) : Bytes();
 }
 
-ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int64_t selfId) {
+ApplicationTable::Lookup ApplicationTable::lookUp(const Application& app) {
+    // The folder, what holds the application's name already (another application, a folder),
+    // and every server the application names, in two statements: a save waits for one round
+    // trip to the database for them, however many servers it names. Application ids start at 1
+    // and a folder's name is never empty, so 0 and "" are none.
+    try {
+        checkNames(app);
+    } catch (const Failure&) {
+        return {}; // refused before anything is looked up
+    }
+    for (const std::string& server : app.servers) {
+        if (server.find('\0') != std::string::npos)
+            return {}; // refused when bound, after the checks that come first
+    }
+    return sendLookups(app);
+}
+
+ApplicationTable::Lookup ApplicationTable::sendLookups(const Application& app) {
+    Lookup lookup;
+    lookup.folderKey = nameKey(app.folder);
+    lookup.dnKey = nameKey(app.distinguishedName());
+    for (const std::string& server : app.servers) {
+        std::string key = nameKey(server);
+        if (std::find(lookup.serverKeys.begin(), lookup.serverKeys.end(), key) ==
+            lookup.serverKeys.end())
+            lookup.serverKeys.push_back(std::move(key));
+    }
+    lookup.folder.emplace(db_.query("SELECT f.id, f.dn, (SELECT id FROM application WHERE "
+                                    "dn_key = ?2), (SELECT dn FROM folder WHERE dn_key = ?2) "
+                                    "FROM folder f WHERE f.dn_key = ?1"));
+    lookup.folder->bind(1, lookup.folderKey).bind(2, lookup.dnKey).send();
+    if (!lookup.serverKeys.empty()) {
+        // One shape per power of two of servers, the last key repeated to fill it.
+        const std::vector<std::string>& keys = lookup.serverKeys;
+        std::size_t shape = 1;
+        while (shape < keys.size())
+            shape *= 2;
+        lookup.servers.emplace(
+            db_.query("SELECT name_key, id, name FROM server WHERE name_key IN (" +
+                      parameters(1, static_cast<int>(shape)) + ")"));
+        for (std::size_t i = 0; i < shape; ++i)
+            lookup.servers->bind(static_cast<int>(i) + 1, keys[std::min(i, keys.size() - 1)]);
+        lookup.servers->send();
+    }
+    return lookup;
+}
+
+ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int64_t selfId,
+                                                     Lookup* lookup) {
     checkNames(app);
     Resolved resolved;
-    // The folder, what holds the application's name already (another application, a folder),
-    // and every server the application names, in two statements sent together: a save waits
-    // for one round trip to the database, however many servers it names. Application ids start
-    // at 1 and a folder's name is never empty, so 0 and "" are none.
-    const std::string givenKey = nameKey(app.distinguishedName());
     dropRepeats(app.servers,
                 [](const std::string& a, const std::string& b) { return sameName(a, b); });
     std::vector<std::string> serverKeys;
     serverKeys.reserve(app.servers.size());
     for (const std::string& server : app.servers)
         serverKeys.push_back(nameKey(server));
-    auto folder = db_.query("SELECT f.id, f.dn, (SELECT id FROM application WHERE dn_key = ?2), "
-                            "(SELECT dn FROM folder WHERE dn_key = ?2) FROM folder f "
-                            "WHERE f.dn_key = ?1");
-    folder.bind(1, nameKey(app.folder)).bind(2, givenKey).send();
-    std::optional<Query> servers;
-    if (!serverKeys.empty()) {
-        // One shape per power of two of servers, the last key repeated to fill it.
-        std::size_t shape = 1;
-        while (shape < serverKeys.size())
-            shape *= 2;
-        servers.emplace(db_.query("SELECT name_key, id, name FROM server WHERE name_key IN (" +
-                                  parameters(1, static_cast<int>(shape)) + ")"));
-        for (std::size_t i = 0; i < shape; ++i)
-            servers->bind(static_cast<int>(i) + 1, serverKeys[std::min(i, serverKeys.size() - 1)]);
-        servers->send();
+    // A look-up sent before serves when it asked for these names (another administrator's
+    // change merged into the save may have brought others).
+    const auto covers = [&](const Lookup& l) {
+        if (!l.folder || l.folderKey != nameKey(app.folder) ||
+            l.dnKey != nameKey(app.distinguishedName()))
+            return false;
+        for (const std::string& key : serverKeys) {
+            if (std::find(l.serverKeys.begin(), l.serverKeys.end(), key) == l.serverKeys.end())
+                return false;
+        }
+        return true;
+    };
+    std::optional<Lookup> own;
+    if (!lookup || !covers(*lookup)) {
+        if (lookup) {
+            lookup->folder.reset(); // their statements serve the look-up made now
+            lookup->servers.reset();
+        }
+        own.emplace(sendLookups(app));
+        lookup = &*own;
     }
+    Query& folder = *lookup->folder;
+    std::optional<Query>& servers = lookup->servers;
     if (!folder.step())
         throwStatus(Status::notFound("The folder " + app.folder + " does not exist."));
     resolved.folderId = folder.integer(0);
@@ -373,9 +424,9 @@ std::int64_t ApplicationTable::Written::readId(const Connection& db, const Appli
     return id;
 }
 
-ApplicationTable::Written ApplicationTable::update(const Application& current,
-                                                   Application& target) {
-    Resolved resolved = resolve(target, current.id);
+ApplicationTable::Written ApplicationTable::update(const Application& current, Application& target,
+                                                   Lookup* lookup) {
+    Resolved resolved = resolve(target, current.id, lookup);
     // Everything below is sent without waiting; its outcome comes with the commit.
     {
         auto q = db_.query(update_);

@@ -38,8 +38,21 @@ public:
     // servers and accounts, and writes it. Fails, writing nothing, when a name is taken or
     // missing or a value is invalid.
     Written insert(Application& app);
-    // The same for an existing application, writing only what differs from `current`.
-    Written update(const Application& current, Application& target);
+    // The look-ups of an application's folder, name and servers, sent and not yet read.
+    struct Lookup {
+        std::string folderKey;
+        std::string dnKey;
+        std::vector<std::string> serverKeys;
+        std::optional<Query> folder;
+        std::optional<Query> servers;
+    };
+    // Sends the look-ups a save of `app` needs, so that they go to the database with the
+    // statements sent after them (a change sends them with its read of the application as it is
+    // now). None when `app` has names no save would take.
+    Lookup lookUp(const Application& app);
+    // The same for an existing application, writing only what differs from `current`; `lookup`
+    // serves when it looked up the names `target` has.
+    Written update(const Application& current, Application& target, Lookup* lookup = nullptr);
 
     // What a farm being written whole holds so far, by name key, so that writing many
     // applications looks nothing up in the database.
@@ -59,7 +72,9 @@ private:
         std::string dnKey;
         std::vector<std::int64_t> serverIds; // parallel to the application's servers
     };
-    Resolved resolve(Application& app, std::int64_t selfId);
+    Resolved resolve(Application& app, std::int64_t selfId, Lookup* lookup = nullptr);
+    // lookUp without its checks: names that cannot be bound fail here.
+    Lookup sendLookups(const Application& app);
     // Binds the application's columns from parameter `first` on.
     void bindRow(Query& q, const Application& app, const Resolved& resolved, int first);
     // The application a write is for: its id, or (id 0) the key of a new one.

@@ -226,6 +226,10 @@ public:
                 target.id = written.readId(*db_, target);
                 return target;
             } else {
+                // The names the change gives are looked up with the read of the application
+                // as it is now, in one round trip; a change merged in from another
+                // administrator that names others has them looked up after.
+                ApplicationTable::Lookup lookup = applications_.lookUp(edited);
                 auto found = applications_.load(ApplicationTable::Selection::One, edited.id,
                                                 IconLoading::Skip);
                 if (found.empty())
@@ -242,7 +246,7 @@ public:
                 if (auditing_ && target.icon && !(loaded && loaded->icon == edited.icon))
                     current.icon = applications_.icon(current.id);
                 const sql::ApplicationTable::Written written =
-                    applications_.update(current, target);
+                    applications_.update(current, target, &lookup);
                 if (auditing_)
                     record(applicationChangeEntries(&current, target), written.dnKey);
             }
