@@ -1,6 +1,7 @@
 #include "qvcomsrv/store/sql_applications.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 
@@ -145,11 +146,6 @@ ApplicationTable::ApplicationTable(Connection& db) : db_(db) {
     insert_ = insertHead_ + " VALUES (" + parameters(1, kFirstSettingColumn + kSettingCount) + ")";
     for (std::size_t i = 0; i < 2; ++i) {
         const std::string owner = ownerSql(i == 0 ? 1 : 0);
-        insertPublication_[i] =
-            "INSERT INTO publication (application_id, server_id) VALUES (" + owner + ", ?2)";
-        insertGrant_[i] = "INSERT INTO account_grant (application_id, is_group, position, "
-                          "account_type, authority_type, authority_name, name) VALUES (" +
-                          owner + ", ?2, ?3, ?4, ?5, ?6, ?7)";
         writeIcon_[i] = "INSERT INTO application_icon (application_id, ico) VALUES (" + owner +
                         ", ?2) ON CONFLICT (application_id) DO UPDATE SET ico = excluded.ico";
     }
@@ -400,14 +396,14 @@ ApplicationTable::Written ApplicationTable::insert(Application& app) {
         q.send();
     }
     const Owner owner{0, resolved.dnKey};
-    for (std::int64_t serverId : resolved.serverIds)
-        insertPublication(owner, serverId);
+    writePublications(owner, resolved.serverIds);
     writeGrants(owner, app);
     if (app.icon && !app.icon->empty())
         writeIcon(owner, *app.icon);
     Written written{0, std::move(resolved.dnKey),
-                    db_.query("SELECT id FROM application WHERE "
-                              "dn_key = ?1")};
+                    // A statement of its own (findApplication's text differs), so that no
+                    // other look-up uses it while its answer is awaited.
+                    db_.query("SELECT id AS new_id FROM application WHERE dn_key = ?1")};
     written.newId->bind(1, written.dnKey).send();
     return written;
 }
@@ -443,10 +439,12 @@ ApplicationTable::Written ApplicationTable::update(const Application& current, A
         q.send();
     }
     const Owner owner{current.id, {}};
+    std::vector<std::int64_t> gained;
     for (std::size_t i = 0; i < target.servers.size(); ++i) {
         if (!current.isPublishedOn(target.servers[i]))
-            insertPublication(owner, resolved.serverIds[i]);
+            gained.push_back(resolved.serverIds[i]);
     }
+    writePublications(owner, gained);
     if (target.users != current.users || target.groups != current.groups) {
         auto q = db_.query("DELETE FROM account_grant WHERE application_id = ?1");
         q.bind(1, current.id);
@@ -465,29 +463,52 @@ void ApplicationTable::bindOwner(Query& q, const Owner& owner) {
         q.bind(1, owner.dnKey);
 }
 
-void ApplicationTable::insertPublication(const Owner& owner, std::int64_t serverId) {
-    auto q = db_.query(owner.id != 0 ? insertPublication_[0] : insertPublication_[1]);
-    bindOwner(q, owner);
-    q.bind(2, serverId);
-    q.send();
+void ApplicationTable::sendOwnedRows(const Owner& owner, const std::string& head, int columns,
+                                     std::size_t count,
+                                     const std::function<void(Query&, int, std::size_t)>& bind) {
+    // Rows of one statement: a save's publications and grants go in one or two statements,
+    // of one shape per number of rows up to this.
+    constexpr std::size_t kMaxRows = 32;
+    const std::string ownerColumn = ownerSql(owner.id);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t rows = std::min(kMaxRows, count - done);
+        std::string sql = head + " VALUES ";
+        for (std::size_t r = 0; r < rows; ++r) {
+            sql += r ? ", (" : "(";
+            sql += ownerColumn + ", " + parameters(2 + static_cast<int>(r) * columns, columns);
+            sql += ")";
+        }
+        auto q = db_.query(sql);
+        bindOwner(q, owner);
+        for (std::size_t r = 0; r < rows; ++r)
+            bind(q, 2 + static_cast<int>(r) * columns, done + r);
+        q.send();
+        done += rows;
+    }
+}
+
+void ApplicationTable::writePublications(const Owner& owner,
+                                         const std::vector<std::int64_t>& serverIds) {
+    sendOwnedRows(owner, "INSERT INTO publication (application_id, server_id)", 1, serverIds.size(),
+                  [&](Query& q, int first, std::size_t i) { q.bind(first, serverIds[i]); });
 }
 
 void ApplicationTable::writeGrants(const Owner& owner, const Application& app) {
-    std::int64_t position = 0;
-    for (const auto* accounts : {&app.users, &app.groups}) {
-        const bool isGroup = accounts == &app.groups;
-        for (const Account& account : *accounts) {
-            auto q = db_.query(owner.id != 0 ? insertGrant_[0] : insertGrant_[1]);
-            bindOwner(q, owner);
-            q.bind(2, isGroup ? 1 : 0)
-                .bind(3, position++)
-                .bind(4, account.accountType)
-                .bind(5, account.authorityType)
-                .bind(6, account.authorityName)
-                .bind(7, account.name);
-            q.send();
-        }
-    }
+    // Users first, then groups, numbered in that order.
+    const std::size_t users = app.users.size();
+    sendOwnedRows(owner,
+                  "INSERT INTO account_grant (application_id, is_group, position, account_type, "
+                  "authority_type, authority_name, name)",
+                  6, users + app.groups.size(), [&](Query& q, int first, std::size_t i) {
+                      const bool isGroup = i >= users;
+                      const Account& account = isGroup ? app.groups[i - users] : app.users[i];
+                      q.bind(first, isGroup ? 1 : 0)
+                          .bind(first + 1, static_cast<std::int64_t>(i))
+                          .bind(first + 2, account.accountType)
+                          .bind(first + 3, account.authorityType)
+                          .bind(first + 4, account.authorityName)
+                          .bind(first + 5, account.name);
+                  });
 }
 
 void ApplicationTable::writeIcon(const Owner& owner, const Bytes& icon) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -83,7 +84,11 @@ private:
         std::string_view dnKey;
     };
     static void bindOwner(Query& q, const Owner& owner);
-    void insertPublication(const Owner& owner, std::int64_t serverId);
+    // Sends INSERT statements of `count` rows for the application `owner`, `columns` more a
+    // row, which `bind(q, first, i)` binds for row i from parameter `first` on.
+    void sendOwnedRows(const Owner& owner, const std::string& head, int columns, std::size_t count,
+                       const std::function<void(Query&, int, std::size_t)>& bind);
+    void writePublications(const Owner& owner, const std::vector<std::int64_t>& serverIds);
     void writeGrants(const Owner& owner, const Application& app);
     void writeIcon(const Owner& owner, const Bytes& icon);
     Resolved resolveAmong(Application& app, Known& known);
@@ -97,8 +102,6 @@ private:
     std::string insert_;
     std::string update_;
     // By the application's id [0], by a new application's key [1].
-    std::string insertPublication_[2];
-    std::string insertGrant_[2];
     std::string writeIcon_[2];
 };
 
