@@ -5,14 +5,19 @@
 // benchmark starts (scripts/postgres-cluster, durable: every commit flushed to disk, as a
 // server's default is) and removes at the end; BM_BareCommit measures that cluster's floor, a
 // one-row commit. The ratios of saves to that floor, and of saves with the audit trail to saves
-// without it, are printed at the end.
+// without it, are printed at the end. The PostgreSQL saves and the bare commit also count the
+// cluster's CPU time per save or commit ("server CPU"), which the client's CPU time leaves out.
 #include <libpq-fe.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 
 #include <benchmark/benchmark.h>
@@ -117,6 +122,55 @@ std::string clusterScript(const std::string& action) {
     return std::string("'") + SKY_SOURCE_DIR + "/scripts/postgres-cluster' " + action + " '" +
            clusterHost() + "'";
 }
+
+// The CPU time the benchmark's cluster has taken, in microseconds: its server process and the
+// processes it runs (each connection's backend, the log writer), those that ended included, as
+// the server collected them.
+double clusterCpuMicroseconds() {
+    std::ifstream pidFile(fs::path(clusterHost()) / "data" / "postmaster.pid");
+    long server = 0;
+    if (!(pidFile >> server))
+        return 0;
+    const double tick = 1e6 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    double total = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            continue;
+        // pid (comm) state ppid ... utime stime cutime cstime: fields 4 and 14 to 17; the name
+        // in parentheses may hold spaces.
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string state;
+        long parent = 0;
+        fields >> state >> parent;
+        std::string skipped;
+        for (int field = 5; field < 14; ++field)
+            fields >> skipped;
+        double user = 0, system = 0, childUser = 0, childSystem = 0;
+        fields >> user >> system >> childUser >> childSystem;
+        const long pid = std::atol(entry.path().filename().c_str());
+        if (pid == server)
+            total += (user + system + childUser + childSystem) * tick;
+        else if (parent == server)
+            total += (user + system) * tick;
+    }
+    return total;
+}
+
+// Adds the cluster's CPU time from construction to destruction to `total`.
+class ClusterCpu {
+public:
+    explicit ClusterCpu(double& total) : total_(total), start_(clusterCpuMicroseconds()) {}
+    ~ClusterCpu() { total_ += clusterCpuMicroseconds() - start_; }
+    ClusterCpu(const ClusterCpu&) = delete;
+    ClusterCpu& operator=(const ClusterCpu&) = delete;
+
+private:
+    double& total_;
+    double start_;
+};
 
 StoreLocation storeLocation(Kind kind, const std::string& name) {
     if (kind == kSqlite)
@@ -227,6 +281,7 @@ void withAndWithoutTheTrail(benchmark::internal::Benchmark* b) {
 void BM_CreateAndSave10000Applications(benchmark::State& state) {
     const bool audited = state.range(1) != 0;
     const FarmImage empty = emptyLargeFarm();
+    double serverCpu = 0;
     std::vector<Application> apps;
     for (int i = 0; i < kHandled; ++i)
         apps.push_back(benchApplication(i));
@@ -235,6 +290,7 @@ void BM_CreateAndSave10000Applications(benchmark::State& state) {
         auto store = freshStore(kindOf(state), "saves", empty);
         store->setAuditing(audited);
         state.ResumeTiming();
+        ClusterCpu measured(serverCpu);
         for (const Application& app : apps) {
             if (!store->saveApplication(app, nullptr)) {
                 state.SkipWithError("save failed");
@@ -244,6 +300,9 @@ void BM_CreateAndSave10000Applications(benchmark::State& state) {
     }
     state.counters["saves/s"] = benchmark::Counter(static_cast<double>(kHandled),
                                                    benchmark::Counter::kIsIterationInvariantRate);
+    if (kindOf(state) == kPostgres)
+        state.counters["server CPU us/save"] =
+            serverCpu / static_cast<double>(state.iterations() * kHandled);
 }
 BENCHMARK(BM_CreateAndSave10000Applications)
     ->ArgNames({"kind", "audited"})
@@ -262,8 +321,11 @@ void BM_SaveOnTheLargeFarm(benchmark::State& state) {
         std::abort();
     const int first = state.thread_index() * kSavesPerThread;
     int round = 0;
+    double serverCpu = 0;
     for (auto _ : state) {
         ++round;
+        // With one writer, the cluster's CPU time is this thread's saves'.
+        ClusterCpu measured(serverCpu);
         for (int i = first; i < first + kSavesPerThread; ++i) {
             const Application& loaded = (*all)[static_cast<std::size_t>(i)];
             Application edit = loaded;
@@ -277,6 +339,9 @@ void BM_SaveOnTheLargeFarm(benchmark::State& state) {
     }
     state.counters["saves/s"] = benchmark::Counter(static_cast<double>(kSavesPerThread),
                                                    benchmark::Counter::kIsIterationInvariantRate);
+    if (kindOf(state) == kPostgres && state.threads() == 1)
+        state.counters["server CPU us/save"] =
+            serverCpu / static_cast<double>(state.iterations() * kSavesPerThread);
 }
 BENCHMARK(BM_SaveOnTheLargeFarm)
     ->ArgName("kind")
@@ -297,6 +362,8 @@ void BM_BareCommit(benchmark::State& state) {
     PQclear(PQexec(conn, "CREATE TABLE t (n bigint)"));
     PQclear(PQprepare(conn, "insert", "INSERT INTO t VALUES ($1)", 1, nullptr));
     long n = 0;
+    double serverCpu = 0;
+    std::optional<ClusterCpu> measured(std::in_place, serverCpu);
     for (auto _ : state) {
         const std::string value = std::to_string(++n);
         const char* values[] = {value.c_str()};
@@ -305,9 +372,11 @@ void BM_BareCommit(benchmark::State& state) {
             state.SkipWithError("commit failed");
         PQclear(result);
     }
+    measured.reset();
     PQfinish(conn);
     state.counters["commits/s"] =
         benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["server CPU us/commit"] = serverCpu / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_BareCommit)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
 

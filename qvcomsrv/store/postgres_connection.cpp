@@ -7,11 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "qvcomsrv/store/audit.h"
@@ -20,6 +22,8 @@
 namespace sky::farm::postgres {
 
 using sql::Failure;
+
+std::atomic<std::uint64_t> Connection::serverWaits_{0};
 using sql::throwStatus;
 
 // libpq's messages end in a line break and may run over several lines; a Status message is
@@ -149,23 +153,66 @@ std::string numberedParameters(std::string_view sql, int& count) {
 
 class Connection::Statement final : public sql::Statement {
 public:
-    Statement(Connection& db, std::string name, int parameters)
-        : db_(db), name_(std::move(name)), values_(static_cast<std::size_t>(parameters)),
-          bound_(values_.size(), false), formats_(values_.size(), 0) {}
+    Statement(Connection& db, std::string name, std::string text, int parameters)
+        : db_(db), name_(std::move(name)), text_(std::move(text)),
+          values_(static_cast<std::size_t>(parameters)), bound_(values_.size(), false),
+          formats_(values_.size(), 0) {}
     ~Statement() override { PQclear(result_); }
 
     void bindInteger(int index, std::int64_t value) override {
         set(index, std::to_string(value), 0);
     }
-    void bindText(int index, std::string_view text) override { set(index, std::string(text), 0); }
+    void bindText(int index, std::string_view text) override {
+        // Text goes as a C string, which would end at a NUL; the server takes none in a text
+        // either, and says so in these words when one reaches it.
+        if (text.find('\0') != std::string_view::npos)
+            throwStatus(Status::invalidArgument(
+                "The farm store " + db_.location() +
+                " cannot hold a value it was given (invalid byte sequence for encoding \"UTF8\": "
+                "0x00)."));
+        set(index, std::string(text), 0);
+    }
     void bindBlob(int index, const Bytes& bytes) override {
         set(index, std::string(bytes.begin(), bytes.end()), 1);
     }
 
     bool step() override {
-        if (!result_)
-            execute();
+        if (!result_) {
+            if (!sent_)
+                send();
+            db_.sync();
+            if (!result_)
+                throwStatus(Status::internal("The farm store " + db_.location() +
+                                             " gave no answer to a statement."));
+        }
         return ++row_ < PQntuples(result_);
+    }
+
+    void send() override {
+        std::vector<const char*> values(values_.size());
+        std::vector<int> lengths(values_.size());
+        for (std::size_t i = 0; i < values_.size(); ++i) {
+            values[i] = bound_[i] ? values_[i].c_str() : nullptr;
+            lengths[i] = static_cast<int>(values_[i].size());
+        }
+        PQclear(result_);
+        result_ = nullptr;
+        row_ = -1;
+        // A statement is prepared on its first use, in the same pipeline: the server's answer
+        // to the preparation comes with the statement's own.
+        if (!prepared_) {
+            db_.enterPipeline();
+            db_.pipeline_.push_back({nullptr, this, "prepare a statement", false});
+            prepared_ = true; // until the server says otherwise
+            if (!PQsendPrepare(db_.conn_, name_.c_str(), text_.c_str(),
+                               static_cast<int>(values_.size()), nullptr))
+                db_.abandonPipeline("prepare a statement");
+        }
+        db_.send(*this, [&] {
+            return PQsendQueryPrepared(db_.conn_, name_.c_str(), static_cast<int>(values.size()),
+                                       values.data(), lengths.data(), formats_.data(), 1);
+        });
+        sent_ = true;
     }
 
     std::int64_t integer(int column) const override {
@@ -200,6 +247,9 @@ public:
     }
 
     void reset() noexcept override {
+        if (sent_)
+            db_.forget(*this); // its outcome is still checked when it comes
+        sent_ = false;
         PQclear(result_);
         result_ = nullptr;
         row_ = -1;
@@ -220,35 +270,18 @@ private:
         formats_[i] = format;
     }
 
-    void execute() {
-        std::vector<const char*> values(values_.size());
-        std::vector<int> lengths(values_.size());
-        for (std::size_t i = 0; i < values_.size(); ++i) {
-            values[i] = bound_[i] ? values_[i].c_str() : nullptr;
-            lengths[i] = static_cast<int>(values_[i].size());
-        }
-        PGresult* result = nullptr;
-        if (db_.pendingBegin_) {
-            result = db_.runAfterBegin(name_, values, lengths, formats_);
-        } else {
-            if (!PQsendQueryPrepared(db_.conn_, name_.c_str(), static_cast<int>(values.size()),
-                                     values.data(), lengths.data(), formats_.data(), 1))
-                db_.check(nullptr, "run a statement");
-            result = db_.answer();
-        }
-        db_.check(result, "run a statement");
-        result_ = result;
-        row_ = -1;
-        db_.changes_ = std::strtoll(PQcmdTuples(result_), nullptr, 10);
-    }
-
     Connection& db_;
     std::string name_;
+    std::string text_; // as the server numbers parameters
     std::vector<std::string> values_;
     std::vector<bool> bound_;
     std::vector<int> formats_;
     PGresult* result_ = nullptr;
     int row_ = -1;
+    bool sent_ = false;     // on its way: its result comes with the next sync
+    bool prepared_ = false; // the server has it, or its preparation is on its way
+
+    friend class Connection;
 };
 
 Connection::Connection(std::string conninfo, const ConnectionOptions& options)
@@ -587,6 +620,7 @@ void Connection::awaitAnswer() {
 }
 
 PGresult* Connection::answer() {
+    ++serverWaits_;
     PGresult* kept = nullptr;
     try {
         while (true) {
@@ -613,6 +647,12 @@ PGresult* Connection::answer() {
 
 void Connection::disconnect() noexcept {
     pendingBegin_ = nullptr;
+    for (Pending& pending : pipeline_) {
+        if (pending.owner)
+            pending.owner->sent_ = false;
+    }
+    pipeline_.clear();
+    inPipeline_ = false;
     statements_.clear();
     if (conn_)
         PQfinish(conn_);
@@ -623,7 +663,7 @@ void Connection::disconnect() noexcept {
 
 void Connection::prepareForUse() {
     pendingBegin_ = nullptr;
-    if (conn_ && !lost_ && stillOpen() && !behindTheMachine()) {
+    if (conn_ && !lost_ && !inPipeline_ && stillOpen() && !behindTheMachine()) {
         if (PQtransactionStatus(conn_) != PQTRANS_IDLE)
             rollback();
         return;
@@ -711,66 +751,154 @@ sql::Query Connection::query(std::string_view sql) {
         int count = 0;
         const std::string text = numberedParameters(sql, count);
         std::string name = "farm_store_" + std::to_string(++prepared_);
-        PGresult* prepared =
-            PQsendPrepare(conn_, name.c_str(), text.c_str(), count, nullptr) ? answer() : nullptr;
-        check(prepared, "prepare a statement");
-        PQclear(prepared);
         it = statements_
                  .emplace(std::string(sql),
-                          std::make_unique<Statement>(*this, std::move(name), count))
+                          std::make_unique<Statement>(*this, std::move(name), text, count))
                  .first;
     }
     return sql::Query(*it->second);
 }
 
-PGresult* Connection::runAfterBegin(const std::string& name, const std::vector<const char*>& values,
-                                    const std::vector<int>& lengths,
-                                    const std::vector<int>& formats) {
-    const char* begin = pendingBegin_;
-    pendingBegin_ = nullptr;
-    const int count = static_cast<int>(values.size());
-    const bool sent = PQenterPipelineMode(conn_) &&
-                      PQsendQueryParams(conn_, begin, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                      PQsendQueryPrepared(conn_, name.c_str(), count, values.data(), lengths.data(),
-                                          formats.data(), 1) &&
-                      PQpipelineSync(conn_);
-    // The results in order, each followed by a null, up to the end of the pipeline; a broken
-    // connection ends them early.
-    std::vector<PGresult*> results;
-    for (int nulls = 0; sent && nulls < 3 && PQstatus(conn_) == CONNECTION_OK;) {
-        try {
+void Connection::enterPipeline() {
+    if (!conn_)
+        raiseLost("not connected");
+    if (!inPipeline_) {
+        if (!PQenterPipelineMode(conn_))
+            check(nullptr, "run a statement");
+        inPipeline_ = true;
+    }
+    if (const char* begin = pendingBegin_) {
+        pendingBegin_ = nullptr;
+        pipeline_.push_back({nullptr, nullptr, "begin a transaction", false});
+        if (!PQsendQueryParams(conn_, begin, 0, nullptr, nullptr, nullptr, nullptr, 0))
+            abandonPipeline("begin a transaction");
+    }
+}
+
+void Connection::send(Statement& statement, const std::function<int()>& sendIt) {
+    enterPipeline();
+    pipeline_.push_back({&statement, nullptr, "run a statement", false});
+    if (!sendIt())
+        abandonPipeline("run a statement");
+}
+
+void Connection::forget(const Statement& statement) noexcept {
+    for (Pending& pending : pipeline_) {
+        if (pending.owner == &statement)
+            pending.owner = nullptr;
+    }
+}
+
+void Connection::abandonPipeline(const char* doing) {
+    // Nothing sent can be trusted to have gone: the connection is given up, and the statements
+    // that wait for their outcome get none.
+    for (Pending& pending : pipeline_) {
+        if (pending.owner)
+            pending.owner->sent_ = false;
+        if (pending.preparing)
+            pending.preparing->prepared_ = false;
+    }
+    pipeline_.clear();
+    inPipeline_ = false;
+    lost_ = true;
+    check(nullptr, doing);
+    raiseLost(std::string("the server did not ") + doing);
+}
+
+void Connection::sync() {
+    if (!inPipeline_)
+        return;
+    ++serverWaits_;
+    // The results come in the order sent, each followed by a null, up to the sync; a statement
+    // after one that failed is not run (its result says so). A broken connection ends them
+    // early.
+    std::vector<Pending> pipeline = std::move(pipeline_);
+    pipeline_.clear();
+    const bool synced = PQpipelineSync(conn_) != 0;
+    PGresult* failure = nullptr;
+    const char* failed = "run a statement";
+    bool rolledBack = false;
+    std::size_t next = 0;
+    // What the server did not answer: no statement waits for it any more, and a preparation
+    // left unanswered is sent again on the statement's next use.
+    const auto release = [&] {
+        for (std::size_t i = next; i < pipeline.size(); ++i) {
+            if (pipeline[i].owner)
+                pipeline[i].owner->sent_ = false;
+            if (pipeline[i].preparing)
+                pipeline[i].preparing->prepared_ = false;
+        }
+    };
+    bool reachedSync = false;
+    try {
+        for (int nulls = 0; synced && nulls < 3 && PQstatus(conn_) == CONNECTION_OK;) {
             awaitAnswer();
-        } catch (...) {
-            for (PGresult* r : results)
-                PQclear(r);
-            throw;
+            PGresult* result = PQgetResult(conn_);
+            if (!result) {
+                ++nulls;
+                if (next < pipeline.size()) {
+                    if (pipeline[next].owner)
+                        pipeline[next].owner->sent_ = false;
+                    ++next;
+                }
+                continue;
+            }
+            nulls = 0;
+            const ExecStatusType status = PQresultStatus(result);
+            if (status == PGRES_PIPELINE_SYNC) {
+                PQclear(result);
+                reachedSync = true;
+                break;
+            }
+            Pending* pending = next < pipeline.size() ? &pipeline[next] : nullptr;
+            if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+                if (pending && pending->preparing)
+                    pending->preparing->prepared_ = false;
+                if (!failure) {
+                    failure = result;
+                    failed = pending ? pending->doing : "run a statement";
+                } else {
+                    PQclear(result);
+                }
+                continue;
+            }
+            if (pending && pending->preparing) {
+                PQclear(result);
+                continue;
+            }
+            changes_ = std::strtoll(PQcmdTuples(result), nullptr, 10);
+            // COMMIT of a transaction that failed rolls it back and says so.
+            if (pending && pending->commit)
+                rolledBack = std::strcmp(PQcmdStatus(result), "COMMIT") != 0;
+            if (pending && pending->owner) {
+                PQclear(pending->owner->result_);
+                pending->owner->result_ = result;
+                pending->owner->row_ = -1;
+            } else {
+                PQclear(result);
+            }
         }
-        PGresult* result = PQgetResult(conn_);
-        if (!result) {
-            ++nulls;
-            continue;
-        }
-        nulls = 0;
-        if (PQresultStatus(result) == PGRES_PIPELINE_SYNC) {
-            PQclear(result);
-            break;
-        }
-        results.push_back(result);
+    } catch (...) {
+        release();
+        PQclear(failure);
+        inPipeline_ = false;
+        throw;
     }
-    PQexitPipelineMode(conn_);
-    PGresult* begun = results.size() > 0 ? results[0] : nullptr;
-    PGresult* result = results.size() > 1 ? results[1] : nullptr;
-    for (std::size_t i = 2; i < results.size(); ++i)
-        PQclear(results[i]);
-    if (!begun || PQresultStatus(begun) != PGRES_COMMAND_OK) {
-        PQclear(result);
-        check(begun, "begin a transaction");
-    }
-    PQclear(begun);
-    return result;
+    release();
+    // A connection whose pipeline did not end cleanly is not where a next statement could
+    // follow: the next operation connects again.
+    if (!reachedSync || !PQexitPipelineMode(conn_))
+        lost_ = true;
+    inPipeline_ = false;
+    if (failure || !reachedSync)
+        check(failure, failed);
+    if (rolledBack)
+        throwStatus(Status::internal("The farm store " + conninfo_ +
+                                     " rolled back a change that had failed."));
 }
 
 void Connection::sendPendingBegin() {
+    sync();
     if (const char* begin = pendingBegin_) {
         pendingBegin_ = nullptr;
         exec(begin);
@@ -812,6 +940,15 @@ void Connection::commit() {
     committing_ = true;
     PGresult* result = nullptr;
     try {
+        if (inPipeline_) {
+            // The statements sent and not yet answered go with the COMMIT, in one round trip.
+            pipeline_.push_back({nullptr, nullptr, "commit", true});
+            if (!PQsendQueryParams(conn_, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0))
+                abandonPipeline("commit");
+            sync();
+            committing_ = false;
+            return;
+        }
         result = PQsendQuery(conn_, "COMMIT") ? answer() : nullptr;
         check(result, "commit");
     } catch (...) {
@@ -837,6 +974,16 @@ void Connection::rollback() noexcept {
         return;
     }
     try {
+        // What was sent is answered first (a failure among it is of no more interest); the
+        // transaction is still open after it, failed or not.
+        try {
+            sync();
+        } catch (const Failure&) {
+        }
+        if (lost_ || PQstatus(conn_) != CONNECTION_OK) {
+            lost_ = true;
+            return;
+        }
         PQclear(PQsendQuery(conn_, "ROLLBACK") ? answer() : nullptr);
     } catch (...) {
         lost_ = true; // did not answer: the connection is dropped

@@ -17,9 +17,16 @@
 // - Writes run SERIALIZABLE: a write that conflicts with another program's fails marked `retry`,
 //   and the store runs the operation again. Reads of several statements run REPEATABLE READ,
 //   READ ONLY: one state of the store throughout.
-// - A transaction's BEGIN is not sent on its own: it goes with the transaction's first statement
-//   in one pipeline, so that a save or a read waits for one round trip fewer (a transaction that
-//   runs no statement sends nothing).
+// - Statements go in libpq's pipeline mode. A statement sent (Query::send) does not wait for its
+//   answer: the statements sent one after another, a transaction's BEGIN before the first and
+//   each statement's preparation before its first run, go to the server together, and the
+//   connection waits once (sync) when a statement's rows are read or at the COMMIT, which joins
+//   the pipeline. The first failure among them is thrown then, as that statement's failure; the
+//   rest of the pipeline was not run. A transaction that runs no statement sends nothing. Each
+//   answer is awaited within the bound above; between operations the connection is never in
+//   pipeline mode.
+// - Text goes to the server as C strings: text holding a NUL character, which no text of the
+//   database can hold, is refused (InvalidArgument) before it is sent.
 // - A connection is checked before each operation, without a round trip: one that the server
 //   closed meanwhile (it restarted, failed over, or ended the session) is replaced at once, on
 //   whichever host of the string libpq finds, and the operation goes on. A connection that breaks
@@ -40,7 +47,9 @@
 //   primary leaves it once another program of the machine has seen the new one.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -92,6 +101,10 @@ public:
 
     void prepareForUse() override;
 
+    // The times the connections of this process have waited for their servers' answers: each
+    // a round trip (a pipeline's statements and their sync count once).
+    static std::uint64_t serverWaits() { return serverWaits_.load(); }
+
 private:
     class Statement;
 
@@ -107,10 +120,17 @@ private:
     void awaitAnswer();
     // The result of what was sent, as PQexec gives it (the last, or the first that failed).
     pg_result* answer();
-    // Runs the prepared statement `name` with the pending BEGIN before it, in one round trip;
-    // the statement's result, or a Failure when either failed.
-    pg_result* runAfterBegin(const std::string& name, const std::vector<const char*>& values,
-                             const std::vector<int>& lengths, const std::vector<int>& formats);
+    // Enters pipeline mode, when not in it, with the pending BEGIN sent first.
+    void enterPipeline();
+    // Sends `statement` (sendIt sends it) into the pipeline; its result comes with sync().
+    void send(Statement& statement, const std::function<int()>& sendIt);
+    // A statement dropped before its result came: the result is still checked, then dropped.
+    void forget(const Statement& statement) noexcept;
+    // Ends the pipeline: sends its sync and waits for what was sent (one round trip), handing
+    // each statement its result. The first failure is thrown, once all is answered.
+    void sync();
+    // Gives the connection up when the pipeline could not be sent; throws Unavailable.
+    [[noreturn]] void abandonPipeline(const char* doing);
     // Sends a BEGIN that waits for a statement to go with, on its own.
     void sendPendingBegin();
 
@@ -133,7 +153,17 @@ private:
     std::int64_t timeline_ = 0; // and its timeline
     std::int64_t changes_ = 0;
     const char* pendingBegin_ = nullptr; // the BEGIN to send with the next statement
-    int prepared_ = 0;                   // statements prepared on this connection, for their names
+    // What the pipeline holds (in the order sent), when the connection is in pipeline mode.
+    struct Pending {
+        Statement* owner;     // the statement the result is for; none when nobody waits for it
+        Statement* preparing; // the statement this prepares
+        const char* doing;
+        bool commit;
+    };
+    std::vector<Pending> pipeline_;
+    bool inPipeline_ = false;
+    static std::atomic<std::uint64_t> serverWaits_;
+    int prepared_ = 0; // statements prepared on this connection, for their names
     std::map<std::string, std::unique_ptr<Statement>, std::less<>> statements_;
 };
 

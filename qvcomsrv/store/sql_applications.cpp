@@ -1,5 +1,8 @@
 #include "qvcomsrv/store/sql_applications.h"
 
+#include <algorithm>
+#include <functional>
+#include <optional>
 #include <unordered_map>
 
 #include "qvcomsrv/store/icon.h"
@@ -26,6 +29,11 @@ std::string where(ApplicationTable::Selection selection, const std::string& idCo
                " IN (SELECT application_id FROM publication WHERE server_id = ?1)";
     }
     return "";
+}
+
+// An application named in a statement: by its id, or by its key when the id is not read yet.
+std::string ownerSql(std::int64_t id) {
+    return id != 0 ? "?1" : "(SELECT id FROM application WHERE dn_key = ?1)";
 }
 
 std::size_t index(ApplicationTable::Selection selection) {
@@ -135,8 +143,12 @@ ApplicationTable::ApplicationTable(Connection& db) : db_(db) {
     }
     insertHead_ = "INSERT INTO application (folder_id, name, dn_key, app_type, description, " +
                   appSettingColumns() + ")";
-    insert_ = insertHead_ + " VALUES (" + parameters(1, kFirstSettingColumn + kSettingCount) +
-              ") RETURNING id";
+    insert_ = insertHead_ + " VALUES (" + parameters(1, kFirstSettingColumn + kSettingCount) + ")";
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string owner = ownerSql(i == 0 ? 1 : 0);
+        writeIcon_[i] = "INSERT INTO application_icon (application_id, ico) VALUES (" + owner +
+                        ", ?2) ON CONFLICT (application_id) DO UPDATE SET ico = excluded.ico";
+    }
     update_ = "UPDATE application SET folder_id = ?1, name = ?2, dn_key = ?3, app_type = ?4, "
               "description = ?5, " +
               appSettingAssignments(kFirstSettingColumn + 1) + " WHERE id = ?" +
@@ -148,68 +160,70 @@ std::vector<Application> ApplicationTable::load(Selection selection, std::int64_
     const bool keyed = selection != Selection::All;
     std::vector<Application> apps;
     std::unordered_map<std::int64_t, std::size_t> byId;
-    {
-        auto q = db_.query(select_[index(selection)]);
-        if (keyed)
-            q.bind(1, key);
-        while (q.step()) {
-            Application& app = apps.emplace_back();
-            app.id = q.integer(0);
-            app.folder = q.text(1);
-            app.name = q.text(2);
-            app.type = static_cast<std::int32_t>(q.integer(3));
-            app.description = q.text(4);
-            for (int i = 0; i < kSettingCount; ++i) {
-                const auto id = static_cast<AppSetting>(i);
-                const int column = kFirstSettingColumn + i;
-                SettingValue value =
-                    definition(id).isText()
-                        ? SettingValue(q.text(column))
-                        : SettingValue(static_cast<std::int32_t>(q.integer(column)));
-                if (Status s = app.settings.set(id, std::move(value)); !s)
-                    throwStatus(Status::corrupt("The farm store " + db_.location() +
-                                                " holds a value that " + app.distinguishedName() +
-                                                " cannot have. " + s.message()));
-            }
-            if (icons == IconLoading::Load)
-                app.icon = Bytes();
-            byId.emplace(app.id, apps.size() - 1);
-        }
+    // One application's rows, servers, grants and icon are asked for together: its load waits
+    // for one round trip to the database, not four. Larger loads read one result at a time, so
+    // that no two of them are held at once.
+    std::optional<Query> rowQuery(db_.query(select_[index(selection)]));
+    std::optional<Query> serverQuery(db_.query(selectServers_[index(selection)]));
+    std::optional<Query> grantQuery(db_.query(selectGrants_[index(selection)]));
+    std::optional<Query> iconQuery;
+    if (icons == IconLoading::Load)
+        iconQuery.emplace(db_.query(selectIcons_[index(selection)]));
+    for (std::optional<Query>* q : {&rowQuery, &serverQuery, &grantQuery, &iconQuery}) {
+        if (*q && keyed)
+            (*q)->bind(1, key);
+        if (*q && selection == Selection::One)
+            (*q)->send();
     }
+    Query& rows = *rowQuery;
+    while (rows.step()) {
+        Application& app = apps.emplace_back();
+        app.id = rows.integer(0);
+        app.folder = rows.text(1);
+        app.name = rows.text(2);
+        app.type = static_cast<std::int32_t>(rows.integer(3));
+        app.description = rows.text(4);
+        for (int i = 0; i < kSettingCount; ++i) {
+            const auto id = static_cast<AppSetting>(i);
+            const int column = kFirstSettingColumn + i;
+            SettingValue value =
+                definition(id).isText()
+                    ? SettingValue(rows.text(column))
+                    : SettingValue(static_cast<std::int32_t>(rows.integer(column)));
+            if (Status s = app.settings.set(id, std::move(value)); !s)
+                throwStatus(Status::corrupt("The farm store " + db_.location() +
+                                            " holds a value that " + app.distinguishedName() +
+                                            " cannot have. " + s.message()));
+        }
+        if (icons == IconLoading::Load)
+            app.icon = Bytes();
+        byId.emplace(app.id, apps.size() - 1);
+    }
+    rowQuery.reset();
     const auto owner = [&](std::int64_t id) -> Application* {
         auto it = byId.find(id);
         return it == byId.end() ? nullptr : &apps[it->second];
     };
-    {
-        auto q = db_.query(selectServers_[index(selection)]);
-        if (keyed)
-            q.bind(1, key);
-        while (q.step()) {
-            if (Application* app = owner(q.integer(0)))
-                app->servers.push_back(q.text(1));
-        }
+    Query& servers = *serverQuery;
+    while (servers.step()) {
+        if (Application* app = owner(servers.integer(0)))
+            app->servers.push_back(servers.text(1));
     }
-    {
-        auto q = db_.query(selectGrants_[index(selection)]);
-        if (keyed)
-            q.bind(1, key);
-        while (q.step()) {
-            Application* app = owner(q.integer(0));
-            if (!app)
-                continue;
-            Account account{static_cast<std::int32_t>(q.integer(2)),
-                            static_cast<std::int32_t>(q.integer(3)), q.text(4), q.text(5)};
-            (q.integer(1) ? app->groups : app->users).push_back(std::move(account));
-        }
+    serverQuery.reset();
+    Query& grants = *grantQuery;
+    while (grants.step()) {
+        Application* app = owner(grants.integer(0));
+        if (!app)
+            continue;
+        Account account{static_cast<std::int32_t>(grants.integer(2)),
+                        static_cast<std::int32_t>(grants.integer(3)), grants.text(4),
+                        grants.text(5)};
+        (grants.integer(1) ? app->groups : app->users).push_back(std::move(account));
     }
-    if (icons == IconLoading::Load) {
-        auto q = db_.query(selectIcons_[index(selection)]);
-        if (keyed)
-            q.bind(1, key);
-        while (q.step()) {
-            if (Application* app = owner(q.integer(0)))
-                app->icon = q.blob(1);
-        }
+    grantQuery.reset();
+    while (iconQuery && iconQuery->step()) {
+        if (Application* app = owner(iconQuery->integer(0)))
+            app->icon = iconQuery->blob(1);
     }
     return apps;
 }
@@ -220,27 +234,92 @@ Bytes ApplicationTable::icon(std::int64_t applicationId) {
     return q.step() ? q.blob(0) : Bytes();
 }
 
-ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int64_t selfId) {
+ApplicationTable::Lookup ApplicationTable::lookUp(const Application& app) {
+    // The folder, what holds the application's name already (another application, a folder),
+    // and every server the application names, in two statements: a save waits for one round
+    // trip to the database for them, however many servers it names. Application ids start at 1
+    // and a folder's name is never empty, so 0 and "" are none.
+    try {
+        checkNames(app);
+    } catch (const Failure&) {
+        return {}; // refused before anything is looked up
+    }
+    for (const std::string& server : app.servers) {
+        if (server.find('\0') != std::string::npos)
+            return {}; // refused when bound, after the checks that come first
+    }
+    return sendLookups(app);
+}
+
+ApplicationTable::Lookup ApplicationTable::sendLookups(const Application& app) {
+    Lookup lookup;
+    lookup.folderKey = nameKey(app.folder);
+    lookup.dnKey = nameKey(app.distinguishedName());
+    for (const std::string& server : app.servers) {
+        std::string key = nameKey(server);
+        if (std::find(lookup.serverKeys.begin(), lookup.serverKeys.end(), key) ==
+            lookup.serverKeys.end())
+            lookup.serverKeys.push_back(std::move(key));
+    }
+    lookup.folder.emplace(db_.query("SELECT f.id, f.dn, (SELECT id FROM application WHERE "
+                                    "dn_key = ?2), (SELECT dn FROM folder WHERE dn_key = ?2) "
+                                    "FROM folder f WHERE f.dn_key = ?1"));
+    lookup.folder->bind(1, lookup.folderKey).bind(2, lookup.dnKey).send();
+    if (!lookup.serverKeys.empty()) {
+        // One shape per power of two of servers, the last key repeated to fill it.
+        const std::vector<std::string>& keys = lookup.serverKeys;
+        std::size_t shape = 1;
+        while (shape < keys.size())
+            shape *= 2;
+        lookup.servers.emplace(
+            db_.query("SELECT name_key, id, name FROM server WHERE name_key IN (" +
+                      parameters(1, static_cast<int>(shape)) + ")"));
+        for (std::size_t i = 0; i < shape; ++i)
+            lookup.servers->bind(static_cast<int>(i) + 1, keys[std::min(i, keys.size() - 1)]);
+        lookup.servers->send();
+    }
+    return lookup;
+}
+
+ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int64_t selfId,
+                                                     Lookup* lookup) {
     checkNames(app);
     Resolved resolved;
-    // The folder, and what holds the application's name already (another application, a
-    // folder), in one look: a save waits for one round trip to the database, not three.
-    // Application ids start at 1 and a folder's name is never empty, so 0 and "" are none.
-    const std::string givenKey = nameKey(app.distinguishedName());
-    std::int64_t other = 0;
-    std::string takenFolder;
-    {
-        auto q = db_.query("SELECT f.id, f.dn, (SELECT id FROM application WHERE dn_key = ?2), "
-                           "(SELECT dn FROM folder WHERE dn_key = ?2) FROM folder f "
-                           "WHERE f.dn_key = ?1");
-        q.bind(1, nameKey(app.folder)).bind(2, givenKey);
-        if (!q.step())
-            throwStatus(Status::notFound("The folder " + app.folder + " does not exist."));
-        resolved.folderId = q.integer(0);
-        app.folder = q.text(1);
-        other = q.integer(2);
-        takenFolder = q.text(3);
+    dropRepeats(app.servers,
+                [](const std::string& a, const std::string& b) { return sameName(a, b); });
+    std::vector<std::string> serverKeys;
+    serverKeys.reserve(app.servers.size());
+    for (const std::string& server : app.servers)
+        serverKeys.push_back(nameKey(server));
+    // A look-up sent before serves when it asked for these names (another administrator's
+    // change merged into the save may have brought others).
+    const auto covers = [&](const Lookup& l) {
+        if (!l.folder || l.folderKey != nameKey(app.folder) ||
+            l.dnKey != nameKey(app.distinguishedName()))
+            return false;
+        for (const std::string& key : serverKeys) {
+            if (std::find(l.serverKeys.begin(), l.serverKeys.end(), key) == l.serverKeys.end())
+                return false;
+        }
+        return true;
+    };
+    std::optional<Lookup> own;
+    if (!lookup || !covers(*lookup)) {
+        if (lookup) {
+            lookup->folder.reset(); // their statements serve the look-up made now
+            lookup->servers.reset();
+        }
+        own.emplace(sendLookups(app));
+        lookup = &*own;
     }
+    Query& folder = *lookup->folder;
+    std::optional<Query>& servers = lookup->servers;
+    if (!folder.step())
+        throwStatus(Status::notFound("The folder " + app.folder + " does not exist."));
+    resolved.folderId = folder.integer(0);
+    app.folder = folder.text(1);
+    const std::int64_t other = folder.integer(2);
+    const std::string takenFolder = folder.text(3);
     const std::string dn = app.distinguishedName();
     resolved.dnKey = nameKey(dn);
     if (other != 0 && other != selfId)
@@ -250,8 +329,17 @@ ApplicationTable::Resolved ApplicationTable::resolve(Application& app, std::int6
         throwStatus(Status::alreadyExists(takenFolder +
                                           " is a folder; an application cannot have its name."));
 
-    resolveServers(app, resolved.serverIds,
-                   [&](const std::string& server) { return requireServer(db_, server); });
+    std::unordered_map<std::string, ServerRow> found;
+    while (servers && servers->step())
+        found.emplace(servers->text(0), ServerRow{servers->integer(1), servers->text(2)});
+    for (std::size_t i = 0; i < app.servers.size(); ++i) {
+        const auto row = found.find(serverKeys[i]);
+        if (row == found.end())
+            throwStatus(
+                Status::notFound("There is no server named " + app.servers[i] + " in the farm."));
+        app.servers[i] = row->second.name;
+        resolved.serverIds.push_back(row->second.id);
+    }
     checkGrantsAndIcon(app);
     return resolved;
 }
@@ -300,32 +388,47 @@ void ApplicationTable::bindRow(Query& q, const Application& app, const Resolved&
 
 ApplicationTable::Written ApplicationTable::insert(Application& app) {
     Resolved resolved = resolve(app, 0);
-    std::int64_t id = 0;
+    // The new row, its publications, grants and icon are sent without waiting: they name the
+    // application by its key, so that none waits for its id, which is read last.
     {
         auto q = db_.query(insert_);
         bindRow(q, app, resolved, 1);
-        if (!q.step())
-            throwStatus(Status::internal("The farm store " + db_.location() +
-                                         " gave no id for the new application " +
-                                         app.distinguishedName() + "."));
-        id = q.integer(0);
+        q.send();
     }
-    for (std::int64_t serverId : resolved.serverIds)
-        insertPublication(id, serverId);
-    writeGrants(id, app);
+    const Owner owner{0, resolved.dnKey};
+    writePublications(owner, resolved.serverIds);
+    writeGrants(owner, app);
     if (app.icon && !app.icon->empty())
-        writeIcon(id, *app.icon);
-    return {id, std::move(resolved.dnKey)};
+        writeIcon(owner, *app.icon);
+    Written written{0, std::move(resolved.dnKey),
+                    // A statement of its own (findApplication's text differs), so that no
+                    // other look-up uses it while its answer is awaited.
+                    db_.query("SELECT id AS new_id FROM application WHERE dn_key = ?1")};
+    written.newId->bind(1, written.dnKey).send();
+    return written;
 }
 
-ApplicationTable::Written ApplicationTable::update(const Application& current,
-                                                   Application& target) {
-    Resolved resolved = resolve(target, current.id);
+std::int64_t ApplicationTable::Written::readId(const Connection& db, const Application& app) {
+    if (id == 0 && newId) {
+        if (!newId->step())
+            throwStatus(Status::internal("The farm store " + db.location() +
+                                         " gave no id for the new application " +
+                                         app.distinguishedName() + "."));
+        id = newId->integer(0);
+        newId.reset();
+    }
+    return id;
+}
+
+ApplicationTable::Written ApplicationTable::update(const Application& current, Application& target,
+                                                   Lookup* lookup) {
+    Resolved resolved = resolve(target, current.id, lookup);
+    // Everything below is sent without waiting; its outcome comes with the commit.
     {
         auto q = db_.query(update_);
         bindRow(q, target, resolved, 1);
         q.bind(kFirstSettingColumn + kSettingCount + 1, current.id);
-        q.run();
+        q.send();
     }
     for (const std::string& server : current.servers) {
         if (target.isPublishedOn(server))
@@ -333,60 +436,92 @@ ApplicationTable::Written ApplicationTable::update(const Application& current,
         auto q = db_.query("DELETE FROM publication WHERE application_id = ?1 AND server_id = "
                            "(SELECT id FROM server WHERE name_key = ?2)");
         q.bind(1, current.id).bind(2, nameKey(server));
-        q.run();
+        q.send();
     }
+    const Owner owner{current.id, {}};
+    std::vector<std::int64_t> gained;
     for (std::size_t i = 0; i < target.servers.size(); ++i) {
         if (!current.isPublishedOn(target.servers[i]))
-            insertPublication(current.id, resolved.serverIds[i]);
+            gained.push_back(resolved.serverIds[i]);
     }
+    writePublications(owner, gained);
     if (target.users != current.users || target.groups != current.groups) {
         auto q = db_.query("DELETE FROM account_grant WHERE application_id = ?1");
         q.bind(1, current.id);
-        q.run();
-        writeGrants(current.id, target);
+        q.send();
+        writeGrants(owner, target);
     }
     if (target.icon)
-        writeIcon(current.id, *target.icon);
-    return {current.id, std::move(resolved.dnKey)};
+        writeIcon(owner, *target.icon);
+    return {current.id, std::move(resolved.dnKey), std::nullopt};
 }
 
-void ApplicationTable::insertPublication(std::int64_t applicationId, std::int64_t serverId) {
-    auto q = db_.query("INSERT INTO publication (application_id, server_id) VALUES (?1, ?2)");
-    q.bind(1, applicationId).bind(2, serverId);
-    q.run();
+void ApplicationTable::bindOwner(Query& q, const Owner& owner) {
+    if (owner.id != 0)
+        q.bind(1, owner.id);
+    else
+        q.bind(1, owner.dnKey);
 }
 
-void ApplicationTable::writeGrants(std::int64_t applicationId, const Application& app) {
-    std::int64_t position = 0;
-    for (const auto* accounts : {&app.users, &app.groups}) {
-        const bool isGroup = accounts == &app.groups;
-        for (const Account& account : *accounts) {
-            auto q = db_.query("INSERT INTO account_grant (application_id, is_group, position, "
-                               "account_type, authority_type, authority_name, name) VALUES (?1, "
-                               "?2, ?3, ?4, ?5, ?6, ?7)");
-            q.bind(1, applicationId)
-                .bind(2, isGroup ? 1 : 0)
-                .bind(3, position++)
-                .bind(4, account.accountType)
-                .bind(5, account.authorityType)
-                .bind(6, account.authorityName)
-                .bind(7, account.name);
-            q.run();
+void ApplicationTable::sendOwnedRows(const Owner& owner, const std::string& head, int columns,
+                                     std::size_t count,
+                                     const std::function<void(Query&, int, std::size_t)>& bind) {
+    // Rows of one statement: a save's publications and grants go in one or two statements,
+    // of one shape per number of rows up to this.
+    constexpr std::size_t kMaxRows = 32;
+    const std::string ownerColumn = ownerSql(owner.id);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t rows = std::min(kMaxRows, count - done);
+        std::string sql = head + " VALUES ";
+        for (std::size_t r = 0; r < rows; ++r) {
+            sql += r ? ", (" : "(";
+            sql += ownerColumn + ", " + parameters(2 + static_cast<int>(r) * columns, columns);
+            sql += ")";
         }
+        auto q = db_.query(sql);
+        bindOwner(q, owner);
+        for (std::size_t r = 0; r < rows; ++r)
+            bind(q, 2 + static_cast<int>(r) * columns, done + r);
+        q.send();
+        done += rows;
     }
 }
 
-void ApplicationTable::writeIcon(std::int64_t applicationId, const Bytes& icon) {
+void ApplicationTable::writePublications(const Owner& owner,
+                                         const std::vector<std::int64_t>& serverIds) {
+    sendOwnedRows(owner, "INSERT INTO publication (application_id, server_id)", 1, serverIds.size(),
+                  [&](Query& q, int first, std::size_t i) { q.bind(first, serverIds[i]); });
+}
+
+void ApplicationTable::writeGrants(const Owner& owner, const Application& app) {
+    // Users first, then groups, numbered in that order.
+    const std::size_t users = app.users.size();
+    sendOwnedRows(owner,
+                  "INSERT INTO account_grant (application_id, is_group, position, account_type, "
+                  "authority_type, authority_name, name)",
+                  6, users + app.groups.size(), [&](Query& q, int first, std::size_t i) {
+                      const bool isGroup = i >= users;
+                      const Account& account = isGroup ? app.groups[i - users] : app.users[i];
+                      q.bind(first, isGroup ? 1 : 0)
+                          .bind(first + 1, static_cast<std::int64_t>(i))
+                          .bind(first + 2, account.accountType)
+                          .bind(first + 3, account.authorityType)
+                          .bind(first + 4, account.authorityName)
+                          .bind(first + 5, account.name);
+                  });
+}
+
+void ApplicationTable::writeIcon(const Owner& owner, const Bytes& icon) {
     if (icon.empty()) {
         auto q = db_.query("DELETE FROM application_icon WHERE application_id = ?1");
-        q.bind(1, applicationId);
-        q.run();
+        q.bind(1, owner.id);
+        q.send();
         return;
     }
-    auto q = db_.query("INSERT INTO application_icon (application_id, ico) VALUES (?1, ?2) ON "
-                       "CONFLICT (application_id) DO UPDATE SET ico = excluded.ico");
-    q.bind(1, applicationId).bindBlob(2, icon);
-    q.run();
+    auto q = db_.query(owner.id != 0 ? writeIcon_[0] : writeIcon_[1]);
+    bindOwner(q, owner);
+    q.bindBlob(2, icon);
+    q.send();
 }
 
 } // namespace sky::farm::sql

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -24,17 +26,34 @@ public:
     std::vector<Application> load(Selection selection, std::int64_t key, IconLoading icons);
     Bytes icon(std::int64_t applicationId);
 
-    // What a write stored: the application's id and the key of its distinguished name.
+    // What a write stored: the application's id and the key of its distinguished name. A new
+    // application's id is read once the statements sent before it are answered (readId; after
+    // the commit, so that the whole save goes to the database together).
     struct Written {
         std::int64_t id = 0;
         std::string dnKey;
+        std::optional<Query> newId;
+        std::int64_t readId(const Connection& db, const Application& app);
     };
     // Checks `app` and brings its names to the stored spelling (folder, servers), drops repeated
     // servers and accounts, and writes it. Fails, writing nothing, when a name is taken or
     // missing or a value is invalid.
     Written insert(Application& app);
-    // The same for an existing application, writing only what differs from `current`.
-    Written update(const Application& current, Application& target);
+    // The look-ups of an application's folder, name and servers, sent and not yet read.
+    struct Lookup {
+        std::string folderKey;
+        std::string dnKey;
+        std::vector<std::string> serverKeys;
+        std::optional<Query> folder;
+        std::optional<Query> servers;
+    };
+    // Sends the look-ups a save of `app` needs, so that they go to the database with the
+    // statements sent after them (a change sends them with its read of the application as it is
+    // now). None when `app` has names no save would take.
+    Lookup lookUp(const Application& app);
+    // The same for an existing application, writing only what differs from `current`; `lookup`
+    // serves when it looked up the names `target` has.
+    Written update(const Application& current, Application& target, Lookup* lookup = nullptr);
 
     // What a farm being written whole holds so far, by name key, so that writing many
     // applications looks nothing up in the database.
@@ -54,12 +73,24 @@ private:
         std::string dnKey;
         std::vector<std::int64_t> serverIds; // parallel to the application's servers
     };
-    Resolved resolve(Application& app, std::int64_t selfId);
+    Resolved resolve(Application& app, std::int64_t selfId, Lookup* lookup = nullptr);
+    // lookUp without its checks: names that cannot be bound fail here.
+    Lookup sendLookups(const Application& app);
     // Binds the application's columns from parameter `first` on.
     void bindRow(Query& q, const Application& app, const Resolved& resolved, int first);
-    void insertPublication(std::int64_t applicationId, std::int64_t serverId);
-    void writeGrants(std::int64_t applicationId, const Application& app);
-    void writeIcon(std::int64_t applicationId, const Bytes& icon);
+    // The application a write is for: its id, or (id 0) the key of a new one.
+    struct Owner {
+        std::int64_t id;
+        std::string_view dnKey;
+    };
+    static void bindOwner(Query& q, const Owner& owner);
+    // Sends INSERT statements of `count` rows for the application `owner`, `columns` more a
+    // row, which `bind(q, first, i)` binds for row i from parameter `first` on.
+    void sendOwnedRows(const Owner& owner, const std::string& head, int columns, std::size_t count,
+                       const std::function<void(Query&, int, std::size_t)>& bind);
+    void writePublications(const Owner& owner, const std::vector<std::int64_t>& serverIds);
+    void writeGrants(const Owner& owner, const Application& app);
+    void writeIcon(const Owner& owner, const Bytes& icon);
     Resolved resolveAmong(Application& app, Known& known);
 
     Connection& db_;
@@ -70,6 +101,8 @@ private:
     std::string insertHead_;
     std::string insert_;
     std::string update_;
+    // By the application's id [0], by a new application's key [1].
+    std::string writeIcon_[2];
 };
 
 } // namespace sky::farm::sql

@@ -14,6 +14,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "qvcomsrv/store/model.h"
 #include "qvcomsrv/store/status.h"
@@ -51,6 +52,11 @@ public:
     virtual void bindBlob(int index, const Bytes& bytes) = 0;
     // Runs the statement on the first call; each call moves to the next row.
     virtual bool step() = 0;
+    // Runs the statement without waiting for its outcome where the connection can: statements
+    // sent one after another go to the server together, and run in the order sent. Its rows are
+    // read with step() as before; its failure, if it fails, is thrown by the first step() of any
+    // statement sent after it, or by the commit at the latest. SQLite runs it at once.
+    virtual void send() = 0;
     virtual std::int64_t integer(int column) const = 0;
     virtual std::string text(int column) const = 0;
     virtual Bytes blob(int column) const = 0;
@@ -65,7 +71,11 @@ public:
     explicit Query(Statement& statement) : statement_(&statement) {}
     Query(const Query&) = delete;
     Query& operator=(const Query&) = delete;
-    ~Query() { statement_->reset(); }
+    Query(Query&& other) noexcept : statement_(std::exchange(other.statement_, nullptr)) {}
+    ~Query() {
+        if (statement_)
+            statement_->reset();
+    }
 
     // Parameters count from 1, as in SQL (?1, ?2, ...).
     Query& bind(int index, std::int64_t value) {
@@ -87,6 +97,12 @@ public:
     void run() {
         while (step()) {
         }
+    }
+    // Sends a statement whose outcome can wait (see Statement::send): a write, or a read whose
+    // rows are read once other statements have been sent after it.
+    Query& send() {
+        statement_->send();
+        return *this;
     }
 
     std::int64_t integer(int column) const { return statement_->integer(column); }

@@ -219,11 +219,17 @@ public:
             Application target;
             if (edited.id == 0) {
                 target = edited;
-                const sql::ApplicationTable::Written written = applications_.insert(target);
-                target.id = written.id;
+                sql::ApplicationTable::Written written = applications_.insert(target);
                 if (auditing_)
                     record(applicationChangeEntries(nullptr, target), written.dnKey);
+                tx.commit();
+                target.id = written.readId(*db_, target);
+                return target;
             } else {
+                // The names the change gives are looked up with the read of the application
+                // as it is now, in one round trip; a change merged in from another
+                // administrator that names others has them looked up after.
+                ApplicationTable::Lookup lookup = applications_.lookUp(edited);
                 auto found = applications_.load(ApplicationTable::Selection::One, edited.id,
                                                 IconLoading::Skip);
                 if (found.empty())
@@ -240,7 +246,7 @@ public:
                 if (auditing_ && target.icon && !(loaded && loaded->icon == edited.icon))
                     current.icon = applications_.icon(current.id);
                 const sql::ApplicationTable::Written written =
-                    applications_.update(current, target);
+                    applications_.update(current, target, &lookup);
                 if (auditing_)
                     record(applicationChangeEntries(&current, target), written.dnKey);
             }
@@ -427,7 +433,7 @@ private:
                     .bind(p + 12, std::int64_t{entry.newValue.has_value()})
                     .bind(p + 13, entry.newValue.value_or(""));
             }
-            q.run();
+            q.send(); // answered with the commit
         }
     }
 

@@ -29,12 +29,22 @@ public:
     }
 
     bool step() override {
+        if (sent_) {
+            sent_ = false;
+            return sentRow_;
+        }
         const int rc = sqlite3_step(stmt_);
         if (rc == SQLITE_ROW)
             return true;
         if (rc == SQLITE_DONE)
             return false;
         db_.raise(rc);
+    }
+
+    // Runs at once: the first step is taken now, and its row (if any) is the next step's.
+    void send() override {
+        sentRow_ = step();
+        sent_ = true;
     }
 
     std::int64_t integer(int column) const override { return sqlite3_column_int64(stmt_, column); }
@@ -53,6 +63,7 @@ public:
     }
 
     void reset() noexcept override {
+        sent_ = false;
         sqlite3_reset(stmt_);
         sqlite3_clear_bindings(stmt_);
     }
@@ -60,6 +71,8 @@ public:
 private:
     const Database& db_;
     sqlite3_stmt* stmt_;
+    bool sent_ = false;    // sent: the first step is taken
+    bool sentRow_ = false; // and gave a row
 };
 
 Database::Database(const std::string& path, int busyTimeoutMs) : path_(path) {

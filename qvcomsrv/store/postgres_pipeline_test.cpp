@@ -1,0 +1,316 @@
+// A save on a database server sends its statements together: how many times it waits for the
+// server, whatever the number of servers the application names, and what a save whose statement
+// fails part-way reports and leaves (nothing).
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "qvcomsrv/store/names.h"
+#include "qvcomsrv/store/postgres_connection.h"
+#include "qvcomsrv/store/store_test_support.h"
+
+using namespace sky::farm;
+using namespace sky::farm::testing;
+using Code = Status::Code;
+
+namespace {
+
+// Ten servers more than the small farm's three: SERVER1 to SERVER10.
+FarmImage farmOfThirteenServers() {
+    FarmImage image = smallFarm();
+    for (int i = 1; i <= 10; ++i)
+        image.servers.push_back({"SERVER" + std::to_string(i), "East", 5, 0});
+    return image;
+}
+
+Application applicationOn(const std::string& name, int servers) {
+    Application app = newApplication("Applications/Office", name);
+    for (int i = 1; i <= servers; ++i)
+        app.servers.push_back("server" + std::to_string(i)); // stored as SERVER<i>
+    app.users = {{1, 1, "CORP", "alice"}, {1, 1, "CORP", "bob"}};
+    app.groups = {{2, 1, "CORP", "staff"}};
+    app.icon = colourIcon(0xff2060a0);
+    return app;
+}
+
+// Another program's session on the database, as a tool beside the store would have: its
+// statements run when asked, and its transaction stays open until it commits.
+class OtherProgram {
+public:
+    explicit OtherProgram(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
+        if (PQstatus(conn_) != CONNECTION_OK)
+            throw std::runtime_error(PQerrorMessage(conn_));
+    }
+    ~OtherProgram() { PQfinish(conn_); }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+
+    void run(const std::string& sql) {
+        PGresult* result = PQexec(conn_, sql.c_str());
+        const ExecStatusType status = PQresultStatus(result);
+        const std::string why = PQresultErrorMessage(result);
+        PQclear(result);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            throw std::runtime_error(sql + ": " + why);
+    }
+    std::int64_t number(const std::string& sql) {
+        PGresult* result = PQexec(conn_, sql.c_str());
+        const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
+        const std::int64_t value = ok ? std::stoll(PQgetvalue(result, 0, 0)) : -1;
+        PQclear(result);
+        return value;
+    }
+
+private:
+    PGconn* conn_;
+};
+
+class PostgresPipelinedSave : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto created = createPostgresFarmStore(database_.conninfo(), farmOfThirteenServers());
+        ASSERT_TRUE(created) << created.status().toString();
+        store_ = std::move(*created);
+        store_->setAuditing(true);
+    }
+
+    // Waits until a session of the database waits for another's lock (10 s at most).
+    void awaitALockWait() {
+        OtherProgram watcher(database_.conninfo());
+        const std::string sql = "SELECT count(*) FROM pg_stat_activity WHERE datname = '" +
+                                database_.name() + "' AND wait_event_type = 'Lock'";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (watcher.number(sql) < 1) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no save waited for a lock";
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    // What a save left: rows of the application named, its publications, grants, icon, and the
+    // audit entries naming it.
+    std::int64_t traces(const std::string& dn) {
+        OtherProgram look(database_.conninfo());
+        const std::string key = "'" + nameKey(dn) + "'";
+        const std::string app = "(SELECT id FROM application WHERE dn_key = " + key + ")";
+        return look.number("SELECT (SELECT count(*) FROM application WHERE dn_key = " + key +
+                           ") + (SELECT count(*) FROM publication WHERE application_id = " + app +
+                           ") + (SELECT count(*) FROM account_grant WHERE application_id = " + app +
+                           ") + (SELECT count(*) FROM application_icon WHERE "
+                           "application_id = " +
+                           app + ") + (SELECT count(*) FROM audit WHERE dn_key = " + key + ")");
+    }
+
+    PostgresTestDatabase database_;
+    std::unique_ptr<FarmStore> store_;
+};
+
+} // namespace
+
+TEST_F(PostgresPipelinedSave, ASaveWaitsForTheSameFewRoundTripsWithOneServerAndWithTen) {
+    // A statement is prepared on its first use in the same round trip as its first run, so
+    // that the first saves of a connection (and the first with a new number of audit entries or
+    // servers) wait no more than those after them.
+    for (int servers : {1, 10}) {
+        SCOPED_TRACE(std::to_string(servers) + " servers");
+        const Application app = applicationOn("App on " + std::to_string(servers), servers);
+        std::uint64_t before = postgres::Connection::serverWaits();
+        auto created = store_->saveApplication(app, nullptr);
+        ASSERT_TRUE(created) << created.status().toString();
+        // The folder, names and servers looked up; then everything written, with the commit.
+        EXPECT_EQ(postgres::Connection::serverWaits() - before, 2u);
+        EXPECT_NE(created->id, 0);
+        EXPECT_EQ(created->servers.size(), static_cast<std::size_t>(servers));
+        EXPECT_EQ(created->servers.front(), "SERVER1");
+
+        // A change of the description and of a server: the application as it is now with the
+        // look-ups of the names the change gives, then the writes and the commit.
+        Application edit = *created;
+        edit.description = "Changed";
+        edit.servers.back() = "BETA";
+        before = postgres::Connection::serverWaits();
+        auto saved = store_->saveApplication(edit, &*created);
+        ASSERT_TRUE(saved) << saved.status().toString();
+        EXPECT_EQ(postgres::Connection::serverWaits() - before, 2u);
+
+        auto reread = store_->application(created->distinguishedName());
+        ASSERT_TRUE(reread) << reread.status().toString();
+        EXPECT_EQ(reread->description, "Changed");
+        EXPECT_TRUE(reread->isPublishedOn("BETA"));
+        EXPECT_EQ(reread->servers.size(), static_cast<std::size_t>(servers));
+        EXPECT_EQ(reread->users, app.users);
+        EXPECT_EQ(reread->groups, app.groups);
+        EXPECT_EQ(reread->icon, app.icon);
+    }
+    // Another administrator publishes the application on a server meanwhile: the save keeps
+    // it, looking the server up after it read it (a round trip more).
+    auto loaded = store_->application("Applications/Office/App on 1");
+    ASSERT_TRUE(loaded) << loaded.status().toString();
+    ASSERT_TRUE(store_->publish("Applications/Office/App on 1", "SERVER7"));
+    Application edit = *loaded;
+    edit.description = "Changed again";
+    edit.servers.push_back("gamma");
+    const std::uint64_t before = postgres::Connection::serverWaits();
+    auto saved = store_->saveApplication(edit, &*loaded);
+    ASSERT_TRUE(saved) << saved.status().toString();
+    EXPECT_EQ(postgres::Connection::serverWaits() - before, 3u);
+    std::vector<std::string> servers = saved->servers;
+    std::sort(servers.begin(), servers.end());
+    EXPECT_EQ(servers, (std::vector<std::string>{"BETA", "GAMMA", "SERVER7"}));
+    auto reread = store_->application("Applications/Office/App on 1");
+    ASSERT_TRUE(reread) << reread.status().toString();
+    EXPECT_EQ(reread->description, "Changed again");
+    EXPECT_EQ(reread->servers, (std::vector<std::string>{"BETA", "GAMMA", "SERVER7"}));
+
+    // The trail has the change as it was made: the description, and GAMMA gained (SERVER7 was
+    // the other administrator's, recorded with the publish).
+    auto trail = store_->auditTrail({});
+    ASSERT_TRUE(trail);
+    ASSERT_GE(trail->size(), 3u);
+    EXPECT_EQ((*trail)[0].operation, "ChangeApplication");
+    EXPECT_EQ((*trail)[0].newValue, "Changed again");
+    EXPECT_EQ((*trail)[1].operation, "Publish");
+    EXPECT_EQ((*trail)[1].newValue, "GAMMA");
+    EXPECT_EQ((*trail)[2].operation, "Publish");
+    EXPECT_EQ((*trail)[2].newValue, "SERVER7");
+}
+
+TEST_F(PostgresPipelinedSave,
+       ANameTakenByAnotherProgramBetweenReadAndWriteIsReportedAndLeavesNothing) {
+    // The other program's new application with the name is not committed yet when the save
+    // looks the name up; the save's insert waits for it, and fails once it is committed. The
+    // save, run again, finds the name taken.
+    ASSERT_TRUE(store_->saveApplication(applicationOn("Template", 0), nullptr));
+    OtherProgram other(database_.conninfo());
+    other.run("BEGIN");
+    other.run("INSERT INTO application SELECT * FROM jsonb_populate_record(NULL::application, "
+              "(SELECT to_jsonb(a) || jsonb_build_object('id', a.id + 1000, 'name', 'Word', "
+              "'dn_key', '" +
+              nameKey("Applications/Office/Word") +
+              "') FROM application a WHERE a.name = 'Template'))");
+    auto saving = std::async(std::launch::async, [&] {
+        return store_->saveApplication(applicationOn("Word", 3), nullptr).status();
+    });
+    awaitALockWait();
+    other.run("COMMIT");
+    const Status saved = saving.get();
+    EXPECT_EQ(saved.code(), Code::AlreadyExists) << saved.toString();
+    EXPECT_EQ(saved.message(), "The application Applications/Office/Word already exists.");
+    // The other program's row alone: no publication, grant, icon or audit entry of the save.
+    EXPECT_EQ(traces("Applications/Office/Word"), 1);
+}
+
+TEST_F(PostgresPipelinedSave, AServerRemovedBetweenReadAndWriteIsReportedAndLeavesNothing) {
+    // The save finds BETA; another program removes it meanwhile (its removal holds the row until
+    // it commits), and the save's publication on it waits and fails. Run again, the save finds
+    // no BETA.
+    OtherProgram other(database_.conninfo());
+    other.run("BEGIN");
+    other.run("DELETE FROM server WHERE name_key = '" + nameKey("BETA") + "'");
+    Application app = applicationOn("Word", 2);
+    app.servers.push_back("BETA");
+    auto saving = std::async(std::launch::async,
+                             [&] { return store_->saveApplication(app, nullptr).status(); });
+    awaitALockWait();
+    other.run("COMMIT");
+    const Status saved = saving.get();
+    EXPECT_EQ(saved.code(), Code::NotFound) << saved.toString();
+    EXPECT_EQ(saved.message(), "There is no server named BETA in the farm.");
+    EXPECT_EQ(traces("Applications/Office/Word"), 0);
+
+    // The same for a change of an application that exists: it stays as it was.
+    auto word = store_->saveApplication(applicationOn("Word", 2), nullptr);
+    ASSERT_TRUE(word) << word.status().toString();
+    const std::int64_t before = traces("Applications/Office/Word");
+    other.run("BEGIN");
+    other.run("DELETE FROM server WHERE name_key = '" + nameKey("SERVER5") + "'");
+    Application edit = *word;
+    edit.description = "Changed";
+    edit.servers.push_back("SERVER5");
+    auto changing = std::async(std::launch::async,
+                               [&] { return store_->saveApplication(edit, &*word).status(); });
+    awaitALockWait();
+    other.run("COMMIT");
+    const Status changed = changing.get();
+    EXPECT_EQ(changed.code(), Code::NotFound) << changed.toString();
+    EXPECT_EQ(changed.message(), "There is no server named SERVER5 in the farm.");
+    EXPECT_EQ(traces("Applications/Office/Word"), before);
+    auto reread = store_->application(word->distinguishedName());
+    ASSERT_TRUE(reread) << reread.status().toString();
+    EXPECT_EQ(reread->description, word->description);
+    EXPECT_EQ(reread->servers, word->servers);
+}
+
+TEST_F(PostgresPipelinedSave, ATextTheDatabaseCannotHoldFailsItsStatementAndLeavesNothing) {
+    // A NUL character goes in no text of a PostgreSQL database: in the application's own row,
+    // in a grant, and in the audit entry (the actor's name), each sent after others of the save.
+    const std::string expected =
+        "The farm store " + database_.conninfo() +
+        " cannot hold a value it was given (invalid byte sequence for encoding \"UTF8\": 0x00).";
+    Application inRow = applicationOn("Word", 3);
+    inRow.description = std::string("Words\0and more", 14);
+    Application inGrant = applicationOn("Word", 3);
+    inGrant.groups.push_back({2, 1, "CORP", std::string("staff\0x", 7)});
+    for (const Application* app : {&inRow, &inGrant}) {
+        const Status saved = store_->saveApplication(*app, nullptr).status();
+        EXPECT_EQ(saved.code(), Code::InvalidArgument) << saved.toString();
+        EXPECT_EQ(saved.message(), expected);
+        EXPECT_EQ(traces("Applications/Office/Word"), 0);
+    }
+
+    auto word = store_->saveApplication(applicationOn("Word", 3), nullptr);
+    ASSERT_TRUE(word) << word.status().toString();
+    const std::int64_t before = traces("Applications/Office/Word");
+    Application edit = *word;
+    edit.description = "Changed";
+    edit.servers.pop_back();
+    store_->setActor({std::string("eve\0x", 5), "DESK"});
+    const Status saved = store_->saveApplication(edit, &*word).status();
+    EXPECT_EQ(saved.code(), Code::InvalidArgument) << saved.toString();
+    EXPECT_EQ(saved.message(), expected);
+    EXPECT_EQ(traces("Applications/Office/Word"), before);
+    auto reread = store_->application(word->distinguishedName());
+    ASSERT_TRUE(reread) << reread.status().toString();
+    EXPECT_EQ(reread->description, word->description);
+    EXPECT_EQ(reread->servers, word->servers);
+
+    // The connection serves on.
+    store_->setActor({"eve", "DESK"});
+    EXPECT_TRUE(store_->saveApplication(edit, &*word));
+}
+
+TEST_F(PostgresPipelinedSave, AServerSessionEndedMidPipelineFailsTheSaveAsMidStatement) {
+    // The save's audit entry, sent with its other writes and the commit, waits for the trail,
+    // which another program holds; the save's session is ended while it waits.
+    OtherProgram holder(database_.conninfo());
+    holder.run("BEGIN");
+    holder.run("LOCK TABLE audit IN ACCESS EXCLUSIVE MODE");
+    auto saving = std::async(std::launch::async, [&] {
+        return store_->saveApplication(applicationOn("Word", 3), nullptr).status();
+    });
+    awaitALockWait();
+    OtherProgram admin(database_.conninfo());
+    admin.run("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+              database_.name() + "' AND wait_event_type = 'Lock'");
+    const Status saved = saving.get();
+    holder.run("ROLLBACK");
+    EXPECT_EQ(saved.code(), Code::Unavailable) << saved.toString();
+    EXPECT_TRUE(contains(saved.message(),
+                         "The connection to the farm store " + database_.conninfo() + " broke ("))
+        << saved.message();
+    EXPECT_TRUE(contains(saved.message(), "the next call connects again.")) << saved.message();
+    EXPECT_EQ(traces("Applications/Office/Word"), 0);
+
+    // The next call connects again, and the save is made whole.
+    auto again = store_->saveApplication(applicationOn("Word", 3), nullptr);
+    ASSERT_TRUE(again) << again.status().toString();
+    EXPECT_EQ(again->servers.size(), 3u);
+    // The row, three publications, three grants, the icon and the audit entry.
+    EXPECT_EQ(traces("Applications/Office/Word"), 9);
+}
