@@ -14,6 +14,16 @@ namespace {
 constexpr int kFirstSettingColumn = 5; // after id, folder, name, type, description
 constexpr int kSettingCount = static_cast<int>(kAppSettingCount);
 
+// The whole farm's icons are read this many to a statement, in the order of their applications'
+// ids, so that a PostgreSQL result (which holds every row of its statement at once) never holds
+// them all beside the farm made of them (about 4 KB an application). The statements run in the
+// read's transaction, which sees one state of the store throughout.
+constexpr int kIconPage = 1000;
+const std::string kSelectIconPage =
+    "SELECT application_id, ico FROM application_icon WHERE application_id > ?1 "
+    "ORDER BY application_id LIMIT " +
+    std::to_string(kIconPage);
+
 // Restricts a query on table `alias` to one application or to a server's applications.
 std::string where(ApplicationTable::Selection selection, const std::string& idColumn) {
     switch (selection) {
@@ -202,10 +212,20 @@ std::vector<Application> ApplicationTable::load(Selection selection, std::int64_
             (q.integer(1) ? app->groups : app->users).push_back(std::move(account));
         }
     }
-    if (icons == IconLoading::Load) {
+    if (icons == IconLoading::Load && !keyed) {
+        // Application ids start at 1.
+        for (std::int64_t last = 0, rows = kIconPage; rows == kIconPage;) {
+            auto q = db_.query(kSelectIconPage);
+            q.bind(1, last);
+            for (rows = 0; q.step(); ++rows) {
+                last = q.integer(0);
+                if (Application* app = owner(last))
+                    app->icon = q.blob(1);
+            }
+        }
+    } else if (icons == IconLoading::Load) {
         auto q = db_.query(selectIcons_[index(selection)]);
-        if (keyed)
-            q.bind(1, key);
+        q.bind(1, key);
         while (q.step()) {
             if (Application* app = owner(q.integer(0)))
                 app->icon = q.blob(1);
