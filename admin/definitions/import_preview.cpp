@@ -1,12 +1,15 @@
 #include "definitions/import_preview.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+#include <openssl/evp.h>
 
 #include "core/runtime_errors.h"
 #include "definitions/import_farm.h"
@@ -73,15 +76,46 @@ std::unique_ptr<sky::farm::FarmStore> storeAt(const sky::farm::StoreLocation& lo
     return valueOf(sky::farm::openFarmStore(location));
 }
 
-// The farm as the preview compares it after the run: its settings, folders and applications,
-// their icons left in the store (compare reads each when it needs it), so that the farm's icons
-// are held once, as they were before the run, rather than twice.
+// The farm as the preview compares it, without its icons: its settings, folders and applications
+// (compare reads each icon from the store when it needs it, or keeps its digest).
 FarmImage imageWithoutIcons(sky::farm::FarmStore& store) {
     FarmImage image;
     image.farm = valueOf(store.farm());
     image.folders = valueOf(store.folders());
     image.applications = valueOf(store.applications(sky::farm::IconLoading::Skip));
     return image;
+}
+
+// The SHA-256 digest of an icon: the farm before the run keeps its icons' digests rather than the
+// icons (about 4 KB each), read from the store one at a time. A strong digest, since a wrong
+// "same" would hide a changed icon from the administrator.
+using IconDigest = std::array<unsigned char, 32>;
+
+IconDigest digestOf(const sky::farm::Bytes& icon) {
+    IconDigest digest{};
+    unsigned int size = 0;
+    if (EVP_Digest(icon.data(), icon.size(), digest.data(), &size, EVP_sha256(), nullptr) != 1 ||
+        size != digest.size()) {
+        throw sky::ComError(E_FAIL, u"The icons of the farm could not be compared.");
+    }
+    return digest;
+}
+
+// The farm before the run: without its icons, and the digest of each application's icon by the
+// application's id.
+struct FarmBefore {
+    FarmImage image;
+    std::map<std::int64_t, IconDigest> icons;
+};
+
+// The scratch copy is this process's own and nothing changes it before the run, so that reading it
+// a piece at a time gives the one farm it holds.
+FarmBefore farmBefore(sky::farm::FarmStore& store) {
+    FarmBefore before{imageWithoutIcons(store), {}};
+    for (const Application& app : before.image.applications) {
+        before.icons.emplace(app.id, digestOf(valueOf(store.applicationIcon(app.id))));
+    }
+    return before;
 }
 
 std::map<std::string, const Application*> byName(const FarmImage& image) {
@@ -92,10 +126,12 @@ std::map<std::string, const Application*> byName(const FarmImage& image) {
     return found;
 }
 
-// `iconOf` gives the icon of an application of `after`, which holds none.
-void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& after,
+// `iconOf` gives the icon of an application of `after`; neither farm holds its icons, `before`
+// keeps their digests.
+void compare(ImportPreview& preview, const FarmBefore& farmBefore, const FarmImage& after,
              const std::vector<SaveEvent>& events,
              const std::function<sky::farm::Bytes(const Application&)>& iconOf) {
+    const FarmImage& before = farmBefore.image;
     preview.farmName = before.farm.name;
     for (std::size_t i = 0; i < sky::farm::kFarmSettingCount; ++i) {
         const auto setting = static_cast<sky::farm::FarmSetting>(i);
@@ -129,9 +165,9 @@ void compare(ImportPreview& preview, const FarmImage& before, const FarmImage& a
         } else if (old == beforeApps.end()) {
             app.outcome = SaveOutcome::Added;
         } else if (now != afterApps.end()) {
-            Application withIcon = *now->second;
-            withIcon.icon = iconOf(withIcon);
-            app.changes = sky::farm::differencesBetween(*old->second, withIcon);
+            app.changes = sky::farm::differencesBetween(*old->second, *now->second);
+            app.changes.iconChanged =
+                digestOf(iconOf(*now->second)) != farmBefore.icons.at(old->second->id);
             app.outcome = app.changes.empty() ? SaveOutcome::Unchanged : SaveOutcome::Replaced;
         }
         if (now != afterApps.end()) {
@@ -160,7 +196,7 @@ ImportPreview previewCommand(PreviewedCommand command, std::u16string_view serve
     preview.server = sky::narrow(server);
 
     ScratchFarm scratch;
-    const FarmImage before = valueOf(storeAt(scratch.copyLocation())->image());
+    const FarmBefore before = farmBefore(*storeAt(scratch.copyLocation()));
     SaveRecorder saves;
     PreviewFeedback shown(feedback);
     {

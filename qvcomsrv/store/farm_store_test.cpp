@@ -1,9 +1,12 @@
 // The behaviour every kind of farm store has, run on each kind.
 #include <sqlite3.h>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 #include "qvcomsrv/store/store_test_support.h"
+#include "sky/sqlite_testing.h"
 
 using namespace sky::farm;
 using namespace sky::farm::testing;
@@ -549,6 +552,37 @@ TEST_P(StoreConformance, AFarmReplacedInBatchesReadsAsItsApplicationsSavedOneByO
                               "Applications/Office/App 1 is an application; a folder cannot have "
                               "its name.");
     EXPECT_EQ(reopen()->applications(IconLoading::Skip)->size(), 150u);
+}
+
+// The whole farm's icons are read a thousand to a statement, by their applications' ids, so that a
+// PostgreSQL result (which holds every row of its statement at once) never holds them all beside
+// the farm: 2,400 icons among 2,500 applications come back each with its own, in three statements
+// (counted on SQLite, whose statements a test can count).
+TEST_P(StoreConformance, TheWholeFarmsIconsAreReadAThousandToAStatement) {
+    auto store = createSmallFarm();
+    FarmImage image = smallFarm();
+    for (std::uint32_t i = 0; i < 2500; ++i) {
+        Application app = newApplication("Applications/Office", "App " + std::to_string(i));
+        if (i % 25 != 7)
+            app.icon = colourIcon(0xFF000000u + i);
+        image.applications.push_back(std::move(app));
+    }
+    ASSERT_TRUE(store->replace(image));
+    std::optional<sky::testing::StatementCounter> statements;
+    if (!onPostgres())
+        statements.emplace(testStorePath());
+    auto read = reopen()->image();
+    ASSERT_TRUE(read) << read.status().toString();
+    ASSERT_EQ(read->applications.size(), 2500u);
+    for (const Application& app : read->applications) {
+        const auto i = static_cast<std::uint32_t>(std::stoul(app.name.substr(4)));
+        ASSERT_TRUE(app.icon) << app.name;
+        EXPECT_EQ(*app.icon, i % 25 != 7 ? colourIcon(0xFF000000u + i) : Bytes()) << app.name;
+    }
+    if (statements) {
+        EXPECT_EQ(statements->count("FROM application_icon"), 3) << statements->list();
+        EXPECT_EQ(statements->rows("FROM application_icon"), 2400);
+    }
 }
 
 TEST_P(StoreConformance, TheWholeFarmIsReplacedInOneGo) {

@@ -17,6 +17,16 @@ namespace {
 constexpr int kFirstSettingColumn = 5; // after id, folder, name, type, description
 constexpr int kSettingCount = static_cast<int>(kAppSettingCount);
 
+// The whole farm's icons are read this many to a statement, in the order of their applications'
+// ids, so that a PostgreSQL result (which holds every row of its statement at once) never holds
+// them all beside the farm made of them (about 4 KB an application). The statements run in the
+// read's transaction, which sees one state of the store throughout.
+constexpr int kIconPage = 1000;
+const std::string kSelectIconPage =
+    "SELECT application_id, ico FROM application_icon WHERE application_id > ?1 "
+    "ORDER BY application_id LIMIT " +
+    std::to_string(kIconPage);
+
 // Restricts a query on table `alias` to one application or to a server's applications.
 std::string where(ApplicationTable::Selection selection, const std::string& idColumn) {
     switch (selection) {
@@ -166,8 +176,9 @@ std::vector<Application> ApplicationTable::load(Selection selection, std::int64_
     std::optional<Query> rowQuery(db_.query(select_[index(selection)]));
     std::optional<Query> serverQuery(db_.query(selectServers_[index(selection)]));
     std::optional<Query> grantQuery(db_.query(selectGrants_[index(selection)]));
+    // The whole farm's icons are read a page at a time after the rest (below).
     std::optional<Query> iconQuery;
-    if (icons == IconLoading::Load)
+    if (icons == IconLoading::Load && keyed)
         iconQuery.emplace(db_.query(selectIcons_[index(selection)]));
     for (std::optional<Query>* q : {&rowQuery, &serverQuery, &grantQuery, &iconQuery}) {
         if (*q && keyed)
@@ -224,6 +235,19 @@ std::vector<Application> ApplicationTable::load(Selection selection, std::int64_
     while (iconQuery && iconQuery->step()) {
         if (Application* app = owner(iconQuery->integer(0)))
             app->icon = iconQuery->blob(1);
+    }
+    iconQuery.reset();
+    if (icons == IconLoading::Load && !keyed) {
+        // Application ids start at 1.
+        for (std::int64_t last = 0, rows = kIconPage; rows == kIconPage;) {
+            auto q = db_.query(kSelectIconPage);
+            q.bind(1, last);
+            for (rows = 0; q.step(); ++rows) {
+                last = q.integer(0);
+                if (Application* app = owner(last))
+                    app->icon = q.blob(1);
+            }
+        }
     }
     return apps;
 }

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Measures BraskAdmin's, qvcom's store and qvfarm's commands on demonstration farms of two sizes,
-# each on a fresh temporary machine, and prints Markdown tables: the wall time of each command,
-# its time per application (the commands that work on the whole farm), the ratio of the larger
-# size to the smaller (per application for whole-farm commands, in total for the fixed pieces of
-# work), and the peak resident memory of the process that did the work.
+# each on a fresh temporary machine, and prints Markdown tables: the wall time of each command and
+# its processor time (user and system, of the process that did the work, and of the QVCom service
+# for the commands across the process boundary), the processor time per application (the
+# commands that work on the whole farm), the ratios of the larger size to the smaller by the wall
+# clock and by the processor (per application for whole-farm commands, in total for the fixed
+# pieces of work), and the peak resident memory of the process that did the work. On a loaded
+# machine the processor time is the figure to judge the work's growth by; the wall time holds the
+# waits for the processor and the disk that other programs cause.
 #
 # Usage: tools/bench/linear.sh [BUILD_BIN]       (default: build/bin of this tree)
 #   LINEAR_SIZES="10000:500 100000:5000"   the sizes, applications:servers, smallest first
@@ -73,13 +77,14 @@ if [[ ${LINEAR_PG:-} == 1 && -z ${LINEAR_POSTGRES:-} ]]; then
 fi
 
 # measure TABLE NAME SIZE COMMAND...: runs the command (standard output to /dev/null) and records
-# "TABLE NAME SIZE seconds kilobytes" in the log; a failing command fails the script.
+# "TABLE NAME SIZE seconds kilobytes user-seconds system-seconds" in the log; a failing command
+# fails the script.
 measure() {
     local table=$1 name=$2 size=$3
     shift 3
     local times
     times=$(mktemp)
-    if ! /usr/bin/time -f "%e %M" -o "$times" "$@" >/dev/null 2>"$times.err"; then
+    if ! /usr/bin/time -f "%e %M %U %S" -o "$times" "$@" >/dev/null 2>"$times.err"; then
         echo "$name at $size failed:" >&2
         cat "$times.err" "$times" >&2
         exit 1
@@ -105,21 +110,26 @@ stopService() {
 }
 
 # measureAcross NAME SIZE COMMAND...: measures a BraskAdmin command served by the QVCom service,
-# which it starts, and records the service's peak resident memory beside its own ("TABLE NAME
-# SIZE seconds kilobytes service-kilobytes"); the service is stopped after each command, so that
-# each starts one of its own and the figure is that command's.
+# which it starts, and records the service's peak resident memory and processor time (user and
+# system) beside its own ("TABLE NAME SIZE seconds kilobytes user system service-kilobytes
+# service-seconds"); the service is stopped after each command, so that each starts one of its
+# own and the figures are that command's.
 measureAcross() {
     local name=$1 size=$2
     measure file "$@"
-    local pid peak
+    local pid peak cpu
     pid=$("$bin/sc" queryex QVCom | sed -n 's/^ *PID *: *\([0-9]*\).*/\1/p')
     peak=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$pid/status" 2>/dev/null || true)
-    if [[ -z $peak ]]; then
+    # utime and stime, the 14th and 15th fields of /proc/PID/stat (the 12th and 13th after the
+    # command's name in parentheses, which may hold spaces), in clock ticks.
+    cpu=$(sed 's/.*) //' "/proc/$pid/stat" 2>/dev/null |
+        awk -v tick="$(getconf CLK_TCK)" '{ printf "%.2f", ($12 + $13) / tick }' || true)
+    if [[ -z $peak || -z $cpu ]]; then
         echo "$name at $size: the QVCom service was not running after it:" >&2
         "$bin/sc" queryex QVCom >&2
         exit 1
     fi
-    sed -i "\$s/\$/ $peak/" "$log"
+    sed -i "\$s/\$/ $peak $cpu/" "$log"
     stopService
 }
 
@@ -235,32 +245,43 @@ for line in open(log):
 
 def table(rows, sizes, title):
     small, large = (int(s.split(':')[0]) for s in (sizes[0], sizes[-1]))
-    service = any(len(got) > 2 for by in rows.values() for got in by.values())
+    service = any(len(got) > 4 for by in rows.values() for got in by.values())
     print(title)
     print()
-    head = [f"{small:,}: s", "per app", "MB"] + (["qvcom MB"] if service else [])
-    head += [f"{large:,}: s", "per app", "MB"] + (["qvcom MB"] if service else [])
-    print("| command | " + " | ".join(head) + " | ratio |")
-    print("|---" * (len(head) + 2) + "|")
+    def head(n):
+        return ([f"{n:,}: s", "CPU s", "CPU/app", "MB"] +
+                (["qvcom CPU s", "qvcom MB"] if service else []))
+    columns = head(small) + head(large) + ["ratio", "CPU ratio"]
+    print("| command | " + " | ".join(columns) + " |")
+    print("|---" * (len(columns) + 1) + "|")
     for name, by in rows.items():
-        cells, each = [], {}
+        cells, wall, cpu = [], {}, {}
         for n in (small, large):
             got = by.get(n)
             if not got:
-                cells += ['-', '', ''] + ([''] if service else [])
+                cells += ['-'] + [''] * (len(head(n)) - 1)
                 continue
             seconds, kb = float(got[0]), int(got[1])
-            each[n] = seconds if name in fixed else seconds / n
-            cells += [f"{seconds:.2f}", '' if name in fixed else f"{seconds / n * 1e6:.0f} us",
-                      f"{kb / 1024:.0f}"]
+            # The processor time of the command's process; per application and in the ratio,
+            # with the service's that served it.
+            own = float(got[2]) + float(got[3])
+            used = own + (float(got[5]) if len(got) > 5 else 0)
+            each = 1 if name in fixed else n
+            wall[n], cpu[n] = seconds / each, used / each
+            cells += [f"{seconds:.2f}", f"{own:.2f}",
+                      '' if name in fixed else f"{used / n * 1e6:.0f} us", f"{kb / 1024:.0f}"]
             if service:
-                cells.append(f"{int(got[2]) / 1024:.0f}" if len(got) > 2 else '')
-        ratio = f"{each[large] / each[small]:.2f}" if len(each) == 2 and each[small] > 0 else ''
-        print(f"| {name} | " + " | ".join(cells) + f" | {ratio} |")
+                cells += [f"{float(got[5]):.2f}", f"{int(got[4]) / 1024:.0f}"] if len(got) > 5 \
+                    else ['', '']
+        ratios = [f"{by_[large] / by_[small]:.2f}" if len(by_) == 2 and by_[small] > 0 else ''
+                  for by_ in (wall, cpu)]
+        print(f"| {name} | " + " | ".join(cells + ratios) + " |")
     print()
 
-table(tables.get('farm', {}), farmSizes, "Whole farm and fixed work (MB: the process that did the work):")
+table(tables.get('farm', {}), farmSizes,
+      "Whole farm and fixed work (CPU s: user and system; MB: the process that did the work):")
 if 'file' in tables:
     table(tables['file'], fileSizes,
-          "The farm definition file (BraskAdmin's MB; qvcom MB: the QVCom service's, across):")
+          "The farm definition file (CPU s and MB: BraskAdmin's; qvcom: the QVCom service's, "
+          "across; CPU/app and CPU ratio: both processes'):")
 PY
