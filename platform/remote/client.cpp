@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,15 +31,32 @@ class ProxyManager;
 
 class ProxyCore {
 public:
+    ~ProxyCore() { dropSnapshot(); }
+
     ProxyManager* manager;
     IID iid;
     const InterfaceMarshal* marshal; // null for IDispatch, IEnumVARIANT and IClassFactory
     std::unique_ptr<ProxyBase> proxy;
+
+    // The values of the interface's snapshot members (wire.h, Snapshot) as the server gave them
+    // while the connection's epoch was `snapshotEpoch`, by member index in increasing order.
+    std::mutex snapshotMutex;
+    std::uint64_t snapshotEpoch = ~std::uint64_t{0}; // none
+    std::vector<std::pair<WORD, VARIANT>> snapshot;
+
+    void dropSnapshot() {
+        for (auto& [index, value] : snapshot)
+            VariantClear(&value);
+        snapshot.clear();
+        snapshotEpoch = ~std::uint64_t{0};
+    }
 };
 
 namespace {
 
 constexpr auto livenessCheck = std::chrono::milliseconds(50);
+
+std::atomic<std::uint64_t> requestCount{0};
 
 class Connection final : public ObjectCodec, public std::enable_shared_from_this<Connection> {
 public:
@@ -54,8 +72,16 @@ public:
     // reply after the result and error information, sets the thread's error information from
     // the reply and returns the result.
     // `files` are handed over with the request (their descriptors stay the caller's).
+    // Every request but a Snapshot and a `pure` one (a call of a snapshot member) moves the
+    // epoch, ending every snapshot taken before.
     HRESULT transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
-                     std::size_t& bodyAt, const std::vector<HandedFile>& files = {});
+                     std::size_t& bodyAt, const std::vector<HandedFile>& files = {},
+                     bool pure = false);
+
+    // The server answers Snapshot requests (2.4).
+    bool takesSnapshots() const { return serverMinor_ >= 4; }
+    // Moves with every request that may change what an object of this connection answers.
+    std::uint64_t epoch() const { return epoch_.load(std::memory_order_acquire); }
 
     void releaseLater(std::uint64_t id, std::uint32_t count) {
         std::lock_guard lock(releaseMutex_);
@@ -80,6 +106,7 @@ private:
     bool parts_ = false; // the server takes messages larger than the mailbox in parts
     bool files_ = false; // the server takes files handed over with a request (2.2)
     std::uint16_t serverMinor_ = 0;
+    std::atomic<std::uint64_t> epoch_{0};
     Writer request_; // guarded by callMutex_
     std::mutex releaseMutex_;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> releases_;
@@ -255,10 +282,13 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
 }
 
 HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
-                             std::size_t& bodyAt, const std::vector<HandedFile>& files) {
+                             std::size_t& bodyAt, const std::vector<HandedFile>& files, bool pure) {
     std::lock_guard lock(callMutex_);
+    if (kind != Kind::Snapshot && !pure)
+        epoch_.fetch_add(1, std::memory_order_acq_rel);
     if (dead_)
         return RPC_E_DISCONNECTED;
+    requestCount.fetch_add(1, std::memory_order_relaxed);
     Writer fileSection;
     std::vector<int> descriptors;
     if (!files.empty()) {
@@ -615,7 +645,76 @@ const VARIANT* invokeArgument(const DISPPARAMS& params, UINT index) {
     return index < positional ? &params.rgvarg[params.cArgs - 1 - index] : nullptr;
 }
 
+// Fetches the snapshot of `core`'s interface; false when the server gave none (a failure, or a
+// reply this side cannot read: the caller then calls the member).
+bool fetchSnapshot(ProxyCore* core, Connection& c, std::uint64_t epoch) {
+    core->dropSnapshot();
+    Writer body;
+    body.u64(core->manager->id());
+    body.guid(core->iid);
+    std::vector<unsigned char> reply;
+    std::size_t at = 0;
+    if (FAILED(c.transact(Kind::Snapshot, body, reply, at)))
+        return false;
+    const dispatch::Table& table = *core->marshal->table;
+    Reader in(reply.data() + at, reply.size() - at);
+    const std::uint16_t count = in.u16();
+    int last = -1;
+    for (std::uint16_t i = 0; i < count && in.ok(); ++i) {
+        const std::uint16_t index = in.u16();
+        // Only members this side's table marks, each once, in order: anything else is
+        // malformed, and nothing of the reply is kept.
+        if (!in.ok() || index >= table.memberCount || static_cast<int>(index) <= last ||
+            !table.members[index].snapshot || table.members[index].paramCount != 0) {
+            in.fail();
+            break;
+        }
+        last = index;
+        VARIANT value;
+        VariantInit(&value);
+        if (FAILED(readTyped(in, table.members[index].resultVt, nullptr, value, c))) {
+            in.fail();
+            break;
+        }
+        core->snapshot.emplace_back(index, value);
+    }
+    if (!in.atEnd()) {
+        core->dropSnapshot();
+        return false;
+    }
+    core->snapshotEpoch = epoch;
+    return true;
+}
+
+// Answers a get of snapshot member `index` from the snapshot of `core`'s interface, fetching one
+// when the proxy holds none of the connection's present epoch; false when the member is not in
+// it (the gate refused it, it failed, or the server takes no Snapshot): it is then called.
+bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
+    Connection& c = core->manager->connection();
+    if (!c.takesSnapshots())
+        return false;
+    std::lock_guard lock(core->snapshotMutex);
+    const std::uint64_t epoch = c.epoch();
+    if (core->snapshotEpoch != epoch && !fetchSnapshot(core, c, epoch))
+        return false;
+    for (auto& [member, value] : core->snapshot) {
+        if (member != index)
+            continue;
+        VARIANT copy;
+        VariantInit(&copy);
+        if (FAILED(VariantCopy(&copy, &value)))
+            return false;
+        storeTyped(core->marshal->table->members[index].resultVt, copy, destination);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
+
+std::uint64_t requestsSent() {
+    return requestCount.load(std::memory_order_relaxed);
+}
 
 HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
     if (!core->marshal || index >= core->marshal->table->memberCount)
@@ -628,6 +727,9 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
             return E_POINTER;
         clearTyped(m.resultVt, destination);
     }
+    const bool snapshotMember = m.snapshot && m.paramCount == 0 && destination;
+    if (snapshotMember && answerFromSnapshot(core, index, destination))
+        return S_OK;
     Connection& c = core->manager->connection();
     Writer body;
     body.u64(core->manager->id());
@@ -644,7 +746,8 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
             files.open(textOf(*static_cast<BSTR*>(args[i])), m.params[i].file);
     std::vector<unsigned char> reply;
     std::size_t at = 0;
-    const HRESULT hr = files.finish(c.transact(Kind::Call, body, reply, at, files.files()));
+    const HRESULT hr =
+        files.finish(c.transact(Kind::Call, body, reply, at, files.files(), snapshotMember));
     if (FAILED(hr) || !destination)
         return hr;
     Reader in(reply.data() + at, reply.size() - at);

@@ -161,7 +161,10 @@ private:
     HRESULT dispatch(Kind kind, Reader& in, Writer& body);
     // Reads the request's `count` file entries and takes their descriptors from the socket.
     bool takeFiles(Reader& in, std::uint16_t count, std::vector<HandedFile>& handed);
+    // The face `iid` of object `id`, of a library interface (with its table).
+    HRESULT tableFace(std::uint64_t id, const GUID& iid, Exported::Face*& f);
     HRESULT call(Reader& in, Writer& body);
+    HRESULT snapshot(Reader& in, Writer& body);
     HRESULT invoke(Reader& in, Writer& body);
 
     std::unordered_map<std::uint64_t, Exported> objects_;
@@ -439,6 +442,8 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
     }
     case Kind::Call:
         return call(in, body);
+    case Kind::Snapshot:
+        return snapshot(in, body);
     case Kind::Invoke:
         return invoke(in, body);
     case Kind::QueryInterface:
@@ -552,19 +557,26 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
     }
 }
 
+HRESULT Connection::tableFace(std::uint64_t id, const GUID& iid, Exported::Face*& f) {
+    Exported* object = find(id);
+    if (!object)
+        return CO_E_OBJNOTCONNECTED;
+    f = face(*object, iid);
+    if (!f)
+        return E_NOINTERFACE;
+    return f->marshal ? S_OK : badStubData;
+}
+
 HRESULT Connection::call(Reader& in, Writer& body) {
     const std::uint64_t id = in.u64();
     const GUID iid = in.guid();
     const std::uint16_t index = in.u16();
     if (!in.ok())
         return badStubData;
-    Exported* object = find(id);
-    if (!object)
-        return CO_E_OBJNOTCONNECTED;
-    Exported::Face* f = face(*object, iid);
-    if (!f)
-        return E_NOINTERFACE;
-    if (!f->marshal || index >= f->marshal->table->memberCount)
+    Exported::Face* f = nullptr;
+    if (HRESULT hr = tableFace(id, iid, f); FAILED(hr))
+        return hr;
+    if (index >= f->marshal->table->memberCount)
         return badStubData;
     const dispatch::Member& member = f->marshal->table->members[index];
     VARIANT args[32];
@@ -605,6 +617,51 @@ HRESULT Connection::call(Reader& in, Writer& body) {
     for (WORD i = 0; i < read; ++i)
         VariantClear(&args[i]);
     return hr;
+}
+
+HRESULT Connection::snapshot(Reader& in, Writer& body) {
+    const std::uint64_t id = in.u64();
+    const GUID iid = in.guid();
+    if (!in.atEnd())
+        return badStubData;
+    Exported::Face* f = nullptr;
+    if (HRESULT hr = tableFace(id, iid, f); FAILED(hr))
+        return hr;
+    const dispatch::Table& table = *f->marshal->table;
+    const std::size_t countAt = body.size();
+    body.u16(0);
+    std::uint16_t count = 0;
+    for (WORD index = 0; index < table.memberCount; ++index) {
+        const dispatch::Member& member = table.members[index];
+        // The table is the server's own; a member it marks is a getter of a plain value.
+        if (!member.snapshot || member.paramCount != 0 || member.resultVt == VT_EMPTY ||
+            member.resultVt == VT_VARIANT || member.resultVt == VT_DISPATCH ||
+            member.resultVt == VT_UNKNOWN)
+            continue;
+        // Each member is asked of the gate as a call of it would be: a member refused (or one
+        // that fails) is left out, and the client's call of it meets the refusal itself.
+        HRESULT hr = dispatch::checkGate(f->pointer, table, index);
+        VARIANT result;
+        VariantInit(&result);
+        result.llVal = 0;
+        result.vt = member.resultVt;
+        if (SUCCEEDED(hr))
+            hr = member.thunk(f->pointer, nullptr, &result);
+        if (SUCCEEDED(hr)) {
+            const std::size_t before = body.size();
+            body.u16(index);
+            if (SUCCEEDED(writeTyped(body, member.resultVt, &result.llVal, nullptr, *this)))
+                ++count;
+            else
+                body.bytes().resize(before);
+        } else {
+            SetErrorInfo(0, nullptr);
+        }
+        VariantClear(&result);
+    }
+    const std::uint16_t le = count;
+    std::memcpy(body.bytes().data() + countAt, &le, 2);
+    return S_OK;
 }
 
 HRESULT Connection::invoke(Reader& in, Writer& body) {

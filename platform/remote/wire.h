@@ -1,4 +1,4 @@
-// The wire format of calls between processes, version 2.3.
+// The wire format of calls between processes, version 2.4.
 //
 // Every value is little-endian. A connection starts on the socket with a greeting each way
 // (Hello below); after it, requests and replies travel through the connection's shared memory
@@ -56,6 +56,15 @@
 //   EnumClone       request: object                     reply: object
 //   CreateInstance  request: object (a class object), iid   reply: object
 //   Flush           request: (nothing)                  reply: (nothing): delivers releases
+//   Snapshot        request: object, iid                reply: u16 n, n x (u16 member, the
+//                   member's value as its table types it), members in increasing order
+//
+// Snapshot (since 2.4) gives the values of the interface's getters that the dispatch table marks
+// as snapshot members (dispatch::Member::snapshot), each asked of the object's member gate first
+// and called as a Call would call it; a member the gate refuses or that fails is left out, and
+// the client then calls it as usual, meeting the refusal or failure where its code calls. The
+// client answers later gets of those members from the snapshot until it sends any other request
+// on the connection; it sends Snapshot only to a server that greeted with 2.4 or later.
 //
 // Each object reference a reply carries gives the client one reference on that object; the
 // client hands references back in the release list of a later request. Anything malformed or
@@ -75,7 +84,8 @@ namespace sky::remote {
 
 inline constexpr std::uint32_t wireMagic = 0x52594B53; // "SKYR"
 inline constexpr std::uint16_t wireMajor = 2;          // 2: objects carry their face
-inline constexpr std::uint16_t wireMinor = 3;          // 1: messages in parts; 2: files; 3: arrays
+inline constexpr std::uint16_t wireMinor = 4;          // 1: messages in parts; 2: files; 3: arrays;
+                                                       // 4: snapshots of properties
 
 // HRESULT_FROM_WIN32(RPC_X_BAD_STUB_DATA), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE).
 inline constexpr HRESULT badStubData = static_cast<HRESULT>(0x800706F7);
@@ -100,6 +110,7 @@ enum class Kind : std::uint16_t {
     EnumClone = 9,
     CreateInstance = 10,
     Flush = 11,
+    Snapshot = 12,
 };
 
 // The greeting: the client sends it first, the server answers with its own (status 0: accepted;
