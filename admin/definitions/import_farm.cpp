@@ -231,18 +231,14 @@ private:
     // and is saved.
     void storeApplication(std::u16string_view iconPath) {
         ISkyloomWinApp4* target = settings();
-        if (scratch_.empty()) {
-            scratch_ =
-                temporaryFolder() + u"\\brask-import-" + decimal(GetCurrentProcessId()) + u".ico";
-            scratchHost_ = hostPath(scratch_);
+        if (!scratch_) {
+            scratch_.emplace(temporaryFolder() + u"\\brask-import-" +
+                             decimal(GetCurrentProcessId()) + u".ico");
         }
-        {
-            // One byte past the object model's cap is enough for it to refuse a larger file.
-            ScratchFile scratch(scratch_, scratchHost_);
-            scratch.fillFrom(iconPath, sky::farm::kIconFileLimit + 1);
-            sky::Bstr scratchName(scratch.path());
-            sky::check(target->ReadIconFromFile(scratchName.get(), 0));
-        }
+        // One byte past the object model's cap is enough for it to refuse a larger file.
+        scratch_->fillFrom(iconPath, sky::farm::kIconFileLimit + 1);
+        sky::Bstr scratchName(scratch_->path());
+        sky::check(target->ReadIconFromFile(scratchName.get(), 0));
 
         if (!parentFolder_ || sky::equalNoCase(*parentFolder_, kRootFolder)) {
             tolerant([&] {
@@ -280,10 +276,8 @@ private:
     Section section_ = Section::Farm;
     // The application's folder as its "ParentFolderDN=" line set it; none: the root folder.
     std::optional<std::u16string> parentFolder_;
-    // The scratch copy of each icon, named (and its host path mapped) at the first "Icon=" line of
-    // the run.
-    std::u16string scratch_;
-    std::filesystem::path scratchHost_;
+    // The scratch copy of each icon: one file for the run, made at its first "Icon=" line.
+    std::optional<ScratchFile> scratch_;
     // The folders (their distinguished names in capitals) whose creation this run has asked for.
     std::unordered_set<std::u16string> askedFolders_;
 };
