@@ -82,6 +82,9 @@ public:
     bool takesSnapshots() const { return serverMinor_ >= 4; }
     // Moves with every request that may change what an object of this connection answers.
     std::uint64_t epoch() const { return epoch_.load(std::memory_order_acquire); }
+    // The epoch at which the last reply the calling thread received was made: what a snapshot it
+    // carried is good for.
+    static std::uint64_t replyEpoch() { return replyEpoch_; }
 
     void releaseLater(std::uint64_t id, std::uint32_t count) {
         std::lock_guard lock(releaseMutex_);
@@ -107,6 +110,7 @@ private:
     bool files_ = false; // the server takes files handed over with a request (2.2)
     std::uint16_t serverMinor_ = 0;
     std::atomic<std::uint64_t> epoch_{0};
+    static thread_local std::uint64_t replyEpoch_;
     Writer request_; // guarded by callMutex_
     std::mutex releaseMutex_;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> releases_;
@@ -132,6 +136,14 @@ public:
     // The interface that `pointer` (this object's identity or one of its proxies) stands for;
     // `asked` when it is neither.
     GUID faceOf(IUnknown* pointer, REFIID asked);
+    // The interface proxy that `pointer` is, or null.
+    ProxyCore* coreOf(IUnknown* pointer) {
+        std::lock_guard lock(facesMutex_);
+        for (const auto& f : faces_)
+            if (f->proxy->face() == pointer)
+                return f.get();
+        return nullptr;
+    }
 
     Connection& connection() { return *connection_; }
     std::uint64_t id() const { return id_; }
@@ -281,11 +293,14 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
     return c;
 }
 
+thread_local std::uint64_t Connection::replyEpoch_ = 0;
+
 HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
                              std::size_t& bodyAt, const std::vector<HandedFile>& files, bool pure) {
     std::lock_guard lock(callMutex_);
     if (kind != Kind::Snapshot && !pure)
         epoch_.fetch_add(1, std::memory_order_acq_rel);
+    replyEpoch_ = epoch_.load(std::memory_order_relaxed);
     if (dead_)
         return RPC_E_DISCONNECTED;
     requestCount.fetch_add(1, std::memory_order_relaxed);
@@ -444,7 +459,15 @@ HRESULT Connection::getObject(Reader& in, REFIID iid, void** ppv) {
         ++manager->serverReferences;
         manager->AddRef();
     }
-    const HRESULT hr = manager->face(faceToHandOut(iid, reference.face), true, ppv);
+    HRESULT hr = manager->face(faceToHandOut(iid, reference.face), true, ppv);
+    // An identity that the server says is an enumerator (2.4) gets its IEnumVARIANT proxy now,
+    // so that the QueryInterface for it is answered here.
+    if (SUCCEEDED(hr) && IsEqualIID(iid, IID_IUnknown) &&
+        IsEqualIID(reference.face, IID_IEnumVARIANT)) {
+        void* enumerator = nullptr;
+        if (SUCCEEDED(manager->face(IID_IEnumVARIANT, true, &enumerator)))
+            static_cast<IUnknown*>(enumerator)->Release();
+    }
     manager->Release();
     return hr;
 }
@@ -645,9 +668,56 @@ const VARIANT* invokeArgument(const DISPPARAMS& params, UINT index) {
     return index < positional ? &params.rgvarg[params.cArgs - 1 - index] : nullptr;
 }
 
+using SnapshotValues = std::vector<std::pair<WORD, VARIANT>>;
+
+void clearValues(SnapshotValues& values) {
+    for (auto& [index, value] : values)
+        VariantClear(&value);
+    values.clear();
+}
+
+// Reads a `snapshot` (wire.h) into `values`, checked against `table` (none: read and left out).
+// False, with nothing kept, when it names a member the table does not mark, names one twice or
+// out of order, or gives a value of another type than the member's.
+bool readSnapshot(Reader& in, const dispatch::Table* table, Connection& c, SnapshotValues& values) {
+    const std::uint16_t count = in.u16();
+    int last = -1;
+    for (std::uint16_t i = 0; i < count && in.ok(); ++i) {
+        const std::uint16_t index = in.u16();
+        VARIANT value;
+        VariantInit(&value);
+        if (!in.ok() || FAILED(readVariant(in, value, c)))
+            break;
+        if (table && (index >= table->memberCount || static_cast<int>(index) <= last ||
+                      !table->members[index].snapshot || table->members[index].paramCount != 0 ||
+                      value.vt != table->members[index].resultVt)) {
+            VariantClear(&value);
+            in.fail();
+            break;
+        }
+        last = index;
+        if (table)
+            values.emplace_back(index, value);
+        else
+            VariantClear(&value);
+    }
+    if (!in.ok()) {
+        clearValues(values);
+        return false;
+    }
+    return true;
+}
+
+// Keeps `values` as the snapshot of `core`'s interface at `epoch`.
+void keepSnapshot(ProxyCore* core, SnapshotValues& values, std::uint64_t epoch) {
+    core->dropSnapshot();
+    core->snapshot.swap(values);
+    core->snapshotEpoch = epoch;
+}
+
 // Fetches the snapshot of `core`'s interface; false when the server gave none (a failure, or a
 // reply this side cannot read: the caller then calls the member).
-bool fetchSnapshot(ProxyCore* core, Connection& c, std::uint64_t epoch) {
+bool fetchSnapshot(ProxyCore* core, Connection& c) {
     core->dropSnapshot();
     Writer body;
     body.u64(core->manager->id());
@@ -656,33 +726,13 @@ bool fetchSnapshot(ProxyCore* core, Connection& c, std::uint64_t epoch) {
     std::size_t at = 0;
     if (FAILED(c.transact(Kind::Snapshot, body, reply, at)))
         return false;
-    const dispatch::Table& table = *core->marshal->table;
     Reader in(reply.data() + at, reply.size() - at);
-    const std::uint16_t count = in.u16();
-    int last = -1;
-    for (std::uint16_t i = 0; i < count && in.ok(); ++i) {
-        const std::uint16_t index = in.u16();
-        // Only members this side's table marks, each once, in order: anything else is
-        // malformed, and nothing of the reply is kept.
-        if (!in.ok() || index >= table.memberCount || static_cast<int>(index) <= last ||
-            !table.members[index].snapshot || table.members[index].paramCount != 0) {
-            in.fail();
-            break;
-        }
-        last = index;
-        VARIANT value;
-        VariantInit(&value);
-        if (FAILED(readTyped(in, table.members[index].resultVt, nullptr, value, c))) {
-            in.fail();
-            break;
-        }
-        core->snapshot.emplace_back(index, value);
-    }
-    if (!in.atEnd()) {
-        core->dropSnapshot();
+    SnapshotValues values;
+    if (!readSnapshot(in, core->marshal->table, c, values) || !in.atEnd()) {
+        clearValues(values);
         return false;
     }
-    core->snapshotEpoch = epoch;
+    keepSnapshot(core, values, c.replyEpoch());
     return true;
 }
 
@@ -694,8 +744,7 @@ bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
     if (!c.takesSnapshots())
         return false;
     std::lock_guard lock(core->snapshotMutex);
-    const std::uint64_t epoch = c.epoch();
-    if (core->snapshotEpoch != epoch && !fetchSnapshot(core, c, epoch))
+    if (core->snapshotEpoch != c.epoch() && !fetchSnapshot(core, c))
         return false;
     for (auto& [member, value] : core->snapshot) {
         if (member != index)
@@ -864,6 +913,25 @@ HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID, WOR
 
 namespace {
 
+// Reads the snapshot that comes with `item` of a Next and keeps it in the item's proxy.
+HRESULT keepItemSnapshot(Reader& in, const VARIANT& item, Connection& c, std::uint64_t epoch) {
+    ProxyCore* core = nullptr;
+    sky::ComPtr<IUnknown> identity;
+    if ((item.vt == VT_DISPATCH || item.vt == VT_UNKNOWN) && item.punkVal &&
+        SUCCEEDED(item.punkVal->QueryInterface(IID_IUnknown, identity.putVoid())))
+        // Every object a reply hands out is one of this connection's proxy managers.
+        core = static_cast<ProxyManager*>(identity.get())->coreOf(item.punkVal);
+    const dispatch::Table* table = core && core->marshal ? core->marshal->table : nullptr;
+    SnapshotValues values;
+    if (!readSnapshot(in, table, c, values))
+        return badStubData;
+    if (table) {
+        std::lock_guard lock(core->snapshotMutex);
+        keepSnapshot(core, values, epoch);
+    }
+    return S_OK;
+}
+
 class EnumProxy final : public ProxyUnknown<IEnumVARIANT> {
 public:
     using ProxyUnknown::ProxyUnknown;
@@ -875,21 +943,30 @@ public:
             return E_INVALIDARG;
         Writer body = request();
         body.u32(celt);
+        Connection& c = core()->manager->connection();
+        // Each item's snapshot comes with it (wire 2.4): reading an item's properties after it
+        // costs no round trip more.
+        const bool snapshots = c.takesSnapshots();
+        if (snapshots)
+            body.u8(1);
         std::vector<unsigned char> reply;
         std::size_t at = 0;
-        Connection& c = core()->manager->connection();
         const HRESULT hr = c.transact(Kind::EnumNext, body, reply, at);
         if (FAILED(hr))
             return hr;
+        const std::uint64_t epoch = Connection::replyEpoch();
         Reader in(reply.data() + at, reply.size() - at);
         const std::uint32_t fetched = in.u32();
         if (!in.ok() || fetched > celt)
             return badStubData;
         for (std::uint32_t i = 0; i < fetched; ++i) {
-            if (HRESULT read = readVariant(in, rgVar[i], c); FAILED(read)) {
-                for (std::uint32_t k = 0; k < i; ++k)
+            HRESULT read = readVariant(in, rgVar[i], c);
+            if (SUCCEEDED(read) && snapshots && in.u8() != 0)
+                read = keepItemSnapshot(in, rgVar[i], c, epoch);
+            if (FAILED(read) || !in.ok()) {
+                for (std::uint32_t k = 0; k <= i; ++k)
                     VariantClear(&rgVar[k]);
-                return read;
+                return FAILED(read) ? read : badStubData;
             }
         }
         if (pCeltFetched)

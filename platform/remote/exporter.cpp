@@ -95,7 +95,8 @@ public:
     Mailbox box;
     unsigned uid = 0;
     std::u16string caller;
-    bool parts = false; // the client takes replies larger than the mailbox in parts
+    bool parts = false;       // the client takes replies larger than the mailbox in parts
+    bool enumerators = false; // the client knows an identity's face IEnumVARIANT (2.4)
     bool files = false; // the client hands over files with requests (2.2): its socket may carry
                         // their descriptors, which the connection's thread takes
     // The listener saw data on the socket of a client that hands over files, and stopped watching
@@ -165,12 +166,19 @@ private:
     HRESULT tableFace(std::uint64_t id, const GUID& iid, Exported::Face*& f);
     HRESULT call(Reader& in, Writer& body);
     HRESULT snapshot(Reader& in, Writer& body);
+    // The snapshot of face `f` (wire.h, Snapshot): its marked members the gate lets through.
+    void writeSnapshot(Exported::Face& f, Writer& body);
     HRESULT invoke(Reader& in, Writer& body);
 
     std::unordered_map<std::uint64_t, Exported> objects_;
     std::map<IUnknown*, std::uint64_t> ids_;
     std::uint64_t nextId_ = 1;
     std::vector<unsigned char> request_;
+    // The object putObject wrote last, and the face it was written as.
+    struct {
+        Exported* object = nullptr;
+        GUID face{};
+    } lastPut_;
 };
 
 Exported::Face* Connection::face(Exported& object, REFIID iid) {
@@ -238,7 +246,13 @@ HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID iid) {
     }
     Exported& exported = objects_.at(it->second);
     ++exported.references;
-    writeReference(out, it->second, faceOf(exported, object, iid));
+    GUID handedAs = faceOf(exported, object, iid);
+    // An enumerator handed out as its identity (a collection's _NewEnum) says so, and the client
+    // makes its IEnumVARIANT proxy without asking (wire.h).
+    if (enumerators && IsEqualIID(handedAs, IID_IUnknown) && face(exported, IID_IEnumVARIANT))
+        handedAs = IID_IEnumVARIANT;
+    writeReference(out, it->second, handedAs);
+    lastPut_ = {&exported, handedAs};
     return S_OK;
 }
 
@@ -515,6 +529,8 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
     case Kind::EnumReset:
     case Kind::EnumClone: {
         const std::uint32_t count = kind == Kind::EnumNext || kind == Kind::EnumSkip ? in.u32() : 0;
+        // Since 2.4 a Next may ask for each item's snapshot (1); nothing else may follow.
+        const bool snapshots = kind == Kind::EnumNext && in.ok() && !in.atEnd() && in.u8() == 1;
         if (!in.atEnd())
             return badStubData;
         Exported::Face* f = face(*object, IID_IEnumVARIANT);
@@ -543,9 +559,20 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
             fetched = std::min<ULONG>(fetched, count);
             body.u32(fetched);
             for (ULONG i = 0; i < fetched && SUCCEEDED(hr); ++i) {
+                lastPut_.object = nullptr;
                 const HRESULT written = writeVariant(body, values[i], *this);
                 if (FAILED(written))
                     hr = written;
+                if (!snapshots || FAILED(hr))
+                    continue;
+                // The item's snapshot, when it is an object handed out as a library interface.
+                Exported::Face* f = nullptr;
+                if ((values[i].vt == VT_DISPATCH || values[i].vt == VT_UNKNOWN) &&
+                    values[i].punkVal && lastPut_.object)
+                    f = face(*lastPut_.object, lastPut_.face);
+                body.u8(f && f->marshal ? 1 : 0);
+                if (f && f->marshal)
+                    writeSnapshot(*f, body);
             }
         }
         for (VARIANT& v : values)
@@ -627,7 +654,12 @@ HRESULT Connection::snapshot(Reader& in, Writer& body) {
     Exported::Face* f = nullptr;
     if (HRESULT hr = tableFace(id, iid, f); FAILED(hr))
         return hr;
-    const dispatch::Table& table = *f->marshal->table;
+    writeSnapshot(*f, body);
+    return S_OK;
+}
+
+void Connection::writeSnapshot(Exported::Face& f, Writer& body) {
+    const dispatch::Table& table = *f.marshal->table;
     const std::size_t countAt = body.size();
     body.u16(0);
     std::uint16_t count = 0;
@@ -640,17 +672,17 @@ HRESULT Connection::snapshot(Reader& in, Writer& body) {
             continue;
         // Each member is asked of the gate as a call of it would be: a member refused (or one
         // that fails) is left out, and the client's call of it meets the refusal itself.
-        HRESULT hr = dispatch::checkGate(f->pointer, table, index);
+        HRESULT hr = dispatch::checkGate(f.pointer, table, index);
         VARIANT result;
         VariantInit(&result);
         result.llVal = 0;
         result.vt = member.resultVt;
         if (SUCCEEDED(hr))
-            hr = member.thunk(f->pointer, nullptr, &result);
+            hr = member.thunk(f.pointer, nullptr, &result);
         if (SUCCEEDED(hr)) {
             const std::size_t before = body.size();
             body.u16(index);
-            if (SUCCEEDED(writeTyped(body, member.resultVt, &result.llVal, nullptr, *this)))
+            if (SUCCEEDED(writeVariant(body, result, *this)))
                 ++count;
             else
                 body.bytes().resize(before);
@@ -661,7 +693,6 @@ HRESULT Connection::snapshot(Reader& in, Writer& body) {
     }
     const std::uint16_t le = count;
     std::memcpy(body.bytes().data() + countAt, &le, 2);
-    return S_OK;
 }
 
 HRESULT Connection::invoke(Reader& in, Writer& body) {
@@ -915,6 +946,7 @@ void Exporter::greet(Greeting& waiting) {
     c->caller = userName(c->uid);
     c->parts = hello.minor >= 1;
     c->files = hello.minor >= 2;
+    c->enumerators = hello.minor >= 4;
     std::lock_guard lock(mutex_);
     connections_.push_back(c);
     c->thread = std::thread([this, raw = c.get()] { serve(*raw); });

@@ -30,7 +30,10 @@
 // IUnknown (a VT_DISPATCH or VT_UNKNOWN value, an IDispatch** result), the interface of the
 // object's that the pointer stands for (IID_IDispatch or IID_IUnknown when it is the object's own
 // IDispatch or identity, or no interface of a library). A receiver asked for a plain IDispatch or
-// IUnknown hands out that face, so that calls by name reach its members. A variant is u16 variant
+// IUnknown hands out that face, so that calls by name reach its members. Since 2.4 an identity
+// whose object answers IEnumVARIANT (a collection's _NewEnum) is written to a 2.4 peer with the
+// face IID_IEnumVARIANT; the receiver hands out the identity still, and knows without asking that
+// the object is an enumerator. A variant is u16 variant
 // type and its value (see writeVariant). Since 2.3 a variant may be an array (VT_ARRAY | vt, vt
 // a type a variant holds by value, or VT_VARIANT):
 //
@@ -51,20 +54,26 @@
 //                   rgvarg holds them), u32 named, named x i32, u8 wantResult
 //                   reply: variant result, u32 argErr, excepinfo (u16 code, str source,
 //                   str description, str helpFile, u32 helpContext, i32 scode)
-//   EnumNext        request: object, u32 count          reply: u32 fetched, fetched x variant
+//   EnumNext        request: object, u32 count [, u8 1: snapshots (2.4)]
+//                   reply: u32 fetched, fetched x (variant [, u8 has, has x snapshot])
 //   EnumSkip/Reset  request: object (, u32 count)       reply: (nothing)
 //   EnumClone       request: object                     reply: object
 //   CreateInstance  request: object (a class object), iid   reply: object
 //   Flush           request: (nothing)                  reply: (nothing): delivers releases
-//   Snapshot        request: object, iid                reply: u16 n, n x (u16 member, the
-//                   member's value as its table types it), members in increasing order
+//   Snapshot        request: object, iid                reply: snapshot
+//
+//   snapshot = u16 n, n x (u16 member, variant of the member's result type), members in
+//              increasing order
 //
 // Snapshot (since 2.4) gives the values of the interface's getters that the dispatch table marks
 // as snapshot members (dispatch::Member::snapshot), each asked of the object's member gate first
 // and called as a Call would call it; a member the gate refuses or that fails is left out, and
 // the client then calls it as usual, meeting the refusal or failure where its code calls. The
 // client answers later gets of those members from the snapshot until it sends any other request
-// on the connection; it sends Snapshot only to a server that greeted with 2.4 or later.
+// on the connection; it sends Snapshot only to a server that greeted with 2.4 or later. Such a
+// client also asks a Next for the snapshot of each item that is an object handed out as a library
+// interface (its face's snapshot, as a Snapshot of it would give), and keeps it as if it had
+// asked for it at once.
 //
 // Each object reference a reply carries gives the client one reference on that object; the
 // client hands references back in the release list of a later request. Anything malformed or
