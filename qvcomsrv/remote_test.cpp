@@ -468,15 +468,15 @@ TEST_F(RemoteObjectModelTest, ReadingAnApplicationTakesOneRoundTripForEachObject
         const std::uint64_t before = sky::remote::requestsSent();
         const int items = readAsTheExportDoes(app.get(), acrossText);
         const std::uint64_t requests = sky::remote::requestsSent() - before;
-        // WinAppObject4 and its snapshot; for each of the three collections its get, _NewEnum
-        // (whose enumerator is known to be one: its IEnumVARIANT is asked for without a round
-        // trip) and one Next for all its items, which brings their snapshots along: whatever the
-        // number of items. The application's own snapshot came with
-        // the Next that fetched it; it holds for the first application, and the others' are
-        // fetched again (their Next was followed by the first one's calls). Every get was a
-        // round trip of its own (10 for the application and its settings, 1 to 4 for each item),
-        // and so was each item's Next.
-        EXPECT_EQ(requests, static_cast<std::uint64_t>((applications == 0 ? 2 : 3) + 3 * 3))
+        // WinAppObject4, which brings the settings' snapshot along; for each of the three
+        // collections its get, _NewEnum (whose enumerator is known to be one: its IEnumVARIANT
+        // is asked for without a round trip) and one Next for all its items, which brings their
+        // snapshots along: whatever the number of items. The application's own snapshot came
+        // with the Next that fetched it; it holds for the first application, and the others'
+        // are fetched again (their Next was followed by the first one's calls). Every get was a
+        // round trip of its own (10 for the application and its settings, 1 to 4 for each
+        // item), and so was each item's Next.
+        EXPECT_EQ(requests, static_cast<std::uint64_t>((applications == 0 ? 1 : 2) + 3 * 3))
             << "application " << applications << " with " << items << " servers and accounts";
         ++applications;
     }

@@ -759,6 +759,26 @@ bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
     return false;
 }
 
+// Reads the snapshot that comes with `item` (of a Next, or the object a call handed back) and
+// keeps it in the item's proxy.
+HRESULT keepItemSnapshot(Reader& in, const VARIANT& item, Connection& c, std::uint64_t epoch) {
+    ProxyCore* core = nullptr;
+    sky::ComPtr<IUnknown> identity;
+    if ((item.vt == VT_DISPATCH || item.vt == VT_UNKNOWN) && item.punkVal &&
+        SUCCEEDED(item.punkVal->QueryInterface(IID_IUnknown, identity.putVoid())))
+        // Every object a reply hands out is one of this connection's proxy managers.
+        core = static_cast<ProxyManager*>(identity.get())->coreOf(item.punkVal);
+    const dispatch::Table* table = core && core->marshal ? core->marshal->table : nullptr;
+    SnapshotValues values;
+    if (!readSnapshot(in, table, c, values))
+        return badStubData;
+    if (table) {
+        std::lock_guard lock(core->snapshotMutex);
+        keepSnapshot(core, values, epoch);
+    }
+    return S_OK;
+}
+
 } // namespace
 
 std::uint64_t requestsSent() {
@@ -799,11 +819,19 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
         files.finish(c.transact(Kind::Call, body, reply, at, files.files(), snapshotMember));
     if (FAILED(hr) || !destination)
         return hr;
+    const std::uint64_t epoch = Connection::replyEpoch();
     Reader in(reply.data() + at, reply.size() - at);
     VARIANT value;
     const IID* iid = core->marshal->resultIids ? core->marshal->resultIids[index] : nullptr;
     if (HRESULT read = readTyped(in, m.resultVt, iid, value, c); FAILED(read))
         return read;
+    // An object handed back by a 2.4 server brings its snapshot (wire.h).
+    if (c.takesSnapshots() && m.resultVt != VT_VARIANT && in.u8() != 0) {
+        if (HRESULT read = keepItemSnapshot(in, value, c, epoch); FAILED(read) || !in.ok()) {
+            VariantClear(&value);
+            return FAILED(read) ? read : badStubData;
+        }
+    }
     storeTyped(m.resultVt, value, destination);
     return hr;
 }
@@ -912,25 +940,6 @@ HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID, WOR
 }
 
 namespace {
-
-// Reads the snapshot that comes with `item` of a Next and keeps it in the item's proxy.
-HRESULT keepItemSnapshot(Reader& in, const VARIANT& item, Connection& c, std::uint64_t epoch) {
-    ProxyCore* core = nullptr;
-    sky::ComPtr<IUnknown> identity;
-    if ((item.vt == VT_DISPATCH || item.vt == VT_UNKNOWN) && item.punkVal &&
-        SUCCEEDED(item.punkVal->QueryInterface(IID_IUnknown, identity.putVoid())))
-        // Every object a reply hands out is one of this connection's proxy managers.
-        core = static_cast<ProxyManager*>(identity.get())->coreOf(item.punkVal);
-    const dispatch::Table* table = core && core->marshal ? core->marshal->table : nullptr;
-    SnapshotValues values;
-    if (!readSnapshot(in, table, c, values))
-        return badStubData;
-    if (table) {
-        std::lock_guard lock(core->snapshotMutex);
-        keepSnapshot(core, values, epoch);
-    }
-    return S_OK;
-}
 
 class EnumProxy final : public ProxyUnknown<IEnumVARIANT> {
 public:

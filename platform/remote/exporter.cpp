@@ -96,7 +96,8 @@ public:
     unsigned uid = 0;
     std::u16string caller;
     bool parts = false;       // the client takes replies larger than the mailbox in parts
-    bool enumerators = false; // the client knows an identity's face IEnumVARIANT (2.4)
+    bool enumerators = false; // the client speaks 2.4: an identity's face IEnumVARIANT, and
+                              // snapshots of objects handed back by calls
     bool files = false; // the client hands over files with requests (2.2): its socket may carry
                         // their descriptors, which the connection's thread takes
     // The listener saw data on the socket of a client that hands over files, and stopped watching
@@ -168,6 +169,9 @@ private:
     HRESULT snapshot(Reader& in, Writer& body);
     // The snapshot of face `f` (wire.h, Snapshot): its marked members the gate lets through.
     void writeSnapshot(Exported::Face& f, Writer& body);
+    // After a value of type `vt` just written: u8 1 and the snapshot of the object putObject
+    // wrote for it, when it is an object handed out as a library interface; otherwise u8 0.
+    void writeObjectSnapshot(VARTYPE vt, IUnknown* value, Writer& body);
     HRESULT invoke(Reader& in, Writer& body);
 
     std::unordered_map<std::uint64_t, Exported> objects_;
@@ -563,16 +567,8 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
                 const HRESULT written = writeVariant(body, values[i], *this);
                 if (FAILED(written))
                     hr = written;
-                if (!snapshots || FAILED(hr))
-                    continue;
-                // The item's snapshot, when it is an object handed out as a library interface.
-                Exported::Face* f = nullptr;
-                if ((values[i].vt == VT_DISPATCH || values[i].vt == VT_UNKNOWN) &&
-                    values[i].punkVal && lastPut_.object)
-                    f = face(*lastPut_.object, lastPut_.face);
-                body.u8(f && f->marshal ? 1 : 0);
-                if (f && f->marshal)
-                    writeSnapshot(*f, body);
+                if (snapshots && SUCCEEDED(hr))
+                    writeObjectSnapshot(values[i].vt, values[i].punkVal, body);
             }
         }
         for (VARIANT& v : values)
@@ -629,6 +625,7 @@ HRESULT Connection::call(Reader& in, Writer& body) {
         hr = member.thunk(f->pointer, args, &result);
         if (SUCCEEDED(hr) && member.resultVt != VT_EMPTY) {
             const IID* resultIid = f->marshal->resultIids ? f->marshal->resultIids[index] : nullptr;
+            lastPut_.object = nullptr;
             const HRESULT written =
                 writeTyped(body, member.resultVt,
                            member.resultVt == VT_VARIANT ? static_cast<void*>(&result)
@@ -636,6 +633,10 @@ HRESULT Connection::call(Reader& in, Writer& body) {
                            resultIid, *this);
             if (FAILED(written))
                 hr = written;
+            // An object handed back brings its snapshot to a 2.4 client: its properties are
+            // usually what is read next.
+            else if (enumerators && member.resultVt != VT_VARIANT)
+                writeObjectSnapshot(result.vt, result.punkVal, body);
         }
     }
     if ((result.vt == VT_DISPATCH || result.vt == VT_UNKNOWN) && !result.punkVal)
@@ -656,6 +657,15 @@ HRESULT Connection::snapshot(Reader& in, Writer& body) {
         return hr;
     writeSnapshot(*f, body);
     return S_OK;
+}
+
+void Connection::writeObjectSnapshot(VARTYPE vt, IUnknown* value, Writer& body) {
+    Exported::Face* f = nullptr;
+    if ((vt == VT_DISPATCH || vt == VT_UNKNOWN) && value && lastPut_.object)
+        f = face(*lastPut_.object, lastPut_.face);
+    body.u8(f && f->marshal ? 1 : 0);
+    if (f && f->marshal)
+        writeSnapshot(*f, body);
 }
 
 void Connection::writeSnapshot(Exported::Face& f, Writer& body) {

@@ -48,7 +48,9 @@
 //   GetClassObject  request: clsid, iid                 reply: object
 //   QueryInterface  request: object, iid                reply: (nothing)
 //   Call            request: object, iid, u16 member, each [in] argument as the member's
-//                   table types it                      reply: the [out, retval] value, if any
+//                   table types it                      reply: the [out, retval] value, if any;
+//                   between 2.4 peers, after a value that is not a variant, u8 has and, when 1,
+//                   the snapshot of the object the value hands back
 //   GetIDsOfNames   request: object, iid, u32 n, n x str  reply: n x i32
 //   Invoke          request: object, iid, i32 dispid, u16 flags, u32 n, n x variant (as
 //                   rgvarg holds them), u32 named, named x i32, u8 wantResult
