@@ -162,6 +162,10 @@ namespace {
 ProxyBase* makeDispatchProxy(ProxyCore* core);
 ProxyBase* makeEnumProxy(ProxyCore* core);
 ProxyBase* makeFactoryProxy(ProxyCore* core);
+// Keeps the snapshot a reply carries from `at` on (u8 has, snapshot) in `core`, at `epoch`;
+// a snapshot this side cannot read is left out.
+void keepAnswerSnapshot(ProxyCore* core, const std::vector<unsigned char>& reply, std::size_t at,
+                        std::uint64_t epoch);
 
 HRESULT readError(Reader& in) {
     if (!in.u8()) {
@@ -525,21 +529,26 @@ HRESULT ProxyManager::face(REFIID iid, bool known, void** ppv) {
                                                                           : nullptr;
     if (!make)
         return E_NOINTERFACE;
+    std::vector<unsigned char> reply;
+    std::size_t at = 0;
+    std::uint64_t epoch = 0;
     if (!known) {
         Writer body;
         body.u64(id_);
         body.guid(iid);
-        std::vector<unsigned char> reply;
-        std::size_t at = 0;
         const HRESULT hr = connection_->transact(Kind::QueryInterface, body, reply, at);
         if (FAILED(hr))
             return hr;
+        epoch = Connection::replyEpoch();
     }
     auto core = std::make_unique<ProxyCore>();
     core->manager = this;
     core->iid = iid;
     core->marshal = marshal;
     core->proxy.reset(make(core.get()));
+    // A 2.4 server sends the face's snapshot with its answer.
+    if (!known && connection_->takesSnapshots())
+        keepAnswerSnapshot(core.get(), reply, at, epoch);
     AddRef();
     *ppv = core->proxy->face();
     faces_.push_back(std::move(core));
@@ -713,6 +722,20 @@ void keepSnapshot(ProxyCore* core, SnapshotValues& values, std::uint64_t epoch) 
     core->dropSnapshot();
     core->snapshot.swap(values);
     core->snapshotEpoch = epoch;
+}
+
+void keepAnswerSnapshot(ProxyCore* core, const std::vector<unsigned char>& reply, std::size_t at,
+                        std::uint64_t epoch) {
+    Connection& c = core->manager->connection();
+    Reader in(reply.data() + at, reply.size() - at);
+    SnapshotValues values;
+    if (in.u8() == 0 || !core->marshal || !readSnapshot(in, core->marshal->table, c, values) ||
+        !in.atEnd()) {
+        clearValues(values);
+        return;
+    }
+    std::lock_guard lock(core->snapshotMutex);
+    keepSnapshot(core, values, epoch);
 }
 
 // Fetches the snapshot of `core`'s interface; false when the server gave none (a failure, or a

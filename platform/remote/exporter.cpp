@@ -486,7 +486,16 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
         const GUID iid = in.guid();
         if (!in.atEnd())
             return badStubData;
-        return face(*object, iid) ? S_OK : E_NOINTERFACE;
+        Exported::Face* f = face(*object, iid);
+        if (!f)
+            return E_NOINTERFACE;
+        // A 2.4 client gets the new face's snapshot with it.
+        if (enumerators) {
+            body.u8(f->marshal ? 1 : 0);
+            if (f->marshal)
+                writeSnapshot(*f, body);
+        }
+        return S_OK;
     }
     case Kind::GetIDsOfNames: {
         const GUID iid = in.guid();

@@ -46,7 +46,8 @@
 // maxArrayNesting deep; a 2.2 peer refuses every array as malformed. Bodies:
 //
 //   GetClassObject  request: clsid, iid                 reply: object
-//   QueryInterface  request: object, iid                reply: (nothing)
+//   QueryInterface  request: object, iid                reply: (nothing); to a 2.4 client u8 has
+//                   and, when 1, the snapshot of that face
 //   Call            request: object, iid, u16 member, each [in] argument as the member's
 //                   table types it                      reply: the [out, retval] value, if any;
 //                   between 2.4 peers, after a value that is not a variant, u8 has and, when 1,

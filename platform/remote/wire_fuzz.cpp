@@ -284,6 +284,10 @@ void reply(Reader& in, Codec& codec, Kind kind, bool snapshots) {
     case Kind::Snapshot:
         snapshot(in, codec);
         break;
+    case Kind::QueryInterface:
+        if (!in.atEnd() && in.u8() != 0) // to a 2.4 client
+            snapshot(in, codec);
+        break;
     default:
         break;
     }
