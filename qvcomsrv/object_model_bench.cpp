@@ -17,6 +17,7 @@
 
 #include <cstdio>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "sky/automation.h"
 #include "sky/bench_support.h"
 #include "sky/machine.h"
+#include "sky/remote.h"
 #include "sky/temp_machine.h"
 
 extern char** environ;
@@ -315,9 +317,13 @@ std::int64_t readEverySetting(bool remote) {
 void BM_EnumerateAndReadEverySetting(benchmark::State& state) {
     farm();
     std::int64_t applications = 0;
+    const std::uint64_t before = sky::remote::requestsSent();
     for (auto _ : state)
         applications += readEverySetting(state.range(0) != 0);
     state.SetItemsProcessed(applications);
+    // Round trips to the server per application (0 in process).
+    state.counters["trips/app"] = static_cast<double>(sky::remote::requestsSent() - before) /
+                                  static_cast<double>(std::max<std::int64_t>(applications, 1));
 }
 BENCHMARK(BM_EnumerateAndReadEverySetting)
     ->Unit(benchmark::kMillisecond)

@@ -395,6 +395,176 @@ TEST_F(RemoteObjectModelTest, ReferencesHeldAcrossTheBoundaryAreReleased) {
     EXPECT_EQ(openFarm()->get_FarmName(name.put()), S_OK);
 }
 
+// What the export reads of one application, as it reads it: names, Windows settings, and the
+// names of its servers, users and groups; the number of accounts and servers read.
+template <class Item, class Collection, class Read>
+int readItems(Collection* collection, Read read) {
+    int items = 0;
+    for (const auto& item : sky::enumerateAs<Item>(collection)) {
+        read(item.get());
+        ++items;
+    }
+    return items;
+}
+
+std::string textOf(HRESULT hr, const sky::Bstr& value) {
+    EXPECT_EQ(hr, S_OK) << failureText();
+    return value.utf8();
+}
+
+int readAsTheExportDoes(ISkyloomApplication5* app, std::string& text) {
+    sky::Bstr value;
+    text += textOf(app->get_AppName(value.put()), value) + "|";
+    text += textOf(app->get_DistinguishedName(value.put()), value) + "|";
+    text += textOf(app->get_Description(value.put()), value) + "|";
+    SkyloomObjectType type{};
+    EXPECT_EQ(app->get_AppType(&type), S_OK);
+    sky::ComPtr<ISkyloomWinApp4> settings;
+    EXPECT_EQ(app->get_WinAppObject4(settings.put()), S_OK);
+    text += textOf(settings->get_ParentFolderDN(value.put()), value) + "|";
+    text += textOf(settings->get_DefaultInitProg(value.put()), value) + "|";
+    text += textOf(settings->get_StartMenuFolder(value.put()), value) + "|";
+    LONG number = 0;
+    EXPECT_EQ(settings->get_EnableApp(&number), S_OK);
+    EXPECT_EQ(settings->get_InstanceLimit(&number), S_OK);
+    EXPECT_EQ(settings->get_HideDisabledApp(&number), S_OK);
+    QVWinWindowType window{};
+    EXPECT_EQ(settings->get_DefaultWindowType(&window), S_OK);
+    text += std::to_string(number) + "|" + std::to_string(window);
+    sky::ComPtr<ISkyloomServers> servers;
+    sky::ComPtr<ISkyloomUsers> users;
+    sky::ComPtr<ISkyloomGroups> groups;
+    EXPECT_EQ(app->get_Servers(servers.put()), S_OK);
+    int items = readItems<ISkyloomServer5>(servers.get(), [&](ISkyloomServer5* server) {
+        text += "|" + textOf(server->get_ServerName(value.put()), value);
+    });
+    EXPECT_EQ(app->get_Users(users.put()), S_OK);
+    items += readItems<ISkyloomUser5>(users.get(), [&](ISkyloomUser5* user) {
+        SkyloomAccountType account{};
+        QVAccountAuthorityType authority{};
+        EXPECT_EQ(user->get_AccountType(&account), S_OK);
+        EXPECT_EQ(user->get_AAType(&authority), S_OK);
+        text += "|" + textOf(user->get_AAName(value.put()), value);
+        text += "\\" + textOf(user->get_UserName(value.put()), value);
+    });
+    EXPECT_EQ(app->get_Groups(groups.put()), S_OK);
+    items += readItems<ISkyloomGroup5>(groups.get(), [&](ISkyloomGroup5* group) {
+        text += "|" + textOf(group->get_GroupName(value.put()), value);
+    });
+    text += "\n";
+    return items;
+}
+
+// The round trips of reading every application as the export does: one for each object's
+// properties (its snapshot), whatever the number of properties read, where every get used to be
+// one (about 90 an application in the export).
+TEST_F(RemoteObjectModelTest, ReadingAnApplicationTakesOneRoundTripForEachObjectsProperties) {
+    auto farm = openFarm();
+    sky::ComPtr<ISkyloomApplications> apps;
+    ASSERT_EQ(farm->get_Applications(apps.put()), S_OK);
+    int applications = 0;
+    std::string acrossText;
+    for (const auto& app : sky::enumerateAs<ISkyloomApplication5>(apps.get())) {
+        const std::uint64_t before = sky::remote::requestsSent();
+        const int items = readAsTheExportDoes(app.get(), acrossText);
+        const std::uint64_t requests = sky::remote::requestsSent() - before;
+        // WinAppObject4, which brings the settings' snapshot along; for each of the three
+        // collections its get, _NewEnum (whose enumerator is known to be one: its IEnumVARIANT
+        // is asked for without a round trip) and one Next for all its items, which brings their
+        // snapshots along: whatever the number of items. The application's own snapshot came
+        // with the Next that fetched it; it holds for the first application, and the others'
+        // are fetched again (their Next was followed by the first one's calls). Every get was a
+        // round trip of its own (10 for the application and its settings, 1 to 4 for each
+        // item), and so was each item's Next.
+        EXPECT_EQ(requests, static_cast<std::uint64_t>((applications == 0 ? 1 : 2) + 3 * 3))
+            << "application " << applications << " with " << items << " servers and accounts";
+        ++applications;
+    }
+    EXPECT_EQ(applications, 3);
+
+    // The same answers as the module gives in process.
+    std::string inProcessText;
+    {
+        registerModule();
+        auto local = sky::createObject<ISkyloomFarm6>(u"SkyloomCOM.SkyloomFarm");
+        ASSERT_EQ(local->Initialize(SkyloomWinFarmObject), S_OK);
+        sky::ComPtr<ISkyloomApplications> localApps;
+        ASSERT_EQ(local->get_Applications(localApps.put()), S_OK);
+        const std::uint64_t before = sky::remote::requestsSent();
+        for (const auto& app : sky::enumerateAs<ISkyloomApplication5>(localApps.get()))
+            readAsTheExportDoes(app.get(), inProcessText);
+        EXPECT_EQ(sky::remote::requestsSent(), before) << "the module was not loaded in process";
+    }
+    EXPECT_EQ(acrossText, inProcessText);
+}
+
+// A value answered from a snapshot is the value a call would give: any other member called on
+// the connection (a put through another face of the object, LoadData, a member of another
+// object) ends the snapshot, and the next get brings a new one.
+TEST_F(RemoteObjectModelTest, AnAnswerFromASnapshotIsNeverStale) {
+    auto app = openApplication("Applications/Notepad");
+    sky::ComPtr<ISkyloomWinApp4> settings;
+    ASSERT_EQ(app->get_WinAppObject4(settings.put()), S_OK);
+    auto text = [](auto* object, auto getter) {
+        sky::Bstr value;
+        EXPECT_EQ((object->*getter)(value.put()), S_OK) << failureText();
+        return value.utf8();
+    };
+    const std::string name = text(app.get(), &ISkyloomApplication5::get_AppName);
+    const std::string description = text(app.get(), &ISkyloomApplication5::get_Description);
+    // The second get came from the snapshot the first brought.
+    std::uint64_t before = sky::remote::requestsSent();
+    EXPECT_EQ(text(app.get(), &ISkyloomApplication5::get_DistinguishedName),
+              "Applications/Notepad");
+    EXPECT_EQ(sky::remote::requestsSent(), before);
+    // A face asked for brings its snapshot with the answer.
+    auto third = app.as<ISkyloomWinApp3>();
+    EXPECT_EQ(text(third.get(), &ISkyloomWinApp3::get_DefaultWorkDir),
+              stored("Applications/Notepad").settings.text(sky::farm::AppSetting::DefaultWorkDir));
+    EXPECT_EQ(sky::remote::requestsSent(), before + 1);
+
+    // A put through the other face of the same object.
+    ASSERT_EQ(settings->put_AppName(bstr("Renamed").get()), S_OK) << failureText();
+    EXPECT_EQ(text(app.get(), &ISkyloomApplication5::get_AppName), "Renamed");
+    EXPECT_EQ(text(app.get(), &ISkyloomApplication5::get_DistinguishedName),
+              "Applications/Renamed");
+    // LoadData reads the store again: the change is gone.
+    ASSERT_EQ(app->LoadData(-1), S_OK) << failureText();
+    EXPECT_EQ(text(app.get(), &ISkyloomApplication5::get_AppName), name);
+    // The settings' snapshot, then a change made through a member of another object: the
+    // application saved by another object of this client, and this one loaded again.
+    EXPECT_EQ(text(settings.get(), &ISkyloomWinApp4::get_DefaultInitProg),
+              stored("Applications/Notepad").settings.text(sky::farm::AppSetting::DefaultInitProg));
+    {
+        auto other = openApplication("Applications/Notepad");
+        sky::ComPtr<ISkyloomWinApp4> otherSettings;
+        ASSERT_EQ(other->get_WinAppObject4(otherSettings.put()), S_OK);
+        ASSERT_EQ(otherSettings->put_DefaultInitProg(bstr("C:\\New\\notepad.exe").get()), S_OK);
+        ASSERT_EQ(other->SaveData(), S_OK) << failureText();
+    }
+    // This object holds what it loaded (as in process) until it loads again.
+    EXPECT_NE(text(settings.get(), &ISkyloomWinApp4::get_DefaultInitProg), "C:\\New\\notepad.exe");
+    ASSERT_EQ(app->LoadData(-1), S_OK) << failureText();
+    EXPECT_EQ(text(settings.get(), &ISkyloomWinApp4::get_DefaultInitProg), "C:\\New\\notepad.exe");
+    EXPECT_EQ(text(app.get(), &ISkyloomApplication5::get_Description), description);
+    // A number too, read, changed and read again.
+    LONG limit = 0;
+    ASSERT_EQ(settings->get_InstanceLimit(&limit), S_OK);
+    ASSERT_EQ(settings->put_InstanceLimit(limit + 7), S_OK) << failureText();
+    LONG after = 0;
+    ASSERT_EQ(settings->get_InstanceLimit(&after), S_OK);
+    EXPECT_EQ(after, limit + 7);
+    // And a get that fails still fails where it is called: an object bound to nothing.
+    auto unbound = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
+    sky::Bstr nothing;
+    before = sky::remote::requestsSent();
+    EXPECT_TRUE(FAILED(unbound->get_AppName(nothing.put())));
+    EXPECT_FALSE(failureText().empty());
+    // Its snapshot (it came with the face the object was made as) held nothing, and the get was
+    // called.
+    EXPECT_EQ(sky::remote::requestsSent(), before + 1);
+}
+
 // A local account that is not this process's, made a user of the machine: the machine's group is
 // made its own. Switching accounts takes root.
 uid_t giveMachineToAnotherAccount() {
@@ -939,6 +1109,35 @@ TEST_F(RemoteObjectModelTest, AMachineUserWhoIsNotAnAdministratorIsRefusedEveryR
     auto entries = servedStore()->auditTrail({});
     ASSERT_TRUE(entries) << entries.status().toString();
     EXPECT_TRUE(entries->empty());
+}
+
+// The member gate is asked for every member a snapshot carries, when the server makes it: a
+// farm administrator's client reads an application (bringing its snapshot); once he is no
+// administrator, the next request the farm serves him is refused, and so is every get after it,
+// each of them a member the snapshot had carried or not. (Values that reached his process while
+// he was one stay there, as they would in process.)
+TEST_F(RemoteObjectModelTest, ASnapshotCarriesOnlyWhatTheGateLetsTheCallerRead) {
+    ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
+    uid_t other = 0;
+    ASSERT_NO_FATAL_FAILURE(other = giveMachineToAnotherAccount());
+    ASSERT_TRUE(servedStore()->addAdministrator(std::to_string(other)));
+    const std::string command = sky::testing::runAs(other, static_cast<gid_t>(other)) +
+                                (sky::testing::buildBin() / "testprograms").string() +
+                                "/qvcomsrv_farm_probe demoted Applications/Notepad 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_TRUE(pipe);
+    char line[512];
+    ASSERT_TRUE(std::fgets(line, sizeof line, pipe));
+    EXPECT_EQ(std::string(line), "name value Notepad\n");
+    ASSERT_TRUE(servedStore()->removeAdministrator(std::to_string(other)));
+    std::string rest;
+    while (std::fgets(line, sizeof line, pipe))
+        rest += line;
+    EXPECT_EQ(pclose(pipe), 0) << rest;
+    EXPECT_EQ(rest, "servers 0x80070005\nname 0x80070005\ndescription 0x80070005\n");
+    // Not an administrator from the start: every get refused, snapshot or not.
+    EXPECT_EQ(probeOutput("demoted Applications/Notepad", other),
+              "error 0x80070005: Access is denied.\n");
 }
 
 // The fault as it was met: a machine user who is not an administrator published an application

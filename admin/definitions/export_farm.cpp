@@ -1,7 +1,10 @@
 #include "definitions/export_farm.h"
 
 #include <limits>
+#include <optional>
 #include <unordered_set>
+
+#include <windows.h>
 
 #include "core/farm.h"
 #include "core/runtime_errors.h"
@@ -127,8 +130,7 @@ private:
 
     void writeApplication() {
         ISkyloomApplication5* application = state_.application.get();
-        state_.appSettings =
-            getObject(&ISkyloomApplication::get_WinAppObject, application).as<ISkyloomWinApp4>();
+        state_.appSettings = getObject(&ISkyloomApplication4::get_WinAppObject4, application);
         ISkyloomWinApp4* settings = state_.appSettings.get();
         const std::u16string name = getText(&ISkyloomApplication::get_AppName, application);
         const std::u16string distinguishedName =
@@ -188,11 +190,16 @@ private:
         file_->writeEmptyLine();
         writeHeader(kIconHeader);
         const std::u16string iconFile = iconFileName(name);
-        const ScratchFile scratch(temporaryFolder_ + u"\\" + iconFile);
+        // One scratch file for the run (ScratchFile says why): the object model writes each
+        // icon over the one before and cuts what is left of it.
+        if (!scratch_) {
+            scratch_.emplace(temporaryFolder_ + u"\\brask-export-" +
+                             decimal(GetCurrentProcessId()) + u".ico");
+        }
         const std::u16string icon = iconsFolder_ + u"\\" + iconFile;
-        sky::Bstr scratchName(scratch.path());
+        sky::Bstr scratchName(scratch_->path());
         sky::check(settings->WriteIconToFile(scratchName.get()));
-        copyFile(scratch.path(), icon);
+        copyFile(scratch_->path(), icon);
         writeText(u"Icon", icon);
         file_->writeEmptyLine();
     }
@@ -239,6 +246,7 @@ private:
     AnsiTextWriter* file_ = nullptr;
     std::u16string iconsFolder_;
     std::u16string temporaryFolder_;
+    std::optional<ScratchFile> scratch_;
     std::u16string owner_;
     std::u16string line_;
     std::unordered_set<std::u16string> writtenIcons_;

@@ -174,9 +174,9 @@ Descriptor openCopySource(const fs::path& source) {
     return in;
 }
 
-// Copies at most `limit` bytes of `in` into `out`.
-void copyBytes(const Descriptor& in, const fs::path& source, int out, const fs::path& target,
-               std::uintmax_t limit) {
+// Copies at most `limit` bytes of `in` into `out`; the number of bytes copied.
+std::uintmax_t copyBytes(const Descriptor& in, const fs::path& source, int out,
+                         const fs::path& target, std::uintmax_t limit) {
     char buffer[65536];
     std::uintmax_t copied = 0;
     while (copied < limit) {
@@ -204,6 +204,7 @@ void copyBytes(const Descriptor& in, const fs::path& source, int out, const fs::
         }
         copied += static_cast<std::uintmax_t>(got);
     }
+    return copied;
 }
 
 } // namespace
@@ -224,10 +225,7 @@ void copyFile(std::u16string_view from, std::u16string_view to, std::uintmax_t l
     }
 }
 
-ScratchFile::ScratchFile(std::u16string path) : ScratchFile(path, hostPath(path)) {}
-
-ScratchFile::ScratchFile(std::u16string path, fs::path host)
-    : path_(std::move(path)), host_(std::move(host)) {
+ScratchFile::ScratchFile(std::u16string path) : path_(std::move(path)), host_(hostPath(path_)) {
     std::error_code ignored;
     fs::remove(host_,
                ignored); // left by a run that was killed, or planted: a link goes, not its target
@@ -245,7 +243,16 @@ ScratchFile::~ScratchFile() {
 
 void ScratchFile::fillFrom(std::u16string_view from, std::uintmax_t limit) {
     const fs::path source = hostPath(from);
-    copyBytes(openCopySource(source), source, fd_, host_, limit);
+    const Descriptor in = openCopySource(source);
+    if (::lseek(fd_, 0, SEEK_SET) != 0) {
+        throw fileError(lastError(), host_);
+    }
+    const std::uintmax_t copied = copyBytes(in, source, fd_, host_, limit);
+    // Cut only what a longer copy before left: a file is never truncated to nothing here.
+    if (copied < held_ && ::ftruncate(fd_, static_cast<off_t>(copied)) != 0) {
+        throw fileError(lastError(), host_);
+    }
+    held_ = copied;
 }
 
 void deleteFile(std::u16string_view path) {

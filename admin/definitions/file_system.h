@@ -52,9 +52,6 @@ void deleteFile(std::u16string_view path);
 class ScratchFile {
 public:
     explicit ScratchFile(std::u16string path);
-    // The same, for a caller that keeps the host path behind `path` (mapped once for many
-    // scratch files of one name made one after another).
-    ScratchFile(std::u16string path, std::filesystem::path host);
     ~ScratchFile();
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
@@ -62,17 +59,22 @@ public:
     const std::u16string& path() const { return path_; }
 
     // Copies the file at `from` into the scratch file as copyFile does (a regular file only, at
-    // most `limit` bytes), through the descriptor the scratch file was made with: the file is
-    // neither opened again nor truncated, so the file system never has to write the few bytes
-    // of a copy that is removed moments later (ext4 flushes a file truncated to nothing when
-    // it is closed, and a removed file's blocks are freed on the disk).
+    // most `limit` bytes), through the descriptor the scratch file was made with, in place of
+    // what it held: the file is neither opened again nor truncated to nothing, so the file
+    // system never has to write the few bytes of a copy that is removed moments later (ext4
+    // flushes a file truncated to nothing when it is closed, and a removed file's blocks are
+    // freed on the disk). One scratch file thus serves a whole run: making and removing one per
+    // icon cost a file system without a journal (which skips inodes freed within the last
+    // minute when it makes a file) a search through every one removed before, quadratic in
+    // the number of icons.
     void fillFrom(std::u16string_view from,
                   std::uintmax_t limit = std::numeric_limits<std::uintmax_t>::max());
 
 private:
     std::u16string path_;
     std::filesystem::path host_;
-    int fd_ = -1; // open for writing while the scratch file lives
+    int fd_ = -1;             // open for writing while the scratch file lives
+    std::uintmax_t held_ = 0; // bytes the last fillFrom left in it
 };
 
 } // namespace brask

@@ -127,6 +127,7 @@ private:
         state_.application = nullptr;
         state_.appSettings = nullptr;
         parentFolder_.reset();
+        distinguishedName_.reset();
         sky::ComPtr<ISkyloomApplication4> added;
         sky::check(state_.farm->AddApplication4(SkyloomWinAppObject, added.put()));
         state_.application = added.as<ISkyloomApplication5>();
@@ -192,26 +193,40 @@ private:
         }
     }
 
+    // A "Server=" line. One binding object serves the run, bound again for each line (AddServer
+    // takes the server's name from it), and the application's name is read once: every call
+    // may cross to the service, and each is a round trip.
     void addServer(std::u16string_view server) {
         ISkyloomWinApp4* target = settings();
-        state_.binding =
-            sky::createObject<ISkyloomAppSrvBinding2>(u"SkyloomCOM.SkyloomAppSrvBinding");
+        if (!ownBinding_) {
+            state_.binding =
+                sky::createObject<ISkyloomAppSrvBinding2>(u"SkyloomCOM.SkyloomAppSrvBinding");
+            ownBinding_ = true;
+        }
         sky::Bstr serverName(server);
-        sky::Bstr distinguishedName(
-            getText(&ISkyloomApplication::get_DistinguishedName, state_.application.get()));
+        // The application's keys came before its first list: its name is settled.
+        if (!distinguishedName_) {
+            distinguishedName_ =
+                getText(&ISkyloomApplication::get_DistinguishedName, state_.application.get());
+        }
+        sky::Bstr distinguishedName(*distinguishedName_);
         sky::check(state_.binding->Initialize(SkyloomWinSrvObject, serverName.get(),
                                               distinguishedName.get()));
-        sky::check(target->AddServer(state_.binding.as<ISkyloomAppSrvBinding>().get()));
+        sky::check(target->AddServer(state_.binding.get()));
     }
 
     // A "User=" or "Group=" line: the account initialized with the run's one credential and
-    // granted the application.
+    // granted the application. One account object of each kind serves the run, bound again for
+    // each line (the grant takes the account's fields from it).
     template <class Account, class Grant>
-    void grant(std::u16string_view progId, std::u16string_view value, Grant grantTo) {
+    void grant(sky::ComPtr<Account>& account, std::u16string_view progId, std::u16string_view value,
+               Grant grantTo) {
         ISkyloomWinApp4* target = settings();
         const definition::Account fields = parseAccount(value);
         ISkyloomCredential* credential = state_.credential();
-        auto account = sky::createObject<Account>(progId);
+        if (!account) {
+            account = sky::createObject<Account>(progId);
+        }
         sky::Bstr authority(fields.authorityName);
         sky::Bstr name(fields.name);
         sky::check(account->Initialize2(
@@ -220,10 +235,10 @@ private:
         sky::check((target->*grantTo)(account.get()));
     }
     void addUser(std::u16string_view value) {
-        grant<ISkyloomUser5>(u"SkyloomCOM.SkyloomUser", value, &ISkyloomWinApp4::AddUser2);
+        grant(user_, u"SkyloomCOM.SkyloomUser", value, &ISkyloomWinApp4::AddUser2);
     }
     void addGroup(std::u16string_view value) {
-        grant<ISkyloomGroup5>(u"SkyloomCOM.SkyloomGroup", value, &ISkyloomWinApp4::AddGroup2);
+        grant(group_, u"SkyloomCOM.SkyloomGroup", value, &ISkyloomWinApp4::AddGroup2);
     }
 
     // The "Icon=" line: the icon through a scratch copy in the temporary folder, then the
@@ -231,18 +246,14 @@ private:
     // and is saved.
     void storeApplication(std::u16string_view iconPath) {
         ISkyloomWinApp4* target = settings();
-        if (scratch_.empty()) {
-            scratch_ =
-                temporaryFolder() + u"\\brask-import-" + decimal(GetCurrentProcessId()) + u".ico";
-            scratchHost_ = hostPath(scratch_);
+        if (!scratch_) {
+            scratch_.emplace(temporaryFolder() + u"\\brask-import-" +
+                             decimal(GetCurrentProcessId()) + u".ico");
         }
-        {
-            // One byte past the object model's cap is enough for it to refuse a larger file.
-            ScratchFile scratch(scratch_, scratchHost_);
-            scratch.fillFrom(iconPath, sky::farm::kIconFileLimit + 1);
-            sky::Bstr scratchName(scratch.path());
-            sky::check(target->ReadIconFromFile(scratchName.get(), 0));
-        }
+        // One byte past the object model's cap is enough for it to refuse a larger file.
+        scratch_->fillFrom(iconPath, sky::farm::kIconFileLimit + 1);
+        sky::Bstr scratchName(scratch_->path());
+        sky::check(target->ReadIconFromFile(scratchName.get(), 0));
 
         if (!parentFolder_ || sky::equalNoCase(*parentFolder_, kRootFolder)) {
             tolerant([&] {
@@ -280,10 +291,14 @@ private:
     Section section_ = Section::Farm;
     // The application's folder as its "ParentFolderDN=" line set it; none: the root folder.
     std::optional<std::u16string> parentFolder_;
-    // The scratch copy of each icon, named (and its host path mapped) at the first "Icon=" line of
-    // the run.
-    std::u16string scratch_;
-    std::filesystem::path scratchHost_;
+    // The scratch copy of each icon: one file for the run, made at its first "Icon=" line.
+    std::optional<ScratchFile> scratch_;
+    // The application's distinguished name, read at its first "Server=" line.
+    std::optional<std::u16string> distinguishedName_;
+    // The binding in state_.binding is this run's own; the account objects of the run.
+    bool ownBinding_ = false;
+    sky::ComPtr<ISkyloomUser5> user_;
+    sky::ComPtr<ISkyloomGroup5> group_;
     // The folders (their distinguished names in capitals) whose creation this run has asked for.
     std::unordered_set<std::u16string> askedFolders_;
 };

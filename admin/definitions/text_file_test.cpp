@@ -1,6 +1,7 @@
 // The files' bytes and the file operations' errors, on the test's machine.
 #include "definitions/text_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,4 +179,26 @@ TEST_F(TextFileTest, CopyReplacesAndDeleteTakesReadOnlyFiles) {
 }
 
 } // namespace
+// One scratch file serves a whole run: each fill replaces what the one before left, a shorter copy
+// included, in the same file.
+TEST_F(TextFileTest, AScratchFileRefilledHoldsOnlyItsLastCopy) {
+    writeBytes(folder_ / "long.ico", "a long icon of many bytes");
+    writeBytes(folder_ / "short.ico", "short");
+    struct stat first {
+    }, second{};
+    {
+        ScratchFile scratch(windowsPath("scratch.ico"));
+        scratch.fillFrom(windowsPath("long.ico"));
+        EXPECT_EQ(fileBytes(folder_ / "scratch.ico"), "a long icon of many bytes");
+        ASSERT_EQ(::stat((folder_ / "scratch.ico").c_str(), &first), 0);
+        scratch.fillFrom(windowsPath("short.ico"));
+        EXPECT_EQ(fileBytes(folder_ / "scratch.ico"), "short");
+        scratch.fillFrom(windowsPath("long.ico"), 6);
+        EXPECT_EQ(fileBytes(folder_ / "scratch.ico"), "a long");
+        ASSERT_EQ(::stat((folder_ / "scratch.ico").c_str(), &second), 0);
+        EXPECT_EQ(first.st_ino, second.st_ino);
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "scratch.ico"));
+}
+
 } // namespace brask

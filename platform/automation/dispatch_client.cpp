@@ -1,4 +1,6 @@
 // Calls by name and collection enumeration for automation clients.
+#include <algorithm>
+#include <array>
 #include <vector>
 
 #include "sky/dispatch.h"
@@ -70,15 +72,35 @@ void putProperty(IDispatch* object, std::u16string_view name, const Variant& val
 }
 
 bool Enumeration::next(Variant& item) {
-    if (!enumerator_)
+    if (next_ == fetched_.size() && enumerator_) {
+        fetched_.clear();
+        next_ = 0;
+        std::array<VARIANT, batch> values;
+        for (VARIANT& v : values)
+            VariantInit(&v);
+        ULONG count = 0;
+        const HRESULT hr = enumerator_->Next(batch, values.data(), &count);
+        if (FAILED(hr)) {
+            for (VARIANT& v : values)
+                VariantClear(&v);
+            enumerator_.reset();
+            check(hr);
+        }
+        count = std::min(count, batch);
+        for (ULONG i = 0; i < count; ++i)
+            *fetched_.emplace_back().put() = values[i]; // the item's references move along
+        for (ULONG i = count; i < batch; ++i)
+            VariantClear(&values[i]);
+        // Fewer than asked for: the enumerator has no more.
+        if (hr != S_OK || count < batch)
+            enumerator_.reset();
+    }
+    if (next_ == fetched_.size()) {
+        item.put();
         return false;
-    ULONG fetched = 0;
-    HRESULT hr = check(enumerator_->Next(1, item.put(), &fetched));
-    if (hr == S_OK && fetched == 1)
-        return true;
-    item.put();
-    enumerator_.reset();
-    return false;
+    }
+    item = std::move(fetched_[next_++]);
+    return true;
 }
 
 Enumeration enumerate(IDispatch* collection) {

@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,15 +31,32 @@ class ProxyManager;
 
 class ProxyCore {
 public:
+    ~ProxyCore() { dropSnapshot(); }
+
     ProxyManager* manager;
     IID iid;
     const InterfaceMarshal* marshal; // null for IDispatch, IEnumVARIANT and IClassFactory
     std::unique_ptr<ProxyBase> proxy;
+
+    // The values of the interface's snapshot members (wire.h, Snapshot) as the server gave them
+    // while the connection's epoch was `snapshotEpoch`, by member index in increasing order.
+    std::mutex snapshotMutex;
+    std::uint64_t snapshotEpoch = ~std::uint64_t{0}; // none
+    std::vector<std::pair<WORD, VARIANT>> snapshot;
+
+    void dropSnapshot() {
+        for (auto& [index, value] : snapshot)
+            VariantClear(&value);
+        snapshot.clear();
+        snapshotEpoch = ~std::uint64_t{0};
+    }
 };
 
 namespace {
 
 constexpr auto livenessCheck = std::chrono::milliseconds(50);
+
+std::atomic<std::uint64_t> requestCount{0};
 
 class Connection final : public ObjectCodec, public std::enable_shared_from_this<Connection> {
 public:
@@ -54,8 +72,19 @@ public:
     // reply after the result and error information, sets the thread's error information from
     // the reply and returns the result.
     // `files` are handed over with the request (their descriptors stay the caller's).
+    // Every request but a Snapshot and a `pure` one (a call of a snapshot member) moves the
+    // epoch, ending every snapshot taken before.
     HRESULT transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
-                     std::size_t& bodyAt, const std::vector<HandedFile>& files = {});
+                     std::size_t& bodyAt, const std::vector<HandedFile>& files = {},
+                     bool pure = false);
+
+    // The server answers Snapshot requests (2.4).
+    bool takesSnapshots() const { return serverMinor_ >= 4; }
+    // Moves with every request that may change what an object of this connection answers.
+    std::uint64_t epoch() const { return epoch_.load(std::memory_order_acquire); }
+    // The epoch at which the last reply the calling thread received was made: what a snapshot it
+    // carried is good for.
+    static std::uint64_t replyEpoch() { return replyEpoch_; }
 
     void releaseLater(std::uint64_t id, std::uint32_t count) {
         std::lock_guard lock(releaseMutex_);
@@ -80,6 +109,8 @@ private:
     bool parts_ = false; // the server takes messages larger than the mailbox in parts
     bool files_ = false; // the server takes files handed over with a request (2.2)
     std::uint16_t serverMinor_ = 0;
+    std::atomic<std::uint64_t> epoch_{0};
+    static thread_local std::uint64_t replyEpoch_;
     Writer request_; // guarded by callMutex_
     std::mutex releaseMutex_;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> releases_;
@@ -105,6 +136,14 @@ public:
     // The interface that `pointer` (this object's identity or one of its proxies) stands for;
     // `asked` when it is neither.
     GUID faceOf(IUnknown* pointer, REFIID asked);
+    // The interface proxy that `pointer` is, or null.
+    ProxyCore* coreOf(IUnknown* pointer) {
+        std::lock_guard lock(facesMutex_);
+        for (const auto& f : faces_)
+            if (f->proxy->face() == pointer)
+                return f.get();
+        return nullptr;
+    }
 
     Connection& connection() { return *connection_; }
     std::uint64_t id() const { return id_; }
@@ -123,6 +162,10 @@ namespace {
 ProxyBase* makeDispatchProxy(ProxyCore* core);
 ProxyBase* makeEnumProxy(ProxyCore* core);
 ProxyBase* makeFactoryProxy(ProxyCore* core);
+// Keeps the snapshot a reply carries from `at` on (u8 has, snapshot) in `core`, at `epoch`;
+// a snapshot this side cannot read is left out.
+void keepAnswerSnapshot(ProxyCore* core, const std::vector<unsigned char>& reply, std::size_t at,
+                        std::uint64_t epoch);
 
 HRESULT readError(Reader& in) {
     if (!in.u8()) {
@@ -254,11 +297,17 @@ std::shared_ptr<Connection> Connection::open(const std::filesystem::path& direct
     return c;
 }
 
+thread_local std::uint64_t Connection::replyEpoch_ = 0;
+
 HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
-                             std::size_t& bodyAt, const std::vector<HandedFile>& files) {
+                             std::size_t& bodyAt, const std::vector<HandedFile>& files, bool pure) {
     std::lock_guard lock(callMutex_);
+    if (kind != Kind::Snapshot && !pure)
+        epoch_.fetch_add(1, std::memory_order_acq_rel);
+    replyEpoch_ = epoch_.load(std::memory_order_relaxed);
     if (dead_)
         return RPC_E_DISCONNECTED;
+    requestCount.fetch_add(1, std::memory_order_relaxed);
     Writer fileSection;
     std::vector<int> descriptors;
     if (!files.empty()) {
@@ -414,7 +463,15 @@ HRESULT Connection::getObject(Reader& in, REFIID iid, void** ppv) {
         ++manager->serverReferences;
         manager->AddRef();
     }
-    const HRESULT hr = manager->face(faceToHandOut(iid, reference.face), true, ppv);
+    HRESULT hr = manager->face(faceToHandOut(iid, reference.face), true, ppv);
+    // An identity that the server says is an enumerator (2.4) gets its IEnumVARIANT proxy now,
+    // so that the QueryInterface for it is answered here.
+    if (SUCCEEDED(hr) && IsEqualIID(iid, IID_IUnknown) &&
+        IsEqualIID(reference.face, IID_IEnumVARIANT)) {
+        void* enumerator = nullptr;
+        if (SUCCEEDED(manager->face(IID_IEnumVARIANT, true, &enumerator)))
+            static_cast<IUnknown*>(enumerator)->Release();
+    }
     manager->Release();
     return hr;
 }
@@ -472,21 +529,26 @@ HRESULT ProxyManager::face(REFIID iid, bool known, void** ppv) {
                                                                           : nullptr;
     if (!make)
         return E_NOINTERFACE;
+    std::vector<unsigned char> reply;
+    std::size_t at = 0;
+    std::uint64_t epoch = 0;
     if (!known) {
         Writer body;
         body.u64(id_);
         body.guid(iid);
-        std::vector<unsigned char> reply;
-        std::size_t at = 0;
         const HRESULT hr = connection_->transact(Kind::QueryInterface, body, reply, at);
         if (FAILED(hr))
             return hr;
+        epoch = Connection::replyEpoch();
     }
     auto core = std::make_unique<ProxyCore>();
     core->manager = this;
     core->iid = iid;
     core->marshal = marshal;
     core->proxy.reset(make(core.get()));
+    // A 2.4 server sends the face's snapshot with its answer.
+    if (!known && connection_->takesSnapshots())
+        keepAnswerSnapshot(core.get(), reply, at, epoch);
     AddRef();
     *ppv = core->proxy->face();
     faces_.push_back(std::move(core));
@@ -615,7 +677,136 @@ const VARIANT* invokeArgument(const DISPPARAMS& params, UINT index) {
     return index < positional ? &params.rgvarg[params.cArgs - 1 - index] : nullptr;
 }
 
+using SnapshotValues = std::vector<std::pair<WORD, VARIANT>>;
+
+void clearValues(SnapshotValues& values) {
+    for (auto& [index, value] : values)
+        VariantClear(&value);
+    values.clear();
+}
+
+// Reads a `snapshot` (wire.h) into `values`, checked against `table` (none: read and left out).
+// False, with nothing kept, when it names a member the table does not mark, names one twice or
+// out of order, or gives a value of another type than the member's.
+bool readSnapshot(Reader& in, const dispatch::Table* table, Connection& c, SnapshotValues& values) {
+    const std::uint16_t count = in.u16();
+    int last = -1;
+    for (std::uint16_t i = 0; i < count && in.ok(); ++i) {
+        const std::uint16_t index = in.u16();
+        VARIANT value;
+        VariantInit(&value);
+        if (!in.ok() || FAILED(readVariant(in, value, c)))
+            break;
+        if (table && (index >= table->memberCount || static_cast<int>(index) <= last ||
+                      !table->members[index].snapshot || table->members[index].paramCount != 0 ||
+                      value.vt != table->members[index].resultVt)) {
+            VariantClear(&value);
+            in.fail();
+            break;
+        }
+        last = index;
+        if (table)
+            values.emplace_back(index, value);
+        else
+            VariantClear(&value);
+    }
+    if (!in.ok()) {
+        clearValues(values);
+        return false;
+    }
+    return true;
+}
+
+// Keeps `values` as the snapshot of `core`'s interface at `epoch`.
+void keepSnapshot(ProxyCore* core, SnapshotValues& values, std::uint64_t epoch) {
+    core->dropSnapshot();
+    core->snapshot.swap(values);
+    core->snapshotEpoch = epoch;
+}
+
+void keepAnswerSnapshot(ProxyCore* core, const std::vector<unsigned char>& reply, std::size_t at,
+                        std::uint64_t epoch) {
+    Connection& c = core->manager->connection();
+    Reader in(reply.data() + at, reply.size() - at);
+    SnapshotValues values;
+    if (in.u8() == 0 || !core->marshal || !readSnapshot(in, core->marshal->table, c, values) ||
+        !in.atEnd()) {
+        clearValues(values);
+        return;
+    }
+    std::lock_guard lock(core->snapshotMutex);
+    keepSnapshot(core, values, epoch);
+}
+
+// Fetches the snapshot of `core`'s interface; false when the server gave none (a failure, or a
+// reply this side cannot read: the caller then calls the member).
+bool fetchSnapshot(ProxyCore* core, Connection& c) {
+    core->dropSnapshot();
+    Writer body;
+    body.u64(core->manager->id());
+    body.guid(core->iid);
+    std::vector<unsigned char> reply;
+    std::size_t at = 0;
+    if (FAILED(c.transact(Kind::Snapshot, body, reply, at)))
+        return false;
+    Reader in(reply.data() + at, reply.size() - at);
+    SnapshotValues values;
+    if (!readSnapshot(in, core->marshal->table, c, values) || !in.atEnd()) {
+        clearValues(values);
+        return false;
+    }
+    keepSnapshot(core, values, c.replyEpoch());
+    return true;
+}
+
+// Answers a get of snapshot member `index` from the snapshot of `core`'s interface, fetching one
+// when the proxy holds none of the connection's present epoch; false when the member is not in
+// it (the gate refused it, it failed, or the server takes no Snapshot): it is then called.
+bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
+    Connection& c = core->manager->connection();
+    if (!c.takesSnapshots())
+        return false;
+    std::lock_guard lock(core->snapshotMutex);
+    if (core->snapshotEpoch != c.epoch() && !fetchSnapshot(core, c))
+        return false;
+    for (auto& [member, value] : core->snapshot) {
+        if (member != index)
+            continue;
+        VARIANT copy;
+        VariantInit(&copy);
+        if (FAILED(VariantCopy(&copy, &value)))
+            return false;
+        storeTyped(core->marshal->table->members[index].resultVt, copy, destination);
+        return true;
+    }
+    return false;
+}
+
+// Reads the snapshot that comes with `item` (of a Next, or the object a call handed back) and
+// keeps it in the item's proxy.
+HRESULT keepItemSnapshot(Reader& in, const VARIANT& item, Connection& c, std::uint64_t epoch) {
+    ProxyCore* core = nullptr;
+    sky::ComPtr<IUnknown> identity;
+    if ((item.vt == VT_DISPATCH || item.vt == VT_UNKNOWN) && item.punkVal &&
+        SUCCEEDED(item.punkVal->QueryInterface(IID_IUnknown, identity.putVoid())))
+        // Every object a reply hands out is one of this connection's proxy managers.
+        core = static_cast<ProxyManager*>(identity.get())->coreOf(item.punkVal);
+    const dispatch::Table* table = core && core->marshal ? core->marshal->table : nullptr;
+    SnapshotValues values;
+    if (!readSnapshot(in, table, c, values))
+        return badStubData;
+    if (table) {
+        std::lock_guard lock(core->snapshotMutex);
+        keepSnapshot(core, values, epoch);
+    }
+    return S_OK;
+}
+
 } // namespace
+
+std::uint64_t requestsSent() {
+    return requestCount.load(std::memory_order_relaxed);
+}
 
 HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
     if (!core->marshal || index >= core->marshal->table->memberCount)
@@ -628,6 +819,9 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
             return E_POINTER;
         clearTyped(m.resultVt, destination);
     }
+    const bool snapshotMember = m.snapshot && m.paramCount == 0 && destination;
+    if (snapshotMember && answerFromSnapshot(core, index, destination))
+        return S_OK;
     Connection& c = core->manager->connection();
     Writer body;
     body.u64(core->manager->id());
@@ -644,14 +838,23 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
             files.open(textOf(*static_cast<BSTR*>(args[i])), m.params[i].file);
     std::vector<unsigned char> reply;
     std::size_t at = 0;
-    const HRESULT hr = files.finish(c.transact(Kind::Call, body, reply, at, files.files()));
+    const HRESULT hr =
+        files.finish(c.transact(Kind::Call, body, reply, at, files.files(), snapshotMember));
     if (FAILED(hr) || !destination)
         return hr;
+    const std::uint64_t epoch = Connection::replyEpoch();
     Reader in(reply.data() + at, reply.size() - at);
     VARIANT value;
     const IID* iid = core->marshal->resultIids ? core->marshal->resultIids[index] : nullptr;
     if (HRESULT read = readTyped(in, m.resultVt, iid, value, c); FAILED(read))
         return read;
+    // An object handed back by a 2.4 server brings its snapshot (wire.h).
+    if (c.takesSnapshots() && m.resultVt != VT_VARIANT && in.u8() != 0) {
+        if (HRESULT read = keepItemSnapshot(in, value, c, epoch); FAILED(read) || !in.ok()) {
+            VariantClear(&value);
+            return FAILED(read) ? read : badStubData;
+        }
+    }
     storeTyped(m.resultVt, value, destination);
     return hr;
 }
@@ -772,21 +975,30 @@ public:
             return E_INVALIDARG;
         Writer body = request();
         body.u32(celt);
+        Connection& c = core()->manager->connection();
+        // Each item's snapshot comes with it (wire 2.4): reading an item's properties after it
+        // costs no round trip more.
+        const bool snapshots = c.takesSnapshots();
+        if (snapshots)
+            body.u8(1);
         std::vector<unsigned char> reply;
         std::size_t at = 0;
-        Connection& c = core()->manager->connection();
         const HRESULT hr = c.transact(Kind::EnumNext, body, reply, at);
         if (FAILED(hr))
             return hr;
+        const std::uint64_t epoch = Connection::replyEpoch();
         Reader in(reply.data() + at, reply.size() - at);
         const std::uint32_t fetched = in.u32();
         if (!in.ok() || fetched > celt)
             return badStubData;
         for (std::uint32_t i = 0; i < fetched; ++i) {
-            if (HRESULT read = readVariant(in, rgVar[i], c); FAILED(read)) {
-                for (std::uint32_t k = 0; k < i; ++k)
+            HRESULT read = readVariant(in, rgVar[i], c);
+            if (SUCCEEDED(read) && snapshots && in.u8() != 0)
+                read = keepItemSnapshot(in, rgVar[i], c, epoch);
+            if (FAILED(read) || !in.ok()) {
+                for (std::uint32_t k = 0; k <= i; ++k)
                     VariantClear(&rgVar[k]);
-                return read;
+                return FAILED(read) ? read : badStubData;
             }
         }
         if (pCeltFetched)

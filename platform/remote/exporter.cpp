@@ -95,7 +95,9 @@ public:
     Mailbox box;
     unsigned uid = 0;
     std::u16string caller;
-    bool parts = false; // the client takes replies larger than the mailbox in parts
+    bool parts = false;       // the client takes replies larger than the mailbox in parts
+    bool enumerators = false; // the client speaks 2.4: an identity's face IEnumVARIANT, and
+                              // snapshots of objects handed back by calls
     bool files = false; // the client hands over files with requests (2.2): its socket may carry
                         // their descriptors, which the connection's thread takes
     // The listener saw data on the socket of a client that hands over files, and stopped watching
@@ -161,13 +163,26 @@ private:
     HRESULT dispatch(Kind kind, Reader& in, Writer& body);
     // Reads the request's `count` file entries and takes their descriptors from the socket.
     bool takeFiles(Reader& in, std::uint16_t count, std::vector<HandedFile>& handed);
+    // The face `iid` of object `id`, of a library interface (with its table).
+    HRESULT tableFace(std::uint64_t id, const GUID& iid, Exported::Face*& f);
     HRESULT call(Reader& in, Writer& body);
+    HRESULT snapshot(Reader& in, Writer& body);
+    // The snapshot of face `f` (wire.h, Snapshot): its marked members the gate lets through.
+    void writeSnapshot(Exported::Face& f, Writer& body);
+    // After a value of type `vt` just written: u8 1 and the snapshot of the object putObject
+    // wrote for it, when it is an object handed out as a library interface; otherwise u8 0.
+    void writeObjectSnapshot(VARTYPE vt, IUnknown* value, Writer& body);
     HRESULT invoke(Reader& in, Writer& body);
 
     std::unordered_map<std::uint64_t, Exported> objects_;
     std::map<IUnknown*, std::uint64_t> ids_;
     std::uint64_t nextId_ = 1;
     std::vector<unsigned char> request_;
+    // The object putObject wrote last, and the face it was written as.
+    struct {
+        Exported* object = nullptr;
+        GUID face{};
+    } lastPut_;
 };
 
 Exported::Face* Connection::face(Exported& object, REFIID iid) {
@@ -235,7 +250,13 @@ HRESULT Connection::putObject(Writer& out, IUnknown* object, REFIID iid) {
     }
     Exported& exported = objects_.at(it->second);
     ++exported.references;
-    writeReference(out, it->second, faceOf(exported, object, iid));
+    GUID handedAs = faceOf(exported, object, iid);
+    // An enumerator handed out as its identity (a collection's _NewEnum) says so, and the client
+    // makes its IEnumVARIANT proxy without asking (wire.h).
+    if (enumerators && IsEqualIID(handedAs, IID_IUnknown) && face(exported, IID_IEnumVARIANT))
+        handedAs = IID_IEnumVARIANT;
+    writeReference(out, it->second, handedAs);
+    lastPut_ = {&exported, handedAs};
     return S_OK;
 }
 
@@ -439,6 +460,8 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
     }
     case Kind::Call:
         return call(in, body);
+    case Kind::Snapshot:
+        return snapshot(in, body);
     case Kind::Invoke:
         return invoke(in, body);
     case Kind::QueryInterface:
@@ -463,7 +486,16 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
         const GUID iid = in.guid();
         if (!in.atEnd())
             return badStubData;
-        return face(*object, iid) ? S_OK : E_NOINTERFACE;
+        Exported::Face* f = face(*object, iid);
+        if (!f)
+            return E_NOINTERFACE;
+        // A 2.4 client gets the new face's snapshot with it.
+        if (enumerators) {
+            body.u8(f->marshal ? 1 : 0);
+            if (f->marshal)
+                writeSnapshot(*f, body);
+        }
+        return S_OK;
     }
     case Kind::GetIDsOfNames: {
         const GUID iid = in.guid();
@@ -510,6 +542,8 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
     case Kind::EnumReset:
     case Kind::EnumClone: {
         const std::uint32_t count = kind == Kind::EnumNext || kind == Kind::EnumSkip ? in.u32() : 0;
+        // Since 2.4 a Next may ask for each item's snapshot (1); nothing else may follow.
+        const bool snapshots = kind == Kind::EnumNext && in.ok() && !in.atEnd() && in.u8() == 1;
         if (!in.atEnd())
             return badStubData;
         Exported::Face* f = face(*object, IID_IEnumVARIANT);
@@ -538,9 +572,12 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
             fetched = std::min<ULONG>(fetched, count);
             body.u32(fetched);
             for (ULONG i = 0; i < fetched && SUCCEEDED(hr); ++i) {
+                lastPut_.object = nullptr;
                 const HRESULT written = writeVariant(body, values[i], *this);
                 if (FAILED(written))
                     hr = written;
+                if (snapshots && SUCCEEDED(hr))
+                    writeObjectSnapshot(values[i].vt, values[i].punkVal, body);
             }
         }
         for (VARIANT& v : values)
@@ -552,19 +589,26 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
     }
 }
 
+HRESULT Connection::tableFace(std::uint64_t id, const GUID& iid, Exported::Face*& f) {
+    Exported* object = find(id);
+    if (!object)
+        return CO_E_OBJNOTCONNECTED;
+    f = face(*object, iid);
+    if (!f)
+        return E_NOINTERFACE;
+    return f->marshal ? S_OK : badStubData;
+}
+
 HRESULT Connection::call(Reader& in, Writer& body) {
     const std::uint64_t id = in.u64();
     const GUID iid = in.guid();
     const std::uint16_t index = in.u16();
     if (!in.ok())
         return badStubData;
-    Exported* object = find(id);
-    if (!object)
-        return CO_E_OBJNOTCONNECTED;
-    Exported::Face* f = face(*object, iid);
-    if (!f)
-        return E_NOINTERFACE;
-    if (!f->marshal || index >= f->marshal->table->memberCount)
+    Exported::Face* f = nullptr;
+    if (HRESULT hr = tableFace(id, iid, f); FAILED(hr))
+        return hr;
+    if (index >= f->marshal->table->memberCount)
         return badStubData;
     const dispatch::Member& member = f->marshal->table->members[index];
     VARIANT args[32];
@@ -590,6 +634,7 @@ HRESULT Connection::call(Reader& in, Writer& body) {
         hr = member.thunk(f->pointer, args, &result);
         if (SUCCEEDED(hr) && member.resultVt != VT_EMPTY) {
             const IID* resultIid = f->marshal->resultIids ? f->marshal->resultIids[index] : nullptr;
+            lastPut_.object = nullptr;
             const HRESULT written =
                 writeTyped(body, member.resultVt,
                            member.resultVt == VT_VARIANT ? static_cast<void*>(&result)
@@ -597,6 +642,10 @@ HRESULT Connection::call(Reader& in, Writer& body) {
                            resultIid, *this);
             if (FAILED(written))
                 hr = written;
+            // An object handed back brings its snapshot to a 2.4 client: its properties are
+            // usually what is read next.
+            else if (enumerators && member.resultVt != VT_VARIANT)
+                writeObjectSnapshot(result.vt, result.punkVal, body);
         }
     }
     if ((result.vt == VT_DISPATCH || result.vt == VT_UNKNOWN) && !result.punkVal)
@@ -605,6 +654,64 @@ HRESULT Connection::call(Reader& in, Writer& body) {
     for (WORD i = 0; i < read; ++i)
         VariantClear(&args[i]);
     return hr;
+}
+
+HRESULT Connection::snapshot(Reader& in, Writer& body) {
+    const std::uint64_t id = in.u64();
+    const GUID iid = in.guid();
+    if (!in.atEnd())
+        return badStubData;
+    Exported::Face* f = nullptr;
+    if (HRESULT hr = tableFace(id, iid, f); FAILED(hr))
+        return hr;
+    writeSnapshot(*f, body);
+    return S_OK;
+}
+
+void Connection::writeObjectSnapshot(VARTYPE vt, IUnknown* value, Writer& body) {
+    Exported::Face* f = nullptr;
+    if ((vt == VT_DISPATCH || vt == VT_UNKNOWN) && value && lastPut_.object)
+        f = face(*lastPut_.object, lastPut_.face);
+    body.u8(f && f->marshal ? 1 : 0);
+    if (f && f->marshal)
+        writeSnapshot(*f, body);
+}
+
+void Connection::writeSnapshot(Exported::Face& f, Writer& body) {
+    const dispatch::Table& table = *f.marshal->table;
+    const std::size_t countAt = body.size();
+    body.u16(0);
+    std::uint16_t count = 0;
+    for (WORD index = 0; index < table.memberCount; ++index) {
+        const dispatch::Member& member = table.members[index];
+        // The table is the server's own; a member it marks is a getter of a plain value.
+        if (!member.snapshot || member.paramCount != 0 || member.resultVt == VT_EMPTY ||
+            member.resultVt == VT_VARIANT || member.resultVt == VT_DISPATCH ||
+            member.resultVt == VT_UNKNOWN)
+            continue;
+        // Each member is asked of the gate as a call of it would be: a member refused (or one
+        // that fails) is left out, and the client's call of it meets the refusal itself.
+        HRESULT hr = dispatch::checkGate(f.pointer, table, index);
+        VARIANT result;
+        VariantInit(&result);
+        result.llVal = 0;
+        result.vt = member.resultVt;
+        if (SUCCEEDED(hr))
+            hr = member.thunk(f.pointer, nullptr, &result);
+        if (SUCCEEDED(hr)) {
+            const std::size_t before = body.size();
+            body.u16(index);
+            if (SUCCEEDED(writeVariant(body, result, *this)))
+                ++count;
+            else
+                body.bytes().resize(before);
+        } else {
+            SetErrorInfo(0, nullptr);
+        }
+        VariantClear(&result);
+    }
+    const std::uint16_t le = count;
+    std::memcpy(body.bytes().data() + countAt, &le, 2);
 }
 
 HRESULT Connection::invoke(Reader& in, Writer& body) {
@@ -858,6 +965,7 @@ void Exporter::greet(Greeting& waiting) {
     c->caller = userName(c->uid);
     c->parts = hello.minor >= 1;
     c->files = hello.minor >= 2;
+    c->enumerators = hello.minor >= 4;
     std::lock_guard lock(mutex_);
     connections_.push_back(c);
     c->thread = std::thread([this, raw = c.get()] { serve(*raw); });

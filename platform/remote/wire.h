@@ -1,4 +1,4 @@
-// The wire format of calls between processes, version 2.3.
+// The wire format of calls between processes, version 2.4.
 //
 // Every value is little-endian. A connection starts on the socket with a greeting each way
 // (Hello below); after it, requests and replies travel through the connection's shared memory
@@ -30,7 +30,10 @@
 // IUnknown (a VT_DISPATCH or VT_UNKNOWN value, an IDispatch** result), the interface of the
 // object's that the pointer stands for (IID_IDispatch or IID_IUnknown when it is the object's own
 // IDispatch or identity, or no interface of a library). A receiver asked for a plain IDispatch or
-// IUnknown hands out that face, so that calls by name reach its members. A variant is u16 variant
+// IUnknown hands out that face, so that calls by name reach its members. Since 2.4 an identity
+// whose object answers IEnumVARIANT (a collection's _NewEnum) is written to a 2.4 peer with the
+// face IID_IEnumVARIANT; the receiver hands out the identity still, and knows without asking that
+// the object is an enumerator. A variant is u16 variant
 // type and its value (see writeVariant). Since 2.3 a variant may be an array (VT_ARRAY | vt, vt
 // a type a variant holds by value, or VT_VARIANT):
 //
@@ -43,19 +46,37 @@
 // maxArrayNesting deep; a 2.2 peer refuses every array as malformed. Bodies:
 //
 //   GetClassObject  request: clsid, iid                 reply: object
-//   QueryInterface  request: object, iid                reply: (nothing)
+//   QueryInterface  request: object, iid                reply: (nothing); to a 2.4 client u8 has
+//                   and, when 1, the snapshot of that face
 //   Call            request: object, iid, u16 member, each [in] argument as the member's
-//                   table types it                      reply: the [out, retval] value, if any
+//                   table types it                      reply: the [out, retval] value, if any;
+//                   between 2.4 peers, after a value that is not a variant, u8 has and, when 1,
+//                   the snapshot of the object the value hands back
 //   GetIDsOfNames   request: object, iid, u32 n, n x str  reply: n x i32
 //   Invoke          request: object, iid, i32 dispid, u16 flags, u32 n, n x variant (as
 //                   rgvarg holds them), u32 named, named x i32, u8 wantResult
 //                   reply: variant result, u32 argErr, excepinfo (u16 code, str source,
 //                   str description, str helpFile, u32 helpContext, i32 scode)
-//   EnumNext        request: object, u32 count          reply: u32 fetched, fetched x variant
+//   EnumNext        request: object, u32 count [, u8 1: snapshots (2.4)]
+//                   reply: u32 fetched, fetched x (variant [, u8 has, has x snapshot])
 //   EnumSkip/Reset  request: object (, u32 count)       reply: (nothing)
 //   EnumClone       request: object                     reply: object
 //   CreateInstance  request: object (a class object), iid   reply: object
 //   Flush           request: (nothing)                  reply: (nothing): delivers releases
+//   Snapshot        request: object, iid                reply: snapshot
+//
+//   snapshot = u16 n, n x (u16 member, variant of the member's result type), members in
+//              increasing order
+//
+// Snapshot (since 2.4) gives the values of the interface's getters that the dispatch table marks
+// as snapshot members (dispatch::Member::snapshot), each asked of the object's member gate first
+// and called as a Call would call it; a member the gate refuses or that fails is left out, and
+// the client then calls it as usual, meeting the refusal or failure where its code calls. The
+// client answers later gets of those members from the snapshot until it sends any other request
+// on the connection; it sends Snapshot only to a server that greeted with 2.4 or later. Such a
+// client also asks a Next for the snapshot of each item that is an object handed out as a library
+// interface (its face's snapshot, as a Snapshot of it would give), and keeps it as if it had
+// asked for it at once.
 //
 // Each object reference a reply carries gives the client one reference on that object; the
 // client hands references back in the release list of a later request. Anything malformed or
@@ -75,7 +96,8 @@ namespace sky::remote {
 
 inline constexpr std::uint32_t wireMagic = 0x52594B53; // "SKYR"
 inline constexpr std::uint16_t wireMajor = 2;          // 2: objects carry their face
-inline constexpr std::uint16_t wireMinor = 3;          // 1: messages in parts; 2: files; 3: arrays
+inline constexpr std::uint16_t wireMinor = 4;          // 1: messages in parts; 2: files; 3: arrays;
+                                                       // 4: snapshots of properties
 
 // HRESULT_FROM_WIN32(RPC_X_BAD_STUB_DATA), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE).
 inline constexpr HRESULT badStubData = static_cast<HRESULT>(0x800706F7);
@@ -100,6 +122,7 @@ enum class Kind : std::uint16_t {
     EnumClone = 9,
     CreateInstance = 10,
     Flush = 11,
+    Snapshot = 12,
 };
 
 // The greeting: the client sends it first, the server answers with its own (status 0: accepted;

@@ -1,8 +1,9 @@
 // Fuzz target: a message of the wire format as the side that receives it reads it. The first
 // byte says which: 0, a request as the server reads it (the header, the references handed back,
 // the kind's body); 1, a reply as the client reads it, the next byte naming the kind of the
-// request it answers (the result, the error information, the kind's body). Every variant and
-// typed value read is written again and read back, and must come back the same.
+// request it answers (the result, the error information, the kind's body; 3 for a Next that asked
+// for its items' snapshots). Every variant and typed value read is written again and read back,
+// and must come back the same.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -214,6 +215,12 @@ void request(Reader& in, Codec& codec) {
     case Kind::EnumSkip:
         in.u64();
         in.u32();
+        if (kind == Kind::EnumNext && in.ok() && !in.atEnd())
+            in.u8(); // 2.4: the items' snapshots asked for
+        break;
+    case Kind::Snapshot:
+        in.u64();
+        in.guid();
         break;
     case Kind::EnumReset:
     case Kind::EnumClone:
@@ -224,7 +231,16 @@ void request(Reader& in, Codec& codec) {
     }
 }
 
-void reply(Reader& in, Codec& codec, Kind kind) {
+// A snapshot's values: member numbers and variants.
+void snapshot(Reader& in, Codec& codec) {
+    const std::uint16_t count = in.u16();
+    for (std::uint16_t i = 0; i < count && in.ok(); ++i) {
+        in.u16();
+        variant(in, codec);
+    }
+}
+
+void reply(Reader& in, Codec& codec, Kind kind, bool snapshots) {
     const HRESULT result = in.i32();
     if (in.u8()) {
         in.guid();
@@ -258,10 +274,20 @@ void reply(Reader& in, Codec& codec, Kind kind) {
         break;
     case Kind::EnumNext: {
         const std::uint32_t fetched = in.u32();
-        for (std::uint32_t i = 0; i < fetched && i < 4096 && in.ok(); ++i)
+        for (std::uint32_t i = 0; i < fetched && i < 4096 && in.ok(); ++i) {
             variant(in, codec);
+            if (snapshots && in.u8() != 0)
+                snapshot(in, codec);
+        }
         break;
     }
+    case Kind::Snapshot:
+        snapshot(in, codec);
+        break;
+    case Kind::QueryInterface:
+        if (!in.atEnd() && in.u8() != 0) // to a 2.4 client
+            snapshot(in, codec);
+        break;
     default:
         break;
     }
@@ -279,7 +305,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         request(in, codec);
     } else {
         Reader in(data + 2, size - 2);
-        reply(in, codec, static_cast<Kind>(data[1]));
+        // Bit 1 of the first byte: a reply to a Next that asked for its items' snapshots.
+        reply(in, codec, static_cast<Kind>(data[1]), (data[0] & 2) != 0);
     }
     return 0;
 }

@@ -12,6 +12,9 @@
 //                                            WriteIconToFile or ReadIconFromFile(FILE, 0) of
 //                                            DN's Windows settings, early-bound or by name
 //                                            (IDispatch::Invoke); nothing printed on success
+//   qvcomsrv_farm_probe demoted DN           reads DN's name ("name value X"), then waits until
+//                                            the farm refuses the caller ("servers 0x..."), and
+//                                            reads the name and description again (see demoted)
 //   qvcomsrv_farm_probe sweep                calls every member of every face of every
 //                                            creatable class (the farm bound first), each by
 //                                            IDispatch::Invoke and early-bound, with plausible
@@ -20,6 +23,8 @@
 //
 // Exit code 0, or 1 with "error 0x...: description" on standard error.
 #include <windows.h>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -96,6 +101,39 @@ void admin() {
     sky::check(farm->get_WinFarmObject(settings.put()));
     std::printf("administrator %d\n",
                 sky::getProperty(settings.get(), u"IsVantorAdministrator").toInt32());
+}
+
+// "0x...: description" of a get's failure, or "value" and what it gave.
+template <class Getter> std::string got(ISkyloomApplication5* app, Getter getter) {
+    Bstr value;
+    const HRESULT hr = (app->*getter)(value.put());
+    if (SUCCEEDED(hr))
+        return "value " + value.utf8();
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+    return code;
+}
+
+// Reads the application's name as an administrator (the first get of the object, which brings
+// the snapshot of its properties), says so, then calls Servers (not a snapshot member) every
+// 50 ms until the farm refuses it (the caller is no administrator any more, within 30 s), and
+// reads the name and the description again.
+void demoted(const std::string& dn) {
+    auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
+    sky::check(app->Initialize(SkyloomWinAppObject, Bstr::fromUtf8(dn).get()));
+    sky::check(app->LoadData(-1));
+    std::printf("name %s\n", got(app.get(), &ISkyloomApplication5::get_AppName).c_str());
+    std::fflush(stdout);
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 600 && SUCCEEDED(hr); ++i) {
+        ComPtr<ISkyloomServers> servers;
+        hr = app->get_Servers(servers.put());
+        if (SUCCEEDED(hr))
+            usleep(50000);
+    }
+    std::printf("servers 0x%08X\n", static_cast<unsigned>(hr));
+    std::printf("name %s\n", got(app.get(), &ISkyloomApplication5::get_AppName).c_str());
+    std::printf("description %s\n", got(app.get(), &ISkyloomApplication5::get_Description).c_str());
 }
 
 void icon(const std::string& use, const std::string& dn, const std::string& file, bool late) {
@@ -240,6 +278,8 @@ int main(int argc, char** argv) {
             hold();
         else if (command == "sweep")
             sweep();
+        else if (command == "demoted" && argc == 3)
+            demoted(argv[2]);
         else if (command == "publish" && argc == 4)
             publish(argv[2], argv[3]);
         else if (command == "icon" && (argc == 5 || (argc == 6 && argv[5] == std::string("late"))))

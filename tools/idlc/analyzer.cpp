@@ -233,6 +233,22 @@ void Analyzer::checkMember(const Interface& itf, Member& m) {
                                             " must be optional: it follows an optional one");
         }
     }
+    if (m.snapshot) {
+        // One [out, retval] value of a plain type: a snapshot holds values, never objects.
+        const bool plain =
+            m.params.size() == 1 && m.params[0].retval && m.params[0].type.pointers == 1 &&
+            (m.params[0].type.base == BaseType::String || m.params[0].type.base == BaseType::Long ||
+             m.params[0].type.base == BaseType::ULong || m.params[0].type.base == BaseType::Short ||
+             m.params[0].type.base == BaseType::UShort || m.params[0].type.base == BaseType::Byte ||
+             m.params[0].type.base == BaseType::Int || m.params[0].type.base == BaseType::Bool ||
+             m.params[0].type.base == BaseType::Double ||
+             m.params[0].type.base == BaseType::Float || m.params[0].type.base == BaseType::Date ||
+             m.params[0].type.base == BaseType::Enum);
+        if (m.kind != MemberKind::PropGet || !plain)
+            throw CompileError(m.where, "the snapshot attribute of " + what +
+                                            " needs a property getter whose one parameter is "
+                                            "its [out, retval] value of a plain type");
+    }
     switch (m.kind) {
     case MemberKind::PropGet:
         if (m.params.empty() || !m.params.back().retval)

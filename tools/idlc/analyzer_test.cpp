@@ -118,5 +118,33 @@ TEST(FileArguments, OnlyAnInBstrWithReadOrWriteIsAFileArgument) {
         EXPECT_THROW(compile(library(dual("IA", "IDispatch", 1, member))), CompileError) << member;
 }
 
+// The snapshot attribute: a property getter of a plain value, answered from a snapshot across the
+// boundary; anything else so marked is refused.
+TEST(Snapshots, APlainGetterIsMarkedAndOtherMembersAreRefused) {
+    const std::string attribute = "custom(7B2E5C90-4D1A-4E8F-A36B-5C0D9E2F1A47, ";
+    Library lib = compile(
+        library(dual("IA", "IDispatch", 1,
+                     "[propget, " + attribute +
+                         "\"snapshot\")] HRESULT Name([out, retval] BSTR* v);\n"
+                         "[propget] HRESULT Size([out, retval] long* v);\n"
+                         "[propget, custom(11111111-2222-3333-4444-555555555555, \"snapshot\")] "
+                         "HRESULT Kind([out, retval] long* v);")));
+    const auto& members = lib.interfaces[0].members;
+    EXPECT_TRUE(members[0].snapshot);
+    EXPECT_FALSE(members[1].snapshot);
+    EXPECT_FALSE(members[2].snapshot);
+    for (const std::string& member :
+         {"[propget, " + attribute + "\"snapshot\")] HRESULT M([out, retval] IDispatch** v);",
+          "[propget, " + attribute + "\"snapshot\")] HRESULT M([out, retval] VARIANT* v);",
+          "[propget, " + attribute +
+              "\"snapshot\")] HRESULT M([in] long i, [out, retval] long* v);",
+          "[propput, " + attribute + "\"snapshot\")] HRESULT M([in] long v);",
+          attribute + "\"snapshot\")] HRESULT M([out, retval] long* v);",
+          "[propget, " + attribute + "\"cached\")] HRESULT M([out, retval] long* v);"}) {
+        const std::string text = member.front() == '[' ? member : "[" + member;
+        EXPECT_THROW(compile(library(dual("IA", "IDispatch", 1, text))), CompileError) << text;
+    }
+}
+
 } // namespace
 } // namespace idlc

@@ -20,6 +20,15 @@ namespace idlc {
 inline constexpr GUID fileArgumentGuid{
     0x0F3A6E28, 0x7C41, 0x4B9D, {0x8E, 0x52, 0xA1, 0xD4, 0xC7, 0xB6, 0x39, 0x0E}};
 
+// The custom attribute that marks a property getter whose answer a caller in another process may
+// take from a snapshot of the object: [propget, custom(SNAPSHOT_GUID, "snapshot")]. The getter
+// takes no argument, gives a value of a plain type (no object, no variant) and answers from the
+// object's own state alone, so that any other member called on the connection ends the snapshot
+// (docs/remote-calls.md, "Snapshots of properties"; sky::dispatch::Member::snapshot).
+// {7B2E5C90-4D1A-4E8F-A36B-5C0D9E2F1A47}
+inline constexpr GUID snapshotGuid{
+    0x7B2E5C90, 0x4D1A, 0x4E8F, {0xA3, 0x6B, 0x5C, 0x0D, 0x9E, 0x2F, 0x1A, 0x47}};
+
 struct Location {
     std::string file;
     int line = 0;
@@ -88,6 +97,8 @@ struct Member {
     std::uint32_t helpContext = 0;
     std::optional<std::int32_t> explicitId;
     bool hidden = false, restricted = false, defaultCollElem = false, nonBrowsable = false;
+    // Answered from a snapshot across the boundary: custom(snapshotGuid, "snapshot").
+    bool snapshot = false;
     std::int32_t dispid = 0; // after analysis
     Location where;
 };

@@ -354,6 +354,8 @@ Member Parser::member(const Attributes& attrs) {
     m.restricted = find(attrs, "restricted") != nullptr;
     m.defaultCollElem = find(attrs, "defaultcollelem") != nullptr;
     m.nonBrowsable = find(attrs, "nonbrowsable") != nullptr;
+    if (const Attribute* custom = find(attrs, "custom"))
+        m.snapshot = snapshotAttribute(*custom);
     if (const Attribute* id = find(attrs, "id")) {
         std::int64_t v = integerOf(*id->value, id->where);
         if (v < INT32_MIN || v > static_cast<std::int64_t>(UINT32_MAX))
@@ -383,8 +385,10 @@ Member Parser::member(const Attributes& attrs) {
     return m;
 }
 
-// custom(GUID, value): the file use of the file-argument attribute, None for any other GUID.
-Param::File Parser::fileArgument(const Attribute& custom) {
+namespace {
+
+// custom(GUID, value): the GUID and the value as written (a string keeps its quotes).
+std::pair<GUID, std::string> customOf(const Attribute& custom) {
     const std::string& raw = custom.raw;
     const std::size_t comma = raw.find(',');
     GUID guid{};
@@ -395,15 +399,32 @@ Param::File Parser::fileArgument(const Attribute& custom) {
     };
     if (comma == std::string::npos || !parseGuid(trimmed(raw.substr(0, comma)), guid))
         throw CompileError(custom.where, "custom needs a GUID and a value: custom(GUID, value)");
+    return {guid, trimmed(raw.substr(comma + 1))};
+}
+
+} // namespace
+
+// custom(GUID, value): the file use of the file-argument attribute, None for any other GUID.
+Param::File Parser::fileArgument(const Attribute& custom) {
+    const auto [guid, value] = customOf(custom);
     if (!IsEqualGUID(guid, fileArgumentGuid))
         return Param::File::None;
-    const std::string value = trimmed(raw.substr(comma + 1));
     if (value == "\"read\"")
         return Param::File::Read;
     if (value == "\"write\"")
         return Param::File::Write;
     throw CompileError(custom.where,
                        "the file-argument attribute takes \"read\" or \"write\", not " + value);
+}
+
+// custom(GUID, value) of a member: whether it is the snapshot attribute.
+bool Parser::snapshotAttribute(const Attribute& custom) {
+    const auto [guid, value] = customOf(custom);
+    if (!IsEqualGUID(guid, snapshotGuid))
+        return false;
+    if (value != "\"snapshot\"")
+        throw CompileError(custom.where, "the snapshot attribute takes \"snapshot\", not " + value);
+    return true;
 }
 
 Param Parser::param() {

@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "sky/com_error.h"
 #include "sky/com_ptr.h"
@@ -81,7 +82,9 @@ private:
 //
 //   for (const sky::Variant& item : sky::enumerate(collection)) ...
 //
-// A failure of the enumerator ends the loop with a ComError.
+// A failure of the enumerator ends the loop with a ComError. The items are asked for up to
+// `batch` at a time (IEnumVARIANT::Next with that count), so that an enumerator in another
+// process answers with one round trip for many items.
 class SKY_API Enumeration {
 public:
     using iterator = detail::FetchIterator<Enumeration, Variant>;
@@ -97,7 +100,11 @@ public:
     const Variant& current() const { return current_; }
 
 private:
-    ComPtr<IEnumVARIANT> enumerator_;
+    static constexpr ULONG batch = 32;
+
+    ComPtr<IEnumVARIANT> enumerator_; // null once it said it has no more
+    std::vector<Variant> fetched_;    // items fetched and not yet handed out, from fetched_[next_]
+    std::size_t next_ = 0;
     Variant current_;
 };
 

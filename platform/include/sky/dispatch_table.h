@@ -60,6 +60,10 @@ struct Member {
     const Param* params;
     VARTYPE resultVt; // VT_EMPTY when the member gives no value
     Thunk thunk;
+    // A property getter whose value a caller in another process may take from a snapshot of the
+    // object's marked getters, fetched in one call and good until the caller's next other call
+    // (the IDL's snapshot attribute; docs/remote-calls.md, "Snapshots of properties").
+    bool snapshot = false;
 };
 
 // A library's type-library image, compiled into the program, for GetTypeInfo.

@@ -137,6 +137,10 @@ SKY_API void deliverReleases();
 // call (60 seconds unless set); a connection that holds objects stays while its client lives.
 SKY_API void setIdleConnectionTime(std::chrono::milliseconds time);
 
+// How many requests this process has sent to object servers, each a round trip (for diagnostics
+// and tests).
+SKY_API std::uint64_t requestsSent();
+
 // How many objects this process serves to other processes now (for diagnostics and tests).
 SKY_API std::size_t exportedObjects();
 
