@@ -114,18 +114,25 @@ inline void spinPause() {
 // machine with more work than processors a spinning side only keeps the other from running.
 //
 // So a side spins for a budget learnt from how its spins went (an answer caught doubles it, up to
-// 64 µs; a spin in vain halves it, down to 1 µs), and gives up at once when it sees that the
+// 400 µs; a spin in vain halves it, down to 100 µs), and gives up at once when it sees that the
 // processors are contended: it was itself preempted while it spun (two looks at the clock far
 // apart), or the other side, spinning when the message was handed over, has not taken it within
 // `handOffTime` (it spins no more, so it is not running). One such sign may be a hiccup of the
 // host; at the second in a row (no answer caught between them) the side stops spinning for a
 // while, 200 µs at first and twice as long at each further sign, up to 10 ms, until it catches an
 // answer again. The clock is read every few spins only. One Spinner per waiting side and thread.
+//
+// The budget never falls below what a sleep and a wake-up cost, so that spinning never gives up
+// sooner than sleeping would have answered: on a virtual machine, or any whose idle processors
+// halt, waking a sleeping thread takes tens of microseconds before it runs. With a budget learnt
+// down to a few microseconds, a side that had once slept made the other's spin fail too, and
+// from then on every call paid two wake-ups (an export across the boundary ran 9 times as long as
+// in process on an idle 2-core virtual machine, against 2.4 times with this floor).
 class Spinner {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::chrono::nanoseconds minimumBudget{1000};
-    static constexpr std::chrono::nanoseconds maximumBudget{64000};
+    static constexpr std::chrono::nanoseconds minimumBudget{100000};
+    static constexpr std::chrono::nanoseconds maximumBudget{400000};
     static constexpr std::chrono::nanoseconds handOffTime{10000};
     static constexpr std::chrono::nanoseconds preempted{100000};
     static constexpr unsigned clockEvery = 16; // spins between looks at the clock
@@ -179,7 +186,7 @@ private:
     const std::chrono::nanoseconds firstHold_, longestHold_;
     std::chrono::nanoseconds hold_;
     unsigned signs_ = 0; // signs of contention since the last answer caught
-    std::chrono::nanoseconds budget_{16000};
+    std::chrono::nanoseconds budget_{minimumBudget};
     Clock::time_point holdUntil_{};
 };
 

@@ -1397,6 +1397,22 @@ TEST(Spinner, CatchesAnAnswerAndLearnsHowLongToSpin) {
         << "an answer already there is taken without spinning";
 }
 
+// However often a spin is in vain, the next one lasts as long as a sleep and a wake-up would
+// take on a machine whose idle processors halt (tens of microseconds on a virtual machine): a
+// spinner learnt down below that gives up before a woken peer could answer, so that both sides
+// sleep on every call from then on.
+TEST(Spinner, SpinsInVainNeverCutTheBudgetBelowAWakeUp) {
+    Spinner spinner;
+    const auto never = [] { return false; };
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_FALSE(spinner.spin(
+            never, [] { return true; }, false));
+        while (spinner.holding())
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    EXPECT_GE(spinner.budget(), std::chrono::microseconds(50));
+}
+
 TEST(Spinner, StopsSpinningForAWhileAtTheSecondSignThatThePeerIsNotRunning) {
     using std::chrono::hours;
     const auto never = [] { return false; };
