@@ -154,6 +154,7 @@ private:
     // Copies the keys of `account.path` (values and denials too) from the machine's hive into
     // this new account hive.
     LONG copyAccountKeys(const AccountHive& account);
+    LONG copyAccountKeysOnce(const AccountHive& account);
     // Moves every account's keys that the machine's hive still holds (a machine from before
     // accounts had hives of their own) into the account's own hive, where this process may make
     // it; what it may not make is left for the account, which takes it on its first use.

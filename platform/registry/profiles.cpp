@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <thread>
 #include <vector>
 
 #include <sqlite3.h>
@@ -147,6 +149,27 @@ fs::path profilesFolder(const fs::path& machine) {
 }
 
 LONG Hive::copyAccountKeys(const AccountHive& account) {
+    // The machine's hive is read while its owner may be writing it. A reader that may not write
+    // the hive's shared-memory index (a machine user: the hive and its index are the owner's)
+    // reads without a place in its locks, so a checkpoint may copy pages into the file under
+    // it: the read then meets a page half old, half new, and fails as damaged (or busy). Such a
+    // failure passes with the checkpoint, so the copy is made again from the file's next state,
+    // a bounded number of times; a hive that stays damaged is reported as before.
+    constexpr int kTries = 10;
+    LONG status = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = copyAccountKeysOnce(account);
+        const int primary = lastCode_ & 0xFF;
+        if (status == ERROR_SUCCESS ||
+            (primary != SQLITE_CORRUPT && primary != SQLITE_NOTADB && primary != SQLITE_BUSY))
+            break;
+    }
+    return status;
+}
+
+LONG Hive::copyAccountKeysOnce(const AccountHive& account) {
     const std::string uri =
         fileUri(account.machineHive, account.machineImmutable ? "immutable=1" : "mode=ro");
     int rc = runWithPath(db_, "ATTACH DATABASE ?1 AS machine", uri);
