@@ -24,6 +24,19 @@
 namespace {
 std::atomic<const char*> watchedPath{nullptr};
 std::atomic<int> watchedStats{0};
+
+// Counts the stats of `path` while it lives (from zero); `path` must outlive it.
+class CountStats {
+public:
+    explicit CountStats(const std::string& path) {
+        watchedStats = 0;
+        watchedPath = path.c_str();
+    }
+    ~CountStats() { watchedPath = nullptr; }
+    CountStats(const CountStats&) = delete;
+    CountStats& operator=(const CountStats&) = delete;
+    int count() const { return watchedStats.load(); }
+};
 } // namespace
 
 extern "C" int stat(const char* path, struct stat* info) {
@@ -149,15 +162,17 @@ TEST_F(FarmTest, ObjectsReadFromAFarmAskTheirGateOfThatFarm) {
     // Looking up the machine's farm stats its store file.
     auto location = sky::farm::machineFarmStore();
     ASSERT_TRUE(location) << location.status().toString();
-    watchedStats = 0;
-    watchedPath = location->path.c_str();
-    const ComPtr<ISkyloomApplication5> bound = openApplication("Applications/Notepad");
-    EXPECT_GE(watchedStats.load(), 1) << "the count does not see the module's stats";
-    watchedStats = 0;
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(read(), expected);
-    watchedPath = nullptr;
-    EXPECT_EQ(watchedStats.load(), 0);
+    {
+        const CountStats stats(location->path);
+        const ComPtr<ISkyloomApplication5> bound = openApplication("Applications/Notepad");
+        EXPECT_GE(stats.count(), 1) << "the count does not see the module's stats";
+    }
+    {
+        const CountStats stats(location->path);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(read(), expected);
+        EXPECT_EQ(stats.count(), 0);
+    }
 
     ASSERT_NO_FATAL_FAILURE(giveFarmToSomebodyElse(*servedStore()));
     std::this_thread::sleep_for(std::chrono::milliseconds(kAccessDecisionMilliseconds + 100));
