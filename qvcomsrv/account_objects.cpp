@@ -32,15 +32,17 @@ HRESULT AccountObject<NotImplemented>::bind(std::int32_t authorityType, BSTR aut
 template class AccountObject<ISkyloomUser5NotImpl>;
 template class AccountObject<ISkyloomGroup5NotImpl>;
 
-sky::ComPtr<UserObject> UserObject::of(Account account) {
+sky::ComPtr<UserObject> UserObject::of(Farm farm, Account account) {
     auto user = create<UserObject>();
+    user->farm_ = std::move(farm);
     user->account_ = std::move(account);
     user->initialized_ = true;
     return user;
 }
 
-sky::ComPtr<GroupObject> GroupObject::of(Account account) {
+sky::ComPtr<GroupObject> GroupObject::of(Farm farm, Account account) {
     auto group = create<GroupObject>();
+    group->farm_ = std::move(farm);
     group->account_ = std::move(account);
     group->initialized_ = true;
     return group;

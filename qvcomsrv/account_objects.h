@@ -7,6 +7,7 @@
 
 #include "SkyloomCOM_notimpl.h"
 #include "com_class.h"
+#include "farm_connection.h"
 #include "qvcomsrv/store/model.h"
 
 namespace qvcomsrv {
@@ -44,14 +45,20 @@ protected:
     // The account type Initialize gives a user or group named with or without an authority.
     virtual std::int32_t impliedType(bool domain) const = 0;
 
+    // The members of an account read from a farm (an application's users and groups) are for
+    // that farm's administrators; those of one created on its own for the machine's farm's.
+    FarmConnection* accessFarm() override { return farm_.get(); }
+
     bool initialized_ = false;
     sky::farm::Account account_;
+    Farm farm_;
 };
 
 class UserObject final : public AccountObject<ISkyloomUser5NotImpl> {
 public:
     UserObject() = default;
-    static sky::ComPtr<UserObject> of(sky::farm::Account account);
+    // The account `account` of an application read from `farm`.
+    static sky::ComPtr<UserObject> of(Farm farm, sky::farm::Account account);
 
     HRESULT STDMETHODCALLTYPE get_UserName(BSTR* pVal) override {
         return whenReady([&] { return returnText(pVal, account_.name); });
@@ -66,7 +73,8 @@ protected:
 class GroupObject final : public AccountObject<ISkyloomGroup5NotImpl> {
 public:
     GroupObject() = default;
-    static sky::ComPtr<GroupObject> of(sky::farm::Account account);
+    // The account `account` of an application read from `farm`.
+    static sky::ComPtr<GroupObject> of(Farm farm, sky::farm::Account account);
 
     HRESULT STDMETHODCALLTYPE get_GroupName(BSTR* pVal) override {
         return whenReady([&] { return returnText(pVal, account_.name); });

@@ -308,7 +308,7 @@ HRESULT ApplicationObject::get_ContentObjectAs(REFIID riid, void** out) {
 HRESULT ApplicationObject::get_Servers(ISkyloomServers** ppServers) {
     return read([&](const Application& app) {
         return returnCollection<ServerCollection>(
-            ppServers, app.servers,
+            ppServers, farm_, app.servers,
             [&](const std::string& server) { return ServerObject::named(farm_, server); });
     });
 }
@@ -316,14 +316,16 @@ HRESULT ApplicationObject::get_Servers(ISkyloomServers** ppServers) {
 HRESULT ApplicationObject::get_Users(ISkyloomUsers** ppUsers) {
     return read([&](const Application& app) {
         return returnCollection<UserCollection>(
-            ppUsers, app.users, [&](const Account& user) { return UserObject::of(user); });
+            ppUsers, farm_, app.users,
+            [&](const Account& user) { return UserObject::of(farm_, user); });
     });
 }
 
 HRESULT ApplicationObject::get_Groups(ISkyloomGroups** ppGroups) {
     return read([&](const Application& app) {
         return returnCollection<GroupCollection>(
-            ppGroups, app.groups, [&](const Account& group) { return GroupObject::of(group); });
+            ppGroups, farm_, app.groups,
+            [&](const Account& group) { return GroupObject::of(farm_, group); });
     });
 }
 

@@ -1,7 +1,8 @@
 // The collections the object model hands out (zones, servers, applications, users, groups): a
 // snapshot of items taken when the collection was asked for, with _NewEnum (the variant
 // enumerator, items as dispatch objects), Count, Item (counted from 1), and Reset and Skip,
-// which move the position where the next enumeration starts.
+// which move the position where the next enumeration starts. A collection's members are for the
+// administrators of the farm its items were read from (the farm of the object that made it).
 #pragma once
 
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "SkyloomCOM_notimpl.h"
 #include "com_class.h"
+#include "farm_connection.h"
 #include "results.h"
 #include "sky/com_object.h"
 #include "sky/variant.h"
@@ -19,7 +21,8 @@ namespace qvcomsrv {
 template <class Interface, class NotImplemented>
 class Collection final : public ComClass<NotImplemented> {
 public:
-    explicit Collection(std::vector<sky::ComPtr<IDispatch>> items) : items_(std::move(items)) {}
+    Collection(Farm farm, std::vector<sky::ComPtr<IDispatch>> items)
+        : farm_(std::move(farm)), items_(std::move(items)) {}
 
     HRESULT STDMETHODCALLTYPE get__NewEnum(IEnumVARIANT** out) override {
         if (!out)
@@ -60,7 +63,11 @@ public:
         return S_OK;
     }
 
+protected:
+    FarmConnection* accessFarm() override { return farm_.get(); }
+
 private:
+    Farm farm_;
     std::vector<sky::ComPtr<IDispatch>> items_;
     std::size_t position_ = 0;
 };
@@ -71,25 +78,27 @@ using ApplicationCollection = Collection<ISkyloomApplications, ISkyloomApplicati
 using UserCollection = Collection<ISkyloomUsers, ISkyloomUsersNotImpl>;
 using GroupCollection = Collection<ISkyloomGroups, ISkyloomGroupsNotImpl>;
 
-// Hands out a new collection of `items` (each an object's default interface).
+// Hands out a new collection of `items` (each an object's default interface) read from `farm`.
 template <class CollectionType, class Interface>
-HRESULT returnCollection(Interface** out, std::vector<sky::ComPtr<IDispatch>> items) {
+HRESULT returnCollection(Interface** out, Farm farm, std::vector<sky::ComPtr<IDispatch>> items) {
     if (!out)
         return nullOut();
     return catchExceptions([&] {
-        *out = static_cast<Interface*>(create<CollectionType>(std::move(items)).detach());
+        *out = static_cast<Interface*>(
+            create<CollectionType>(std::move(farm), std::move(items)).detach());
         return S_OK;
     });
 }
 
-// Hands out a new collection holding, for each of `values`, the object `make(value)` makes.
+// Hands out a new collection holding, for each of `values` read from `farm`, the object
+// `make(value)` makes.
 template <class CollectionType, class Interface, class Values, class Make>
-HRESULT returnCollection(Interface** out, Values&& values, Make&& make) {
+HRESULT returnCollection(Interface** out, Farm farm, Values&& values, Make&& make) {
     std::vector<sky::ComPtr<IDispatch>> items;
     items.reserve(values.size());
     for (auto& value : values)
         items.emplace_back(make(value)->template self<IDispatch>());
-    return returnCollection<CollectionType>(out, std::move(items));
+    return returnCollection<CollectionType>(out, std::move(farm), std::move(items));
 }
 
 } // namespace qvcomsrv

@@ -90,7 +90,7 @@ HRESULT FarmObject::get_Zones(ISkyloomZones** ppZones) {
         auto zones = farm_->use([](FarmStore& store) { return store.zones(); });
         if (!zones)
             return withErrorInfo(zones.status());
-        return returnCollection<ZoneCollection>(ppZones, *zones, [&](sky::farm::Zone& zone) {
+        return returnCollection<ZoneCollection>(ppZones, farm_, *zones, [&](sky::farm::Zone& zone) {
             return ZoneObject::of(farm_, std::move(zone));
         });
     });
@@ -104,7 +104,7 @@ HRESULT FarmObject::get_Servers(ISkyloomServers** ppServers) {
         if (!servers)
             return withErrorInfo(servers.status());
         return returnCollection<ServerCollection>(
-            ppServers, *servers,
+            ppServers, farm_, *servers,
             [&](sky::farm::Server& server) { return ServerObject::of(farm_, std::move(server)); });
     });
 }
@@ -118,9 +118,10 @@ HRESULT applicationCollection(const Farm& farm, ISkyloomApplications** out, Keep
     if (!apps)
         return withErrorInfo(apps.status());
     std::erase_if(*apps, [&](const sky::farm::Application& app) { return !keep(app); });
-    return returnCollection<ApplicationCollection>(out, *apps, [&](sky::farm::Application& app) {
-        return ApplicationObject::loaded(farm, std::move(app));
-    });
+    return returnCollection<ApplicationCollection>(
+        out, farm, *apps, [&](sky::farm::Application& app) {
+            return ApplicationObject::loaded(farm, std::move(app));
+        });
 }
 
 } // namespace

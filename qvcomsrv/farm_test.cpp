@@ -1,11 +1,50 @@
 // The farm object as programs use it: a fresh farm object per operation, its zones, servers and
 // applications, the administrator check by name, the farm-wide settings without a save step, and
 // the failures a user meets (no farm, a damaged store, members called too early).
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "member_access.h"
 #include "qvcomsrv/store/machine_farms.h"
 #include "results.h"
 #include "testing/module_test_support.h"
+
+// Stats of the path `watchedPath` names asked for by this process (the module included: the
+// program exports the name, so the module's call comes here). Each goes on to the system as the
+// C library's would.
+namespace {
+std::atomic<const char*> watchedPath{nullptr};
+std::atomic<int> watchedStats{0};
+
+// Counts the stats of `path` while it lives (from zero); `path` must outlive it.
+class CountStats {
+public:
+    explicit CountStats(const std::string& path) {
+        watchedStats = 0;
+        watchedPath = path.c_str();
+    }
+    ~CountStats() { watchedPath = nullptr; }
+    CountStats(const CountStats&) = delete;
+    CountStats& operator=(const CountStats&) = delete;
+    int count() const { return watchedStats.load(); }
+};
+} // namespace
+
+extern "C" int stat(const char* path, struct stat* info) {
+    const char* watched = watchedPath.load();
+    if (watched && std::strcmp(path, watched) == 0)
+        watchedStats.fetch_add(1, std::memory_order_relaxed);
+    return static_cast<int>(::syscall(SYS_newfstatat, AT_FDCWD, path, info, 0));
+}
 
 namespace qvcomsrv::testing {
 namespace {
@@ -87,6 +126,75 @@ void giveFarmToSomebodyElse(sky::farm::FarmStore& store) {
     for (const std::string& admin : *admins)
         ASSERT_TRUE(store.removeAdministrator(admin));
     ASSERT_TRUE(store.addAdministrator("somebody-else"));
+}
+
+// The objects a farm hands out (its collections, an application's users and groups) ask their
+// member gate of the farm they were read from, as the objects that made them do: calling their
+// members looks up the machine's farm record no more (it did for every member, a registry read
+// and a stat each). Their members stay the farm's administrators' own: once the caller is no
+// longer one, they are refused within the time a decision is kept.
+TEST_F(FarmTest, ObjectsReadFromAFarmAskTheirGateOfThatFarm) {
+    auto farm = openFarm();
+    ComPtr<ISkyloomApplications> apps;
+    ASSERT_EQ(farm->get_Applications(apps.put()), S_OK);
+    auto app = openApplication("Applications/Notepad");
+    ComPtr<ISkyloomServers> servers;
+    ComPtr<ISkyloomUsers> users;
+    ComPtr<ISkyloomGroups> groups;
+    ASSERT_EQ(app->get_Servers(servers.put()), S_OK);
+    ASSERT_EQ(app->get_Users(users.put()), S_OK);
+    ASSERT_EQ(app->get_Groups(groups.put()), S_OK);
+    ComPtr<IDispatch> user, group;
+    ASSERT_EQ(users->get_Item(1, user.put()), S_OK);
+    ASSERT_EQ(groups->get_Item(1, group.put()), S_OK);
+    // By name, through IDispatch, which asks each member's gate.
+    auto read = [&] {
+        return std::vector<std::string>{
+            std::to_string(sky::getProperty(apps.get(), u"Count").toInt32()),
+            std::to_string(sky::getProperty(servers.get(), u"Count").toInt32()),
+            std::to_string(sky::getProperty(users.get(), u"Count").toInt32()),
+            sky::getProperty(user.get(), u"UserName").toUtf8(),
+            sky::getProperty(group.get(), u"GroupName").toUtf8(),
+        };
+    };
+    const std::vector<std::string> expected{
+        "3", std::to_string(stored("Applications/Notepad").servers.size()), "1", "alice", "Staff"};
+    // Looking up the machine's farm stats its store file.
+    auto location = sky::farm::machineFarmStore();
+    ASSERT_TRUE(location) << location.status().toString();
+    {
+        const CountStats stats(location->path);
+        const ComPtr<ISkyloomApplication5> bound = openApplication("Applications/Notepad");
+        EXPECT_GE(stats.count(), 1) << "the count does not see the module's stats";
+    }
+    {
+        const CountStats stats(location->path);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(read(), expected);
+        EXPECT_EQ(stats.count(), 0);
+    }
+
+    ASSERT_NO_FATAL_FAILURE(giveFarmToSomebodyElse(*servedStore()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(kAccessDecisionMilliseconds + 100));
+    for (IDispatch* object :
+         {static_cast<IDispatch*>(apps.get()), static_cast<IDispatch*>(servers.get()),
+          static_cast<IDispatch*>(users.get())}) {
+        try {
+            sky::getProperty(object, u"Count");
+            ADD_FAILURE() << "a collection answered a caller who administers no farm";
+        } catch (const sky::ComError& e) {
+            EXPECT_EQ(e.result(), E_ACCESSDENIED);
+        }
+    }
+    for (auto [object, name] :
+         {std::pair{user.get(), u"UserName"}, std::pair{group.get(), u"GroupName"}}) {
+        try {
+            sky::getProperty(object, name);
+            ADD_FAILURE() << "an account answered a caller who administers no farm";
+        } catch (const sky::ComError& e) {
+            EXPECT_EQ(e.result(), E_ACCESSDENIED);
+        }
+    }
 }
 
 TEST_F(FarmTest, AdministratorCheckByNameThroughDispatch) {

@@ -225,7 +225,8 @@ HRESULT FolderObject::get_Applications(ISkyloomApplications** ppApplications) {
         if (!apps)
             return withErrorInfo(apps.status());
         return returnCollection<ApplicationCollection>(
-            ppApplications, inFolder(std::move(*apps), dn_), [&](sky::farm::Application& app) {
+            ppApplications, farm_, inFolder(std::move(*apps), dn_),
+            [&](sky::farm::Application& app) {
                 return ApplicationObject::loaded(farm_, std::move(app));
             });
     });

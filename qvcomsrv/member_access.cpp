@@ -78,8 +78,8 @@ HRESULT checkAccess(const sky::dispatch::Table& table, WORD member, FarmConnecti
     if (accessTo(table, member) == Access::Everyone)
         return S_OK;
     return catchExceptions([&] {
-        // An object that is not bound to a farm (new, or a collection) is asked about by the
-        // farm the machine serves.
+        // An object that is not bound to a farm (one created on its own and not bound yet) is
+        // asked about by the farm the machine serves.
         Farm served;
         if (!farm) {
             auto connected = connectToMachineFarm();

@@ -135,7 +135,7 @@ HRESULT ServerObject::get_Applications(ISkyloomApplications** ppApplications) {
         if (!apps)
             return withErrorInfo(apps.status());
         return returnCollection<ApplicationCollection>(
-            ppApplications, *apps, [&](sky::farm::Application& app) {
+            ppApplications, farm_, *apps, [&](sky::farm::Application& app) {
                 return ApplicationObject::loaded(farm_, std::move(app));
             });
     });
@@ -224,7 +224,7 @@ HRESULT ZoneObject::get_Servers(ISkyloomServers** ppServers) {
         if (!servers)
             return withErrorInfo(servers.status());
         return returnCollection<ServerCollection>(
-            ppServers, *servers,
+            ppServers, farm_, *servers,
             [&](sky::farm::Server& server) { return ServerObject::of(farm_, std::move(server)); });
     });
 }

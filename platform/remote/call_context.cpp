@@ -12,6 +12,8 @@ struct CallContext {
     const std::u16string* caller = nullptr; // the call being served, if any
     bool impersonating = false;
     std::vector<sky::remote::HandedFile>* files = nullptr;
+    std::uint64_t number = 0; // the call being served, 0 when none
+    std::uint64_t served = 0; // calls this thread has served
 };
 thread_local CallContext context;
 
@@ -23,12 +25,14 @@ ServingCall::ServingCall(const std::u16string& caller, std::vector<HandedFile>& 
     context.caller = &caller;
     context.impersonating = false;
     context.files = &files;
+    context.number = ++context.served;
 }
 
 ServingCall::~ServingCall() {
     context.caller = nullptr;
     context.impersonating = false;
     context.files = nullptr;
+    context.number = 0;
 }
 
 MemberFile callerFile(std::u16string_view name, dispatch::FileUse use) {
@@ -46,6 +50,10 @@ MemberFile callerFile(std::u16string_view name, dispatch::FileUse use) {
     MemberFile none;
     none.notHanded = true;
     return none;
+}
+
+std::uint64_t servingCallNumber() {
+    return context.number;
 }
 
 const char16_t* impersonatedUser() {
