@@ -27,18 +27,14 @@ std::string askedUserName() {
 
 std::string currentUserName() {
     // One call's caller stays the same for the whole call: his name is asked once for it, not
-    // for each member a snapshot or an enumeration's items make the gate check. Kept by the
-    // serving thread for its current call only; the next call asks again.
-    thread_local std::uint64_t knownCall = 0;
-    thread_local std::string knownName;
-    const std::uint64_t call = sky::remote::servingCallNumber();
-    if (call != 0 && call == knownCall)
-        return knownName;
+    // for each member a snapshot or an enumeration's items make the gate check. Kept for the
+    // serving thread's current call only; the next call asks again.
+    std::string* kept = sky::remote::servingCallMemo();
+    if (kept && !kept->empty())
+        return *kept;
     std::string name = askedUserName();
-    if (call != 0) {
-        knownCall = call;
-        knownName = name;
-    }
+    if (kept)
+        *kept = name;
     return name;
 }
 

@@ -12,8 +12,7 @@ struct CallContext {
     const std::u16string* caller = nullptr; // the call being served, if any
     bool impersonating = false;
     std::vector<sky::remote::HandedFile>* files = nullptr;
-    std::uint64_t number = 0; // the call being served, 0 when none
-    std::uint64_t served = 0; // calls this thread has served
+    std::string memo; // servingCallMemo(), for the call being served
 };
 thread_local CallContext context;
 
@@ -25,14 +24,14 @@ ServingCall::ServingCall(const std::u16string& caller, std::vector<HandedFile>& 
     context.caller = &caller;
     context.impersonating = false;
     context.files = &files;
-    context.number = ++context.served;
+    context.memo.clear();
 }
 
 ServingCall::~ServingCall() {
     context.caller = nullptr;
     context.impersonating = false;
     context.files = nullptr;
-    context.number = 0;
+    context.memo.clear();
 }
 
 MemberFile callerFile(std::u16string_view name, dispatch::FileUse use) {
@@ -52,8 +51,8 @@ MemberFile callerFile(std::u16string_view name, dispatch::FileUse use) {
     return none;
 }
 
-std::uint64_t servingCallNumber() {
-    return context.number;
+std::string* servingCallMemo() {
+    return context.caller ? &context.memo : nullptr;
 }
 
 const char16_t* impersonatedUser() {

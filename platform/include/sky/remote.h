@@ -153,11 +153,13 @@ SKY_API HRESULT getRemoteClassObject(REFCLSID clsid, REFIID riid, void** ppv);
 // gives it; empty outside a call from another process or after CoRevertToSelf.
 SKY_API const char16_t* impersonatedUser();
 
-// A number for the call from another process that the current thread serves, another for every
-// call the thread serves; 0 outside such a call. A server may keep what one call's caller is
-// (his account's name) under it, and work it out once for the call, however often the call
-// asks (a snapshot asks the member gate for each member).
-SKY_API std::uint64_t servingCallNumber();
+// A place to keep what a server works out about the caller of the call from another process
+// that the current thread serves (his account's name), so that it is worked out once for the
+// call however often the call asks (a snapshot asks the member gate for each member): empty at
+// the start of every call served, null outside one. The platform keeps it, in thread storage
+// every thread has from its start, so that a module loaded at run time needs no thread-local
+// storage of its own (the sanitizers' leak check crashes walking a loaded module's).
+SKY_API std::string* servingCallMemo();
 
 // Files that members open for their callers (parameters marked with dispatch::FileUse). Only
 // regular files are read or written: a file is opened without blocking (a pipe or a device
