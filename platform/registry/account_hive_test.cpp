@@ -102,6 +102,12 @@ std::string oldUserKey(const std::vector<std::string>& names) {
     return sql;
 }
 
+// The path of `rest` below an account's key under HKEY_USERS, as an older machine's hive named it
+// (the account's name folded to capitals).
+std::string oldKeyPath(const std::string& account, const std::string& rest) {
+    return "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(account))) + "\\" + rest;
+}
+
 std::string oldValue(const std::string& keyPath, const std::string& name, DWORD type,
                      const std::string& hexData) {
     return "INSERT INTO vals(key, name, folded, type, data) SELECT id, '" + name + "', '" +
@@ -120,6 +126,15 @@ FileFacts factsOf(const fs::path& path) {
     if (lstat(path.c_str(), &info) != 0)
         return {};
     return {true, info.st_uid, static_cast<mode_t>(info.st_mode & 07777)};
+}
+
+// Makes the machine's hive in a child process run as root, so that this process opens it
+// afresh after whatever the test then does to the file; 0 when it was made.
+int makeMachineHiveInAChild() {
+    return asAccount(0, 0, "root", [] {
+        Key key;
+        return createKey(HKEY_LOCAL_MACHINE, u"Software\\Before", KEY_ALL_ACCESS, key);
+    });
 }
 
 TEST(AccountHives, AMachineUserReadsTheMachinesHiveAndWritesOnlyItsOwn) {
@@ -238,19 +253,11 @@ TEST(AccountHives, AnOldMachinesOneHiveIsSplitOnTheOwnersFirstOpenKeepingEveryVa
     ASSERT_EQ(getpwnam(ghost.c_str()), nullptr);
     sky::testing::TempMachine machine;
     // The hive is made by a child, so that this process opens it first after the change below.
-    ASSERT_EQ(asAccount(0, 0, "root",
-                        [] {
-                            Key key;
-                            return createKey(HKEY_LOCAL_MACHINE, u"Software\\Before",
-                                             KEY_ALL_ACCESS, key);
-                        }),
-              0);
+    ASSERT_EQ(makeMachineHiveInAChild(), 0);
     // The accounts' keys as the one hive of an older machine held them.
     const std::string rootOld = "HKEY_USERS\\ROOT\\SOFTWARE\\OLD";
-    const std::string nobodyKey =
-        "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(nobodyName))) + "\\SOFTWARE\\X";
-    const std::string ghostKey =
-        "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(ghost))) + "\\SOFTWARE\\Y";
+    const std::string nobodyKey = oldKeyPath(nobodyName, "SOFTWARE\\X");
+    const std::string ghostKey = oldKeyPath(ghost, "SOFTWARE\\Y");
     std::string sql = oldUserKey({"root", "Software", "Old"}) +
                       oldUserKey({nobodyName, "Software", "X"}) +
                       oldUserKey({ghost, "Software", "Y"});
@@ -344,19 +351,11 @@ TEST(AccountHives, AnOwnerWhoIsNotTheSuperuserLeavesAnotherAccountsKeysForItToTa
     ASSERT_NE(nobody, nullptr) << "the system's account nobody (65534) is needed";
     const std::string nobodyName = nobody->pw_name;
     sky::testing::TempMachine machine;
-    ASSERT_EQ(asAccount(0, 0, "root",
-                        [] {
-                            Key key;
-                            return createKey(HKEY_LOCAL_MACHINE, u"Software\\Before",
-                                             KEY_ALL_ACCESS, key);
-                        }),
-              0);
+    ASSERT_EQ(makeMachineHiveInAChild(), 0);
     const uid_t owner = sky::testing::unusedAccount(43300);
     const std::string ownerName = "keeper" + std::to_string(owner);
-    const std::string nobodyKey =
-        "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(nobodyName))) + "\\SOFTWARE\\X";
-    const std::string ownerKey =
-        "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(ownerName))) + "\\SOFTWARE\\OLD";
+    const std::string nobodyKey = oldKeyPath(nobodyName, "SOFTWARE\\X");
+    const std::string ownerKey = oldKeyPath(ownerName, "SOFTWARE\\OLD");
     ASSERT_TRUE(
         runSql(sky::registry::hivePath(), oldUserKey({nobodyName, "Software", "X"}) +
                                               oldUserKey({ownerName, "Software", "Old"}) +
@@ -410,17 +409,10 @@ TEST(AccountHives, AUserOfAnOldMachineReadsItAndIsToldWhyItsHKCUWaitsForTheOwner
     ASSERT_NE(nobody, nullptr) << "the system's account nobody (65534) is needed";
     const std::string nobodyName = nobody->pw_name;
     sky::testing::TempMachine machine;
-    ASSERT_EQ(asAccount(0, 0, "root",
-                        [] {
-                            Key key;
-                            return createKey(HKEY_LOCAL_MACHINE, u"Software\\Before",
-                                             KEY_ALL_ACCESS, key);
-                        }),
-              0);
+    ASSERT_EQ(makeMachineHiveInAChild(), 0);
     // A machine as an older version left it: no profiles folder, the user's keys in its hive.
     fs::remove_all(machine.path() / "profiles");
-    const std::string nobodyKey =
-        "HKEY_USERS\\" + sky::narrow(sky::upper(sky::widen(nobodyName))) + "\\SOFTWARE\\X";
+    const std::string nobodyKey = oldKeyPath(nobodyName, "SOFTWARE\\X");
     ASSERT_TRUE(
         runSql(sky::registry::hivePath(), oldUserKey({nobodyName, "Software", "X"}) +
                                               oldValue(nobodyKey, "n", REG_DWORD, "07000000")));
