@@ -98,6 +98,7 @@ public:
     bool parts = false;       // the client takes replies larger than the mailbox in parts
     bool enumerators = false; // the client speaks 2.4: an identity's face IEnumVARIANT, and
                               // snapshots of objects handed back by calls
+    bool firstItems = false;  // the client speaks 2.5: a _NewEnum's answer brings its first items
     bool files = false; // the client hands over files with requests (2.2): its socket may carry
                         // their descriptors, which the connection's thread takes
     // The listener saw data on the socket of a client that hands over files, and stopped watching
@@ -172,6 +173,13 @@ private:
     // After a value of type `vt` just written: u8 1 and the snapshot of the object putObject
     // wrote for it, when it is an object handed out as a library interface; otherwise u8 0.
     void writeObjectSnapshot(VARTYPE vt, IUnknown* value, Writer& body);
+    // After a _NewEnum's value just written (putObject's last object): u8 1 and the first items
+    // of that enumerator (wire.h, items), when it is one; otherwise u8 0.
+    void writeFirstItems(Writer& body);
+    // `fetched` items of a Next as a reply carries them: each value and, when `snapshots`, u8 has
+    // and the snapshot of an object handed out as a library interface. A failure when a value
+    // cannot be written.
+    HRESULT writeItems(VARIANT* values, ULONG fetched, bool snapshots, Writer& body);
     HRESULT invoke(Reader& in, Writer& body);
 
     std::unordered_map<std::uint64_t, Exported> objects_;
@@ -571,14 +579,9 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
         if (SUCCEEDED(hr)) {
             fetched = std::min<ULONG>(fetched, count);
             body.u32(fetched);
-            for (ULONG i = 0; i < fetched && SUCCEEDED(hr); ++i) {
-                lastPut_.object = nullptr;
-                const HRESULT written = writeVariant(body, values[i], *this);
-                if (FAILED(written))
-                    hr = written;
-                if (snapshots && SUCCEEDED(hr))
-                    writeObjectSnapshot(values[i].vt, values[i].punkVal, body);
-            }
+            if (HRESULT written = writeItems(values.data(), fetched, snapshots, body);
+                FAILED(written))
+                hr = written;
         }
         for (VARIANT& v : values)
             VariantClear(&v);
@@ -643,9 +646,15 @@ HRESULT Connection::call(Reader& in, Writer& body) {
             if (FAILED(written))
                 hr = written;
             // An object handed back brings its snapshot to a 2.4 client: its properties are
-            // usually what is read next.
-            else if (enumerators && member.resultVt != VT_VARIANT)
+            // usually what is read next. A _NewEnum's enumerator brings its first items to a
+            // 2.5 client: they are what is asked next.
+            else if (enumerators && member.resultVt != VT_VARIANT) {
+                Exported* handedBack = lastPut_.object;
                 writeObjectSnapshot(result.vt, result.punkVal, body);
+                lastPut_.object = handedBack;
+                if (firstItems && member.dispid == DISPID_NEWENUM)
+                    writeFirstItems(body);
+            }
         }
     }
     if ((result.vt == VT_DISPATCH || result.vt == VT_UNKNOWN) && !result.punkVal)
@@ -675,6 +684,49 @@ void Connection::writeObjectSnapshot(VARTYPE vt, IUnknown* value, Writer& body) 
     body.u8(f && f->marshal ? 1 : 0);
     if (f && f->marshal)
         writeSnapshot(*f, body);
+}
+
+HRESULT Connection::writeItems(VARIANT* values, ULONG fetched, bool snapshots, Writer& body) {
+    for (ULONG i = 0; i < fetched; ++i) {
+        lastPut_.object = nullptr;
+        if (HRESULT written = writeVariant(body, values[i], *this); FAILED(written))
+            return written;
+        if (snapshots)
+            writeObjectSnapshot(values[i].vt, values[i].punkVal, body);
+    }
+    return S_OK;
+}
+
+void Connection::writeFirstItems(Writer& body) {
+    Exported::Face* f = lastPut_.object ? face(*lastPut_.object, IID_IEnumVARIANT) : nullptr;
+    if (!f) {
+        body.u8(0);
+        return;
+    }
+    auto* items = static_cast<IEnumVARIANT*>(f->pointer);
+    VARIANT values[firstItemCount];
+    for (VARIANT& v : values)
+        VariantInit(&v);
+    ULONG fetched = 0;
+    const HRESULT hr = items->Next(firstItemCount, values, &fetched);
+    fetched = std::min<ULONG>(fetched, firstItemCount);
+    const std::size_t start = body.size();
+    bool written = SUCCEEDED(hr);
+    if (written) {
+        body.u8(1);
+        body.i32(hr == S_OK && fetched == firstItemCount ? S_OK : S_FALSE);
+        body.u32(fetched);
+        written = SUCCEEDED(writeItems(values, fetched, true, body));
+    }
+    for (VARIANT& v : values)
+        VariantClear(&v);
+    if (!written) {
+        // None, then: the enumerator starts again where a _NewEnum's does, and the client asks
+        // for the items itself, meeting the failure where it asks.
+        body.bytes().resize(start);
+        body.u8(0);
+        items->Reset();
+    }
 }
 
 void Connection::writeSnapshot(Exported::Face& f, Writer& body) {
@@ -756,6 +808,7 @@ HRESULT Connection::invoke(Reader& in, Writer& body) {
                  ->Invoke(dispid, IID_NULL, 0, flags, &params, wantResult ? &result : nullptr,
                           wantException ? &exception : nullptr, &argErr);
     }
+    lastPut_.object = nullptr;
     if (SUCCEEDED(hr)) {
         const HRESULT written = writeVariant(body, result, *this);
         if (FAILED(written)) {
@@ -774,6 +827,9 @@ HRESULT Connection::invoke(Reader& in, Writer& body) {
     body.bstr(exception.bstrHelpFile);
     body.u32(exception.dwHelpContext);
     body.i32(exception.scode);
+    // A _NewEnum's enumerator brings its first items to a 2.5 client.
+    if (firstItems && SUCCEEDED(hr) && dispid == DISPID_NEWENUM)
+        writeFirstItems(body);
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
@@ -966,6 +1022,7 @@ void Exporter::greet(Greeting& waiting) {
     c->parts = hello.minor >= 1;
     c->files = hello.minor >= 2;
     c->enumerators = hello.minor >= 4;
+    c->firstItems = hello.minor >= 5;
     std::lock_guard lock(mutex_);
     connections_.push_back(c);
     c->thread = std::thread([this, raw = c.get()] { serve(*raw); });
