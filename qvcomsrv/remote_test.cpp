@@ -378,7 +378,9 @@ TEST_F(RemoteObjectModelTest, ReferencesHeldAcrossTheBoundaryAreReleased) {
         sky::ComPtr<ISkyloomApplications> apps;
         ASSERT_EQ(farm->get_Applications(apps.put()), S_OK);
         auto copy = apps; // a second local reference holds no second remote one
-        EXPECT_EQ(serverObjects(), "objects 2");
+        // The farm, the collection, and what came with the collection: the enumerator its
+        // _NewEnum gives and its first items (the three applications).
+        EXPECT_EQ(serverObjects(), "objects 6");
     }
     EXPECT_EQ(serverObjects(), "objects 0");
 
@@ -468,16 +470,17 @@ TEST_F(RemoteObjectModelTest, ReadingAnApplicationTakesOneRoundTripForEachObject
         const std::uint64_t before = sky::remote::requestsSent();
         const int items = readAsTheExportDoes(app.get(), acrossText);
         const std::uint64_t requests = sky::remote::requestsSent() - before;
-        // WinAppObject4, which brings the settings' snapshot along; for each of the three
-        // collections its get and _NewEnum, whose answer brings the enumerator's first items
-        // and their snapshots (its IEnumVARIANT is known without asking, and its first Next
-        // needs no round trip): whatever the number of items. The application's own snapshot
-        // came with the _NewEnum or Next that fetched it, and holds for every application: the
-        // getters of objects called since (WinAppObject4, Servers, Users, Groups, _NewEnum)
-        // only read, and end no snapshot. Every get was a round trip of its own (10 for the
-        // application and its settings, 1 to 4 for each item), and so was each item's Next;
-        // with wire 2.4, each collection's Next and the application's snapshot were one each.
-        EXPECT_EQ(requests, 7u) << "application " << applications << " with " << items
+        // WinAppObject4, which brings the settings' snapshot along, and the get of each of the
+        // three collections, whose answer brings the enumerator its _NewEnum gives and that
+        // enumerator's first items with their snapshots (its IEnumVARIANT is known without
+        // asking, and neither _NewEnum nor the first Next needs a round trip): whatever the
+        // number of items. The application's own snapshot came with the Next that fetched it,
+        // and holds for every application: the getters of objects called since
+        // (WinAppObject4, Servers, Users, Groups) only read, and end no snapshot. Every get was
+        // a round trip of its own (10 for the application and its settings, 1 to 4 for each
+        // item), and so was each item's Next; with wire 2.4, each collection's _NewEnum and
+        // Next and the application's snapshot were one each.
+        EXPECT_EQ(requests, 4u) << "application " << applications << " with " << items
                                 << " servers and accounts";
         ++applications;
     }
@@ -538,8 +541,11 @@ TEST_F(RemoteObjectModelTest, AnEnumeratorsFirstItemsComeWithItAndItsPlaceHoldsA
         EXPECT_EQ(apps->get__NewEnum(items.put()), S_OK) << failureText();
         return items;
     };
+    // The collection came with its enumerator: the first _NewEnum is answered with it.
     std::uint64_t before = sky::remote::requestsSent();
     auto items = fresh();
+    EXPECT_EQ(sky::remote::requestsSent(), before);
+    items = fresh();
     // One at a time, a Skip, the end, and the end again: all from the first items.
     EXPECT_EQ(namesFrom(items.get(), 1, 1), std::vector<std::string>{all[0]});
     EXPECT_EQ(items->Skip(1), S_OK);
@@ -574,6 +580,17 @@ TEST_F(RemoteObjectModelTest, AnEnumeratorsFirstItemsComeWithItAndItsPlaceHoldsA
     // Reset goes back to the start of the collection's items, as in process.
     EXPECT_EQ(items->Reset(), S_OK);
     EXPECT_EQ(namesFrom(items.get(), 2), all);
+
+    // The enumerator that came with a collection is good until another member is called, as a
+    // snapshot is: then the _NewEnum asks the server.
+    sky::ComPtr<ISkyloomApplications> again;
+    ASSERT_EQ(farm->get_Applications(again.put()), S_OK);
+    ASSERT_EQ(openApplication("Applications/Notepad")->LoadData(-1), S_OK) << failureText();
+    before = sky::remote::requestsSent();
+    sky::ComPtr<IEnumVARIANT> afterCall;
+    ASSERT_EQ(again->get__NewEnum(afterCall.put()), S_OK);
+    EXPECT_EQ(namesFrom(afterCall.get(), 32), all);
+    EXPECT_EQ(sky::remote::requestsSent(), before + 1);
 
     // The same through sky::enumerate (a _NewEnum by name): the collection's get aside, one
     // round trip for three applications and their names.

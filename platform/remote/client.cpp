@@ -43,6 +43,23 @@ public:
     std::mutex snapshotMutex;
     std::uint64_t snapshotEpoch = ~std::uint64_t{0}; // none
     std::vector<std::pair<WORD, VARIANT>> snapshot;
+    // The enumerator the server's _NewEnum of this object gave when the object was handed back
+    // (wire.h, collection), good for one _NewEnum at that epoch; guarded by snapshotMutex.
+    sky::ComPtr<IUnknown> newEnum;
+    std::uint64_t newEnumEpoch = 0;
+
+    // The kept enumerator, when it is still good at `epoch`; it is given out once.
+    sky::ComPtr<IUnknown> takeNewEnum(std::uint64_t epoch) {
+        sky::ComPtr<IUnknown> kept;
+        bool good = false;
+        {
+            std::lock_guard lock(snapshotMutex);
+            kept = std::move(newEnum);
+            newEnum = nullptr;
+            good = newEnumEpoch == epoch;
+        }
+        return good ? std::move(kept) : nullptr;
+    }
 
     void dropSnapshot() {
         for (auto& [index, value] : snapshot)
@@ -177,6 +194,9 @@ void keepAnswerSnapshot(ProxyCore* core, const std::vector<unsigned char>& reply
 // Reads the `items` (wire.h) that come with `value`, a _NewEnum's enumerator, and keeps them in
 // its IEnumVARIANT proxy as fetched at `epoch`.
 HRESULT keepFirstItems(Reader& in, const VARIANT& value, Connection& c, std::uint64_t epoch);
+// Reads the `collection` (wire.h) that comes with `value`, an object a Call handed back, and keeps
+// its enumerator in the object's proxy.
+HRESULT keepCollectionItems(Reader& in, const VARIANT& value, Connection& c, std::uint64_t epoch);
 
 HRESULT readError(Reader& in) {
     if (!in.u8()) {
@@ -848,6 +868,19 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
     if (fromSnapshot && answerFromSnapshot(core, index, destination))
         return S_OK;
     Connection& c = core->manager->connection();
+    // A _NewEnum whose enumerator came with the object (wire 2.5).
+    if (m.dispid == DISPID_NEWENUM && m.paramCount == 0 && destination &&
+        (m.resultVt == VT_UNKNOWN || m.resultVt == VT_DISPATCH))
+        if (sky::ComPtr<IUnknown> kept = core->takeNewEnum(c.epoch())) {
+            const IID* iid = core->marshal->resultIids ? core->marshal->resultIids[index] : nullptr;
+            void* pointer = nullptr;
+            const HRESULT hr = kept->QueryInterface(
+                iid ? *iid : (m.resultVt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown), &pointer);
+            if (FAILED(hr))
+                return hr;
+            *static_cast<IUnknown**>(destination) = static_cast<IUnknown*>(pointer);
+            return S_OK;
+        }
     Writer body;
     body.u64(core->manager->id());
     body.guid(core->iid);
@@ -877,8 +910,9 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
     // enumerator from a 2.5 server its first items.
     if (c.takesSnapshots() && m.resultVt != VT_VARIANT) {
         HRESULT read = in.u8() != 0 ? keepItemSnapshot(in, value, c, epoch) : S_OK;
-        if (SUCCEEDED(read) && in.ok() && c.givesFirstItems() && m.dispid == DISPID_NEWENUM)
-            read = keepFirstItems(in, value, c, epoch);
+        if (SUCCEEDED(read) && in.ok() && c.givesFirstItems())
+            read = m.dispid == DISPID_NEWENUM ? keepFirstItems(in, value, c, epoch)
+                                              : keepCollectionItems(in, value, c, epoch);
         if (FAILED(read) || !in.ok()) {
             VariantClear(&value);
             return FAILED(read) ? read : badStubData;
@@ -924,6 +958,15 @@ HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID, WOR
     if (params.cArgs > 64 || params.cNamedArgs > params.cArgs || (params.cArgs && !params.rgvarg))
         return E_INVALIDARG;
     Connection& c = core->manager->connection();
+    // A _NewEnum whose enumerator came with the object (wire 2.5).
+    if (dispIdMember == DISPID_NEWENUM && params.cArgs == 0 && pVarResult &&
+        !(wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
+        if (sky::ComPtr<IUnknown> kept = core->takeNewEnum(c.epoch())) {
+            VariantInit(pVarResult);
+            pVarResult->vt = VT_UNKNOWN;
+            pVarResult->punkVal = kept.detach();
+            return S_OK;
+        }
     Writer body;
     body.u64(core->manager->id());
     body.guid(core->iid);
@@ -1204,6 +1247,35 @@ public:
         return S_OK;
     }
 };
+
+HRESULT keepCollectionItems(Reader& in, const VARIANT& value, Connection& c, std::uint64_t epoch) {
+    if (in.u8() == 0)
+        return in.ok() ? S_OK : badStubData;
+    sky::ComPtr<IUnknown> identity;
+    if ((value.vt != VT_DISPATCH && value.vt != VT_UNKNOWN) || !value.punkVal ||
+        FAILED(value.punkVal->QueryInterface(IID_IUnknown, identity.putVoid())))
+        return badStubData;
+    VARIANT enumerator;
+    VariantInit(&enumerator);
+    HRESULT hr = c.getObject(in, IID_IUnknown, reinterpret_cast<void**>(&enumerator.punkVal));
+    if (FAILED(hr) || !enumerator.punkVal)
+        return FAILED(hr) ? hr : badStubData;
+    enumerator.vt = VT_UNKNOWN;
+    hr = keepFirstItems(in, enumerator, c, epoch);
+    // Every object a reply hands out is one of this connection's proxy managers.
+    ProxyCore* core =
+        SUCCEEDED(hr) ? static_cast<ProxyManager*>(identity.get())->coreOf(value.punkVal) : nullptr;
+    if (core) {
+        sky::ComPtr<IUnknown> kept;
+        kept.attach(enumerator.punkVal);
+        std::lock_guard lock(core->snapshotMutex);
+        core->newEnum = std::move(kept);
+        core->newEnumEpoch = epoch;
+    } else {
+        VariantClear(&enumerator);
+    }
+    return hr;
+}
 
 HRESULT keepFirstItems(Reader& in, const VARIANT& value, Connection& c, std::uint64_t epoch) {
     if (in.u8() == 0)

@@ -176,6 +176,10 @@ private:
     // After a _NewEnum's value just written (putObject's last object): u8 1 and the first items
     // of that enumerator (wire.h, items), when it is one; otherwise u8 0.
     void writeFirstItems(Writer& body);
+    // After an object just written (putObject's last object) that a Call hands back: when its
+    // face has a _NewEnum, u8 1, the enumerator that _NewEnum gives and its first items;
+    // otherwise u8 0.
+    void writeCollectionItems(VARTYPE vt, IUnknown* value, Writer& body);
     // `fetched` items of a Next as a reply carries them: each value and, when `snapshots`, u8 has
     // and the snapshot of an object handed out as a library interface. A failure when a value
     // cannot be written.
@@ -649,11 +653,13 @@ HRESULT Connection::call(Reader& in, Writer& body) {
             // usually what is read next. A _NewEnum's enumerator brings its first items to a
             // 2.5 client: they are what is asked next.
             else if (enumerators && member.resultVt != VT_VARIANT) {
-                Exported* handedBack = lastPut_.object;
+                const auto handedBack = lastPut_;
                 writeObjectSnapshot(result.vt, result.punkVal, body);
-                lastPut_.object = handedBack;
+                lastPut_ = handedBack;
                 if (firstItems && member.dispid == DISPID_NEWENUM)
                     writeFirstItems(body);
+                else if (firstItems)
+                    writeCollectionItems(result.vt, result.punkVal, body);
             }
         }
     }
@@ -727,6 +733,52 @@ void Connection::writeFirstItems(Writer& body) {
         body.u8(0);
         items->Reset();
     }
+}
+
+void Connection::writeCollectionItems(VARTYPE vt, IUnknown* value, Writer& body) {
+    Exported::Face* f = nullptr;
+    if ((vt == VT_DISPATCH || vt == VT_UNKNOWN) && value && lastPut_.object)
+        f = face(*lastPut_.object, lastPut_.face);
+    const dispatch::Table* table = f && f->marshal ? f->marshal->table : nullptr;
+    WORD index = 0;
+    while (table && index < table->memberCount &&
+           !(table->members[index].dispid == DISPID_NEWENUM &&
+             table->members[index].paramCount == 0 &&
+             (table->members[index].invkind & INVOKE_PROPERTYGET) &&
+             (table->members[index].resultVt == VT_UNKNOWN ||
+              table->members[index].resultVt == VT_DISPATCH)))
+        ++index;
+    if (!table || index == table->memberCount) {
+        body.u8(0);
+        return;
+    }
+    // Called as a Call of it would be, gate and all; a refusal or failure sends nothing, and the
+    // client's own _NewEnum meets it.
+    VARIANT result;
+    VariantInit(&result);
+    result.vt = table->members[index].resultVt;
+    result.punkVal = nullptr;
+    HRESULT hr = dispatch::checkGate(f->pointer, *table, index);
+    if (SUCCEEDED(hr))
+        hr = table->members[index].thunk(f->pointer, nullptr, &result);
+    if (FAILED(hr) || !result.punkVal) {
+        SetErrorInfo(0, nullptr);
+        if (!result.punkVal)
+            result.vt = VT_EMPTY;
+        VariantClear(&result);
+        body.u8(0);
+        return;
+    }
+    const std::size_t start = body.size();
+    body.u8(1);
+    lastPut_.object = nullptr;
+    if (SUCCEEDED(putObject(body, result.punkVal, IID_IUnknown))) {
+        writeFirstItems(body);
+    } else {
+        body.bytes().resize(start);
+        body.u8(0);
+    }
+    VariantClear(&result);
 }
 
 void Connection::writeSnapshot(Exported::Face& f, Writer& body) {

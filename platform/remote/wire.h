@@ -51,8 +51,8 @@
 //   Call            request: object, iid, u16 member, each [in] argument as the member's
 //                   table types it                      reply: the [out, retval] value, if any;
 //                   between 2.4 peers, after a value that is not a variant, u8 has and, when 1,
-//                   the snapshot of the object the value hands back; to a 2.5 client, of a
-//                   member whose DISPID is DISPID_NEWENUM, then `items`
+//                   the snapshot of the object the value hands back; to a 2.5 client then, of a
+//                   member whose DISPID is DISPID_NEWENUM, `items`, and of any other, `collection`
 //   GetIDsOfNames   request: object, iid, u32 n, n x str  reply: n x i32
 //   Invoke          request: object, iid, i32 dispid, u16 flags, u32 n, n x variant (as
 //                   rgvarg holds them), u32 named, named x i32, u8 wantResult
@@ -72,12 +72,18 @@
 //   items    = u8 has; when 1: i32 S_OK (more may follow) or S_FALSE (the enumerator has no
 //              more), u32 fetched (at most firstItemCount), fetched x (variant, u8 has, has x
 //              snapshot) as a Next that asks for snapshots gives them
+//   collection = u8 has; when 1 (the value is an object handed out as a library interface whose
+//              table has a _NewEnum property getter, and that getter, asked of the member gate
+//              and called, gave an enumerator): object (the enumerator, as an identity), items
 //
 // Since 2.5 the enumerator a _NewEnum hands back (a fresh one, at its start) brings the items of
 // its first Next of firstItemCount: the server has called that Next, and the client answers its
 // own first Nexts from them (a Skip too) for as long as the connection's epoch is unchanged. When
 // it moved, the client first sets the server's enumerator back where its own reading stands
-// (Reset, then Skip of the items it has handed out). A 2.4 peer neither sends nor reads `items`.
+// (Reset, then Skip of the items it has handed out). An object that a Call hands back brings,
+// when it is a collection, the enumerator its _NewEnum gives (with its first items): the client
+// answers the object's first _NewEnum with it while the epoch is unchanged, and otherwise lets it
+// go and calls _NewEnum. A 2.4 peer neither sends nor reads `items` or `collection`.
 //
 // Snapshot (since 2.4) gives the values of the interface's getters that the dispatch table marks
 // as snapshot members (dispatch::Member::snapshot), each asked of the object's member gate first

@@ -3,8 +3,10 @@
 // the kind's body); 1, a reply as the client reads it, the next byte naming the kind of the
 // request it answers (the result, the error information, the kind's body; 3 for a Next that asked
 // for its items' snapshots; 5 for the answer of a 2.5 server to a _NewEnum, a Call or an Invoke
-// whose value brings its snapshot byte and the enumerator's first items). Every variant and typed
-// value read is written again and read back, and must come back the same.
+// whose value brings its snapshot byte and the enumerator's first items; 9 for its answer to a
+// Call that hands back an object, which brings the object's snapshot and, for a collection, the
+// enumerator its _NewEnum gives and its first items). Every variant and typed value read is
+// written again and read back, and must come back the same.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -261,7 +263,7 @@ void firstItems(Reader& in, Codec& codec) {
     items(in, codec, fetched, true);
 }
 
-void reply(Reader& in, Codec& codec, Kind kind, bool snapshots, bool newEnum) {
+void reply(Reader& in, Codec& codec, Kind kind, bool snapshots, bool newEnum, bool handedBack) {
     const HRESULT result = in.i32();
     if (in.u8()) {
         in.guid();
@@ -288,6 +290,19 @@ void reply(Reader& in, Codec& codec, Kind kind, bool snapshots, bool newEnum) {
             if (in.u8() != 0)
                 snapshot(in, codec);
             firstItems(in, codec);
+        } else if (handedBack) {
+            // An object, its snapshot and, for a collection, its enumerator and first items.
+            VARIANT object;
+            if (SUCCEEDED(readTyped(in, VT_DISPATCH, nullptr, object, codec)))
+                roundTrip(object, codec);
+            VariantClear(&object);
+            if (in.u8() != 0)
+                snapshot(in, codec);
+            if (in.u8() != 0) {
+                void* enumerator = nullptr;
+                codec.getObject(in, IID_IUnknown, &enumerator);
+                firstItems(in, codec);
+            }
         } else {
             typed(in, codec, static_cast<std::uint16_t>(result));
         }
@@ -334,8 +349,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         Reader in(data + 2, size - 2);
         // Bit 1 of the first byte: a reply to a Next that asked for its items' snapshots; bit 2:
-        // a 2.5 server's answer to a _NewEnum.
-        reply(in, codec, static_cast<Kind>(data[1]), (data[0] & 2) != 0, (data[0] & 4) != 0);
+        // a 2.5 server's answer to a _NewEnum; bit 3: its answer to a Call handing an object back.
+        reply(in, codec, static_cast<Kind>(data[1]), (data[0] & 2) != 0, (data[0] & 4) != 0,
+              (data[0] & 8) != 0);
     }
     return 0;
 }
