@@ -605,6 +605,37 @@ TEST_F(RemoteObjectModelTest, AnEnumeratorsFirstItemsComeWithItAndItsPlaceHoldsA
     EXPECT_EQ(sky::remote::requestsSent(), before + 1);
 }
 
+// A server's zone is read from the store when it is first asked for (the object holds its name
+// alone until then), across the boundary as in process: no snapshot carries it. An item's
+// snapshot that did read it loaded the record early, and a zone changed in the store meanwhile
+// was answered as it had been.
+TEST_F(RemoteObjectModelTest, AServersZoneIsReadWhenItIsAskedForNotWithItsSnapshot) {
+    auto app = openApplication("Applications/Notepad");
+    sky::ComPtr<ISkyloomServers> servers;
+    ASSERT_EQ(app->get_Servers(servers.put()), S_OK);
+    std::vector<sky::ComPtr<ISkyloomServer5>> items;
+    for (const auto& server : sky::enumerateAs<ISkyloomServer5>(servers.get()))
+        items.push_back(server);
+    ASSERT_FALSE(items.empty());
+    sky::Bstr name;
+    ASSERT_EQ(items[0]->get_ServerName(name.put()), S_OK);
+    auto image = servedStore()->image();
+    ASSERT_TRUE(image) << image.status().toString();
+    const std::string moved = "North";
+    image->zones.push_back({moved, ""});
+    for (sky::farm::Server& server : image->servers)
+        if (server.name == name.utf8())
+            server.zone = moved;
+    for (sky::farm::Zone& zone : image->zones)
+        if (zone.dataCollector == name.utf8())
+            zone.dataCollector.clear();
+    const sky::farm::Status replaced = servedStore()->replace(*image);
+    ASSERT_TRUE(replaced) << replaced.toString();
+    sky::Bstr zone;
+    ASSERT_EQ(items[0]->get_ZoneName(zone.put()), S_OK) << failureText();
+    EXPECT_EQ(zone.utf8(), moved);
+}
+
 // A value answered from a snapshot is the value a call would give: any other member called on
 // the connection (a put through another face of the object, LoadData, a member of another
 // object) ends the snapshot, and the next get brings a new one.
