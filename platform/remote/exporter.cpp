@@ -187,6 +187,9 @@ private:
     HRESULT invoke(Reader& in, Writer& body);
 
     std::unordered_map<std::uint64_t, Exported> objects_;
+    // The dual interface that pointers handed out as IDispatch with this table of functions
+    // named through their type information (faceOf).
+    std::unordered_map<const void*, GUID> dualByFunctions_;
     std::map<IUnknown*, std::uint64_t> ids_;
     std::uint64_t nextId_ = 1;
     std::vector<unsigned char> request_;
@@ -221,6 +224,13 @@ GUID Connection::faceOf(Exported& object, IUnknown* pointer, REFIID asked) {
     // pointer as its default face), so that the receiver holds a proxy of the dual interface,
     // whose type information a late-bound client reads, rather than a plain IDispatch.
     if (IsEqualIID(asked, IID_IDispatch)) {
+        // Pointers of one class at one of its faces share their table of functions, and name
+        // the same interface: the next object's is asked of the object alone (its
+        // QueryInterface confirms it), not found again through its type information.
+        const void* functions = *reinterpret_cast<void* const*>(pointer);
+        if (const auto known = dualByFunctions_.find(functions); known != dualByFunctions_.end())
+            if (const Exported::Face* f = face(object, known->second); f && f->pointer == pointer)
+                return known->second;
         sky::ComPtr<ITypeInfo> info;
         TYPEATTR* attributes = nullptr;
         if (SUCCEEDED(static_cast<IDispatch*>(pointer)->GetTypeInfo(0, 0, info.put())) && info &&
@@ -228,8 +238,12 @@ GUID Connection::faceOf(Exported& object, IUnknown* pointer, REFIID asked) {
             const GUID named = attributes->guid;
             info->ReleaseTypeAttr(attributes);
             if (findInterface(named))
-                if (const Exported::Face* f = face(object, named); f && f->pointer == pointer)
+                if (const Exported::Face* f = face(object, named); f && f->pointer == pointer) {
+                    if (dualByFunctions_.size() >= 256)
+                        dualByFunctions_.clear();
+                    dualByFunctions_[functions] = named;
                     return named;
+                }
         }
     }
     if (pointer == object.identity)
