@@ -4,12 +4,14 @@
 // at a time.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
 
 #include "member_access.h"
 #include "qvcomsrv/store/farm_store.h"
+#include "sky/remote.h"
 
 namespace qvcomsrv {
 
@@ -34,9 +36,19 @@ public:
         return work(*store_);
     }
 
-    // Ok when the caller may use the store, else what use() would fail with.
+    // Ok when the caller may use the store, else what use() would fail with. Serving a call
+    // from another process, a caller admitted once is admitted for the rest of that call
+    // without asking again: a snapshot or an enumeration's items make the member gate ask for
+    // dozens of members in one call, and the caller and the decision stay the same throughout.
     sky::farm::Status admit() {
-        return use([](sky::farm::FarmStore&) { return sky::farm::Status::ok(); });
+        const std::uint64_t call = sky::remote::servingCallNumber();
+        if (call != 0 && admittedCall_.load(std::memory_order_relaxed) == call)
+            return sky::farm::Status::ok();
+        sky::farm::Status allowed =
+            use([](sky::farm::FarmStore&) { return sky::farm::Status::ok(); });
+        if (allowed && call != 0)
+            admittedCall_.store(call, std::memory_order_relaxed);
+        return allowed;
     }
 
     // Runs `work(store)` for any caller: only for the reads that every machine user may make
@@ -54,6 +66,8 @@ private:
 
     std::mutex mutex_;
     AccessDecisions decisions_;
+    // The call from another process (sky::remote::servingCallNumber) that admit() admitted last.
+    std::atomic<std::uint64_t> admittedCall_{0};
     std::unique_ptr<sky::farm::FarmStore> store_;
     sky::farm::StoreLocation location_;
 };

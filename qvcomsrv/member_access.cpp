@@ -44,10 +44,11 @@ constexpr std::size_t kMostDecisions = 64;
 Access accessTo(const sky::dispatch::Table& table, WORD member) {
     if (member >= table.memberCount)
         return Access::Administrators;
-    const std::u16string_view family = familyOf(table.name);
+    // Asked for every member a snapshot carries: the member's name first, which differs from
+    // the few open ones at once, and the interface's family only for a name that matches.
     const std::u16string_view name(table.members[member].name);
     for (const OpenMember& open : kOpenToEveryone) {
-        if (open.family == family && open.member == name)
+        if (open.member == name && open.family == familyOf(table.name))
             return Access::Everyone;
     }
     return Access::Administrators;

@@ -378,7 +378,9 @@ TEST_F(RemoteObjectModelTest, ReferencesHeldAcrossTheBoundaryAreReleased) {
         sky::ComPtr<ISkyloomApplications> apps;
         ASSERT_EQ(farm->get_Applications(apps.put()), S_OK);
         auto copy = apps; // a second local reference holds no second remote one
-        EXPECT_EQ(serverObjects(), "objects 2");
+        // The farm, the collection, and what came with the collection: the enumerator its
+        // _NewEnum gives and its first items (the three applications).
+        EXPECT_EQ(serverObjects(), "objects 6");
     }
     EXPECT_EQ(serverObjects(), "objects 0");
 
@@ -468,16 +470,18 @@ TEST_F(RemoteObjectModelTest, ReadingAnApplicationTakesOneRoundTripForEachObject
         const std::uint64_t before = sky::remote::requestsSent();
         const int items = readAsTheExportDoes(app.get(), acrossText);
         const std::uint64_t requests = sky::remote::requestsSent() - before;
-        // WinAppObject4, which brings the settings' snapshot along; for each of the three
-        // collections its get, _NewEnum (whose enumerator is known to be one: its IEnumVARIANT
-        // is asked for without a round trip) and one Next for all its items, which brings their
-        // snapshots along: whatever the number of items. The application's own snapshot came
-        // with the Next that fetched it; it holds for the first application, and the others'
-        // are fetched again (their Next was followed by the first one's calls). Every get was a
-        // round trip of its own (10 for the application and its settings, 1 to 4 for each
-        // item), and so was each item's Next.
-        EXPECT_EQ(requests, static_cast<std::uint64_t>((applications == 0 ? 1 : 2) + 3 * 3))
-            << "application " << applications << " with " << items << " servers and accounts";
+        // WinAppObject4, which brings the settings' snapshot along, and the get of each of the
+        // three collections, whose answer brings the enumerator its _NewEnum gives and that
+        // enumerator's first items with their snapshots (its IEnumVARIANT is known without
+        // asking, and neither _NewEnum nor the first Next needs a round trip): whatever the
+        // number of items. The application's own snapshot came with the Next that fetched it,
+        // and holds for every application: the getters of objects called since
+        // (WinAppObject4, Servers, Users, Groups) only read, and end no snapshot. Every get was
+        // a round trip of its own (10 for the application and its settings, 1 to 4 for each
+        // item), and so was each item's Next; with wire 2.4, each collection's _NewEnum and
+        // Next and the application's snapshot were one each.
+        EXPECT_EQ(requests, 4u) << "application " << applications << " with " << items
+                                << " servers and accounts";
         ++applications;
     }
     EXPECT_EQ(applications, 3);
@@ -496,6 +500,140 @@ TEST_F(RemoteObjectModelTest, ReadingAnApplicationTakesOneRoundTripForEachObject
         EXPECT_EQ(sky::remote::requestsSent(), before) << "the module was not loaded in process";
     }
     EXPECT_EQ(acrossText, inProcessText);
+}
+
+// The names of the farm's applications, one by one from `items`, asking for `count` at a time.
+std::vector<std::string> namesFrom(IEnumVARIANT* items, ULONG count, int most = 100) {
+    std::vector<std::string> names;
+    for (int i = 0; i < most; ++i) {
+        std::vector<VARIANT> values(count);
+        ULONG fetched = 0;
+        const HRESULT hr = items->Next(count, values.data(), &fetched);
+        EXPECT_TRUE(hr == S_OK || hr == S_FALSE) << std::hex << hr;
+        for (ULONG k = 0; k < fetched; ++k) {
+            sky::ComPtr<ISkyloomApplication5> app;
+            EXPECT_EQ(values[k].pdispVal->QueryInterface(IID_ISkyloomApplication5, app.putVoid()),
+                      S_OK);
+            sky::Bstr dn;
+            EXPECT_EQ(app->get_DistinguishedName(dn.put()), S_OK);
+            names.push_back(dn.utf8());
+            VariantClear(&values[k]);
+        }
+        if (hr != S_OK || fetched < count)
+            break;
+    }
+    return names;
+}
+
+// A _NewEnum's answer brings the enumerator's first items: its first Nexts, a Skip and a Clone
+// are answered from them without a round trip while nothing else was called. Once another member
+// was called (the collection could answer otherwise after it, were it read live), the items kept
+// are dropped and the server's enumerator is set back to where the client's reading stands, so
+// that every item comes once, in order, as in process.
+TEST_F(RemoteObjectModelTest, AnEnumeratorsFirstItemsComeWithItAndItsPlaceHoldsAfterOtherCalls) {
+    auto farm = openFarm();
+    const std::vector<std::string> all{"Applications/Intranet", "Applications/Notepad",
+                                       "Applications/Office/Word"};
+    sky::ComPtr<ISkyloomApplications> apps;
+    ASSERT_EQ(farm->get_Applications(apps.put()), S_OK);
+    auto fresh = [&] {
+        sky::ComPtr<IEnumVARIANT> items;
+        EXPECT_EQ(apps->get__NewEnum(items.put()), S_OK) << failureText();
+        return items;
+    };
+    // The collection came with its enumerator: the first _NewEnum is answered with it.
+    std::uint64_t before = sky::remote::requestsSent();
+    auto items = fresh();
+    EXPECT_EQ(sky::remote::requestsSent(), before);
+    items = fresh();
+    // One at a time, a Skip, the end, and the end again: all from the first items.
+    EXPECT_EQ(namesFrom(items.get(), 1, 1), std::vector<std::string>{all[0]});
+    EXPECT_EQ(items->Skip(1), S_OK);
+    EXPECT_EQ(namesFrom(items.get(), 5), std::vector<std::string>{all[2]});
+    EXPECT_EQ(namesFrom(items.get(), 5), std::vector<std::string>{});
+    EXPECT_EQ(items->Skip(1), S_FALSE);
+    EXPECT_EQ(sky::remote::requestsSent(), before + 1) << "only the _NewEnum";
+
+    // A clone stands where its original does.
+    items = fresh();
+    EXPECT_EQ(namesFrom(items.get(), 1, 1), std::vector<std::string>{all[0]});
+    sky::ComPtr<IEnumVARIANT> clone;
+    ASSERT_EQ(items->Clone(clone.put()), S_OK);
+    EXPECT_EQ(namesFrom(clone.get(), 32), (std::vector<std::string>{all[1], all[2]}));
+    EXPECT_EQ(namesFrom(items.get(), 32), (std::vector<std::string>{all[1], all[2]}));
+
+    // Another member called after the first item: the enumerator is set back (Reset, Skip 1)
+    // before the next Next, which asks the server.
+    items = fresh();
+    EXPECT_EQ(namesFrom(items.get(), 1, 1), std::vector<std::string>{all[0]});
+    ASSERT_EQ(openApplication("Applications/Notepad")->LoadData(-1), S_OK) << failureText();
+    before = sky::remote::requestsSent();
+    EXPECT_EQ(namesFrom(items.get(), 32), (std::vector<std::string>{all[1], all[2]}));
+    EXPECT_EQ(sky::remote::requestsSent(), before + 3);
+    // Read to its end before the call: nothing to set back, and the end is asked of the server.
+    items = fresh();
+    EXPECT_EQ(namesFrom(items.get(), 32), all);
+    ASSERT_EQ(openApplication("Applications/Notepad")->LoadData(-1), S_OK) << failureText();
+    before = sky::remote::requestsSent();
+    EXPECT_EQ(namesFrom(items.get(), 32), std::vector<std::string>{});
+    EXPECT_EQ(sky::remote::requestsSent(), before + 1);
+    // Reset goes back to the start of the collection's items, as in process.
+    EXPECT_EQ(items->Reset(), S_OK);
+    EXPECT_EQ(namesFrom(items.get(), 2), all);
+
+    // The enumerator that came with a collection is good until another member is called, as a
+    // snapshot is: then the _NewEnum asks the server.
+    sky::ComPtr<ISkyloomApplications> again;
+    ASSERT_EQ(farm->get_Applications(again.put()), S_OK);
+    ASSERT_EQ(openApplication("Applications/Notepad")->LoadData(-1), S_OK) << failureText();
+    before = sky::remote::requestsSent();
+    sky::ComPtr<IEnumVARIANT> afterCall;
+    ASSERT_EQ(again->get__NewEnum(afterCall.put()), S_OK);
+    EXPECT_EQ(namesFrom(afterCall.get(), 32), all);
+    EXPECT_EQ(sky::remote::requestsSent(), before + 1);
+
+    // The same through sky::enumerate (a _NewEnum by name): the collection's get aside, one
+    // round trip for three applications and their names.
+    before = sky::remote::requestsSent();
+    std::vector<std::string> names;
+    for (const auto& app : sky::enumerateAs<ISkyloomApplication5>(apps.get())) {
+        sky::Bstr dn;
+        ASSERT_EQ(app->get_DistinguishedName(dn.put()), S_OK);
+        names.push_back(dn.utf8());
+    }
+    EXPECT_EQ(names, all);
+    EXPECT_EQ(sky::remote::requestsSent(), before + 1);
+}
+
+// A server's zone is read from the store when it is first asked for (the object holds its name
+// alone until then), across the boundary as in process: no snapshot carries it. An item's
+// snapshot that did read it loaded the record early, and a zone changed in the store meanwhile
+// was answered as it had been.
+TEST_F(RemoteObjectModelTest, AServersZoneIsReadWhenItIsAskedForNotWithItsSnapshot) {
+    auto app = openApplication("Applications/Notepad");
+    sky::ComPtr<ISkyloomServers> servers;
+    ASSERT_EQ(app->get_Servers(servers.put()), S_OK);
+    std::vector<sky::ComPtr<ISkyloomServer5>> items;
+    for (const auto& server : sky::enumerateAs<ISkyloomServer5>(servers.get()))
+        items.push_back(server);
+    ASSERT_FALSE(items.empty());
+    sky::Bstr name;
+    ASSERT_EQ(items[0]->get_ServerName(name.put()), S_OK);
+    auto image = servedStore()->image();
+    ASSERT_TRUE(image) << image.status().toString();
+    const std::string moved = "North";
+    image->zones.push_back({moved, ""});
+    for (sky::farm::Server& server : image->servers)
+        if (server.name == name.utf8())
+            server.zone = moved;
+    for (sky::farm::Zone& zone : image->zones)
+        if (zone.dataCollector == name.utf8())
+            zone.dataCollector.clear();
+    const sky::farm::Status replaced = servedStore()->replace(*image);
+    ASSERT_TRUE(replaced) << replaced.toString();
+    sky::Bstr zone;
+    ASSERT_EQ(items[0]->get_ZoneName(zone.put()), S_OK) << failureText();
+    EXPECT_EQ(zone.utf8(), moved);
 }
 
 // A value answered from a snapshot is the value a call would give: any other member called on

@@ -3,6 +3,8 @@
 // that GetUserNameW names that user, as impersonation makes it on Windows.
 #include "call_context.h"
 
+#include <atomic>
+
 #include "sky/remote.h"
 #include "win/com_security.h"
 
@@ -12,9 +14,11 @@ struct CallContext {
     const std::u16string* caller = nullptr; // the call being served, if any
     bool impersonating = false;
     std::vector<sky::remote::HandedFile>* files = nullptr;
-    std::string memo; // servingCallMemo(), for the call being served
+    std::string memo;         // servingCallMemo(), for the call being served
+    std::uint64_t number = 0; // servingCallNumber()
 };
 thread_local CallContext context;
+std::atomic<std::uint64_t> callsServed{0};
 
 } // namespace
 
@@ -25,6 +29,7 @@ ServingCall::ServingCall(const std::u16string& caller, std::vector<HandedFile>& 
     context.impersonating = false;
     context.files = &files;
     context.memo.clear();
+    context.number = callsServed.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 ServingCall::~ServingCall() {
@@ -32,6 +37,7 @@ ServingCall::~ServingCall() {
     context.impersonating = false;
     context.files = nullptr;
     context.memo.clear();
+    context.number = 0;
 }
 
 MemberFile callerFile(std::u16string_view name, dispatch::FileUse use) {
@@ -49,6 +55,10 @@ MemberFile callerFile(std::u16string_view name, dispatch::FileUse use) {
     MemberFile none;
     none.notHanded = true;
     return none;
+}
+
+std::uint64_t servingCallNumber() {
+    return context.number;
 }
 
 std::string* servingCallMemo() {

@@ -43,6 +43,23 @@ public:
     std::mutex snapshotMutex;
     std::uint64_t snapshotEpoch = ~std::uint64_t{0}; // none
     std::vector<std::pair<WORD, VARIANT>> snapshot;
+    // The enumerator the server's _NewEnum of this object gave when the object was handed back
+    // (wire.h, collection), good for one _NewEnum at that epoch; guarded by snapshotMutex.
+    sky::ComPtr<IUnknown> newEnum;
+    std::uint64_t newEnumEpoch = 0;
+
+    // The kept enumerator, when it is still good at `epoch`; it is given out once.
+    sky::ComPtr<IUnknown> takeNewEnum(std::uint64_t epoch) {
+        sky::ComPtr<IUnknown> kept;
+        bool good = false;
+        {
+            std::lock_guard lock(snapshotMutex);
+            kept = std::move(newEnum);
+            newEnum = nullptr;
+            good = newEnumEpoch == epoch;
+        }
+        return good ? std::move(kept) : nullptr;
+    }
 
     void dropSnapshot() {
         for (auto& [index, value] : snapshot)
@@ -72,14 +89,19 @@ public:
     // reply after the result and error information, sets the thread's error information from
     // the reply and returns the result.
     // `files` are handed over with the request (their descriptors stay the caller's).
-    // Every request but a Snapshot and a `pure` one (a call of a snapshot member) moves the
-    // epoch, ending every snapshot taken before.
+    // Every request but a Snapshot and a `pure` one moves the epoch, ending every snapshot taken
+    // before. Pure are the requests that change nothing a getter answers: a call of a snapshot
+    // member (a getter of a value, or one of an object that only reads), a QueryInterface and an
+    // enumerator's Next. A pure request that fails moves the epoch once it has its answer: a
+    // refusal of the gate ends every snapshot the caller holds.
     HRESULT transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
                      std::size_t& bodyAt, const std::vector<HandedFile>& files = {},
                      bool pure = false);
 
     // The server answers Snapshot requests (2.4).
     bool takesSnapshots() const { return serverMinor_ >= 4; }
+    // The server's answer to a _NewEnum brings the enumerator's first items (2.5).
+    bool givesFirstItems() const { return serverMinor_ >= 5; }
     // Moves with every request that may change what an object of this connection answers.
     std::uint64_t epoch() const { return epoch_.load(std::memory_order_acquire); }
     // The epoch at which the last reply the calling thread received was made: what a snapshot it
@@ -110,6 +132,9 @@ private:
     bool files_ = false; // the server takes files handed over with a request (2.2)
     std::uint16_t serverMinor_ = 0;
     std::atomic<std::uint64_t> epoch_{0};
+    // transact() without the epoch, under callMutex_.
+    HRESULT exchange(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
+                     std::size_t& bodyAt, const std::vector<HandedFile>& files);
     static thread_local std::uint64_t replyEpoch_;
     Writer request_; // guarded by callMutex_
     std::mutex releaseMutex_;
@@ -166,6 +191,12 @@ ProxyBase* makeFactoryProxy(ProxyCore* core);
 // a snapshot this side cannot read is left out.
 void keepAnswerSnapshot(ProxyCore* core, const std::vector<unsigned char>& reply, std::size_t at,
                         std::uint64_t epoch);
+// Reads the `items` (wire.h) that come with `value`, a _NewEnum's enumerator, and keeps them in
+// its IEnumVARIANT proxy as fetched at `epoch`.
+HRESULT keepFirstItems(Reader& in, const VARIANT& value, Connection& c, std::uint64_t epoch);
+// Reads the `collection` (wire.h) that comes with `value`, an object a Call handed back, and keeps
+// its enumerator in the object's proxy.
+HRESULT keepCollectionItems(Reader& in, const VARIANT& value, Connection& c, std::uint64_t epoch);
 
 HRESULT readError(Reader& in) {
     if (!in.u8()) {
@@ -302,9 +333,18 @@ thread_local std::uint64_t Connection::replyEpoch_ = 0;
 HRESULT Connection::transact(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
                              std::size_t& bodyAt, const std::vector<HandedFile>& files, bool pure) {
     std::lock_guard lock(callMutex_);
-    if (kind != Kind::Snapshot && !pure)
+    pure = pure || kind == Kind::Snapshot;
+    if (!pure)
         epoch_.fetch_add(1, std::memory_order_acq_rel);
     replyEpoch_ = epoch_.load(std::memory_order_relaxed);
+    const HRESULT hr = exchange(kind, body, reply, bodyAt, files);
+    if (pure && FAILED(hr))
+        epoch_.fetch_add(1, std::memory_order_acq_rel);
+    return hr;
+}
+
+HRESULT Connection::exchange(Kind kind, const Writer& body, std::vector<unsigned char>& reply,
+                             std::size_t& bodyAt, const std::vector<HandedFile>& files) {
     if (dead_)
         return RPC_E_DISCONNECTED;
     requestCount.fetch_add(1, std::memory_order_relaxed);
@@ -536,7 +576,8 @@ HRESULT ProxyManager::face(REFIID iid, bool known, void** ppv) {
         Writer body;
         body.u64(id_);
         body.guid(iid);
-        const HRESULT hr = connection_->transact(Kind::QueryInterface, body, reply, at);
+        const HRESULT hr =
+            connection_->transact(Kind::QueryInterface, body, reply, at, {}, /*pure=*/true);
         if (FAILED(hr))
             return hr;
         epoch = Connection::replyEpoch();
@@ -699,7 +740,8 @@ bool readSnapshot(Reader& in, const dispatch::Table* table, Connection& c, Snaps
             break;
         if (table && (index >= table->memberCount || static_cast<int>(index) <= last ||
                       !table->members[index].snapshot || table->members[index].paramCount != 0 ||
-                      value.vt != table->members[index].resultVt)) {
+                      value.vt != table->members[index].resultVt || value.vt == VT_DISPATCH ||
+                      value.vt == VT_UNKNOWN)) {
             VariantClear(&value);
             in.fail();
             break;
@@ -819,10 +861,26 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
             return E_POINTER;
         clearTyped(m.resultVt, destination);
     }
-    const bool snapshotMember = m.snapshot && m.paramCount == 0 && destination;
-    if (snapshotMember && answerFromSnapshot(core, index, destination))
+    // A snapshot member: a getter of a value may be answered from the snapshot; its call, and
+    // that of a getter of an object that only reads, ends none.
+    const bool readsOnly = m.snapshot && m.paramCount == 0 && destination;
+    const bool fromSnapshot = readsOnly && m.resultVt != VT_DISPATCH && m.resultVt != VT_UNKNOWN;
+    if (fromSnapshot && answerFromSnapshot(core, index, destination))
         return S_OK;
     Connection& c = core->manager->connection();
+    // A _NewEnum whose enumerator came with the object (wire 2.5).
+    if (m.dispid == DISPID_NEWENUM && m.paramCount == 0 && destination &&
+        (m.resultVt == VT_UNKNOWN || m.resultVt == VT_DISPATCH))
+        if (sky::ComPtr<IUnknown> kept = core->takeNewEnum(c.epoch())) {
+            const IID* iid = core->marshal->resultIids ? core->marshal->resultIids[index] : nullptr;
+            void* pointer = nullptr;
+            const HRESULT hr = kept->QueryInterface(
+                iid ? *iid : (m.resultVt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown), &pointer);
+            if (FAILED(hr))
+                return hr;
+            *static_cast<IUnknown**>(destination) = static_cast<IUnknown*>(pointer);
+            return S_OK;
+        }
     Writer body;
     body.u64(core->manager->id());
     body.guid(core->iid);
@@ -839,7 +897,7 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
     std::vector<unsigned char> reply;
     std::size_t at = 0;
     const HRESULT hr =
-        files.finish(c.transact(Kind::Call, body, reply, at, files.files(), snapshotMember));
+        files.finish(c.transact(Kind::Call, body, reply, at, files.files(), readsOnly));
     if (FAILED(hr) || !destination)
         return hr;
     const std::uint64_t epoch = Connection::replyEpoch();
@@ -848,9 +906,14 @@ HRESULT callMember(ProxyCore* core, unsigned index, void** args) {
     const IID* iid = core->marshal->resultIids ? core->marshal->resultIids[index] : nullptr;
     if (HRESULT read = readTyped(in, m.resultVt, iid, value, c); FAILED(read))
         return read;
-    // An object handed back by a 2.4 server brings its snapshot (wire.h).
-    if (c.takesSnapshots() && m.resultVt != VT_VARIANT && in.u8() != 0) {
-        if (HRESULT read = keepItemSnapshot(in, value, c, epoch); FAILED(read) || !in.ok()) {
+    // An object handed back by a 2.4 server brings its snapshot (wire.h), and a _NewEnum's
+    // enumerator from a 2.5 server its first items.
+    if (c.takesSnapshots() && m.resultVt != VT_VARIANT) {
+        HRESULT read = in.u8() != 0 ? keepItemSnapshot(in, value, c, epoch) : S_OK;
+        if (SUCCEEDED(read) && in.ok() && c.givesFirstItems())
+            read = m.dispid == DISPID_NEWENUM ? keepFirstItems(in, value, c, epoch)
+                                              : keepCollectionItems(in, value, c, epoch);
+        if (FAILED(read) || !in.ok()) {
             VariantClear(&value);
             return FAILED(read) ? read : badStubData;
         }
@@ -895,6 +958,15 @@ HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID, WOR
     if (params.cArgs > 64 || params.cNamedArgs > params.cArgs || (params.cArgs && !params.rgvarg))
         return E_INVALIDARG;
     Connection& c = core->manager->connection();
+    // A _NewEnum whose enumerator came with the object (wire 2.5).
+    if (dispIdMember == DISPID_NEWENUM && params.cArgs == 0 && pVarResult &&
+        !(wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
+        if (sky::ComPtr<IUnknown> kept = core->takeNewEnum(c.epoch())) {
+            VariantInit(pVarResult);
+            pVarResult->vt = VT_UNKNOWN;
+            pVarResult->punkVal = kept.detach();
+            return S_OK;
+        }
     Writer body;
     body.u64(core->manager->id());
     body.guid(core->iid);
@@ -914,8 +986,12 @@ HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID, WOR
     // File arguments of the member called, by the table of the face this proxy stands for, as
     // the member will read them (converted to a string as the object's Invoke converts them).
     CallFiles files;
-    if (const dispatch::Member* m =
-            core->marshal ? invokedMember(*core->marshal->table, dispIdMember, wFlags) : nullptr)
+    const dispatch::Member* m =
+        core->marshal ? invokedMember(*core->marshal->table, dispIdMember, wFlags) : nullptr;
+    // A get of a snapshot member by name ends no snapshot, as its call by position does.
+    const bool readsOnly = m && m->snapshot && params.cArgs == 0 &&
+                           !(wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF));
+    if (m)
         for (WORD i = 0; i < m->paramCount; ++i) {
             const VARIANT* argument =
                 m->params[i].file != dispatch::FileUse::None ? invokeArgument(params, i) : nullptr;
@@ -927,7 +1003,8 @@ HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID, WOR
         }
     std::vector<unsigned char> reply;
     std::size_t at = 0;
-    HRESULT hr = files.finish(c.transact(Kind::Invoke, body, reply, at, files.files()));
+    HRESULT hr = files.finish(c.transact(Kind::Invoke, body, reply, at, files.files(), readsOnly));
+    const std::uint64_t epoch = Connection::replyEpoch();
     if (at >= reply.size())
         return hr;
     Reader in(reply.data() + at, reply.size() - at);
@@ -942,6 +1019,10 @@ HRESULT proxyInvoke(ProxyCore* core, DISPID dispIdMember, REFIID riid, LCID, WOR
     exception.bstrHelpFile = in.bstr();
     exception.dwHelpContext = in.u32();
     exception.scode = in.i32();
+    // A _NewEnum's enumerator from a 2.5 server brings its first items.
+    if (in.ok() && SUCCEEDED(hr) && dispIdMember == DISPID_NEWENUM && c.givesFirstItems() &&
+        FAILED(keepFirstItems(in, result, c, epoch)))
+        in.fail();
     if (!in.ok()) {
         VariantClear(&result);
         hr = badStubData;
@@ -967,50 +1048,79 @@ namespace {
 class EnumProxy final : public ProxyUnknown<IEnumVARIANT> {
 public:
     using ProxyUnknown::ProxyUnknown;
+    ~EnumProxy() override { dropAhead(); }
+
+    // Keeps the first items of a _NewEnum's answer (wire.h, items), fetched at `epoch`; `ended`
+    // when the enumerator has no more after them.
+    void keepAhead(std::vector<VARIANT>& items, bool ended, std::uint64_t epoch) {
+        std::lock_guard lock(mutex_);
+        dropAhead();
+        ahead_.swap(items);
+        next_ = 0;
+        handedOut_ = 0;
+        ended_ = ended;
+        aheadEpoch_ = epoch;
+        holding_ = true;
+    }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) override {
         if (pCeltFetched)
             *pCeltFetched = 0;
         if (!rgVar || celt > 4096 || (celt > 1 && !pCeltFetched))
             return E_INVALIDARG;
-        Writer body = request();
-        body.u32(celt);
+        std::lock_guard lock(mutex_);
         Connection& c = core()->manager->connection();
-        // Each item's snapshot comes with it (wire 2.4): reading an item's properties after it
-        // costs no round trip more.
-        const bool snapshots = c.takesSnapshots();
-        if (snapshots)
-            body.u8(1);
-        std::vector<unsigned char> reply;
-        std::size_t at = 0;
-        const HRESULT hr = c.transact(Kind::EnumNext, body, reply, at);
-        if (FAILED(hr))
+        if (HRESULT hr = catchUp(c); FAILED(hr))
             return hr;
-        const std::uint64_t epoch = Connection::replyEpoch();
-        Reader in(reply.data() + at, reply.size() - at);
-        const std::uint32_t fetched = in.u32();
-        if (!in.ok() || fetched > celt)
-            return badStubData;
-        for (std::uint32_t i = 0; i < fetched; ++i) {
-            HRESULT read = readVariant(in, rgVar[i], c);
-            if (SUCCEEDED(read) && snapshots && in.u8() != 0)
-                read = keepItemSnapshot(in, rgVar[i], c, epoch);
-            if (FAILED(read) || !in.ok()) {
-                for (std::uint32_t k = 0; k <= i; ++k)
-                    VariantClear(&rgVar[k]);
-                return FAILED(read) ? read : badStubData;
+        ULONG n = 0;
+        for (; holding_ && n < celt && next_ < ahead_.size(); ++n, ++next_, ++handedOut_) {
+            rgVar[n] = ahead_[next_]; // its references move along
+            VariantInit(&ahead_[next_]);
+        }
+        if (holding_ && next_ == ahead_.size()) {
+            if (ended_ && n < celt) {
+                // The enumerator said it has no more, and nothing this client did since could
+                // have given it more (catchUp).
+                if (pCeltFetched)
+                    *pCeltFetched = n;
+                return S_FALSE;
             }
+            if (!ended_)
+                dropAhead(); // the server's enumerator stands where this side's reading does
+        }
+        ULONG more = 0;
+        const HRESULT hr = n < celt ? fetch(celt - n, rgVar + n, more) : S_OK;
+        if (FAILED(hr)) {
+            for (ULONG k = 0; k < n; ++k)
+                VariantClear(&rgVar[k]);
+            return hr;
         }
         if (pCeltFetched)
-            *pCeltFetched = fetched;
+            *pCeltFetched = n + more;
         return hr;
     }
     HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
+        std::lock_guard lock(mutex_);
+        Connection& c = core()->manager->connection();
+        if (HRESULT hr = catchUp(c); FAILED(hr))
+            return hr;
+        ULONG n = 0;
+        for (; holding_ && n < celt && next_ < ahead_.size(); ++n, ++next_, ++handedOut_)
+            VariantClear(&ahead_[next_]);
+        if (holding_ && next_ == ahead_.size()) {
+            if (ended_)
+                return n < celt ? S_FALSE : S_OK;
+            dropAhead();
+        }
+        if (n == celt)
+            return S_OK;
         Writer body = request();
-        body.u32(celt);
+        body.u32(celt - n);
         return send(Kind::EnumSkip, body);
     }
     HRESULT STDMETHODCALLTYPE Reset() override {
+        std::lock_guard lock(mutex_);
+        dropAhead();
         Writer body = request();
         return send(Kind::EnumReset, body);
     }
@@ -1018,15 +1128,32 @@ public:
         if (!ppEnum)
             return E_POINTER;
         *ppEnum = nullptr;
+        std::lock_guard lock(mutex_);
+        Connection& c = core()->manager->connection();
+        if (HRESULT hr = catchUp(c); FAILED(hr))
+            return hr;
         Writer body = request();
         std::vector<unsigned char> reply;
         std::size_t at = 0;
-        Connection& c = core()->manager->connection();
         const HRESULT hr = c.transact(Kind::EnumClone, body, reply, at);
         if (FAILED(hr))
             return hr;
         Reader in(reply.data() + at, reply.size() - at);
-        return c.getObject(in, IID_IEnumVARIANT, reinterpret_cast<void**>(ppEnum));
+        const HRESULT got = c.getObject(in, IID_IEnumVARIANT, reinterpret_cast<void**>(ppEnum));
+        if (FAILED(got) || !*ppEnum || !holding_)
+            return got;
+        // The server's clone stands where the server's enumerator does, after the items this
+        // side still holds: the clone gets them too.
+        std::vector<VARIANT> rest;
+        for (std::size_t i = next_; i < ahead_.size(); ++i) {
+            VARIANT& copy = rest.emplace_back();
+            VariantInit(&copy);
+            VariantCopy(&copy, &ahead_[i]);
+        }
+        auto* clone = static_cast<EnumProxy*>(*ppEnum);
+        clone->keepAhead(rest, ended_, aheadEpoch_);
+        clone->handedOut_ = handedOut_;
+        return got;
     }
 
 private:
@@ -1040,7 +1167,143 @@ private:
         std::size_t at = 0;
         return core()->manager->connection().transact(kind, body, reply, at);
     }
+    void dropAhead() {
+        for (VARIANT& v : ahead_)
+            VariantClear(&v);
+        ahead_.clear();
+        next_ = 0;
+        holding_ = false;
+    }
+    // Items kept from a _NewEnum's answer are good while the connection's epoch is the one they
+    // were fetched at (a live enumerator could answer otherwise after a change). Once it moved,
+    // they are dropped, and the server's enumerator, which fetched them, is set back to where
+    // this side's reading stands: Reset, then Skip of the items handed out.
+    HRESULT catchUp(Connection& c) {
+        if (!holding_ || aheadEpoch_ == c.epoch())
+            return S_OK;
+        // Items not handed out yet: the server's enumerator is past them.
+        const bool behind = next_ < ahead_.size();
+        const ULONG handedOut = handedOut_;
+        dropAhead();
+        if (!behind)
+            return S_OK;
+        Writer reset = request();
+        HRESULT hr = send(Kind::EnumReset, reset);
+        if (SUCCEEDED(hr) && handedOut > 0) {
+            Writer skip = request();
+            skip.u32(handedOut);
+            hr = send(Kind::EnumSkip, skip);
+        }
+        return FAILED(hr) ? hr : S_OK;
+    }
+    // Asks the server for `count` items; each item's snapshot comes with it (wire 2.4): reading
+    // an item's properties after it costs no round trip more.
+    HRESULT fetch(ULONG count, VARIANT* rgVar, ULONG& fetched) {
+        Writer body = request();
+        body.u32(count);
+        Connection& c = core()->manager->connection();
+        const bool snapshots = c.takesSnapshots();
+        if (snapshots)
+            body.u8(1);
+        std::vector<unsigned char> reply;
+        std::size_t at = 0;
+        const HRESULT hr = c.transact(Kind::EnumNext, body, reply, at, {}, /*pure=*/true);
+        if (FAILED(hr))
+            return hr;
+        const std::uint64_t epoch = Connection::replyEpoch();
+        Reader in(reply.data() + at, reply.size() - at);
+        const std::uint32_t got = in.u32();
+        if (!in.ok() || got > count)
+            return badStubData;
+        if (HRESULT read = readItems(in, got, rgVar, c, snapshots, epoch); FAILED(read))
+            return read;
+        fetched = got;
+        return hr;
+    }
+
+    std::mutex mutex_;
+    std::vector<VARIANT> ahead_; // items of the _NewEnum's answer not yet handed out, from next_
+    std::size_t next_ = 0;
+    ULONG handedOut_ = 0;  // items handed out (or skipped) since the _NewEnum
+    bool ended_ = false;   // the enumerator had no more after ahead_
+    bool holding_ = false; // ahead_ and ended_ stand for the server's enumerator
+    std::uint64_t aheadEpoch_ = 0;
+
+public:
+    // Reads `count` items of a Next's reply into `out` (each with its snapshot when `snapshots`);
+    // on failure none is kept.
+    static HRESULT readItems(Reader& in, std::uint32_t count, VARIANT* out, Connection& c,
+                             bool snapshots, std::uint64_t epoch) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            HRESULT read = readVariant(in, out[i], c);
+            if (SUCCEEDED(read) && snapshots && in.u8() != 0)
+                read = keepItemSnapshot(in, out[i], c, epoch);
+            if (FAILED(read) || !in.ok()) {
+                for (std::uint32_t k = 0; k <= i; ++k)
+                    VariantClear(&out[k]);
+                return FAILED(read) ? read : badStubData;
+            }
+        }
+        return S_OK;
+    }
 };
+
+HRESULT keepCollectionItems(Reader& in, const VARIANT& value, Connection& c, std::uint64_t epoch) {
+    if (in.u8() == 0)
+        return in.ok() ? S_OK : badStubData;
+    sky::ComPtr<IUnknown> identity;
+    if ((value.vt != VT_DISPATCH && value.vt != VT_UNKNOWN) || !value.punkVal ||
+        FAILED(value.punkVal->QueryInterface(IID_IUnknown, identity.putVoid())))
+        return badStubData;
+    VARIANT enumerator;
+    VariantInit(&enumerator);
+    HRESULT hr = c.getObject(in, IID_IUnknown, reinterpret_cast<void**>(&enumerator.punkVal));
+    if (FAILED(hr) || !enumerator.punkVal)
+        return FAILED(hr) ? hr : badStubData;
+    enumerator.vt = VT_UNKNOWN;
+    hr = keepFirstItems(in, enumerator, c, epoch);
+    // Every object a reply hands out is one of this connection's proxy managers.
+    ProxyCore* core =
+        SUCCEEDED(hr) ? static_cast<ProxyManager*>(identity.get())->coreOf(value.punkVal) : nullptr;
+    if (core) {
+        sky::ComPtr<IUnknown> kept;
+        kept.attach(enumerator.punkVal);
+        std::lock_guard lock(core->snapshotMutex);
+        core->newEnum = std::move(kept);
+        core->newEnumEpoch = epoch;
+    } else {
+        VariantClear(&enumerator);
+    }
+    return hr;
+}
+
+HRESULT keepFirstItems(Reader& in, const VARIANT& value, Connection& c, std::uint64_t epoch) {
+    if (in.u8() == 0)
+        return in.ok() ? S_OK : badStubData;
+    const HRESULT next = in.i32();
+    const std::uint32_t count = in.u32();
+    sky::ComPtr<IUnknown> identity;
+    if (!in.ok() || (next != S_OK && next != S_FALSE) || count > firstItemCount ||
+        (value.vt != VT_DISPATCH && value.vt != VT_UNKNOWN) || !value.punkVal ||
+        FAILED(value.punkVal->QueryInterface(IID_IUnknown, identity.putVoid())))
+        return badStubData;
+    std::vector<VARIANT> items(count);
+    for (VARIANT& v : items)
+        VariantInit(&v);
+    if (HRESULT read = EnumProxy::readItems(in, count, items.data(), c, true, epoch); FAILED(read))
+        return read;
+    // Every object a reply hands out is one of this connection's proxy managers; its enumerator
+    // proxy is made without asking (the server wrote items only for an enumerator).
+    sky::ComPtr<IEnumVARIANT> enumerator;
+    if (FAILED(static_cast<ProxyManager*>(identity.get())
+                   ->face(IID_IEnumVARIANT, true, enumerator.putVoid()))) {
+        for (VARIANT& v : items)
+            VariantClear(&v);
+        return badStubData;
+    }
+    static_cast<EnumProxy*>(enumerator.get())->keepAhead(items, next == S_FALSE, epoch);
+    return S_OK;
+}
 
 class FactoryProxy final : public ProxyUnknown<IClassFactory> {
 public:

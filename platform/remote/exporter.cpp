@@ -98,6 +98,7 @@ public:
     bool parts = false;       // the client takes replies larger than the mailbox in parts
     bool enumerators = false; // the client speaks 2.4: an identity's face IEnumVARIANT, and
                               // snapshots of objects handed back by calls
+    bool firstItems = false;  // the client speaks 2.5: a _NewEnum's answer brings its first items
     bool files = false; // the client hands over files with requests (2.2): its socket may carry
                         // their descriptors, which the connection's thread takes
     // The listener saw data on the socket of a client that hands over files, and stopped watching
@@ -172,9 +173,23 @@ private:
     // After a value of type `vt` just written: u8 1 and the snapshot of the object putObject
     // wrote for it, when it is an object handed out as a library interface; otherwise u8 0.
     void writeObjectSnapshot(VARTYPE vt, IUnknown* value, Writer& body);
+    // After a _NewEnum's value just written (putObject's last object): u8 1 and the first items
+    // of that enumerator (wire.h, items), when it is one; otherwise u8 0.
+    void writeFirstItems(Writer& body);
+    // After an object just written (putObject's last object) that a Call hands back: when its
+    // face has a _NewEnum, u8 1, the enumerator that _NewEnum gives and its first items;
+    // otherwise u8 0.
+    void writeCollectionItems(VARTYPE vt, IUnknown* value, Writer& body);
+    // `fetched` items of a Next as a reply carries them: each value and, when `snapshots`, u8 has
+    // and the snapshot of an object handed out as a library interface. A failure when a value
+    // cannot be written.
+    HRESULT writeItems(VARIANT* values, ULONG fetched, bool snapshots, Writer& body);
     HRESULT invoke(Reader& in, Writer& body);
 
     std::unordered_map<std::uint64_t, Exported> objects_;
+    // The dual interface that pointers handed out as IDispatch with this table of functions
+    // named through their type information (faceOf).
+    std::unordered_map<const void*, GUID> dualByFunctions_;
     std::map<IUnknown*, std::uint64_t> ids_;
     std::uint64_t nextId_ = 1;
     std::vector<unsigned char> request_;
@@ -209,6 +224,13 @@ GUID Connection::faceOf(Exported& object, IUnknown* pointer, REFIID asked) {
     // pointer as its default face), so that the receiver holds a proxy of the dual interface,
     // whose type information a late-bound client reads, rather than a plain IDispatch.
     if (IsEqualIID(asked, IID_IDispatch)) {
+        // Pointers of one class at one of its faces share their table of functions, and name
+        // the same interface: the next object's is asked of the object alone (its
+        // QueryInterface confirms it), not found again through its type information.
+        const void* functions = *reinterpret_cast<void* const*>(pointer);
+        if (const auto known = dualByFunctions_.find(functions); known != dualByFunctions_.end())
+            if (const Exported::Face* f = face(object, known->second); f && f->pointer == pointer)
+                return known->second;
         sky::ComPtr<ITypeInfo> info;
         TYPEATTR* attributes = nullptr;
         if (SUCCEEDED(static_cast<IDispatch*>(pointer)->GetTypeInfo(0, 0, info.put())) && info &&
@@ -216,8 +238,12 @@ GUID Connection::faceOf(Exported& object, IUnknown* pointer, REFIID asked) {
             const GUID named = attributes->guid;
             info->ReleaseTypeAttr(attributes);
             if (findInterface(named))
-                if (const Exported::Face* f = face(object, named); f && f->pointer == pointer)
+                if (const Exported::Face* f = face(object, named); f && f->pointer == pointer) {
+                    if (dualByFunctions_.size() >= 256)
+                        dualByFunctions_.clear();
+                    dualByFunctions_[functions] = named;
                     return named;
+                }
         }
     }
     if (pointer == object.identity)
@@ -571,14 +597,9 @@ HRESULT Connection::dispatch(Kind kind, Reader& in, Writer& body) {
         if (SUCCEEDED(hr)) {
             fetched = std::min<ULONG>(fetched, count);
             body.u32(fetched);
-            for (ULONG i = 0; i < fetched && SUCCEEDED(hr); ++i) {
-                lastPut_.object = nullptr;
-                const HRESULT written = writeVariant(body, values[i], *this);
-                if (FAILED(written))
-                    hr = written;
-                if (snapshots && SUCCEEDED(hr))
-                    writeObjectSnapshot(values[i].vt, values[i].punkVal, body);
-            }
+            if (HRESULT written = writeItems(values.data(), fetched, snapshots, body);
+                FAILED(written))
+                hr = written;
         }
         for (VARIANT& v : values)
             VariantClear(&v);
@@ -643,9 +664,17 @@ HRESULT Connection::call(Reader& in, Writer& body) {
             if (FAILED(written))
                 hr = written;
             // An object handed back brings its snapshot to a 2.4 client: its properties are
-            // usually what is read next.
-            else if (enumerators && member.resultVt != VT_VARIANT)
+            // usually what is read next. A _NewEnum's enumerator brings its first items to a
+            // 2.5 client: they are what is asked next.
+            else if (enumerators && member.resultVt != VT_VARIANT) {
+                const auto handedBack = lastPut_;
                 writeObjectSnapshot(result.vt, result.punkVal, body);
+                lastPut_ = handedBack;
+                if (firstItems && member.dispid == DISPID_NEWENUM)
+                    writeFirstItems(body);
+                else if (firstItems)
+                    writeCollectionItems(result.vt, result.punkVal, body);
+            }
         }
     }
     if ((result.vt == VT_DISPATCH || result.vt == VT_UNKNOWN) && !result.punkVal)
@@ -675,6 +704,95 @@ void Connection::writeObjectSnapshot(VARTYPE vt, IUnknown* value, Writer& body) 
     body.u8(f && f->marshal ? 1 : 0);
     if (f && f->marshal)
         writeSnapshot(*f, body);
+}
+
+HRESULT Connection::writeItems(VARIANT* values, ULONG fetched, bool snapshots, Writer& body) {
+    for (ULONG i = 0; i < fetched; ++i) {
+        lastPut_.object = nullptr;
+        if (HRESULT written = writeVariant(body, values[i], *this); FAILED(written))
+            return written;
+        if (snapshots)
+            writeObjectSnapshot(values[i].vt, values[i].punkVal, body);
+    }
+    return S_OK;
+}
+
+void Connection::writeFirstItems(Writer& body) {
+    Exported::Face* f = lastPut_.object ? face(*lastPut_.object, IID_IEnumVARIANT) : nullptr;
+    if (!f) {
+        body.u8(0);
+        return;
+    }
+    auto* items = static_cast<IEnumVARIANT*>(f->pointer);
+    VARIANT values[firstItemCount];
+    for (VARIANT& v : values)
+        VariantInit(&v);
+    ULONG fetched = 0;
+    const HRESULT hr = items->Next(firstItemCount, values, &fetched);
+    fetched = std::min<ULONG>(fetched, firstItemCount);
+    const std::size_t start = body.size();
+    bool written = SUCCEEDED(hr);
+    if (written) {
+        body.u8(1);
+        body.i32(hr == S_OK && fetched == firstItemCount ? S_OK : S_FALSE);
+        body.u32(fetched);
+        written = SUCCEEDED(writeItems(values, fetched, true, body));
+    }
+    for (VARIANT& v : values)
+        VariantClear(&v);
+    if (!written) {
+        // None, then: the enumerator starts again where a _NewEnum's does, and the client asks
+        // for the items itself, meeting the failure where it asks.
+        body.bytes().resize(start);
+        body.u8(0);
+        items->Reset();
+    }
+}
+
+void Connection::writeCollectionItems(VARTYPE vt, IUnknown* value, Writer& body) {
+    Exported::Face* f = nullptr;
+    if ((vt == VT_DISPATCH || vt == VT_UNKNOWN) && value && lastPut_.object)
+        f = face(*lastPut_.object, lastPut_.face);
+    const dispatch::Table* table = f && f->marshal ? f->marshal->table : nullptr;
+    WORD index = 0;
+    while (table && index < table->memberCount &&
+           !(table->members[index].dispid == DISPID_NEWENUM &&
+             table->members[index].paramCount == 0 &&
+             (table->members[index].invkind & INVOKE_PROPERTYGET) &&
+             (table->members[index].resultVt == VT_UNKNOWN ||
+              table->members[index].resultVt == VT_DISPATCH)))
+        ++index;
+    if (!table || index == table->memberCount) {
+        body.u8(0);
+        return;
+    }
+    // Called as a Call of it would be, gate and all; a refusal or failure sends nothing, and the
+    // client's own _NewEnum meets it.
+    VARIANT result;
+    VariantInit(&result);
+    result.vt = table->members[index].resultVt;
+    result.punkVal = nullptr;
+    HRESULT hr = dispatch::checkGate(f->pointer, *table, index);
+    if (SUCCEEDED(hr))
+        hr = table->members[index].thunk(f->pointer, nullptr, &result);
+    if (FAILED(hr) || !result.punkVal) {
+        SetErrorInfo(0, nullptr);
+        if (!result.punkVal)
+            result.vt = VT_EMPTY;
+        VariantClear(&result);
+        body.u8(0);
+        return;
+    }
+    const std::size_t start = body.size();
+    body.u8(1);
+    lastPut_.object = nullptr;
+    if (SUCCEEDED(putObject(body, result.punkVal, IID_IUnknown))) {
+        writeFirstItems(body);
+    } else {
+        body.bytes().resize(start);
+        body.u8(0);
+    }
+    VariantClear(&result);
 }
 
 void Connection::writeSnapshot(Exported::Face& f, Writer& body) {
@@ -756,6 +874,7 @@ HRESULT Connection::invoke(Reader& in, Writer& body) {
                  ->Invoke(dispid, IID_NULL, 0, flags, &params, wantResult ? &result : nullptr,
                           wantException ? &exception : nullptr, &argErr);
     }
+    lastPut_.object = nullptr;
     if (SUCCEEDED(hr)) {
         const HRESULT written = writeVariant(body, result, *this);
         if (FAILED(written)) {
@@ -774,6 +893,9 @@ HRESULT Connection::invoke(Reader& in, Writer& body) {
     body.bstr(exception.bstrHelpFile);
     body.u32(exception.dwHelpContext);
     body.i32(exception.scode);
+    // A _NewEnum's enumerator brings its first items to a 2.5 client.
+    if (firstItems && SUCCEEDED(hr) && dispid == DISPID_NEWENUM)
+        writeFirstItems(body);
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
@@ -966,6 +1088,7 @@ void Exporter::greet(Greeting& waiting) {
     c->parts = hello.minor >= 1;
     c->files = hello.minor >= 2;
     c->enumerators = hello.minor >= 4;
+    c->firstItems = hello.minor >= 5;
     std::lock_guard lock(mutex_);
     connections_.push_back(c);
     c->thread = std::thread([this, raw = c.get()] { serve(*raw); });

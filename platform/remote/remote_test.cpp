@@ -1307,13 +1307,21 @@ std::vector<std::string> twinScript(IDispatch* twin) {
     return seen;
 }
 
-TEST_F(RemoteTest, AnObjectHandedOutAsOneOfItsFacesAnswersByThatFacesNamesEveryWay) {
-    RegisterInterfaces described(twinInterfaces, 2);
+// The twin's class published by this process, with its faces described, while it lives.
+struct PublishedTwin {
+    RegisterInterfaces described{twinInterfaces, 2};
     DWORD cookie = 0;
-    auto factory = makeObject<ClassFactory>(&newTwin);
-    ASSERT_EQ(CoRegisterClassObject(clsidTwin, factory.get(), CLSCTX_LOCAL_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
+    HRESULT registered = CoRegisterClassObject(clsidTwin, makeObject<ClassFactory>(&newTwin).get(),
+                                               CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+    ~PublishedTwin() {
+        if (registered == S_OK)
+            CoRevokeClassObject(cookie);
+    }
+};
+
+TEST_F(RemoteTest, AnObjectHandedOutAsOneOfItsFacesAnswersByThatFacesNamesEveryWay) {
+    PublishedTwin published;
+    ASSERT_EQ(published.registered, S_OK);
     std::vector<std::string> across;
     {
         ComPtr<IClassFactory> remote;
@@ -1332,7 +1340,71 @@ TEST_F(RemoteTest, AnObjectHandedOutAsOneOfItsFacesAnswersByThatFacesNamesEveryW
                                                    "Echo(Mirror): Reflect", "one object yes"}));
     deliverReleases();
     EXPECT_EQ(exportedObjects(), 0u) << "every face's reference was handed back";
-    CoRevokeClassObject(cookie);
+}
+
+// A _NewEnum's answer brings the enumerator's first items (and their snapshots) to a client of
+// 2.5, whose first Next then needs no round trip; to a client of 2.4, written by hand, it is the
+// answer that version knows, and its Next gives the items.
+TEST_F(RemoteTest, ANewEnumsAnswerBringsItsFirstItemsOnlyToAClientOf2_5) {
+    PublishedTwin published;
+    ASSERT_EQ(published.registered, S_OK);
+    for (const std::uint16_t minor : {std::uint16_t{4}, std::uint16_t{5}}) {
+        SCOPED_TRACE("client of 2." + std::to_string(minor));
+        RawClient client(Hello{wireMagic, wireMajor, minor, S_OK, 0});
+        ASSERT_EQ(client.answer().status, S_OK);
+        Writer getClass;
+        getClass.guid(clsidTwin);
+        getClass.guid(IID_IClassFactory);
+        ASSERT_EQ(client.post(request(Kind::GetClassObject, getClass.bytes())), S_OK);
+        Writer create;
+        create.u64(Reader(client.data() + 5, 8).u64());
+        create.guid(IID_IDispatch);
+        ASSERT_EQ(client.post(request(Kind::CreateInstance, create.bytes())), S_OK);
+        Writer invoke;
+        invoke.u64(Reader(client.data() + 5, 8).u64());
+        invoke.guid(IID_IDispatch);
+        invoke.i32(DISPID_NEWENUM);
+        invoke.u16(DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+        invoke.u32(0); // arguments
+        invoke.u32(0); // named
+        invoke.u8(1);  // the result
+        invoke.u8(1);  // the exception
+        ASSERT_EQ(client.post(request(Kind::Invoke, invoke.bytes())), S_OK);
+        Reader reply(client.data(), client.header().length);
+        reply.i32();
+        EXPECT_EQ(reply.u8(), 0); // no error information
+        EXPECT_EQ(reply.u16(), VT_UNKNOWN);
+        const std::uint64_t enumerator = reply.u64();
+        EXPECT_TRUE(IsEqualGUID(reply.guid(), IID_IEnumVARIANT));
+        reply.u32();                // argErr
+        reply.u16();                // the exception: code,
+        for (int i = 0; i < 3; ++i) // source, description, help file (null strings),
+            EXPECT_EQ(reply.u32(), 0xFFFFFFFFu);
+        reply.u32(); // help context,
+        reply.i32(); // scode
+        ASSERT_TRUE(reply.ok());
+        if (minor == 4) {
+            EXPECT_TRUE(reply.atEnd()) << "items for a client that cannot read them";
+        } else {
+            EXPECT_EQ(reply.u8(), 1);
+            EXPECT_EQ(reply.i32(), S_FALSE); // no more after them
+            EXPECT_EQ(reply.u32(), 2u);      // the mirror face twice
+            for (int i = 0; i < 2; ++i) {
+                EXPECT_EQ(reply.u16(), VT_DISPATCH);
+                EXPECT_NE(reply.u64(), 0u);
+                EXPECT_TRUE(IsEqualGUID(reply.guid(), IID_IMirror));
+                EXPECT_EQ(reply.u8(), 1);   // its snapshot,
+                EXPECT_EQ(reply.u16(), 0u); // of no members
+            }
+            EXPECT_TRUE(reply.atEnd());
+        }
+        // The server's enumerator is past the items it sent.
+        Writer next;
+        next.u64(enumerator);
+        next.u32(32);
+        EXPECT_EQ(client.post(request(Kind::EnumNext, next.bytes())), S_FALSE);
+        EXPECT_EQ(Reader(client.data() + 5, 4).u32(), minor == 4 ? 2u : 0u);
+    }
 }
 
 // The libraries' interface descriptions as proxies and stubs look them up: the library loaded

@@ -1,4 +1,4 @@
-// The wire format of calls between processes, version 2.4.
+// The wire format of calls between processes, version 2.5.
 //
 // Every value is little-endian. A connection starts on the socket with a greeting each way
 // (Hello below); after it, requests and replies travel through the connection's shared memory
@@ -51,12 +51,14 @@
 //   Call            request: object, iid, u16 member, each [in] argument as the member's
 //                   table types it                      reply: the [out, retval] value, if any;
 //                   between 2.4 peers, after a value that is not a variant, u8 has and, when 1,
-//                   the snapshot of the object the value hands back
+//                   the snapshot of the object the value hands back; to a 2.5 client then, of a
+//                   member whose DISPID is DISPID_NEWENUM, `items`, and of any other, `collection`
 //   GetIDsOfNames   request: object, iid, u32 n, n x str  reply: n x i32
 //   Invoke          request: object, iid, i32 dispid, u16 flags, u32 n, n x variant (as
 //                   rgvarg holds them), u32 named, named x i32, u8 wantResult
 //                   reply: variant result, u32 argErr, excepinfo (u16 code, str source,
-//                   str description, str helpFile, u32 helpContext, i32 scode)
+//                   str description, str helpFile, u32 helpContext, i32 scode); to a 2.5
+//                   client, of DISPID_NEWENUM when the result is a success, then `items`
 //   EnumNext        request: object, u32 count [, u8 1: snapshots (2.4)]
 //                   reply: u32 fetched, fetched x (variant [, u8 has, has x snapshot])
 //   EnumSkip/Reset  request: object (, u32 count)       reply: (nothing)
@@ -67,6 +69,21 @@
 //
 //   snapshot = u16 n, n x (u16 member, variant of the member's result type), members in
 //              increasing order
+//   items    = u8 has; when 1: i32 S_OK (more may follow) or S_FALSE (the enumerator has no
+//              more), u32 fetched (at most firstItemCount), fetched x (variant, u8 has, has x
+//              snapshot) as a Next that asks for snapshots gives them
+//   collection = u8 has; when 1 (the value is an object handed out as a library interface whose
+//              table has a _NewEnum property getter, and that getter, asked of the member gate
+//              and called, gave an enumerator): object (the enumerator, as an identity), items
+//
+// Since 2.5 the enumerator a _NewEnum hands back (a fresh one, at its start) brings the items of
+// its first Next of firstItemCount: the server has called that Next, and the client answers its
+// own first Nexts from them (a Skip too) for as long as the connection's epoch is unchanged. When
+// it moved, the client first sets the server's enumerator back where its own reading stands
+// (Reset, then Skip of the items it has handed out). An object that a Call hands back brings,
+// when it is a collection, the enumerator its _NewEnum gives (with its first items): the client
+// answers the object's first _NewEnum with it while the epoch is unchanged, and otherwise lets it
+// go and calls _NewEnum. A 2.4 peer neither sends nor reads `items` or `collection`.
 //
 // Snapshot (since 2.4) gives the values of the interface's getters that the dispatch table marks
 // as snapshot members (dispatch::Member::snapshot), each asked of the object's member gate first
@@ -96,8 +113,12 @@ namespace sky::remote {
 
 inline constexpr std::uint32_t wireMagic = 0x52594B53; // "SKYR"
 inline constexpr std::uint16_t wireMajor = 2;          // 2: objects carry their face
-inline constexpr std::uint16_t wireMinor = 4;          // 1: messages in parts; 2: files; 3: arrays;
-                                                       // 4: snapshots of properties
+inline constexpr std::uint16_t wireMinor = 5;          // 1: messages in parts; 2: files; 3: arrays;
+                                                       // 4: snapshots of properties; 5: the first
+                                                       // items of a _NewEnum
+
+// The items a _NewEnum's answer brings (2.5), and the most a client takes from one.
+inline constexpr std::uint32_t firstItemCount = 32;
 
 // HRESULT_FROM_WIN32(RPC_X_BAD_STUB_DATA), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE).
 inline constexpr HRESULT badStubData = static_cast<HRESULT>(0x800706F7);

@@ -2,8 +2,11 @@
 // byte says which: 0, a request as the server reads it (the header, the references handed back,
 // the kind's body); 1, a reply as the client reads it, the next byte naming the kind of the
 // request it answers (the result, the error information, the kind's body; 3 for a Next that asked
-// for its items' snapshots). Every variant and typed value read is written again and read back,
-// and must come back the same.
+// for its items' snapshots; 5 for the answer of a 2.5 server to a _NewEnum, a Call or an Invoke
+// whose value brings its snapshot byte and the enumerator's first items; 9 for its answer to a
+// Call that hands back an object, which brings the object's snapshot and, for a collection, the
+// enumerator its _NewEnum gives and its first items). Every variant and typed value read is
+// written again and read back, and must come back the same.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -240,7 +243,27 @@ void snapshot(Reader& in, Codec& codec) {
     }
 }
 
-void reply(Reader& in, Codec& codec, Kind kind, bool snapshots) {
+// The items of a Next as a reply carries them, each with its snapshot when `snapshots`.
+void items(Reader& in, Codec& codec, std::uint32_t fetched, bool snapshots) {
+    for (std::uint32_t i = 0; i < fetched && i < 4096 && in.ok(); ++i) {
+        variant(in, codec);
+        if (snapshots && in.u8() != 0)
+            snapshot(in, codec);
+    }
+}
+
+// The first items a _NewEnum's enumerator brings (2.5), as the client takes them.
+void firstItems(Reader& in, Codec& codec) {
+    if (in.u8() == 0)
+        return;
+    const HRESULT next = in.i32();
+    const std::uint32_t fetched = in.u32();
+    if ((next != S_OK && next != S_FALSE) || fetched > firstItemCount)
+        return in.fail();
+    items(in, codec, fetched, true);
+}
+
+void reply(Reader& in, Codec& codec, Kind kind, bool snapshots, bool newEnum, bool handedBack) {
     const HRESULT result = in.i32();
     if (in.u8()) {
         in.guid();
@@ -258,7 +281,31 @@ void reply(Reader& in, Codec& codec, Kind kind, bool snapshots) {
         break;
     }
     case Kind::Call:
-        typed(in, codec, static_cast<std::uint16_t>(result));
+        if (newEnum) {
+            // The enumerator, its snapshot byte (2.4) and its first items.
+            VARIANT enumerator;
+            if (SUCCEEDED(readTyped(in, VT_UNKNOWN, nullptr, enumerator, codec)))
+                roundTrip(enumerator, codec);
+            VariantClear(&enumerator);
+            if (in.u8() != 0)
+                snapshot(in, codec);
+            firstItems(in, codec);
+        } else if (handedBack) {
+            // An object, its snapshot and, for a collection, its enumerator and first items.
+            VARIANT object;
+            if (SUCCEEDED(readTyped(in, VT_DISPATCH, nullptr, object, codec)))
+                roundTrip(object, codec);
+            VariantClear(&object);
+            if (in.u8() != 0)
+                snapshot(in, codec);
+            if (in.u8() != 0) {
+                void* enumerator = nullptr;
+                codec.getObject(in, IID_IUnknown, &enumerator);
+                firstItems(in, codec);
+            }
+        } else {
+            typed(in, codec, static_cast<std::uint16_t>(result));
+        }
         break;
     case Kind::GetIDsOfNames:
         while (in.ok() && !in.atEnd())
@@ -271,16 +318,12 @@ void reply(Reader& in, Codec& codec, Kind kind, bool snapshots) {
         strings(in, 3);
         in.u32();
         in.i32();
+        if (newEnum && SUCCEEDED(result))
+            firstItems(in, codec);
         break;
-    case Kind::EnumNext: {
-        const std::uint32_t fetched = in.u32();
-        for (std::uint32_t i = 0; i < fetched && i < 4096 && in.ok(); ++i) {
-            variant(in, codec);
-            if (snapshots && in.u8() != 0)
-                snapshot(in, codec);
-        }
+    case Kind::EnumNext:
+        items(in, codec, in.u32(), snapshots);
         break;
-    }
     case Kind::Snapshot:
         snapshot(in, codec);
         break;
@@ -305,8 +348,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         request(in, codec);
     } else {
         Reader in(data + 2, size - 2);
-        // Bit 1 of the first byte: a reply to a Next that asked for its items' snapshots.
-        reply(in, codec, static_cast<Kind>(data[1]), (data[0] & 2) != 0);
+        // Bit 1 of the first byte: a reply to a Next that asked for its items' snapshots; bit 2:
+        // a 2.5 server's answer to a _NewEnum; bit 3: its answer to a Call handing an object back.
+        reply(in, codec, static_cast<Kind>(data[1]), (data[0] & 2) != 0, (data[0] & 4) != 0,
+              (data[0] & 8) != 0);
     }
     return 0;
 }

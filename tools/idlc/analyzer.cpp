@@ -249,6 +249,18 @@ void Analyzer::checkMember(const Interface& itf, Member& m) {
                                             " needs a property getter whose one parameter is "
                                             "its [out, retval] value of a plain type");
     }
+    if (m.readsOnly) {
+        // One [out, retval] object: what it hands back is a face or a collection, never a value.
+        const BaseType base = m.params.empty() ? BaseType::Void : m.params[0].type.base;
+        const bool object = m.params.size() == 1 && m.params[0].retval &&
+                            m.params[0].type.pointers == 2 &&
+                            (base == BaseType::Dispatch || base == BaseType::Unknown ||
+                             base == BaseType::EnumVariant || base == BaseType::Interface);
+        if (m.kind != MemberKind::PropGet || !object)
+            throw CompileError(m.where, "the snapshot attribute \"reads\" of " + what +
+                                            " needs a property getter whose one parameter is "
+                                            "its [out, retval] object");
+    }
     switch (m.kind) {
     case MemberKind::PropGet:
         if (m.params.empty() || !m.params.back().retval)

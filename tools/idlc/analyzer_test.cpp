@@ -146,5 +146,33 @@ TEST(Snapshots, APlainGetterIsMarkedAndOtherMembersAreRefused) {
     }
 }
 
+// "reads": a property getter of an object that only reads; it ends no snapshot. A value, a
+// method, an argument or a put so marked is refused.
+TEST(Snapshots, AGetterOfAnObjectIsMarkedAsReadingOnly) {
+    const std::string attribute = "custom(7B2E5C90-4D1A-4E8F-A36B-5C0D9E2F1A47, ";
+    Library lib =
+        compile(library(dual("IA", "IDispatch", 1,
+                             "[propget, " + attribute +
+                                 "\"reads\")] HRESULT Items([out, retval] IDispatch** v);\n"
+                                 "[propget, id(0xfffffffc), " +
+                                 attribute +
+                                 "\"reads\")] HRESULT _NewEnum([out, retval] IEnumVARIANT** v);\n"
+                                 "[propget] HRESULT Other([out, retval] IDispatch** v);")));
+    const auto& members = lib.interfaces[0].members;
+    EXPECT_TRUE(members[0].readsOnly);
+    EXPECT_FALSE(members[0].snapshot);
+    EXPECT_TRUE(members[1].readsOnly);
+    EXPECT_FALSE(members[2].readsOnly);
+    for (const std::string& member :
+         {"[propget, " + attribute + "\"reads\")] HRESULT M([out, retval] long* v);",
+          "[propget, " + attribute + "\"reads\")] HRESULT M([out, retval] VARIANT* v);",
+          "[propget, " + attribute +
+              "\"reads\")] HRESULT M([in] long i, [out, retval] IDispatch** v);",
+          "[propput, " + attribute + "\"reads\")] HRESULT M([in] IDispatch* v);",
+          "[" + attribute + "\"reads\")] HRESULT M([out, retval] IDispatch** v);"}) {
+        EXPECT_THROW(compile(library(dual("IA", "IDispatch", 1, member))), CompileError) << member;
+    }
+}
+
 } // namespace
 } // namespace idlc

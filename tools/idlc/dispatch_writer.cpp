@@ -277,7 +277,7 @@ private:
                 out_ += "    {" + u16Literal(m.name) + ", " + dispid + ", " + kind + ", " +
                         std::to_string(params) + ", " + std::to_string(required) + ", " +
                         (params ? "params_" + e.id : std::string("nullptr")) + ", " + resultVt +
-                        ", thunk_" + e.id + (m.snapshot ? ", true" : "") + "},\n";
+                        ", thunk_" + e.id + (m.snapshot || m.readsOnly ? ", true" : "") + "},\n";
             }
             out_ += "};\n";
             std::vector<WORD> names(entries.size()), ids(entries.size());

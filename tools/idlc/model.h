@@ -24,8 +24,12 @@ inline constexpr GUID fileArgumentGuid{
 // take from a snapshot of the object: [propget, custom(SNAPSHOT_GUID, "snapshot")]. The getter
 // takes no argument, gives a value of a plain type (no object, no variant) and answers from the
 // object's own state alone, so that any other member called on the connection ends the snapshot
-// (docs/remote-calls.md, "Snapshots of properties"; sky::dispatch::Member::snapshot).
+// (docs/remote-calls.md, "Snapshots of properties"; sky::dispatch::Member::snapshot). With the
+// value "reads" it marks a property getter of an object that only reads the object's state (a
+// face of it, a collection of what it holds, a collection's _NewEnum): calling it across the
+// boundary ends no snapshot, and what it hands back never goes into one.
 // {7B2E5C90-4D1A-4E8F-A36B-5C0D9E2F1A47}
+enum class SnapshotUse { None, Value, Reads };
 inline constexpr GUID snapshotGuid{
     0x7B2E5C90, 0x4D1A, 0x4E8F, {0xA3, 0x6B, 0x5C, 0x0D, 0x9E, 0x2F, 0x1A, 0x47}};
 
@@ -99,6 +103,8 @@ struct Member {
     bool hidden = false, restricted = false, defaultCollElem = false, nonBrowsable = false;
     // Answered from a snapshot across the boundary: custom(snapshotGuid, "snapshot").
     bool snapshot = false;
+    // A getter of an object that reads only, ending no snapshot: custom(snapshotGuid, "reads").
+    bool readsOnly = false;
     std::int32_t dispid = 0; // after analysis
     Location where;
 };

@@ -354,8 +354,11 @@ Member Parser::member(const Attributes& attrs) {
     m.restricted = find(attrs, "restricted") != nullptr;
     m.defaultCollElem = find(attrs, "defaultcollelem") != nullptr;
     m.nonBrowsable = find(attrs, "nonbrowsable") != nullptr;
-    if (const Attribute* custom = find(attrs, "custom"))
-        m.snapshot = snapshotAttribute(*custom);
+    if (const Attribute* custom = find(attrs, "custom")) {
+        const SnapshotUse use = snapshotAttribute(*custom);
+        m.snapshot = use == SnapshotUse::Value;
+        m.readsOnly = use == SnapshotUse::Reads;
+    }
     if (const Attribute* id = find(attrs, "id")) {
         std::int64_t v = integerOf(*id->value, id->where);
         if (v < INT32_MIN || v > static_cast<std::int64_t>(UINT32_MAX))
@@ -417,14 +420,17 @@ Param::File Parser::fileArgument(const Attribute& custom) {
                        "the file-argument attribute takes \"read\" or \"write\", not " + value);
 }
 
-// custom(GUID, value) of a member: whether it is the snapshot attribute.
-bool Parser::snapshotAttribute(const Attribute& custom) {
+// custom(GUID, value) of a member: whether it is the snapshot attribute, and which.
+SnapshotUse Parser::snapshotAttribute(const Attribute& custom) {
     const auto [guid, value] = customOf(custom);
     if (!IsEqualGUID(guid, snapshotGuid))
-        return false;
-    if (value != "\"snapshot\"")
-        throw CompileError(custom.where, "the snapshot attribute takes \"snapshot\", not " + value);
-    return true;
+        return SnapshotUse::None;
+    if (value == "\"snapshot\"")
+        return SnapshotUse::Value;
+    if (value == "\"reads\"")
+        return SnapshotUse::Reads;
+    throw CompileError(custom.where,
+                       "the snapshot attribute takes \"snapshot\" or \"reads\", not " + value);
 }
 
 Param Parser::param() {

@@ -87,7 +87,7 @@ private:
     Member member(const Attributes& attrs);
     Param param();
     Param::File fileArgument(const Attribute& custom);
-    bool snapshotAttribute(const Attribute& custom);
+    SnapshotUse snapshotAttribute(const Attribute& custom);
     TypeRef type();
     void coclass(const Attributes& attrs, const Location& where);
     void typedefDecl();

@@ -60,9 +60,12 @@ struct Member {
     const Param* params;
     VARTYPE resultVt; // VT_EMPTY when the member gives no value
     Thunk thunk;
-    // A property getter whose value a caller in another process may take from a snapshot of the
-    // object's marked getters, fetched in one call and good until the caller's next other call
-    // (the IDL's snapshot attribute; docs/remote-calls.md, "Snapshots of properties").
+    // A property getter that only reads the object's state (the IDL's snapshot attribute;
+    // docs/remote-calls.md, "Snapshots of properties"). One of a plain value a caller in another
+    // process may take from a snapshot of the object's marked getters, fetched in one call and
+    // good until the caller's next call of another member; one of an object (resultVt
+    // VT_DISPATCH or VT_UNKNOWN: a face, a collection, a _NewEnum) is called as any member, but
+    // its call ends no snapshot.
     bool snapshot = false;
 };
 

@@ -160,6 +160,11 @@ SKY_API const char16_t* impersonatedUser();
 // every thread has from its start, so that a module loaded at run time needs no thread-local
 // storage of its own (the sanitizers' leak check crashes walking a loaded module's).
 SKY_API std::string* servingCallMemo();
+// The number of the call from another process that the current thread serves: every call served
+// in this process has a number of its own, never given again; 0 outside one. A server may keep
+// what holds for one call (a decision about its caller) beside the number, and trust it only
+// while the number is the same.
+SKY_API std::uint64_t servingCallNumber();
 
 // Files that members open for their callers (parameters marked with dispatch::FileUse). Only
 // regular files are read or written: a file is opened without blocking (a pipe or a device
