@@ -1,6 +1,7 @@
 // A save on a database server sends its statements together: how many times it waits for the
 // server, whatever the number of servers the application names, and what a save whose statement
-// fails part-way reports and leaves (nothing).
+// fails part-way reports and leaves (nothing). And what a save has the server do: no table of the
+// farm's servers read whole.
 #include <libpq-fe.h>
 
 #include <algorithm>
@@ -71,6 +72,44 @@ public:
 private:
     PGconn* conn_;
 };
+
+// A farm as a store created with one holds: 500 servers, SRV1 to SRV500, and 200 applications
+// on three of them each. Its tables are large enough that a look-up by key that reads a table
+// whole is the planner's choice, not the only one it has.
+FarmImage farmOfManyServers() {
+    FarmImage image = smallFarm();
+    for (int i = 1; i <= 500; ++i)
+        image.servers.push_back({"SRV" + std::to_string(i), i % 2 ? "East" : "West", 5, 2});
+    for (int i = 0; i < 200; ++i) {
+        Application app = newApplication("Applications/Office", "Loaded " + std::to_string(i));
+        for (int s = 0; s < 3; ++s)
+            app.servers.push_back("SRV" + std::to_string(1 + (i * 7 + s * 131) % 500));
+        app.users = {{1, 1, "CORP", "user" + std::to_string(i)}};
+        image.applications.push_back(std::move(app));
+    }
+    return image;
+}
+
+// How the sessions of a database that have ended read a table: whole, and through an index.
+struct TableReads {
+    std::int64_t whole = 0;
+    std::int64_t byIndex = 0;
+};
+
+// A session's counts reach the server's statistics when it ends: they are read once every other
+// session of the database has gone (10 s at most).
+TableReads readsOf(const PostgresTestDatabase& database, const std::string& table) {
+    OtherProgram look(database.conninfo());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (look.number("SELECT count(*) FROM pg_stat_activity WHERE datname = '" + database.name() +
+                       "' AND pid <> pg_backend_pid()") != 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("the store's sessions did not end");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string of = " FROM pg_stat_user_tables WHERE relname = '" + table + "'";
+    return {look.number("SELECT seq_scan" + of), look.number("SELECT idx_scan" + of)};
+}
 
 class PostgresPipelinedSave : public ::testing::Test {
 protected:
@@ -313,4 +352,45 @@ TEST_F(PostgresPipelinedSave, AServerSessionEndedMidPipelineFailsTheSaveAsMidSta
     EXPECT_EQ(again->servers.size(), 3u);
     // The row, three publications, three grants, the icon and the audit entry.
     EXPECT_EQ(traces("Applications/Office/Word"), 9);
+}
+
+TEST(PostgresSaveWork, ASaveLooksItsServersUpByKeyWithoutReadingTheTableOfServers) {
+    // Two reads of servers read the table whole on a farm of 500: a list of keys looked up at
+    // once (each row compared with every key), and an application's servers read joined to its
+    // publications. Either made much of a save's work on the server, and marked every server
+    // read in the save's transaction.
+    PostgresTestDatabase database;
+    {
+        auto created = createPostgresFarmStore(database.conninfo(), farmOfManyServers());
+        ASSERT_TRUE(created) << created.status().toString();
+    }
+    const TableReads before = readsOf(database, "server");
+    {
+        auto opened = openPostgresFarmStore(database.conninfo());
+        ASSERT_TRUE(opened) << opened.status().toString();
+        FarmStore& store = **opened;
+        store.setAuditing(true);
+        for (int i = 0; i < 10; ++i) {
+            Application app = newApplication("Applications/Office", "New " + std::to_string(i));
+            for (int s : {1, 2, 3, 4})
+                app.servers.push_back("srv" + std::to_string(s * 100 + i));
+            app.users = {{1, 1, "CORP", "alice"}, {1, 1, "CORP", "bob"}};
+            app.icon = colourIcon(0xff000000u + static_cast<std::uint32_t>(i));
+            auto created = store.saveApplication(app, nullptr);
+            ASSERT_TRUE(created) << created.status().toString();
+            Application edit = *created;
+            edit.description = "Changed";
+            edit.servers.back() = "SRV" + std::to_string(450 + i);
+            ASSERT_TRUE(store.saveApplication(edit, &*created));
+            auto loaded = store.application("Applications/Office/Loaded " + std::to_string(i));
+            ASSERT_TRUE(loaded) << loaded.status().toString();
+            edit = *loaded;
+            edit.description = "Changed";
+            ASSERT_TRUE(store.saveApplication(edit, &*loaded));
+        }
+    }
+    const TableReads after = readsOf(database, "server");
+    EXPECT_EQ(after.whole - before.whole, 0);
+    // Each save looked its servers up, by the table's index.
+    EXPECT_GE(after.byIndex - before.byIndex, 20 * 4);
 }
