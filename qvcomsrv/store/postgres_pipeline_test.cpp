@@ -1,7 +1,7 @@
 // A save on a database server sends its statements together: how many times it waits for the
 // server, whatever the number of servers the application names, and what a save whose statement
 // fails part-way reports and leaves (nothing). And what a save has the server do: no table of the
-// farm's servers read whole.
+// farm's servers read whole, no application's row written again unchanged.
 #include <libpq-fe.h>
 
 #include <algorithm>
@@ -90,15 +90,18 @@ FarmImage farmOfManyServers() {
     return image;
 }
 
-// How the sessions of a database that have ended read a table: whole, and through an index.
-struct TableReads {
-    std::int64_t whole = 0;
-    std::int64_t byIndex = 0;
+// What the sessions of a database that have ended did with a table: read it whole, read it
+// through an index, inserted rows, changed rows.
+struct TableWork {
+    std::int64_t wholeReads = 0;
+    std::int64_t indexReads = 0;
+    std::int64_t inserts = 0;
+    std::int64_t updates = 0;
 };
 
 // A session's counts reach the server's statistics when it ends: they are read once every other
 // session of the database has gone (10 s at most).
-TableReads readsOf(const PostgresTestDatabase& database, const std::string& table) {
+TableWork workOn(const PostgresTestDatabase& database, const std::string& table) {
     OtherProgram look(database.conninfo());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (look.number("SELECT count(*) FROM pg_stat_activity WHERE datname = '" + database.name() +
@@ -108,7 +111,8 @@ TableReads readsOf(const PostgresTestDatabase& database, const std::string& tabl
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const std::string of = " FROM pg_stat_user_tables WHERE relname = '" + table + "'";
-    return {look.number("SELECT seq_scan" + of), look.number("SELECT idx_scan" + of)};
+    return {look.number("SELECT seq_scan" + of), look.number("SELECT idx_scan" + of),
+            look.number("SELECT n_tup_ins" + of), look.number("SELECT n_tup_upd" + of)};
 }
 
 class PostgresPipelinedSave : public ::testing::Test {
@@ -354,22 +358,37 @@ TEST_F(PostgresPipelinedSave, AServerSessionEndedMidPipelineFailsTheSaveAsMidSta
     EXPECT_EQ(traces("Applications/Office/Word"), 9);
 }
 
-TEST(PostgresSaveWork, ASaveLooksItsServersUpByKeyWithoutReadingTheTableOfServers) {
+// A store of farmOfManyServers(), closed once made: a test's own connection is its only one,
+// whose counts reach the server's statistics when it closes.
+class PostgresSaveWork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto created = createPostgresFarmStore(database_.conninfo(), farmOfManyServers());
+        ASSERT_TRUE(created) << created.status().toString();
+    }
+
+    std::unique_ptr<FarmStore> open() const {
+        auto opened = openPostgresFarmStore(database_.conninfo());
+        EXPECT_TRUE(opened) << opened.status().toString();
+        if (!opened)
+            return nullptr;
+        (*opened)->setAuditing(true);
+        return std::move(*opened);
+    }
+
+    PostgresTestDatabase database_;
+};
+
+TEST_F(PostgresSaveWork, ASaveLooksItsServersUpByKeyWithoutReadingTheTableOfServers) {
     // Two reads of servers read the table whole on a farm of 500: a list of keys looked up at
     // once (each row compared with every key), and an application's servers read joined to its
     // publications. Either made much of a save's work on the server, and marked every server
     // read in the save's transaction.
-    PostgresTestDatabase database;
+    const TableWork before = workOn(database_, "server");
     {
-        auto created = createPostgresFarmStore(database.conninfo(), farmOfManyServers());
-        ASSERT_TRUE(created) << created.status().toString();
-    }
-    const TableReads before = readsOf(database, "server");
-    {
-        auto opened = openPostgresFarmStore(database.conninfo());
-        ASSERT_TRUE(opened) << opened.status().toString();
-        FarmStore& store = **opened;
-        store.setAuditing(true);
+        auto opened = open();
+        ASSERT_TRUE(opened);
+        FarmStore& store = *opened;
         for (int i = 0; i < 10; ++i) {
             Application app = newApplication("Applications/Office", "New " + std::to_string(i));
             for (int s : {1, 2, 3, 4})
@@ -389,8 +408,49 @@ TEST(PostgresSaveWork, ASaveLooksItsServersUpByKeyWithoutReadingTheTableOfServer
             ASSERT_TRUE(store.saveApplication(edit, &*loaded));
         }
     }
-    const TableReads after = readsOf(database, "server");
-    EXPECT_EQ(after.whole - before.whole, 0);
+    const TableWork after = workOn(database_, "server");
+    EXPECT_EQ(after.wholeReads - before.wholeReads, 0);
     // Each save looked its servers up, by the table's index.
-    EXPECT_GE(after.byIndex - before.byIndex, 20 * 4);
+    EXPECT_GE(after.indexReads - before.indexReads, 20 * 4);
+}
+
+TEST_F(PostgresSaveWork, APublishSavedWritesThePublicationAndNotTheApplicationsRow) {
+    // As the object model publishes: the application loaded, published on a server, saved.
+    // The application's row holds its names, type, description and settings; a save that
+    // changed none of them wrote the row again all the same, a new version of it and its log.
+    const TableWork applicationsBefore = workOn(database_, "application");
+    const TableWork publicationsBefore = workOn(database_, "publication");
+    {
+        auto opened = open();
+        ASSERT_TRUE(opened);
+        FarmStore& store = *opened;
+        for (int i = 0; i < 20; ++i) {
+            const std::string dn = "Applications/Office/Loaded " + std::to_string(i);
+            auto loaded = store.application(dn);
+            ASSERT_TRUE(loaded) << loaded.status().toString();
+            Application edit = *loaded;
+            ASSERT_TRUE(publishOn(edit, "SRV" + std::to_string(400 + i)));
+            ASSERT_TRUE(store.saveApplication(edit, &*loaded));
+            // A change of the row's own columns writes it.
+            if (i % 4 == 0) {
+                auto published = store.application(dn);
+                ASSERT_TRUE(published) << published.status().toString();
+                edit = *published;
+                edit.description = "Changed";
+                ASSERT_TRUE(store.saveApplication(edit, &*published));
+            }
+        }
+        auto reread = store.application("Applications/Office/Loaded 4");
+        ASSERT_TRUE(reread) << reread.status().toString();
+        EXPECT_EQ(reread->description, "Changed");
+        EXPECT_TRUE(reread->isPublishedOn("SRV404"));
+        EXPECT_EQ(reread->servers.size(), 4u);
+        auto trail = store.auditTrail({});
+        ASSERT_TRUE(trail);
+        ASSERT_FALSE(trail->empty());
+        EXPECT_EQ(trail->front().operation, "Publish");
+        EXPECT_EQ(trail->front().newValue, "SRV419");
+    }
+    EXPECT_EQ(workOn(database_, "application").updates - applicationsBefore.updates, 5);
+    EXPECT_EQ(workOn(database_, "publication").inserts - publicationsBefore.inserts, 20);
 }

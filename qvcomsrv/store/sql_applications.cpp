@@ -472,8 +472,12 @@ std::int64_t ApplicationTable::Written::readId(const Connection& db, const Appli
 ApplicationTable::Written ApplicationTable::update(const Application& current, Application& target,
                                                    Lookup* lookup) {
     Resolved resolved = resolve(target, current.id, lookup);
-    // Everything below is sent without waiting; its outcome comes with the commit.
-    {
+    // Everything below is sent without waiting; its outcome comes with the commit. The row is
+    // written when a column of it differs: a save that changes the servers, accounts or icon
+    // alone (a publish) leaves it as it is, with no new version of it to write and log.
+    if (target.name != current.name || target.folder != current.folder ||
+        target.type != current.type || target.description != current.description ||
+        !(target.settings == current.settings)) {
         auto q = db_.query(update_);
         bindRow(q, target, resolved, 1);
         q.bind(kFirstSettingColumn + kSettingCount + 1, current.id);
