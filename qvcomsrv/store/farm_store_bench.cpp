@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -198,9 +199,12 @@ std::unique_ptr<FarmStore> freshStore(Kind kind, const std::string& name, const 
 }
 
 // The full farm of each kind, built once and shared by the benchmarks that only read, publish
-// or change applications.
+// or change applications; the threads of a benchmark that asks first wait for the one that
+// builds it (BM_SaveOnTheLargeFarm with four threads, run alone, built it four times at once).
 FarmStore& largeFarm(Kind kind) {
+    static std::mutex building;
     static std::unique_ptr<FarmStore> stores[2];
+    std::lock_guard lock(building);
     if (!stores[kind]) {
         FarmImage image = emptyLargeFarm();
         for (int i = 0; i < kApplications; ++i)
