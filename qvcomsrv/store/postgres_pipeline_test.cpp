@@ -164,10 +164,15 @@ TEST_F(PostgresPipelinedSave, ASaveWaitsForTheSameFewRoundTripsWithOneServerAndW
         SCOPED_TRACE(std::to_string(servers) + " servers");
         const Application app = applicationOn("App on " + std::to_string(servers), servers);
         std::uint64_t before = postgres::Connection::serverWaits();
+        const std::uint64_t readsBefore = postgres::Connection::socketReads();
         auto created = store_->saveApplication(app, nullptr);
         ASSERT_TRUE(created) << created.status().toString();
         // The folder, names and servers looked up; then everything written, with the commit.
         EXPECT_EQ(postgres::Connection::serverWaits() - before, 2u);
+        // The answers of a wait come together and are taken together: a read or two of the
+        // socket a wait (once before it answers, once after), where there were 28 to 40 a save
+        // (a read before each answer and before the end of each).
+        EXPECT_LE(postgres::Connection::socketReads() - readsBefore, 2u * 3u);
         EXPECT_NE(created->id, 0);
         EXPECT_EQ(created->servers.size(), static_cast<std::size_t>(servers));
         EXPECT_EQ(created->servers.front(), "SERVER1");
@@ -178,9 +183,11 @@ TEST_F(PostgresPipelinedSave, ASaveWaitsForTheSameFewRoundTripsWithOneServerAndW
         edit.description = "Changed";
         edit.servers.back() = "BETA";
         before = postgres::Connection::serverWaits();
+        const std::uint64_t changeReadsBefore = postgres::Connection::socketReads();
         auto saved = store_->saveApplication(edit, &*created);
         ASSERT_TRUE(saved) << saved.status().toString();
         EXPECT_EQ(postgres::Connection::serverWaits() - before, 2u);
+        EXPECT_LE(postgres::Connection::socketReads() - changeReadsBefore, 2u * 3u);
 
         auto reread = store_->application(created->distinguishedName());
         ASSERT_TRUE(reread) << reread.status().toString();
