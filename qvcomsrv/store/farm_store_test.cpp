@@ -234,6 +234,56 @@ TEST_P(StoreConformance, AnApplicationSavedComesBackWhole) {
                                           "the farm.");
 }
 
+TEST_P(StoreConformance, AnApplicationOnManyServersWithManyGrantsIsSavedWhole) {
+    // More servers than a save looks up in one statement, and more grants than it writes in one:
+    // 70 servers named S070 down to S001, and 40 accounts.
+    auto store = create(FarmInfo{"Test Farm"});
+    ASSERT_TRUE(store) << store.status().toString();
+    FarmImage image = smallFarm();
+    std::vector<std::string> all;
+    for (int i = 70; i >= 1; --i) {
+        const std::string name = (i < 10 ? "S00" : "S0") + std::to_string(i);
+        image.servers.push_back({name, "East", 5, 2});
+        all.insert(all.begin(), name);
+    }
+    ASSERT_TRUE((*store)->replace(image));
+    Application app = newApplication("Applications/Office", "Word");
+    for (int i = 70; i >= 1; --i)
+        app.servers.push_back((i < 10 ? "s00" : "s0") + std::to_string(i));
+    app.servers.push_back("S070"); // the same server again
+    for (int i = 0; i < 40; ++i)
+        (i % 4 ? app.users : app.groups).push_back({2, 1, "CORP", "account" + std::to_string(i)});
+    app.icon = colourIcon(0xFF3366CC);
+    const Application made = saved(**store, app);
+    EXPECT_EQ(made.servers.size(), 70u);
+
+    auto loaded = reopen()->application("Applications/Office/Word");
+    ASSERT_TRUE(loaded) << loaded.status().toString();
+    EXPECT_EQ(loaded->servers, all); // in the order of their names
+    EXPECT_EQ(loaded->users, app.users);
+    EXPECT_EQ(loaded->groups, app.groups);
+    EXPECT_EQ(loaded->icon, app.icon);
+
+    // A change naming them all again, and a server more that the farm lacks, among them.
+    Application edit = *loaded;
+    edit.description = "Changed";
+    edit.servers.insert(edit.servers.begin() + 40, "S071");
+    const Status refused = (*store)->saveApplication(edit, &*loaded).status();
+    EXPECT_EQ(refused.code(), Code::NotFound) << refused.toString();
+    EXPECT_EQ(refused.message(), "There is no server named S071 in the farm.");
+    edit.servers.erase(edit.servers.begin() + 40);
+    edit.servers.erase(edit.servers.begin(), edit.servers.begin() + 35);
+    edit.users.pop_back();
+    auto changed = (*store)->saveApplication(edit, &*loaded);
+    ASSERT_TRUE(changed) << changed.status().toString();
+    auto reread = reopen()->application("Applications/Office/Word");
+    ASSERT_TRUE(reread) << reread.status().toString();
+    EXPECT_EQ(reread->description, "Changed");
+    EXPECT_EQ(reread->servers, std::vector<std::string>(all.begin() + 35, all.end()));
+    EXPECT_EQ(reread->users, edit.users);
+    EXPECT_EQ(reread->groups, app.groups);
+}
+
 TEST_P(StoreConformance, AnApplicationWithoutAnIconOfItsOwnShowsTheDefault) {
     auto store = createSmallFarm();
     saved(*store, newApplication("Applications", "Notepad"));

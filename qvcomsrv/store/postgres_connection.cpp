@@ -24,6 +24,7 @@ namespace sky::farm::postgres {
 using sql::Failure;
 
 std::atomic<std::uint64_t> Connection::serverWaits_{0};
+std::atomic<std::uint64_t> Connection::socketReads_{0};
 using sql::throwStatus;
 
 // libpq's messages end in a line break and may run over several lines; a Status message is
@@ -598,6 +599,12 @@ void Connection::awaitAnswer() {
         if (unsent < 0)
             return; // the broken connection shows in the result
         if (unsent == 0) {
+            // An answer already read is taken without reading the socket again: a pipeline's
+            // answers come together, and a read before each of them found the socket empty (two
+            // dozen reads a save, one in ten of its client's time).
+            if (!PQisBusy(conn_))
+                return;
+            ++socketReads_;
             if (!PQconsumeInput(conn_) || !PQisBusy(conn_))
                 return;
         }

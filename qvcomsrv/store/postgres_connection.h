@@ -104,6 +104,9 @@ public:
     // The times the connections of this process have waited for their servers' answers: each
     // a round trip (a pipeline's statements and their sync count once).
     static std::uint64_t serverWaits() { return serverWaits_.load(); }
+    // The times they have read their sockets for those answers: once or so a wait, however
+    // many answers it brings.
+    static std::uint64_t socketReads() { return socketReads_.load(); }
 
 private:
     class Statement;
@@ -163,6 +166,7 @@ private:
     std::vector<Pending> pipeline_;
     bool inPipeline_ = false;
     static std::atomic<std::uint64_t> serverWaits_;
+    static std::atomic<std::uint64_t> socketReads_;
     int prepared_ = 0; // statements prepared on this connection, for their names
     std::map<std::string, std::unique_ptr<Statement>, std::less<>> statements_;
 };

@@ -1,6 +1,7 @@
 // A save on a database server sends its statements together: how many times it waits for the
 // server, whatever the number of servers the application names, and what a save whose statement
-// fails part-way reports and leaves (nothing).
+// fails part-way reports and leaves (nothing). And what a save has the server do: no table of the
+// farm's servers read whole, no application's row written again unchanged.
 #include <libpq-fe.h>
 
 #include <algorithm>
@@ -72,6 +73,48 @@ private:
     PGconn* conn_;
 };
 
+// A farm as a store created with one holds: 500 servers, SRV1 to SRV500, and 200 applications
+// on three of them each. Its tables are large enough that a look-up by key that reads a table
+// whole is the planner's choice, not the only one it has.
+FarmImage farmOfManyServers() {
+    FarmImage image = smallFarm();
+    for (int i = 1; i <= 500; ++i)
+        image.servers.push_back({"SRV" + std::to_string(i), i % 2 ? "East" : "West", 5, 2});
+    for (int i = 0; i < 200; ++i) {
+        Application app = newApplication("Applications/Office", "Loaded " + std::to_string(i));
+        for (int s = 0; s < 3; ++s)
+            app.servers.push_back("SRV" + std::to_string(1 + (i * 7 + s * 131) % 500));
+        app.users = {{1, 1, "CORP", "user" + std::to_string(i)}};
+        image.applications.push_back(std::move(app));
+    }
+    return image;
+}
+
+// What the sessions of a database that have ended did with a table: read it whole, read it
+// through an index, inserted rows, changed rows.
+struct TableWork {
+    std::int64_t wholeReads = 0;
+    std::int64_t indexReads = 0;
+    std::int64_t inserts = 0;
+    std::int64_t updates = 0;
+};
+
+// A session's counts reach the server's statistics when it ends: they are read once every other
+// session of the database has gone (10 s at most).
+TableWork workOn(const PostgresTestDatabase& database, const std::string& table) {
+    OtherProgram look(database.conninfo());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (look.number("SELECT count(*) FROM pg_stat_activity WHERE datname = '" + database.name() +
+                       "' AND pid <> pg_backend_pid()") != 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("the store's sessions did not end");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string of = " FROM pg_stat_user_tables WHERE relname = '" + table + "'";
+    return {look.number("SELECT seq_scan" + of), look.number("SELECT idx_scan" + of),
+            look.number("SELECT n_tup_ins" + of), look.number("SELECT n_tup_upd" + of)};
+}
+
 class PostgresPipelinedSave : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -121,10 +164,15 @@ TEST_F(PostgresPipelinedSave, ASaveWaitsForTheSameFewRoundTripsWithOneServerAndW
         SCOPED_TRACE(std::to_string(servers) + " servers");
         const Application app = applicationOn("App on " + std::to_string(servers), servers);
         std::uint64_t before = postgres::Connection::serverWaits();
+        const std::uint64_t readsBefore = postgres::Connection::socketReads();
         auto created = store_->saveApplication(app, nullptr);
         ASSERT_TRUE(created) << created.status().toString();
         // The folder, names and servers looked up; then everything written, with the commit.
         EXPECT_EQ(postgres::Connection::serverWaits() - before, 2u);
+        // The answers of a wait come together and are taken together: a read or two of the
+        // socket a wait (once before it answers, once after), where there were 28 to 40 a save
+        // (a read before each answer and before the end of each).
+        EXPECT_LE(postgres::Connection::socketReads() - readsBefore, 2u * 3u);
         EXPECT_NE(created->id, 0);
         EXPECT_EQ(created->servers.size(), static_cast<std::size_t>(servers));
         EXPECT_EQ(created->servers.front(), "SERVER1");
@@ -135,9 +183,11 @@ TEST_F(PostgresPipelinedSave, ASaveWaitsForTheSameFewRoundTripsWithOneServerAndW
         edit.description = "Changed";
         edit.servers.back() = "BETA";
         before = postgres::Connection::serverWaits();
+        const std::uint64_t changeReadsBefore = postgres::Connection::socketReads();
         auto saved = store_->saveApplication(edit, &*created);
         ASSERT_TRUE(saved) << saved.status().toString();
         EXPECT_EQ(postgres::Connection::serverWaits() - before, 2u);
+        EXPECT_LE(postgres::Connection::socketReads() - changeReadsBefore, 2u * 3u);
 
         auto reread = store_->application(created->distinguishedName());
         ASSERT_TRUE(reread) << reread.status().toString();
@@ -313,4 +363,101 @@ TEST_F(PostgresPipelinedSave, AServerSessionEndedMidPipelineFailsTheSaveAsMidSta
     EXPECT_EQ(again->servers.size(), 3u);
     // The row, three publications, three grants, the icon and the audit entry.
     EXPECT_EQ(traces("Applications/Office/Word"), 9);
+}
+
+// A store of farmOfManyServers(), closed once made: a test's own connection is its only one,
+// whose counts reach the server's statistics when it closes.
+class PostgresSaveWork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto created = createPostgresFarmStore(database_.conninfo(), farmOfManyServers());
+        ASSERT_TRUE(created) << created.status().toString();
+    }
+
+    std::unique_ptr<FarmStore> open() const {
+        auto opened = openPostgresFarmStore(database_.conninfo());
+        EXPECT_TRUE(opened) << opened.status().toString();
+        if (!opened)
+            return nullptr;
+        (*opened)->setAuditing(true);
+        return std::move(*opened);
+    }
+
+    PostgresTestDatabase database_;
+};
+
+TEST_F(PostgresSaveWork, ASaveLooksItsServersUpByKeyWithoutReadingTheTableOfServers) {
+    // Two reads of servers read the table whole on a farm of 500: a list of keys looked up at
+    // once (each row compared with every key), and an application's servers read joined to its
+    // publications. Either made much of a save's work on the server, and marked every server
+    // read in the save's transaction.
+    const TableWork before = workOn(database_, "server");
+    {
+        auto opened = open();
+        ASSERT_TRUE(opened);
+        FarmStore& store = *opened;
+        for (int i = 0; i < 10; ++i) {
+            Application app = newApplication("Applications/Office", "New " + std::to_string(i));
+            for (int s : {1, 2, 3, 4})
+                app.servers.push_back("srv" + std::to_string(s * 100 + i));
+            app.users = {{1, 1, "CORP", "alice"}, {1, 1, "CORP", "bob"}};
+            app.icon = colourIcon(0xff000000u + static_cast<std::uint32_t>(i));
+            auto created = store.saveApplication(app, nullptr);
+            ASSERT_TRUE(created) << created.status().toString();
+            Application edit = *created;
+            edit.description = "Changed";
+            edit.servers.back() = "SRV" + std::to_string(450 + i);
+            ASSERT_TRUE(store.saveApplication(edit, &*created));
+            auto loaded = store.application("Applications/Office/Loaded " + std::to_string(i));
+            ASSERT_TRUE(loaded) << loaded.status().toString();
+            edit = *loaded;
+            edit.description = "Changed";
+            ASSERT_TRUE(store.saveApplication(edit, &*loaded));
+        }
+    }
+    const TableWork after = workOn(database_, "server");
+    EXPECT_EQ(after.wholeReads - before.wholeReads, 0);
+    // Each save looked its servers up, by the table's index.
+    EXPECT_GE(after.indexReads - before.indexReads, 20 * 4);
+}
+
+TEST_F(PostgresSaveWork, APublishSavedWritesThePublicationAndNotTheApplicationsRow) {
+    // As the object model publishes: the application loaded, published on a server, saved.
+    // The application's row holds its names, type, description and settings; a save that
+    // changed none of them wrote the row again all the same, a new version of it and its log.
+    const TableWork applicationsBefore = workOn(database_, "application");
+    const TableWork publicationsBefore = workOn(database_, "publication");
+    {
+        auto opened = open();
+        ASSERT_TRUE(opened);
+        FarmStore& store = *opened;
+        for (int i = 0; i < 20; ++i) {
+            const std::string dn = "Applications/Office/Loaded " + std::to_string(i);
+            auto loaded = store.application(dn);
+            ASSERT_TRUE(loaded) << loaded.status().toString();
+            Application edit = *loaded;
+            ASSERT_TRUE(publishOn(edit, "SRV" + std::to_string(400 + i)));
+            ASSERT_TRUE(store.saveApplication(edit, &*loaded));
+            // A change of the row's own columns writes it.
+            if (i % 4 == 0) {
+                auto published = store.application(dn);
+                ASSERT_TRUE(published) << published.status().toString();
+                edit = *published;
+                edit.description = "Changed";
+                ASSERT_TRUE(store.saveApplication(edit, &*published));
+            }
+        }
+        auto reread = store.application("Applications/Office/Loaded 4");
+        ASSERT_TRUE(reread) << reread.status().toString();
+        EXPECT_EQ(reread->description, "Changed");
+        EXPECT_TRUE(reread->isPublishedOn("SRV404"));
+        EXPECT_EQ(reread->servers.size(), 4u);
+        auto trail = store.auditTrail({});
+        ASSERT_TRUE(trail);
+        ASSERT_FALSE(trail->empty());
+        EXPECT_EQ(trail->front().operation, "Publish");
+        EXPECT_EQ(trail->front().newValue, "SRV419");
+    }
+    EXPECT_EQ(workOn(database_, "application").updates - applicationsBefore.updates, 5);
+    EXPECT_EQ(workOn(database_, "publication").inserts - publicationsBefore.inserts, 20);
 }

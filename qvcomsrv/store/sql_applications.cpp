@@ -1,6 +1,7 @@
 #include "qvcomsrv/store/sql_applications.h"
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <optional>
 #include <unordered_map>
@@ -39,11 +40,6 @@ std::string where(ApplicationTable::Selection selection, const std::string& idCo
                " IN (SELECT application_id FROM publication WHERE server_id = ?1)";
     }
     return "";
-}
-
-// An application named in a statement: by its id, or by its key when the id is not read yet.
-std::string ownerSql(std::int64_t id) {
-    return id != 0 ? "?1" : "(SELECT id FROM application WHERE dn_key = ?1)";
 }
 
 std::size_t index(ApplicationTable::Selection selection) {
@@ -144,6 +140,16 @@ ApplicationTable::ApplicationTable(Connection& db) : db_(db) {
                                    "server s ON s.id = p.server_id" +
                                    where(s, "p.application_id") +
                                    " ORDER BY p.application_id, s.name_key";
+        if (s == S::One) {
+            // One application's few servers are each looked up by id. Joined, PostgreSQL's
+            // planner reads a table of some hundred servers whole, and builds a hash of it, for
+            // three or four of them.
+            selectServers_[index(s)] =
+                "SELECT application_id, name FROM (SELECT p.application_id, (SELECT s.name FROM "
+                "server s WHERE s.id = p.server_id) AS name, (SELECT s.name_key FROM server s "
+                "WHERE s.id = p.server_id) AS name_key FROM publication p" +
+                where(s, "p.application_id") + ") servers ORDER BY name_key";
+        }
         selectGrants_[index(s)] = "SELECT application_id, is_group, account_type, "
                                   "authority_type, authority_name, name FROM account_grant" +
                                   where(s, "application_id") +
@@ -151,14 +157,30 @@ ApplicationTable::ApplicationTable(Connection& db) : db_(db) {
         selectIcons_[index(s)] =
             "SELECT application_id, ico FROM application_icon" + where(s, "application_id");
     }
+    // Each key is a probe of the table's index on its own, on every kind of database. A list of
+    // keys ("name_key IN (?1, ?2, ...)", or an array of them) reads the whole table on
+    // PostgreSQL: the planner prices a farm's few hundred servers, a few pages, below some
+    // probes of the index, and the scan then compares every row with every key, building the
+    // list again for each row (a tenth of a millisecond, the largest part of a save's work on
+    // the server, for 500 servers), whether the table's statistics are there or not. It also
+    // marks the whole table read in the save's serialisable transaction, so that any change of
+    // a server conflicted with every save.
+    for (std::size_t shape = 1, i = 0; shape <= kServersByKey; shape *= 2, ++i) {
+        std::string& sql = selectServersByKey_[i];
+        for (std::size_t key = 1; key <= shape; ++key)
+            sql += (key > 1 ? " UNION ALL " : "") +
+                   std::string("SELECT name_key, id, name FROM server WHERE name_key = ?") +
+                   std::to_string(key);
+    }
     insertHead_ = "INSERT INTO application (folder_id, name, dn_key, app_type, description, " +
                   appSettingColumns() + ")";
     insert_ = insertHead_ + " VALUES (" + parameters(1, kFirstSettingColumn + kSettingCount) + ")";
-    for (std::size_t i = 0; i < 2; ++i) {
-        const std::string owner = ownerSql(i == 0 ? 1 : 0);
-        writeIcon_[i] = "INSERT INTO application_icon (application_id, ico) VALUES (" + owner +
-                        ", ?2) ON CONFLICT (application_id) DO UPDATE SET ico = excluded.ico";
-    }
+    // A new application has no icon yet: its icon is inserted, without the check for a row
+    // to replace.
+    writeIcon_[0] = "INSERT INTO application_icon (application_id, ico) VALUES (?1, ?2) ON "
+                    "CONFLICT (application_id) DO UPDATE SET ico = excluded.ico";
+    writeIcon_[1] = "INSERT INTO application_icon (application_id, ico) VALUES ((SELECT id FROM "
+                    "application WHERE dn_key = ?1), ?2)";
     update_ = "UPDATE application SET folder_id = ?1, name = ?2, dn_key = ?3, app_type = ?4, "
               "description = ?5, " +
               appSettingAssignments(kFirstSettingColumn + 1) + " WHERE id = ?" +
@@ -290,14 +312,17 @@ ApplicationTable::Lookup ApplicationTable::sendLookups(const Application& app) {
                                     "FROM folder f WHERE f.dn_key = ?1"));
     lookup.folder->bind(1, lookup.folderKey).bind(2, lookup.dnKey).send();
     if (!lookup.serverKeys.empty()) {
-        // One shape per power of two of servers, the last key repeated to fill it.
+        // One shape per power of two of servers, the last key repeated to fill it: each key a
+        // probe of its own (see the constructor), or for more than kServersByKey, which is
+        // seldom, a list of them.
         const std::vector<std::string>& keys = lookup.serverKeys;
         std::size_t shape = 1;
         while (shape < keys.size())
             shape *= 2;
-        lookup.servers.emplace(
-            db_.query("SELECT name_key, id, name FROM server WHERE name_key IN (" +
-                      parameters(1, static_cast<int>(shape)) + ")"));
+        lookup.servers.emplace(db_.query(
+            shape <= kServersByKey ? selectServersByKey_[std::countr_zero(shape)]
+                                   : "SELECT name_key, id, name FROM server WHERE name_key IN (" +
+                                         parameters(1, static_cast<int>(shape)) + ")"));
         for (std::size_t i = 0; i < shape; ++i)
             lookup.servers->bind(static_cast<int>(i) + 1, keys[std::min(i, keys.size() - 1)]);
         lookup.servers->send();
@@ -447,8 +472,12 @@ std::int64_t ApplicationTable::Written::readId(const Connection& db, const Appli
 ApplicationTable::Written ApplicationTable::update(const Application& current, Application& target,
                                                    Lookup* lookup) {
     Resolved resolved = resolve(target, current.id, lookup);
-    // Everything below is sent without waiting; its outcome comes with the commit.
-    {
+    // Everything below is sent without waiting; its outcome comes with the commit. The row is
+    // written when a column of it differs: a save that changes the servers, accounts or icon
+    // alone (a publish) leaves it as it is, with no new version of it to write and log.
+    if (target.name != current.name || target.folder != current.folder ||
+        target.type != current.type || target.description != current.description ||
+        !(target.settings == current.settings)) {
         auto q = db_.query(update_);
         bindRow(q, target, resolved, 1);
         q.bind(kFirstSettingColumn + kSettingCount + 1, current.id);
@@ -487,21 +516,37 @@ void ApplicationTable::bindOwner(Query& q, const Owner& owner) {
         q.bind(1, owner.dnKey);
 }
 
-void ApplicationTable::sendOwnedRows(const Owner& owner, const std::string& head, int columns,
-                                     std::size_t count,
+void ApplicationTable::sendOwnedRows(const Owner& owner, const std::string& head,
+                                     const std::vector<const char*>& types, std::size_t count,
                                      const std::function<void(Query&, int, std::size_t)>& bind) {
     // Rows of one statement: a save's publications and grants go in one or two statements,
     // of one shape per number of rows up to this.
     constexpr std::size_t kMaxRows = 32;
-    const std::string ownerColumn = ownerSql(owner.id);
+    const int columns = static_cast<int>(types.size());
     for (std::size_t done = 0; done < count;) {
         const std::size_t rows = std::min(kMaxRows, count - done);
-        std::string sql = head + " VALUES ";
+        // An application whose id is not read yet is looked up once for all its rows: a look-up
+        // in each row costs the server as much as the row's own check of the reference. The
+        // rows are then a list joined to the application, whose values have no type of their
+        // own but text; the others are cast to their columns' types.
+        std::string sql = head + (owner.id != 0 ? " VALUES " : " SELECT a.id, v.* FROM (VALUES ");
         for (std::size_t r = 0; r < rows; ++r) {
             sql += r ? ", (" : "(";
-            sql += ownerColumn + ", " + parameters(2 + static_cast<int>(r) * columns, columns);
+            if (owner.id != 0)
+                sql += "?1, ";
+            for (int c = 0; c < columns; ++c) {
+                const std::string parameter =
+                    "?" + std::to_string(2 + static_cast<int>(r) * columns + c);
+                sql += c ? ", " : "";
+                sql +=
+                    owner.id != 0 || !*types[static_cast<std::size_t>(c)]
+                        ? parameter
+                        : "CAST(" + parameter + " AS " + types[static_cast<std::size_t>(c)] + ")";
+            }
             sql += ")";
         }
+        if (owner.id == 0)
+            sql += ") v, application a WHERE a.dn_key = ?1";
         auto q = db_.query(sql);
         bindOwner(q, owner);
         for (std::size_t r = 0; r < rows; ++r)
@@ -513,7 +558,8 @@ void ApplicationTable::sendOwnedRows(const Owner& owner, const std::string& head
 
 void ApplicationTable::writePublications(const Owner& owner,
                                          const std::vector<std::int64_t>& serverIds) {
-    sendOwnedRows(owner, "INSERT INTO publication (application_id, server_id)", 1, serverIds.size(),
+    sendOwnedRows(owner, "INSERT INTO publication (application_id, server_id)", {"bigint"},
+                  serverIds.size(),
                   [&](Query& q, int first, std::size_t i) { q.bind(first, serverIds[i]); });
 }
 
@@ -523,7 +569,8 @@ void ApplicationTable::writeGrants(const Owner& owner, const Application& app) {
     sendOwnedRows(owner,
                   "INSERT INTO account_grant (application_id, is_group, position, account_type, "
                   "authority_type, authority_name, name)",
-                  6, users + app.groups.size(), [&](Query& q, int first, std::size_t i) {
+                  {"integer", "integer", "integer", "integer", "", ""}, users + app.groups.size(),
+                  [&](Query& q, int first, std::size_t i) {
                       const bool isGroup = i >= users;
                       const Account& account = isGroup ? app.groups[i - users] : app.users[i];
                       q.bind(first, isGroup ? 1 : 0)

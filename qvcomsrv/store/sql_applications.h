@@ -3,6 +3,7 @@
 // inside the caller's transaction.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -84,9 +85,11 @@ private:
         std::string_view dnKey;
     };
     static void bindOwner(Query& q, const Owner& owner);
-    // Sends INSERT statements of `count` rows for the application `owner`, `columns` more a
-    // row, which `bind(q, first, i)` binds for row i from parameter `first` on.
-    void sendOwnedRows(const Owner& owner, const std::string& head, int columns, std::size_t count,
+    // Sends INSERT statements of `count` rows for the application `owner`, the columns after
+    // the owner's of the SQL types `types` ("" for text), which `bind(q, first, i)` binds for
+    // row i from parameter `first` on.
+    void sendOwnedRows(const Owner& owner, const std::string& head,
+                       const std::vector<const char*>& types, std::size_t count,
                        const std::function<void(Query&, int, std::size_t)>& bind);
     void writePublications(const Owner& owner, const std::vector<std::int64_t>& serverIds);
     void writeGrants(const Owner& owner, const Application& app);
@@ -96,6 +99,11 @@ private:
     Connection& db_;
     std::string select_[3];
     std::string selectServers_[3];
+    // The servers a save names are looked up each by its key on its own, up to this many (see
+    // the constructor): the look-ups of 1, 2, 4, ... servers.
+    static constexpr std::size_t kServersByKey = 32;
+    static_assert(std::has_single_bit(kServersByKey));
+    std::string selectServersByKey_[std::countr_zero(kServersByKey) + 1];
     std::string selectGrants_[3];
     std::string selectIcons_[3];
     std::string insertHead_;
