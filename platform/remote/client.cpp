@@ -45,6 +45,7 @@ public:
     std::mutex snapshotMutex;
     std::uint64_t snapshotEpoch = ~std::uint64_t{0}; // none
     std::vector<unsigned char> snapshot;
+    std::size_t snapshotNext = 0; // where the entry after the one read last starts
     // The enumerator the server's _NewEnum of this object gave when the object was handed back
     // (wire.h, collection), good for one _NewEnum at that epoch; guarded by snapshotMutex.
     sky::ComPtr<IUnknown> newEnum;
@@ -65,6 +66,7 @@ public:
 
     void dropSnapshot() {
         snapshot.clear();
+        snapshotNext = 0;
         snapshotEpoch = ~std::uint64_t{0};
     }
 };
@@ -817,23 +819,31 @@ bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
     std::lock_guard lock(core->snapshotMutex);
     if (core->snapshotEpoch != c.epoch() && !fetchSnapshot(core, c))
         return false;
-    // The entries were checked when they came: each is a marked member's, of its type.
-    Reader in(core->snapshot.data(), core->snapshot.size());
-    while (in.remaining() != 0) {
-        const std::uint16_t member = in.u16();
-        if (member > index)
-            return false;
-        if (member != index) {
-            if (!skipSnapshotValue(in, in.u16()))
+    // The entries were checked when they came: each is a marked member's, of its type. Gets
+    // mostly come in the members' order: the search starts after the entry read last, and from
+    // the first entry when the member is not found after it.
+    const std::vector<unsigned char>& entries = core->snapshot;
+    for (std::size_t from : {core->snapshotNext, std::size_t{0}}) {
+        Reader in(entries.data() + from, entries.size() - from);
+        while (in.remaining() != 0) {
+            const std::uint16_t member = in.u16();
+            if (member > index)
+                break;
+            if (member != index) {
+                if (!skipSnapshotValue(in, in.u16()))
+                    return false;
+                continue;
+            }
+            VARIANT value;
+            VariantInit(&value);
+            if (FAILED(readVariant(in, value, c)))
                 return false;
-            continue;
+            core->snapshotNext = static_cast<std::size_t>(in.current() - entries.data());
+            storeTyped(core->marshal->table->members[index].resultVt, value, destination);
+            return true;
         }
-        VARIANT value;
-        VariantInit(&value);
-        if (FAILED(readVariant(in, value, c)))
-            return false;
-        storeTyped(core->marshal->table->members[index].resultVt, value, destination);
-        return true;
+        if (from == 0)
+            break;
     }
     return false;
 }
