@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <tuple>
 
 #include <benchmark/benchmark.h>
@@ -133,8 +134,7 @@ struct WorkFolder {
 };
 
 // A machine with the module registered and the large farm, made once; the benchmarks work in
-// the work folder, and the temporary folder (TMP: where an export writes its scratch icon) is a
-// folder of it, so both arms, in process and across, write every file on the same file system.
+// the work folder.
 struct Machine {
     sky::testing::TempMachine machine;
     fs::path work;
@@ -146,8 +146,6 @@ struct Machine {
         testing::registerObjectModel();
         static const WorkFolder folder;
         work = folder.path;
-        fs::create_directories(work / "temp");
-        SetEnvironmentVariableW(u"TMP", sky::machine::toWindowsPath(work / "temp").c_str());
         fs::current_path(work);
         serve(large);
         std::printf("Files written in %s (%s)\n", work.c_str(),
@@ -260,8 +258,32 @@ void countRoundTrips(benchmark::State& run, std::uint64_t before) {
                                 static_cast<double>(run.iterations() * kApplications);
 }
 
+// The temporary folder (TMP) a folder of the work folder while it lives: an export writes its
+// scratch icon there, and on the same file system as its icons in both arms. The import's
+// preview keeps its scratch farm in the machine's temporary folder, as the import keeps the farm.
+class TemporaryFolderInWork {
+public:
+    explicit TemporaryFolderInWork(const fs::path& work) {
+        WCHAR value[MAX_PATH + 1];
+        const DWORD length = GetEnvironmentVariableW(u"TMP", value, MAX_PATH + 1);
+        if (length != 0 && length <= MAX_PATH)
+            before_ = std::u16string(value, length);
+        fs::create_directories(work / "temp");
+        SetEnvironmentVariableW(u"TMP", sky::machine::toWindowsPath(work / "temp").c_str());
+    }
+    ~TemporaryFolderInWork() {
+        SetEnvironmentVariableW(u"TMP", before_ ? before_->c_str() : nullptr);
+    }
+    TemporaryFolderInWork(const TemporaryFolderInWork&) = delete;
+    TemporaryFolderInWork& operator=(const TemporaryFolderInWork&) = delete;
+
+private:
+    std::optional<std::u16string> before_;
+};
+
 void BM_ExportFarm(benchmark::State& run) {
     Machine& m = machine();
+    const TemporaryFolderInWork temporary(m.work);
     m.serveLargeFarm();
     useObjectModel(run.range(0) != 0);
     // Each arm writes its icons into a folder of its own: the second would otherwise first
