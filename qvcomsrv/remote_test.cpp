@@ -703,6 +703,37 @@ TEST_F(RemoteObjectModelTest, AnAnswerFromASnapshotIsNeverStale) {
     EXPECT_EQ(sky::remote::requestsSent(), before + 1);
 }
 
+// The snapshot that came with a face answers its members in any order, each as often as it is
+// got, with the values the store holds, and no round trip.
+TEST_F(RemoteObjectModelTest, ASnapshotAnswersItsMembersInAnyOrderAndAsOftenAsTheyAreGot) {
+    auto app = openApplication("Applications/Notepad");
+    sky::ComPtr<ISkyloomWinApp4> settings;
+    ASSERT_EQ(app->get_WinAppObject4(settings.put()), S_OK);
+    const sky::farm::Application stored = this->stored("Applications/Notepad");
+    using Getter = HRESULT (STDMETHODCALLTYPE ISkyloomWinApp4::*)(BSTR*);
+    const std::vector<std::pair<Getter, sky::farm::AppSetting>> texts = {
+        {&ISkyloomWinApp4::get_DefaultInitProg, sky::farm::AppSetting::DefaultInitProg},
+        {&ISkyloomWinApp4::get_DefaultWorkDir, sky::farm::AppSetting::DefaultWorkDir},
+        {&ISkyloomWinApp4::get_LumoFolder, sky::farm::AppSetting::LumoFolder},
+        {&ISkyloomWinApp4::get_StartMenuFolder, sky::farm::AppSetting::StartMenuFolder}};
+    const std::uint64_t before = sky::remote::requestsSent();
+    const auto readAll = [&](auto first, auto last) {
+        for (auto it = first; it != last; ++it) {
+            sky::Bstr value;
+            ASSERT_EQ((settings.get()->*it->first)(value.put()), S_OK) << failureText();
+            EXPECT_EQ(value.utf8(), stored.settings.text(it->second));
+        }
+        LONG limit = -1;
+        ASSERT_EQ(settings->get_InstanceLimit(&limit), S_OK);
+        EXPECT_EQ(limit, stored.settings.number(sky::farm::AppSetting::InstanceLimit));
+    };
+    readAll(texts.rbegin(), texts.rend()); // last member first
+    readAll(texts.begin(), texts.end());   // in the members' order, each a second time
+    readAll(texts.begin() + 2, texts.end());
+    readAll(texts.begin(), texts.begin() + 1);
+    EXPECT_EQ(sky::remote::requestsSent(), before);
+}
+
 // A local account that is not this process's, made a user of the machine: the machine's group is
 // made its own. Switching accounts takes root.
 uid_t giveMachineToAnotherAccount() {

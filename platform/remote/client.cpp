@@ -18,6 +18,7 @@
 #include <mutex>
 #include <vector>
 
+#include "../automation/variant_types.h"
 #include "mailbox.h"
 #include "sky/com_ptr.h"
 #include "sky/machine.h"
@@ -31,18 +32,20 @@ class ProxyManager;
 
 class ProxyCore {
 public:
-    ~ProxyCore() { dropSnapshot(); }
-
     ProxyManager* manager;
     IID iid;
     const InterfaceMarshal* marshal; // null for IDispatch, IEnumVARIANT and IClassFactory
     std::unique_ptr<ProxyBase> proxy;
 
     // The values of the interface's snapshot members (wire.h, Snapshot) as the server gave them
-    // while the connection's epoch was `snapshotEpoch`, by member index in increasing order.
+    // while the connection's epoch was `snapshotEpoch`, by member index in increasing order: the
+    // entries as the reply carried them ([u16 index][u16 vt][value] each), checked against the
+    // table when they came, and read out only when a member is got (most are got once, some
+    // never: a string is made once, for the caller). The buffer is kept for the next snapshot.
     std::mutex snapshotMutex;
     std::uint64_t snapshotEpoch = ~std::uint64_t{0}; // none
-    std::vector<std::pair<WORD, VARIANT>> snapshot;
+    std::vector<unsigned char> snapshot;
+    std::size_t snapshotNext = 0; // where the entry after the one read last starts
     // The enumerator the server's _NewEnum of this object gave when the object was handed back
     // (wire.h, collection), good for one _NewEnum at that epoch; guarded by snapshotMutex.
     sky::ComPtr<IUnknown> newEnum;
@@ -62,9 +65,8 @@ public:
     }
 
     void dropSnapshot() {
-        for (auto& [index, value] : snapshot)
-            VariantClear(&value);
         snapshot.clear();
+        snapshotNext = 0;
         snapshotEpoch = ~std::uint64_t{0};
     }
 };
@@ -718,44 +720,54 @@ const VARIANT* invokeArgument(const DISPPARAMS& params, UINT index) {
     return index < positional ? &params.rgvarg[params.cArgs - 1 - index] : nullptr;
 }
 
-using SnapshotValues = std::vector<std::pair<WORD, VARIANT>>;
+// The entries of a snapshot (wire.h) as a proxy keeps them.
+using SnapshotValues = std::vector<unsigned char>;
 
-void clearValues(SnapshotValues& values) {
-    for (auto& [index, value] : values)
-        VariantClear(&value);
-    values.clear();
+// Passes over a snapshot member's value of type `vt` (a plain value or a string, the only types
+// a snapshot member has); false for any other type.
+bool skipSnapshotValue(Reader& in, VARTYPE vt) {
+    if (vt == VT_BSTR) {
+        const std::uint32_t bytes = in.u32();
+        return in.ok() && (bytes == 0xFFFFFFFFu || in.skip(bytes));
+    }
+    if (vt == VT_DISPATCH || vt == VT_UNKNOWN)
+        return false;
+    const std::size_t size = automation::valueSize(vt);
+    return size != 0 && in.skip(size);
 }
 
 // Reads a `snapshot` (wire.h) into `values`, checked against `table` (none: read and left out).
 // False, with nothing kept, when it names a member the table does not mark, names one twice or
 // out of order, or gives a value of another type than the member's.
 bool readSnapshot(Reader& in, const dispatch::Table* table, Connection& c, SnapshotValues& values) {
+    values.clear();
     const std::uint16_t count = in.u16();
+    const unsigned char* first = in.current();
     int last = -1;
     for (std::uint16_t i = 0; i < count && in.ok(); ++i) {
         const std::uint16_t index = in.u16();
-        VARIANT value;
-        VariantInit(&value);
-        if (!in.ok() || FAILED(readVariant(in, value, c)))
-            break;
-        if (table && (index >= table->memberCount || static_cast<int>(index) <= last ||
-                      !table->members[index].snapshot || table->members[index].paramCount != 0 ||
-                      value.vt != table->members[index].resultVt || value.vt == VT_DISPATCH ||
-                      value.vt == VT_UNKNOWN)) {
-            VariantClear(&value);
+        if (!table) {
+            VARIANT value;
+            VariantInit(&value);
+            if (in.ok() && SUCCEEDED(readVariant(in, value, c)))
+                VariantClear(&value);
+            else
+                in.fail();
+            continue;
+        }
+        const VARTYPE vt = in.u16();
+        if (!in.ok() || index >= table->memberCount || static_cast<int>(index) <= last ||
+            !table->members[index].snapshot || table->members[index].paramCount != 0 ||
+            vt != table->members[index].resultVt || !skipSnapshotValue(in, vt)) {
             in.fail();
             break;
         }
         last = index;
-        if (table)
-            values.emplace_back(index, value);
-        else
-            VariantClear(&value);
     }
-    if (!in.ok()) {
-        clearValues(values);
+    if (!in.ok())
         return false;
-    }
+    if (table)
+        values.assign(first, in.current());
     return true;
 }
 
@@ -772,10 +784,8 @@ void keepAnswerSnapshot(ProxyCore* core, const std::vector<unsigned char>& reply
     Reader in(reply.data() + at, reply.size() - at);
     SnapshotValues values;
     if (in.u8() == 0 || !core->marshal || !readSnapshot(in, core->marshal->table, c, values) ||
-        !in.atEnd()) {
-        clearValues(values);
+        !in.atEnd())
         return;
-    }
     std::lock_guard lock(core->snapshotMutex);
     keepSnapshot(core, values, epoch);
 }
@@ -793,10 +803,8 @@ bool fetchSnapshot(ProxyCore* core, Connection& c) {
         return false;
     Reader in(reply.data() + at, reply.size() - at);
     SnapshotValues values;
-    if (!readSnapshot(in, core->marshal->table, c, values) || !in.atEnd()) {
-        clearValues(values);
+    if (!readSnapshot(in, core->marshal->table, c, values) || !in.atEnd())
         return false;
-    }
     keepSnapshot(core, values, c.replyEpoch());
     return true;
 }
@@ -811,15 +819,31 @@ bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
     std::lock_guard lock(core->snapshotMutex);
     if (core->snapshotEpoch != c.epoch() && !fetchSnapshot(core, c))
         return false;
-    for (auto& [member, value] : core->snapshot) {
-        if (member != index)
-            continue;
-        VARIANT copy;
-        VariantInit(&copy);
-        if (FAILED(VariantCopy(&copy, &value)))
-            return false;
-        storeTyped(core->marshal->table->members[index].resultVt, copy, destination);
-        return true;
+    // The entries were checked when they came: each is a marked member's, of its type. Gets
+    // mostly come in the members' order: the search starts after the entry read last, and from
+    // the first entry when the member is not found after it.
+    const std::vector<unsigned char>& entries = core->snapshot;
+    for (std::size_t from : {core->snapshotNext, std::size_t{0}}) {
+        Reader in(entries.data() + from, entries.size() - from);
+        while (in.remaining() != 0) {
+            const std::uint16_t member = in.u16();
+            if (member > index)
+                break;
+            if (member != index) {
+                if (!skipSnapshotValue(in, in.u16()))
+                    return false;
+                continue;
+            }
+            VARIANT value;
+            VariantInit(&value);
+            if (FAILED(readVariant(in, value, c)))
+                return false;
+            core->snapshotNext = static_cast<std::size_t>(in.current() - entries.data());
+            storeTyped(core->marshal->table->members[index].resultVt, value, destination);
+            return true;
+        }
+        if (from == 0)
+            break;
     }
     return false;
 }

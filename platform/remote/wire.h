@@ -198,6 +198,18 @@ public:
     // A new BSTR (null for a null string); false in ok() when truncated or out of memory.
     BSTR bstr();
     bool raw(void* out, std::size_t size);
+    // Passes over `size` bytes; false (and not ok()) when fewer remain.
+    bool skip(std::size_t size) {
+        if (!ok_ || static_cast<std::size_t>(end_ - p_) < size) {
+            ok_ = false;
+            p_ = end_;
+            return false;
+        }
+        p_ += size;
+        return true;
+    }
+    // Where the next read starts.
+    const unsigned char* current() const { return p_; }
 
     bool ok() const { return ok_; }
     std::size_t position() const { return static_cast<std::size_t>(p_ - begin_); }
