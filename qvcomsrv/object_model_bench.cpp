@@ -19,6 +19,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,7 @@
 #include "sky/automation.h"
 #include "sky/bench_support.h"
 #include "sky/machine.h"
+#include "sky/program_run.h"
 #include "sky/remote.h"
 #include "sky/temp_machine.h"
 
@@ -89,9 +92,12 @@ std::filesystem::path programDirectory() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path();
 }
 
-// A machine with the large farm and the module registered, made once for all benchmarks.
+// A machine with the large farm and the module registered, made once for all benchmarks and
+// removed at the end of the run (endFarm), with the server it started.
 struct Farm {
     sky::testing::TempMachine machine;
+    // qvcomsrv_local_server, serving the classes across the process boundary; it goes first.
+    std::optional<sky::testing::StartedServer> server;
 
     Farm() {
         const StoreLocation location = farmStoreOnMachine("Bench Farm");
@@ -124,27 +130,10 @@ struct Farm {
             setString(u"Software\\Classes\\CLSID\\" + std::u16string(text), u"AppID", appId);
         }
         setString(u"Software\\Classes\\APPID\\" + appId, u"LocalService", u"QVCom");
-        int input[2], output[2];
-        if (pipe(input) != 0 || pipe(output) != 0)
-            std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-        posix_spawn_file_actions_addclose(&actions, input[1]);
-        posix_spawn_file_actions_addclose(&actions, output[0]);
-        std::string program = (programDirectory() / "testprograms" / "qvcomsrv_local_server");
-        std::string module = (programDirectory() / "qvcomsrv.dll");
-        char* argv[] = {program.data(), module.data(), nullptr};
-        pid_t pid = 0;
-        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
-            std::abort();
-        close(input[0]);
-        close(output[1]);
-        serverInput = input[1]; // the server stops when this process ends and closes it
-        char line[16] = {};
-        FILE* out = fdopen(output[0], "r");
-        if (!std::fgets(line, sizeof line, out) || std::string(line) != "ready\n")
+        server.emplace(std::vector<std::string>{
+            (programDirectory() / "testprograms" / "qvcomsrv_local_server").string(),
+            (programDirectory() / "qvcomsrv.dll").string()});
+        if (server->firstLine() != "ready")
             std::abort();
     }
 
@@ -165,16 +154,25 @@ struct Farm {
             std::abort();
     }
 
-    int serverInput = -1;
-
 private:
     const FarmImage image_ = largeFarm();
     std::unique_ptr<FarmStore> store_;
 };
 
+std::unique_ptr<Farm>& madeFarm() {
+    static std::unique_ptr<Farm> made;
+    return made;
+}
+
 Farm& farm() {
-    static Farm* farm = new Farm;
-    return *farm;
+    if (!madeFarm())
+        madeFarm() = std::make_unique<Farm>();
+    return *madeFarm();
+}
+
+// Stops the server and removes the machine's folder, however the benchmarks ended.
+void endFarm() {
+    madeFarm().reset();
 }
 
 // An object by programmatic identifier, in this process or from the server process.
@@ -441,11 +439,13 @@ BENCHMARK(BM_AddServerAndSave)
 } // namespace
 
 int main(int argc, char** argv) {
-    return sky::bench::runWithRatios(
+    const int result = sky::bench::runWithRatios(
         argc, argv,
         {{"BM_PropertyGet/remote:1", "BM_SocketRoundTrip"},
          {"BM_PropertyGet/remote:1", "BM_PropertyGet/remote:0"},
          {"BM_EnumerateAndReadEverySetting/remote:1", "BM_EnumerateAndReadEverySetting/remote:0"},
          {"BM_CreateAndSaveApplications/remote:1", "BM_CreateAndSaveApplications/remote:0"},
          {"BM_AddServerAndSave/remote:1", "BM_AddServerAndSave/remote:0"}});
+    endFarm();
+    return result;
 }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <tuple>
 
@@ -134,9 +135,11 @@ struct WorkFolder {
 };
 
 // A machine with the module registered and the large farm, made once; the benchmarks work in
-// the work folder.
+// the work folder. Removed at the end of the run (endMachine), with the server it started.
 struct Machine {
     sky::testing::TempMachine machine;
+    // qvcomsrv_local_server, once a benchmark crosses the process boundary; it goes first.
+    std::optional<sky::testing::StartedServer> server;
     fs::path work;
     const FarmImage large = largeFarm();
     bool changed = false; // the farm is not the large farm as made
@@ -151,6 +154,12 @@ struct Machine {
         std::printf("Files written in %s (%s)\n", work.c_str(),
                     folder.own ? "a tmpfs" : "no tmpfs at /dev/shm: the machine's folder");
     }
+    ~Machine() {
+        server.reset();
+        CoUninitialize();
+    }
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
     // The large farm as made, whatever a benchmark before did to it.
     void serveLargeFarm() {
         if (changed) {
@@ -168,9 +177,21 @@ struct Machine {
     }
 };
 
+std::unique_ptr<Machine>& madeMachine() {
+    static std::unique_ptr<Machine> made;
+    return made;
+}
+
 Machine& machine() {
-    static Machine* made = new Machine;
-    return *made;
+    if (!madeMachine()) {
+        madeMachine() = std::make_unique<Machine>();
+    }
+    return *madeMachine();
+}
+
+// Stops the server and removes the machine's folder, however the benchmarks ended.
+void endMachine() {
+    madeMachine().reset();
 }
 
 std::u16string classKey(const std::u16string& clsid) {
@@ -191,20 +212,20 @@ void setString(const std::u16string& key, const char16_t* name, const std::u16st
 // Where BraskAdmin's code finds the object model: in process, as `qvfarm register` leaves a
 // machine, or across the process boundary, as `qvcom /RegServer` does (the classes name the
 // QVCom service's AppID and have no in-process server), served by qvcomsrv_local_server, started
-// the first time and ending with this process.
+// the first time and stopped with the machine.
 void useObjectModel(bool remote) {
-    machine();
+    Machine& m = machine();
     if (!remote) {
         testing::registerObjectModel();
         return;
     }
-    static const bool served = [] {
+    if (!m.server) {
         const fs::path bin = sky::testing::buildBin();
-        return sky::testing::startWhileThisProcessRuns(
-                   {(bin / "testprograms" / "qvcomsrv_local_server").string(),
-                    (bin / "qvcomsrv.dll").string()}) == "ready";
-    }();
-    if (!served) {
+        m.server.emplace(
+            std::vector<std::string>{(bin / "testprograms" / "qvcomsrv_local_server").string(),
+                                     (bin / "qvcomsrv.dll").string()});
+    }
+    if (m.server->firstLine() != "ready") {
         std::abort();
     }
     const std::u16string appId = u"{ED62F4E0-63C2-11D4-94D8-00C04FB0F326}";
@@ -515,10 +536,13 @@ BENCHMARK(BM_ImportFloor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterati
 } // namespace brask
 
 int main(int argc, char** argv) {
-    return sky::bench::runWithRatios(argc, argv,
-                                     {{"BM_ExportFarm/remote:0", "BM_ExportFloor"},
-                                      {"BM_ExportFarm/remote:1", "BM_ExportFarm/remote:0"},
-                                      {"BM_ImportFarm/remote:0", "BM_ImportFloor"},
-                                      {"BM_ImportFarm/remote:1", "BM_ImportFarm/remote:0"},
-                                      {"BM_PreviewImport", "BM_ImportFarm/remote:0"}});
+    const int result =
+        sky::bench::runWithRatios(argc, argv,
+                                  {{"BM_ExportFarm/remote:0", "BM_ExportFloor"},
+                                   {"BM_ExportFarm/remote:1", "BM_ExportFarm/remote:0"},
+                                   {"BM_ImportFarm/remote:0", "BM_ImportFloor"},
+                                   {"BM_ImportFarm/remote:1", "BM_ImportFarm/remote:0"},
+                                   {"BM_PreviewImport", "BM_ImportFarm/remote:0"}});
+    brask::endMachine();
+    return result;
 }

@@ -48,6 +48,13 @@ constexpr std::size_t maxClientsOfUser = 32;
 // A connection that holds no objects and has made no call for this long is closed; one that
 // holds objects stays while its client lives (setIdleConnectionTime).
 std::atomic<std::int64_t> idleMilliseconds{60000};
+// Times a connection's thread woke the listener (listenerWakeUps).
+std::atomic<std::uint64_t> watchRequests{0};
+// How soon the listener watches a socket for data again once its connection's thread has taken
+// what the listener saw there: it is not woken for it (two wake-ups of the listener for every
+// call that hands a file over were most of the cost of such a call), but looks at its sockets
+// again at the latest after this time.
+constexpr int rewatchMilliseconds = 250;
 
 std::string guidName(const GUID& g) {
     OLECHAR text[40];
@@ -949,6 +956,7 @@ private:
     // Joins the threads of connections that have ended.
     void reap();
     void wakeListener() {
+        watchRequests.fetch_add(1, std::memory_order_relaxed);
         const std::uint64_t one = 1;
         if (write(reapFd_, &one, sizeof one) < 0) {
         }
@@ -1135,6 +1143,9 @@ void Exporter::listen() {
                     // A socket whose data its connection's thread is to take is watched only for
                     // the client's going.
                     const short events = c->socketData ? POLLRDHUP : POLLIN | POLLRDHUP;
+                    if (c->socketData)
+                        timeout = timeout < 0 ? rewatchMilliseconds
+                                              : std::min(timeout, rewatchMilliseconds);
                     fds.push_back({c->socket, events, 0});
                     watched.push_back(c);
                 }
@@ -1218,9 +1229,11 @@ void Exporter::serve(Connection& c) {
         if (c.socketData) {
             // Data on the socket: the descriptors that a client sends just before its request,
             // which the request takes; without a request soon, they came unasked.
+            // Taken by its request, the listener watches the socket again within
+            // rewatchMilliseconds, without a wake-up: anything sent meanwhile is caught then.
             if (!socketHasData(c.socket) || awaitRequest(c)) {
-                if (!socketHasData(c.socket) && c.socketData.exchange(false))
-                    wakeListener(); // to watch the socket again
+                if (!socketHasData(c.socket))
+                    c.socketData = false;
                 continue;
             }
             c.refuse();
@@ -1289,6 +1302,10 @@ void setIdleConnectionTime(std::chrono::milliseconds time) {
 
 std::size_t exportedObjects() {
     return exportedCount.load();
+}
+
+std::uint64_t listenerWakeUps() {
+    return watchRequests.load(std::memory_order_relaxed);
 }
 
 HRESULT publishClass(REFCLSID clsid) {

@@ -688,6 +688,48 @@ TEST_F(RemoteTest, DescriptorsSentUnaskedOrNotAsNamedAreClosedAndTheirConnection
     EXPECT_EQ(callMethod(echo.get(), u"Echo", 7).toInt32(), 7);
 }
 
+// A call that hands a file over sends its note on the socket, which the listener watches: the
+// listener hands the data to the connection's thread, and is not woken again to watch the socket
+// (it looks again within a quarter of a second by itself). What a hostile client sends unasked
+// in that time is still caught, the connection ended and the descriptors closed.
+TEST_F(RemoteTest, CallsHandingFilesOverWakeNoListenerAndWhatFollowsUnaskedIsStillCaught) {
+    const Hello good{wireMagic, wireMajor, wireMinor, S_OK, 0};
+    const auto sendAndForget = [](int socket, int fd) {
+        EXPECT_TRUE(sendFiles(socket, {fd}));
+        close(fd);
+    };
+    int readEnd = -1;
+    {
+        RawClient client(good);
+        ASSERT_EQ(client.answer().status, S_OK);
+        constexpr int calls = 20;
+        const std::uint64_t before = listenerWakeUps();
+        for (int i = 0; i < calls; ++i) {
+            sendAndForget(client.socket(), pipeToHand(readEnd));
+            EXPECT_EQ(client.post(flushWithFiles(1, 1)), S_OK);
+            EXPECT_TRUE(allClosed(readEnd));
+        }
+        // Other connections of this process ending wake it too; these calls woke it once each.
+        EXPECT_LT(listenerWakeUps() - before, 5u) << "the listener is woken for handed files";
+        SCOPED_TRACE("a note and no request, right after a call that handed a file over");
+        sendAndForget(client.socket(), pipeToHand(readEnd));
+        EXPECT_TRUE(client.ended());
+        EXPECT_TRUE(allClosed(readEnd));
+    }
+    {
+        SCOPED_TRACE("a note beside a request that names no file, after one that handed a file");
+        RawClient client(good);
+        ASSERT_EQ(client.answer().status, S_OK);
+        sendAndForget(client.socket(), pipeToHand(readEnd));
+        EXPECT_EQ(client.post(flushWithFiles(1, 1)), S_OK);
+        EXPECT_TRUE(allClosed(readEnd));
+        sendAndForget(client.socket(), pipeToHand(readEnd));
+        client.hand(request(Kind::Flush, {}));
+        EXPECT_TRUE(client.ended());
+        EXPECT_TRUE(allClosed(readEnd));
+    }
+}
+
 TEST_F(RemoteTest, MalformedMessagesAreRefusedAndTheServerGoesOn) {
     const Hello good{wireMagic, wireMajor, wireMinor, S_OK, 0};
     {

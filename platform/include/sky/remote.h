@@ -144,6 +144,10 @@ SKY_API std::uint64_t requestsSent();
 // How many objects this process serves to other processes now (for diagnostics and tests).
 SKY_API std::size_t exportedObjects();
 
+// How often the threads serving this process's connections woke its endpoint's listener (when
+// a connection ends; for diagnostics and tests: a call that hands files over wakes it not).
+SKY_API std::uint64_t listenerWakeUps();
+
 // The class object of `clsid` as another process reaches it: through the endpoint where a
 // server published it, as a proxy, even when this process registered it itself.
 // REGDB_E_CLASSNOTREG when no server has published the class.

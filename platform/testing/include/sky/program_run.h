@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,39 +68,69 @@ inline std::vector<ProgramRun> runCommandsTogether(const std::vector<std::string
     return runs;
 }
 
-// Starts `argv` (a program's path and its arguments) with a pipe on its standard input that this
-// process keeps open until it ends, so that a server that stops at the end of its input stops
-// with this process; gives the first line the program writes ("" if it writes none).
-inline std::string startWhileThisProcessRuns(std::vector<std::string> argv) {
-    int input[2], output[2];
-    if (pipe2(input, O_CLOEXEC) != 0)
-        return {};
-    if (pipe2(output, O_CLOEXEC) != 0) {
+// A server program started for the life of this object: `argv` (the program's path and its
+// arguments) runs with a pipe on its standard input, and a server that stops at the end of its
+// input (as qvcomsrv_local_server does) stops when the object goes, which closes the pipe and
+// waits for the program to end (10 s, then it is killed), so that what the server keeps in the
+// machine's folder is closed before anyone removes the folder. The pipe's end is not inherited by
+// programs started later, which would keep the server's input open.
+class StartedServer {
+public:
+    explicit StartedServer(std::vector<std::string> argv) {
+        int input[2], output[2];
+        if (pipe2(input, O_CLOEXEC) != 0)
+            return;
+        if (pipe2(output, O_CLOEXEC) != 0) {
+            close(input[0]);
+            close(input[1]);
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+        std::vector<char*> args;
+        for (std::string& arg : argv)
+            args.push_back(arg.data());
+        args.push_back(nullptr);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
         close(input[0]);
-        close(input[1]);
-        return {};
+        close(output[1]);
+        if (pid_ > 0)
+            input_ = input[1];
+        else
+            close(input[1]);
+        char c = 0;
+        while (pid_ > 0 && read(output[0], &c, 1) == 1 && c != '\n')
+            firstLine_ += c;
+        close(output[0]);
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-    std::vector<char*> args;
-    for (std::string& arg : argv)
-        args.push_back(arg.data());
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const bool started = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(input[0]);
-    close(output[1]);
-    if (!started)
-        close(input[1]);
-    std::string line;
-    char c = 0;
-    while (started && read(output[0], &c, 1) == 1 && c != '\n')
-        line += c;
-    close(output[0]);
-    return line;
-}
+    ~StartedServer() {
+        if (input_ >= 0)
+            close(input_);
+        if (pid_ <= 0)
+            return;
+        int status = 0;
+        for (int waited = 0; waited < 1000; ++waited) {
+            if (waitpid(pid_, &status, WNOHANG) != 0)
+                return;
+            usleep(10'000);
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+    }
+    StartedServer(const StartedServer&) = delete;
+    StartedServer& operator=(const StartedServer&) = delete;
+
+    // The first line the program wrote ("" if it wrote none or did not start).
+    const std::string& firstLine() const { return firstLine_; }
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    std::string firstLine_;
+};
 
 } // namespace sky::testing
