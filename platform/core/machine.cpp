@@ -146,21 +146,29 @@ fs::path driveC() {
     return root() / "drive_c";
 }
 
+bool isOnAMachineDrive(std::u16string_view path) {
+    if (!path.empty() && path[0] == u'/')
+        return true; // a Unix absolute path
+    if (path.size() >= 2 && isDriveLetter(path[0]) && path[1] == u':') {
+        const WCHAR drive = foldUpper(path[0]);
+        return drive == u'C' || drive == u'Z';
+    }
+    // A UNC path (\\server\share) names another machine's files.
+    return !(path.size() >= 2 && (path[0] == u'\\' || path[0] == u'/') &&
+             (path[1] == u'\\' || path[1] == u'/'));
+}
+
 std::optional<fs::path> toHostPath(std::u16string_view path) {
+    if (!isOnAMachineDrive(path))
+        return std::nullopt;
     if (!path.empty() && path[0] == u'/')
         return fs::path(narrow(path));
     if (path.size() >= 2 && isDriveLetter(path[0]) && path[1] == u':') {
-        const WCHAR drive = foldUpper(path[0]);
         const std::u16string_view rest = path.substr(2);
-        if (drive == u'C')
+        if (foldUpper(path[0]) == u'C')
             return appendComponents(driveC(), rest);
-        if (drive == u'Z')
-            return appendComponents(fs::path("/"), rest);
-        return std::nullopt;
+        return appendComponents(fs::path("/"), rest);
     }
-    if (path.size() >= 2 && (path[0] == u'\\' || path[0] == u'/') &&
-        (path[1] == u'\\' || path[1] == u'/'))
-        return std::nullopt;
     if (!path.empty() && path[0] == u'\\') {
         // A path rooted on the current drive: drive C, as programs here start from it.
         return appendComponents(driveC(), path);

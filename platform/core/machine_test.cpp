@@ -38,6 +38,29 @@ TEST(Machine, OtherDrivesAndUnixPaths) {
     EXPECT_FALSE(toHostPath(u"\\\\server\\share").has_value());
 }
 
+// The form alone decides, as a service checking a caller's path needs: the machine's folder is
+// neither made nor looked at, and the files named are not looked for.
+TEST(Machine, WhetherAPathIsOnADriveIsToldByItsFormAlone) {
+    using sky::machine::isOnAMachineDrive;
+    const fs::path nowhere = fs::path(std::getenv("SKYLOOM_MACHINE")) / "not-made";
+    sky::testing::ScopedEnvironmentVariable machine("SKYLOOM_MACHINE", nowhere.c_str());
+    for (const char16_t* onADrive :
+         {u"C:\\x\\y.ico", u"c:/x", u"Z:\\etc\\hosts", u"z:", u"/var/tmp/a b", u"//x/y",
+          u"\\rooted\\on\\C", u"relative\\x.ico", u"..\\up", u"x", u"C"}) {
+        EXPECT_TRUE(isOnAMachineDrive(onADrive)) << sky::narrow(onADrive);
+        EXPECT_EQ(isOnAMachineDrive(onADrive), toHostPath(onADrive).has_value());
+    }
+    for (const char16_t* elsewhere :
+         {u"D:\\data", u"q:x", u"\\\\server\\share", u"\\/server/share"}) {
+        EXPECT_FALSE(isOnAMachineDrive(elsewhere)) << sky::narrow(elsewhere);
+        EXPECT_FALSE(toHostPath(elsewhere).has_value()) << sky::narrow(elsewhere);
+    }
+    std::error_code ec;
+    fs::remove_all(nowhere, ec); // toHostPath made it: the form's answer alone did not
+    EXPECT_TRUE(isOnAMachineDrive(u"C:\\x"));
+    EXPECT_FALSE(fs::exists(nowhere));
+}
+
 TEST(Machine, ExistingComponentsMatchIgnoringCase) {
     const fs::path dir = sky::machine::driveC() / "WINDOWS" / "System32";
     fs::create_directories(dir);

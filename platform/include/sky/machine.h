@@ -63,6 +63,11 @@ SKY_API std::filesystem::path driveC();
 // the rest are kept as written. Other drive letters and UNC paths give nullopt.
 SKY_API std::optional<std::filesystem::path> toHostPath(std::u16string_view windowsPath);
 
+// Whether toHostPath maps `windowsPath` at all: by its form alone, touching no file and not the
+// machine's folder, so that a service may check a caller's path without looking at the caller's
+// files with its own rights.
+SKY_API bool isOnAMachineDrive(std::u16string_view windowsPath);
+
 // The Windows form of a host path: C:\... under drive_c, Z:\... otherwise, with backslashes.
 SKY_API std::u16string toWindowsPath(const std::filesystem::path& hostPath);
 
