@@ -7,11 +7,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -962,9 +964,36 @@ TEST_F(RemoteTest, ACallerWhoConnectsAndSaysNothingHoldsUpNoOne) {
     close(silent);
 }
 
+// Waits (up to 5 s) until every other thread of this process sleeps. A thread that runs may
+// hold a lock of the allocator, which the child of a fork would then wait for forever (the
+// sanitizers' allocator takes no care of forks): the server's listener, just started by the
+// fixture, allocates as it begins to listen. A sleeping thread holds none.
+void awaitOtherThreadsAsleep() {
+    const std::string self = std::to_string(syscall(SYS_gettid));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        bool asleep = true;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            if (task.path().filename() == self)
+                continue;
+            std::ifstream statFile(task.path() / "stat");
+            std::string stat((std::istreambuf_iterator<char>(statFile)), {});
+            const std::size_t end = stat.rfind(')');
+            const char state =
+                end != std::string::npos && end + 2 < stat.size() ? stat[end + 2] : '?';
+            if (state != 'S')
+                asleep = false;
+        }
+        if (asleep)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 // Runs `work` in a child process as the account `uid` (root switches to it); the child's exit
 // code is what `work` gives.
 pid_t asAccount(unsigned uid, const std::function<int()>& work) {
+    awaitOtherThreadsAsleep();
     const pid_t child = fork();
     if (child == 0) {
         if (uid != geteuid() && (setgid(uid) != 0 || setuid(uid) != 0))
