@@ -8,11 +8,14 @@
 // without it, are printed at the end. The PostgreSQL saves and the bare commit also count the
 // cluster's CPU time per save or commit ("server CPU"), which the client's CPU time leaves out.
 // BM_SaveSizedCommit is a second floor: a commit of one row holding the bytes a new
-// application's save writes, printed in ratio to the saves and to the bare commit.
+// application's save writes, printed in ratio to the saves and to the bare commit. The third,
+// BM_OneStatementCreate and BM_OneStatementChange, is the least the server can do for a save:
+// the rows it writes, in one hand-written statement with nothing looked up.
 #include <libpq-fe.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,12 +26,15 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "qvcomsrv/store/icon.h"
+#include "qvcomsrv/store/names.h"
 #include "qvcomsrv/store/postgres_farm_store.h"
+#include "qvcomsrv/store/sql_schema.h"
 #include "qvcomsrv/store/sqlite_farm_store.h"
 #include "sky/bench_support.h"
 
@@ -461,6 +467,176 @@ void BM_SaveSizedCommit(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveSizedCommit)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
+// A PostgreSQL array literal of texts: {"a","b"}, each element quoted.
+std::string textArray(const std::vector<std::string>& items) {
+    std::string literal = "{";
+    for (const std::string& item : items) {
+        literal += literal.size() > 1 ? ",\"" : "\"";
+        for (const char c : item) {
+            if (c == '"' || c == '\\')
+                literal += '\\';
+            literal += c;
+        }
+        literal += '"';
+    }
+    return literal + "}";
+}
+
+// Runs `sql` prepared, once an iteration, each a transaction of its own (serialisable, as the
+// store's writes are) on a connection to `database`, with the text parameters `row(n)` gives
+// for the iteration's number n; bytes where a parameter's entry in `binary` is set.
+void runOneStatementEach(benchmark::State& state, const std::string& database,
+                         const std::string& sql,
+                         const std::function<std::vector<std::string>(long)>& row,
+                         const std::vector<bool>& binary = {}) {
+    PGconn* conn = PQconnectdb(conninfoFor(database).c_str());
+    PQclear(PQexec(conn, "SET default_transaction_isolation = serializable"));
+    PGresult* prepared = PQprepare(conn, "save", sql.c_str(), 0, nullptr);
+    if (PQresultStatus(prepared) != PGRES_COMMAND_OK) {
+        std::fprintf(stderr, "%s", PQerrorMessage(conn));
+        std::abort();
+    }
+    PQclear(prepared);
+    long n = 0;
+    double serverCpu = 0;
+    std::optional<ClusterCpu> measured(std::in_place, serverCpu);
+    for (auto _ : state) {
+        const std::vector<std::string> parameters = row(n++);
+        std::vector<const char*> values;
+        std::vector<int> lengths, formats;
+        for (std::size_t i = 0; i < parameters.size(); ++i) {
+            values.push_back(parameters[i].c_str());
+            lengths.push_back(static_cast<int>(parameters[i].size()));
+            formats.push_back(i < binary.size() && binary[i] ? 1 : 0);
+        }
+        PGresult* result = PQexecPrepared(conn, "save", static_cast<int>(values.size()),
+                                          values.data(), lengths.data(), formats.data(), 0);
+        if (PQresultStatus(result) != PGRES_COMMAND_OK) {
+            std::fprintf(stderr, "%s", PQerrorMessage(conn));
+            state.SkipWithError("statement failed");
+        }
+        PQclear(result);
+    }
+    measured.reset();
+    PQfinish(conn);
+    state.counters["commits/s"] =
+        benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["server CPU us/commit"] = serverCpu / static_cast<double>(state.iterations());
+}
+
+// Ids of the rows of `table` by their `key` column, read from `database`.
+std::unordered_map<std::string, std::string>
+idsByKey(const std::string& database, const std::string& table, const std::string& key) {
+    PGconn* conn = PQconnectdb(conninfoFor(database).c_str());
+    PGresult* result = PQexec(conn, ("SELECT " + key + ", id FROM " + table).c_str());
+    std::unordered_map<std::string, std::string> ids;
+    for (int r = 0; r < PQntuples(result); ++r)
+        ids.emplace(PQgetvalue(result, r, 0), PQgetvalue(result, r, 1));
+    PQclear(result);
+    PQfinish(conn);
+    return ids;
+}
+
+const char* const kAuditColumns = "change_id, \"time\", account, account_key, machine, operation, "
+                                  "dn, dn_key, setting, has_old, old_value, has_new, new_value";
+
+// The least the server can do for a new application's save: the rows the store writes for it
+// (the row with every setting, its publications, grants and icon, and the audit trail's entry),
+// in one statement with nothing looked up or read back, committed on its own. The store's save
+// adds the look-ups that tell a missing folder or server, or a name taken, from one another,
+// and what it reads back.
+void BM_OneStatementCreate(benchmark::State& state) {
+    freshStore(kPostgres, "floor_create", emptyLargeFarm());
+    const std::string database = "bench_floor_create";
+    const auto folders = idsByKey(database, "folder", "dn");
+    const auto servers = idsByKey(database, "server", "name");
+    const int settingCount = static_cast<int>(AppSettings::size());
+    const int rowColumns = 5 + settingCount;
+    const std::string sql =
+        "WITH a AS (INSERT INTO application (folder_id, name, dn_key, app_type, description, " +
+        sql::appSettingColumns() + ") VALUES (" + sql::parameters(1, rowColumns) +
+        ") RETURNING id), p AS (INSERT INTO publication (application_id, server_id) SELECT a.id, "
+        "s FROM a, unnest(?" +
+        std::to_string(rowColumns + 1) +
+        "::bigint[]) s), g AS (INSERT INTO account_grant (application_id, is_group, position, "
+        "account_type, authority_type, authority_name, name) SELECT a.id, g.* FROM a, unnest(?" +
+        std::to_string(rowColumns + 2) + "::int[], ?" + std::to_string(rowColumns + 3) +
+        "::int[], ?" + std::to_string(rowColumns + 4) + "::int[], ?" +
+        std::to_string(rowColumns + 5) + "::int[], ?" + std::to_string(rowColumns + 6) +
+        "::text[], ?" + std::to_string(rowColumns + 7) +
+        "::text[]) g), i AS (INSERT INTO application_icon (application_id, ico) SELECT a.id, ?" +
+        std::to_string(rowColumns + 8) + " FROM a) INSERT INTO audit (" + kAuditColumns +
+        ") SELECT a.id, ?" + std::to_string(rowColumns + 9) + ", 'root', 'ROOT', 'bench', " +
+        "'CreateApplication', ?" + std::to_string(rowColumns + 10) + ", ?" +
+        std::to_string(rowColumns + 11) + ", '', 0, '', 1, ?" + std::to_string(rowColumns + 12) +
+        " FROM a";
+    std::string postgresSql = sql;
+    for (std::size_t at = 0; (at = postgresSql.find('?', at)) != std::string::npos;)
+        postgresSql[at] = '$';
+    std::vector<bool> binary(static_cast<std::size_t>(rowColumns + 12));
+    binary[static_cast<std::size_t>(rowColumns + 7)] = true; // the icon
+    runOneStatementEach(
+        state, database, postgresSql,
+        [&](long n) {
+            const Application app = benchApplication(static_cast<int>(n));
+            const std::string dn = app.distinguishedName();
+            std::vector<std::string> row{folders.at(app.folder), app.name, nameKey(dn),
+                                         std::to_string(app.type), app.description};
+            for (int i = 0; i < settingCount; ++i) {
+                const auto id = static_cast<AppSetting>(i);
+                row.push_back(definition(id).isText() ? app.settings.text(id)
+                                                      : std::to_string(app.settings.number(id)));
+            }
+            std::string serverIds = "{";
+            for (const std::string& server : app.servers)
+                serverIds += (serverIds.size() > 1 ? "," : "") + servers.at(server);
+            row.push_back(serverIds + "}");
+            std::vector<std::string> columns[6];
+            int position = 0;
+            for (const auto* accounts : {&app.users, &app.groups}) {
+                for (const Account& account : *accounts) {
+                    columns[0].push_back(accounts == &app.groups ? "1" : "0");
+                    columns[1].push_back(std::to_string(position++));
+                    columns[2].push_back(std::to_string(account.accountType));
+                    columns[3].push_back(std::to_string(account.authorityType));
+                    columns[4].push_back(account.authorityName);
+                    columns[5].push_back(account.name);
+                }
+            }
+            for (const auto& column : columns)
+                row.push_back(textArray(column));
+            row.emplace_back(app.icon->begin(), app.icon->end());
+            row.insert(row.end(), {"2026-12-09T12:00:00.000Z", dn, nameKey(dn), savedText(app)});
+            return row;
+        },
+        binary);
+}
+BENCHMARK(BM_OneStatementCreate)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// The least the server can do for a change of an application's description on the large farm:
+// the row updated and the audit trail's entry written, in one statement, committed on its own.
+// Each iteration changes another application, as each of BM_SaveOnTheLargeFarm's saves does.
+void BM_OneStatementChange(benchmark::State& state) {
+    largeFarm(kPostgres);
+    std::vector<std::string> ids;
+    for (const auto& [key, id] : idsByKey("bench_large", "application", "dn_key"))
+        ids.push_back(id);
+    std::sort(ids.begin(), ids.end());
+    runOneStatementEach(
+        state, "bench_large",
+        std::string("WITH u AS (UPDATE application SET description = $2 WHERE id = $1 RETURNING "
+                    "id, dn_key) INSERT INTO audit (") +
+            kAuditColumns +
+            ") SELECT u.id, '2026-12-09T12:00:00.000Z', 'root', 'ROOT', 'bench', "
+            "'ChangeApplication', u.dn_key, u.dn_key, 'Description', 1, '', 1, $2 FROM u",
+        [&](long n) {
+            return std::vector<std::string>{ids[static_cast<std::size_t>(n) % ids.size()],
+                                            "Changed by the floor's statement " +
+                                                std::to_string(n)};
+        });
+}
+BENCHMARK(BM_OneStatementChange)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
 // As the object model publishes: load the application, publish it on a server, save it. The
 // rounds publish every application on a server none has and withdraw them again, in turn, so
 // that each run leaves the farm as it found it, and the runs after it (the other argument)
@@ -555,6 +731,11 @@ int main(int argc, char** argv) {
         {"BM_CreateAndSave10000Applications/kind:1/audited:1", "BM_SaveSizedCommit", kHandled, 1},
         {onTheLargeFarm, "BM_SaveSizedCommit", 100, 1},
         {"BM_SaveSizedCommit", "BM_BareCommit"},
+        {"BM_CreateAndSave10000Applications/kind:1/audited:1", "BM_OneStatementCreate", kHandled,
+         1},
+        {onTheLargeFarm, "BM_OneStatementChange", 100, 1},
+        {"BM_OneStatementCreate", "BM_BareCommit"},
+        {"BM_OneStatementChange", "BM_BareCommit"},
         {"BM_CreateAndSave10000Applications/kind:0/audited:1",
          "BM_CreateAndSave10000Applications/kind:0/audited:0"},
         {"BM_CreateAndSave10000Applications/kind:1/audited:1",
