@@ -417,6 +417,46 @@ TEST_P(StoreConformance, ASaveKeepsWhatOthersChangedMeanwhile) {
     EXPECT_EQ(result->servers, now->servers); // the save hands back the merged application
 }
 
+TEST_P(StoreConformance, AChangeSpelledInAnotherCaseKeepsTheStoredNamesAndTakesTheNewName) {
+    // A change that keeps the application's folder and servers, named in other cases, looks
+    // none of them up: they keep the spelling stored. The application's own name is the
+    // caller's, in its new case; a server gained is looked up and stored as spelled in the farm.
+    auto store = createSmallFarm();
+    Application app = newApplication("Applications/Office", "Word");
+    app.servers = {"ALPHA", "BETA"};
+    saved(*store, app);
+    for (const bool gaining : {false, true}) {
+        auto loaded = store->application("Applications/Office/Word");
+        ASSERT_TRUE(loaded) << loaded.status().toString();
+        Application edit = *loaded;
+        edit.folder = "applications/OFFICE";
+        edit.name = gaining ? "Word" : "WORD";
+        edit.servers = {"beta", "Alpha", "alpha"};
+        if (gaining)
+            edit.servers.push_back("gamma");
+        edit.description = gaining ? "Gained" : "Renamed";
+        auto result = store->saveApplication(edit, &*loaded);
+        ASSERT_TRUE(result) << result.status().toString();
+        auto now = reopen()->application("Applications/Office/Word");
+        ASSERT_TRUE(now) << now.status().toString();
+        EXPECT_EQ(now->folder, "Applications/Office");
+        EXPECT_EQ(now->name, gaining ? "Word" : "WORD");
+        EXPECT_EQ(now->description, edit.description);
+        EXPECT_EQ(now->servers, gaining ? (std::vector<std::string>{"ALPHA", "BETA", "GAMMA"})
+                                        : (std::vector<std::string>{"ALPHA", "BETA"}));
+        EXPECT_EQ(result->folder, now->folder);
+        EXPECT_EQ(result->name, now->name);
+    }
+    // Named as a folder, an application is refused all the same.
+    auto loaded = store->application("Applications/Office/Word");
+    ASSERT_TRUE(loaded);
+    Application edit = *loaded;
+    edit.name = "TOOLS";
+    const auto refused = store->saveApplication(edit, &*loaded);
+    ASSERT_FALSE(refused);
+    EXPECT_TRUE(contains(refused.status().message(), "is a folder")) << refused.status().toString();
+}
+
 TEST_P(StoreConformance, ASaveWithoutWhatWasLoadedReplacesTheApplication) {
     auto store = createSmallFarm();
     Application app = newApplication("Applications", "Paint");

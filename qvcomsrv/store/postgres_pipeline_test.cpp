@@ -101,8 +101,7 @@ struct TableWork {
 
 // A session's counts reach the server's statistics when it ends: they are read once every other
 // session of the database has gone (10 s at most).
-TableWork workOn(const PostgresTestDatabase& database, const std::string& table) {
-    OtherProgram look(database.conninfo());
+void awaitOtherSessionsEnded(const PostgresTestDatabase& database, OtherProgram& look) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (look.number("SELECT count(*) FROM pg_stat_activity WHERE datname = '" + database.name() +
                        "' AND pid <> pg_backend_pid()") != 0) {
@@ -110,9 +109,22 @@ TableWork workOn(const PostgresTestDatabase& database, const std::string& table)
             throw std::runtime_error("the store's sessions did not end");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+TableWork workOn(const PostgresTestDatabase& database, const std::string& table) {
+    OtherProgram look(database.conninfo());
+    awaitOtherSessionsEnded(database, look);
     const std::string of = " FROM pg_stat_user_tables WHERE relname = '" + table + "'";
     return {look.number("SELECT seq_scan" + of), look.number("SELECT idx_scan" + of),
             look.number("SELECT n_tup_ins" + of), look.number("SELECT n_tup_upd" + of)};
+}
+
+// The reads through one index of a table, by the sessions that have ended.
+std::int64_t readsThrough(const PostgresTestDatabase& database, const std::string& index) {
+    OtherProgram look(database.conninfo());
+    awaitOtherSessionsEnded(database, look);
+    return look.number("SELECT idx_scan FROM pg_stat_user_indexes WHERE indexrelname = '" + index +
+                       "'");
 }
 
 class PostgresPipelinedSave : public ::testing::Test {
@@ -460,4 +472,46 @@ TEST_F(PostgresSaveWork, APublishSavedWritesThePublicationAndNotTheApplicationsR
     }
     EXPECT_EQ(workOn(database_, "application").updates - applicationsBefore.updates, 5);
     EXPECT_EQ(workOn(database_, "publication").inserts - publicationsBefore.inserts, 20);
+}
+
+TEST_F(PostgresSaveWork, AChangeThatKeepsItsPlaceAndServersLooksNoNameUp) {
+    // Most changes keep the application where it is, under its name, on its servers: a change
+    // of its description or settings, accounts or icon. The folder and the servers named were
+    // looked up by key all the same, two statements of a change's few.
+    const auto folderKeys = [&] { return readsThrough(database_, "folder_dn_key_key"); };
+    const auto serverKeys = [&] { return readsThrough(database_, "server_name_key_key"); };
+    const std::int64_t foldersBefore = folderKeys();
+    const std::int64_t serversBefore = serverKeys();
+    {
+        auto opened = open();
+        ASSERT_TRUE(opened);
+        for (int i = 0; i < 20; ++i) {
+            auto loaded = opened->application("Applications/Office/Loaded " + std::to_string(i));
+            ASSERT_TRUE(loaded) << loaded.status().toString();
+            Application edit = *loaded;
+            edit.description = "Changed";
+            edit.name = "LOADED " + std::to_string(i);
+            edit.users.push_back({1, 1, "CORP", "extra"});
+            ASSERT_TRUE(opened->saveApplication(edit, &*loaded));
+        }
+        auto reread = opened->application("Applications/Office/Loaded 7");
+        ASSERT_TRUE(reread) << reread.status().toString();
+        EXPECT_EQ(reread->name, "LOADED 7");
+        EXPECT_EQ(reread->users.size(), 2u);
+    }
+    EXPECT_EQ(folderKeys() - foldersBefore, 0);
+    EXPECT_EQ(serverKeys() - serversBefore, 0);
+    // A change that moves the application, or publishes it on another server, looks them up.
+    {
+        auto opened = open();
+        ASSERT_TRUE(opened);
+        auto loaded = opened->application("Applications/Office/Loaded 30");
+        ASSERT_TRUE(loaded) << loaded.status().toString();
+        Application edit = *loaded;
+        edit.folder = "Applications/Office/Tools";
+        edit.servers.push_back("SRV499");
+        ASSERT_TRUE(opened->saveApplication(edit, &*loaded));
+    }
+    EXPECT_GE(folderKeys() - foldersBefore, 1);
+    EXPECT_GE(serverKeys() - serversBefore, 1);
 }

@@ -185,6 +185,9 @@ ApplicationTable::ApplicationTable(Connection& db) : db_(db) {
               "description = ?5, " +
               appSettingAssignments(kFirstSettingColumn + 1) + " WHERE id = ?" +
               std::to_string(kFirstSettingColumn + kSettingCount + 1);
+    updateInPlace_ = "UPDATE application SET name = ?1, app_type = ?2, description = ?3, " +
+                     appSettingAssignments(kFirstSettingColumn - 1) + " WHERE id = ?" +
+                     std::to_string(kFirstSettingColumn + kSettingCount - 1);
 }
 
 std::vector<Application> ApplicationTable::load(Selection selection, std::int64_t key,
@@ -418,20 +421,51 @@ ApplicationTable::Resolved ApplicationTable::resolveAmong(Application& app, Know
     return resolved;
 }
 
+bool ApplicationTable::keepsPlace(const Application& app, const Application& current) {
+    if (!sameName(app.folder, current.folder) || !sameName(app.name, current.name))
+        return false;
+    return std::all_of(app.servers.begin(), app.servers.end(), [&](const std::string& server) {
+        return std::any_of(current.servers.begin(), current.servers.end(),
+                           [&](const std::string& kept) { return sameName(server, kept); });
+    });
+}
+
+ApplicationTable::Resolved ApplicationTable::resolveInPlace(Application& app,
+                                                            const Application& current) {
+    checkNames(app);
+    dropRepeats(app.servers,
+                [](const std::string& a, const std::string& b) { return sameName(a, b); });
+    Resolved resolved;
+    app.folder = current.folder;
+    resolved.dnKey = nameKey(app.distinguishedName());
+    for (std::string& server : app.servers) {
+        server = *std::find_if(current.servers.begin(), current.servers.end(),
+                               [&](const std::string& kept) { return sameName(server, kept); });
+        resolved.serverIds.push_back(0);
+    }
+    checkGrantsAndIcon(app);
+    return resolved;
+}
+
 void ApplicationTable::bindRow(Query& q, const Application& app, const Resolved& resolved,
                                int first) {
-    q.bind(first, resolved.folderId)
-        .bind(first + 1, app.name)
-        .bind(first + 2, resolved.dnKey)
-        .bind(first + 3, app.type)
-        .bind(first + 4, app.description);
+    // The columns in the order of insert_ and update_: folder, name, key, type, description,
+    // settings; updateInPlace_ leaves out the folder and the key.
+    const bool place = resolved.folderId != 0;
+    int next = first;
+    if (place)
+        q.bind(next++, resolved.folderId);
+    q.bind(next++, app.name);
+    if (place)
+        q.bind(next++, resolved.dnKey);
+    q.bind(next++, app.type);
+    q.bind(next++, app.description);
     for (int i = 0; i < kSettingCount; ++i) {
         const auto id = static_cast<AppSetting>(i);
-        const int parameter = first + kFirstSettingColumn + i;
         if (definition(id).isText())
-            q.bind(parameter, app.settings.text(id));
+            q.bind(next++, app.settings.text(id));
         else
-            q.bind(parameter, app.settings.number(id));
+            q.bind(next++, app.settings.number(id));
     }
 }
 
@@ -471,16 +505,18 @@ std::int64_t ApplicationTable::Written::readId(const Connection& db, const Appli
 
 ApplicationTable::Written ApplicationTable::update(const Application& current, Application& target,
                                                    Lookup* lookup) {
-    Resolved resolved = resolve(target, current.id, lookup);
+    Resolved resolved = keepsPlace(target, current) ? resolveInPlace(target, current)
+                                                    : resolve(target, current.id, lookup);
     // Everything below is sent without waiting; its outcome comes with the commit. The row is
     // written when a column of it differs: a save that changes the servers, accounts or icon
     // alone (a publish) leaves it as it is, with no new version of it to write and log.
     if (target.name != current.name || target.folder != current.folder ||
         target.type != current.type || target.description != current.description ||
         !(target.settings == current.settings)) {
-        auto q = db_.query(update_);
+        const bool inPlace = resolved.folderId == 0;
+        auto q = db_.query(inPlace ? updateInPlace_ : update_);
         bindRow(q, target, resolved, 1);
-        q.bind(kFirstSettingColumn + kSettingCount + 1, current.id);
+        q.bind(kFirstSettingColumn + kSettingCount + (inPlace ? -1 : 1), current.id);
         q.send();
     }
     for (const std::string& server : current.servers) {

@@ -53,8 +53,12 @@ public:
     // now). None when `app` has names no save would take.
     Lookup lookUp(const Application& app);
     // The same for an existing application, writing only what differs from `current`; `lookup`
-    // serves when it looked up the names `target` has.
+    // serves when it looked up the names `target` has. A change that keeps the application's
+    // folder, name and servers (`keepsPlace`) looks nothing up.
     Written update(const Application& current, Application& target, Lookup* lookup = nullptr);
+    // Whether `app` is where `current` is, under the same name (either spelled in any case), and
+    // published on none but `current`'s servers: a save of it has no name to look up.
+    static bool keepsPlace(const Application& app, const Application& current);
 
     // What a farm being written whole holds so far, by name key, so that writing many
     // applications looks nothing up in the database.
@@ -70,14 +74,19 @@ public:
 
 private:
     struct Resolved {
-        std::int64_t folderId = 0;
+        std::int64_t folderId = 0; // 0: the folder the application's row has
         std::string dnKey;
-        std::vector<std::int64_t> serverIds; // parallel to the application's servers
+        // Parallel to the application's servers; 0 for a server it is published on already.
+        std::vector<std::int64_t> serverIds;
     };
     Resolved resolve(Application& app, std::int64_t selfId, Lookup* lookup = nullptr);
+    // resolve for an application that keepsPlace(app, current): its names in `current`'s
+    // spelling, nothing looked up.
+    static Resolved resolveInPlace(Application& app, const Application& current);
     // lookUp without its checks: names that cannot be bound fail here.
     Lookup sendLookups(const Application& app);
-    // Binds the application's columns from parameter `first` on.
+    // Binds the application's columns from parameter `first` on; those of its place (folder and
+    // key) only where `resolved` has a folder.
     void bindRow(Query& q, const Application& app, const Resolved& resolved, int first);
     // The application a write is for: its id, or (id 0) the key of a new one.
     struct Owner {
@@ -109,6 +118,7 @@ private:
     std::string insertHead_;
     std::string insert_;
     std::string update_;
+    std::string updateInPlace_; // the columns but the folder and the key
     // By the application's id [0], by a new application's key [1].
     std::string writeIcon_[2];
 };

@@ -228,8 +228,12 @@ public:
             } else {
                 // The names the change gives are looked up with the read of the application
                 // as it is now, in one round trip; a change merged in from another
-                // administrator that names others has them looked up after.
-                ApplicationTable::Lookup lookup = applications_.lookUp(edited);
+                // administrator that names others has them looked up after. A change that
+                // keeps the application's place and servers, as most do, has none to look up.
+                ApplicationTable::Lookup lookup =
+                    loaded && ApplicationTable::keepsPlace(edited, *loaded)
+                        ? ApplicationTable::Lookup{}
+                        : applications_.lookUp(edited);
                 auto found = applications_.load(ApplicationTable::Selection::One, edited.id,
                                                 IconLoading::Skip);
                 if (found.empty())
