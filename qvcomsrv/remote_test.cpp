@@ -35,6 +35,7 @@
 #include "qvcomsrv/store/testing/postgres_test_database.h"
 #include "sky/accounts.h"
 #include "sky/bounded_wait.h"
+#include "sky/forking.h"
 #include "sky/machine.h"
 #include "sky/program_run.h"
 #include "sky/remote.h"
@@ -1119,7 +1120,7 @@ TEST_F(RemoteObjectModelTest,
         return std::make_pair(hr, failureText());
     });
     // Meanwhile another client is served: its object is made while the store does not answer.
-    const pid_t other = fork();
+    const pid_t other = sky::testing::forkBesideThreads();
     if (other == 0) {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         CLSID clsid{};
@@ -1155,7 +1156,7 @@ TEST_F(RemoteObjectModelTest, AStoreFileHeldByAnotherProcessFailsTheChangeWithin
     int held[2], release[2];
     ASSERT_EQ(pipe2(held, O_CLOEXEC), 0);
     ASSERT_EQ(pipe2(release, O_CLOEXEC), 0);
-    const pid_t holder = fork();
+    const pid_t holder = sky::testing::forkBesideThreads();
     if (holder == 0) {
         sqlite3* db = nullptr;
         const bool holding =
@@ -1189,7 +1190,7 @@ TEST_F(RemoteObjectModelTest, AStoreFileHeldByAnotherProcessFailsTheChangeWithin
     sky::ComPtr<ISkyloomWinFarm5> settings;
     ASSERT_EQ(farm->QueryInterface(sky::uuidOf<ISkyloomWinFarm5>(), settings.putVoid()), S_OK);
     // Another client, a second into the change's wait: its object is made and its read answered.
-    const pid_t other = fork();
+    const pid_t other = sky::testing::forkBesideThreads();
     if (other == 0) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

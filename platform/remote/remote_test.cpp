@@ -30,6 +30,7 @@
 #include "sky/automation.h"
 #include "sky/bounded_wait.h"
 #include "sky/com_object.h"
+#include "sky/forking.h"
 #include "sky/machine.h"
 #include "sky/remote.h"
 #include "sky/scoped_state.h"
@@ -424,7 +425,7 @@ TEST_F(RemoteTest, AUserWhoIsNotAUserOfTheMachineIsRefused) {
     ASSERT_EQ(geteuid(), 0u) << "this test calls as a second account and needs root";
     const uid_t stranger = sky::testing::unusedAccount(40001);
     auto callAs = [&](uid_t user) {
-        const pid_t child = fork();
+        const pid_t child = sky::testing::forkBesideThreads();
         if (child == 0) {
             if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)
                 _exit(99);
@@ -454,7 +455,7 @@ TEST_F(RemoteTest, AClientSaysNothingToAnObjectServerThatIsNotTheMachinesOwner) 
     ASSERT_EQ(geteuid(), 0u) << "this test calls as a second account and needs root";
     const uid_t owner = sky::testing::unusedAccount(40100);
     ASSERT_TRUE(sky::testing::giveMachineTo(owner));
-    const pid_t child = fork();
+    const pid_t child = sky::testing::forkBesideThreads();
     if (child == 0) {
         if (setgroups(0, nullptr) != 0 || setgid(owner) != 0 || setuid(owner) != 0)
             _exit(99);
@@ -913,7 +914,7 @@ TEST_F(RemoteTest, CallsAfterPausesOfEveryLengthAreAllAnsweredForTwoClientsAtOnc
         }
         return right;
     };
-    const pid_t child = fork();
+    const pid_t child = sky::testing::forkBesideThreads();
     if (child == 0) {
         int right = 0;
         try {
@@ -964,37 +965,10 @@ TEST_F(RemoteTest, ACallerWhoConnectsAndSaysNothingHoldsUpNoOne) {
     close(silent);
 }
 
-// Waits (up to 5 s) until every other thread of this process sleeps. A thread that runs may
-// hold a lock of the allocator, which the child of a fork would then wait for forever (the
-// sanitizers' allocator takes no care of forks): the server's listener, just started by the
-// fixture, allocates as it begins to listen. A sleeping thread holds none.
-void awaitOtherThreadsAsleep() {
-    const std::string self = std::to_string(syscall(SYS_gettid));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        bool asleep = true;
-        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-            if (task.path().filename() == self)
-                continue;
-            std::ifstream statFile(task.path() / "stat");
-            std::string stat((std::istreambuf_iterator<char>(statFile)), {});
-            const std::size_t end = stat.rfind(')');
-            const char state =
-                end != std::string::npos && end + 2 < stat.size() ? stat[end + 2] : '?';
-            if (state != 'S')
-                asleep = false;
-        }
-        if (asleep)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 // Runs `work` in a child process as the account `uid` (root switches to it); the child's exit
 // code is what `work` gives.
 pid_t asAccount(unsigned uid, const std::function<int()>& work) {
-    awaitOtherThreadsAsleep();
-    const pid_t child = fork();
+    const pid_t child = sky::testing::forkBesideThreads();
     if (child == 0) {
         if (uid != geteuid() && (setgid(uid) != 0 || setuid(uid) != 0))
             _exit(90);
