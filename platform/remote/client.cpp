@@ -834,12 +834,19 @@ bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
                     return false;
                 continue;
             }
-            VARIANT value;
-            VariantInit(&value);
-            if (FAILED(readVariant(in, value, c)))
-                return false;
+            // The value goes straight to the caller's variable, as storeTyped would put it there:
+            // a string as a new BSTR, a plain value as its bytes.
+            const VARTYPE vt = in.u16();
+            if (vt == VT_BSTR) {
+                BSTR text = in.bstr();
+                if (!in.ok())
+                    return false;
+                *static_cast<BSTR*>(destination) = text;
+            } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN ||
+                       !in.raw(destination, automation::valueSize(vt))) {
+                return false; // never kept (readSnapshot)
+            }
             core->snapshotNext = static_cast<std::size_t>(in.current() - entries.data());
-            storeTyped(core->marshal->table->members[index].resultVt, value, destination);
             return true;
         }
         if (from == 0)

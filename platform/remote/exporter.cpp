@@ -807,6 +807,11 @@ void Connection::writeSnapshot(Exported::Face& f, Writer& body) {
     const std::size_t countAt = body.size();
     body.u16(0);
     std::uint16_t count = 0;
+    // The object's gate (dispatch::checkGate), asked for once for all the members: the object
+    // answers the same pointer each time, and its decision is still made member by member.
+    sky::ComPtr<IMemberGate> gate;
+    if (FAILED(f.pointer->QueryInterface(IID_IMemberGate, gate.putVoid())))
+        gate = nullptr;
     for (WORD index = 0; index < table.memberCount; ++index) {
         const dispatch::Member& member = table.members[index];
         // The table is the server's own; a member it marks is a getter of a plain value.
@@ -816,7 +821,7 @@ void Connection::writeSnapshot(Exported::Face& f, Writer& body) {
             continue;
         // Each member is asked of the gate as a call of it would be: a member refused (or one
         // that fails) is left out, and the client's call of it meets the refusal itself.
-        HRESULT hr = dispatch::checkGate(f.pointer, table, index);
+        HRESULT hr = gate ? gate->MayCall(&table, index) : S_OK;
         VARIANT result;
         VariantInit(&result);
         result.llVal = 0;
