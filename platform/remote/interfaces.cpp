@@ -77,7 +77,8 @@ namespace {
 bool compareTables(const InterfaceMarshal& derived, const InterfaceMarshal& base) {
     const dispatch::Table& wide = *derived.table;
     const dispatch::Table& narrow = *base.table;
-    if (wide.memberCount <= narrow.memberCount)
+    // A table without members would be extended by every other: it is by none.
+    if (narrow.memberCount == 0 || wide.memberCount <= narrow.memberCount)
         return false;
     for (WORD i = 0; i < narrow.memberCount; ++i) {
         const dispatch::Member& a = wide.members[i];

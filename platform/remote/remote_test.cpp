@@ -1554,6 +1554,13 @@ TEST(InterfaceMarshals, AnInterfaceExtendsThoseWhoseMembersItsTableBeginsWith) {
               (std::vector<const InterfaceMarshal*>{&widerFace, &wideFace}));
     EXPECT_EQ(derivedInterfaces(wideFace), (std::vector<const InterfaceMarshal*>{&widerFace}));
     EXPECT_TRUE(derivedInterfaces(widerFace).empty());
+    // A table without members: every table would begin with it.
+    static constexpr IID emptyIid{0x7A11E105, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const dispatch::Table empty{&emptyIid, u"IEmpty", nullptr, 0, nullptr, nullptr, nullptr};
+    const InterfaceMarshal emptyFace{&emptyIid, &empty, nullptr, nullptr};
+    RegisterInterfaces describedEmpty(&emptyFace, 1);
+    EXPECT_FALSE(extendsInterface(wideFace, emptyFace));
+    EXPECT_TRUE(derivedInterfaces(emptyFace).empty());
 }
 
 // The spinner's decisions, driven by hand: what it decides, never how fast.

@@ -57,7 +57,8 @@ SKY_API bool findFace(IUnknown* object, IUnknown* pointer, IID& face);
 
 // Whether the table of `derived` holds every member of the table of `base` in the same place,
 // and more: the table of an interface derived from base's (each table lists the members of the
-// bases first), so that member `i` of `base` is member `i` of `derived`.
+// bases first), so that member `i` of `base` is member `i` of `derived`. A table without members
+// is extended by none.
 SKY_API bool extendsInterface(const InterfaceMarshal& derived, const InterfaceMarshal& base);
 // The interfaces of the loaded libraries whose tables extend that of `base`, the widest first.
 SKY_API std::vector<const InterfaceMarshal*> derivedInterfaces(const InterfaceMarshal& base);
