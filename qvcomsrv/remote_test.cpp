@@ -735,6 +735,60 @@ TEST_F(RemoteObjectModelTest, ASnapshotAnswersItsMembersInAnyOrderAndAsOftenAsTh
     EXPECT_EQ(sky::remote::requestsSent(), before);
 }
 
+// Settings handed out as their first version (WinAppObject) and read through later versions,
+// as a script written for the first version's days and extended since does: the answer lists
+// the faces derived from the first version that the object answers and brings the snapshot of
+// the widest, so the QueryInterface for each and every get through any of them costs no round
+// trip, with the store's values. A face not derived from the one handed out is still asked for,
+// and a change through one face is seen through every other.
+TEST_F(RemoteObjectModelTest, SettingsReadThroughLaterVersionsOfTheirFaceCostNoRoundTripMore) {
+    auto app = openApplication("Applications/Notepad");
+    const sky::farm::Application stored = this->stored("Applications/Notepad");
+    using sky::farm::AppSetting;
+    std::uint64_t before = sky::remote::requestsSent();
+    sky::ComPtr<ISkyloomWinApp> first;
+    ASSERT_EQ(app->get_WinAppObject(first.put()), S_OK) << failureText();
+    sky::ComPtr<ISkyloomWinApp4> fourth;
+    ASSERT_EQ(first->QueryInterface(IID_ISkyloomWinApp4, fourth.putVoid()), S_OK);
+    sky::ComPtr<ISkyloomWinApp2> second;
+    ASSERT_EQ(fourth->QueryInterface(IID_ISkyloomWinApp2, second.putVoid()), S_OK);
+    const auto text = [](auto* object, auto getter) {
+        sky::Bstr value;
+        EXPECT_EQ((object->*getter)(value.put()), S_OK) << failureText();
+        return value.utf8();
+    };
+    EXPECT_EQ(text(first.get(), &ISkyloomWinApp::get_DefaultInitProg),
+              stored.settings.text(AppSetting::DefaultInitProg));
+    EXPECT_EQ(text(fourth.get(), &ISkyloomWinApp4::get_DefaultWorkDir),
+              stored.settings.text(AppSetting::DefaultWorkDir));
+    EXPECT_EQ(text(second.get(), &ISkyloomWinApp2::get_StartMenuFolder),
+              stored.settings.text(AppSetting::StartMenuFolder));
+    LONG limit = -1;
+    LONG hidden = -1;
+    EXPECT_EQ(fourth->get_InstanceLimit(&limit), S_OK);
+    EXPECT_EQ(fourth->get_HideDisabledApp(&hidden), S_OK);
+    EXPECT_EQ(limit, stored.settings.number(AppSetting::InstanceLimit));
+    EXPECT_EQ(hidden, stored.settings.number(AppSetting::HideDisabledApp));
+    EXPECT_EQ(text(first.get(), &ISkyloomWinApp::get_LumoFolder),
+              stored.settings.text(AppSetting::LumoFolder));
+    EXPECT_EQ(sky::remote::requestsSent(), before + 1)
+        << "WinAppObject alone: the faces and their members came with its answer";
+
+    // The application's own faces are not derived from the settings': asked for.
+    before = sky::remote::requestsSent();
+    sky::ComPtr<ISkyloomApplication4> application;
+    ASSERT_EQ(first->QueryInterface(IID_ISkyloomApplication4, application.putVoid()), S_OK);
+    EXPECT_EQ(sky::remote::requestsSent(), before + 1);
+
+    // A change through one face ends the snapshot the faces shared: each asks again.
+    ASSERT_EQ(fourth->put_DefaultWorkDir(bstr("C:\\Elsewhere").get()), S_OK) << failureText();
+    before = sky::remote::requestsSent();
+    EXPECT_EQ(text(first.get(), &ISkyloomWinApp::get_DefaultWorkDir), "C:\\Elsewhere");
+    EXPECT_EQ(text(second.get(), &ISkyloomWinApp2::get_DefaultWorkDir), "C:\\Elsewhere");
+    EXPECT_EQ(text(fourth.get(), &ISkyloomWinApp4::get_DefaultWorkDir), "C:\\Elsewhere");
+    EXPECT_EQ(sky::remote::requestsSent(), before + 3) << "each face's own snapshot";
+}
+
 // A local account that is not this process's, made a user of the machine: the machine's group is
 // made its own. Switching accounts takes root.
 uid_t giveMachineToAnotherAccount() {
@@ -1282,10 +1336,11 @@ TEST_F(RemoteObjectModelTest, AMachineUserWhoIsNotAnAdministratorIsRefusedEveryR
 }
 
 // The member gate is asked for every member a snapshot carries, when the server makes it: a
-// farm administrator's client reads an application (bringing its snapshot); once he is no
-// administrator, the next request the farm serves him is refused, and so is every get after it,
-// each of them a member the snapshot had carried or not. (Values that reached his process while
-// he was one stay there, as they would in process.)
+// farm administrator's client reads an application (bringing its snapshot) and takes its
+// settings (bringing the snapshot their faces share); once he is no administrator, the next
+// request the farm serves him is refused, and so is every get after it, each of them a member
+// the snapshot had carried or not, through a face taken before or after (without a call). (Values
+// that reached his process while he was one stay there, as they would in process.)
 TEST_F(RemoteObjectModelTest, ASnapshotCarriesOnlyWhatTheGateLetsTheCallerRead) {
     ASSERT_EQ(geteuid(), 0u) << "this test runs a client as a second account and needs root";
     uid_t other = 0;
@@ -1304,7 +1359,8 @@ TEST_F(RemoteObjectModelTest, ASnapshotCarriesOnlyWhatTheGateLetsTheCallerRead) 
     while (std::fgets(line, sizeof line, pipe))
         rest += line;
     EXPECT_EQ(pclose(pipe), 0) << rest;
-    EXPECT_EQ(rest, "servers 0x80070005\nname 0x80070005\ndescription 0x80070005\n");
+    EXPECT_EQ(rest, "servers 0x80070005\nname 0x80070005\ndescription 0x80070005\n"
+                    "program 0x80070005\nfolder 0x80070005\n");
     // Not an administrator from the start: every get refused, snapshot or not.
     EXPECT_EQ(probeOutput("demoted Applications/Notepad", other),
               "error 0x80070005: Access is denied.\n");

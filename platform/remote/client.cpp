@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -50,6 +51,11 @@ public:
     // (wire.h, collection), good for one _NewEnum at that epoch; guarded by snapshotMutex.
     sky::ComPtr<IUnknown> newEnum;
     std::uint64_t newEnumEpoch = 0;
+    // Whether the table of the object's shared snapshot (ProxyManager::SharedSnapshot) extends
+    // this interface's: the answer for the table last asked about; guarded by that snapshot's
+    // mutex.
+    const InterfaceMarshal* extendedBy = nullptr;
+    bool extended = false;
 
     // The kept enumerator, when it is still good at `epoch`; it is given out once.
     sky::ComPtr<IUnknown> takeNewEnum(std::uint64_t epoch) {
@@ -104,6 +110,8 @@ public:
     bool takesSnapshots() const { return serverMinor_ >= 4; }
     // The server's answer to a _NewEnum brings the enumerator's first items (2.5).
     bool givesFirstItems() const { return serverMinor_ >= 5; }
+    // The server lists the faces derived from an object's face with its snapshot (2.6).
+    bool listsFaces() const { return serverMinor_ >= 6; }
     // Moves with every request that may change what an object of this connection answers.
     std::uint64_t epoch() const { return epoch_.load(std::memory_order_acquire); }
     // The epoch at which the last reply the calling thread received was made: what a snapshot it
@@ -176,12 +184,38 @@ public:
     std::uint64_t id() const { return id_; }
     std::uint32_t serverReferences = 0; // guarded by the connection's managersMutex_
 
+    // Faces the server said the object answers (wire 2.6, faces): a QueryInterface for one of
+    // them makes its proxy without asking. Only interfaces of this side's libraries are kept.
+    void answers(const GUID* faces, std::size_t count) {
+        std::lock_guard lock(facesMutex_);
+        for (std::size_t i = 0; i < count; ++i)
+            if (std::find_if(answered_.begin(), answered_.end(),
+                             [&](const GUID& g) { return IsEqualIID(g, faces[i]); }) ==
+                    answered_.end() &&
+                findInterface(faces[i]))
+                answered_.push_back(faces[i]);
+    }
+
+    // The snapshot of the widest face derived from the one the object was handed out as (wire
+    // 2.6), in the entries' form that a proxy keeps (ProxyCore::snapshot): every face whose table
+    // the widest's extends answers its gets from it, at its epoch.
+    struct SharedSnapshot {
+        std::mutex mutex;
+        // Set once there is one (and then only changed under the mutex): a get of an object that
+        // has none looks at it without the lock.
+        std::atomic<const InterfaceMarshal*> marshal{nullptr};
+        std::vector<unsigned char> entries;
+        std::uint64_t epoch = ~std::uint64_t{0};
+        std::size_t next = 0;
+    } shared;
+
 private:
     std::shared_ptr<Connection> connection_;
     const std::uint64_t id_;
     std::atomic<ULONG> references_{0};
     std::mutex facesMutex_;
     std::vector<std::unique_ptr<ProxyCore>> faces_;
+    std::vector<GUID> answered_; // guarded by facesMutex_
 };
 
 namespace {
@@ -571,6 +605,11 @@ HRESULT ProxyManager::face(REFIID iid, bool known, void** ppv) {
                                                                           : nullptr;
     if (!make)
         return E_NOINTERFACE;
+    // A face the server listed as answered (2.6) needs no QueryInterface; its gets are answered
+    // from the object's shared snapshot or, failing that, fetch its own.
+    if (!known)
+        known = std::any_of(answered_.begin(), answered_.end(),
+                            [&](const GUID& g) { return IsEqualIID(g, iid); });
     std::vector<unsigned char> reply;
     std::size_t at = 0;
     std::uint64_t epoch = 0;
@@ -809,21 +848,13 @@ bool fetchSnapshot(ProxyCore* core, Connection& c) {
     return true;
 }
 
-// Answers a get of snapshot member `index` from the snapshot of `core`'s interface, fetching one
-// when the proxy holds none of the connection's present epoch; false when the member is not in
-// it (the gate refused it, it failed, or the server takes no Snapshot): it is then called.
-bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
-    Connection& c = core->manager->connection();
-    if (!c.takesSnapshots())
-        return false;
-    std::lock_guard lock(core->snapshotMutex);
-    if (core->snapshotEpoch != c.epoch() && !fetchSnapshot(core, c))
-        return false;
-    // The entries were checked when they came: each is a marked member's, of its type. Gets
-    // mostly come in the members' order: the search starts after the entry read last, and from
-    // the first entry when the member is not found after it.
-    const std::vector<unsigned char>& entries = core->snapshot;
-    for (std::size_t from : {core->snapshotNext, std::size_t{0}}) {
+// Gives the value of member `index` from a snapshot's `entries` to `destination`; false when the
+// member is not among them. The entries were checked when they came: each is a marked member's,
+// of its type. Gets mostly come in the members' order: the search starts after the entry read
+// last (`next`), and from the first entry when the member is not found after it.
+bool readEntry(const std::vector<unsigned char>& entries, std::size_t& next, unsigned index,
+               void* destination) {
+    for (std::size_t from : {next, std::size_t{0}}) {
         Reader in(entries.data() + from, entries.size() - from);
         while (in.remaining() != 0) {
             const std::uint16_t member = in.u16();
@@ -834,18 +865,62 @@ bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
                     return false;
                 continue;
             }
-            VARIANT value;
-            VariantInit(&value);
-            if (FAILED(readVariant(in, value, c)))
-                return false;
-            core->snapshotNext = static_cast<std::size_t>(in.current() - entries.data());
-            storeTyped(core->marshal->table->members[index].resultVt, value, destination);
+            // The value goes straight to the caller's variable, as storeTyped would put it there:
+            // a string as a new BSTR, a plain value as its bytes.
+            const VARTYPE vt = in.u16();
+            if (vt == VT_BSTR) {
+                BSTR text = in.bstr();
+                if (!in.ok())
+                    return false;
+                *static_cast<BSTR*>(destination) = text;
+            } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN ||
+                       !in.raw(destination, automation::valueSize(vt))) {
+                return false; // never kept (readSnapshot)
+            }
+            next = static_cast<std::size_t>(in.current() - entries.data());
             return true;
         }
         if (from == 0)
             break;
     }
     return false;
+}
+
+// Answers a get of member `index` of `core`'s interface from the object's shared snapshot (2.6):
+// 1 when answered, 0 when the member is not in it (the gate refused it or it failed: it is
+// called), -1 when there is none of `epoch` or its table does not extend this interface's.
+int answerFromShared(ProxyCore* core, unsigned index, std::uint64_t epoch, void* destination) {
+    ProxyManager::SharedSnapshot& shared = core->manager->shared;
+    if (!shared.marshal.load(std::memory_order_acquire))
+        return -1;
+    std::lock_guard lock(shared.mutex);
+    const InterfaceMarshal* widest = shared.marshal.load(std::memory_order_relaxed);
+    if (shared.epoch != epoch)
+        return -1;
+    if (widest != core->marshal) {
+        if (core->extendedBy != widest) {
+            core->extended = extendsInterface(*widest, *core->marshal);
+            core->extendedBy = widest;
+        }
+        if (!core->extended)
+            return -1;
+    }
+    return readEntry(shared.entries, shared.next, index, destination) ? 1 : 0;
+}
+
+// Answers a get of snapshot member `index` from the snapshot of `core`'s interface, fetching one
+// when the proxy holds none of the connection's present epoch; false when the member is not in
+// it (the gate refused it, it failed, or the server takes no Snapshot): it is then called.
+bool answerFromSnapshot(ProxyCore* core, unsigned index, void* destination) {
+    Connection& c = core->manager->connection();
+    if (!c.takesSnapshots())
+        return false;
+    if (const int shared = answerFromShared(core, index, c.epoch(), destination); shared >= 0)
+        return shared == 1;
+    std::lock_guard lock(core->snapshotMutex);
+    if (core->snapshotEpoch != c.epoch() && !fetchSnapshot(core, c))
+        return false;
+    return readEntry(core->snapshot, core->snapshotNext, index, destination);
 }
 
 // Reads the snapshot that comes with `item` (of a Next, or the object a call handed back) and
@@ -858,10 +933,41 @@ HRESULT keepItemSnapshot(Reader& in, const VARIANT& item, Connection& c, std::ui
         // Every object a reply hands out is one of this connection's proxy managers.
         core = static_cast<ProxyManager*>(identity.get())->coreOf(item.punkVal);
     const dispatch::Table* table = core && core->marshal ? core->marshal->table : nullptr;
+    // A 2.6 server lists the faces derived from the item's that the object answers, and the
+    // snapshot is of the first (the widest), which must extend the item's face.
+    GUID faces[maxDerivedFaces];
+    std::uint8_t count = 0;
+    const InterfaceMarshal* widest = nullptr;
+    if (c.listsFaces()) {
+        count = in.u8();
+        if (!in.ok() || count > maxDerivedFaces)
+            return badStubData;
+        for (std::uint8_t i = 0; i < count; ++i)
+            faces[i] = in.guid();
+        if (!in.ok())
+            return badStubData;
+        if (count > 0 && table) {
+            widest = findInterface(faces[0]);
+            if (widest && !extendsInterface(*widest, *core->marshal))
+                return badStubData;
+            table = widest ? widest->table : nullptr; // unknown here: read and left out
+        }
+    }
     SnapshotValues values;
     if (!readSnapshot(in, table, c, values))
         return badStubData;
-    if (table) {
+    if (!core || !core->marshal)
+        return S_OK;
+    if (count > 0)
+        core->manager->answers(faces, count);
+    if (widest) {
+        ProxyManager::SharedSnapshot& shared = core->manager->shared;
+        std::lock_guard lock(shared.mutex);
+        shared.entries.swap(values);
+        shared.marshal.store(widest, std::memory_order_release);
+        shared.epoch = epoch;
+        shared.next = 0;
+    } else if (table) {
         std::lock_guard lock(core->snapshotMutex);
         keepSnapshot(core, values, epoch);
     }

@@ -102,10 +102,12 @@ public:
     Mailbox box;
     unsigned uid = 0;
     std::u16string caller;
-    bool parts = false;       // the client takes replies larger than the mailbox in parts
-    bool enumerators = false; // the client speaks 2.4: an identity's face IEnumVARIANT, and
-                              // snapshots of objects handed back by calls
-    bool firstItems = false;  // the client speaks 2.5: a _NewEnum's answer brings its first items
+    bool parts = false;        // the client takes replies larger than the mailbox in parts
+    bool enumerators = false;  // the client speaks 2.4: an identity's face IEnumVARIANT, and
+                               // snapshots of objects handed back by calls
+    bool firstItems = false;   // the client speaks 2.5: a _NewEnum's answer brings its first items
+    bool derivedFaces = false; // the client speaks 2.6: an object handed back lists the faces
+                               // derived from it that it answers, and brings the widest's snapshot
     bool files = false; // the client hands over files with requests (2.2): its socket may carry
                         // their descriptors, which the connection's thread takes
     // The listener saw data on the socket of a client that hands over files, and stopped watching
@@ -197,6 +199,8 @@ private:
     // The dual interface that pointers handed out as IDispatch with this table of functions
     // named through their type information (faceOf).
     std::unordered_map<const void*, GUID> dualByFunctions_;
+    // The interfaces that extend each interface handed out (derivedInterfaces), looked up once.
+    std::unordered_map<const InterfaceMarshal*, std::vector<const InterfaceMarshal*>> derived_;
     std::map<IUnknown*, std::uint64_t> ids_;
     std::uint64_t nextId_ = 1;
     std::vector<unsigned char> request_;
@@ -709,8 +713,35 @@ void Connection::writeObjectSnapshot(VARTYPE vt, IUnknown* value, Writer& body) 
     if ((vt == VT_DISPATCH || vt == VT_UNKNOWN) && value && lastPut_.object)
         f = face(*lastPut_.object, lastPut_.face);
     body.u8(f && f->marshal ? 1 : 0);
-    if (f && f->marshal)
+    if (!f || !f->marshal)
+        return;
+    if (!derivedFaces) {
         writeSnapshot(*f, body);
+        return;
+    }
+    // A 2.6 client learns which faces derived from this one the object answers (it asks for
+    // none of them again), and gets the snapshot of the widest, which holds this face's members
+    // too: a client that reads the object through a later version of its interface (a
+    // WinAppObject read as version 4) then makes no call for it, and the service reads the
+    // members once instead of once a face.
+    auto known = derived_.find(f->marshal);
+    if (known == derived_.end())
+        known = derived_.emplace(f->marshal, derivedInterfaces(*f->marshal)).first;
+    Exported& object = *lastPut_.object;
+    const IID handedAs = f->iid;
+    IID answered[maxDerivedFaces];
+    std::uint8_t count = 0;
+    for (const InterfaceMarshal* derived : known->second)
+        if (count < maxDerivedFaces && face(object, *derived->iid))
+            answered[count++] = *derived->iid;
+    body.u8(count);
+    for (std::uint8_t i = 0; i < count; ++i)
+        body.guid(answered[i]);
+    // face() may have moved the object's faces: each is found again.
+    Exported::Face* widest = face(object, count ? answered[0] : handedAs);
+    if (!widest || !widest->marshal) // not to be: the object answered it a moment ago
+        widest = face(object, handedAs);
+    writeSnapshot(*widest, body);
 }
 
 HRESULT Connection::writeItems(VARIANT* values, ULONG fetched, bool snapshots, Writer& body) {
@@ -807,6 +838,11 @@ void Connection::writeSnapshot(Exported::Face& f, Writer& body) {
     const std::size_t countAt = body.size();
     body.u16(0);
     std::uint16_t count = 0;
+    // The object's gate (dispatch::checkGate), asked for once for all the members: the object
+    // answers the same pointer each time, and its decision is still made member by member.
+    sky::ComPtr<IMemberGate> gate;
+    if (FAILED(f.pointer->QueryInterface(IID_IMemberGate, gate.putVoid())))
+        gate = nullptr;
     for (WORD index = 0; index < table.memberCount; ++index) {
         const dispatch::Member& member = table.members[index];
         // The table is the server's own; a member it marks is a getter of a plain value.
@@ -816,7 +852,7 @@ void Connection::writeSnapshot(Exported::Face& f, Writer& body) {
             continue;
         // Each member is asked of the gate as a call of it would be: a member refused (or one
         // that fails) is left out, and the client's call of it meets the refusal itself.
-        HRESULT hr = dispatch::checkGate(f.pointer, table, index);
+        HRESULT hr = gate ? gate->MayCall(&table, index) : S_OK;
         VARIANT result;
         VariantInit(&result);
         result.llVal = 0;
@@ -1097,6 +1133,7 @@ void Exporter::greet(Greeting& waiting) {
     c->files = hello.minor >= 2;
     c->enumerators = hello.minor >= 4;
     c->firstItems = hello.minor >= 5;
+    c->derivedFaces = hello.minor >= 6;
     std::lock_guard lock(mutex_);
     connections_.push_back(c);
     c->thread = std::thread([this, raw = c.get()] { serve(*raw); });

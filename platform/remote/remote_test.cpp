@@ -1389,11 +1389,13 @@ TEST_F(RemoteTest, AnObjectHandedOutAsOneOfItsFacesAnswersByThatFacesNamesEveryW
 
 // A _NewEnum's answer brings the enumerator's first items (and their snapshots) to a client of
 // 2.5, whose first Next then needs no round trip; to a client of 2.4, written by hand, it is the
-// answer that version knows, and its Next gives the items.
+// answer that version knows, and its Next gives the items. A client of 2.6 gets each item's
+// derived faces before its snapshot (none here: no interface extends the mirror's), one of 2.5
+// does not.
 TEST_F(RemoteTest, ANewEnumsAnswerBringsItsFirstItemsOnlyToAClientOf2_5) {
     PublishedTwin published;
     ASSERT_EQ(published.registered, S_OK);
-    for (const std::uint16_t minor : {std::uint16_t{4}, std::uint16_t{5}}) {
+    for (const std::uint16_t minor : {std::uint16_t{4}, std::uint16_t{5}, std::uint16_t{6}}) {
         SCOPED_TRACE("client of 2." + std::to_string(minor));
         RawClient client(Hello{wireMagic, wireMajor, minor, S_OK, 0});
         ASSERT_EQ(client.answer().status, S_OK);
@@ -1438,7 +1440,10 @@ TEST_F(RemoteTest, ANewEnumsAnswerBringsItsFirstItemsOnlyToAClientOf2_5) {
                 EXPECT_EQ(reply.u16(), VT_DISPATCH);
                 EXPECT_NE(reply.u64(), 0u);
                 EXPECT_TRUE(IsEqualGUID(reply.guid(), IID_IMirror));
-                EXPECT_EQ(reply.u8(), 1);   // its snapshot,
+                EXPECT_EQ(reply.u8(), 1); // its snapshot,
+                if (minor >= 6) {
+                    EXPECT_EQ(reply.u8(), 0); // after the faces derived from the mirror: none,
+                }
                 EXPECT_EQ(reply.u16(), 0u); // of no members
             }
             EXPECT_TRUE(reply.atEnd());
@@ -1478,6 +1483,58 @@ TEST(InterfaceMarshals, TheLibraryLoadedLastDescribesAnInterfaceUntilItIsUnloade
     unregisterInterfaces(first);
     EXPECT_EQ(findInterface(both), nullptr);
     EXPECT_EQ(findInterface(onlyFirst), nullptr);
+}
+
+// An interface extends another when its table begins with every member of the other's, each in
+// its place, and has more: the derived faces a server lists with an object it hands out (wire
+// 2.6), the widest first, whose one snapshot the client answers every listed face's gets from.
+TEST(InterfaceMarshals, AnInterfaceExtendsThoseWhoseMembersItsTableBeginsWith) {
+    using dispatch::Member;
+    const Member name{u"Name", 1, INVOKE_PROPERTYGET, 0, 0, nullptr, VT_BSTR, nullptr, true};
+    const Member count{u"Count", 2, INVOKE_PROPERTYGET, 0, 0, nullptr, VT_I4, nullptr, true};
+    const Member size{u"Size", 3, INVOKE_PROPERTYGET, 0, 0, nullptr, VT_I4, nullptr, true};
+    const Member shape{u"Shape", 4, INVOKE_PROPERTYGET, 0, 0, nullptr, VT_BSTR, nullptr, true};
+    // The same place, name and number as Count, but a string.
+    const Member countText{u"Count", 2, INVOKE_PROPERTYGET, 0, 0, nullptr, VT_BSTR, nullptr, true};
+    const Member baseMembers[] = {name, count};
+    const Member wideMembers[] = {name, count, size};
+    const Member widerMembers[] = {name, count, size, shape};
+    const Member otherMembers[] = {name, countText, size, shape};
+    static constexpr IID baseIid{0x7A11E101, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr IID wideIid{0x7A11E102, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr IID widerIid{0x7A11E103, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    static constexpr IID otherIid{0x7A11E104, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const dispatch::Table base{&baseIid, u"IBase", baseMembers, 2, nullptr, nullptr, nullptr};
+    const dispatch::Table wide{&wideIid, u"IBase2", wideMembers, 3, nullptr, nullptr, nullptr};
+    const dispatch::Table wider{&widerIid, u"IBase3", widerMembers, 4, nullptr, nullptr, nullptr};
+    const dispatch::Table other{&otherIid, u"IOther", otherMembers, 4, nullptr, nullptr, nullptr};
+    const InterfaceMarshal marshals[] = {{&baseIid, &base, nullptr, nullptr},
+                                         {&wideIid, &wide, nullptr, nullptr},
+                                         {&otherIid, &other, nullptr, nullptr},
+                                         {&widerIid, &wider, nullptr, nullptr}};
+    const InterfaceMarshal& baseFace = marshals[0];
+    const InterfaceMarshal& wideFace = marshals[1];
+    const InterfaceMarshal& otherFace = marshals[2];
+    const InterfaceMarshal& widerFace = marshals[3];
+    RegisterInterfaces described(marshals, 4);
+    EXPECT_TRUE(extendsInterface(wideFace, baseFace));
+    EXPECT_TRUE(extendsInterface(widerFace, baseFace));
+    EXPECT_TRUE(extendsInterface(widerFace, wideFace));
+    EXPECT_FALSE(extendsInterface(baseFace, wideFace)) << "the narrower one";
+    EXPECT_FALSE(extendsInterface(baseFace, baseFace)) << "itself";
+    EXPECT_FALSE(extendsInterface(otherFace, baseFace)) << "a member of another type";
+    EXPECT_FALSE(extendsInterface(otherFace, wideFace));
+    EXPECT_EQ(derivedInterfaces(baseFace),
+              (std::vector<const InterfaceMarshal*>{&widerFace, &wideFace}));
+    EXPECT_EQ(derivedInterfaces(wideFace), (std::vector<const InterfaceMarshal*>{&widerFace}));
+    EXPECT_TRUE(derivedInterfaces(widerFace).empty());
+    // A table without members: every table would begin with it.
+    static constexpr IID emptyIid{0x7A11E105, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const dispatch::Table empty{&emptyIid, u"IEmpty", nullptr, 0, nullptr, nullptr, nullptr};
+    const InterfaceMarshal emptyFace{&emptyIid, &empty, nullptr, nullptr};
+    RegisterInterfaces describedEmpty(&emptyFace, 1);
+    EXPECT_FALSE(extendsInterface(wideFace, emptyFace));
+    EXPECT_TRUE(derivedInterfaces(emptyFace).empty());
 }
 
 // The spinner's decisions, driven by hand: what it decides, never how fast.

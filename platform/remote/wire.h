@@ -1,4 +1,4 @@
-// The wire format of calls between processes, version 2.5.
+// The wire format of calls between processes, version 2.6.
 //
 // Every value is little-endian. A connection starts on the socket with a greeting each way
 // (Hello below); after it, requests and replies travel through the connection's shared memory
@@ -51,8 +51,9 @@
 //   Call            request: object, iid, u16 member, each [in] argument as the member's
 //                   table types it                      reply: the [out, retval] value, if any;
 //                   between 2.4 peers, after a value that is not a variant, u8 has and, when 1,
-//                   the snapshot of the object the value hands back; to a 2.5 client then, of a
-//                   member whose DISPID is DISPID_NEWENUM, `items`, and of any other, `collection`
+//                   the snapshot of the object the value hands back (to a 2.6 client `faces`
+//                   first); to a 2.5 client then, of a member whose DISPID is DISPID_NEWENUM,
+//                   `items`, and of any other, `collection`
 //   GetIDsOfNames   request: object, iid, u32 n, n x str  reply: n x i32
 //   Invoke          request: object, iid, i32 dispid, u16 flags, u32 n, n x variant (as
 //                   rgvarg holds them), u32 named, named x i32, u8 wantResult
@@ -60,7 +61,8 @@
 //                   str description, str helpFile, u32 helpContext, i32 scode); to a 2.5
 //                   client, of DISPID_NEWENUM when the result is a success, then `items`
 //   EnumNext        request: object, u32 count [, u8 1: snapshots (2.4)]
-//                   reply: u32 fetched, fetched x (variant [, u8 has, has x snapshot])
+//                   reply: u32 fetched, fetched x (variant [, u8 has, has x ([faces (2.6)]
+//                   snapshot)])
 //   EnumSkip/Reset  request: object (, u32 count)       reply: (nothing)
 //   EnumClone       request: object                     reply: object
 //   CreateInstance  request: object (a class object), iid   reply: object
@@ -72,6 +74,10 @@
 //   items    = u8 has; when 1: i32 S_OK (more may follow) or S_FALSE (the enumerator has no
 //              more), u32 fetched (at most firstItemCount), fetched x (variant, u8 has, has x
 //              snapshot) as a Next that asks for snapshots gives them
+//   faces    = u8 n (at most maxDerivedFaces), n x guid: the interfaces the object answers whose
+//              tables extend that of the face it is handed out as (extendsInterface: derived
+//              from it), the widest first; the snapshot that follows is of the first of them
+//              (of the face handed out when n is 0)
 //   collection = u8 has; when 1 (the value is an object handed out as a library interface whose
 //              table has a _NewEnum property getter, and that getter, asked of the member gate
 //              and called, gave an enumerator): object (the enumerator, as an identity), items
@@ -84,6 +90,12 @@
 // when it is a collection, the enumerator its _NewEnum gives (with its first items): the client
 // answers the object's first _NewEnum with it while the epoch is unchanged, and otherwise lets it
 // go and calls _NewEnum. A 2.4 peer neither sends nor reads `items` or `collection`.
+//
+// Since 2.6 an object handed out as a library interface with its snapshot (a Call's value, an
+// item of a Next) lists the faces derived from that interface that it answers, and brings the
+// snapshot of the widest of them. The client answers a QueryInterface for a listed face without
+// asking, and answers the gets of every face whose table the widest's extends from that one
+// snapshot, for as long as the epoch is unchanged. A 2.5 peer neither sends nor reads `faces`.
 //
 // Snapshot (since 2.4) gives the values of the interface's getters that the dispatch table marks
 // as snapshot members (dispatch::Member::snapshot), each asked of the object's member gate first
@@ -113,12 +125,16 @@ namespace sky::remote {
 
 inline constexpr std::uint32_t wireMagic = 0x52594B53; // "SKYR"
 inline constexpr std::uint16_t wireMajor = 2;          // 2: objects carry their face
-inline constexpr std::uint16_t wireMinor = 5;          // 1: messages in parts; 2: files; 3: arrays;
+inline constexpr std::uint16_t wireMinor = 6;          // 1: messages in parts; 2: files; 3: arrays;
                                                        // 4: snapshots of properties; 5: the first
-                                                       // items of a _NewEnum
+                                                       // items of a _NewEnum; 6: the faces derived
+                                                       // from an object's face
 
 // The items a _NewEnum's answer brings (2.5), and the most a client takes from one.
 inline constexpr std::uint32_t firstItemCount = 32;
+// The most faces derived from an object's face that a server lists with it (2.6), and a client
+// takes.
+inline constexpr std::uint8_t maxDerivedFaces = 8;
 
 // HRESULT_FROM_WIN32(RPC_X_BAD_STUB_DATA), HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE).
 inline constexpr HRESULT badStubData = static_cast<HRESULT>(0x800706F7);
@@ -218,9 +234,17 @@ public:
     void fail() { ok_ = false; }
 
 private:
+    // In line, for the words and GUIDs read by the thousand: raw() without its call and its copy
+    // of a size not known until it runs. The same bounds and the same failure.
     template <class T> T take() {
         T v{};
-        raw(&v, sizeof v);
+        if (ok_ && static_cast<std::size_t>(end_ - p_) >= sizeof v) {
+            std::memcpy(&v, p_, sizeof v);
+            p_ += sizeof v;
+        } else {
+            ok_ = false;
+            p_ = end_;
+        }
         return v;
     }
     const unsigned char* begin_;

@@ -5,8 +5,9 @@
 // for its items' snapshots; 5 for the answer of a 2.5 server to a _NewEnum, a Call or an Invoke
 // whose value brings its snapshot byte and the enumerator's first items; 9 for its answer to a
 // Call that hands back an object, which brings the object's snapshot and, for a collection, the
-// enumerator its _NewEnum gives and its first items). Every variant and typed value read is
-// written again and read back, and must come back the same.
+// enumerator its _NewEnum gives and its first items); with 16 added, the reply of a 2.6 server,
+// whose objects' snapshots come after the faces derived from theirs. Every variant and typed
+// value read is written again and read back, and must come back the same.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -243,12 +244,28 @@ void snapshot(Reader& in, Codec& codec) {
     }
 }
 
+// Whether the reply read is a 2.6 server's: an object's snapshot follows its derived faces.
+bool derivedFaces = false;
+
+// The snapshot of an object handed out (after its `has` byte), as the client takes it: from a 2.6
+// server, the faces derived from the object's first.
+void objectSnapshot(Reader& in, Codec& codec) {
+    if (derivedFaces) {
+        const std::uint8_t count = in.u8();
+        if (count > maxDerivedFaces)
+            return in.fail();
+        for (std::uint8_t i = 0; i < count; ++i)
+            in.guid();
+    }
+    snapshot(in, codec);
+}
+
 // The items of a Next as a reply carries them, each with its snapshot when `snapshots`.
 void items(Reader& in, Codec& codec, std::uint32_t fetched, bool snapshots) {
     for (std::uint32_t i = 0; i < fetched && i < 4096 && in.ok(); ++i) {
         variant(in, codec);
         if (snapshots && in.u8() != 0)
-            snapshot(in, codec);
+            objectSnapshot(in, codec);
     }
 }
 
@@ -288,7 +305,7 @@ void reply(Reader& in, Codec& codec, Kind kind, bool snapshots, bool newEnum, bo
                 roundTrip(enumerator, codec);
             VariantClear(&enumerator);
             if (in.u8() != 0)
-                snapshot(in, codec);
+                objectSnapshot(in, codec);
             firstItems(in, codec);
         } else if (handedBack) {
             // An object, its snapshot and, for a collection, its enumerator and first items.
@@ -297,7 +314,7 @@ void reply(Reader& in, Codec& codec, Kind kind, bool snapshots, bool newEnum, bo
                 roundTrip(object, codec);
             VariantClear(&object);
             if (in.u8() != 0)
-                snapshot(in, codec);
+                objectSnapshot(in, codec);
             if (in.u8() != 0) {
                 void* enumerator = nullptr;
                 codec.getObject(in, IID_IUnknown, &enumerator);
@@ -349,7 +366,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         Reader in(data + 2, size - 2);
         // Bit 1 of the first byte: a reply to a Next that asked for its items' snapshots; bit 2:
-        // a 2.5 server's answer to a _NewEnum; bit 3: its answer to a Call handing an object back.
+        // a 2.5 server's answer to a _NewEnum; bit 3: its answer to a Call handing an object back;
+        // bit 4: a 2.6 server's.
+        derivedFaces = (data[0] & 16) != 0;
         reply(in, codec, static_cast<Kind>(data[1]), (data[0] & 2) != 0, (data[0] & 4) != 0,
               (data[0] & 8) != 0);
     }

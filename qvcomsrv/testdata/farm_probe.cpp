@@ -104,9 +104,9 @@ void admin() {
 }
 
 // "0x...: description" of a get's failure, or "value" and what it gave.
-template <class Getter> std::string got(ISkyloomApplication5* app, Getter getter) {
+template <class Object, class Getter> std::string got(Object* object, Getter getter) {
     Bstr value;
-    const HRESULT hr = (app->*getter)(value.put());
+    const HRESULT hr = (object->*getter)(value.put());
     if (SUCCEEDED(hr))
         return "value " + value.utf8();
     char code[16];
@@ -115,13 +115,17 @@ template <class Getter> std::string got(ISkyloomApplication5* app, Getter getter
 }
 
 // Reads the application's name as an administrator (the first get of the object, which brings
-// the snapshot of its properties), says so, then calls Servers (not a snapshot member) every
-// 50 ms until the farm refuses it (the caller is no administrator any more, within 30 s), and
-// reads the name and the description again.
+// the snapshot of its properties) and takes its settings as their first version (which brings
+// the snapshot of their widest version), says so, then calls Servers (not a snapshot member)
+// every 50 ms until the farm refuses it (the caller is no administrator any more, within 30 s),
+// and reads the name and the description again, and settings through the first version and
+// through version 4 (asked for only now, answered without a call).
 void demoted(const std::string& dn) {
     auto app = sky::createObject<ISkyloomApplication5>(u"SkyloomCOM.SkyloomApplication");
     sky::check(app->Initialize(SkyloomWinAppObject, Bstr::fromUtf8(dn).get()));
     sky::check(app->LoadData(-1));
+    ComPtr<ISkyloomWinApp> settings;
+    sky::check(app->get_WinAppObject(settings.put()));
     std::printf("name %s\n", got(app.get(), &ISkyloomApplication5::get_AppName).c_str());
     std::fflush(stdout);
     HRESULT hr = S_OK;
@@ -134,6 +138,10 @@ void demoted(const std::string& dn) {
     std::printf("servers 0x%08X\n", static_cast<unsigned>(hr));
     std::printf("name %s\n", got(app.get(), &ISkyloomApplication5::get_AppName).c_str());
     std::printf("description %s\n", got(app.get(), &ISkyloomApplication5::get_Description).c_str());
+    std::printf("program %s\n", got(settings.get(), &ISkyloomWinApp::get_DefaultInitProg).c_str());
+    ComPtr<ISkyloomWinApp4> fourth;
+    sky::check(settings->QueryInterface(IID_ISkyloomWinApp4, fourth.putVoid()));
+    std::printf("folder %s\n", got(fourth.get(), &ISkyloomWinApp4::get_StartMenuFolder).c_str());
 }
 
 void icon(const std::string& use, const std::string& dn, const std::string& file, bool late) {

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sky/dispatch_table.h"
 #include "sky/export.h"
@@ -53,6 +54,14 @@ SKY_API const InterfaceMarshal* findInterface(REFIID iid);
 // object's handed out as a plain IDispatch or IUnknown), found by asking the object for each;
 // false when it is none of them.
 SKY_API bool findFace(IUnknown* object, IUnknown* pointer, IID& face);
+
+// Whether the table of `derived` holds every member of the table of `base` in the same place,
+// and more: the table of an interface derived from base's (each table lists the members of the
+// bases first), so that member `i` of `base` is member `i` of `derived`. A table without members
+// is extended by none.
+SKY_API bool extendsInterface(const InterfaceMarshal& derived, const InterfaceMarshal& base);
+// The interfaces of the loaded libraries whose tables extend that of `base`, the widest first.
+SKY_API std::vector<const InterfaceMarshal*> derivedInterfaces(const InterfaceMarshal& base);
 
 // Registers a library's entries for as long as the object lives.
 class RegisterInterfaces {
