@@ -370,130 +370,17 @@ BENCHMARK(BM_SaveOnTheLargeFarm)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
 
-// A parameter of a row a floor commits: text, or bytes.
-struct Parameter {
-    const char* value;
-    int length = 0; // bytes only
-    int format = 0; // 1: bytes
-};
-
-// Commits a row an iteration into a table of a database of its own, each a transaction of its
-// own: the row's number n, and the parameters `row(n)` gives for columns of the SQL types
-// `types` after it.
-void commitARowEach(benchmark::State& state, const std::string& database,
-                    const std::vector<std::string>& types,
-                    const std::function<std::vector<Parameter>(long)>& row) {
-    runOnCluster("DROP DATABASE IF EXISTS " + database + " WITH (FORCE)");
-    runOnCluster("CREATE DATABASE " + database);
-    PGconn* conn = PQconnectdb(conninfoFor(database).c_str());
-    std::string table = "CREATE TABLE t (n bigint";
-    std::string insert = "INSERT INTO t VALUES ($1";
-    for (std::size_t c = 0; c < types.size(); ++c) {
-        table += ", c" + std::to_string(c) + " " + types[c];
-        insert += ", $" + std::to_string(c + 2);
-    }
-    PQclear(PQexec(conn, (table + ")").c_str()));
-    PQclear(PQprepare(conn, "insert", (insert + ")").c_str(), 0, nullptr));
-    long n = 0;
-    double serverCpu = 0;
-    std::optional<ClusterCpu> measured(std::in_place, serverCpu);
-    for (auto _ : state) {
-        const std::string number = std::to_string(++n);
-        std::vector<Parameter> parameters{{number.c_str()}};
-        for (const Parameter& p : row(n))
-            parameters.push_back(p);
-        std::vector<const char*> values;
-        std::vector<int> lengths, formats;
-        for (const Parameter& p : parameters) {
-            values.push_back(p.value);
-            lengths.push_back(p.length);
-            formats.push_back(p.format);
-        }
-        PGresult* result = PQexecPrepared(conn, "insert", static_cast<int>(values.size()),
-                                          values.data(), lengths.data(), formats.data(), 0);
-        if (PQresultStatus(result) != PGRES_COMMAND_OK)
-            state.SkipWithError("commit failed");
-        PQclear(result);
-    }
-    measured.reset();
-    PQfinish(conn);
-    state.counters["commits/s"] =
-        benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["server CPU us/commit"] = serverCpu / static_cast<double>(state.iterations());
-}
-
-// The floor of a durable write on the cluster: one row inserted and committed, as a transaction
-// of its own.
-void BM_BareCommit(benchmark::State& state) {
-    commitARowEach(state, "bench_floor", {}, [](long) { return std::vector<Parameter>(); });
-}
-BENCHMARK(BM_BareCommit)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
-
-// What a new application's save writes, as one row: its names, settings, servers and accounts
-// as text, and its icon.
-std::string savedText(const Application& app) {
-    std::string text = app.folder + "\t" + app.name + "\t" + app.description;
-    for (std::size_t i = 0; i < AppSettings::size(); ++i) {
-        const auto id = static_cast<AppSetting>(i);
-        text += "\t" + (definition(id).isText() ? app.settings.text(id)
-                                                : std::to_string(app.settings.number(id)));
-    }
-    for (const std::string& server : app.servers)
-        text += "\t" + server;
-    for (const auto* accounts : {&app.users, &app.groups}) {
-        for (const Account& account : *accounts)
-            text += "\t" + std::to_string(account.accountType) + " " +
-                    std::to_string(account.authorityType) + " " + account.authorityName + " " +
-                    account.name;
-    }
-    return text;
-}
-
-// The floor of a save's own commit: one statement inserting one row that holds the bytes a new
-// application's save writes (its text and icon, as BM_CreateAndSave10000Applications saves
-// them), committed as a transaction of its own. It flushes as much of the table's data as a
-// save does, without a save's indexes, references and look-ups.
-void BM_SaveSizedCommit(benchmark::State& state) {
-    std::vector<std::string> texts;
-    std::vector<Bytes> icons;
-    for (int i = 0; i < kHandled; ++i) {
-        const Application app = benchApplication(i);
-        texts.push_back(savedText(app));
-        icons.push_back(*app.icon);
-    }
-    commitARowEach(state, "bench_floor_save", {"text", "bytea"}, [&](long n) {
-        const auto i = static_cast<std::size_t>(n % kHandled);
-        return std::vector<Parameter>{
-            {texts[i].c_str()},
-            {reinterpret_cast<const char*>(icons[i].data()), static_cast<int>(icons[i].size()), 1}};
-    });
-}
-BENCHMARK(BM_SaveSizedCommit)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
-
-// A PostgreSQL array literal of texts: {"a","b"}, each element quoted.
-std::string textArray(const std::vector<std::string>& items) {
-    std::string literal = "{";
-    for (const std::string& item : items) {
-        literal += literal.size() > 1 ? ",\"" : "\"";
-        for (const char c : item) {
-            if (c == '"' || c == '\\')
-                literal += '\\';
-            literal += c;
-        }
-        literal += '"';
-    }
-    return literal + "}";
-}
-
 // Runs `sql` prepared, once an iteration, each a transaction of its own (serialisable, as the
-// store's writes are) on a connection to `database`, with the text parameters `row(n)` gives
-// for the iteration's number n; bytes where a parameter's entry in `binary` is set.
+// store's writes are, where `serialisable`) on a connection to `database`, with the text
+// parameters `row(n)` gives for the iteration's number n (from 0); bytes where a parameter's
+// entry in `binary` is set.
 void runOneStatementEach(benchmark::State& state, const std::string& database,
                          const std::string& sql,
                          const std::function<std::vector<std::string>(long)>& row,
-                         const std::vector<bool>& binary = {}) {
+                         const std::vector<bool>& binary, bool serialisable) {
     PGconn* conn = PQconnectdb(conninfoFor(database).c_str());
-    PQclear(PQexec(conn, "SET default_transaction_isolation = serializable"));
+    if (serialisable)
+        PQclear(PQexec(conn, "SET default_transaction_isolation = serializable"));
     PGresult* prepared = PQprepare(conn, "save", sql.c_str(), 0, nullptr);
     if (PQresultStatus(prepared) != PGRES_COMMAND_OK) {
         std::fprintf(stderr, "%s", PQerrorMessage(conn));
@@ -525,6 +412,94 @@ void runOneStatementEach(benchmark::State& state, const std::string& database,
     state.counters["commits/s"] =
         benchmark::Counter(1.0, benchmark::Counter::kIsIterationInvariantRate);
     state.counters["server CPU us/commit"] = serverCpu / static_cast<double>(state.iterations());
+}
+
+// Commits a row an iteration into a table of a database of its own, each a transaction of its
+// own: the row's number n, and the parameters `row(n)` gives for columns of the SQL types
+// `types` after it (text, or bytes where the type is bytea).
+void commitARowEach(benchmark::State& state, const std::string& database,
+                    const std::vector<std::string>& types,
+                    const std::function<std::vector<std::string>(long)>& row) {
+    runOnCluster("DROP DATABASE IF EXISTS " + database + " WITH (FORCE)");
+    runOnCluster("CREATE DATABASE " + database);
+    std::string table = "CREATE TABLE t (n bigint";
+    std::string insert = "INSERT INTO t VALUES ($1";
+    std::vector<bool> binary{false};
+    for (std::size_t c = 0; c < types.size(); ++c) {
+        table += ", c" + std::to_string(c) + " " + types[c];
+        insert += ", $" + std::to_string(c + 2);
+        binary.push_back(types[c] == "bytea");
+    }
+    runOnDatabase(database, table + ")");
+    runOneStatementEach(
+        state, database, insert + ")",
+        [&](long n) {
+            std::vector<std::string> values{std::to_string(n + 1)};
+            for (std::string& value : row(n + 1))
+                values.push_back(std::move(value));
+            return values;
+        },
+        binary, false);
+}
+
+// The floor of a durable write on the cluster: one row inserted and committed, as a transaction
+// of its own.
+void BM_BareCommit(benchmark::State& state) {
+    commitARowEach(state, "bench_floor", {}, [](long) { return std::vector<std::string>(); });
+}
+BENCHMARK(BM_BareCommit)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// What a new application's save writes, as one row: its names, settings, servers and accounts
+// as text, and its icon.
+std::string savedText(const Application& app) {
+    std::string text = app.folder + "\t" + app.name + "\t" + app.description;
+    for (std::size_t i = 0; i < AppSettings::size(); ++i) {
+        const auto id = static_cast<AppSetting>(i);
+        text += "\t" + (definition(id).isText() ? app.settings.text(id)
+                                                : std::to_string(app.settings.number(id)));
+    }
+    for (const std::string& server : app.servers)
+        text += "\t" + server;
+    for (const auto* accounts : {&app.users, &app.groups}) {
+        for (const Account& account : *accounts)
+            text += "\t" + std::to_string(account.accountType) + " " +
+                    std::to_string(account.authorityType) + " " + account.authorityName + " " +
+                    account.name;
+    }
+    return text;
+}
+
+// The floor of a save's own commit: one statement inserting one row that holds the bytes a new
+// application's save writes (its text and icon, as BM_CreateAndSave10000Applications saves
+// them), committed as a transaction of its own. It flushes as much of the table's data as a
+// save does, without a save's indexes, references and look-ups.
+void BM_SaveSizedCommit(benchmark::State& state) {
+    std::vector<std::string> texts, icons;
+    for (int i = 0; i < kHandled; ++i) {
+        const Application app = benchApplication(i);
+        texts.push_back(savedText(app));
+        icons.emplace_back(app.icon->begin(), app.icon->end());
+    }
+    commitARowEach(state, "bench_floor_save", {"text", "bytea"}, [&](long n) {
+        const auto i = static_cast<std::size_t>(n % kHandled);
+        return std::vector<std::string>{texts[i], icons[i]};
+    });
+}
+BENCHMARK(BM_SaveSizedCommit)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// A PostgreSQL array literal of texts: {"a","b"}, each element quoted.
+std::string textArray(const std::vector<std::string>& items) {
+    std::string literal = "{";
+    for (const std::string& item : items) {
+        literal += literal.size() > 1 ? ",\"" : "\"";
+        for (const char c : item) {
+            if (c == '"' || c == '\\')
+                literal += '\\';
+            literal += c;
+        }
+        literal += '"';
+    }
+    return literal + "}";
 }
 
 // Ids of the rows of `table` by their `key` column, read from `database`.
@@ -612,7 +587,7 @@ void BM_OneStatementCreate(benchmark::State& state) {
             row.insert(row.end(), {"2026-12-09T12:00:00.000Z", dn, nameKey(dn), savedText(app)});
             return row;
         },
-        binary);
+        binary, true);
 }
 BENCHMARK(BM_OneStatementCreate)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
@@ -636,7 +611,8 @@ void BM_OneStatementChange(benchmark::State& state) {
             return std::vector<std::string>{ids[static_cast<std::size_t>(n) % ids.size()],
                                             "Changed by the floor's statement " +
                                                 std::to_string(n)};
-        });
+        },
+        {}, true);
 }
 BENCHMARK(BM_OneStatementChange)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
